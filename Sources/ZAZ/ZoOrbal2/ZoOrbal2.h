@@ -1,4 +1,11 @@
 // Umbrella header of the ZoOrbal2 library: includes every exported header.
 #pragma once
 
+// Steering
+#include "ZoCAcquisitionSteeringOrbal2.h"
+#include "ZoCAcquisitionSteeringOrbal2Rotation.h"
+#include "ZoCJointSequenceGenerator.h"
+#include "ZoCPlanningFrame.h"
+#include "ZoCRotScanJointSequenceGenerator.h"
+
 // Numerics
