@@ -1,0 +1,125 @@
+// Platform and base library: strings, ids, events, threads, lists.
+#include "BaseLibrary.h"
+#include "Platform.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <stdexcept>
+
+TEST(CString, FormatsPaddedRequestNames) {
+    CString s;
+    s.Format(L"%03d_R%li_%li", 7, 12L, 3L);
+    EXPECT_EQ(s, CString(L"007_R12_3"));
+    s.Format(L"%03d_U0_%d", 1234, 5);
+    EXPECT_EQ(s, CString(L"1234_U0_5"));
+}
+
+TEST(CString, FormatsTextLongerThanTheFirstBuffer) {
+    std::wstring longText(3000, L'x');
+    CString s;
+    s.Format(L"%ls-%d", longText.c_str(), 42);
+    EXPECT_EQ(s.GetLength(), 3003);
+    EXPECT_EQ(s.str().substr(3000), L"-42");
+}
+
+TEST(GUID, FreshIdsAreDistinctAndNeverNull) {
+    std::set<std::tuple<uint32_t, uint16_t, uint16_t>> seen;
+    for (int i = 0; i < 1000; ++i) {
+        const GUID id = CreateGuid();
+        EXPECT_FALSE(id.IsNull());
+        seen.insert({id.Data1, id.Data2, id.Data3});
+    }
+    EXPECT_EQ(seen.size(), 1000u);
+    EXPECT_TRUE(GUID{} == GUID{});
+}
+
+TEST(CbEvent, ManualResetStaysSetUntilReset) {
+    CbEvent event(true, false);
+    EXPECT_FALSE(event.Wait(0));
+    event.Set();
+    EXPECT_TRUE(event.Wait(0));
+    EXPECT_TRUE(event.Wait(0));
+    event.Reset();
+    EXPECT_FALSE(event.Wait(1));
+}
+
+TEST(CbEvent, AutoResetReleasesOneWait) {
+    CbEvent event(false, true);
+    EXPECT_TRUE(event.Wait(0));
+    EXPECT_FALSE(event.Wait(0));
+}
+
+TEST(CbEvent, WakesAWaiterOnAnotherThread) {
+    CbEvent event(true, false);
+    std::thread setter([&] { event.Set(); });
+    EXPECT_TRUE(event.Wait(INFINITE));
+    setter.join();
+}
+
+namespace {
+// A thread whose loop and hooks record what happened.
+class RecordingThread : public CbThread<RecordingThread> {
+public:
+    explicit RecordingThread(bool throwInRun) : CbThread("Recorder"), m_throw(throwInRun) {}
+    bool OnThreadStart() {
+        started = true;
+        return true;
+    }
+    void Run() {
+        ran = true;
+        if (m_throw) throw std::runtime_error("loop failed");
+    }
+    void OnThreadExit(HRESULT hr) { exitCode = hr; }
+    bool started = false, ran = false;
+    HRESULT exitCode = 1;
+
+private:
+    bool m_throw;
+};
+}  // namespace
+
+TEST(CbThread, RunsHooksAndLoopThenReportsFinished) {
+    RecordingThread thread(false);
+    ASSERT_TRUE(thread.Start(true));
+    ASSERT_TRUE(thread.GetFinishedEvent().Wait(5000));
+    thread.Join();
+    EXPECT_TRUE(thread.started);
+    EXPECT_TRUE(thread.ran);
+    EXPECT_EQ(thread.exitCode, S_OK);
+    EXPECT_EQ(thread.GetState(), RecordingThread::c_uFinished);
+    EXPECT_FALSE(thread.IsAlive());
+}
+
+TEST(CbThread, ExceptionInLoopSetsFailedAndExitHookSeesEFail) {
+    RecordingThread thread(true);
+    ASSERT_TRUE(thread.Start());
+    ASSERT_TRUE(thread.GetFinishedEvent().Wait(5000));
+    thread.Join();
+    EXPECT_EQ(thread.exitCode, E_FAIL);
+    EXPECT_EQ(thread.GetState(), RecordingThread::c_uFinished | RecordingThread::c_uFailed);
+}
+
+TEST(CbThread, CanBeStartedAgainAfterItFinished) {
+    RecordingThread thread(false);
+    ASSERT_TRUE(thread.Start(true));
+    thread.GetFinishedEvent().Wait(5000);
+    thread.GetFinishedEvent().Reset();
+    thread.ran = false;
+    ASSERT_TRUE(thread.Start(true));
+    thread.GetFinishedEvent().Wait(5000);
+    thread.Join();
+    EXPECT_TRUE(thread.ran);
+}
+
+TEST(CbList, KeepsInsertionOrderAtBothEnds) {
+    CbList<int> list;
+    list.AddTail(2);
+    list.AddTail(3);
+    list.AddHead(1);
+    EXPECT_EQ(list.GetCount(), 3);
+    EXPECT_EQ(list.RemoveHead(), 1);
+    EXPECT_EQ(list.GetHead(), 2);
+    list.RemoveAll();
+    EXPECT_TRUE(list.IsEmpty());
+}

@@ -1,0 +1,188 @@
+// The steering base: request numbering and associations, acquisition types, the device
+// description handed to the planning, joint narrowing and camera regions.
+#include "CapturingLogSink.h"
+#include "SteeringTestSupport.h"
+
+#include <limits>
+
+TEST(ZoCAcquisitionSteeringOrbal2, GetsNextRequestNumberInOrder) {
+    const int first = ZoCAcquisitionSteeringOrbal2::GetNewRequestNumber();
+    EXPECT_GE(first, 1);
+    EXPECT_EQ(ZoCAcquisitionSteeringOrbal2::GetNewRequestNumber(), first + 1);
+    EXPECT_EQ(ZoCAcquisitionSteeringOrbal2::GetNewRequestNumber(), first + 2);
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2, OnlyTheFirstAssociationOfANameReceivesTheImageSource) {
+    TestSteering steering;
+    const float a[5] = {1, 2, 3, 4, 5}, b[5] = {6, 7, 8, 9, 10};
+    steering.AssociateRequestAndDHParameters(L"001_U0_0", a);
+    steering.AssociateRequestAndDHParameters(L"001_U0_0", b);
+    const GUID id = CreateGuid();
+    steering.AssociateRequestAndImageSourceID(L"001_U0_0", id);
+    const float* joints = steering.GetDHParametersForImageSourceID(id);
+    ASSERT_NE(joints, nullptr);
+    EXPECT_EQ(std::vector<float>(joints, joints + 5), std::vector<float>(a, a + 5));
+    EXPECT_EQ(steering.GetDHParametersForImageSourceID(CreateGuid()), nullptr);
+    steering.AssociateRequestAndImageSourceID(L"unknown", CreateGuid());  // nothing happens
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2, UnrecordedRequestsShareTheZeroImageSourceId) {
+    TestSteering steering;
+    const float a[5] = {1, 2, 3, 4, 5};
+    steering.AssociateRequestAndDHParameters(L"x", a);
+    EXPECT_NE(steering.GetDHParametersForImageSourceID(GUID{}), nullptr);
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2, AcceptsTheAcquisitionModesOfItsType) {
+    auto accepted = [](ZoCAcquisitionSteeringOrbal2::EAcquisitionType type) {
+        TestSteering steering(type);
+        std::vector<int> modes;
+        for (int m = -1; m <= 24; ++m)
+            if (steering.CheckAcquisitionType(static_cast<ECAIAcquireMode>(m))) modes.push_back(m);
+        return modes;
+    };
+    const std::vector<int> jaw = {4, 5, 6, 7, 12, 13, 14, 15, 16, 17, 19, 20, 21, 22, 23};
+    EXPECT_EQ(accepted(ZoCOrbal2AcquisitionPlanning::eTypeJaw), jaw);
+    EXPECT_EQ(accepted(ZoCOrbal2AcquisitionPlanning::eTypeTripleTray), jaw);
+    EXPECT_EQ(accepted(ZoCOrbal2AcquisitionPlanning::eTypeGyration), (std::vector<int>{9, 10, 11}));
+    EXPECT_TRUE(accepted(static_cast<ZoCAcquisitionSteeringOrbal2::EAcquisitionType>(3)).empty());
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2, ConstructionSetsUpThePlanningAndLogsTheStumpReminder) {
+    ScopedLogCapture capture;
+    TestSteering steering(ZoCOrbal2AcquisitionPlanning::eTypeGyration);
+    const auto lines = capture.Sink().Messages("ZoCWinLog");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], L"!!!Achtung: m_iCurrStumpIndex muss noch aus der ImageArea abgeleitet werden!!!!");
+    AcquisitionPlanningStore& store = steering.Store();
+    EXPECT_EQ(store.AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeGyration);
+    EXPECT_EQ(store.ProgressCallback(), &ZoCAcquisitionSteeringOrbal2::GetProgressCallback());
+    EXPECT_EQ(steering.GetTrafoImageAreaToDisc(), c_matIdentity);
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2, PlanningTransformationIsTheInverseOfTheFlippedNeutralCamToDisc) {
+    TestSteering steering;
+    ZoCOrbal2AxisChain::NCJointConfiguration neutral;
+    steering.GetAxisChain().GetNeutralConfiguration(neutral);
+    const CbMatrix4Rf t = steering.GetAxisChain().GetCamToDiscTransformation(neutral, false);
+    const auto handed = steering.Store().PlanningTransformation();
+    ASSERT_TRUE(handed.has_value());
+    EXPECT_EQ(*handed, steering.GetPlanningTransformation());
+    // planning * flipped(T) = identity, where flipped negates row 2 and column 1.
+    CbMatrix4Rf flipped = t;
+    for (int c = 0; c < 4; ++c)
+        if (c != 1) flipped(2, c) = -flipped(2, c);
+    for (int r = 0; r < 4; ++r)
+        if (r != 2) flipped(r, 1) = -flipped(r, 1);
+    const CbMatrix4Rf product = *handed * flipped;
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(product[i], c_matIdentity[i], 1e-5) << i;
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2, HandsCameraThenProjectorBlocksAsFloats) {
+    TestSteering steering;
+    const auto camera = steering.Store().Camera();
+    const auto projector = steering.Store().Projector();
+    ASSERT_TRUE(camera && projector);
+    const ZoCCamProjCalib& calib = steering.Device().m_camProjCalib;
+    CCoordinate3<double> eye;
+    calib.GetCamera().GetEyePt(eye);
+    EXPECT_FLOAT_EQ(camera->eye[0], static_cast<float>(eye.x));
+    EXPECT_EQ(camera->width, 1280);
+    EXPECT_EQ(camera->height, 1024);
+    EXPECT_EQ(projector->width, 1024);
+    EXPECT_EQ(projector->height, 768);
+    EXPECT_FLOAT_EQ(projector->fov, 40.0f);
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2, IncompleteCalibrationChangesNothing) {
+    TestSteering steering;
+    const auto before = steering.Store().Camera();
+    ZoCCamProjCalib noProjector(steering.Device().m_camProjCalib.GetCamera(), ZoCAbstractCamCalib(), 100);
+    EXPECT_FALSE(steering.setCameraAndProjectorParameters(noProjector));
+    EXPECT_EQ(steering.Store().Camera()->eye[2], before->eye[2]);
+    CRect r(0, 0, 10, 10);
+    EXPECT_TRUE(steering.enlargeFrame(r, 0, 300));
+    EXPECT_EQ(r, CRect(0, 0, 300, 300));  // still the reference camera's 1280 x 1024 image
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2, JointRecordsCarryTheChainsDHValuesAndLimits) {
+    TestSteering steering;
+    const auto joints = steering.Store().JointParameters();
+    ASSERT_TRUE(joints.has_value());
+    const ZoCOrbal2AxisChain& chain = steering.GetAxisChain();
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        for (int k = 0; k < 4; ++k) EXPECT_EQ((*joints)[static_cast<size_t>(i)].dh[k], chain.GetDHJoint(i).GetParam(k));
+        EXPECT_EQ((*joints)[static_cast<size_t>(i)].kind, chain.GetDHJoint(i).GetKind());
+        EXPECT_EQ((*joints)[static_cast<size_t>(i)].minPosition, chain.GetDHJoint(i).GetMinPosition());
+    }
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2, NarrowsTheTiltJointsAroundTheirHomeAngle) {
+    TestSteering steering;
+    steering.SetLimitsForJointParameters(100, 0);
+    const auto joints = steering.Store().JointParameters();
+    ASSERT_TRUE(joints.has_value());
+    // L2: 90 +- 89.99 intersected with [30, 150]; L3: the home angle alone.
+    EXPECT_FLOAT_EQ((*joints)[1].minPosition, 30.0f);
+    EXPECT_FLOAT_EQ((*joints)[1].maxPosition, 150.0f);
+    EXPECT_FLOAT_EQ((*joints)[2].minPosition, 90.0f);
+    EXPECT_FLOAT_EQ((*joints)[2].maxPosition, 90.0f);
+    steering.SetLimitsForJointParameters(-20, 5);
+    EXPECT_FLOAT_EQ(steering.Store().JointParameters()->at(1).minPosition, 70.0f);
+    EXPECT_FLOAT_EQ(steering.Store().JointParameters()->at(1).maxPosition, 110.0f);
+    EXPECT_FLOAT_EQ(steering.Store().JointParameters()->at(2).minPosition, 85.0f);
+    EXPECT_FLOAT_EQ(steering.Store().JointParameters()->at(0).minPosition, -169.0f);  // untouched
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2, EnlargesSmallRegionsToTheMinimumSize) {
+    TestSteering steering;
+    CRect r(600, 500, 640, 520);
+    steering.enlargeFrame(r, 0, 300);
+    // centre (620, 510), half-size 150
+    EXPECT_EQ(r, CRect(470, 360, 770, 660));
+    CRect grown(100, 50, 140, 60);
+    steering.enlargeFrame(grown, 240, 300);
+    // width 280 -> 300, height 250 -> 300; centre moved to 150 so the region stays inside
+    EXPECT_EQ(grown, CRect(0, 0, 300, 300));
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2, EnlargedRegionAtTheImageCornerStaysInside) {
+    TestSteering steering;
+    CRect corner(1270, 1015, 1279, 1023);
+    steering.enlargeFrame(corner, 240, 300);
+    EXPECT_EQ(corner, CRect(979, 723, 1279, 1023));
+    CRect huge(-50, -50, 5000, 5000);
+    steering.enlargeFrame(huge, 240, 300);
+    EXPECT_EQ(huge, CRect(0, 0, 1279, 1023));
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2, InterruptFlagAndEventStopThePlanning) {
+    ZoCAcquisitionSteeringOrbal2::LocalProgress& progress = ZoCAcquisitionSteeringOrbal2::GetProgressCallback();
+    EXPECT_TRUE(progress.GoOn());
+    EXPECT_TRUE(ZoCAcquisitionSteeringOrbal2::SetInterrupt(true));
+    EXPECT_FALSE(progress.GoOn());
+    ZoCAcquisitionSteeringOrbal2::SetInterrupt(false);
+    CbEvent cancel(true, false);
+    EXPECT_TRUE(ZoCAcquisitionSteeringOrbal2::SetInterruptEvent(&cancel));
+    EXPECT_TRUE(progress.GoOn());
+    cancel.Set();
+    EXPECT_FALSE(progress.GoOn());
+    ZoCAcquisitionSteeringOrbal2::SetInterruptEvent(nullptr);
+    EXPECT_TRUE(progress.GoOn());
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2, InitScanPlanReplacesThePlanningAndSetsItUp) {
+    TestSteering steering(ZoCOrbal2AcquisitionPlanning::eTypeTripleTray);
+    steering.initScanPlan();
+    EXPECT_EQ(steering.Store().AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeTripleTray);
+    EXPECT_EQ(steering.Store().ProgressCallback(), &ZoCAcquisitionSteeringOrbal2::GetProgressCallback());
+    EXPECT_FALSE(steering.Store().Camera().has_value());  // a fresh object knows nothing yet
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2, ZLimitOfNoFieldsIsTheLargestFloat) {
+    TestSteering steering;
+    EXPECT_EQ(steering.getZLimitOfRotScan({}), std::numeric_limits<float>::max());
+    ZoCFieldCoord field(2, 1, {{0, 0, 400}, {40, 0, -800}});
+    EXPECT_FLOAT_EQ(steering.getZLimitOfRotScan({field}), -20.0f);
+}
