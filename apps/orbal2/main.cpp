@@ -1,1 +1,62 @@
-int main() { return 0; }
+// orbal2: plans scans for the reference device and prints them. A thin front over the library.
+#include "PlanPrinter.h"
+#include "SimulatedSmartCamera.h"
+#include "ZoOrbal2.h"
+
+#include <cstring>
+#include <iostream>
+#include <string>
+
+namespace {
+
+void printRotationPlan(std::ostream& out) {
+    const ZoCOrbal2DeviceConfig device;
+    ZoCAcquisitionSteeringOrbal2Rotation steering(device);
+    SimulatedSmartCamera camera;
+    ZoCOrbal2AxisChain::CJointPositionSequence seq;
+    steering.GetJointConfigurationForRotation(camera, seq, 60.0f);
+    out << "Rotation scan plan (reference device, tilt 60 degrees)\n";
+    orbal2::PrintSequence(out, seq);
+}
+
+void printGyrationOrder(std::ostream& out) {
+    ZoCRotScanJointSequenceGenerator generator(60.0f);
+    const bool found = generator.Optimize(0.6666667f);
+    int order[ZoCRotScanJointSequenceGenerator::c_iNumPositions];
+    generator.GetBestOrder(order);
+    out << "\nGyration order of the rotation-scan generator (tilt 60, L2 weight 2/3)"
+        << (found ? "" : " - no order found") << "\n";
+    out << "step  position      L2      L3\n";
+    for (int i = 0; i < ZoCRotScanJointSequenceGenerator::c_iNumPositions; ++i) {
+        float l2, l3;
+        generator.GetPosition(i, l2, l3);
+        char line[64];
+        std::snprintf(line, sizeof line, "%4d  %8d  %6.1f  %6.1f\n", i, order[i], l2, l3);
+        out << line;
+    }
+}
+
+int usage(std::ostream& out, int code) {
+    out << "usage: orbal2 [--help]\n"
+           "  Plans the rotation scan of the reference device and prints it with the\n"
+           "  gyration order of the rotation-scan generator.\n";
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1) {
+        if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) return usage(std::cout, 0);
+        std::cerr << "orbal2: unknown argument '" << argv[1] << "'\n";
+        return usage(std::cerr, 2);
+    }
+    try {
+        printRotationPlan(std::cout);
+        printGyrationOrder(std::cout);
+    } catch (const std::exception& e) {
+        std::cerr << "orbal2: " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
