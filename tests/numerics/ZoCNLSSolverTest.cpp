@@ -1,0 +1,414 @@
+// Levenberg-Marquardt runs: convergence, damping, weights, constraints, stop results and log.
+#include "CapturingLogSink.h"
+#include "ZoCNLSSolver.h"
+#include "ZoLapack.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+// Reaches the solver's internals for the tests.
+class ZoCNLSSolverTestAccess {
+  public:
+    static ZoCNLSSolver::EResult run(ZoCNLSSolver& s, ZoTVector<double>& p, double& r, int maxIter,
+                                     double tau) {
+        return s.run(p, r, maxIter, tau);
+    }
+    static ZoTVector<double> computeWeight(ZoCNLSSolver& s, const ZoTVector<double>& r) {
+        return s.computeWeight(r);
+    }
+    static double psiTukey(const ZoCNLSSolver& s, double u) { return s.psiTukey(u); }
+    static double psiHuber(const ZoCNLSSolver& s, double u) { return s.psiHuber(u); }
+    static ZoTVector<double> cutBack(ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
+                                     const ZoTVector<double>& z, const ZoTVector<double>& d) {
+        return s.cutBack(A, b, z, d, false);
+    }
+    static bool checkConstraints(const ZoCNLSSolver& s, const ZoTMatrix<double>& A,
+                                 const ZoTVector<double>& b, const ZoTVector<double>& z) {
+        return s.checkConstraints(A, b, z);
+    }
+};
+
+namespace {
+
+using Access = ZoCNLSSolverTestAccess;
+
+ZoTVector<double> vectorOf(const std::vector<double>& values) {
+    ZoTVector<double> v(static_cast<int>(values.size()));
+    for (int i = 0; i < v.size; ++i)
+        v[i] = values[i];
+    return v;
+}
+
+ZoTMatrix<double> fromRows(const std::vector<std::vector<double>>& rows) {
+    ZoTMatrix<double> m(static_cast<int>(rows.size()), static_cast<int>(rows.front().size()));
+    for (int r = 0; r < m.rows; ++r)
+        for (int c = 0; c < m.cols; ++c)
+            m(r, c) = rows[r][c];
+    return m;
+}
+
+class LambdaObjective : public ZoCNLSObjectiveFunction {
+  public:
+    using Residuals = std::function<ZoTVector<double>(const ZoTVector<double>&)>;
+    LambdaObjective(int n, int m, Residuals f) : ZoCNLSObjectiveFunction(n, m), m_f(std::move(f)) {}
+    ZoTVector<double> Error(const ZoTVector<double>& x) override { return m_f(x); }
+
+  private:
+    Residuals m_f;
+};
+
+std::string narrow(const std::wstring& w) {
+    return std::string(w.begin(), w.end());
+}
+
+std::vector<std::string> logLines(ScopedLogCapture& capture) {
+    std::vector<std::string> lines;
+    for (const auto& m : capture.Sink().Messages("ZoCWinLog"))
+        lines.push_back(narrow(m));
+    return lines;
+}
+
+std::string format(const char* pattern, double value) {
+    char buffer[128];
+    std::snprintf(buffer, sizeof buffer, pattern, value);
+    return buffer;
+}
+
+// y = a exp(b t) sampled without noise at t = 0, 0.1, ..., 1.9.
+LambdaObjective exponentialFit(double a, double b) {
+    return LambdaObjective(2, 20, [a, b](const ZoTVector<double>& x) {
+        ZoTVector<double> r(20);
+        for (int i = 0; i < 20; ++i) {
+            const double t = 0.1 * i;
+            r[i] = x[0] * std::exp(x[1] * t) - a * std::exp(b * t);
+        }
+        return r;
+    });
+}
+
+}  // namespace
+
+TEST(ZoCNLSSolver, ResultTextsMatchTheLog) {
+    EXPECT_STREQ(ZoCNLSSolver::ResultText(ZoCNLSSolver::eSmallGradient), "small gradient (++)");
+    EXPECT_STREQ(ZoCNLSSolver::ResultText(ZoCNLSSolver::eSmallStepSize), "small step size (++)");
+    EXPECT_STREQ(ZoCNLSSolver::ResultText(ZoCNLSSolver::eMaxIterExceeded), "maxiter exceeded (-)");
+    EXPECT_STREQ(ZoCNLSSolver::ResultText(ZoCNLSSolver::eAlmostSingular), "almost singular matrix (-)");
+    EXPECT_STREQ(ZoCNLSSolver::ResultText(ZoCNLSSolver::eLSFailed), "LS solution failed (--)");
+    EXPECT_STREQ(ZoCNLSSolver::ResultText(ZoCNLSSolver::eConstraintsViolated), "constraints violated (-)");
+}
+
+TEST(ZoCNLSSolver, ZeroIterationsLogsStartAndStopOnly) {
+    LambdaObjective f(1, 2, [](const ZoTVector<double>& x) { return vectorOf({x[0] - 1, x[0] + 1}); });
+    ZoCNLSSolver solver(f, false, 0);
+    ScopedLogCapture capture;
+    ZoTVector<double> p = vectorOf({3});
+    double residual = -1;
+    EXPECT_EQ(Access::run(solver, p, residual, 0, 1e-3), ZoCNLSSolver::eMaxIterExceeded);
+    const double rmse = std::sqrt((4.0 + 16.0) / 2.0);
+    EXPECT_DOUBLE_EQ(residual, rmse);
+    EXPECT_EQ(p[0], 3.0);
+    const auto lines = logLines(capture);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], format("(NLS) iter. 0: residual RMSE=%g\n", rmse));
+    EXPECT_EQ(lines[1],
+              format("(NLS) stopped after 0 iterations ('maxiter exceeded (-)', residual RMSE=%g)\n", rmse));
+}
+
+TEST(ZoCNLSSolver, ExactStartStopsInFirstIterationWithSmallGradient) {
+    LambdaObjective f = exponentialFit(2.0, -0.5);
+    ZoCNLSSolver solver(f, false, 0);
+    ScopedLogCapture capture;
+    ZoTVector<double> p = vectorOf({2.0, -0.5});
+    double residual = -1;
+    EXPECT_EQ(solver.Run(p, residual, 100, 1e-3, 0, ZoCNLSSolver::eHitAndRun), ZoCNLSSolver::eSmallGradient);
+    EXPECT_EQ(residual, 0.0);
+    const auto lines = logLines(capture);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "(NLS) stopped after 1 iterations ('small gradient (++)', residual RMSE=0)\n");
+}
+
+TEST(ZoCNLSSolver, RecoversExponentialModelFromDistantStart) {
+    LambdaObjective f = exponentialFit(2.0, -0.5);
+    ZoCNLSSolver solver(f, false, 0);
+    solver.SetLogging(false);
+    ZoTVector<double> p = vectorOf({1.0, 0.3});
+    double residual = -1;
+    const ZoCNLSSolver::EResult result = solver.Run(p, residual, 200, 1e-3, 0, ZoCNLSSolver::eGibbs);
+    EXPECT_LE(result, ZoCNLSSolver::eSmallStepSize);
+    EXPECT_NEAR(p[0], 2.0, 1e-7);
+    EXPECT_NEAR(p[1], -0.5, 1e-7);
+    EXPECT_LT(residual, 1e-7);
+}
+
+TEST(ZoCNLSSolver, LinearProblemConvergesToLeastSquaresSolution) {
+    const ZoTMatrix<double> a = fromRows({{1, 0.5}, {0, 2}, {1, 1}, {3, -1}, {-1, 2}});
+    const ZoTVector<double> y = vectorOf({1, -2, 0.5, 4, 1});
+    LambdaObjective f(2, 5, [&](const ZoTVector<double>& x) { return a * x - y; });
+    ZoCNLSSolver solver(f, false, 0);
+    solver.SetLogging(false);
+    ZoTVector<double> p = vectorOf({10, -10});
+    double residual = 0;
+    solver.Run(p, residual, 100, 1e-3, 0, ZoCNLSSolver::eGibbs);
+    ZoTMatrix<double> copy(a);
+    ZoTVector<double> expected(2);
+    ASSERT_TRUE(lapack::lssolve(copy, y, expected, nullptr));
+    EXPECT_NEAR(p[0], expected[0], 1e-9);
+    EXPECT_NEAR(p[1], expected[1], 1e-9);
+    EXPECT_NEAR(residual, (a * expected - y).Norm() / std::sqrt(5.0), 1e-12);
+}
+
+// With the gradient and normal matrix fixed (analytic Jacobian 1, residual x), rejected trials
+// reveal the damping: trial = x - r / (1 + mu).
+TEST(ZoCNLSSolver, FirstRejectionKeepsDampingThenItDoublesAndQuadruples) {
+    class Trap : public ZoCNLSObjectiveFunction {
+      public:
+        Trap() : ZoCNLSObjectiveFunction(1, 1) {}
+        ZoTVector<double> Error(const ZoTVector<double>& x) override {
+            trials.push_back(x[0]);
+            return vectorOf({x[0] < 0.95 ? 10.0 : x[0]});  // any step below 0.95 makes things worse
+        }
+        ZoTMatrix<double> Jacobian(const ZoTVector<double>&) override { return fromRows({{1.0}}); }
+        std::vector<double> trials;
+    } f;
+    ZoCNLSSolver solver(f, false, 0);
+    solver.SetLogging(false);
+    ZoTVector<double> p = vectorOf({1.0});
+    double residual = 0;
+    Access::run(solver, p, residual, 5, 1.0);  // mu starts at tau * H = 1
+    ASSERT_GE(f.trials.size(), 6u);
+    // mu: 1, 1 (nu was 1), 2, 8, 64 -> trials 1 - 1 / (1 + mu).
+    const double expected[] = {0.5, 0.5, 1 - 1.0 / 3, 1 - 1.0 / 9, 1 - 1.0 / 65};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_NEAR(f.trials[1 + i], expected[i], 1e-15) << "trial " << i;
+    EXPECT_NEAR(p[0], 1 - 1.0 / 65, 1e-15);  // the fifth trial was accepted
+}
+
+TEST(ZoCNLSSolver, LogsEveryFifthAcceptedIteration) {
+    // Rosenbrock needs well over five iterations from (-1.2, 1).
+    LambdaObjective f(2, 2, [](const ZoTVector<double>& x) {
+        return vectorOf({10 * (x[1] - x[0] * x[0]), 1 - x[0]});
+    });
+    ZoCNLSSolver solver(f, false, 0);
+    ScopedLogCapture capture;
+    ZoTVector<double> p = vectorOf({-1.2, 1});
+    double residual = 0;
+    solver.Run(p, residual, 500, 1e-3, 0, ZoCNLSSolver::eGibbs);
+    EXPECT_NEAR(p[0], 1.0, 1e-6);
+    EXPECT_NEAR(p[1], 1.0, 1e-6);
+    const auto lines = logLines(capture);
+    ASSERT_GE(lines.size(), 3u);
+    // Progress lines only for accepted iterations whose number is a multiple of five.
+    for (size_t i = 1; i + 1 < lines.size(); ++i) {
+        int iteration = -1;
+        ASSERT_EQ(std::sscanf(lines[i].c_str(), "(NLS) iter. %d: residual RMSE=", &iteration), 1) << lines[i];
+        EXPECT_EQ(iteration % 5, 0) << lines[i];
+    }
+    EXPECT_EQ(lines.back().rfind("(NLS) stopped after ", 0), 0u);
+}
+
+TEST(ZoCNLSSolver, StepHugeAgainstVariablesIsReportedAlmostSingular) {
+    // From z = 0 the limit is 2^52 * 4.44e-16 = 2: a Gauss-Newton step of length 5 exceeds it.
+    LambdaObjective f(1, 1, [](const ZoTVector<double>& x) { return vectorOf({x[0] - 5}); });
+    ZoCNLSSolver solver(f, false, 0);
+    ScopedLogCapture capture;
+    ZoTVector<double> p = vectorOf({0});
+    double residual = 0;
+    EXPECT_EQ(Access::run(solver, p, residual, 10, 1e-9), ZoCNLSSolver::eAlmostSingular);
+    EXPECT_EQ(p[0], 0.0);
+    EXPECT_EQ(logLines(capture).back(),
+              "(NLS) stopped after 1 iterations ('almost singular matrix (-)', residual RMSE=5)\n");
+}
+
+TEST(ZoCNLSSolver, LoggingOffWritesNothing) {
+    LambdaObjective f = exponentialFit(2.0, -0.5);
+    ZoCNLSSolver solver(f, false, 0);
+    solver.SetLogging(false);
+    ScopedLogCapture capture;
+    ZoTVector<double> p = vectorOf({1.0, 0.3});
+    double residual = 0;
+    solver.Run(p, residual, 50, 1e-3, 3, ZoCNLSSolver::eGibbs);
+    EXPECT_TRUE(logLines(capture).empty());
+}
+
+TEST(ZoCNLSSolver, NoResidualsEndsWithLSFailedAndNoLog) {
+    LambdaObjective f(2, 0, [](const ZoTVector<double>&) { return ZoTVector<double>(); });
+    ZoCNLSSolver solver(f, false, 0);
+    ScopedLogCapture capture;
+    ZoTVector<double> p = vectorOf({1, 2});
+    double residual = 42;
+    EXPECT_EQ(Access::run(solver, p, residual, 10, 1e-3), ZoCNLSSolver::eLSFailed);
+    EXPECT_EQ(residual, 42.0);
+    EXPECT_TRUE(logLines(capture).empty());
+}
+
+TEST(ZoCNLSSolver, RobustWeightsDropFarOutliersAndFollowBiweight) {
+    LambdaObjective f(1, 7, [](const ZoTVector<double>&) { return ZoTVector<double>(7); });
+    ZoCNLSSolver robust(f, true, 0);
+    const ZoTVector<double> r = vectorOf({-1, -0.5, 0, 0.5, 1, 2, 40});
+    const ZoTVector<double> w = Access::computeWeight(robust, r);
+    // median 0.5, absolute deviations {1.5, 1, 0.5, 0, 0.5, 1.5, 39.5}: MAD 1.
+    const double scale = 1.0 / 0.6745;
+    EXPECT_EQ(w[6], 0.0);
+    for (int i = 0; i < 6; ++i) {
+        const double u = r[i] / scale;
+        const double expected = u == 0 ? 1.0 : Access::psiTukey(robust, u) / u;
+        EXPECT_NEAR(w[i], expected, 1e-15) << i;
+    }
+    ZoCNLSSolver plain(f, false, 0);
+    const ZoTVector<double> unit = Access::computeWeight(plain, r);
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(unit[i], 1.0);
+}
+
+TEST(ZoCNLSSolver, WeightsAreInverseVariances) {
+    class Weighted : public LambdaObjective {
+      public:
+        Weighted() : LambdaObjective(1, 2, [](const ZoTVector<double>& x) { return x; }) {}
+        ZoTVector<double> StdDev() override { return vectorOf({0.5, 4}); }
+    } f;
+    ZoCNLSSolver solver(f, false, 0);
+    const ZoTVector<double> w = Access::computeWeight(solver, vectorOf({1, 2}));
+    EXPECT_EQ(w[0], 4.0);
+    EXPECT_EQ(w[1], 1.0 / 16);
+}
+
+TEST(ZoCNLSSolver, InfluenceFunctions) {
+    LambdaObjective f(1, 1, [](const ZoTVector<double>& x) { return x; });
+    ZoCNLSSolver s(f, true, 0);
+    EXPECT_EQ(Access::psiHuber(s, 1.0), 1.0);
+    EXPECT_EQ(Access::psiHuber(s, 5.0), 1.345);
+    EXPECT_EQ(Access::psiHuber(s, -5.0), -1.345);
+    EXPECT_EQ(Access::psiTukey(s, 5.0), 0.0);
+    EXPECT_NEAR(Access::psiTukey(s, 4.6851 / 2), 4.6851 / 2 * 0.5625, 1e-15);
+}
+
+TEST(ZoCNLSSolver, RobustFitIgnoresGrossOutliers) {
+    // A line y = 1 + 2 t with three corrupted samples out of 30.
+    auto residuals = [](const ZoTVector<double>& x) {
+        ZoTVector<double> r(30);
+        for (int i = 0; i < 30; ++i) {
+            const double t = i / 10.0;
+            const double y = 1 + 2 * t + 0.01 * std::sin(7.0 * i) + (i % 10 == 3 ? 25.0 : 0.0);
+            r[i] = x[0] + x[1] * t - y;
+        }
+        return r;
+    };
+    LambdaObjective f(2, 30, residuals);
+    ZoCNLSSolver robust(f, true, 0), plain(f, false, 0);
+    robust.SetLogging(false);
+    plain.SetLogging(false);
+    ZoTVector<double> pr = vectorOf({0.5, 0.5}), pp = vectorOf({0.5, 0.5});
+    double rr = 0, rp = 0;
+    robust.Run(pr, rr, 100, 1e-3, 0, ZoCNLSSolver::eGibbs);
+    plain.Run(pp, rp, 100, 1e-3, 0, ZoCNLSSolver::eGibbs);
+    EXPECT_NEAR(pr[0], 1.0, 0.02);
+    EXPECT_NEAR(pr[1], 2.0, 0.02);
+    EXPECT_GT(std::abs(pp[0] - 1.0), 1.0);  // the plain fit is pulled away
+}
+
+TEST(ZoCNLSSolver, StepCrossingUpperBoundEndsExactlyOnIt) {
+    LambdaObjective f(2, 1, [](const ZoTVector<double>& x) { return vectorOf({x[0]}); });
+    ZoCNLSSolver s(f, false, 0);
+    const ZoTMatrix<double> a = fromRows({{1, 0}});  // x0 <= 1
+    const ZoTVector<double> b = vectorOf({1});
+    const ZoTVector<double> step = Access::cutBack(s, a, b, vectorOf({0, 0}), vectorOf({4, 3}));
+    EXPECT_NEAR(step[0], 1.0, 1e-15);
+    EXPECT_NEAR(step[1], 0.75, 1e-15);
+    const ZoTVector<double> inside = Access::cutBack(s, a, b, vectorOf({0, 0}), vectorOf({0.5, 3}));
+    EXPECT_EQ(inside[0], 0.5);  // no constraint reached: unchanged
+    EXPECT_EQ(inside[1], 3.0);
+}
+
+TEST(ZoCNLSSolver, StepFromBoundPointingOutwardIsProjectedThenShortened) {
+    LambdaObjective f(2, 1, [](const ZoTVector<double>& x) { return vectorOf({x[0]}); });
+    ZoCNLSSolver s(f, false, 0);
+    const ZoTMatrix<double> a = fromRows({{1, 0}, {0, 1}});  // x0 <= 1, x1 <= 2
+    const ZoTVector<double> b = vectorOf({1, 2});
+    // On x0 = 1, step (1, 1): projected to (0, 1), stays within x1 <= 2.
+    ZoTVector<double> step = Access::cutBack(s, a, b, vectorOf({1, 0}), vectorOf({1, 1}));
+    EXPECT_NEAR(step[0], 0.0, 1e-15);
+    EXPECT_NEAR(step[1], 1.0, 1e-15);
+    // Step (1, 5): projected to (0, 5), then shortened to x1 = 2.
+    step = Access::cutBack(s, a, b, vectorOf({1, 0}), vectorOf({1, 5}));
+    EXPECT_NEAR(step[0], 0.0, 1e-15);
+    EXPECT_NEAR(step[1], 2.0, 1e-15);
+}
+
+TEST(ZoCNLSSolver, ConstraintCheckHasNoToleranceAndIgnoresNaN) {
+    LambdaObjective f(1, 1, [](const ZoTVector<double>& x) { return x; });
+    ZoCNLSSolver s(f, false, 0);
+    const ZoTMatrix<double> a = fromRows({{1}});
+    EXPECT_TRUE(Access::checkConstraints(s, a, vectorOf({1}), vectorOf({1})));
+    EXPECT_FALSE(Access::checkConstraints(s, a, vectorOf({1}), vectorOf({1 + 1e-15})));
+    EXPECT_TRUE(Access::checkConstraints(s, a, vectorOf({1}), vectorOf({std::nan("")})));
+}
+
+TEST(ZoCNLSSolver, BoundedMinimumLiesOnTheBound) {
+    // Unconstrained minimum at (3, -1); x0 <= 1 moves it to (1, -1).
+    LambdaObjective f(2, 2, [](const ZoTVector<double>& x) { return vectorOf({x[0] - 3, x[1] + 1}); });
+    f.AddBounds(0, -5, 1);
+    ZoCNLSSolver solver(f, false, 0);
+    ScopedLogCapture capture;
+    ZoTVector<double> p = vectorOf({0, 0});
+    double residual = 0;
+    const ZoCNLSSolver::EResult result = solver.Run(p, residual, 100, 1e-3, 0, ZoCNLSSolver::eGibbs);
+    EXPECT_LE(result, ZoCNLSSolver::eSmallStepSize);
+    EXPECT_NEAR(p[0], 1.0, 1e-12);
+    EXPECT_LE(p[0], 1.0);
+    EXPECT_NEAR(p[1], -1.0, 1e-8);
+    EXPECT_NEAR(residual, std::sqrt(2.0), 1e-8);
+}
+
+TEST(ZoCNLSSolver, InfeasibleStartIsRepairedByLinearProgramme) {
+    LambdaObjective f(2, 2, [](const ZoTVector<double>& x) { return vectorOf({x[0] - 3, x[1] - 0.5}); });
+    f.AddBounds(0, 2, 4);
+    f.AddBounds(1, 0, 1);
+    ZoCNLSSolver solver(f, false, 0);
+    ScopedLogCapture capture;
+    ZoTVector<double> p = vectorOf({10, 10});
+    double residual = 0;
+    EXPECT_LE(solver.Run(p, residual, 100, 1e-3, 0, ZoCNLSSolver::eGibbs), ZoCNLSSolver::eSmallStepSize);
+    EXPECT_NEAR(p[0], 3.0, 1e-8);
+    EXPECT_NEAR(p[1], 0.5, 1e-8);
+    const auto lines = logLines(capture);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "(NLS) constructed initial feasible solution\n");
+    EXPECT_EQ(lines[1], "2-vector:\n");
+    // The start minimises the sum of the variables just inside the lower bounds.
+    EXPECT_EQ(lines[2],
+              format("\t%g,", 2 + 2.220446049250313e-14) + format("\t%g;\n", 2.220446049250313e-14));
+}
+
+TEST(ZoCNLSSolver, InfeasibleConstraintsEndTheRunAtOnce) {
+    LambdaObjective f(1, 1, [](const ZoTVector<double>& x) { return x; });
+    f.AddLowerBound(0, 2);
+    f.AddUpperBound(0, 1);
+    ZoCNLSSolver solver(f, false, 0);
+    ScopedLogCapture capture;
+    ZoTVector<double> p = vectorOf({5});
+    double residual = 7;
+    EXPECT_EQ(solver.Run(p, residual, 100, 1e-3, 0, ZoCNLSSolver::eGibbs),
+              ZoCNLSSolver::eConstraintsViolated);
+    EXPECT_EQ(residual, 7.0);
+    EXPECT_EQ(p[0], 5.0);
+    const auto lines = logLines(capture);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "(NLS) infeasible constraints detected\n");
+}
+
+TEST(ZoCNLSSolver, FixedParameterStaysAtItsValue) {
+    LambdaObjective f = exponentialFit(2.0, -0.5);
+    ASSERT_TRUE(f.AddEquality(1, -0.5));
+    ZoCNLSSolver solver(f, false, 0);
+    solver.SetLogging(false);
+    ZoTVector<double> p = vectorOf({7, 123});
+    double residual = 0;
+    solver.Run(p, residual, 100, 1e-3, 0, ZoCNLSSolver::eGibbs);
+    EXPECT_EQ(p[1], -0.5);
+    EXPECT_NEAR(p[0], 2.0, 1e-9);
+}
