@@ -3,9 +3,19 @@
 
 // Steering
 #include "ZoCAcquisitionSteeringOrbal2.h"
+#include "ZoCAcquisitionSteeringOrbal2Jaw.h"
 #include "ZoCAcquisitionSteeringOrbal2Rotation.h"
+#include "ZoCJawScanJointSequenceGenerator.h"
 #include "ZoCJointSequenceGenerator.h"
 #include "ZoCPlanningFrame.h"
 #include "ZoCRotScanJointSequenceGenerator.h"
 
 // Numerics
+#include "ZoDebugPrint.h"
+#include "ZoTVector.h"
+#include "ZoTMatrix.h"
+#include "ZoCPMatrix.h"
+#include "ZoLapack.h"
+#include "ZoCNLSObjectiveFunction.h"
+#include "ZoCNLSSolver.h"
+#include "ZoCPolynomial.h"
