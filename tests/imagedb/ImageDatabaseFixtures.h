@@ -1,0 +1,48 @@
+// Small recordings for the image database tests: a pinhole-like ray field whose pixel (x, y)
+// looks along (x - w/2, y - h/2, 100) from the origin, and ranges that put every point on the
+// plane z = depth.
+#pragma once
+
+#include "ImageDatabase.h"
+
+#include <cmath>
+
+namespace imagedbtest {
+
+inline ZoCFieldRay PinholeRays(int width, int height) {
+    std::vector<ZoCRay> rays;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            rays.push_back({{0, 0, 0}, CbVector3f(x - width / 2.0f, y - height / 2.0f, 100.0f).Normalized()});
+    return ZoCFieldRay(width, height, std::move(rays));
+}
+
+// Ranges to the plane z = depth; pixels in `holes` (x + y divisible by it, when positive) stay
+// unmeasured.
+inline ZoCFieldRange PlaneRanges(const ZoCFieldRay& rays, float depth, int holes = 0) {
+    ZoCFieldRange range(rays.GetWidth(), rays.GetHeight(), 0.0f);
+    for (int y = 0; y < rays.GetHeight(); ++y)
+        for (int x = 0; x < rays.GetWidth(); ++x)
+            if (holes <= 0 || (x + y) % holes != 0)
+                range.At(x, y) = depth / rays.GetRay(x, y).m_direction.z;
+    return range;
+}
+
+inline CImageSource PlaneSource(int contentType, bool correlated, const CbMatrix4Rf& registration,
+                                int width = 8, int height = 6, float depth = 50.0f) {
+    CImageSource source(contentType);
+    CImage rangeImage(CImageTypes::eImageTypeRange);
+    const ZoCFieldRay rays = PinholeRays(width, height);
+    const ZoCFieldRange range = PlaneRanges(rays, depth);
+    rangeImage.SetFieldRay(rays);
+    rangeImage.SetFieldRange(range);
+    rangeImage.SetFieldCoord(ZoCFieldCoord(&rays, range, &registration));
+    source.SetImage(rangeImage);
+    CImage intensity(CImageTypes::eImageTypeIntensity);
+    intensity.SetFieldIntensity(ZoCFieldIntensity(width, height, 200));
+    source.SetImage(intensity);
+    source.SetCorrelation(correlated, registration);
+    return source;
+}
+
+}  // namespace imagedbtest
