@@ -5,10 +5,11 @@
 // peer can evaluate the very same residuals as the library's solver.
 #pragma once
 
+#include "ZoCNLSObjectiveFunction.h"
+
 #include <algorithm>
 #include <cmath>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -159,6 +160,32 @@ inline double MinimumLogRelativeError(const NSProblem& p, const std::vector<doub
     return lowest;
 }
 
+// One line of the header: a parameter line, the certified RSS or the difficulty.
+inline void readHeaderLine(const std::string& line, NSProblem& p) {
+    static const std::string c_rss = "Residual Sum of Squares:";
+    static const std::string c_difficulty = " Level of Difficulty";
+    if (line.rfind(c_rss, 0) == 0)
+        p.certifiedRss = std::stod(line.substr(c_rss.size()));
+    const size_t level = line.find(c_difficulty);
+    if (level != std::string::npos) {
+        std::istringstream words(line.substr(0, level));
+        std::string word;
+        while (words >> word)
+            p.difficulty = word;
+    }
+    std::istringstream fields(line);
+    std::string name, equals;
+    double start1 = 0, start2 = 0, certified = 0, deviation = 0;
+    if (!(fields >> name >> equals >> start1 >> start2 >> certified >> deviation))
+        return;
+    if (name.size() < 2 || name[0] != 'b' || equals != "=")
+        return;
+    p.start1.push_back(start1);
+    p.start2.push_back(start2);
+    p.certified.push_back(certified);
+    p.certifiedStdDev.push_back(deviation);
+}
+
 // Reads one .dat file: parameter lines "bi = start1 start2 certified stddev", the certified
 // RSS, the difficulty, and the observations from line 61 on. False when the file is missing
 // or malformed.
@@ -169,27 +196,14 @@ inline bool Load(const std::string& directory, const std::string& name, NSProble
     p = NSProblem();
     p.name = name;
     p.model = ModelOf(name);
-    static const std::regex c_parameter(R"(^\s*b\d+\s*=\s*(\S+)\s+(\S+)\s+(\S+)\s+(\S+))");
-    static const std::regex c_rss(R"(^Residual Sum of Squares:\s*(\S+))");
-    static const std::regex c_difficulty(R"((Lower|Average|Higher) Level of Difficulty)");
     std::string line;
     int lineNumber = 0;
     while (std::getline(in, line)) {
         ++lineNumber;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        std::smatch m;
         if (lineNumber <= 60) {
-            if (std::regex_search(line, m, c_difficulty))
-                p.difficulty = m[1];
-            if (std::regex_search(line, m, c_rss))
-                p.certifiedRss = std::stod(m[1]);
-            if (std::regex_search(line, m, c_parameter)) {
-                p.start1.push_back(std::stod(m[1]));
-                p.start2.push_back(std::stod(m[2]));
-                p.certified.push_back(std::stod(m[3]));
-                p.certifiedStdDev.push_back(std::stod(m[4]));
-            }
+            readHeaderLine(line, p);
             continue;
         }
         std::istringstream fields(line);
@@ -216,5 +230,23 @@ inline std::vector<std::string> AllProblemNames() {
             "Gauss3",  "Misra1c",  "Misra1d",  "Roszman1", "ENSO",   "MGH09",    "Thurber",
             "BoxBOD",  "Rat42",    "MGH10",    "Eckerle4", "Rat43",  "Bennett5"};
 }
+
+// The problem as a least-squares objective for the library's solver: residual i is the
+// observation minus the model.
+class NistObjective : public ZoCNLSObjectiveFunction {
+  public:
+    explicit NistObjective(const NSProblem& problem)
+        : ZoCNLSObjectiveFunction(problem.NumParams(), problem.NumObservations()), m_problem(problem) {}
+    ZoTVector<double> Error(const ZoTVector<double>& x) override {
+        ZoTVector<double> r(m_problem.NumObservations());
+        for (int i = 0; i < r.size; ++i)
+            r[i] = m_problem.response[i] - Predict(m_problem.model, x.data, m_problem.x1[i],
+                                                   m_problem.x2.empty() ? 0.0 : m_problem.x2[i]);
+        return r;
+    }
+
+  private:
+    const NSProblem& m_problem;
+};
 
 }  // namespace nist
