@@ -1,0 +1,209 @@
+// STL import: binary (80-byte header, triangle count, 50 bytes per triangle) and ASCII
+// ("solid ... facet normal ... outer loop vertex x y z ... endloop endfacet ... endsolid").
+#include "StlReader.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+namespace Sim {
+
+namespace {
+constexpr size_t c_uHeaderBytes = 80;
+constexpr size_t c_uTriangleBytes = 50;
+
+float readFloat(const char* p) {
+    float f;
+    std::memcpy(&f, p, sizeof f);  // STL is little-endian, as is every host we build for
+    return f;
+}
+
+// A whitespace-separated token reader over the ASCII text, tracking the line for messages.
+class Tokens {
+  public:
+    explicit Tokens(std::string_view text) : m_text(text) {}
+    std::string_view Next() {
+        while (m_pos < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_pos]))) {
+            if (m_text[m_pos] == '\n')
+                ++m_line;
+            ++m_pos;
+        }
+        const size_t start = m_pos;
+        while (m_pos < m_text.size() && !std::isspace(static_cast<unsigned char>(m_text[m_pos])))
+            ++m_pos;
+        return m_text.substr(start, m_pos - start);
+    }
+    // Skips the rest of the current line (the solid's name).
+    void SkipLine() {
+        while (m_pos < m_text.size() && m_text[m_pos] != '\n')
+            ++m_pos;
+    }
+    int Line() const { return m_line; }
+
+  private:
+    std::string_view m_text;
+    size_t m_pos = 0;
+    int m_line = 1;
+};
+
+bool parseNumber(std::string_view token, float& value) {
+    const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
+    return ec == std::errc() && end == token.data() + token.size();
+}
+}  // namespace
+
+bool StlReader::fail(std::string message) {
+    m_error = std::move(message);
+    return false;
+}
+
+bool StlReader::ReadFile(const std::string& path, TriangleMesh& mesh) {
+    mesh = {};
+    m_error.clear();
+    m_iDegenerate = 0;
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file)
+        return fail("cannot open '" + path + "'");
+    const std::streamoff size = file.tellg();
+    if (size < 0)
+        return fail("cannot read '" + path + "'");
+    if (static_cast<uint64_t>(size) > c_uMaxFileBytes)
+        return fail("'" + path + "' is larger than " + std::to_string(c_uMaxFileBytes >> 20) + " MB");
+    std::string bytes(static_cast<size_t>(size), '\0');
+    file.seekg(0);
+    if (!file.read(bytes.data(), size))
+        return fail("cannot read '" + path + "'");
+    if (!Parse(bytes, mesh)) {
+        m_error = "'" + path + "': " + m_error;
+        return false;
+    }
+    return true;
+}
+
+bool StlReader::Parse(std::string_view bytes, TriangleMesh& mesh) {
+    mesh = {};
+    m_error.clear();
+    m_iDegenerate = 0;
+    if (bytes.empty())
+        return fail("the file is empty");
+    // A binary file's size is fixed by its count. ASCII files begin with "solid", but so do
+    // many binary headers, so the size decides first.
+    if (bytes.size() >= c_uHeaderBytes + 4) {
+        uint32_t count;
+        std::memcpy(&count, bytes.data() + c_uHeaderBytes, sizeof count);
+        if (bytes.size() == c_uHeaderBytes + 4 + static_cast<uint64_t>(count) * c_uTriangleBytes)
+            return parseBinary(bytes, mesh);
+    }
+    const std::string_view start = bytes.substr(0, 5);
+    if (start == "solid")
+        return parseAscii(bytes, mesh);
+    if (bytes.size() < c_uHeaderBytes + 4)
+        return fail("too short for a binary STL file and not ASCII STL");
+    return parseBinary(bytes, mesh);
+}
+
+bool StlReader::parseBinary(std::string_view bytes, TriangleMesh& mesh) {
+    uint32_t count;
+    std::memcpy(&count, bytes.data() + c_uHeaderBytes, sizeof count);
+    const uint64_t available = (bytes.size() - c_uHeaderBytes - 4) / c_uTriangleBytes;
+    // The count is checked against the bytes that are there before anything is allocated.
+    if (count > available)
+        return fail("binary STL announces " + std::to_string(count) + " triangles but holds only " +
+                    std::to_string(available));
+    if (count == 0)
+        return fail("the model has no triangles");
+    mesh.vertices.reserve(static_cast<size_t>(count) * 3);
+    mesh.triangles.reserve(count);
+    const char* p = bytes.data() + c_uHeaderBytes + 4;
+    for (uint32_t i = 0; i < count; ++i, p += c_uTriangleBytes) {
+        CbVector3f corners[3];
+        for (int c = 0; c < 3; ++c) {
+            const char* v = p + 12 + 12 * c;  // after the facet normal
+            corners[c] = {readFloat(v), readFloat(v + 4), readFloat(v + 8)};
+        }
+        if (!addTriangle(corners, mesh))
+            return fail("triangle " + std::to_string(i) + ": " + m_error);
+    }
+    if (mesh.triangles.empty())
+        return fail("every triangle of the model is degenerate");
+    return true;
+}
+
+bool StlReader::parseAscii(std::string_view bytes, TriangleMesh& mesh) {
+    Tokens tokens(bytes);
+    tokens.Next();  // "solid"
+    tokens.SkipLine();
+    auto expect = [&](std::string_view word) {
+        const std::string_view t = tokens.Next();
+        if (t == word)
+            return true;
+        return fail("line " + std::to_string(tokens.Line()) + ": expected '" + std::string(word) +
+                    "', found '" + std::string(t.substr(0, 40)) + "'");
+    };
+    for (;;) {
+        const std::string_view t = tokens.Next();
+        if (t == "endsolid")
+            break;
+        if (t.empty())
+            return fail("the file ends without 'endsolid'");
+        if (t != "facet")
+            return fail("line " + std::to_string(tokens.Line()) + ": expected 'facet', found '" +
+                        std::string(t.substr(0, 40)) + "'");
+        if (!expect("normal"))
+            return false;
+        float unused;
+        for (int k = 0; k < 3; ++k)
+            if (!parseNumber(tokens.Next(), unused))
+                return fail("line " + std::to_string(tokens.Line()) + ": malformed facet normal");
+        if (!expect("outer") || !expect("loop"))
+            return false;
+        CbVector3f corners[3];
+        for (CbVector3f& corner : corners) {
+            if (!expect("vertex"))
+                return false;
+            for (int k = 0; k < 3; ++k)
+                if (!parseNumber(tokens.Next(), corner[k]))
+                    return fail("line " + std::to_string(tokens.Line()) + ": malformed vertex coordinate");
+        }
+        if (!expect("endloop") || !expect("endfacet"))
+            return false;
+        if (!addTriangle(corners, mesh))
+            return fail("line " + std::to_string(tokens.Line()) + ": " + m_error);
+    }
+    if (mesh.triangles.empty())
+        return fail("the model has no usable triangles");
+    return true;
+}
+
+bool StlReader::addTriangle(const CbVector3f (&corners)[3], TriangleMesh& mesh) {
+    for (const CbVector3f& c : corners)
+        if (!std::isfinite(c.x) || !std::isfinite(c.y) || !std::isfinite(c.z))
+            return fail("a vertex coordinate is not a finite number");
+    const CbVector3f n = (corners[1] - corners[0]).Cross(corners[2] - corners[0]);
+    if (!(n.Dot(n) > 0)) {
+        ++m_iDegenerate;  // harmless but useless for ray casting
+        return true;
+    }
+    const auto base = static_cast<uint32_t>(mesh.vertices.size());
+    for (const CbVector3f& c : corners)
+        mesh.vertices.push_back(c);
+    mesh.triangles.push_back({base, base + 1, base + 2});
+    return true;
+}
+
+void PlaceOnDisc(TriangleMesh& mesh) {
+    if (mesh.vertices.empty())
+        return;
+    for (CbVector3f& v : mesh.vertices)
+        v = {v.x, -v.y, -v.z};
+    const CyBoundingBox3D box = mesh.Bounds();
+    const CbVector3f shift(-0.5f * (box.GetMin().x + box.GetMax().x),
+                           -0.5f * (box.GetMin().y + box.GetMax().y), -box.GetMax().z);
+    for (CbVector3f& v : mesh.vertices)
+        v += shift;
+}
+
+}  // namespace Sim

@@ -1,0 +1,42 @@
+// Reads a user's model from an STL file, binary or ASCII. Every malformed input gives false and
+// a message saying what is wrong; nothing is allocated beyond what the file's size justifies.
+#pragma once
+
+#include "TriangleMesh.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace Sim {
+
+class StlReader {
+  public:
+    // Files above this size are refused before they are read (a dental model has well under a
+    // million triangles, about 50 MB in binary).
+    static constexpr uint64_t c_uMaxFileBytes = 512ull << 20;
+
+    // Reads `path` into `mesh` (replaced; empty on failure).
+    bool ReadFile(const std::string& path, TriangleMesh& mesh);
+    // Parses the bytes of an STL file.
+    bool Parse(std::string_view bytes, TriangleMesh& mesh);
+    const std::string& GetError() const { return m_error; }
+    // Triangles with zero area that were dropped.
+    int64_t GetDegenerateCount() const { return m_iDegenerate; }
+
+  private:
+    bool parseBinary(std::string_view bytes, TriangleMesh& mesh);
+    bool parseAscii(std::string_view bytes, TriangleMesh& mesh);
+    bool addTriangle(const CbVector3f (&corners)[3], TriangleMesh& mesh);
+    bool fail(std::string message);
+
+    std::string m_error;
+    int64_t m_iDegenerate = 0;
+};
+
+// Turns a model as scanners and design programs store it (z up, anywhere in space) into the
+// disc frame: rotated by pi about x (z then points down, y flips, handedness kept), centred on
+// the disc axis and set down on the plate (highest z = 0).
+void PlaceOnDisc(TriangleMesh& mesh);
+
+}  // namespace Sim
