@@ -28,15 +28,23 @@ CbMatrix4Rf rotationAbout(const CbVector3f& axis, float angle) {
                                   0, 0, 0, 1});
 }
 
-// Whether the segment from `from` to `to` passes through the disc: the plate at z = 0 within
-// `radius` of the axis. Points on the model have z <= 0; an eye below the plate (z > 0) sees them
-// only past the disc's rim.
+// The plate's top surface lies at z = 0. Points within this distance above it count as touching
+// it: a model's base face rests there, and rounding may put its points a hair below the plate.
+constexpr float c_fPlateContact = 1e-3f;
+
+// Whether the disc hides `to` (a point of the model) from `from` (an eye). The disc and what
+// carries it fill everything at or below the plate's top within `radius` of the axis, so an eye
+// below the plate sees the model only past the disc's rim.
 bool discBlocks(const CbVector3f& from, const CbVector3f& to, float radius) {
-    if ((from.z > 0) == (to.z > 0))
+    const float top = -c_fPlateContact;
+    if (from.z <= top && to.z <= top)
         return false;
-    const float f = from.z / (from.z - to.z);
-    const float x = from.x + f * (to.x - from.x), y = from.y + f * (to.y - from.y);
-    return x * x + y * y < radius * radius;
+    CbVector3f entry = to;  // where the sight line reaches the plate's level
+    if (from.z < top || to.z < top) {
+        const float f = (top - from.z) / (to.z - from.z);
+        entry = from + (to - from) * f;
+    }
+    return entry.x * entry.x + entry.y * entry.y < radius * radius;
 }
 
 // Slab test: does the ray from `o` along `d` meet the box?
