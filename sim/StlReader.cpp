@@ -94,15 +94,23 @@ bool StlReader::Parse(std::string_view bytes, TriangleMesh& mesh) {
     if (bytes.size() >= c_uHeaderBytes + 4) {
         uint32_t count;
         std::memcpy(&count, bytes.data() + c_uHeaderBytes, sizeof count);
-        if (bytes.size() == c_uHeaderBytes + 4 + static_cast<uint64_t>(count) * c_uTriangleBytes)
-            return parseBinary(bytes, mesh);
+        if (bytes.size() == c_uHeaderBytes + 4 + static_cast<uint64_t>(count) * c_uTriangleBytes) {
+            if (parseBinary(bytes, mesh))
+                return true;
+            mesh = {};
+            return false;
+        }
     }
-    const std::string_view start = bytes.substr(0, 5);
-    if (start == "solid")
-        return parseAscii(bytes, mesh);
-    if (bytes.size() < c_uHeaderBytes + 4)
-        return fail("too short for a binary STL file and not ASCII STL");
-    return parseBinary(bytes, mesh);
+    bool ok = false;
+    if (bytes.substr(0, 5) == "solid")
+        ok = parseAscii(bytes, mesh);
+    else if (bytes.size() < c_uHeaderBytes + 4)
+        ok = fail("too short for a binary STL file and not ASCII STL");
+    else
+        ok = parseBinary(bytes, mesh);
+    if (!ok)
+        mesh = {};  // nothing half-read reaches the caller
+    return ok;
 }
 
 bool StlReader::parseBinary(std::string_view bytes, TriangleMesh& mesh) {

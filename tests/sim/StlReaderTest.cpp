@@ -1,0 +1,186 @@
+// STL import: what it accepts, what it refuses with a message, and that random bytes never
+// crash it.
+#include "StlReader.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <random>
+
+namespace {
+
+const char* const c_ascii =
+    "solid tetra exported by hand\n"
+    "facet normal 0 0 -1\n outer loop\n  vertex 0 0 0\n  vertex 0 1 0\n  vertex 1 0 0\n endloop\nendfacet\n"
+    "facet normal 0 -1 0\n outer loop\n  vertex 0 0 0\n  vertex 1 0 0\n  vertex 0 0 1\n endloop\nendfacet\n"
+    "facet normal -1 0 0\n outer loop\n  vertex 0 0 0\n  vertex 0 0 1\n  vertex 0 1 0\n endloop\nendfacet\n"
+    "facet normal 1 1 1\n outer loop\n  vertex 1 0 0\n  vertex 0 1 0\n  vertex 0 0 1.5e0\n "
+    "endloop\nendfacet\n"
+    "endsolid tetra\n";
+
+std::string binary(const std::vector<std::array<float, 9>>& triangles, const char* header = "binary",
+                   int64_t announced = -1) {
+    std::string bytes(80, '\0');
+    std::memcpy(bytes.data(), header, std::strlen(header));
+    const auto count =
+        static_cast<uint32_t>(announced >= 0 ? announced : static_cast<int64_t>(triangles.size()));
+    bytes.append(reinterpret_cast<const char*>(&count), 4);
+    for (const auto& t : triangles) {
+        const float normal[3] = {0, 0, 0};
+        bytes.append(reinterpret_cast<const char*>(normal), 12);
+        bytes.append(reinterpret_cast<const char*>(t.data()), 36);
+        bytes.append(2, '\0');  // attribute byte count
+    }
+    return bytes;
+}
+
+const std::vector<std::array<float, 9>> c_twoTriangles = {{0, 0, 0, 1, 0, 0, 0, 1, 0},
+                                                          {0, 0, 1, 1, 0, 1, 0, 1, 1}};
+
+void expectRefused(const std::string& bytes, const std::string& reasonPart) {
+    Sim::StlReader reader;
+    Sim::TriangleMesh mesh;
+    EXPECT_FALSE(reader.Parse(bytes, mesh));
+    EXPECT_TRUE(mesh.IsEmpty());
+    EXPECT_NE(reader.GetError().find(reasonPart), std::string::npos) << "message: " << reader.GetError();
+}
+
+}  // namespace
+
+TEST(StlReader, ReadsAsciiFacets) {
+    Sim::StlReader reader;
+    Sim::TriangleMesh mesh;
+    ASSERT_TRUE(reader.Parse(c_ascii, mesh)) << reader.GetError();
+    ASSERT_EQ(mesh.triangles.size(), 4u);
+    EXPECT_EQ(mesh.vertices[mesh.triangles[3][2]], CbVector3f(0, 0, 1.5f));
+}
+
+TEST(StlReader, ReadsBinaryTrianglesEvenWhenTheHeaderSaysSolid) {
+    for (const char* header : {"binary", "solid but binary"}) {
+        Sim::StlReader reader;
+        Sim::TriangleMesh mesh;
+        ASSERT_TRUE(reader.Parse(binary(c_twoTriangles, header), mesh)) << reader.GetError();
+        ASSERT_EQ(mesh.triangles.size(), 2u);
+        EXPECT_EQ(mesh.vertices[mesh.triangles[1][1]], CbVector3f(1, 0, 1));
+    }
+}
+
+TEST(StlReader, DropsDegenerateTrianglesAndCountsThem) {
+    auto triangles = c_twoTriangles;
+    triangles.push_back({1, 1, 1, 1, 1, 1, 2, 2, 2});
+    Sim::StlReader reader;
+    Sim::TriangleMesh mesh;
+    ASSERT_TRUE(reader.Parse(binary(triangles), mesh));
+    EXPECT_EQ(mesh.triangles.size(), 2u);
+    EXPECT_EQ(reader.GetDegenerateCount(), 1);
+}
+
+TEST(StlReader, RefusesEmptyAndShortInput) {
+    expectRefused("", "empty");
+    expectRefused("abc", "too short");
+    expectRefused(binary({}), "no triangles");
+}
+
+TEST(StlReader, RefusesACountTheFileCannotHold) {
+    // An absurd count must be caught before anything is allocated for it.
+    expectRefused(binary(c_twoTriangles, "binary", 0xFFFFFFFFll), "holds only 2");
+    std::string truncated = binary(c_twoTriangles);
+    truncated.resize(truncated.size() - 10);
+    expectRefused(truncated, "holds only 1");
+}
+
+TEST(StlReader, RefusesCoordinatesThatAreNotFinite) {
+    for (const float bad :
+         {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+        auto triangles = c_twoTriangles;
+        triangles[1][4] = bad;
+        expectRefused(binary(triangles), "triangle 1: a vertex coordinate is not a finite number");
+    }
+    std::string ascii = c_ascii;
+    ascii.replace(ascii.find("1.5e0"), 5, "nan");
+    expectRefused(ascii, "not a finite number");
+}
+
+TEST(StlReader, RefusesMalformedAsciiWithTheLine) {
+    std::string ascii = c_ascii;
+    ascii.replace(ascii.find("vertex 0 1 0"), 6, "vortex");
+    expectRefused(ascii, "line 5: expected 'vertex', found 'vortex'");
+    expectRefused("solid x\nfacet normal 0 0 1\n outer loop\n vertex 0 0 zero\n",
+                  "malformed vertex coordinate");
+    expectRefused("solid x\nfacet normal 0 0\n", "malformed facet normal");
+    expectRefused(std::string(c_ascii).substr(0, std::strlen(c_ascii) - 16), "without 'endsolid'");
+    expectRefused("solid nothing\nendsolid nothing\n", "no usable triangles");
+}
+
+TEST(StlReader, ReadsFilesAndNamesTheFileInItsMessages) {
+    const std::string path = testsupport::ScratchDirectory() + "/two_triangles.stl";
+    {
+        std::ofstream out(path, std::ios::binary);
+        const std::string bytes = binary(c_twoTriangles);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    Sim::StlReader reader;
+    Sim::TriangleMesh mesh;
+    EXPECT_TRUE(reader.ReadFile(path, mesh)) << reader.GetError();
+    EXPECT_EQ(mesh.triangles.size(), 2u);
+    const std::string missing = testsupport::ScratchDirectory() + "/no_such_model.stl";
+    EXPECT_FALSE(reader.ReadFile(missing, mesh));
+    EXPECT_TRUE(mesh.IsEmpty());
+    EXPECT_EQ(reader.GetError(), "cannot open '" + missing + "'");
+}
+
+// Random bytes, and valid files with random bytes flipped, are either read or refused with a
+// message; never a crash, and never more triangles than the bytes can hold.
+TEST(StlReader, RandomBytesAreReadOrRefusedCleanly) {
+    std::mt19937_64 random(5489);
+    const std::string valid[2] = {binary(c_twoTriangles), c_ascii};
+    int refused = 0;
+    for (int round = 0; round < 2000; ++round) {
+        std::string bytes;
+        if (round % 2 == 0) {
+            bytes.resize(random() % 400);
+            for (char& c : bytes)
+                c = static_cast<char>(random());
+            if (round % 4 == 0 && bytes.size() >= 84) {  // a plausible count now and then
+                const uint32_t count = static_cast<uint32_t>((bytes.size() - 84) / 50 + random() % 3);
+                std::memcpy(bytes.data() + 80, &count, 4);
+            }
+        } else {
+            bytes = valid[(round / 2) % 2];
+            for (int flips = 1 + static_cast<int>(random() % 4); flips > 0; --flips)
+                bytes[random() % bytes.size()] = static_cast<char>(random());
+        }
+        Sim::StlReader reader;
+        Sim::TriangleMesh mesh;
+        if (reader.Parse(bytes, mesh)) {
+            EXPECT_FALSE(mesh.IsEmpty()) << "round " << round;
+            EXPECT_LE(mesh.triangles.size() * 50, bytes.size()) << "round " << round;
+            for (const CbVector3f& v : mesh.vertices)
+                EXPECT_TRUE(std::isfinite(v.x + v.y + v.z)) << "round " << round;
+        } else {
+            ++refused;
+            EXPECT_FALSE(reader.GetError().empty()) << "round " << round;
+            EXPECT_TRUE(mesh.IsEmpty()) << "round " << round;
+        }
+    }
+    EXPECT_GT(refused, 1000);
+}
+
+TEST(PlaceOnDisc, TurnsZUpModelsOntoThePlateCentredOnTheAxis) {
+    Sim::TriangleMesh mesh;
+    mesh.vertices = {{10, 20, 5}, {14, 20, 5}, {10, 26, 15}};
+    mesh.triangles = {{0, 1, 2}};
+    Sim::PlaceOnDisc(mesh);
+    const CyBoundingBox3D box = mesh.Bounds();
+    EXPECT_FLOAT_EQ(box.GetMax().z, 0.0f);    // the lowest point of the model rests on the plate
+    EXPECT_FLOAT_EQ(box.GetMin().z, -10.0f);  // its top points up, towards negative z
+    EXPECT_FLOAT_EQ(box.GetMin().x + box.GetMax().x, 0.0f);
+    EXPECT_FLOAT_EQ(box.GetMin().y + box.GetMax().y, 0.0f);
+    // A rotation, not a mirror: the triangle's winding keeps its sense about the new normal.
+    const CbVector3f n = (mesh.vertices[1] - mesh.vertices[0]).Cross(mesh.vertices[2] - mesh.vertices[0]);
+    EXPECT_GT(n.Dot({0, 1, 0}), 0.0f);  // was (0, -40, 24): y flipped sign with z
+}
