@@ -28,13 +28,11 @@ struct ZoCRect2 {
 // A width x height grid of values, stored row by row.
 template <class T>
 class ZoCField {
-  public:
+public:
     ZoCField() = default;
     ZoCField(int width, int height, T fill = T())
-        : m_iWidth(width),
-          m_iHeight(height),
-          m_data(std::make_shared<std::vector<T>>(static_cast<size_t>(width) * static_cast<size_t>(height),
-                                                  fill)) {}
+        : m_iWidth(width), m_iHeight(height),
+          m_data(std::make_shared<std::vector<T>>(static_cast<size_t>(width) * static_cast<size_t>(height), fill)) {}
 
     int GetWidth() const { return m_iWidth; }
     int GetHeight() const { return m_iHeight; }
@@ -67,17 +65,15 @@ class ZoCField {
     }
     ZoCRect2 FullRect() const { return {0, 0, m_iWidth, m_iHeight}; }
 
-  private:
+private:
     size_t index(int x, int y) const {
         return static_cast<size_t>(y) * static_cast<size_t>(m_iWidth) + static_cast<size_t>(x);
     }
     ZoCRect2 clip(const ZoCRect2& r) const {
-        return {std::max(r.left, 0), std::max(r.top, 0), std::min(r.right, m_iWidth),
-                std::min(r.bottom, m_iHeight)};
+        return {std::max(r.left, 0), std::max(r.top, 0), std::min(r.right, m_iWidth), std::min(r.bottom, m_iHeight)};
     }
     void detach() {
-        if (m_data && m_data.use_count() > 1)
-            m_data = std::make_shared<std::vector<T>>(*m_data);
+        if (m_data && m_data.use_count() > 1) m_data = std::make_shared<std::vector<T>>(*m_data);
     }
     int m_iWidth = 0;
     int m_iHeight = 0;
@@ -86,16 +82,16 @@ class ZoCField {
 
 // Range along each pixel's viewing ray; values <= 0 mark pixels without a measurement.
 class ZoCFieldRange : public ZoCField<float> {
-  public:
+public:
     using ZoCField<float>::ZoCField;
 };
 class ZoCFieldIntensity : public ZoCField<uint8_t> {
-  public:
+public:
     using ZoCField<uint8_t>::ZoCField;
 };
 // Non-zero where the pixel belongs to the object.
 class ZoCFieldMask : public ZoCField<uint8_t> {
-  public:
+public:
     using ZoCField<uint8_t>::ZoCField;
 };
 
@@ -108,7 +104,7 @@ struct ZoCRay {
 // The viewing ray of every pixel. An orthographic field with 25 micrometre pixels (one
 // image-area unit per pixel) reports IsOrtho25().
 class ZoCFieldRay {
-  public:
+public:
     ZoCFieldRay() = default;
     ZoCFieldRay(int width, int height, std::vector<ZoCRay> rays, bool ortho25 = false);
 
@@ -118,7 +114,7 @@ class ZoCFieldRay {
     CbVector3f GetCoord(int x, int y, float range) const { return GetRay(x, y).GetCoord(range); }
     bool IsOrtho25() const { return m_bOrtho25; }
 
-  private:
+private:
     int m_iWidth = 0;
     int m_iHeight = 0;
     std::shared_ptr<const std::vector<ZoCRay>> m_rays;
@@ -127,7 +123,7 @@ class ZoCFieldRay {
 
 // A grid of 3D points. Empty cells hold exactly GetInvalidValue().
 class ZoCFieldCoord {
-  public:
+public:
     ZoCFieldCoord() = default;
     // Points of the pixels with a positive range, taken through `transform` when given.
     ZoCFieldCoord(const ZoCFieldRay* rays, const ZoCFieldRange& range, const CbMatrix4Rf* transform);
@@ -151,7 +147,7 @@ class ZoCFieldCoord {
     const CbVector3f& At(int x, int y) const;
     bool IsValid(int x, int y) const { return !(At(x, y) == InvalidValue()); }
 
-  private:
+private:
     void measure();
     int m_iWidth = 0;
     int m_iHeight = 0;
@@ -183,7 +179,7 @@ struct CImageContentTypes {
 
 // One image of a recording: fields of equal size. Unset fields are empty.
 class CImage {
-  public:
+public:
     CImage() = default;
     explicit CImage(CImageTypes::EImageType type) : m_eType(type) {}
 
@@ -202,7 +198,7 @@ class CImage {
     void SetFieldCoord(const ZoCFieldCoord& field) { m_coord = field; }
     void SetFieldRay(const ZoCFieldRay& field) { m_rays = field; }
 
-  private:
+private:
     CImageTypes::EImageType m_eType = CImageTypes::eImageTypeRange;
     ZoCFieldIntensity m_intensity;
     ZoCFieldRange m_range;
@@ -214,7 +210,7 @@ class CImage {
 // One recording: its images by type, its content type and its registration (the correlation
 // matrix takes camera-frame image-area units into the area's frame, image-area units).
 class CImageSource {
-  public:
+public:
     // A source with a fresh id.
     explicit CImageSource(int contentType = CImageContentTypes::eContentTypeScan3D);
     CImageSource(const GUID& id, int contentType);
@@ -233,7 +229,7 @@ class CImageSource {
     void SetImage(const CImage& image);
     void SetName(const CString& name) { m_strName = name; }
 
-  private:
+private:
     GUID m_id;
     int m_iContentType;
     bool m_bCorrelationSuccess = false;
@@ -270,7 +266,7 @@ enum ECAIAcquireDevice : int {
 // take the lock for writing themselves, so a reader never sees a half-stored source; a thread
 // must not call them while it holds the read lock.
 class CImageArea {
-  public:
+public:
     explicit CImageArea(EAreaType type) : m_eType(type) {}
     CImageArea(const CImageArea&) = delete;
     CImageArea& operator=(const CImageArea&) = delete;
@@ -293,7 +289,7 @@ class CImageArea {
     bool RemoveImageSource(const GUID& id);
     void RemoveAll();
 
-  private:
+private:
     const CImageSource* findUnlocked(const GUID& id) const;
 
     const EAreaType m_eType;
@@ -305,7 +301,7 @@ class CImageArea {
 
 // The image areas of one device, by area type; the host fills it.
 class ZoIImageDatabase {
-  public:
+public:
     ZoIImageDatabase() = default;
     ZoIImageDatabase(const ZoIImageDatabase&) = delete;
     ZoIImageDatabase& operator=(const ZoIImageDatabase&) = delete;
@@ -320,7 +316,7 @@ class ZoIImageDatabase {
     // Empties every area; the areas themselves stay (pointers to them remain valid).
     void Clear();
 
-  private:
+private:
     mutable std::mutex m_mutex;  // guards m_areas (the map, not the areas' contents)
     std::map<int, std::unique_ptr<CImageArea>> m_areas;
 };
@@ -330,7 +326,7 @@ using ZoCImageDataBase = ZoIImageDatabase;
 
 // Process-wide access to the closed components' singletons.
 class ZAZComponentFactory {
-  public:
+public:
     // The image database of `device`, created empty on first use; it lives until the process
     // ends. Every device value has its own database.
     static ZoIImageDatabase& GetImageDatabase(ECAIAcquireDevice device);
@@ -356,13 +352,13 @@ class ZAZComponentFactory {
 //   transformation   applied after the correlation path's matrix; null: none.
 //   stepX, stepY     keep every stepX-th column and stepY-th row (>= 1; otherwise invalid).
 class ZoCPointSetField {
-  public:
+public:
     enum EMode : int { eModeRangeImages = 1 };
     enum ECorrelationPath : int { eCorrelationPathCamera = 0, eCorrelationPathRegistered = 4 };
 
     // One source's contribution: its transformation and its field data.
     class CSubSet {
-      public:
+    public:
         CSubSet(const GUID& id, const CbMatrix4Rf& transformation, const ZoCFieldRay& rays,
                 const ZoCFieldRange& range)
             : m_id(id), m_matTransformation(transformation), m_rays(rays), m_range(range) {}
@@ -374,7 +370,7 @@ class ZoCPointSetField {
         // The subset's points in the set's frame.
         ZoCFieldCoord GetFieldCoord() const { return ZoCFieldCoord(&m_rays, m_range, &m_matTransformation); }
 
-      private:
+    private:
         GUID m_id;
         CbMatrix4Rf m_matTransformation;
         ZoCFieldRay m_rays;
@@ -383,7 +379,7 @@ class ZoCPointSetField {
 
     // Walks the subsets in the area's storing order; the current subset is null past the end.
     class CIterSubSet {
-      public:
+    public:
         explicit CIterSubSet(const ZoCPointSetField& set) : m_set(set) {}
         CIterSubSet& operator++() {
             if (m_index < m_set.m_subsets.size())
@@ -396,7 +392,7 @@ class ZoCPointSetField {
         const CSubSet* operator->() const { return GetCurrent(); }
         explicit operator bool() const { return GetCurrent() != nullptr; }
 
-      private:
+    private:
         const ZoCPointSetField& m_set;
         size_t m_index = 0;
     };
@@ -409,7 +405,7 @@ class ZoCPointSetField {
     bool IsValid() const { return m_bValid; }
     int64_t GetSubSetCount() const { return static_cast<int64_t>(m_subsets.size()); }
 
-  private:
+private:
     bool m_bValid = false;
     std::vector<CSubSet> m_subsets;
 };

@@ -10,7 +10,7 @@
 namespace Sim {
 
 class ArchCurve {
-  public:
+public:
     // Half axes of the ellipse (mm), the half opening angle (degrees; 90 is a half ellipse) and
     // the y offset that moves the arch on the plate.
     ArchCurve(float halfWidth, float halfDepth, float halfAngleDeg, float yOffset);
@@ -23,7 +23,7 @@ class ArchCurve {
     // Unit horizontal normal pointing away from the inside of the horseshoe (buccal side).
     CbVector3f Outward(float s) const;
 
-  private:
+private:
     float angleAt(float s) const;
     float m_fHalfWidth, m_fHalfDepth, m_fHalfAngle, m_fYOffset;
     std::vector<float> m_cumulative;  // arc length at evenly spaced angles

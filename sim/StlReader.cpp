@@ -23,7 +23,7 @@ float readFloat(const char* p) {
 
 // A whitespace-separated token reader over the ASCII text, tracking the line for messages.
 class Tokens {
-  public:
+public:
     explicit Tokens(std::string_view text) : m_text(text) {}
     std::string_view Next() {
         while (m_pos < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_pos]))) {
@@ -43,7 +43,7 @@ class Tokens {
     }
     int Line() const { return m_line; }
 
-  private:
+private:
     std::string_view m_text;
     size_t m_pos = 0;
     int m_line = 1;

@@ -11,7 +11,7 @@
 namespace Sim {
 
 class StlReader {
-  public:
+public:
     // Files above this size are refused before they are read (a dental model has well under a
     // million triangles, about 50 MB in binary).
     static constexpr uint64_t c_uMaxFileBytes = 512ull << 20;
@@ -24,7 +24,7 @@ class StlReader {
     // Triangles with zero area that were dropped.
     int64_t GetDegenerateCount() const { return m_iDegenerate; }
 
-  private:
+private:
     bool parseBinary(std::string_view bytes, TriangleMesh& mesh);
     bool parseAscii(std::string_view bytes, TriangleMesh& mesh);
     bool addTriangle(const CbVector3f (&corners)[3], TriangleMesh& mesh);

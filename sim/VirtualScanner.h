@@ -56,7 +56,7 @@ struct RecordedImage {
 };
 
 class VirtualScanner {
-  public:
+public:
     static constexpr float c_fImageAreaPerMm = 40.0f;
 
     VirtualScanner(const ZoCOrbal2DeviceConfig& device, const TriangleMesh& model,
@@ -82,7 +82,7 @@ class VirtualScanner {
     int GetWidth() const { return static_cast<int>(m_camera.GetWidth()); }
     int GetHeight() const { return static_cast<int>(m_camera.GetHeight()); }
 
-  private:
+private:
     struct Frame;
     struct EmbreeState;
     struct Candidate;

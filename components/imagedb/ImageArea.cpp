@@ -4,13 +4,13 @@
 namespace {
 // Holds the area's lock for writing for one operation.
 class ScopedWriteLock {
-  public:
+public:
     explicit ScopedWriteLock(ZoCThreadSync& sync) : m_sync(sync) { m_sync.LockWrite(); }
     ~ScopedWriteLock() { m_sync.UnlockWrite(); }
     ScopedWriteLock(const ScopedWriteLock&) = delete;
     ScopedWriteLock& operator=(const ScopedWriteLock&) = delete;
 
-  private:
+private:
     ZoCThreadSync& m_sync;
 };
 }  // namespace
