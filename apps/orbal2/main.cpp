@@ -1,4 +1,5 @@
 // orbal2: plans scans for the reference device and prints them. A thin front over the library.
+#include "BuiltInModels.h"
 #include "PlanPrinter.h"
 #include "SimulatedSmartCamera.h"
 #include "ZoOrbal2.h"
@@ -36,10 +37,32 @@ void printGyrationOrder(std::ostream& out) {
     }
 }
 
+void printJawPlan(std::ostream& out) {
+    const ZoCOrbal2DeviceConfig device;
+    ZoCAcquisitionSteeringOrbal2Jaw steering(device, false, false, false);
+    ZoCOrbal2AxisChain::CJointPositionSequence overview, alongLL;
+    steering.GetJointConfigurationForOverview(overview);
+    const ZoCOrbal2AxisChain::NCJointConfiguration start = steering.GetLastRequest().m_config;
+    const float area = steering.ExtractLLFromSkeleton(orbal2::HorseshoeSkeleton(), -500.0f);
+    bool tooHigh = false;
+    const bool ok = steering.GetJointConfigurationAlongLL(alongLL, tooHigh);
+    out << "\nJaw plan (built-in horseshoe skeleton: " << steering.GetNumberOfUsedPoints()
+        << " jaw-line points, enclosed area " << area / 1600.0f << " mm^2)\n";
+    out << "Overview ring\n";
+    orbal2::PrintSequence(out, overview);
+    out << "Scans along the jaw line" << (ok ? "" : (tooHigh ? " (model too high)" : " (no plan)")) << "\n";
+    orbal2::PrintSequence(out, alongLL);
+    char line[128];
+    std::snprintf(line, sizeof line, "Travel time along the jaw line: %.2f s (from the end of the overview)\n",
+                  orbal2::SequenceTravelTime(alongLL, start));
+    out << line;
+}
+
 int usage(std::ostream& out, int code) {
     out << "usage: orbal2 [--help]\n"
            "  Plans the rotation scan of the reference device and prints it with the\n"
-           "  gyration order of the rotation-scan generator.\n";
+           "  gyration order of the rotation-scan generator, then the overview ring and the\n"
+           "  scans along the jaw line of a built-in horseshoe-shaped arch.\n";
     return code;
 }
 
@@ -54,6 +77,7 @@ int main(int argc, char** argv) {
     try {
         printRotationPlan(std::cout);
         printGyrationOrder(std::cout);
+        printJawPlan(std::cout);
     } catch (const std::exception& e) {
         std::cerr << "orbal2: " << e.what() << "\n";
         return 1;

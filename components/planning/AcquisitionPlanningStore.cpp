@@ -46,6 +46,10 @@ void AcquisitionPlanningStore::SetAcquisitionType(EAcquisitionType type) {
 }
 
 void AcquisitionPlanningStore::PutScan(const NSScanRecord& scan) {
+    if (CbEvent* gate = m_pScanGate.load()) {
+        if (CbEvent* arrived = m_pScanArrived.load()) arrived->Set();
+        gate->Wait();
+    }
     StoredScan stored;
     stored.points.assign(scan.points, scan.points + scan.numPointFloats);
     stored.numPixelInts = scan.numPixelInts;

@@ -6,6 +6,7 @@
 
 #include "AcquisitionPlanning.h"
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -53,6 +54,13 @@ public:
     void SetReferenceConfiguration(const float joints[5]) override;
     void PutJawBorder(const float* data, uint64_t numFloats) override;
 
+    // Test hook: while a gate is set, PutScan first sets `arrived` (when given), then waits
+    // until the gate is set (opened) before storing.
+    void SetScanGate(CbEvent* gate, CbEvent* arrived = nullptr) {
+        m_pScanArrived.store(arrived);
+        m_pScanGate.store(gate);
+    }
+
     // Read-back, each under the lock.
     std::optional<NSSensorParameters> Camera() const;
     std::optional<NSSensorParameters> Projector() const;
@@ -72,6 +80,8 @@ public:
     std::vector<float> JawBorder() const;
 
 private:
+    std::atomic<CbEvent*> m_pScanGate{nullptr};
+    std::atomic<CbEvent*> m_pScanArrived{nullptr};
     mutable std::mutex m_mutex;  // guards everything below: scans arrive on the hand-off thread
     std::optional<NSSensorParameters> m_camera;
     std::optional<NSSensorParameters> m_projector;

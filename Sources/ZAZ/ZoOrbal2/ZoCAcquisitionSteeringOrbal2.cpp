@@ -180,8 +180,44 @@ bool ZoCAcquisitionSteeringOrbal2::setCameraAndProjectorParameters(const ZoCCamP
     };
     m_pPlanning->SetCameraParameters(block(cView, cUp, cEye, cFov, cWidth, cHeight));
     m_pPlanning->SetProjectorParameters(block(pView, pUp, pEye, pFov, pWidth, pHeight));
-    m_pCamProjCalib = &calib;
+    m_pCamProjCalib = std::make_unique<const ZoCCamProjCalib>(calib);
     return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Scan parameters
+
+void ZoCAcquisitionSteeringOrbal2::setJointParamsL2L3L5(float l2, float l3, float l5) {
+    m_fScanL2 = l2;
+    m_fScanL3 = l3;
+    m_fScanL5 = l5;
+}
+
+void ZoCAcquisitionSteeringOrbal2::getScanParamsL2L3L5(float& l2, float& l3, float& l5) const {
+    l2 = m_fScanL2;
+    l3 = m_fScanL3;
+    l5 = m_fScanL5;
+}
+
+void ZoCAcquisitionSteeringOrbal2::setJointParamsL2L3L5(float l2, float l3, float l5, int i) {
+    if (i < 0 || i >= c_iMaxRotationImages) return;
+    m_afImageJoints[1][i] = l2;
+    m_afImageJoints[2][i] = l3;
+    m_afImageJoints[4][i] = l5;
+}
+
+void ZoCAcquisitionSteeringOrbal2::getJointParamsL2L3L5(float& l2, float& l3, float& l5, int i) const {
+    if (i < 0 || i >= c_iMaxRotationImages) return;
+    l2 = m_afImageJoints[1][i];
+    l3 = m_afImageJoints[2][i];
+    l5 = m_afImageJoints[4][i];
+}
+
+void ZoCAcquisitionSteeringOrbal2::setJointParamsForOptimization(float l1, float l2, float l3, float l4, float l5,
+                                                                  int i) {
+    if (i < 0 || i >= c_iMaxRotationImages) return;
+    const float values[5] = {l1, l2, l3, l4, l5};
+    for (int j = 0; j < 5; ++j) m_afImageJoints[j][i] = values[j];
 }
 
 // ---------------------------------------------------------------------------------------------

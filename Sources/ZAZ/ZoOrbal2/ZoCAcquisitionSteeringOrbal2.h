@@ -141,6 +141,13 @@ public:
     static LocalProgress& GetProgressCallback();
 
     bool setCameraAndProjectorParameters(const ZoCCamProjCalib& calib);
+
+    // Scan parameters: the single L2, L3, L5 values and the per-image tables.
+    void setJointParamsL2L3L5(float l2, float l3, float l5);
+    void setJointParamsL2L3L5(float l2, float l3, float l5, int i);
+    void getJointParamsL2L3L5(float& l2, float& l3, float& l5, int i) const;
+    void setJointParamsForOptimization(float l1, float l2, float l3, float l4, float l5, int i);
+    void getScanParamsL2L3L5(float& l2, float& l3, float& l5) const;
     // Grows a camera region to at least `minSize` (bounded by the image) and keeps it inside.
     bool enlargeFrame(CRect& r, int grow, int minSize) const;
     // Least disc z over the bounding-box corners of the fields (largest float when empty).
@@ -154,7 +161,8 @@ protected:
     void initJointPositionsAndLimits();
     // The five joint parameter records from the axis chain.
     void buildJointParameterRecords(ZoCOrbal2AcquisitionPlanning::NSJointParameter records[5]) const;
-    const ZoCCamProjCalib* cameraCalibration() const { return m_pCamProjCalib; }
+    // The camera calibration last accepted, or null.
+    const ZoCCamProjCalib* cameraCalibration() const { return m_pCamProjCalib.get(); }
     static Logging::CLogger& logger();
 
     CbReferenceCounter<unsigned int> m_referenceCounter;
@@ -162,9 +170,14 @@ protected:
     std::vector<float> m_jawBorderPlanning;       // the same in planning coordinates
     NSSettings m_settings;
     ZoCOrbal2AxisChain m_axisChain;
-    const ZoCCamProjCalib* m_pCamProjCalib = nullptr;
-    float m_afRotJoint1[c_iMaxRotationImages] = {};
-    float m_afRotJoint2[c_iMaxRotationImages] = {};
+    // A copy of the calibration last accepted: the host's device configuration may be a
+    // temporary, so the steering keeps its own.
+    std::unique_ptr<const ZoCCamProjCalib> m_pCamProjCalib;
+    // Per image (rotation, gyration position, optimised request): the values of L1..L5.
+    // Rows 1 and 2 are the rotation images' joint 1 and joint 2 values.
+    float m_afImageJoints[5][c_iMaxRotationImages] = {};
+    // Single scan parameters for L2, L3 and L5.
+    float m_fScanL2 = 0, m_fScanL3 = 0, m_fScanL5 = 0;
     int m_iNumRotationImages = c_iMaxRotationImages;
     int m_aiRotationOrder[c_iMaxRotationImages] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
     int m_iNumStumps = 0;

@@ -18,16 +18,16 @@ int ZoCAcquisitionSteeringOrbal2Rotation::CalculateJointParamsForRotation() {
     m_fB = m_cfB;
     m_iNumStumps = 1;
     for (int i = 0; i < m_iNumRotationImages; ++i) {
-        m_afRotJoint1[i] = m_afHomeJoints[1];
-        m_afRotJoint2[i] = m_afHomeJoints[2] - m_fTiltAngle;
+        m_afImageJoints[1][i] = m_afHomeJoints[1];
+        m_afImageJoints[2][i] = m_afHomeJoints[2] - m_fTiltAngle;
     }
     m_fLowerZ = (m_afHomeJoints[2] - m_fTiltAngle) * m_fM + m_fB;
     return m_iNumRotationImages;
 }
 
 void ZoCAcquisitionSteeringOrbal2Rotation::SetJointParamsForRotation(int i, NSConfigurationRequest& request) const {
-    request.m_config[1] = m_afRotJoint1[0];
-    request.m_config[2] = m_afRotJoint2[0];
+    request.m_config[1] = m_afImageJoints[1][0];
+    request.m_config[2] = m_afImageJoints[2][0];
     request.m_config[3] = m_fLowerZ;
     request.m_config[4] = static_cast<float>(i * 360 / m_iNumRotationImages);
 }

@@ -3,7 +3,9 @@
 
 // Steering
 #include "ZoCAcquisitionSteeringOrbal2.h"
+#include "ZoCAcquisitionSteeringOrbal2Jaw.h"
 #include "ZoCAcquisitionSteeringOrbal2Rotation.h"
+#include "ZoCJawScanJointSequenceGenerator.h"
 #include "ZoCJointSequenceGenerator.h"
 #include "ZoCPlanningFrame.h"
 #include "ZoCRotScanJointSequenceGenerator.h"
