@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <semaphore>
+#include <sstream>
 #include <vector>
 
 class ZoCAcquisitionSteeringOrbal2 : public IReferenceCounted {
@@ -124,6 +125,12 @@ public:
     // Converts one recorded scan into the planning frame and hands it to the planning.
     bool putScanSync(const std::vector<ZoCFieldCoord>& fields, const GUID& id);
 
+    // Proposals of the planning become requests whose camera region frames their points.
+    int computeAdditionalAxisConfigs(std::vector<NSConfigurationRequest>& out,
+                                     ZoCOrbal2AcquisitionPlanning::NSComputationResult& result);
+    // Clamps proposed configurations into the joint limits; true when any value changed.
+    bool checkAdditionalAxisConfigs(std::vector<ZoCOrbal2AcquisitionPlanning::NSDHAxisConfiguration>& configs) const;
+
     const CbMatrix4Rf& GetTrafoImageAreaToDisc() const { return m_trafoImageAreaToDisc; }
     void SetTrafoImageAreaToDisc(const CbMatrix4Rf& m) { m_trafoImageAreaToDisc = m; }
     const CbMatrix4Rf& GetPlanningTransformation() const { return m_planningTrafo; }
@@ -178,6 +185,9 @@ protected:
     float m_afImageJoints[5][c_iMaxRotationImages] = {};
     // Single scan parameters for L2, L3 and L5.
     float m_fScanL2 = 0, m_fScanL3 = 0, m_fScanL5 = 0;
+    // Per image: the request fields behind name and flag (camera region and its centre).
+    CRect m_aImageROI[c_iMaxRotationImages];
+    int m_aiImageROICenter[c_iMaxRotationImages][2] = {};
     int m_iNumRotationImages = c_iMaxRotationImages;
     int m_aiRotationOrder[c_iMaxRotationImages] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
     int m_iNumStumps = 0;
