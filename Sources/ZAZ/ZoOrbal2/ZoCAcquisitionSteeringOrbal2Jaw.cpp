@@ -125,6 +125,8 @@ void ZoCAcquisitionSteeringOrbal2Jaw::SetROI(CbList<std::pair<float, float>> int
     const int spacing = m_iMaxNumPts / 14;  // between presumed preparations: 146 points
     std::vector<int> roi, preps;
     for (const auto& interval : intervals) {
+        // a, b: arc lengths on the skeleton as the host gave them; the indices count along
+        // the jaw line, which runs the other way round when the skeleton was clockwise.
         float a = interval.first, b = interval.second;
         int ia, ib;
         if (std::fabs(a) == FLT_MAX || std::fabs(b) == FLT_MAX) {
@@ -134,12 +136,9 @@ void ZoCAcquisitionSteeringOrbal2Jaw::SetROI(CbList<std::pair<float, float>> int
             a = 0;
             b = length;
         } else {
-            if (m_fLLArea <= 0) {
-                a = length - a;
-                b = length - b;
-            }
-            ia = static_cast<int>(k * a + 0.5f);
-            ib = static_cast<int>(k * b + 0.5f);
+            const bool mirrored = m_fLLArea <= 0;
+            ia = static_cast<int>(k * (mirrored ? length - a : a) + 0.5f);
+            ib = static_cast<int>(k * (mirrored ? length - b : b) + 0.5f);
             if (ia > ib) {
                 std::swap(ia, ib);
                 std::swap(a, b);
@@ -148,6 +147,7 @@ void ZoCAcquisitionSteeringOrbal2Jaw::SetROI(CbList<std::pair<float, float>> int
             ib = std::clamp(ib, 0, m_iNumUsedPts - 1);
         }
         if (ia == ib) continue;
+        // Refine both ends to the jaw-line points nearest to the skeleton's own positions.
         const int foundA = findIndexOnLL(toDisc(m_skeleton.ComputePositionAtLength(a)), ia);
         const int foundB = findIndexOnLL(toDisc(m_skeleton.ComputePositionAtLength(b)), ib);
         if (foundA != -1) ia = foundA;
