@@ -1,5 +1,6 @@
 #include "ZoCAcquisitionSteeringOrbal2.h"
 
+#include "ZoCOrbal2AxisCalibration.h"
 #include "ZoCPlanningFrame.h"
 
 #include <algorithm>
@@ -40,6 +41,7 @@ bool ZoCAcquisitionSteeringOrbal2::SetInterruptEvent(const CbEvent* event) {
 
 ZoCAcquisitionSteeringOrbal2::ZoCAcquisitionSteeringOrbal2(const ZoCOrbal2AxisChain& chain, EAcquisitionType type)
     : m_axisChain(chain), m_eAcquisitionType(type) {
+    m_pAxisCalibration = std::make_unique<ZoCOrbal2AxisCalibration>();
     ZoCWinLog().Log("!!!Achtung: m_iCurrStumpIndex muss noch aus der ImageArea abgeleitet werden!!!!");
     initJointPositionsAndLimits();
 

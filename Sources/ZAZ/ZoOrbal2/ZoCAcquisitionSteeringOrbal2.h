@@ -18,6 +18,8 @@
 #include <sstream>
 #include <vector>
 
+class ZoCOrbal2AxisCalibration;
+
 class ZoCAcquisitionSteeringOrbal2 : public IReferenceCounted {
 public:
     using NCJointConfiguration = ZoCOrbal2AxisChain::NCJointConfiguration;
@@ -135,6 +137,13 @@ public:
     void SetTrafoImageAreaToDisc(const CbMatrix4Rf& m) { m_trafoImageAreaToDisc = m; }
     const CbMatrix4Rf& GetPlanningTransformation() const { return m_planningTrafo; }
     int GetNumberOfStumps() const { return m_iNumStumps; }
+
+    // Calibration: registrations of the recorded images paired with their requests' joints.
+    void AddToCalibrationSet(const GUID& id, const CbMatrix4Rf& registration);
+    // Runs the calibration, writes the checker file and appends the report to the log file.
+    void RunAxisCalibration(const CString& logFileName, std::stringstream* unused);
+    ZoCOrbal2AxisCalibration* GetAxisCalibration() const;
+    void GetDefaultCalibrationSequence(CJointPositionSequence& sequence) const;
     const ZoCOrbal2AxisChain& GetAxisChain() const { return m_axisChain; }
     // The planning object this steering feeds (owned by the steering).
     ZoCOrbal2AcquisitionPlanning* GetAcquisitionPlanning() const { return m_pPlanning.get(); }
@@ -204,6 +213,7 @@ protected:
     float m_afLowerLimits[5] = {};
     CbMatrix4Rf m_trafoImageAreaToDisc;
     CbMatrix4Rf m_planningTrafo;
+    std::unique_ptr<ZoCOrbal2AxisCalibration> m_pAxisCalibration;
     ZoCOrbal2AcquisitionPlanning::NSJointParameter m_jointParams[5];
     int m_iEnlargeGrowth = c_iEnlargeGrowth;
     int m_iEnlargeMinSize = c_iEnlargeMinSize;

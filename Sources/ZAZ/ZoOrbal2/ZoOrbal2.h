@@ -19,3 +19,8 @@
 #include "ZoCNLSObjectiveFunction.h"
 #include "ZoCNLSSolver.h"
 #include "ZoCPolynomial.h"
+
+// Calibration
+#include "ZoBase64.h"
+#include "ZoCOrbal2AxisCalibrationObjFunction.h"
+#include "ZoCOrbal2AxisCalibration.h"

@@ -1,0 +1,847 @@
+#include "ZoCOrbal2AxisCalibrationObjFunction.h"
+
+#include "ZoDebugPrint.h"
+#include "ZoLapack.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <random>
+#include <utility>
+
+namespace {
+
+// Slightly below the exact pi / 180; the chain's nominal numbers were measured with it.
+constexpr double c_dPi = 3.14159265358979;
+constexpr double c_dDegToRad = c_dPi / 180.0;
+// DH translations are in millimetres, registrations in image-area units.
+constexpr double c_dImageAreaUnitsPerMillimetre = 40.0;
+
+// Reference point of the disc and the axis of the hollow cylinder in front of the sensor that
+// random calibration configurations must keep it in (image-area units).
+constexpr double c_adCylinderA[3] = {22.0 * 40.0, 12.0 * 40.0, -10.0 * 40.0};
+constexpr double c_adCylinderB[3] = {22.0 * 40.0, 12.0 * 40.0, 7.0 * 40.0};
+constexpr double c_dCylinderInnerRadius = 1260.0;
+constexpr double c_dCylinderOuterRadius = 1540.0000000000002;
+
+constexpr std::uint_fast64_t c_uRandomSequenceSeed = 5489;
+constexpr std::uint_fast64_t c_uSortSeed = 47110518;
+constexpr std::uint_fast64_t c_uDesignSeed = 47110815;
+constexpr double c_dExchangeTolerance = 1e-5;
+
+// The table kinds fix the parameter layout: joints 1 and 4 translate, 2, 3 and 5 turn.
+constexpr bool c_abRevoluteInLayout[5] = {false, true, true, false, true};
+
+using Params = ZoCOrbal2AxisCalibrationObjFunction::ZoSJointParams;
+
+double& field(Params& p, int k) {
+    return k == 0 ? p.theta : k == 1 ? p.d : k == 2 ? p.a : p.alpha;
+}
+double field(const Params& p, int k) {
+    return k == 0 ? p.theta : k == 1 ? p.d : k == 2 ? p.a : p.alpha;
+}
+
+// One 64-bit output divided by 2^64.
+double uniformVariate(std::mt19937_64& rng) {
+    return static_cast<double>(rng()) / 18446744073709551616.0;
+}
+
+// Front-to-back shuffle of 0..count-1: element i is swapped with element i + floor((count - i) u).
+// The conversion of a 64-bit output to double can round up to 2^64 (u = 1); the offset is then
+// kept inside the array.
+std::vector<int> randomPermutation(int count, std::mt19937_64& rng) {
+    std::vector<int> permutation(static_cast<size_t>(std::max(count, 0)));
+    std::iota(permutation.begin(), permutation.end(), 0);
+    for (int i = 0; i + 1 < count; ++i) {
+        const int offset =
+            std::min(static_cast<int>(std::floor((count - i) * uniformVariate(rng))), count - 1 - i);
+        std::swap(permutation[static_cast<size_t>(i)], permutation[static_cast<size_t>(i + offset)]);
+    }
+    return permutation;
+}
+
+}  // namespace
+
+const Params ZoCOrbal2AxisCalibrationObjFunction::m_defaultJointParams[c_iNumJoints] = {
+    {53.130104064941406, 0, 0, 90, 'T', -169, 25}, {0, 0, 0, 90, 'R', -60, 60}, {0, 0, 24, 90, 'R', -104, 60},
+    {126.8698959350586, 0, 0, 0, 'T', -23, 23},    {0, 0, 0, 0, 'R', 0, 360},
+};
+
+const Params ZoCOrbal2AxisCalibrationObjFunction::m_defaultHomePositionJointParams[c_iNumJoints] = {
+    {53.130104064941406, 0, 0, 90, 'T', -169, 25},
+    {90, 0, 0, 90, 'R', -60, 60},
+    {90, 0, 24, 90, 'R', -104, 60},
+    {126.8698959350586, 0, 0, 0, 'T', -23, 23},
+    {0, 0, 0, 0, 'R', 0, 360},
+};
+
+const Params ZoCOrbal2AxisCalibrationObjFunction::m_simulationJointParams[c_iNumJoints] = {
+    {50.4293, 4.50615, -0.275728, 90.262, 'T', -178, 25},
+    {91.4616, -4.32838, 0, 92.025, 'R', -60, 60},
+    {90.4174, 0, 24.352, 90.1837, 'R', -60, 105},
+    {126.87, 0, 0, 0, 'T', -24, 24},
+    {0, 0, 0, 0, 'R', 0, 360},
+};
+
+// -----------------------------------------------------------------------------------------------
+// Construction and samples
+
+ZoCOrbal2AxisCalibrationObjFunction::ZoCOrbal2AxisCalibrationObjFunction(bool firstJointOnly,
+                                                                         bool calibrateOffsets)
+    : ZoCNLSObjectiveFunction(0, 0),
+      m_referenceInverse(ZoTMatrix<double>::Identity(4)),
+      m_firstJointOnly(firstJointOnly),
+      m_calibrateOffsets(calibrateOffsets) {
+    const int perJoint = calibrateOffsets ? 4 : 3;
+    SetNumParams(static_cast<unsigned int>(firstJointOnly ? perJoint : 5 * perJoint));
+    std::copy(std::begin(m_defaultJointParams), std::end(m_defaultJointParams), m_jointParams);
+    setConstraints();
+}
+
+void ZoCOrbal2AxisCalibrationObjFunction::AddInputResponseSample(const ZoTVector<double>& joints,
+                                                                 const ZoTMatrix<double>& registration) {
+    m_samples.push_back({joints, registration});
+    if (m_samples.size() == 1) {
+        PrepareNextOptimizationRun(ExportJointParameters(m_defaultJointParams));
+        m_referenceInverse = registration;
+        m_referenceInverse.Invert();  // a singular registration stays as it is
+    } else {
+        SetNumMeasurements(GetNumMeasurements() + m_errorsPerSample);
+    }
+    m_samples.back().response = m_referenceInverse * registration;
+}
+
+ZoCOrbal2AxisCalibrationObjFunction::ZoSInputResponsePair
+ZoCOrbal2AxisCalibrationObjFunction::ReplaceInputResponseSample(int index, const ZoTVector<double>& joints,
+                                                                const ZoTMatrix<double>& registration) {
+    ZoSInputResponsePair& sample = m_samples[static_cast<size_t>(index)];
+    ZoSInputResponsePair old = sample;
+    sample.input = joints;
+    sample.response = registration;
+    return old;
+}
+
+void ZoCOrbal2AxisCalibrationObjFunction::RemoveAllSamples() {
+    m_samples.clear();
+    SetNumMeasurements(0);
+}
+
+// -----------------------------------------------------------------------------------------------
+// Kinematics
+
+// Rot_z(theta) Trans_z(d) Trans_x(a) Rot_x(alpha), angles in degrees.
+ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::dhTransformation(double theta, double d, double a,
+                                                                        double alpha) {
+    const double ct = std::cos(theta * c_dDegToRad), st = std::sin(theta * c_dDegToRad);
+    const double ca = std::cos(alpha * c_dDegToRad), sa = std::sin(alpha * c_dDegToRad);
+    ZoTMatrix<double> m(4);
+    m(0, 0) = ct, m(0, 1) = -st * ca, m(0, 2) = st * sa, m(0, 3) = a * ct;
+    m(1, 0) = st, m(1, 1) = ct * ca, m(1, 2) = -ct * sa, m(1, 3) = a * st;
+    m(2, 1) = sa, m(2, 2) = ca, m(2, 3) = d;
+    m(3, 3) = 1.0;
+    return m;
+}
+
+ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::getRelativeTransformation(const ZoSJointParams& joint,
+                                                                                 double value) const {
+    if (joint.type == 'R')
+        return dhTransformation(value + (m_calibrateOffsets ? joint.theta : 0.0), joint.d, joint.a,
+                                joint.alpha);
+    return dhTransformation(joint.theta, value + (m_calibrateOffsets ? joint.d : 0.0), joint.a, joint.alpha);
+}
+
+// (A1 ... A5 with the translation scaled to image-area units)^-1, turned by pi about x into the
+// camera frame.
+ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::BuildTrafo(
+    const ZoSJointParams joints[c_iNumJoints], const ZoTVector<double>& jointValues) const {
+    ZoTMatrix<double> P = ZoTMatrix<double>::Identity(4);
+    for (int i = c_iNumJoints - 1; i >= 0; --i)
+        P = getRelativeTransformation(joints[i], jointValues[i]) * P;
+    for (int r = 0; r < 3; ++r)
+        P(r, 3) *= c_dImageAreaUnitsPerMillimetre;
+    P.Invert();
+    ZoTMatrix<double> Rx = ZoTMatrix<double>::Identity(4);
+    const double c = std::cos(c_dPi), s = std::sin(c_dPi);
+    Rx(1, 1) = c, Rx(1, 2) = -s, Rx(2, 1) = s, Rx(2, 2) = c;
+    return P * Rx;
+}
+
+ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::BuildTrafoWithDefaultParams(
+    const ZoTVector<double>& jointValues) const {
+    return BuildTrafo(m_defaultJointParams, jointValues);
+}
+
+// -----------------------------------------------------------------------------------------------
+// Parameter mapping
+
+int ZoCOrbal2AxisCalibrationObjFunction::parameterIndex(int joint, int field) const {
+    if (m_firstJointOnly && joint > 0)
+        return -1;
+    const int variableField = c_abRevoluteInLayout[joint] ? 0 : 1;
+    if (!m_calibrateOffsets && field == variableField)
+        return -1;
+    const int perJoint = m_calibrateOffsets ? 4 : 3;
+    const int skipped = !m_calibrateOffsets && field > variableField ? 1 : 0;
+    return joint * perJoint + field - skipped;
+}
+
+ZoTVector<double> ZoCOrbal2AxisCalibrationObjFunction::ExportJointParameters(
+    const ZoSJointParams joints[c_iNumJoints]) const {
+    ZoTVector<double> params(GetNumParams());
+    for (int j = 0; j < c_iNumJoints; ++j)
+        for (int k = 0; k < 4; ++k)
+            if (const int index = parameterIndex(j, k); index >= 0)
+                params[index] = field(joints[j], k);
+    return params;
+}
+
+std::unique_ptr<Params[]> ZoCOrbal2AxisCalibrationObjFunction::ImportJointParameters(
+    const ZoTVector<double>& params) const {
+    auto joints = std::make_unique<Params[]>(c_iNumJoints);
+    for (int j = 0; j < c_iNumJoints; ++j)
+        joints[j] = ImportJointParameters(params, j);
+    return joints;
+}
+
+// DH values from the parameter vector where it has them, otherwise from the working records;
+// the ranges stay those of the nominal table. Without the joint in the layout at all (first
+// joint only) the working record is taken whole.
+Params ZoCOrbal2AxisCalibrationObjFunction::ImportJointParameters(const ZoTVector<double>& params,
+                                                                  int joint) const {
+    if (m_firstJointOnly && joint > 0)
+        return m_jointParams[joint];
+    Params record = m_defaultJointParams[joint];
+    for (int k = 0; k < 4; ++k) {
+        const int index = parameterIndex(joint, k);
+        field(record, k) = index >= 0 ? params[index] : field(m_jointParams[joint], k);
+    }
+    record.type = m_jointParams[joint].type;
+    return record;
+}
+
+void ZoCOrbal2AxisCalibrationObjFunction::PrepareNextOptimizationRun(const ZoTVector<double>& params) {
+    const std::unique_ptr<Params[]> joints = ImportJointParameters(params);
+    std::copy(joints.get(), joints.get() + c_iNumJoints, m_jointParams);
+}
+
+// -----------------------------------------------------------------------------------------------
+// Constraints
+
+// The tilts and the first joint are estimated within generous bounds (their offsets virtually
+// unbounded, so that multistart can sample them); the lift and the disc rotation are fixed,
+// because relative registrations cannot see what lies at the disc end of the chain.
+void ZoCOrbal2AxisCalibrationObjFunction::setConstraints() {
+    struct NSRange {
+        double lower, upper;
+    };
+    auto bound = [this](int index, NSRange range) {
+        if (index < 0)
+            return;
+        addBound(index, range.lower, true);
+        addBound(index, range.upper, false);
+    };
+    auto fix = [this](int index, double value) {
+        if (index >= 0)
+            AddEquality(index, value);
+    };
+    constexpr NSRange c_angle{-180, 180}, c_length{-150, 150}, c_offset{-100000, 100000};
+    bound(parameterIndex(0, 0), c_angle);
+    bound(parameterIndex(0, 1), NSRange{-178, 25});
+    bound(parameterIndex(0, 2), c_length);
+    bound(parameterIndex(0, 3), c_angle);
+    if (m_firstJointOnly)
+        return;
+    for (int joint = 1; joint <= 2; ++joint) {
+        bound(parameterIndex(joint, 0), c_offset);
+        bound(parameterIndex(joint, 1), c_length);
+        bound(parameterIndex(joint, 2), c_length);
+        bound(parameterIndex(joint, 3), c_angle);
+    }
+    fix(parameterIndex(3, 0), 126.869896);
+    for (int k = 1; k < 4; ++k)
+        fix(parameterIndex(3, k), 0.0);
+    for (int k = 0; k < 4; ++k)
+        fix(parameterIndex(4, k), 0.0);
+}
+
+// -----------------------------------------------------------------------------------------------
+// Objective
+
+// Calls sink(sampleIndex, prediction, block) for every sample after the first, the prediction
+// taken relative to the first sample's.
+template <typename Sink>
+void ZoCOrbal2AxisCalibrationObjFunction::forEachSampleBlock(const ZoSJointParams joints[c_iNumJoints],
+                                                             Sink sink) const {
+    ZoTMatrix<double> firstInverse = BuildTrafo(joints, m_samples.front().input);
+    firstInverse.Invert();
+    for (size_t k = 1; k < m_samples.size(); ++k) {
+        const ZoTMatrix<double> prediction = firstInverse * BuildTrafo(joints, m_samples[k].input);
+        sink(static_cast<int>(k), prediction, trafoDist(prediction, m_samples[k].response));
+    }
+}
+
+ZoTVector<double> ZoCOrbal2AxisCalibrationObjFunction::Error(const ZoTVector<double>& params) {
+    const std::unique_ptr<Params[]> joints = ImportJointParameters(params);
+    ZoTVector<double> r(GetNumMeasurements());
+    if (m_samples.size() < 2)
+        return ZoTVector<double>();
+    forEachSampleBlock(joints.get(), [&](int k, const ZoTMatrix<double>&, const ZoTVector<double>& block) {
+        const int offset = (k - 1) * m_errorsPerSample;
+        for (int i = 0; i < block.size && offset + i < r.size; ++i)
+            r[offset + i] = block[i];
+    });
+    return r;
+}
+
+ZoTVector<double> ZoCOrbal2AxisCalibrationObjFunction::ComputeTrafoErrors(const ZoTVector<double>& params,
+                                                                          bool verbose) {
+    if (m_samples.empty())
+        return ZoTVector<double>();
+    const std::unique_ptr<Params[]> joints = ImportJointParameters(params);
+    ZoTVector<double> errors(static_cast<int>(m_samples.size()) - 1);
+    forEachSampleBlock(joints.get(),
+                       [&](int k, const ZoTMatrix<double>& prediction, const ZoTVector<double>& block) {
+                           errors[k - 1] = block.Norm();
+                           if (!verbose)
+                               return;
+                           ZoDebugPrint("-----------------------------------\n");
+                           m_samples[static_cast<size_t>(k)].input.Print();
+                           ZoDebugPrint("--- gegeben:\n");
+                           m_samples[static_cast<size_t>(k)].response.Print();
+                           ZoDebugPrint("--- simuliert:\n");
+                           prediction.Print();
+                           ZoDebugPrint("===> Fehler: %g\n", errors[k - 1]);
+                       });
+    return errors;
+}
+
+// Mode 7: quaternion and translation differences; 12: rotation block and translation
+// differences; 1: the norm of the twelve. Quaternion signs are not aligned: near 180 degrees a
+// flip of sign shows as a large error, which the calibration's configurations never reach.
+ZoTVector<double> ZoCOrbal2AxisCalibrationObjFunction::trafoDist(const ZoTMatrix<double>& predicted,
+                                                                 const ZoTMatrix<double>& measured) const {
+    ZoTVector<double> twelve(12);
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            twelve[3 * r + c] = predicted(r, c) - measured(r, c);
+    for (int r = 0; r < 3; ++r)
+        twelve[9 + r] = predicted(r, 3) - measured(r, 3);
+    switch (m_errorsPerSample) {
+        case 12:
+            return twelve;
+        case 1: {
+            ZoTVector<double> norm(1);
+            norm[0] = twelve.Norm();
+            return norm;
+        }
+        case 7: {
+            const ZoTVector<double> qp = QuaternionFromRotation(predicted);
+            const ZoTVector<double> qm = QuaternionFromRotation(measured);
+            ZoTVector<double> seven(7);
+            for (int i = 0; i < 4; ++i)
+                seven[i] = qp[i] - qm[i];
+            for (int i = 0; i < 3; ++i)
+                seven[4 + i] = twelve[9 + i];
+            return seven;
+        }
+        default:
+            return ZoTVector<double>();
+    }
+}
+
+// -----------------------------------------------------------------------------------------------
+// Quaternions
+
+// The branch with the largest diagonal term keeps the square root away from zero.
+ZoTVector<double> ZoCOrbal2AxisCalibrationObjFunction::QuaternionFromRotation(const ZoTMatrix<double>& R) {
+    ZoTVector<double> q(4);
+    const double trace = R(0, 0) + R(1, 1) + R(2, 2);
+    if (trace > 0) {
+        const double s = std::sqrt(trace + 1.0);
+        const double f = 0.5 / s;
+        q[0] = s / 2, q[1] = (R(2, 1) - R(1, 2)) * f, q[2] = (R(0, 2) - R(2, 0)) * f,
+        q[3] = (R(1, 0) - R(0, 1)) * f;
+    } else if (R(0, 0) > R(1, 1) && R(0, 0) > R(2, 2)) {
+        const double s = 2.0 * std::sqrt(1.0 + R(0, 0) - R(1, 1) - R(2, 2));
+        q[0] = (R(2, 1) - R(1, 2)) / s, q[1] = s / 4, q[2] = (R(0, 1) + R(1, 0)) / s,
+        q[3] = (R(0, 2) + R(2, 0)) / s;
+    } else if (R(1, 1) > R(2, 2)) {
+        const double s = 2.0 * std::sqrt(1.0 + R(1, 1) - R(0, 0) - R(2, 2));
+        q[0] = (R(0, 2) - R(2, 0)) / s, q[1] = (R(0, 1) + R(1, 0)) / s, q[2] = s / 4,
+        q[3] = (R(1, 2) + R(2, 1)) / s;
+    } else {
+        const double s = 2.0 * std::sqrt(1.0 + R(2, 2) - R(0, 0) - R(1, 1));
+        q[0] = (R(1, 0) - R(0, 1)) / s, q[1] = (R(0, 2) + R(2, 0)) / s, q[2] = (R(1, 2) + R(2, 1)) / s,
+        q[3] = s / 4;
+    }
+    const double norm = q.Norm();
+    if (norm > 0)
+        q = q * (1.0 / norm);
+    return q;
+}
+
+ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::RotationFromQuaternion(const ZoTVector<double>& q) {
+    const double w = q[0], x = q[1], y = q[2], z = q[3];
+    ZoTMatrix<double> R(3);
+    R(0, 0) = w * w + x * x - y * y - z * z, R(0, 1) = 2 * (x * y - w * z), R(0, 2) = 2 * (x * z + w * y);
+    R(1, 0) = 2 * (x * y + w * z), R(1, 1) = w * w - x * x + y * y - z * z, R(1, 2) = 2 * (y * z - w * x);
+    R(2, 0) = 2 * (x * z - w * y), R(2, 1) = 2 * (y * z + w * x), R(2, 2) = w * w - x * x - y * y + z * z;
+    return R;
+}
+
+ZoTVector<double> ZoCOrbal2AxisCalibrationObjFunction::QuaternionFromEuler(double h, double t, double b) {
+    const double c1 = std::cos(h / 2), s1 = std::sin(h / 2);
+    const double c2 = std::cos(t / 2), s2 = std::sin(t / 2);
+    const double c3 = std::cos(b / 2), s3 = std::sin(b / 2);
+    ZoTVector<double> q(4);
+    q[0] = c2 * c1 * c3 - s2 * s1 * s3;
+    q[1] = c2 * c1 * s3 + s2 * s1 * c3;
+    q[2] = c2 * s1 * c3 + s2 * c1 * s3;
+    q[3] = s2 * c1 * c3 - c2 * s1 * s3;
+    return q;
+}
+
+// Near the poles (|test| > 0.499 of the squared norm) heading and bank share one axis; the bank
+// is then set to 0.
+ZoTVector<double> ZoCOrbal2AxisCalibrationObjFunction::EulerFromQuaternion(const ZoTVector<double>& q) {
+    const double w = q[0], x = q[1], y = q[2], z = q[3];
+    const double ww = w * w, xx = x * x, yy = y * y, zz = z * z;
+    const double unit = ww + xx + yy + zz;
+    const double test = x * y + z * w;
+    ZoTVector<double> angles(3);
+    if (test > 0.499 * unit) {
+        angles[0] = 2 * std::atan2(x, w);
+        angles[1] = 1.5707963267949;
+    } else if (test < -0.499 * unit) {
+        angles[0] = -2 * std::atan2(x, w);
+        angles[1] = -1.5707963267949;
+    } else {
+        angles[0] = std::atan2(2 * y * w - 2 * x * z, xx - yy - zz + ww);
+        angles[1] = std::asin(2 * test / unit);
+        angles[2] = std::atan2(2 * x * w - 2 * y * z, -xx + yy - zz + ww);
+    }
+    return angles;
+}
+
+// Rounding can leave |w| of a unit quaternion a hair above 1; it is clamped so that a rotation
+// by nothing reads as 0 rather than NaN.
+double ZoCOrbal2AxisCalibrationObjFunction::QuaternionToAngle(const ZoTVector<double>& q) {
+    return 2.0 * std::acos(std::clamp(q[0], -1.0, 1.0));
+}
+
+// Without rotation (sin of half the angle below 0.0005) there is no axis; the vector part is
+// returned unscaled then.
+ZoTVector<double> ZoCOrbal2AxisCalibrationObjFunction::QuaternionToAxis(const ZoTVector<double>& q) {
+    double s = std::sqrt(std::max(0.0, 1.0 - q[0] * q[0]));
+    if (std::abs(s) < 0.0005)
+        s = 1.0;
+    ZoTVector<double> axis(3);
+    for (int i = 0; i < 3; ++i)
+        axis[i] = static_cast<float>(q[i + 1] / s);
+    return axis;
+}
+
+// -----------------------------------------------------------------------------------------------
+// Random calibration sequences
+
+namespace {
+
+// Whether the point p (image-area units) lies in the hollow cylinder around the axis A-B.
+bool insideCalibrationCylinder(const double p[3]) {
+    const double axis[3] = {0.0, 0.0, 1.0};
+    double w[3], foot[3], radial[3];
+    for (int i = 0; i < 3; ++i)
+        w[i] = p[i] - c_adCylinderA[i];
+    const double s = w[0] * axis[0] + w[1] * axis[1] + w[2] * axis[2];
+    for (int i = 0; i < 3; ++i) {
+        foot[i] = c_adCylinderA[i] + s * axis[i];
+        radial[i] = p[i] - foot[i];
+    }
+    const double r = std::sqrt(radial[0] * radial[0] + radial[1] * radial[1] + radial[2] * radial[2]);
+    if (r < c_dCylinderInnerRadius || r >= c_dCylinderOuterRadius)
+        return false;
+    double fromA = 0.0, fromB = 0.0;
+    for (int i = 0; i < 3; ++i) {
+        fromA += (foot[i] - c_adCylinderA[i]) * axis[i];
+        fromB += (foot[i] - c_adCylinderB[i]) * axis[i];
+    }
+    return fromA >= 0 && fromB <= 0;
+}
+
+}  // namespace
+
+// Draws joint values uniformly within the nominal ranges and keeps those that put the disc's
+// reference point into the working volume in front of the sensor. Should the volume be out of
+// reach (c_iMaxRejectedDrawsInARow draws rejected in a row), the rows accepted so far are
+// returned rather than searching forever.
+ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::GenerateRandomCalibrationSequence(int n) {
+    ZoDebugPrint("(CALIB OED) Generating %i random samples\n", n);
+    ZoTVector<double> reference(4);
+    reference[0] = (c_adCylinderA[0] + c_adCylinderB[0]) / 2;
+    reference[1] = (c_adCylinderA[1] + c_adCylinderB[1]) / 2;
+    reference[2] = (c_adCylinderA[2] + c_adCylinderB[2]) / 2;
+    reference[3] = 1.0;
+    std::mt19937_64 rng(c_uRandomSequenceSeed);
+    std::vector<ZoTVector<double>> accepted;
+    int rejectedInARow = 0;
+    while (static_cast<int>(accepted.size()) < n && rejectedInARow < c_iMaxRejectedDrawsInARow) {
+        ZoTVector<double> q(c_iNumJoints);
+        for (int j = 0; j < c_iNumJoints; ++j) {
+            const Params& joint = m_defaultJointParams[j];
+            const double v = joint.type == 'R' ? joint.theta : joint.d;
+            const double lo = v + joint.minValue, hi = v + joint.maxValue;
+            q[j] = lo + uniformVariate(rng) * (hi - lo);
+        }
+        const ZoTVector<double> point = BuildTrafo(m_defaultJointParams, q) * reference;
+        if (!insideCalibrationCylinder(point.data)) {
+            ++rejectedInARow;
+            continue;
+        }
+        rejectedInARow = 0;
+        ZoTVector<double> p(3);
+        std::copy(point.data, point.data + 3, p.data);
+        p.Print();
+        accepted.push_back(q);
+    }
+    ZoTMatrix<double> requests(static_cast<int>(accepted.size()), c_iNumJoints);
+    for (int r = 0; r < requests.rows; ++r)
+        for (int c = 0; c < c_iNumJoints; ++c)
+            requests(r, c) = accepted[static_cast<size_t>(r)][c];
+    SortRequests(requests);
+    return requests;
+}
+
+// -----------------------------------------------------------------------------------------------
+// Travel order of requests: shortest open path through the rows by nearest-neighbour tours and
+// best-improvement 2-opt, closed through a dummy node at distance 0 from every row.
+
+namespace {
+
+class ZoCTourPlanner {
+  public:
+    explicit ZoCTourPlanner(const ZoTMatrix<double>& requests)
+        : m_n(requests.rows + 1), m_dist(m_n * m_n, 0.0) {
+        for (int i = 0; i < requests.rows; ++i)
+            for (int j = i + 1; j < requests.rows; ++j)
+                m_dist[index(i, j)] = m_dist[index(j, i)] = jointDistance(requests, i, j);
+    }
+
+    int NodeCount() const { return m_n; }
+
+    std::vector<int> NearestNeighbourTour(int start) const {
+        std::vector<int> tour{start};
+        std::vector<bool> visited(static_cast<size_t>(m_n), false);
+        visited[static_cast<size_t>(start)] = true;
+        for (int step = 1; step < m_n; ++step) {
+            const int from = tour.back();
+            int next = -1;
+            for (int j = 0; j < m_n; ++j)
+                if (!visited[static_cast<size_t>(j)] && (next < 0 || D(from, j) < D(from, next)))
+                    next = j;
+            visited[static_cast<size_t>(next)] = true;
+            tour.push_back(next);
+        }
+        return tour;
+    }
+
+    // Best-improvement 2-opt. The move whose end nodes coincide (b first, d last: a == d) only
+    // reverses the whole tour; its gain is zero up to rounding and is never applied, since it
+    // would be found again forever. The cap on moves guards against rounding cycles elsewhere.
+    void TwoOpt(std::vector<int>& t) const {
+        const int n = static_cast<int>(t.size());
+        const long maxMoves = 100L * n * n + 100;
+        for (long moves = 0; moves < maxMoves; ++moves) {
+            double bestChange = 0.0;
+            int bestP = -1, bestQ = -1;
+            for (int p = 0; p + 2 < n; ++p) {
+                const int a = t[static_cast<size_t>(p == 0 ? n - 1 : p - 1)], b = t[static_cast<size_t>(p)];
+                for (int q = p + 2; q < n; ++q) {
+                    const int c = t[static_cast<size_t>(q - 1)], d = t[static_cast<size_t>(q)];
+                    if (a == d)
+                        continue;
+                    const double change = D(a, c) + D(b, d) - D(a, b) - D(c, d);
+                    if (change < bestChange) {
+                        bestChange = change;
+                        bestP = p;
+                        bestQ = q;
+                    }
+                }
+            }
+            if (bestP < 0)
+                return;
+            std::reverse(t.begin() + bestP, t.begin() + bestQ);
+        }
+    }
+
+    double ClosedLength(const std::vector<int>& t) const {
+        double length = 0.0;
+        for (size_t i = 0; i < t.size(); ++i)
+            length += D(t[i], t[(i + 1) % t.size()]);
+        return length;
+    }
+
+  private:
+    size_t index(int i, int j) const { return static_cast<size_t>(i) * static_cast<size_t>(m_n) + j; }
+    double D(int i, int j) const { return m_dist[index(i, j)]; }
+
+    // Tilts and disc angles are compared on the circle; the linear joints directly.
+    static double jointDistance(const ZoTMatrix<double>& m, int i, int j) {
+        double sum = 0.0;
+        for (int k = 0; k < 5; ++k) {
+            double delta = m(i, k) - m(j, k);
+            if (c_abRevoluteInLayout[k]) {
+                delta = std::fmod(std::abs(delta), 360.0);
+                if (delta > 180.0)
+                    delta = 360.0 - delta;
+            }
+            sum += delta * delta;
+        }
+        return std::sqrt(sum);
+    }
+
+    int m_n;
+    std::vector<double> m_dist;
+};
+
+}  // namespace
+
+void ZoCOrbal2AxisCalibrationObjFunction::SortRequests(ZoTMatrix<double>& requests) {
+    const int N = requests.rows;
+    if (N < 2)
+        return;
+    const ZoCTourPlanner planner(requests);
+    std::mt19937_64 rng(c_uSortSeed);
+    const std::vector<int> starts = randomPermutation(N + 1, rng);
+    std::vector<int> best;
+    double bestLength = std::numeric_limits<double>::infinity();
+    for (int s = 0; s < N / 2; ++s) {
+        std::vector<int> tour = planner.NearestNeighbourTour(starts[static_cast<size_t>(s)]);
+        planner.TwoOpt(tour);
+        const double length = planner.ClosedLength(tour);
+        if (length < bestLength) {
+            bestLength = length;
+            best = std::move(tour);
+        }
+    }
+    // Cut the closed tour at the dummy node N.
+    const size_t dummy = static_cast<size_t>(std::find(best.begin(), best.end(), N) - best.begin());
+    const ZoTMatrix<double> original(requests);
+    for (int k = 0; k < N; ++k) {
+        const int node = best[(dummy + 1 + static_cast<size_t>(k)) % best.size()];
+        for (int c = 0; c < requests.cols; ++c)
+            requests(k, c) = original(node, c);
+    }
+}
+
+// -----------------------------------------------------------------------------------------------
+// D-optimal subsets by Fedorov's exchange
+
+namespace {
+
+// One exchange run over the rows x of the linearised model (the candidates' Jacobian rows).
+class ZoCFedorovExchange {
+  public:
+    struct NSOutcome {
+        int exchanges = 0;
+        bool positiveDefinite = false;
+        double detStart = 0.0;
+        double detStop = 0.0;
+        std::vector<int> design;  // ascending
+    };
+
+    explicit ZoCFedorovExchange(const ZoTMatrix<double>& rows) : m_rows(rows) {}
+
+    NSOutcome Run(const std::vector<int>& start) const {
+        NSOutcome outcome;
+        const int nc = m_rows.rows;
+        std::vector<bool> member(static_cast<size_t>(nc), false);
+        for (int i : start)
+            member[static_cast<size_t>(i)] = true;
+        ZoTMatrix<double> inverse;
+        if (!information(member, inverse, outcome.detStart))
+            return outcome;
+        outcome.positiveDefinite = true;
+        double det = outcome.detStart;
+        // Exchanges raise det by at least the tolerance each, so they end; the cap only guards
+        // against an inverse spoilt by rounding.
+        const int maxExchanges = 10 * nc * std::max<int>(1, static_cast<int>(start.size())) + 1000;
+        while (outcome.exchanges < maxExchanges) {
+            const std::vector<ZoTVector<double>> mapped = mapRows(inverse);
+            double bestDelta = -std::numeric_limits<double>::infinity();
+            int bestI = -1, bestJ = -1;
+            for (int j = 0; j < nc; ++j) {
+                if (member[static_cast<size_t>(j)])
+                    continue;
+                const double dj = dot(j, mapped[static_cast<size_t>(j)]);
+                for (int i = 0; i < nc; ++i) {
+                    if (!member[static_cast<size_t>(i)])
+                        continue;
+                    const double di = dot(i, mapped[static_cast<size_t>(i)]);
+                    const double dij = dot(j, mapped[static_cast<size_t>(i)]);
+                    const double delta = dj - di - di * dj + dij * dij;
+                    if (delta > bestDelta) {
+                        bestDelta = delta;
+                        bestI = i;
+                        bestJ = j;
+                    }
+                }
+            }
+            if (bestJ < 0 || bestDelta < c_dExchangeTolerance)
+                break;
+            rankOneUpdate(inverse, bestJ, +1.0);
+            rankOneUpdate(inverse, bestI, -1.0);
+            det *= 1.0 + bestDelta;
+            member[static_cast<size_t>(bestJ)] = true;
+            member[static_cast<size_t>(bestI)] = false;
+            ++outcome.exchanges;
+        }
+        outcome.detStop = det;
+        for (int i = 0; i < nc; ++i)
+            if (member[static_cast<size_t>(i)])
+                outcome.design.push_back(i);
+        return outcome;
+    }
+
+  private:
+    // M = sum x x^T over the members; its inverse and determinant through Cholesky.
+    bool information(const std::vector<bool>& member, ZoTMatrix<double>& inverse, double& det) const {
+        const int k = m_rows.cols;
+        ZoTMatrix<double> M(k);
+        for (int r = 0; r < m_rows.rows; ++r) {
+            if (!member[static_cast<size_t>(r)])
+                continue;
+            for (int a = 0; a < k; ++a)
+                for (int b = 0; b < k; ++b)
+                    M(a, b) += m_rows(r, a) * m_rows(r, b);
+        }
+        if (k == 0 || !cholesky(M))
+            return false;
+        double product = 1.0;
+        for (int i = 0; i < k; ++i)
+            product *= M(i, i);
+        det = product * product;
+        choleskyInverse(M, inverse);
+        return true;
+    }
+
+    // M^-1 x for every row x.
+    std::vector<ZoTVector<double>> mapRows(const ZoTMatrix<double>& inverse) const {
+        std::vector<ZoTVector<double>> mapped;
+        mapped.reserve(static_cast<size_t>(m_rows.rows));
+        for (int r = 0; r < m_rows.rows; ++r)
+            mapped.push_back(inverse * m_rows.Row(r));
+        return mapped;
+    }
+
+    double dot(int row, const ZoTVector<double>& v) const {
+        double sum = 0.0;
+        for (int c = 0; c < m_rows.cols; ++c)
+            sum += m_rows(row, c) * v[c];
+        return sum;
+    }
+
+    // Sherman-Morrison: the inverse after adding (sign +1) or removing (sign -1) row x x^T.
+    void rankOneUpdate(ZoTMatrix<double>& inverse, int row, double sign) const {
+        const ZoTVector<double> v = inverse * m_rows.Row(row);
+        const double factor = 1.0 / (1.0 + sign * dot(row, v));
+        for (int c = 0; c < inverse.cols; ++c)
+            for (int r = 0; r < inverse.rows; ++r)
+                inverse(r, c) -= sign * factor * v[r] * v[c];
+    }
+
+    const ZoTMatrix<double>& m_rows;
+};
+
+}  // namespace
+
+// The design search needs a subset that can carry a positive-definite information matrix
+// (at least as many rows as free parameters) and a candidate outside it to exchange with.
+// Outside that range no run can be counted, so the search is not started: a subset not
+// smaller than the candidates gives all candidate indices, a smaller one than the free
+// parameters gives no indices. Should c_iMaxDiscardedDesignRuns runs be discarded before
+// `starts` runs have been counted (candidates of too low rank), the search stops there.
+// Without a counted run the result is the discarded start design with the largest
+// determinant, if any start was positive definite, otherwise empty.
+ZoTVector<int> ZoCOrbal2AxisCalibrationObjFunction::OptimizeCalibrationSequence(
+    const ZoTMatrix<double>& candidates, int starts, int subsetSize) {
+    // The simulation replaces the samples for the time of the search; the reference and the
+    // working records go with them.
+    std::vector<ZoSInputResponsePair> saved = std::move(m_samples);
+    const ZoTMatrix<double> savedReferenceInverse = m_referenceInverse;
+    ZoSJointParams savedJointParams[c_iNumJoints];
+    std::copy(m_jointParams, m_jointParams + c_iNumJoints, savedJointParams);
+    RemoveAllSamples();
+    m_errorsPerSample = 1;
+    ZoTVector<double> home(c_iNumJoints);
+    home[1] = home[2] = 90.0;
+    AddInputResponseSample(home, BuildTrafo(m_simulationJointParams, home));
+    const int nc = candidates.rows;
+    for (int r = 0; r < nc; ++r) {
+        const ZoTVector<double> row = candidates.Row(r);
+        AddInputResponseSample(row, BuildTrafo(m_simulationJointParams, row));
+    }
+    SetNumMeasurements(nc);
+
+    const ZoTVector<double> homeParams = GetDefaultHomePositionParameters();
+    const ZoTVector<int>& freeIndices = GetFreeVariablesIndices();
+    ZoTVector<double> z(freeIndices.size);
+    for (int j = 0; j < z.size; ++j)
+        z[j] = homeParams[freeIndices[j]];
+    const ZoTMatrix<double> J = Jacobian(z);
+    ZoDebugPrint("(CALIB OED) Starting search for D-optimal design...\n");
+
+    const ZoCFedorovExchange exchange(J);
+    std::mt19937_64 rng(c_uDesignSeed);
+    double best = 0.0;
+    std::vector<int> design;
+    double fallbackDet = -1.0;
+    std::vector<int> fallback;
+    auto consider = [&](const ZoCFedorovExchange::NSOutcome& outcome) {
+        if (outcome.exchanges > 0) {
+            ZoDebugPrint("(NLS OED) #iters=%i: det start=%g, det stop=%g\n", outcome.exchanges,
+                         outcome.detStart, outcome.detStop);
+            if (outcome.detStop > best) {
+                best = outcome.detStop;
+                design = outcome.design;
+            }
+            return true;
+        }
+        if (outcome.positiveDefinite && outcome.detStart > fallbackDet) {
+            fallbackDet = outcome.detStart;
+            fallback = outcome.design;
+        }
+        return false;
+    };
+    const bool searchable = J.rows == nc && subsetSize >= z.size && subsetSize < nc && z.size > 0;
+    if (!searchable && subsetSize >= nc && nc > 0) {
+        std::vector<int> all(static_cast<size_t>(nc));
+        std::iota(all.begin(), all.end(), 0);
+        consider(exchange.Run(all));
+        if (fallback.empty())
+            fallback = all;
+    }
+    int counted = 0, discarded = 0;
+    while (searchable && counted < starts && discarded < c_iMaxDiscardedDesignRuns) {
+        std::vector<int> start = randomPermutation(nc, rng);
+        start.resize(static_cast<size_t>(subsetSize));
+        if (consider(exchange.Run(start)))
+            ++counted;
+        else
+            ++discarded;
+    }
+    if (counted == 0 && !fallback.empty()) {
+        design = fallback;
+        best = std::max(fallbackDet, 0.0);
+    }
+    ZoDebugPrint("(NLS OED) det best=%g\n", best);
+    ZoDebugPrint("(CALIB OED) D-criterion value for optimal design: %g\n", best);
+
+    m_samples = std::move(saved);
+    m_referenceInverse = savedReferenceInverse;
+    std::copy(savedJointParams, savedJointParams + c_iNumJoints, m_jointParams);
+    m_errorsPerSample = 12;
+    ZoTVector<int> indices(static_cast<int>(design.size()));
+    std::copy(design.begin(), design.end(), indices.data);
+    return indices;
+}
