@@ -7,6 +7,9 @@
 #include "Geometry.h"
 
 #include <cstdint>
+#include <functional>
+#include <limits>
+#include <list>
 #include <vector>
 
 // Acquisition modes of the host, 0..23.
@@ -15,7 +18,105 @@ enum ECAIAcquireMode : int {
     eAcquireModeLast = 23,
 };
 
-class AxisNode;  // node of the joint collision tree (triple tray)
+// ---------------------------------------------------------------------------------------------
+// Joint collision tree of the double-arch tray. Each path from the root has five levels: the
+// values of L1, L2, L3 and L4, then an interval of L5; the configurations on a path make the
+// tray or its holder hit the sensor. Records that share a prefix share its path.
+
+// A tree node whose children are kept in the order they were created. T is the node type.
+template <class T>
+class TreeNodeBase {
+public:
+    using iterator = typename std::list<T>::iterator;
+    using const_iterator = typename std::list<T>::const_iterator;
+
+    iterator begin() { return m_children.begin(); }
+    iterator end() { return m_children.end(); }
+    const_iterator begin() const { return m_children.begin(); }
+    const_iterator end() const { return m_children.end(); }
+    bool HasChilds() const { return !m_children.empty(); }
+    size_t GetNumChilds() const { return m_children.size(); }
+    // Appends a default child and returns it.
+    T& CreateNewChild() { return m_children.emplace_back(); }
+    void RemoveAllChilds() { m_children.clear(); }
+
+private:
+    std::list<T> m_children;
+};
+
+// One axis value, or one closed interval of axis values (the last level).
+class AxisNode : public TreeNodeBase<AxisNode> {
+public:
+    AxisNode() = default;  // the single value 0
+    explicit AxisNode(float value) : m_fLower(value), m_fUpper(value) {}
+    AxisNode(float lower, float upper) : m_fLower(lower), m_fUpper(upper), m_bInterval(true) {}
+
+    bool IsInterval() const { return m_bInterval; }
+    float GetValue() const { return m_fLower; }
+    float GetLower() const { return m_fLower; }
+    float GetUpper() const { return m_fUpper; }
+    // Equal when both hold the same single value or the same interval; children do not count.
+    bool operator==(const AxisNode& other) const;
+    // Total number of nodes below this one.
+    size_t CountDescendants() const;
+
+private:
+    float m_fLower = 0;
+    float m_fUpper = 0;
+    bool m_bInterval = false;
+};
+
+// A tree that is its own root. The collision tree's root holds the largest float.
+template <class T>
+class SimpleTree : public T {
+public:
+    SimpleTree() : T(std::numeric_limits<float>::max()) {}
+};
+
+// ---------------------------------------------------------------------------------------------
+// Reader of interval files such as the joint collision table "DoubleArchJointCollisions.txt".
+//
+// Line syntax (one record per line, lines end with LF or CR LF):
+//   L1 L2 L3 L4 L5min L5max     six decimal numbers in joint units (mm, degrees)
+// - Numbers are separated by any run of blanks, tabs, commas or semicolons; they are written in
+//   the C locale ("-12", "+0.5", "1e2"); infinities and NaN are not numbers here.
+// - '#' starts a comment that runs to the end of the line. A line that holds nothing but
+//   separators and a comment is a comment line.
+// - A record is valid when its line holds exactly six numbers and L5min <= L5max. Comment
+//   lines, lines with fewer or more values, with text where a number belongs, with a NaN or
+//   an infinity, and lines longer than c_iMaxLineLength characters (line end excluded) give
+//   records whose validity flag is clear; they never end the reading.
+namespace LineParser {
+
+struct LineRep {
+    float m_afValues[6] = {0, 0, 0, 0, 0, 0};  // L1, L2, L3, L4, lower and upper L5
+    bool m_bValid = false;
+    int m_iLineNumber = 0;          // 1 for the file's first line
+    int m_iNumValues = 0;           // numbers read before the line ended or was refused
+    const char* m_pszProblem = "";  // why the record is not valid (static text); empty when valid
+};
+
+constexpr int c_iMaxLineLength = 1024;
+
+// The record of one line (without its line end).
+LineRep ParseLine(const char* text, size_t length, int lineNumber);
+
+}  // namespace LineParser
+
+class IntervalFileParser {
+public:
+    using TLineCallback = std::function<void(const LineParser::LineRep&)>;
+
+    explicit IntervalFileParser(TLineCallback callback) : m_callback(std::move(callback)) {}
+
+    // Reads the file and calls the callback once per line, in file order. False when the file
+    // cannot be opened (no call) or a read fails (the lines before stay delivered).
+    bool LoadData(const char* fileName);
+
+private:
+    TLineCallback m_callback;
+};
+
 
 class ZoCOrbal2AcquisitionPlanning {
 public:
