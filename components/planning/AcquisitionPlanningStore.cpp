@@ -1,5 +1,7 @@
 #include "AcquisitionPlanningStore.h"
 
+#include "JointSolver.h"
+
 ZoCOrbal2AcquisitionPlanning* GetZoCOrbal2AcquisitionPlanning() { return new AcquisitionPlanningStore(); }
 
 using Lock = std::lock_guard<std::mutex>;
@@ -60,6 +62,11 @@ void AcquisitionPlanningStore::PutScan(const NSScanRecord& scan) {
     m_scans.push_back(std::move(stored));
 }
 
+void AcquisitionPlanningStore::ClearScans() {
+    Lock lock(m_mutex);
+    m_scans.clear();
+}
+
 void AcquisitionPlanningStore::PutCenterLine(const NSCenterLineRecord& record, bool modeFlag) {
     StoredCenterLine line;
     if (record.points && record.numPointFloats > 0) line.points.assign(record.points, record.points + record.numPointFloats);
@@ -101,11 +108,22 @@ void AcquisitionPlanningStore::ClearProposals() {}
 
 void AcquisitionPlanningStore::GetProposalPoints(int, std::vector<float>*) {}
 
-void AcquisitionPlanningStore::SolveJoints(const float*, const float*, float, float joints[5], float solvedPoint[3],
-                                           float solvedDirection[3], int& status) {
-    for (int i = 0; i < 5; ++i) joints[i] = 0;
-    for (int i = 0; i < 3; ++i) solvedPoint[i] = solvedDirection[i] = 0;
-    status = -1;  // no solver: not solved
+void AcquisitionPlanningStore::SolveJoints(const float direction[3], const float point[3], float tolerance,
+                                           float joints[5], float solvedPoint[3], float solvedDirection[3],
+                                           int& status) {
+    std::optional<JointSolver> solver;
+    {
+        Lock lock(m_mutex);
+        if (m_camera && m_joints && m_planning) solver.emplace(*m_camera, m_joints->data(), *m_planning);
+    }
+    // Without camera, joints or planning frame the result says "not set up".
+    const JointSolver::Result result = solver ? solver->Solve(direction, point, tolerance) : JointSolver::Result();
+    for (int i = 0; i < 5; ++i) joints[i] = result.joints[i];
+    for (int i = 0; i < 3; ++i) {
+        solvedPoint[i] = result.point[i];
+        solvedDirection[i] = result.direction[i];
+    }
+    status = result.status;
 }
 
 void AcquisitionPlanningStore::SetProgressCallback(NSProgressCallback* callback) {

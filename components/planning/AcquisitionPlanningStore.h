@@ -1,7 +1,7 @@
 // The acquisition planning component as it stands: it keeps everything the steerings hand
 // it, so hosts and tests can read it back. It has no coverage model yet, so it answers
-// honestly that there is nothing to plan: evaluation reports that nothing can be proposed,
-// there are no proposals, and the joint solver reports every target as not solved.
+// honestly that there is nothing to plan: evaluation reports that nothing can be proposed and
+// there are no proposals. Its joint solver is real (JointSolver.h).
 #pragma once
 
 #include "AcquisitionPlanning.h"
@@ -60,6 +60,9 @@ public:
         m_pScanArrived.store(arrived);
         m_pScanGate.store(gate);
     }
+
+    // Forgets the scans received so far (long-running hosts and benchmarks).
+    void ClearScans();
 
     // Read-back, each under the lock.
     std::optional<NSSensorParameters> Camera() const;

@@ -206,25 +206,10 @@ void ZoCAcquisitionSteeringOrbal2Jaw::SetJawlineBorder() {
     m_pPlanning->PutJawBorder(m_jawBorderPlanning.data(), static_cast<uint64_t>(m_jawBorderPlanning.size()));
 }
 
-namespace {
-// The rotation part of a transformation with each column scaled to unit length; a column too
-// short to normalise becomes zero.
-CbMatrix4Rf normalisedRotation(const CbMatrix4Rf& m) {
-    CbMatrix4Rf r;
-    for (int c = 0; c < 3; ++c) {
-        const CbVector3f column(m(0, c), m(1, c), m(2, c));
-        const float squared = column.Dot(column);
-        const CbVector3f unit = squared <= FLT_MIN ? CbVector3f() : column * (1.0f / std::sqrt(squared));
-        for (int row = 0; row < 3; ++row) r(row, c) = unit[row];
-    }
-    return r;
-}
-}  // namespace
-
 void ZoCAcquisitionSteeringOrbal2Jaw::PutSawCuts(const std::vector<CbVector3f>& data) {
     if (data.empty()) return;
-    const CbMatrix4Rf toDiscRotation = normalisedRotation(m_trafoImageAreaToDisc);
-    const CbMatrix4Rf planningRotation = normalisedRotation(m_planningTrafo);
+    const CbMatrix4Rf toDiscRotation = ZoCPlanningFrame::NormalisedRotation(m_trafoImageAreaToDisc);
+    const CbMatrix4Rf planningRotation = ZoCPlanningFrame::NormalisedRotation(m_planningTrafo);
     std::vector<float> floats;
     for (size_t i = 0; i + 1 < data.size(); i += 2) {
         CbVector3f point = ZoCPlanningFrame::DiscToPlanning(m_planningTrafo, toDisc(data[i]));

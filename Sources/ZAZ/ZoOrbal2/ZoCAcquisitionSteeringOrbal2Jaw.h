@@ -85,6 +85,26 @@ public:
     static void setJointParamsL2L3L5(float l2, float l3, float l5, NSConfigurationRequest& req);
     using ZoCAcquisitionSteeringOrbal2::setJointParamsL2L3L5;
 
+    // Buccal ring, gap covering, user-defined ray, joint test.
+    bool GetJointConfigurationBukkal(CJointPositionSequence& seq);
+    bool GetJointConfigurationForGapCovering(const CbEvent& cancel, CJointPositionSequence& seq);
+    bool getJointConfigurationAP(std::vector<NSConfigurationRequest>& list, CJointPositionSequence& seq);
+    void optimizeSequence(std::vector<NSConfigurationRequest>& list, CJointPositionSequence& seq,
+                          NSConfigurationRequest& req);
+    void addRequestToJointPositions(CJointPositionSequence& seq,
+                                    ZoCOrbal2AcquisitionPlanning::NSDHAxisConfiguration& config);
+    bool GetSequenceForUserDefinedRay(const CyRay& ray, CJointPositionSequence& seq);
+    bool GetGyrationSequenceForUserDefinedRay(const CyRay&, CJointPositionSequence&) { return false; }
+    bool GetJointConfigurationForTestOfJointNr(CJointPositionSequence& seq, int joint);
+    float setJointParamsForTestOfJointNr(int joint, int candidate, int unused, NSConfigurationRequest& req);
+
+    // Ray focusing on a measured point cloud of (point, normal) pairs.
+    bool AdjustRayFocusToPointCloud(std::vector<std::pair<CbVector3f, CbVector3f>>& cloud, const CyRay& ray,
+                                    const CbMatrix4Rf& m, float radius, CyRay& out);
+    void checkVisibility(std::vector<std::pair<CbVector3f, CbVector3f>>& cloud, const CyRay& ray, float angle,
+                         float radius);
+    bool convSurfelCollectionToPointCloud(const ZoCSurfelCollection& surfels, CArray<CbVector3f>& out) const;
+
 protected:
     // Refreshes the neutral joint values and the limits from the chain; false without a
     // neutral configuration. Equal L5 limits mean an unlimited disc: [0, 360].
@@ -94,6 +114,10 @@ protected:
     void appendRequest(const wchar_t* pattern, int index, NSConfigurationRequest& req, CJointPositionSequence& seq);
     // Image-area point to disc (transform, divide, 0.025).
     CbVector3f toDisc(const CbVector3f& p) const;
+    // Image-area ray into the planning frame; the direction through the normalised rotations.
+    CyRay rayToPlanning(const CyRay& ray) const;
+    // The three test values of a joint; false when its limits are equal.
+    bool jointTestCandidates(int joint, float candidates[3], float& minimum, float& maximum) const;
     // One tilted image at jaw-line index `idx` (see GetJointConfigurationAlongLL).
     void emitLLImage(float tilt, int idx, float sign, float zShift, bool setL4, int half, float offset, float a,
                      int& imageIndex, NSConfigurationRequest& req, CJointPositionSequence& seq);

@@ -141,5 +141,6 @@ bool ZoCAcquisitionSteeringOrbal2::putScanSync(const std::vector<ZoCFieldCoord>&
         record.numPixelInts = rotationScan ? 0u : 0xFFFFFFFFu;
     }
     m_pPlanning->PutScan(record);
+    ++m_iFrameCount;
     return true;
 }

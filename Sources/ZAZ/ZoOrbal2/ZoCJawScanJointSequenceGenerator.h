@@ -25,6 +25,17 @@ public:
     int ChooseStartIndex(const ZoCOrbal2AxisChain::CJointPositionSequence& seq,
                          const ZoCOrbal2AxisChain::NCJointConfiguration& current) const;
 
+    // Time between two configurations with the disc taken the short way round: the slowest joint.
+    static double StepTimeShortWay(const float* from, const float* to);
+    // The visiting order of the positions with the least total step time from `start`: the
+    // first such order in lexicographic order, exactly as trying every order would find it,
+    // but found by a depth-first search that prunes prefixes which cannot win. False for an
+    // empty table.
+    bool FindLeastTimeOrder(const ZoCOrbal2AxisChain::NCJointConfiguration& start, std::vector<int>& order) const;
+    // The same by trying every order (n! of them); for comparison.
+    bool FindLeastTimeOrderExhaustive(const ZoCOrbal2AxisChain::NCJointConfiguration& start,
+                                      std::vector<int>& order) const;
+
 private:
     int m_iSize;
     std::vector<int> m_aiOrder;

@@ -30,4 +30,7 @@ public:
     // negated (their common element keeps its sign), then inverted. Throws
     // CyExceptionNotInvertible on a zero determinant.
     static CbMatrix4Rf PlanningTransformation(const CbMatrix4Rf& camToDisc);
+    // The rotation part of a transformation with each column scaled to unit length (a column
+    // too short to normalise becomes zero): turns directions without scaling them.
+    static CbMatrix4Rf NormalisedRotation(const CbMatrix4Rf& m);
 };
