@@ -44,6 +44,7 @@ ZoCAcquisitionSteeringOrbal2::ZoCAcquisitionSteeringOrbal2(const ZoCOrbal2AxisCh
     m_pAxisCalibration = std::make_unique<ZoCOrbal2AxisCalibration>();
     ZoCWinLog().Log("!!!Achtung: m_iCurrStumpIndex muss noch aus der ImageArea abgeleitet werden!!!!");
     initJointPositionsAndLimits();
+    buildJointParameterRecords(m_jointParams);
 
     m_pPlanning.reset(GetZoCOrbal2AcquisitionPlanning());
     m_pPlanning->SetAcquisitionType(m_eAcquisitionType);

@@ -150,6 +150,8 @@ public:
     const NSSettings& GetSettings() const { return m_settings; }
     NSSettings& GetSettings() { return m_settings; }
     const ZoCOrbal2AcquisitionPlanning::NSJointParameter* GetJointParameterRecords() const { return m_jointParams; }
+    // Number of scans handed to the planning so far.
+    int GetFrameCount() const { return m_iFrameCount.load(); }
 
     // The interrupt of the progress callback shared by all steerings.
     static bool SetInterrupt(bool interrupt);
@@ -215,6 +217,7 @@ protected:
     CbMatrix4Rf m_planningTrafo;
     std::unique_ptr<ZoCOrbal2AxisCalibration> m_pAxisCalibration;
     ZoCOrbal2AcquisitionPlanning::NSJointParameter m_jointParams[5];
+    std::atomic<int> m_iFrameCount{0};  // scans handed to the planning so far
     int m_iEnlargeGrowth = c_iEnlargeGrowth;
     int m_iEnlargeMinSize = c_iEnlargeMinSize;
 };
