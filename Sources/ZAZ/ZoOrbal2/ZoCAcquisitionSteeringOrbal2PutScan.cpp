@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <limits>
+#include <memory>
 
 namespace {
 // Host threads waiting for room or for an empty queue look at the cancel flag this often, so
@@ -97,6 +98,38 @@ void ZoCAcquisitionSteeringOrbal2::ZoNPutScanThread::Run() {
     m_queueEmpty.Set();
 }
 
+namespace {
+
+bool isAffine(const CbMatrix4Rf& m) { return m(3, 0) == 0 && m(3, 1) == 0 && m(3, 2) == 0 && m(3, 3) == 1; }
+
+// Image area -> planning frame in one step when both transformations are affine:
+// planning * diag(1, 1, -1) * 0.025 * imageAreaToDisc, formed in double precision; and the
+// disc z of a point, to test it against the rotation scan's limit.
+struct FoldedTransform {
+    float c[12];  // rows 0..2 of the combined matrix
+    float z[4];   // row 2 of 0.025 * imageAreaToDisc
+};
+
+FoldedTransform fold(const CbMatrix4Rf& toDisc, const CbMatrix4Rf& planning) {
+    double a[3][4], p[3][4];
+    for (int r = 0; r < 3; ++r)
+        for (int col = 0; col < 4; ++col) {
+            a[r][col] = ZoCPlanningFrame::c_fImageAreaToDisc * static_cast<double>(toDisc(r, col)) * (r == 2 ? -1 : 1);
+            p[r][col] = planning(r, col);
+        }
+    FoldedTransform f;
+    for (int r = 0; r < 3; ++r)
+        for (int col = 0; col < 4; ++col) {
+            double v = col == 3 ? p[r][3] : 0.0;
+            for (int k = 0; k < 3; ++k) v += p[r][k] * a[k][col];
+            f.c[4 * r + col] = static_cast<float>(v);
+        }
+    for (int col = 0; col < 4; ++col) f.z[col] = static_cast<float>(-a[2][col]);
+    return f;
+}
+
+}  // namespace
+
 bool ZoCAcquisitionSteeringOrbal2::putScanSync(const std::vector<ZoCFieldCoord>& fields, const GUID& id) {
     if (fields.empty()) return false;
     float joints[5] = {0, 0, 0, 0, 0};
@@ -106,10 +139,18 @@ bool ZoCAcquisitionSteeringOrbal2::putScanSync(const std::vector<ZoCFieldCoord>&
     const bool rotationScan = fields.size() == 8;
     const float zLimit = rotationScan ? getZLimitOfRotScan(fields) + 15.0f : std::numeric_limits<float>::max();
 
-    std::vector<float> points;
-    std::vector<int> pixels;
+    // Room for every cell of the valid rectangles; filled front to back without checks.
+    size_t capacity = 0;
+    for (const ZoCFieldCoord& field : fields)
+        capacity += static_cast<size_t>(field.RectValid().Width()) * static_cast<size_t>(field.RectValid().Height());
+    const auto points = std::make_unique_for_overwrite<float[]>(3 * capacity);
+    const auto pixels = std::make_unique_for_overwrite<int[]>(associated ? 2 * capacity : 0);
+    size_t count = 0;
+
     const CbMatrix4Rf& toDisc = m_trafoImageAreaToDisc;
     const CbMatrix4Rf& planning = m_planningTrafo;
+    const bool affine = isAffine(toDisc) && isAffine(planning);
+    const FoldedTransform f = fold(toDisc, planning);
     for (const ZoCFieldCoord& field : fields) {
         const ZoCRect2& rect = field.RectValid();
         const CbVector3f invalid = field.GetInvalidValue();
@@ -120,22 +161,36 @@ bool ZoCAcquisitionSteeringOrbal2::putScanSync(const std::vector<ZoCFieldCoord>&
             for (int x = rect.left; x < rect.right; ++x) {
                 const float* p = reinterpret_cast<const float*>(row + x * field.ColumnStride());
                 if (p[0] == invalid.x && p[1] == invalid.y && p[2] == invalid.z) continue;
-                const CbVector3f disc = ZoCPlanningFrame::ImageAreaToDisc(toDisc, CbVector3f(p[0], p[1], p[2]));
-                if (disc.z > zLimit) continue;
-                const CbVector3f q = ZoCPlanningFrame::DiscToPlanning(planning, disc);
-                points.insert(points.end(), {q.x, q.y, q.z});
-                if (associated) pixels.insert(pixels.end(), {x, y});
+                float* q = points.get() + 3 * count;
+                if (affine) {
+                    if (rotationScan && f.z[0] * p[0] + f.z[1] * p[1] + f.z[2] * p[2] + f.z[3] > zLimit) continue;
+                    q[0] = f.c[0] * p[0] + f.c[1] * p[1] + f.c[2] * p[2] + f.c[3];
+                    q[1] = f.c[4] * p[0] + f.c[5] * p[1] + f.c[6] * p[2] + f.c[7];
+                    q[2] = f.c[8] * p[0] + f.c[9] * p[1] + f.c[10] * p[2] + f.c[11];
+                } else {
+                    const CbVector3f disc = ZoCPlanningFrame::ImageAreaToDisc(toDisc, CbVector3f(p[0], p[1], p[2]));
+                    if (disc.z > zLimit) continue;
+                    const CbVector3f r = ZoCPlanningFrame::DiscToPlanning(planning, disc);
+                    q[0] = r.x;
+                    q[1] = r.y;
+                    q[2] = r.z;
+                }
+                if (associated) {
+                    pixels[2 * count] = x;
+                    pixels[2 * count + 1] = y;
+                }
+                ++count;
             }
         }
     }
-    if (points.empty()) return false;
+    if (count == 0) return false;
 
     ZoCOrbal2AcquisitionPlanning::NSScanRecord record;
-    record.points = points.data();
-    record.numPointFloats = static_cast<uint32_t>(points.size());
-    if (associated && !pixels.empty()) {
-        record.pixels = pixels.data();
-        record.numPixelInts = static_cast<uint32_t>(pixels.size());
+    record.points = points.get();
+    record.numPointFloats = static_cast<uint32_t>(3 * count);
+    if (associated) {
+        record.pixels = pixels.get();
+        record.numPixelInts = static_cast<uint32_t>(2 * count);
         std::copy(joints, joints + 5, record.joints);
     } else {
         record.numPixelInts = rotationScan ? 0u : 0xFFFFFFFFu;
