@@ -496,6 +496,18 @@ void ZoCOrbal2AxisCalibration::logJointTable() const {
 }
 
 // Six characters per entry: a signed number, or a marker for what has no number.
+std::string ZoCOrbal2AxisCalibration::correlationEntryText(double value) {
+    if (std::isnan(value))
+        return " indet";
+    if (value > c_dLargest)
+        return "  +Inf";
+    if (value < -c_dLargest)
+        return "  -Inf";
+    char text[32];
+    std::snprintf(text, sizeof text, " %+5.2f", value);
+    return text;
+}
+
 void ZoCOrbal2AxisCalibration::logCorrelation() const {
     log("\n(CALIB) *** CORRELATION MATRIX ***\n");
     if (!m_objective)
@@ -503,17 +515,8 @@ void ZoCOrbal2AxisCalibration::logCorrelation() const {
     const ZoTMatrix<double> correlation = m_objective->GetCorrelation(m_params, c_dCovarianceTolerance);
     for (int r = 0; r < correlation.rows; ++r) {
         log("(CALIB) ");
-        for (int c = 0; c < correlation.cols; ++c) {
-            const double value = correlation(r, c);
-            if (std::isnan(value))
-                log(" indet");
-            else if (value > c_dLargest)
-                log("  +Inf");
-            else if (value < -c_dLargest)
-                log("  -Inf");
-            else
-                log(" %+5.2f", value);
-        }
+        for (int c = 0; c < correlation.cols; ++c)
+            log("%s", correlationEntryText(correlation(r, c)).c_str());
         log("\n");
     }
 }

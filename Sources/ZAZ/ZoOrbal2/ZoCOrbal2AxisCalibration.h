@@ -19,6 +19,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 class ZoCOrbal2AxisCalibration {
@@ -107,6 +108,7 @@ class ZoCOrbal2AxisCalibration {
     void logStatistics() const;
     void logJointTable() const;
     void logCorrelation() const;
+    static std::string correlationEntryText(double value);
 
     std::vector<ZoSInputResponsePair> m_calibrationSet;
     double m_rmse;

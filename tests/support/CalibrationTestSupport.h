@@ -1,0 +1,88 @@
+// Fixtures of the axis calibration suites: chains that produce registrations, noise, the
+// internals the tests reach, files and directories.
+#pragma once
+
+#include "AxisChain.h"
+#include "ZoCOrbal2AxisCalibration.h"
+#include "ZoCOrbal2AxisCalibrationObjFunction.h"
+
+#include <cstdint>
+#include <ctime>
+#include <random>
+#include <string>
+#include <vector>
+
+// Reaches the objective's internals for the tests.
+class ZoCOrbal2AxisCalibrationObjFunctionTestAccess {
+  public:
+    using Objective = ZoCOrbal2AxisCalibrationObjFunction;
+    static ZoTMatrix<double> dhTransformation(double theta, double d, double a, double alpha) {
+        return Objective::dhTransformation(theta, d, a, alpha);
+    }
+    static ZoTVector<double> trafoDist(const Objective& o, const ZoTMatrix<double>& p,
+                                       const ZoTMatrix<double>& m) {
+        return o.trafoDist(p, m);
+    }
+    static void setErrorsPerSample(Objective& o, int errors) { o.m_errorsPerSample = errors; }
+    static const ZoTMatrix<double>& referenceInverse(const Objective& o) { return o.m_referenceInverse; }
+};
+
+// Reaches the driver's internals for the tests.
+class ZoCOrbal2AxisCalibrationTestAccess {
+  public:
+    static void log(const ZoCOrbal2AxisCalibration& c, const char* text) { c.log("%s", text); }
+    static bool checkTrafos(const ZoCOrbal2AxisCalibration& c) { return c.checkTrafos(); }
+    static std::string correlationEntryText(double value) {
+        return ZoCOrbal2AxisCalibration::correlationEntryText(value);
+    }
+};
+
+namespace calibtest {
+
+// The chain whose calibrated parameters (as the driver reports them, joint variables counted
+// from the home configuration) are the design search's simulation table: its DH records are the
+// table's values at the home configuration (0, 90, 90, 0, 0).
+ZoCOrbal2AxisChain SimulationTableChain();
+
+// Registration noise: each registration is followed by a rotation about a random axis with
+// normally distributed components (degrees) and a translation with normally distributed
+// components (image-area units).
+struct NSRegistrationNoise {
+    double rotationDegrees = 0.0;
+    double translationUnits = 0.0;
+};
+
+// camera -> disc of `chain` at `joints`, image-area units, with noise drawn from `rng`.
+CbMatrix4Rf Registration(const ZoCOrbal2AxisChain& chain, const float joints[5],
+                         const NSRegistrationNoise& noise, std::mt19937_64& rng);
+
+// The 4 x 4 double matrix of a registration (element (r, c) = m(r, c)).
+ZoTMatrix<double> ToMatrix(const CbMatrix4Rf& m);
+ZoTVector<double> VectorOf(const std::vector<double>& values);
+
+// Decodes standard Base64 (line feeds skipped); independent of the library's encoder.
+std::vector<uint8_t> DecodeBase64(const std::string& text);
+
+// The fixed local time of the report tests: 2024-03-05 07:08:09.
+std::tm FixedTime();
+
+std::string ReadFile(const std::string& path);
+// The lines of the debug print and the solver log captured so far, narrowed.
+std::vector<std::string> Narrow(const std::vector<std::wstring>& lines);
+
+// Changes into a directory for the lifetime of the object.
+class ScopedCurrentDirectory {
+  public:
+    explicit ScopedCurrentDirectory(const std::string& directory);
+    ~ScopedCurrentDirectory();
+    ScopedCurrentDirectory(const ScopedCurrentDirectory&) = delete;
+    ScopedCurrentDirectory& operator=(const ScopedCurrentDirectory&) = delete;
+
+  private:
+    std::string m_previous;
+};
+
+// A fresh, empty scratch folder for one test below the suite's scratch directory.
+std::string FreshDirectory(const std::string& name);
+
+}  // namespace calibtest
