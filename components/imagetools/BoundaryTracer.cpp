@@ -24,7 +24,8 @@ int64_t stepLimit(const ZoCPaddedImage& image) {
 // The search order keeps the outside on the right of every step as seen on the screen.
 // =============================================================================================
 
-ZoCPixelChain ZoCBoundaryTracer::TraceOuterBoundary(const ZoCPaddedImage& image, ZoNPixel start, uint8_t value) {
+ZoCPixelChain ZoCBoundaryTracer::TraceOuterBoundary(const ZoCPaddedImage& image, ZoNPixel start,
+                                                    uint8_t value) {
     if (start.x < 0 || start.y < 0 || start.x >= image.GetWidth() || start.y >= image.GetHeight())
         return {};
     const ptrdiff_t stride = image.PaddedStride();

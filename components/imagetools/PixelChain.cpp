@@ -10,8 +10,8 @@ ZoCPixelChain::ZoCPixelChain(ZoNPixel start, std::vector<uint8_t> steps)
 }
 
 size_t ZoCPixelChain::GetStraightStepCount() const {
-    return static_cast<size_t>(
-        std::count_if(m_steps.begin(), m_steps.end(), [](uint8_t d) { return !ZoNPixelStep::IsDiagonal(d); }));
+    return static_cast<size_t>(std::count_if(m_steps.begin(), m_steps.end(),
+                                             [](uint8_t d) { return !ZoNPixelStep::IsDiagonal(d); }));
 }
 
 std::vector<ZoNPixel> ZoCPixelChain::GetPixels() const {
