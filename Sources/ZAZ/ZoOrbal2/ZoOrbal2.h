@@ -24,3 +24,7 @@
 #include "ZoBase64.h"
 #include "ZoCOrbal2AxisCalibrationObjFunction.h"
 #include "ZoCOrbal2AxisCalibration.h"
+
+// Saw cuts
+#include "ZoCSawCutExtractor.h"
+#include "ZoCSawCutDetector.h"
