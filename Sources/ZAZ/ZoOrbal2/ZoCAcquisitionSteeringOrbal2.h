@@ -218,6 +218,11 @@ protected:
     std::unique_ptr<ZoCOrbal2AxisCalibration> m_pAxisCalibration;
     ZoCOrbal2AcquisitionPlanning::NSJointParameter m_jointParams[5];
     std::atomic<int> m_iFrameCount{0};  // scans handed to the planning so far
+    // Scratch buffers of the hand-off, kept from scan to scan so that converting a scan does
+    // not fault in fresh pages each time; used by the worker thread only.
+    std::unique_ptr<float[]> m_pHandOffPoints;
+    std::unique_ptr<int[]> m_pHandOffPixels;
+    size_t m_uHandOffCapacity = 0;
     int m_iEnlargeGrowth = c_iEnlargeGrowth;
     int m_iEnlargeMinSize = c_iEnlargeMinSize;
 };

@@ -128,8 +128,42 @@ FoldedTransform fold(const CbMatrix4Rf& toDisc, const CbMatrix4Rf& planning) {
     return f;
 }
 
+bool isInvalid(const float* p, const CbVector3f& invalid) {
+    return p[0] == invalid.x && p[1] == invalid.y && p[2] == invalid.z;
+}
+
+// Converts the valid points of one row of contiguous points, run by run: runs of valid points
+// transform without a branch, which lets the compiler vectorise them. Returns the new count.
+size_t convertRow(const float* row, int y, int left, int right, const CbVector3f& invalid, const FoldedTransform& f,
+                  float* points, int* pixels, size_t count) {
+    const float* c = f.c;
+    int x = left;
+    while (x < right) {
+        while (x < right && isInvalid(row + 3 * x, invalid)) ++x;
+        const int start = x;
+        while (x < right && !isInvalid(row + 3 * x, invalid)) ++x;
+        const int n = x - start;
+        const float* p = row + 3 * start;
+        float* q = points + 3 * count;
+        for (int k = 0; k < n; ++k) {
+            const float px = p[3 * k], py = p[3 * k + 1], pz = p[3 * k + 2];
+            q[3 * k] = c[0] * px + c[1] * py + c[2] * pz + c[3];
+            q[3 * k + 1] = c[4] * px + c[5] * py + c[6] * pz + c[7];
+            q[3 * k + 2] = c[8] * px + c[9] * py + c[10] * pz + c[11];
+        }
+        if (pixels)
+            for (int k = 0; k < n; ++k) {
+                pixels[2 * (count + k)] = start + k;
+                pixels[2 * (count + k) + 1] = y;
+            }
+        count += static_cast<size_t>(n);
+    }
+    return count;
+}
+
 }  // namespace
 
+// Runs on the worker thread (tests may call it while the worker is idle).
 bool ZoCAcquisitionSteeringOrbal2::putScanSync(const std::vector<ZoCFieldCoord>& fields, const GUID& id) {
     if (fields.empty()) return false;
     float joints[5] = {0, 0, 0, 0, 0};
@@ -143,38 +177,44 @@ bool ZoCAcquisitionSteeringOrbal2::putScanSync(const std::vector<ZoCFieldCoord>&
     size_t capacity = 0;
     for (const ZoCFieldCoord& field : fields)
         capacity += static_cast<size_t>(field.RectValid().Width()) * static_cast<size_t>(field.RectValid().Height());
-    const auto points = std::make_unique_for_overwrite<float[]>(3 * capacity);
-    const auto pixels = std::make_unique_for_overwrite<int[]>(associated ? 2 * capacity : 0);
+    if (capacity > m_uHandOffCapacity) {
+        m_pHandOffPoints = std::make_unique_for_overwrite<float[]>(3 * capacity);
+        m_pHandOffPixels = std::make_unique_for_overwrite<int[]>(2 * capacity);
+        m_uHandOffCapacity = capacity;
+    }
+    float* const points = m_pHandOffPoints.get();
+    int* const pixels = m_pHandOffPixels.get();
     size_t count = 0;
 
     const CbMatrix4Rf& toDisc = m_trafoImageAreaToDisc;
     const CbMatrix4Rf& planning = m_planningTrafo;
-    const bool affine = isAffine(toDisc) && isAffine(planning);
+    // The common case, contiguous points and affine frames without a z limit, converts whole
+    // runs of valid points at once; everything else goes point by point.
+    const bool folded = isAffine(toDisc) && isAffine(planning) && !rotationScan;
     const FoldedTransform f = fold(toDisc, planning);
     for (const ZoCFieldCoord& field : fields) {
         const ZoCRect2& rect = field.RectValid();
         const CbVector3f invalid = field.GetInvalidValue();
         const uint8_t* data = field.Data();
         if (!data) continue;
+        const bool contiguous = field.ColumnStride() == static_cast<int64_t>(3 * sizeof(float));
         for (int y = rect.top; y < rect.bottom; ++y) {
             const uint8_t* row = data + y * field.RowStride();
+            if (folded && contiguous) {
+                count = convertRow(reinterpret_cast<const float*>(row), y, rect.left, rect.right, invalid, f, points,
+                                   associated ? pixels : nullptr, count);
+                continue;
+            }
             for (int x = rect.left; x < rect.right; ++x) {
                 const float* p = reinterpret_cast<const float*>(row + x * field.ColumnStride());
                 if (p[0] == invalid.x && p[1] == invalid.y && p[2] == invalid.z) continue;
-                float* q = points.get() + 3 * count;
-                if (affine) {
-                    if (rotationScan && f.z[0] * p[0] + f.z[1] * p[1] + f.z[2] * p[2] + f.z[3] > zLimit) continue;
-                    q[0] = f.c[0] * p[0] + f.c[1] * p[1] + f.c[2] * p[2] + f.c[3];
-                    q[1] = f.c[4] * p[0] + f.c[5] * p[1] + f.c[6] * p[2] + f.c[7];
-                    q[2] = f.c[8] * p[0] + f.c[9] * p[1] + f.c[10] * p[2] + f.c[11];
-                } else {
-                    const CbVector3f disc = ZoCPlanningFrame::ImageAreaToDisc(toDisc, CbVector3f(p[0], p[1], p[2]));
-                    if (disc.z > zLimit) continue;
-                    const CbVector3f r = ZoCPlanningFrame::DiscToPlanning(planning, disc);
-                    q[0] = r.x;
-                    q[1] = r.y;
-                    q[2] = r.z;
-                }
+                const CbVector3f disc = ZoCPlanningFrame::ImageAreaToDisc(toDisc, CbVector3f(p[0], p[1], p[2]));
+                if (disc.z > zLimit) continue;
+                const CbVector3f r = ZoCPlanningFrame::DiscToPlanning(planning, disc);
+                float* q = points + 3 * count;
+                q[0] = r.x;
+                q[1] = r.y;
+                q[2] = r.z;
                 if (associated) {
                     pixels[2 * count] = x;
                     pixels[2 * count + 1] = y;
@@ -186,10 +226,10 @@ bool ZoCAcquisitionSteeringOrbal2::putScanSync(const std::vector<ZoCFieldCoord>&
     if (count == 0) return false;
 
     ZoCOrbal2AcquisitionPlanning::NSScanRecord record;
-    record.points = points.get();
+    record.points = points;
     record.numPointFloats = static_cast<uint32_t>(3 * count);
     if (associated) {
-        record.pixels = pixels.get();
+        record.pixels = pixels;
         record.numPixelInts = static_cast<uint32_t>(2 * count);
         std::copy(joints, joints + 5, record.joints);
     } else {
