@@ -5,6 +5,7 @@
 #pragma once
 
 #include "AcquisitionPlanning.h"
+#include "CoverageMap.h"
 
 #include <atomic>
 #include <mutex>
@@ -101,4 +102,16 @@ private:
     std::optional<StoredCenterLine> m_centerLine;
     std::vector<float> m_sawCuts;
     std::vector<float> m_jawBorder;
+
+    // Coverage and proposals (under m_mutex).
+    struct PlannedView {
+        NSDHAxisConfiguration config;
+        NSProposalInfo info;
+        std::vector<float> points;  // planning frame
+        float facingShare = 0;
+    };
+    void updateProposalsUnlocked();
+    CoverageMap m_coverage;
+    std::vector<PlannedView> m_proposals;
+    float m_fLargestGapArea = 0;
 };
