@@ -325,6 +325,31 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, NominalTrafoIsTheReferenceDevicesRegis
     }
 }
 
+// The transform is the plain composition of the joint matrices with the library's matrix
+// product and LU inversion, to the bit.
+TEST(ZoCOrbal2AxisCalibrationObjFunction, TrafoIsTheCompositionOfTheJointMatrices) {
+    const Objective objective;
+    const std::array<Params, 5> chain = perturbedChain();
+    for (const std::vector<double>& q : c_configurations) {
+        ZoTMatrix<double> P = ZoTMatrix<double>::Identity(4);
+        for (int i = 4; i >= 0; --i)
+            P = Access::getRelativeTransformation(objective, chain[static_cast<size_t>(i)],
+                                                  q[static_cast<size_t>(i)]) *
+                P;
+        for (int r = 0; r < 3; ++r)
+            P(r, 3) *= 40.0;
+        ASSERT_TRUE(P.Invert());
+        ZoTMatrix<double> Rx = ZoTMatrix<double>::Identity(4);
+        Rx(1, 1) = Rx(2, 2) = std::cos(3.14159265358979);
+        Rx(2, 1) = std::sin(3.14159265358979);
+        Rx(1, 2) = -Rx(2, 1);
+        const ZoTMatrix<double> expected = P * Rx;
+        const ZoTMatrix<double> actual = objective.BuildTrafo(chain.data(), VectorOf(q));
+        for (int i = 0; i < 16; ++i)
+            EXPECT_EQ(actual.data[i], expected.data[i]) << i;
+    }
+}
+
 TEST(ZoCOrbal2AxisCalibrationObjFunction, WithoutOffsetsTheRecordsJointVariableIsIgnored) {
     const Objective objective(false, false);
     Params joints[5];
@@ -381,6 +406,37 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, ReplacingASampleStoresItAsGiven) {
     EXPECT_EQ(objective.GetSamples()[1].input[4], c_configurations[2][4]);
     EXPECT_EQ(objective.GetSamples()[1].response(2, 3), 9.0);  // as given, not relative
     EXPECT_EQ(objective.GetNumMeasurements(), 7);
+}
+
+// Residuals evaluated after others (the objective reuses the products of unchanged joints) are
+// those of a fresh objective at the same parameters, to the bit.
+TEST(ZoCOrbal2AxisCalibrationObjFunction, ResidualsDoNotDependOnEarlierEvaluations) {
+    const std::array<Params, 5> chain = perturbedChain();
+    auto withSamples = [&] {
+        Objective objective;
+        for (const std::vector<double>& q : c_configurations)
+            objective.AddInputResponseSample(VectorOf(q), toMatrix(cameraToDisc(chain.data(), q)));
+        return objective;
+    };
+    Objective reused = withSamples();
+    ZoTVector<double> params = reused.GetInitialParameters();
+    const std::vector<std::pair<int, double>> steps = {{0, 0.5},  {0, -0.25}, {9, 1.0}, {2, 0.1},
+                                                       {9, -1.0}, {19, 0.3},  {6, 0.2}, {6, -0.2}};
+    for (const auto& [index, delta] : steps) {
+        params[index] += delta;
+        Objective fresh = withSamples();
+        const ZoTVector<double> expected = fresh.Error(params), actual = reused.Error(params);
+        ASSERT_EQ(actual.size, expected.size);
+        for (int i = 0; i < actual.size; ++i)
+            ASSERT_EQ(actual[i], expected[i]) << "parameter " << index << ", residual " << i;
+    }
+    // Samples replaced in between are seen.
+    reused.ReplaceInputResponseSample(2, VectorOf(c_configurations[4]), reused.GetSamples()[2].response);
+    Objective fresh = withSamples();
+    fresh.ReplaceInputResponseSample(2, VectorOf(c_configurations[4]), fresh.GetSamples()[2].response);
+    const ZoTVector<double> expected = fresh.Error(params), actual = reused.Error(params);
+    for (int i = 0; i < actual.size; ++i)
+        ASSERT_EQ(actual[i], expected[i]) << i;
 }
 
 TEST(ZoCOrbal2AxisCalibrationObjFunction, FewerThanTwoSamplesGiveNoResiduals) {

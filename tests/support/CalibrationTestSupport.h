@@ -19,6 +19,10 @@ class ZoCOrbal2AxisCalibrationObjFunctionTestAccess {
     static ZoTMatrix<double> dhTransformation(double theta, double d, double a, double alpha) {
         return Objective::dhTransformation(theta, d, a, alpha);
     }
+    static ZoTMatrix<double> getRelativeTransformation(const Objective& o,
+                                                       const Objective::ZoSJointParams& joint, double value) {
+        return o.getRelativeTransformation(joint, value);
+    }
     static ZoTVector<double> trafoDist(const Objective& o, const ZoTMatrix<double>& p,
                                        const ZoTMatrix<double>& m) {
         return o.trafoDist(p, m);

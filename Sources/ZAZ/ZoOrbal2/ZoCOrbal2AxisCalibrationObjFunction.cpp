@@ -4,7 +4,9 @@
 #include "ZoLapack.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <random>
@@ -59,6 +61,217 @@ std::vector<int> randomPermutation(int count, std::mt19937_64& rng) {
         std::swap(permutation[static_cast<size_t>(i)], permutation[static_cast<size_t>(i + offset)]);
     }
     return permutation;
+}
+
+// A 4 x 4 matrix on the stack, column by column like ZoTMatrix, for the hot path of the
+// residuals (every Jacobian builds thousands of transforms). Product and inversion repeat
+// ZoTMatrix's operations in the same order, so the results agree to the bit.
+struct NSMatrix4 {
+    double e[16] = {};
+
+    double& operator()(int r, int c) { return e[4 * c + r]; }
+    double operator()(int r, int c) const { return e[4 * c + r]; }
+    static NSMatrix4 Identity() {
+        NSMatrix4 m;
+        m.e[0] = m.e[5] = m.e[10] = m.e[15] = 1.0;
+        return m;
+    }
+    static NSMatrix4 From(const ZoTMatrix<double>& m) {
+        NSMatrix4 out;
+        for (int c = 0; c < 4 && c < m.cols; ++c)
+            for (int r = 0; r < 4 && r < m.rows; ++r)
+                out(r, c) = m(r, c);
+        return out;
+    }
+    ZoTMatrix<double> ToMatrix() const {
+        ZoTMatrix<double> m(4);
+        std::copy(e, e + 16, m.data);
+        return m;
+    }
+};
+
+NSMatrix4 multiply(const NSMatrix4& a, const NSMatrix4& b) {
+    NSMatrix4 product;
+    for (int c = 0; c < 4; ++c)
+        for (int k = 0; k < 4; ++k)
+            for (int r = 0; r < 4; ++r)
+                product(r, c) += a(r, k) * b(k, c);
+    return product;
+}
+
+// LU with partial row pivoting (the first largest pivot wins); a singular matrix stays as it is.
+bool invert(NSMatrix4& m) {
+    NSMatrix4 lu = m;
+    int permutation[4] = {0, 1, 2, 3};
+    for (int k = 0; k < 4; ++k) {
+        int pivot = k;
+        for (int r = k + 1; r < 4; ++r)
+            if (std::abs(lu(r, k)) > std::abs(lu(pivot, k)))
+                pivot = r;
+        if (lu(pivot, k) == 0.0)
+            return false;
+        if (pivot != k) {
+            for (int c = 0; c < 4; ++c)
+                std::swap(lu(pivot, c), lu(k, c));
+            std::swap(permutation[pivot], permutation[k]);
+        }
+        for (int r = k + 1; r < 4; ++r) {
+            lu(r, k) /= lu(k, k);
+            for (int c = k + 1; c < 4; ++c)
+                lu(r, c) -= lu(r, k) * lu(k, c);
+        }
+    }
+    NSMatrix4 inverse;
+    for (int j = 0; j < 4; ++j) {
+        for (int r = 0; r < 4; ++r)
+            inverse(r, j) = permutation[r] == j ? 1.0 : 0.0;
+        for (int r = 1; r < 4; ++r)
+            for (int k = 0; k < r; ++k)
+                inverse(r, j) -= lu(r, k) * inverse(k, j);
+        for (int r = 3; r >= 0; --r) {
+            for (int k = r + 1; k < 4; ++k)
+                inverse(r, j) -= lu(r, k) * inverse(k, j);
+            inverse(r, j) /= lu(r, r);
+        }
+    }
+    m = inverse;
+    return true;
+}
+
+// Rot_z(theta) Trans_z(d) Trans_x(a) Rot_x(alpha), angles in degrees.
+NSMatrix4 dhMatrix(double theta, double d, double a, double alpha) {
+    const double ct = std::cos(theta * c_dDegToRad), st = std::sin(theta * c_dDegToRad);
+    const double ca = std::cos(alpha * c_dDegToRad), sa = std::sin(alpha * c_dDegToRad);
+    NSMatrix4 m;
+    m(0, 0) = ct, m(0, 1) = -st * ca, m(0, 2) = st * sa, m(0, 3) = a * ct;
+    m(1, 0) = st, m(1, 1) = ct * ca, m(1, 2) = -ct * sa, m(1, 3) = a * st;
+    m(2, 1) = sa, m(2, 2) = ca, m(2, 3) = d;
+    m(3, 3) = 1.0;
+    return m;
+}
+
+// One joint at one value: a revolute joint's value turns theta, any other kind's shifts d.
+NSMatrix4 jointMatrix(const Params& joint, double value, bool offsets) {
+    if (joint.type == 'R')
+        return dhMatrix(value + (offsets ? joint.theta : 0.0), joint.d, joint.a, joint.alpha);
+    return dhMatrix(joint.theta, value + (offsets ? joint.d : 0.0), joint.a, joint.alpha);
+}
+
+// The chain product A1 (A2 (A3 (A4 (A5)))), built from the disc end as the model defines it.
+// With a store of suffix products (from the last evaluation at the same sample), the suffix
+// A_i ... A_5 is taken from it as long as the joints i..5 and their values are unchanged; a
+// Jacobian column moves one joint, so the joints after it are not recomputed. Equal inputs give
+// equal products, so the result is the same to the bit.
+NSMatrix4 chainProduct(const Params joints[5], const ZoTVector<double>& values, bool offsets,
+                       ZoCOrbal2AxisCalibrationObjFunction::ZoNSuffixProducts* store) {
+    auto keyOf = [&](int i, double key[6]) {
+        key[0] = joints[i].theta, key[1] = joints[i].d, key[2] = joints[i].a, key[3] = joints[i].alpha;
+        key[4] = joints[i].type, key[5] = values[i];
+    };
+    int reused = 5;  // the suffix from this joint on comes from the store
+    if (store && store->filled) {
+        for (int i = 4; i >= 0; --i) {
+            double key[6];
+            keyOf(i, key);
+            if (std::memcmp(key, store->keys[i], sizeof key) != 0)
+                break;
+            reused = i;
+        }
+    }
+    NSMatrix4 P = NSMatrix4::Identity();
+    if (reused < 5)
+        std::copy(store->products[reused], store->products[reused] + 16, P.e);
+    for (int i = reused - 1; i >= 0; --i) {
+        P = multiply(jointMatrix(joints[i], values[i], offsets), P);
+        if (store) {
+            keyOf(i, store->keys[i]);
+            std::copy(P.e, P.e + 16, store->products[i]);
+        }
+    }
+    if (store)
+        store->filled = true;
+    return P;
+}
+
+// (A1 ... A5 with the translation scaled to image-area units)^-1, turned by pi about x into the
+// camera frame.
+NSMatrix4 cameraToDisc(const Params joints[5], const ZoTVector<double>& values, bool offsets,
+                       ZoCOrbal2AxisCalibrationObjFunction::ZoNSuffixProducts* store = nullptr) {
+    NSMatrix4 P = chainProduct(joints, values, offsets, store);
+    for (int r = 0; r < 3; ++r)
+        P(r, 3) *= c_dImageAreaUnitsPerMillimetre;
+    invert(P);
+    NSMatrix4 Rx = NSMatrix4::Identity();
+    const double c = std::cos(c_dPi), s = std::sin(c_dPi);
+    Rx(1, 1) = c, Rx(1, 2) = -s, Rx(2, 1) = s, Rx(2, 2) = c;
+    return multiply(P, Rx);
+}
+
+// The unit quaternion (w, x, y, z) of the upper-left 3 x 3 block; the branch with the largest
+// diagonal term keeps the square root away from zero.
+template <typename Matrix>
+std::array<double, 4> quaternionOf(const Matrix& R) {
+    std::array<double, 4> q;
+    const double trace = R(0, 0) + R(1, 1) + R(2, 2);
+    if (trace > 0) {
+        const double s = std::sqrt(trace + 1.0);
+        const double f = 0.5 / s;
+        q = {s / 2, (R(2, 1) - R(1, 2)) * f, (R(0, 2) - R(2, 0)) * f, (R(1, 0) - R(0, 1)) * f};
+    } else if (R(0, 0) > R(1, 1) && R(0, 0) > R(2, 2)) {
+        const double s = 2.0 * std::sqrt(1.0 + R(0, 0) - R(1, 1) - R(2, 2));
+        q = {(R(2, 1) - R(1, 2)) / s, s / 4, (R(0, 1) + R(1, 0)) / s, (R(0, 2) + R(2, 0)) / s};
+    } else if (R(1, 1) > R(2, 2)) {
+        const double s = 2.0 * std::sqrt(1.0 + R(1, 1) - R(0, 0) - R(2, 2));
+        q = {(R(0, 2) - R(2, 0)) / s, (R(0, 1) + R(1, 0)) / s, s / 4, (R(1, 2) + R(2, 1)) / s};
+    } else {
+        const double s = 2.0 * std::sqrt(1.0 + R(2, 2) - R(0, 0) - R(1, 1));
+        q = {(R(1, 0) - R(0, 1)) / s, (R(0, 2) + R(2, 0)) / s, (R(1, 2) + R(2, 1)) / s, s / 4};
+    }
+    const double norm = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+    if (norm > 0)
+        for (double& v : q)
+            v /= norm;
+    return q;
+}
+
+// The distance of two transforms in the objective's modes: 7 quaternion and translation
+// differences; 12 rotation block and translation differences; 1 the norm of the twelve. Other
+// modes have none. Returns the number of values written. Quaternion signs are not aligned: near
+// half a turn a flip of sign shows as a large error, which calibration configurations do not reach.
+int transformDistance(const NSMatrix4& predicted, const NSMatrix4& measured, int mode, double out[12]) {
+    double twelve[12];
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            twelve[3 * r + c] = predicted(r, c) - measured(r, c);
+    for (int r = 0; r < 3; ++r)
+        twelve[9 + r] = predicted(r, 3) - measured(r, 3);
+    switch (mode) {
+        case 12:
+            std::copy(twelve, twelve + 12, out);
+            return 12;
+        case 1: {
+            double sum = 0.0;
+            for (double v : twelve)
+                sum += v * v;
+            out[0] = std::sqrt(sum);
+            return 1;
+        }
+        case 7: {
+            const std::array<double, 4> qp = quaternionOf(predicted), qm = quaternionOf(measured);
+            for (int i = 0; i < 4; ++i)
+                out[i] = qp[i] - qm[i];
+            std::copy(twelve + 9, twelve + 12, out + 4);
+            return 7;
+        }
+        default:
+            return 0;
+    }
+}
+
+ZoTVector<double> vectorOf(const double* values, int count) {
+    ZoTVector<double> v(count);
+    std::copy(values, values + count, v.data);
+    return v;
 }
 
 }  // namespace
@@ -130,41 +343,19 @@ void ZoCOrbal2AxisCalibrationObjFunction::RemoveAllSamples() {
 // -----------------------------------------------------------------------------------------------
 // Kinematics
 
-// Rot_z(theta) Trans_z(d) Trans_x(a) Rot_x(alpha), angles in degrees.
 ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::dhTransformation(double theta, double d, double a,
                                                                         double alpha) {
-    const double ct = std::cos(theta * c_dDegToRad), st = std::sin(theta * c_dDegToRad);
-    const double ca = std::cos(alpha * c_dDegToRad), sa = std::sin(alpha * c_dDegToRad);
-    ZoTMatrix<double> m(4);
-    m(0, 0) = ct, m(0, 1) = -st * ca, m(0, 2) = st * sa, m(0, 3) = a * ct;
-    m(1, 0) = st, m(1, 1) = ct * ca, m(1, 2) = -ct * sa, m(1, 3) = a * st;
-    m(2, 1) = sa, m(2, 2) = ca, m(2, 3) = d;
-    m(3, 3) = 1.0;
-    return m;
+    return dhMatrix(theta, d, a, alpha).ToMatrix();
 }
 
 ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::getRelativeTransformation(const ZoSJointParams& joint,
                                                                                  double value) const {
-    if (joint.type == 'R')
-        return dhTransformation(value + (m_calibrateOffsets ? joint.theta : 0.0), joint.d, joint.a,
-                                joint.alpha);
-    return dhTransformation(joint.theta, value + (m_calibrateOffsets ? joint.d : 0.0), joint.a, joint.alpha);
+    return jointMatrix(joint, value, m_calibrateOffsets).ToMatrix();
 }
 
-// (A1 ... A5 with the translation scaled to image-area units)^-1, turned by pi about x into the
-// camera frame.
 ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::BuildTrafo(
     const ZoSJointParams joints[c_iNumJoints], const ZoTVector<double>& jointValues) const {
-    ZoTMatrix<double> P = ZoTMatrix<double>::Identity(4);
-    for (int i = c_iNumJoints - 1; i >= 0; --i)
-        P = getRelativeTransformation(joints[i], jointValues[i]) * P;
-    for (int r = 0; r < 3; ++r)
-        P(r, 3) *= c_dImageAreaUnitsPerMillimetre;
-    P.Invert();
-    ZoTMatrix<double> Rx = ZoTMatrix<double>::Identity(4);
-    const double c = std::cos(c_dPi), s = std::sin(c_dPi);
-    Rx(1, 1) = c, Rx(1, 2) = -s, Rx(2, 1) = s, Rx(2, 2) = c;
-    return P * Rx;
+    return cameraToDisc(joints, jointValues, m_calibrateOffsets).ToMatrix();
 }
 
 ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::BuildTrafoWithDefaultParams(
@@ -268,16 +459,22 @@ void ZoCOrbal2AxisCalibrationObjFunction::setConstraints() {
 // -----------------------------------------------------------------------------------------------
 // Objective
 
-// Calls sink(sampleIndex, prediction, block) for every sample after the first, the prediction
-// taken relative to the first sample's.
+// Calls sink(sampleIndex, prediction, block, blockSize) for every sample after the first, the
+// prediction taken relative to the first sample's.
 template <typename Sink>
 void ZoCOrbal2AxisCalibrationObjFunction::forEachSampleBlock(const ZoSJointParams joints[c_iNumJoints],
                                                              Sink sink) const {
-    ZoTMatrix<double> firstInverse = BuildTrafo(joints, m_samples.front().input);
-    firstInverse.Invert();
+    m_suffixProducts.resize(m_samples.size());
+    NSMatrix4 firstInverse =
+        cameraToDisc(joints, m_samples.front().input, m_calibrateOffsets, &m_suffixProducts[0]);
+    invert(firstInverse);
+    double block[12];
     for (size_t k = 1; k < m_samples.size(); ++k) {
-        const ZoTMatrix<double> prediction = firstInverse * BuildTrafo(joints, m_samples[k].input);
-        sink(static_cast<int>(k), prediction, trafoDist(prediction, m_samples[k].response));
+        const NSMatrix4 prediction = multiply(
+            firstInverse, cameraToDisc(joints, m_samples[k].input, m_calibrateOffsets, &m_suffixProducts[k]));
+        const int size =
+            transformDistance(prediction, NSMatrix4::From(m_samples[k].response), m_errorsPerSample, block);
+        sink(static_cast<int>(k), prediction, block, size);
     }
 }
 
@@ -286,9 +483,9 @@ ZoTVector<double> ZoCOrbal2AxisCalibrationObjFunction::Error(const ZoTVector<dou
     ZoTVector<double> r(GetNumMeasurements());
     if (m_samples.size() < 2)
         return ZoTVector<double>();
-    forEachSampleBlock(joints.get(), [&](int k, const ZoTMatrix<double>&, const ZoTVector<double>& block) {
+    forEachSampleBlock(joints.get(), [&](int k, const NSMatrix4&, const double* block, int size) {
         const int offset = (k - 1) * m_errorsPerSample;
-        for (int i = 0; i < block.size && offset + i < r.size; ++i)
+        for (int i = 0; i < size && offset + i < r.size; ++i)
             r[offset + i] = block[i];
     });
     return r;
@@ -300,85 +497,35 @@ ZoTVector<double> ZoCOrbal2AxisCalibrationObjFunction::ComputeTrafoErrors(const 
         return ZoTVector<double>();
     const std::unique_ptr<Params[]> joints = ImportJointParameters(params);
     ZoTVector<double> errors(static_cast<int>(m_samples.size()) - 1);
-    forEachSampleBlock(joints.get(),
-                       [&](int k, const ZoTMatrix<double>& prediction, const ZoTVector<double>& block) {
-                           errors[k - 1] = block.Norm();
-                           if (!verbose)
-                               return;
-                           ZoDebugPrint("-----------------------------------\n");
-                           m_samples[static_cast<size_t>(k)].input.Print();
-                           ZoDebugPrint("--- gegeben:\n");
-                           m_samples[static_cast<size_t>(k)].response.Print();
-                           ZoDebugPrint("--- simuliert:\n");
-                           prediction.Print();
-                           ZoDebugPrint("===> Fehler: %g\n", errors[k - 1]);
-                       });
+    forEachSampleBlock(joints.get(), [&](int k, const NSMatrix4& prediction, const double* block, int size) {
+        errors[k - 1] = vectorOf(block, size).Norm();
+        if (!verbose)
+            return;
+        ZoDebugPrint("-----------------------------------\n");
+        m_samples[static_cast<size_t>(k)].input.Print();
+        ZoDebugPrint("--- gegeben:\n");
+        m_samples[static_cast<size_t>(k)].response.Print();
+        ZoDebugPrint("--- simuliert:\n");
+        prediction.ToMatrix().Print();
+        ZoDebugPrint("===> Fehler: %g\n", errors[k - 1]);
+    });
     return errors;
 }
 
-// Mode 7: quaternion and translation differences; 12: rotation block and translation
-// differences; 1: the norm of the twelve. Quaternion signs are not aligned: near 180 degrees a
-// flip of sign shows as a large error, which the calibration's configurations never reach.
 ZoTVector<double> ZoCOrbal2AxisCalibrationObjFunction::trafoDist(const ZoTMatrix<double>& predicted,
                                                                  const ZoTMatrix<double>& measured) const {
-    ZoTVector<double> twelve(12);
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c)
-            twelve[3 * r + c] = predicted(r, c) - measured(r, c);
-    for (int r = 0; r < 3; ++r)
-        twelve[9 + r] = predicted(r, 3) - measured(r, 3);
-    switch (m_errorsPerSample) {
-        case 12:
-            return twelve;
-        case 1: {
-            ZoTVector<double> norm(1);
-            norm[0] = twelve.Norm();
-            return norm;
-        }
-        case 7: {
-            const ZoTVector<double> qp = QuaternionFromRotation(predicted);
-            const ZoTVector<double> qm = QuaternionFromRotation(measured);
-            ZoTVector<double> seven(7);
-            for (int i = 0; i < 4; ++i)
-                seven[i] = qp[i] - qm[i];
-            for (int i = 0; i < 3; ++i)
-                seven[4 + i] = twelve[9 + i];
-            return seven;
-        }
-        default:
-            return ZoTVector<double>();
-    }
+    double block[12];
+    const int size =
+        transformDistance(NSMatrix4::From(predicted), NSMatrix4::From(measured), m_errorsPerSample, block);
+    return vectorOf(block, size);
 }
 
 // -----------------------------------------------------------------------------------------------
 // Quaternions
 
-// The branch with the largest diagonal term keeps the square root away from zero.
 ZoTVector<double> ZoCOrbal2AxisCalibrationObjFunction::QuaternionFromRotation(const ZoTMatrix<double>& R) {
-    ZoTVector<double> q(4);
-    const double trace = R(0, 0) + R(1, 1) + R(2, 2);
-    if (trace > 0) {
-        const double s = std::sqrt(trace + 1.0);
-        const double f = 0.5 / s;
-        q[0] = s / 2, q[1] = (R(2, 1) - R(1, 2)) * f, q[2] = (R(0, 2) - R(2, 0)) * f,
-        q[3] = (R(1, 0) - R(0, 1)) * f;
-    } else if (R(0, 0) > R(1, 1) && R(0, 0) > R(2, 2)) {
-        const double s = 2.0 * std::sqrt(1.0 + R(0, 0) - R(1, 1) - R(2, 2));
-        q[0] = (R(2, 1) - R(1, 2)) / s, q[1] = s / 4, q[2] = (R(0, 1) + R(1, 0)) / s,
-        q[3] = (R(0, 2) + R(2, 0)) / s;
-    } else if (R(1, 1) > R(2, 2)) {
-        const double s = 2.0 * std::sqrt(1.0 + R(1, 1) - R(0, 0) - R(2, 2));
-        q[0] = (R(0, 2) - R(2, 0)) / s, q[1] = (R(0, 1) + R(1, 0)) / s, q[2] = s / 4,
-        q[3] = (R(1, 2) + R(2, 1)) / s;
-    } else {
-        const double s = 2.0 * std::sqrt(1.0 + R(2, 2) - R(0, 0) - R(1, 1));
-        q[0] = (R(1, 0) - R(0, 1)) / s, q[1] = (R(0, 2) + R(2, 0)) / s, q[2] = (R(1, 2) + R(2, 1)) / s,
-        q[3] = s / 4;
-    }
-    const double norm = q.Norm();
-    if (norm > 0)
-        q = q * (1.0 / norm);
-    return q;
+    const std::array<double, 4> q = quaternionOf(R);
+    return vectorOf(q.data(), 4);
 }
 
 ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::RotationFromQuaternion(const ZoTVector<double>& q) {

@@ -111,6 +111,14 @@ class ZoCOrbal2AxisCalibrationObjFunction : public ZoCNLSObjectiveFunction {
     ZoTVector<int> OptimizeCalibrationSequence(const ZoTMatrix<double>& candidates, int starts,
                                                int subsetSize);
 
+    // Products of the chain's last joints at one sample, from the last evaluation of the
+    // residuals, with the theta, d, a, alpha, kind and value of each joint they were built from.
+    struct ZoNSuffixProducts {
+        bool filled = false;
+        double keys[c_iNumJoints][6] = {};
+        double products[c_iNumJoints][16] = {};  // A_i ... A_5, column by column
+    };
+
     // Bounds of the searches that the design would otherwise leave open.
     static constexpr int c_iMaxRejectedDrawsInARow = 100000;
     static constexpr int c_iMaxDiscardedDesignRuns = 1000;
@@ -134,4 +142,6 @@ class ZoCOrbal2AxisCalibrationObjFunction : public ZoCNLSObjectiveFunction {
     int m_errorsPerSample = 7;
     bool m_firstJointOnly;
     bool m_calibrateOffsets;
+    // Evaluation cache of the residuals, one entry per sample; not part of the objective's state.
+    mutable std::vector<ZoNSuffixProducts> m_suffixProducts;
 };

@@ -1,0 +1,370 @@
+// The calibration driver: reset state, samples, nominal conversion, runs with and without the
+// design search, restarts, failures, parameter access, statistics and the log.
+#include "CalibrationTestSupport.h"
+#include "CapturingLogSink.h"
+#include "ZoCOrbal2AxisCalibration.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Calibration = ZoCOrbal2AxisCalibration;
+using Access = ZoCOrbal2AxisCalibrationTestAccess;
+using Config = ZoCOrbal2AxisChain::NCJointConfiguration;
+
+// The default sequence recorded by `chain`, without noise.
+void addDefaultSequence(Calibration& calibration, const ZoCOrbal2AxisChain& chain, int count = 26) {
+    std::mt19937_64 rng(1);
+    for (int i = 0; i < count; ++i) {
+        const float* joints = Calibration::c_defaultCalibrationSequence[i].values;
+        calibration.AddInputResponse(joints, calibtest::Registration(chain, joints, {}, rng));
+    }
+}
+
+bool isSuccess(ZoCNLSSolver::EResult r) {
+    return r == ZoCNLSSolver::eSmallGradient || r == ZoCNLSSolver::eSmallStepSize ||
+           r == ZoCNLSSolver::eLSFailed;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        out.push_back(line);
+    return out;
+}
+
+size_t countOf(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+}  // namespace
+
+// -----------------------------------------------------------------------------------------------
+// State and samples
+
+TEST(ZoCOrbal2AxisCalibration, StartsInTheResetState) {
+    Calibration calibration;
+    EXPECT_EQ(static_cast<int>(calibration.GetResult()), -1);
+    EXPECT_EQ(calibration.GetRMSE(), std::numeric_limits<double>::max());
+    EXPECT_TRUE(calibration.GetCalibrationSet().empty());
+    EXPECT_TRUE(calibration.GetLogfileName().IsEmpty());
+    const ZoTVector<double> initial = calibration.GetObjective()->GetInitialParameters();
+    ASSERT_EQ(calibration.GetParameters().size, 20);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(calibration.GetParameters()[i], initial[i]);
+    // Nothing measured: every variance is infinite.
+    const ZoTMatrix<double> covariance = calibration.GetJointParametersCovariance();
+    ASSERT_EQ(covariance.rows, 20);
+    for (int i = 0; i < 400; ++i)
+        EXPECT_EQ(covariance.data[i], std::numeric_limits<double>::infinity());
+}
+
+TEST(ZoCOrbal2AxisCalibration, ResetKeepsSamplesAndLogFileButForgetsTheSolution) {
+    Calibration calibration;
+    addDefaultSequence(calibration, calibtest::SimulationTableChain());
+    ASSERT_TRUE(calibration.Run(0, 0, 0));
+    calibration.SetLogfileName(L"kept.log");
+    calibration.Reset();
+    EXPECT_EQ(calibration.GetCalibrationSet().size(), 26u);
+    EXPECT_EQ(std::wstring(calibration.GetLogfileName().GetString()), L"kept.log");
+    EXPECT_EQ(static_cast<int>(calibration.GetResult()), -1);
+    EXPECT_EQ(calibration.GetParameters()[0],
+              ZoCOrbal2AxisCalibrationObjFunction::m_defaultJointParams[0].theta);
+    EXPECT_EQ(calibration.GetObjective()->GetNumSamples(), 0);
+}
+
+// The registration's storage is column by column like the driver's matrices: element (r, c)
+// must arrive as (r, c), not transposed.
+TEST(ZoCOrbal2AxisCalibration, StoresRegistrationsElementByElement) {
+    Calibration calibration;
+    const CbMatrix4Rf registration =
+        CbMatrix4Rf::FromRows({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0, 0, 0, 1});
+    const double asDouble[5] = {1.5, 2.5, 3.5, 4.5, 5.5};
+    const float asFloat[5] = {1.5f, 2.5f, 3.5f, 4.5f, 5.5f};
+    Config config;
+    config.Set(1.5f, 2.5f, 3.5f, 4.5f, 5.5f);
+    config[5] = 99.0f;  // the extra axis is not a joint of the chain
+    calibration.AddInputResponse(asDouble, registration);
+    calibration.AddInputResponse(asFloat, registration);
+    calibration.AddInputResponse(config, registration);
+    ASSERT_EQ(calibration.GetCalibrationSet().size(), 3u);
+    for (const auto& sample : calibration.GetCalibrationSet()) {
+        ASSERT_EQ(sample.input.size, 5);
+        for (int j = 0; j < 5; ++j)
+            EXPECT_EQ(sample.input[j], asDouble[j]);
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 4; ++c)
+                EXPECT_EQ(sample.response(r, c), registration(r, c));
+    }
+    EXPECT_EQ(calibration.GetCalibrationSet()[0].response(0, 3), 4.0);
+}
+
+// The nominal chain is the reference device's: the conversion reproduces its registrations.
+TEST(ZoCOrbal2AxisCalibration, ConvertsJointsWithTheNominalChain) {
+    Calibration calibration;
+    addDefaultSequence(calibration, calibtest::SimulationTableChain());
+    ASSERT_TRUE(calibration.Run(0, 0, 0));  // a calibrated chain must not change the conversion
+    const ZoCOrbal2AxisChain device;
+    for (const auto& entry : Calibration::c_defaultCalibrationSequence) {
+        const Config config(entry.values);
+        CbMatrix4Rf converted;
+        ASSERT_TRUE(calibration.ConvertJointConfig(config, converted));
+        const CbMatrix4Rf expected = device.GetCamToDiscTransformation(config, true);
+        for (int i = 0; i < 16; ++i)
+            EXPECT_NEAR(converted[i], expected[i], i >= 12 ? 2e-3 : 1e-6) << i;
+    }
+}
+
+TEST(ZoCOrbal2AxisCalibration, CopyTakesOverObjectiveAndSolver) {
+    Calibration source;
+    addDefaultSequence(source, ZoCOrbal2AxisChain(), 3);
+    source.SetLogfileName(L"copied.log");
+    Calibration copy(source);
+    EXPECT_EQ(source.GetObjective(), nullptr);
+    EXPECT_EQ(source.GetSolver(), nullptr);
+    ASSERT_NE(copy.GetObjective(), nullptr);
+    EXPECT_EQ(copy.GetCalibrationSet().size(), 3u);
+    EXPECT_EQ(std::wstring(copy.GetLogfileName().GetString()), L"copied.log");
+    CbMatrix4Rf converted = CbMatrix4Rf::Translation(1, 2, 3);
+    EXPECT_FALSE(source.ConvertJointConfig(Config(), converted));
+    EXPECT_EQ(converted, c_matIdentity);
+    EXPECT_FALSE(source.Run(0, 0, 0));
+    Calibration assigned;
+    assigned = copy;
+    EXPECT_EQ(copy.GetObjective(), nullptr);
+    EXPECT_NE(assigned.GetObjective(), nullptr);
+    EXPECT_TRUE(assigned.ConvertJointConfig(Config(), converted));
+}
+
+// -----------------------------------------------------------------------------------------------
+// Runs
+
+TEST(ZoCOrbal2AxisCalibration, RunNeedsTwoSamples) {
+    Calibration calibration;
+    EXPECT_FALSE(calibration.Run(0, 0, 0));
+    addDefaultSequence(calibration, ZoCOrbal2AxisChain(), 1);
+    EXPECT_FALSE(calibration.Run(0, 0, 0));
+    EXPECT_EQ(static_cast<int>(calibration.GetResult()), -1);
+    EXPECT_EQ(calibration.GetRMSE(), std::numeric_limits<double>::max());
+}
+
+// The reference device is the nominal chain: the calibration finds the offsets zero.
+TEST(ZoCOrbal2AxisCalibration, RunOnTheReferenceDeviceKeepsTheNominalChain) {
+    ScopedLogCapture quiet;
+    Calibration calibration;
+    addDefaultSequence(calibration, ZoCOrbal2AxisChain());
+    ASSERT_TRUE(calibration.Run(0, 0, 0));
+    EXPECT_TRUE(isSuccess(calibration.GetResult()));
+    EXPECT_LT(calibration.GetRMSE(), 1e-4);
+    const ZoTVector<double> nominal = calibration.GetObjective()->GetInitialParameters();
+    for (int i = 0; i < 12; ++i)
+        EXPECT_NEAR(calibration.GetParameters()[i], nominal[i], 1e-3) << i;
+    EXPECT_EQ(calibration.GetParameters()[12], 126.869896);  // the fixed lift angle
+    EXPECT_EQ(calibration.GetObjective()->GetNumSamples(), 26);
+    EXPECT_EQ(calibration.GetObjective()->GetNumMeasurements(), 25 * 7);
+}
+
+// Counts that no subset search can serve use every sample; counts in between select a subset.
+TEST(ZoCOrbal2AxisCalibration, RunChoosesTheSamplesByTheRequestedCount) {
+    ScopedLogCapture capture;
+    const ZoCOrbal2AxisChain chain = calibtest::SimulationTableChain();
+    for (int count : {0, -4, 26, 40, 11}) {
+        Calibration calibration;
+        addDefaultSequence(calibration, chain);
+        capture.Sink().Clear();
+        EXPECT_TRUE(calibration.Run(count, 0, 0)) << count;
+        EXPECT_EQ(calibration.GetObjective()->GetNumSamples(), 26) << count;
+        EXPECT_EQ(calibration.GetObjective()->GetErrorsPerSample(), 7);
+        for (const std::string& line : calibtest::Narrow(capture.Sink().Messages("ZoCWinLog")))
+            EXPECT_EQ(line.find("OED"), std::string::npos) << count;
+    }
+    Calibration calibration;
+    addDefaultSequence(calibration, chain);
+    EXPECT_TRUE(calibration.Run(16, 0, 0));
+    EXPECT_EQ(calibration.GetObjective()->GetNumSamples(), 16);
+    // The design search leaves twelve residuals per sample.
+    EXPECT_EQ(calibration.GetObjective()->GetErrorsPerSample(), 12);
+    EXPECT_EQ(calibration.GetObjective()->GetNumMeasurements(), 15 * 12);
+    EXPECT_LT(calibration.GetRMSE(), 1e-4);
+}
+
+TEST(ZoCOrbal2AxisCalibration, RestartsFromTheSolutionReachTheSameChain) {
+    ScopedLogCapture quiet;
+    const ZoCOrbal2AxisChain chain = calibtest::SimulationTableChain();
+    Calibration once, thrice;
+    addDefaultSequence(once, chain);
+    addDefaultSequence(thrice, chain);
+    ASSERT_TRUE(once.Run(0, 0, 0));
+    ASSERT_TRUE(thrice.Run(0, 0, 2));
+    for (int i = 0; i < 20; ++i)
+        EXPECT_NEAR(thrice.GetParameters()[i], once.GetParameters()[i], 1e-4) << i;
+}
+
+// Registrations of no chain at all: the solver runs out of iterations and the log says so.
+TEST(ZoCOrbal2AxisCalibration, FailedSolveIsLoggedWithItsCode) {
+    ScopedLogCapture quiet;
+    const std::string directory = calibtest::FreshDirectory("failed_solve");
+    const std::string logFile = directory + "/calibration.log";
+    Calibration calibration;
+    calibration.SetLogfileName(std::wstring(logFile.begin(), logFile.end()).c_str());
+    std::mt19937_64 rng(12);
+    auto uniform = [&rng] {
+        return static_cast<float>(static_cast<double>(rng()) / 18446744073709551616.0 * 2 - 1);
+    };
+    for (int i = 0; i < 5; ++i) {
+        const float rx = uniform() * 3, ry = uniform() * 3;
+        const float tx = uniform() * 3000, ty = uniform() * 3000, tz = uniform() * 3000;
+        calibration.AddInputResponse(
+            Calibration::c_defaultCalibrationSequence[i].values,
+            CbMatrix4Rf::RotationX(rx) * CbMatrix4Rf::RotationY(ry) * CbMatrix4Rf::Translation(tx, ty, tz));
+    }
+    EXPECT_FALSE(calibration.Run(0, 0, 0));
+    ASSERT_EQ(calibration.GetResult(), ZoCNLSSolver::eMaxIterExceeded);
+    EXPECT_EQ(calibtest::ReadFile(logFile), "(CALIB) sorry, calibration failed (NLS error code 2)\n");
+    // A failure before a restart ends the run without a line.
+    std::filesystem::remove(logFile);
+    EXPECT_FALSE(calibration.Run(0, 0, 3));
+    EXPECT_FALSE(std::filesystem::exists(logFile));
+}
+
+// -----------------------------------------------------------------------------------------------
+// Parameters and statistics
+
+TEST(ZoCOrbal2AxisCalibration, TiltAnglesAreReportedFromTheirHomePosition) {
+    Calibration calibration;
+    calibration.SetJointParameters(1, 1.25, -2.0, 0.5, 91.0);
+    EXPECT_EQ(calibration.GetParameters()[4], 1.25);  // stored as given
+    double theta, d, a, alpha;
+    calibration.GetJointParameters(1, theta, d, a, alpha);
+    EXPECT_EQ(theta, 91.25);
+    EXPECT_EQ(d, -2.0);
+    EXPECT_EQ(a, 0.5);
+    EXPECT_EQ(alpha, 91.0);
+    // Translational joints carry their home value (0) in d.
+    calibration.SetJointParameters(0, 50.0, 4.5, -0.25, 90.5);
+    calibration.GetJointParameters(0, theta, d, a, alpha);
+    EXPECT_EQ(theta, 50.0);
+    EXPECT_EQ(d, 4.5);
+}
+
+TEST(ZoCOrbal2AxisCalibration, StatisticsFollowTheParametersAndTheSamples) {
+    ScopedLogCapture quiet;
+    Calibration calibration;
+    addDefaultSequence(calibration, calibtest::SimulationTableChain());
+    ASSERT_TRUE(calibration.Run(0, 0, 0));
+    double sd[4];
+    for (int joint = 0; joint < 5; ++joint) {
+        calibration.GetJointParametersStdDev(joint, sd[0], sd[1], sd[2], sd[3]);
+        for (int k = 0; k < 4; ++k) {
+            if (joint < 3) {
+                EXPECT_GT(sd[k], 0.0);
+                EXPECT_LT(sd[k], 1.0);  // degrees and millimetres per unit residual
+            } else {
+                EXPECT_EQ(sd[k], 0.0);  // fixed
+            }
+        }
+    }
+    const double criterion = calibration.GetJointParametersDCriterion();
+    EXPECT_GT(criterion, 0.0);
+    // Fewer samples carry less information.
+    Calibration fewer;
+    addDefaultSequence(fewer, calibtest::SimulationTableChain(), 13);
+    ASSERT_TRUE(fewer.Run(0, 0, 0));
+    EXPECT_LT(fewer.GetJointParametersDCriterion(), criterion);
+    double sdFewer[4];
+    fewer.GetJointParametersStdDev(0, sdFewer[0], sdFewer[1], sdFewer[2], sdFewer[3]);
+    calibration.GetJointParametersStdDev(0, sd[0], sd[1], sd[2], sd[3]);
+    EXPECT_GT(sdFewer[0], sd[0]);
+    // Setting parameters makes the statistics stale; reading refreshes them at the new point.
+    calibration.SetJointParameters(2, 3.0, 1.0, 20.0, 95.0);
+    EXPECT_NE(calibration.GetJointParametersDCriterion(), criterion);
+}
+
+// -----------------------------------------------------------------------------------------------
+// Log
+
+TEST(ZoCOrbal2AxisCalibration, LogWritesWholeLinesOnly) {
+    const std::string directory = calibtest::FreshDirectory("log_lines");
+    const std::string logFile = directory + "/calibration.log";
+    Calibration calibration;
+    calibration.SetLogfileName(std::wstring(logFile.begin(), logFile.end()).c_str());
+    Access::log(calibration, "(CALIB) first ");
+    EXPECT_FALSE(std::filesystem::exists(logFile));
+    Access::log(calibration, "half\n(CALIB) second");
+    EXPECT_EQ(calibtest::ReadFile(logFile), "(CALIB) first half\n(CALIB) second");
+    Access::log(calibration, " half\n");
+    EXPECT_EQ(calibtest::ReadFile(logFile), "(CALIB) first half\n(CALIB) second half\n");
+}
+
+// Without a file name, or with one that cannot be opened, the line is dropped: it does not
+// reappear in the next file.
+TEST(ZoCOrbal2AxisCalibration, LogDropsLinesWithoutAFile) {
+    const std::string directory = calibtest::FreshDirectory("log_dropped");
+    const std::string logFile = directory + "/calibration.log";
+    Calibration calibration;
+    Access::log(calibration, "lost without a name\n");
+    calibration.SetLogfileName(std::wstring(directory.begin(), directory.end()).c_str());  // a folder
+    Access::log(calibration, "lost in a folder\n");
+    calibration.SetLogfileName(std::wstring(logFile.begin(), logFile.end()).c_str());
+    Access::log(calibration, "kept\n");
+    EXPECT_EQ(calibtest::ReadFile(logFile), "kept\n");
+}
+
+// The comparison of predicted and measured transforms, checked against the chain's own
+// registrations: the reference device's samples give no differences.
+TEST(ZoCOrbal2AxisCalibration, ChecksEverySampleAgainstTheCalibratedChain) {
+    ScopedLogCapture quiet;
+    const std::string directory = calibtest::FreshDirectory("check_trafos");
+    const std::string logFile = directory + "/calibration.log";
+    Calibration calibration;
+    addDefaultSequence(calibration, ZoCOrbal2AxisChain(), 4);
+    calibration.SetLogfileName(std::wstring(logFile.begin(), logFile.end()).c_str());
+    EXPECT_TRUE(Access::checkTrafos(calibration));
+    const std::vector<std::string> text = lines(calibtest::ReadFile(logFile));
+    ASSERT_EQ(text.size(), 1u + 4 * 4 + 1);
+    EXPECT_EQ(text[0], "(CALIB) *** CHECKING TRAFOS ***");
+    EXPECT_EQ(text.back(), "");
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(text[static_cast<size_t>(1 + 4 * i)], "(CALIB) --------------");
+        const std::string& pre = text[static_cast<size_t>(2 + 4 * i)];
+        const std::string& reg = text[static_cast<size_t>(3 + 4 * i)];
+        const std::string& dif = text[static_cast<size_t>(4 + 4 * i)];
+        int number = 0;
+        double angle = 0, axis[3], t[3];
+        ASSERT_EQ(
+            std::sscanf(reg.c_str(), "(CALIB) #%d REG: %lf deg around (%lf,%lf,%lf), trans (%lf,%lf,%lf)",
+                        &number, &angle, &axis[0], &axis[1], &axis[2], &t[0], &t[1], &t[2]),
+            8)
+            << reg;
+        EXPECT_EQ(number, i + 1);
+        // The registration's own angle and translation (mm), from the matrix directly. The
+        // quaternion's sign is not normalised, so the angle may come as the turn the other way.
+        const ZoTMatrix<double>& M = calibration.GetCalibrationSet()[static_cast<size_t>(i)].response;
+        const double expectedAngle = std::acos((M(0, 0) + M(1, 1) + M(2, 2) - 1) / 2) * 180 / M_PI;
+        EXPECT_NEAR(std::min(angle, 360 - angle), expectedAngle, 0.006);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(t[k], M(k, 3) * 0.025, 0.006);
+        EXPECT_NEAR(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2], 1.0, 0.03);
+        EXPECT_EQ(pre.substr(pre.find(':')), reg.substr(reg.find(':')));
+        char expected[128];
+        std::snprintf(expected, sizeof expected,
+                      "(CALIB) #%d DIF: 0.00 deg, cos similarity: 1.00, dTrans (0.00,0.00,0.00)", i + 1);
+        EXPECT_EQ(dif, expected);
+    }
+    EXPECT_EQ(countOf(calibtest::ReadFile(logFile), "PRE:"), 4u);
+}
