@@ -115,31 +115,13 @@ void ZoCSawCutDetector::detectSawCutSingle(const ZoNOverviewImage& image, CyHerm
     const ZoCFieldRay* rays = image.m_pRangeImage ? image.m_rangeImage.GetFieldRayPtr() : nullptr;
     if (!rays || rays->IsOrtho25())
         return;
-    const ZoCFieldRange& range = image.m_fieldRange;
     const ZoCRect2& rect = image.m_rectValid;
     if (rays->GetWidth() < rect.right || rays->GetHeight() < rect.bottom)
         return;  // rays of another image
 
-    // Every 4th pixel with a range: its point in the camera frame (for the match with the
-    // skeleton) and its height in the image area (for the depth of the lifted cuts).
     std::vector<CbVector3f> cameraPoints;
-    std::vector<ZoNPixel> pixels;  // relative to the valid rectangle, as the bitmap's
-    for (int y = rect.top; y < rect.bottom; y += ciPointStep)
-        for (int x = rect.left; x < rect.right; x += ciPointStep) {
-            const float r = range.At(x, y);
-            if (!ZoCSawCutExtractor::IsRange(r))
-                continue;
-            const CbVector3f p = rays->GetCoord(x, y, r);
-            const float z = image.m_matRegistration.TransformPoint(p).z;
-            cameraPoints.push_back(p);
-            pixels.push_back({x - rect.left, y - rect.top});
-            m_fZMinimum = std::min(m_fZMinimum, z);
-            m_fZMaximum = std::max(m_fZMaximum, z);
-            m_fZSumMean += z;
-        }
-    if (cameraPoints.size() > 3)
-        m_fZSumMean /= static_cast<float>(cameraPoints.size());
-
+    std::vector<ZoNPixel> pixels;
+    collectPoints(image, *rays, cameraPoints, pixels);
     ZoCSawCutExtractor::ZoNGuideLine guideLine;
     if (!fitGuideLine(image, cameraPoints, pixels, skeleton, guideLine))
         return;
@@ -151,6 +133,32 @@ void ZoCSawCutDetector::detectSawCutSingle(const ZoNOverviewImage& image, CyHerm
         if (cut.m_bValid && liftSawCut(cut, image, *rays, skeleton, lifted))
             out.push_back(lifted);
     }
+}
+
+// Every 4th pixel with a range: its point in the camera frame (to match the skeleton against)
+// with its pixel relative to the valid rectangle (as the bitmap's), and its height in the image
+// area for the statistics; the mean height places the lifted cuts.
+void ZoCSawCutDetector::collectPoints(const ZoNOverviewImage& image, const ZoCFieldRay& rays,
+                                      std::vector<CbVector3f>& cameraPoints, std::vector<ZoNPixel>& pixels) {
+    const ZoCFieldRange& range = image.m_fieldRange;
+    const ZoCRect2& rect = image.m_rectValid;
+    cameraPoints.clear();
+    pixels.clear();
+    for (int y = rect.top; y < rect.bottom; y += ciPointStep)
+        for (int x = rect.left; x < rect.right; x += ciPointStep) {
+            const float r = range.At(x, y);
+            if (!ZoCSawCutExtractor::IsRange(r))
+                continue;
+            const CbVector3f p = rays.GetCoord(x, y, r);
+            const float z = image.m_matRegistration.TransformPoint(p).z;
+            cameraPoints.push_back(p);
+            pixels.push_back({x - rect.left, y - rect.top});
+            m_fZMinimum = std::min(m_fZMinimum, z);
+            m_fZMaximum = std::max(m_fZMaximum, z);
+            m_fZSumMean += z;
+        }
+    if (cameraPoints.size() > 3)
+        m_fZSumMean /= static_cast<float>(cameraPoints.size());
 }
 
 // The skeleton seen in the image: each of 512 samples along it, taken into the camera frame,

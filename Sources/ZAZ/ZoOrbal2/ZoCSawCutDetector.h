@@ -75,6 +75,8 @@ protected:
     void transformSawCutData();
 
     // The parts of one image's detection.
+    void collectPoints(const ZoNOverviewImage& image, const ZoCFieldRay& rays,
+                       std::vector<CbVector3f>& cameraPoints, std::vector<ZoNPixel>& pixels);
     bool fitGuideLine(const ZoNOverviewImage& image, const std::vector<CbVector3f>& cameraPoints,
                       const std::vector<ZoNPixel>& pixels, const CyHermiteSpline& skeleton,
                       ZoCSawCutExtractor::ZoNGuideLine& guideLine) const;
