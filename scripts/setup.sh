@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake g++ make liblapack-dev libblas-dev libgtest-dev libgmock-dev libbenchmark-dev
           libeigen3-dev libnanoflann-dev libembree-dev)
-[ "${ZOORBAL2_WITH_PEERS:-0}" = 1 ] && packages+=(libceres-dev)
+[ "${ZOORBAL2_WITH_PEERS:-0}" = 1 ] && packages+=(libceres-dev libopencv-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
