@@ -56,19 +56,22 @@ const Sim::SectionedJawModel& sectionedJaw() {
     return model;
 }
 
+// One scanner per model, built once (its ray field and the ray-casting scene take a while).
+Sim::VirtualScanner& scanner(bool sectioned) {
+    static const Sim::JawModel plain = Sim::BuildJawModel();
+    static Sim::VirtualScanner sectionedScanner(ZoCOrbal2DeviceConfig(), sectionedJaw().jaw.mesh,
+                                                doubleResolution());
+    static Sim::VirtualScanner plainScanner(ZoCOrbal2DeviceConfig(), plain.mesh, doubleResolution());
+    return sectioned ? sectionedScanner : plainScanner;
+}
+
 // Recordings are made once per configuration and model, and shared by the tests.
 const Sim::RecordedImage& record(bool sectioned, const Config& config) {
     static std::map<std::pair<bool, std::vector<float>>, Sim::RecordedImage> cache;
     const std::vector<float> key(config.Data(), config.Data() + 5);
     auto it = cache.find({sectioned, key});
-    if (it == cache.end()) {
-        static const Sim::JawModel plain = Sim::BuildJawModel();
-        static Sim::VirtualScanner sectionedScanner(ZoCOrbal2DeviceConfig(), sectionedJaw().jaw.mesh,
-                                                    doubleResolution());
-        static Sim::VirtualScanner plainScanner(ZoCOrbal2DeviceConfig(), plain.mesh, doubleResolution());
-        Sim::VirtualScanner& scanner = sectioned ? sectionedScanner : plainScanner;
-        it = cache.emplace(std::make_pair(sectioned, key), scanner.Record(config)).first;
-    }
+    if (it == cache.end())
+        it = cache.emplace(std::make_pair(sectioned, key), scanner(sectioned).Record(config)).first;
     return it->second;
 }
 
@@ -110,18 +113,14 @@ double angleDeg(const FoundCut& found, const Sim::SawCutTruth& truth) {
 // viewing direction as close as the ring's 5-degree grid allows to the cut's outward
 // direction), from the kinematics and the camera alone.
 float discAngleLookingAlong(const Sim::SawCutTruth& cut) {
-    const Sim::VirtualScanner& scanner = []() -> const Sim::VirtualScanner& {
-        static const Sim::VirtualScanner s(ZoCOrbal2DeviceConfig(), sectionedJaw().jaw.mesh,
-                                           doubleResolution());
-        return s;
-    }();
+    const Sim::VirtualScanner& sensor = scanner(true);
     CCoordinate3<double> eye;
-    scanner.GetCamera().GetEyePt(eye);
+    sensor.GetCamera().GetEyePt(eye);
     float best = 0, bestScore = -2;
     for (int a = 0; a < 360; a += 5) {
         Config config;
         config.Set(0, 90, 90, 0, static_cast<float>(a));
-        const CbVector3f onDisc = scanner.GetAxisChain()
+        const CbVector3f onDisc = sensor.GetAxisChain()
                                       .GetCamToDiscTransformation(config, false)
                                       .TransformPoint({static_cast<float>(eye.x), static_cast<float>(eye.y),
                                                        static_cast<float>(eye.z)});
