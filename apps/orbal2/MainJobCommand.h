@@ -1,0 +1,11 @@
+// The program's main job: a complete simulated scan of a jaw model on the reference device.
+#pragma once
+
+#include <ostream>
+
+namespace orbal2 {
+// `orbal2` or `orbal2 --model FILE.stl`: scans the built-in jaw (or the user's model), prints a
+// progress line per sequence and a final table, writes jaw_scan_top.svg and
+// jaw_scan_coverage.svg into the working directory. Returns the exit code.
+int RunMainJobCommand(int argc, char** argv, std::ostream& out, std::ostream& err);
+}  // namespace orbal2

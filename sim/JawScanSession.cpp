@@ -1,0 +1,128 @@
+#include "JawScanSession.h"
+
+#include "JawSkeleton.h"
+#include "SimulatedHost.h"
+
+namespace Sim {
+
+namespace {
+
+using Sequence = ZoCOrbal2AxisChain::CJointPositionSequence;
+constexpr double c_dMinGain = 0.001;  // a gap-covering round that adds less ends the scan
+
+double evaluateCoverage(ZoCAcquisitionSteeringOrbal2Jaw& steering) {
+    ZoCOrbal2AcquisitionPlanning::NSEvaluationResult result;
+    steering.Evaluate(result);
+    return result.coverage;
+}
+
+// Every 97th valid point of the fields, in millimetres: enough to draw the model from above.
+std::vector<CbVector3f> samplePoints(const std::vector<ZoCFieldCoord>& fields) {
+    std::vector<CbVector3f> out;
+    size_t k = 0;
+    for (const ZoCFieldCoord& f : fields)
+        for (int y = f.RectValid().top; y < f.RectValid().bottom; ++y)
+            for (int x = f.RectValid().left; x < f.RectValid().right; ++x)
+                if (f.IsValid(x, y) && (k++ % 97) == 0) out.push_back(f.At(x, y) * 0.025f);
+    return out;
+}
+
+class Session {
+public:
+    Session(const TriangleMesh& model, const JawScanOptions& options,
+            const std::function<void(const JawScanStep&)>& progress)
+        : m_options(options),
+          m_progress(progress),
+          m_scanner(m_device, model, scannerOptions(options)),
+          m_steering(m_device, false, false, false),
+          m_host(m_steering, m_scanner, eAreaTypeUpperJaw) {}
+
+    JawScanReport Run() {
+        if (!m_scanner.IsValid()) {
+            m_report.error = m_scanner.GetError();
+            return m_report;
+        }
+        Sequence seq;
+        std::vector<ZoCFieldCoord> overview;
+        m_steering.GetJointConfigurationForOverview(seq);
+        record("overview", seq, &overview, false);
+        const CyHermiteSpline skeleton = DeriveJawSkeleton(overview);
+        if (skeleton.GetNumControlPoints() < 4) {
+            m_report.error = "the overview shows no dental arch";
+            return m_report;
+        }
+        m_report.overviewSample = samplePoints(overview);
+        m_steering.ExtractLLFromSkeleton(skeleton, m_options.lowerThreshold);
+        m_steering.SetROI(CbList<std::pair<float, float>>());
+        m_steering.PutCenterLine();
+        m_report.steps.back().coverage = evaluateCoverage(m_steering);  // now there is a surface
+        m_report.coverageByImages.back().second = m_report.steps.back().coverage;
+        if (m_progress) m_progress(m_report.steps.back());
+        std::vector<CbVector3f> line(ZoCAcquisitionSteeringOrbal2Jaw::m_ciMaxNumPts);
+        m_steering.GetLL(line.data());
+        line.resize(static_cast<size_t>(m_steering.GetNumberOfUsedPoints()));
+        m_report.jawLine = line;
+
+        bool tooHigh = false;
+        m_steering.GetJointConfigurationAlongLL(seq, tooHigh);
+        record("along the jaw line", seq);
+        m_steering.GetJointConfigurationBukkal(seq);
+        record("buccal ring", seq);
+        CbEvent cancel(true, false);
+        // Rounds go on while the planning proposes views and they still add coverage: a gap
+        // the device cannot see into would otherwise be proposed again and again.
+        for (int round = 1; round <= m_options.maxGapRounds; ++round) {
+            if (!m_steering.GetJointConfigurationForGapCovering(cancel, seq) || seq.GetCount() == 0) break;
+            const double before = m_report.steps.back().coverage;
+            record("gap covering " + std::to_string(round), seq);
+            if (m_report.steps.back().coverage <= before + c_dMinGain) break;
+        }
+        m_report.ok = true;
+        m_report.images = m_host.GetNumImages();
+        m_report.travelTime = m_host.GetTravelTime();
+        m_report.coverage = m_report.steps.back().coverage;
+        m_report.viewRays = m_host.GetViewRays();
+        return m_report;
+    }
+
+private:
+    static VirtualScannerOptions scannerOptions(const JawScanOptions& options) {
+        VirtualScannerOptions o;
+        o.width = options.imageWidth;
+        o.height = options.imageHeight;
+        return o;
+    }
+
+    void record(const std::string& name, const Sequence& seq, std::vector<ZoCFieldCoord>* fields = nullptr,
+                bool notify = true) {
+        const double before = m_host.GetTravelTime();
+        JawScanStep step;
+        step.name = name;
+        step.images = m_host.Record(seq, fields);
+        step.totalImages = m_host.GetNumImages();
+        step.travelTime = m_host.GetTravelTime() - before;
+        step.coverage = evaluateCoverage(m_steering);
+        m_report.steps.push_back(step);
+        m_report.coverageByImages.push_back({step.totalImages, step.coverage});
+        if (notify && m_progress) m_progress(step);
+    }
+
+    const ZoCOrbal2DeviceConfig m_device;
+    JawScanOptions m_options;
+    std::function<void(const JawScanStep&)> m_progress;
+    VirtualScanner m_scanner;
+    ZoCAcquisitionSteeringOrbal2Jaw m_steering;
+    SimulatedHost m_host;
+    JawScanReport m_report;
+};
+
+}  // namespace
+
+JawScanReport RunJawScan(const TriangleMesh& model, const JawScanOptions& options,
+                         const std::function<void(const JawScanStep&)>& progress) {
+    ZAZComponentFactory::GetImageDatabase(eAcquireDeviceOrbal2).Clear();
+    Session session(model, options, progress);
+    return session.Run();
+}
+
+}  // namespace Sim

@@ -1,0 +1,47 @@
+// A complete simulated scan of a jaw model on the reference device, as the host runs it:
+// overview, skeleton and jaw line, scans along the jaw line, buccal ring, then gap-covering
+// rounds until the planning has nothing to add or the round limit is reached.
+#pragma once
+
+#include "TriangleMesh.h"
+#include "VirtualScanner.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace Sim {
+
+struct JawScanOptions {
+    int imageWidth = 640;  // the camera binned 2 x 2: the same field of view, a quarter of the pixels
+    int imageHeight = 512;
+    int maxGapRounds = 4;
+    float lowerThreshold = -500.0f;  // image-area units
+};
+
+struct JawScanStep {
+    std::string name;
+    int images = 0;         // recorded in this step
+    int totalImages = 0;    // recorded so far
+    double coverage = 0;    // share of the surface around the jaw line, after the step
+    double travelTime = 0;  // seconds the axes moved in this step
+};
+
+struct JawScanReport {
+    bool ok = false;
+    std::string error;
+    std::vector<JawScanStep> steps;
+    std::vector<std::pair<int, double>> coverageByImages;  // after each step
+    std::vector<CbVector3f> jawLine;                       // disc mm
+    std::vector<CyRay> viewRays;                           // disc mm, eye to focus point
+    std::vector<CbVector3f> overviewSample;                // some overview points, disc mm
+    int images = 0;
+    double travelTime = 0;
+    double coverage = 0;
+};
+
+// Runs the scan; `progress` is told about every finished step.
+JawScanReport RunJawScan(const TriangleMesh& model, const JawScanOptions& options,
+                         const std::function<void(const JawScanStep&)>& progress = {});
+
+}  // namespace Sim

@@ -1,0 +1,75 @@
+// The main job on the virtual scanner: the host's skeleton from the overview, and a whole jaw
+// scan whose coverage rises with every sequence.
+#include "JawScanSession.h"
+#include "JawSkeleton.h"
+#include "SimulatedHost.h"
+#include "SyntheticModels.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+Sim::VirtualScannerOptions smallImages() {
+    Sim::VirtualScannerOptions o;
+    o.width = 320;
+    o.height = 256;
+    return o;
+}
+
+}  // namespace
+
+TEST(DeriveJawSkeleton, FollowsTheModelsArchOverTheCrowns) {
+    const Sim::JawModel jaw = Sim::BuildJawModel();
+    Sim::VirtualScanner scanner(ZoCOrbal2DeviceConfig(), jaw.mesh, smallImages());
+    ZoCAcquisitionSteeringOrbal2Jaw steering(ZoCOrbal2DeviceConfig(), false, false, false);
+    ZoCOrbal2AxisChain::CJointPositionSequence overview;
+    ASSERT_TRUE(steering.GetJointConfigurationForOverview(overview));
+    Sim::SimulatedHost host(steering, scanner, eAreaTypeUpperJaw);
+    std::vector<ZoCFieldCoord> fields;
+    host.Record(overview, &fields);
+    const CyHermiteSpline skeleton = Sim::DeriveJawSkeleton(fields);
+    ASSERT_GE(skeleton.GetNumControlPoints(), 10);
+    // Every tooth's tip lies within a few millimetres (across the arch) of the skeleton.
+    CyHermiteSpline copy = skeleton;
+    copy.SubdivideByLength();
+    for (const Sim::ToothTruth& tooth : jaw.teeth) {
+        float nearest = 1e9f;
+        for (const CbVector3f& p : copy.GetSubdivision().Points()) {
+            const CbVector3f d = p * 0.025f - tooth.tip;
+            nearest = std::min(nearest, std::hypot(d.x, d.y));
+        }
+        EXPECT_LT(nearest, 4.0f) << "tooth " << tooth.index;
+    }
+    // Counter-clockwise about the disc axis, as the jaw steering expects from a host.
+    EXPECT_GT(copy.GetSubdivision().ComputeClosedArea({0, 0, 1}), 0);
+}
+
+TEST(DeriveJawSkeleton, NoArchNoSkeleton) {
+    EXPECT_EQ(Sim::DeriveJawSkeleton({}).GetNumControlPoints(), 0);
+    const ZoCFieldCoord empty(4, 4, {});
+    EXPECT_EQ(Sim::DeriveJawSkeleton({empty}).GetNumControlPoints(), 0);
+}
+
+TEST(RunJawScan, CoverageRisesWithEverySequence) {
+    Sim::JawScanOptions options;
+    options.imageWidth = 320;
+    options.imageHeight = 256;
+    options.maxGapRounds = 1;
+    const Sim::JawScanReport report = Sim::RunJawScan(Sim::BuildJawModel().mesh, options);
+    ASSERT_TRUE(report.ok) << report.error;
+    ASSERT_GE(report.steps.size(), 3u);
+    EXPECT_EQ(report.steps[0].name, "overview");
+    EXPECT_EQ(report.steps[0].images, 6);
+    EXPECT_EQ(report.steps[1].images, 15);
+    EXPECT_EQ(report.steps[2].images, 7);
+    // Every sequence adds coverage, except a last gap-covering round that ends the scan.
+    for (size_t i = 1; i < 3; ++i)
+        EXPECT_GT(report.steps[i].coverage, report.steps[i - 1].coverage) << report.steps[i].name;
+    for (size_t i = 3; i < report.steps.size(); ++i)
+        EXPECT_GE(report.steps[i].coverage, report.steps[i - 1].coverage) << report.steps[i].name;
+    EXPECT_GE(report.coverage, 0.80);
+    EXPECT_EQ(report.viewRays.size(), static_cast<size_t>(report.images));
+    EXPECT_GT(report.travelTime, 0);
+}
