@@ -1,6 +1,7 @@
 // orbal2: plans scans for the reference device and prints them. A thin front over the library.
 #include "BuiltInModels.h"
 #include "CalibrateCommand.h"
+#include "GyrationCommand.h"
 #include "PlanPrinter.h"
 #include "SawCutsCommand.h"
 #include "SimulatedSmartCamera.h"
@@ -75,6 +76,10 @@ int main(int argc, char** argv) {
         return orbal2::RunSawCutsCommand(argc - 2, argv + 2, std::cout, std::cerr);
     if (argc > 1 && std::strcmp(argv[1], "calibrate") == 0)
         return orbal2::RunCalibrateCommand(argc - 2, argv + 2, std::cout, std::cerr);
+    if (argc > 1 && std::strcmp(argv[1], "gyration") == 0)
+        return orbal2::RunGyrationCommand(argc - 2, argv + 2, std::cout, std::cerr);
+    if (argc > 1 && std::strcmp(argv[1], "scanbody") == 0)
+        return orbal2::RunScanbodyCommand(argc - 2, argv + 2, std::cout, std::cerr);
     if (argc > 1) {
         if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) return usage(std::cout, 0);
         std::cerr << "orbal2: unknown argument '" << argv[1] << "'\n";

@@ -19,12 +19,12 @@ using Mat65 = Eigen::Matrix<double, 6, 5>;
 using RowMajor4 = Eigen::Matrix<double, 4, 4, Eigen::RowMajor>;
 
 constexpr double c_dDegToRad = 3.14159265358979323846 / 180.0;
-constexpr int c_iMaxIterations = 100;
+constexpr int c_iMaxIterations = 30;  // the valley walk of refine() does the rest
 constexpr int c_iMaxDampingTries = 12;
-constexpr int c_iRefineSteps = 8;
+constexpr int c_iRefineSteps = 12;
 constexpr int c_iRestoreSteps = 4;
 constexpr double c_dRankThreshold = 1e-3;  // relative singular value below which a direction is dropped
-constexpr int c_iGridSteps = 12;  // over each of L2 and L3
+constexpr int c_iGridSteps = 12;           // over each of L2 and L3
 constexpr int c_iNumGridStarts = 6;
 constexpr int c_iNumBisectionSteps = 12;
 // Difference step of the Jacobian (mm or degrees): far above the spacing of float joint values.
@@ -32,7 +32,9 @@ constexpr double c_dDifferenceStep = 1e-2;
 // Weight of the direction against the offset: the direction is held, the offset minimised.
 constexpr double c_dDirectionWeight = 100.0;
 
-Mat4 fromRowMajor(const std::array<double, 16>& a) { return Eigen::Map<const RowMajor4>(a.data()); }
+Mat4 fromRowMajor(const std::array<double, 16>& a) {
+    return Eigen::Map<const RowMajor4>(a.data());
+}
 
 std::array<double, 16> toRowMajor(const Mat4& m) {
     std::array<double, 16> a{};
@@ -43,22 +45,52 @@ std::array<double, 16> toRowMajor(const Mat4& m) {
 Mat4 fromMatrix4Rf(const CbMatrix4Rf& m) {
     Mat4 out;
     for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c) out(r, c) = m(r, c);
+        for (int c = 0; c < 4; ++c)
+            out(r, c) = m(r, c);
     return out;
 }
 
-Vec3 fromFloats(const float* v) { return Vec3(v[0], v[1], v[2]); }
+Vec3 fromFloats(const float* v) {
+    return Vec3(v[0], v[1], v[2]);
+}
 
 // Chord between unit vectors at an angle, and back; the chord stays smooth where the angle is 0.
-double chordOfAngle(double degrees) { return 2.0 * std::sin(0.5 * degrees * c_dDegToRad); }
-double angleOfChord(double chord) { return 2.0 * std::asin(std::min(1.0, 0.5 * chord)) / c_dDegToRad; }
+double chordOfAngle(double degrees) {
+    return 2.0 * std::sin(0.5 * degrees * c_dDegToRad);
+}
+double angleOfChord(double chord) {
+    return 2.0 * std::asin(std::min(1.0, 0.5 * chord)) / c_dDegToRad;
+}
+
+// Minimum-norm least squares of a * x = b, singular values below `threshold` times the largest
+// dropped; `nullSpace`, when given, receives the directions so dropped. The matrix is padded to a
+// square one so that the SVD needs no QR preconditioning.
+Eigen::VectorXd leastSquares(const Eigen::MatrixXd& a, const Eigen::VectorXd& b, double threshold,
+                             Eigen::MatrixXd* nullSpace = nullptr) {
+    const Eigen::Index n = a.cols(), size = std::max(a.rows(), a.cols());
+    Eigen::MatrixXd square = Eigen::MatrixXd::Zero(size, size);
+    square.topLeftCorner(a.rows(), n) = a;
+    Eigen::VectorXd rhs = Eigen::VectorXd::Zero(size);
+    rhs.head(b.size()) = b;
+    const Eigen::JacobiSVD<Eigen::MatrixXd, Eigen::NoQRPreconditioner> svd(
+        square, Eigen::ComputeFullU | Eigen::ComputeFullV);
+    const Eigen::VectorXd& sv = svd.singularValues();
+    Eigen::Index rank = 0;
+    while (rank < std::min(a.rows(), n) && sv[rank] > threshold * sv[0])
+        ++rank;
+    const Eigen::VectorXd x = svd.matrixV().leftCols(rank) *
+                              (svd.matrixU().leftCols(rank).transpose() * rhs).cwiseQuotient(sv.head(rank));
+    if (nullSpace)
+        *nullSpace = svd.matrixV().block(0, rank, n, n - rank);
+    return x.head(n);
+}
 
 // One configuration tried, with how well it views the target.
 struct Candidate {
     Vec5 x = Vec5::Zero();
     double cost = std::numeric_limits<double>::max();
     double positionError = std::numeric_limits<double>::max();  // target to focus point, mm
-    double angle = 180;                                          // degrees
+    double angle = 180;                                         // degrees
     // The target within the measuring region and the direction within the allowed angle.
     bool Meets(double allowedDegrees, double region) const {
         return positionError <= region && angle <= allowedDegrees + JointSolver::c_dAngleAccuracy;
@@ -68,10 +100,15 @@ struct Candidate {
 // One solve: the target and the wanted direction carried into the disc, the chain and the camera.
 class ViewProblem {
 public:
-    ViewProblem(const ZoCOrbal2AxisChain& chain, const Mat4& baseToCamera, const Vec3& view, const Vec3& focus,
-                double workingDistance, const Vec3& target, const Vec3& direction)
-        : m_chain(chain), m_baseToCamera(baseToCamera), m_view(view), m_focus(focus),
-          m_dWorkingDistance(workingDistance), m_target(target), m_direction(direction) {
+    ViewProblem(const ZoCOrbal2AxisChain& chain, const Mat4& baseToCamera, const Vec3& view,
+                const Vec3& focus, double workingDistance, const Vec3& target, const Vec3& direction)
+        : m_chain(chain),
+          m_baseToCamera(baseToCamera),
+          m_view(view),
+          m_focus(focus),
+          m_dWorkingDistance(workingDistance),
+          m_target(target),
+          m_direction(direction) {
         ZoCOrbal2AxisChain::NCJointConfiguration home;
         m_chain.GetNeutralConfiguration(home);
         for (int j = 0; j < 5; ++j) {
@@ -92,7 +129,8 @@ public:
     // The chain's kinematics take float joint values, as requests carry them.
     Mat4 DiscToCamera(const Vec5& x) const {
         ZoCOrbal2AxisChain::NCJointConfiguration config;
-        for (int j = 0; j < 5; ++j) config[j] = static_cast<float>(x[j]);
+        for (int j = 0; j < 5; ++j)
+            config[j] = static_cast<float>(x[j]);
         return m_baseToCamera * fromRowMajor(m_chain.ForwardKinematics(config));
     }
 
@@ -118,7 +156,8 @@ public:
             plus[j] = std::min(x[j] + c_dDifferenceStep, m_upper[j]);
             minus[j] = std::max(x[j] - c_dDifferenceStep, m_lower[j]);
             const double span = plus[j] - minus[j];
-            if (span <= 0) continue;
+            if (span <= 0)
+                continue;
             jac.col(j) = (Residual(plus, allowedChord) - Residual(minus, allowedChord)) / span;
         }
         return jac;
@@ -145,7 +184,7 @@ public:
             moved[k == 0 ? 0 : 3] += 1.0;
             a.col(k) = (DiscToCamera(moved) * m_target.homogeneous()).head<3>() - p0;
         }
-        const Eigen::Vector2d d = a.colPivHouseholderQr().solve(m_focus - p0);
+        const Eigen::VectorXd d = leastSquares(a, m_focus - p0, 1e-9);
         x[0] += d[0];
         x[3] += d[1];
         return Clamp(x);
@@ -170,11 +209,10 @@ Vec5 restoreDirection(const ViewProblem& problem, Vec5 x, double allowedChord) {
         const Eigen::MatrixXd jd = problem.Jacobian(x, allowedChord).bottomRows(3);
         // A unit vector's residual has two degrees of freedom: the third singular value is only
         // the curvature of the sphere and must not be inverted.
-        Eigen::JacobiSVD<Eigen::MatrixXd> svd(jd, Eigen::ComputeThinU | Eigen::ComputeThinV);
-        svd.setThreshold(c_dRankThreshold);
-        const Vec5 next = problem.Clamp(x + Eigen::VectorXd(svd.solve(-r)));
+        const Vec5 next = problem.Clamp(x + leastSquares(jd, -r, c_dRankThreshold));
         const Vec3 rNext = problem.Residual(next, allowedChord).tail<3>();
-        if (!(rNext.norm() < r.norm())) break;
+        if (!(rNext.norm() < r.norm()))
+            break;
         x = next;
         r = rNext;
     }
@@ -191,16 +229,13 @@ Vec5 constrainedStep(const Mat65& jac, const Vec6& r, const std::vector<int>& fr
         jd.col(k) = jac.block<3, 1>(3, free[static_cast<size_t>(k)]);
         jp.col(k) = jac.block<3, 1>(0, free[static_cast<size_t>(k)]);
     }
-    Eigen::JacobiSVD<Eigen::MatrixXd> svd(jd, Eigen::ComputeFullU | Eigen::ComputeFullV);
-    svd.setThreshold(c_dRankThreshold);
-    const Eigen::VectorXd toward = svd.solve(-r.tail<3>());
-    const Eigen::MatrixXd keep = svd.matrixV().rightCols(n - svd.rank());
-    const Eigen::MatrixXd within = jp * keep;
-    const Eigen::VectorXd z =
-        within.jacobiSvd(Eigen::ComputeThinU | Eigen::ComputeThinV).solve(-r.head<3>() - jp * toward);
+    Eigen::MatrixXd keep;
+    const Eigen::VectorXd toward = leastSquares(jd, -r.tail<3>(), c_dRankThreshold, &keep);
+    const Eigen::VectorXd z = leastSquares(jp * keep, -r.head<3>() - jp * toward, c_dRankThreshold);
     const Eigen::VectorXd step = toward + keep * z;
     Vec5 delta = Vec5::Zero();
-    for (int k = 0; k < n; ++k) delta[free[static_cast<size_t>(k)]] = step[k];
+    for (int k = 0; k < n; ++k)
+        delta[free[static_cast<size_t>(k)]] = step[k];
     return delta;
 }
 
@@ -210,20 +245,23 @@ Vec5 constrainedStep(const Mat65& jac, const Vec6& r, const std::vector<int>& fr
 Vec5 refine(const ViewProblem& problem, Vec5 x, double allowedChord) {
     x = restoreDirection(problem, x, allowedChord);
     Vec6 r = problem.Residual(x, allowedChord);
-    const double directionSlack = c_dDirectionWeight * problem.WorkingDistance() *
-                                  chordOfAngle(0.1 * JointSolver::c_dAngleAccuracy);
+    const double directionSlack =
+        c_dDirectionWeight * problem.WorkingDistance() * chordOfAngle(0.1 * JointSolver::c_dAngleAccuracy);
     for (int step = 0; step < c_iRefineSteps; ++step) {
         const Mat65 jac = problem.Jacobian(x, allowedChord);
         std::vector<int> free{0, 1, 2, 3, 4};
         Vec5 delta = constrainedStep(jac, r, free);
         free.clear();
         for (int j = 0; j < 5; ++j) {
-            const bool pushedOut = (x[j] <= problem.Lower()[j] && delta[j] < 0) ||
-                                   (x[j] >= problem.Upper()[j] && delta[j] > 0);
-            if (!pushedOut && problem.Lower()[j] < problem.Upper()[j]) free.push_back(j);
+            const bool pushedOut =
+                (x[j] <= problem.Lower()[j] && delta[j] < 0) || (x[j] >= problem.Upper()[j] && delta[j] > 0);
+            if (!pushedOut && problem.Lower()[j] < problem.Upper()[j])
+                free.push_back(j);
         }
-        if (free.empty()) break;
-        if (free.size() < 5) delta = constrainedStep(jac, r, free);
+        if (free.empty())
+            break;
+        if (free.size() < 5)
+            delta = constrainedStep(jac, r, free);
         bool improved = false;
         for (double scale = 1.0; scale > 0.2 && !improved; scale *= 0.5) {
             const Vec5 next = restoreDirection(problem, problem.Clamp(x + scale * delta), allowedChord);
@@ -235,7 +273,8 @@ Vec5 refine(const ViewProblem& problem, Vec5 x, double allowedChord) {
                 improved = true;
             }
         }
-        if (!improved || r.head<3>().norm() <= JointSolver::c_dPositionAccuracy) break;
+        if (!improved || r.head<3>().norm() <= JointSolver::c_dPositionAccuracy)
+            break;
     }
     return x;
 }
@@ -253,9 +292,11 @@ Candidate minimize(const ViewProblem& problem, const Vec5& start, double allowed
         Vec5 g = jac.transpose() * r;
         Mat5 a = jac.transpose() * jac;
         for (int j = 0; j < 5; ++j) {
-            const bool held = (x[j] <= problem.Lower()[j] && g[j] > 0) || (x[j] >= problem.Upper()[j] && g[j] < 0) ||
+            const bool held = (x[j] <= problem.Lower()[j] && g[j] > 0) ||
+                              (x[j] >= problem.Upper()[j] && g[j] < 0) ||
                               problem.Lower()[j] == problem.Upper()[j];
-            if (!held) continue;
+            if (!held)
+                continue;
             a.row(j).setZero();
             a.col(j).setZero();
             a(j, j) = 1;
@@ -279,7 +320,8 @@ Candidate minimize(const ViewProblem& problem, const Vec5& start, double allowed
                 lambda *= 4;
             }
         }
-        if (!improved) break;
+        if (!improved)
+            break;
     }
     return problem.Measure(refine(problem, x, allowedChord), allowedChord);
 }
@@ -302,7 +344,8 @@ double matchingDiscAngle(const ViewProblem& problem, const Vec5& x, const Vec3& 
                          const Vec3& view) {
     const Vec3 w = problem.DiscToCamera(x).topLeftCorner<3, 3>().transpose() * view;
     const Vec3 a = wanted - axis * axis.dot(wanted), b = w - axis * axis.dot(w);
-    if (a.norm() < 1e-9 || b.norm() < 1e-9) return x[4];
+    if (a.norm() < 1e-9 || b.norm() < 1e-9)
+        return x[4];
     // Turning the disc by t multiplies its rotation from the right by Rot(axis, t), so the wanted
     // direction must be turned onto w about the axis.
     const double t = std::atan2(axis.dot(a.cross(b)), a.dot(b)) / c_dDegToRad;
@@ -311,8 +354,10 @@ double matchingDiscAngle(const ViewProblem& problem, const Vec5& x, const Vec3& 
     double best = x[4] + t;
     for (int k = -2; k <= 2; ++k) {
         const double candidate = x[4] + t + 360.0 * k;
-        if (candidate < lo || candidate > hi) continue;
-        if (best < lo || best > hi || std::fabs(candidate - home) < std::fabs(best - home)) best = candidate;
+        if (candidate < lo || candidate > hi)
+            continue;
+        if (best < lo || best > hi || std::fabs(candidate - home) < std::fabs(best - home))
+            best = candidate;
     }
     return best;
 }
@@ -333,19 +378,23 @@ std::vector<Vec5> startingPoints(const ViewProblem& problem, const Vec3& wanted,
             Vec5 x = home;
             x[1] = problem.Lower()[1] + (problem.Upper()[1] - problem.Lower()[1]) * (i + 0.5) / c_iGridSteps;
             x[2] = problem.Lower()[2] + (problem.Upper()[2] - problem.Lower()[2]) * (k + 0.5) / c_iGridSteps;
-            if (axis.norm() > 0) x[4] = matchingDiscAngle(problem, x, axis, wanted, view);
+            if (axis.norm() > 0)
+                x[4] = matchingDiscAngle(problem, x, axis, wanted, view);
             const Vec5 placed = problem.PlaceTranslations(problem.Clamp(x));
             grid.push_back({placed, problem.Residual(placed, 0).squaredNorm(), i, k});
         }
-    std::stable_sort(grid.begin(), grid.end(), [](const Scored& a, const Scored& b) { return a.cost < b.cost; });
+    std::stable_sort(grid.begin(), grid.end(),
+                     [](const Scored& a, const Scored& b) { return a.cost < b.cost; });
     std::vector<Vec5> starts{problem.PlaceTranslations(home)};
     std::vector<const Scored*> taken;
     for (const Scored& s : grid) {
-        if (static_cast<int>(taken.size()) == c_iNumGridStarts) break;
+        if (static_cast<int>(taken.size()) == c_iNumGridStarts)
+            break;
         const bool neighbour = std::any_of(taken.begin(), taken.end(), [&](const Scored* t) {
             return std::abs(t->i - s.i) <= 1 && std::abs(t->k - s.k) <= 1;
         });
-        if (neighbour) continue;
+        if (neighbour)
+            continue;
         taken.push_back(&s);
         starts.push_back(s.x);
     }
@@ -355,16 +404,19 @@ std::vector<Vec5> startingPoints(const ViewProblem& problem, const Vec3& wanted,
 // Of the runs from the starts that view the target within `allowedDegrees` and the region, the
 // one that brings it nearest the focus point (a run that centres it ends the search); when none
 // does, the run of least cost.
-Candidate bestOf(const ViewProblem& problem, const std::vector<Vec5>& starts, double allowedDegrees, double region) {
+Candidate bestOf(const ViewProblem& problem, const std::vector<Vec5>& starts, double allowedDegrees,
+                 double region) {
     const double allowedChord = allowedDegrees > 0 ? chordOfAngle(allowedDegrees) : 0.0;
     Candidate best, bestMeeting;
     bool meeting = false;
     for (const Vec5& start : starts) {
         const Candidate c = minimize(problem, start, allowedChord);
         if (c.Meets(allowedDegrees, region)) {
-            if (!meeting || c.positionError < bestMeeting.positionError) bestMeeting = c;
+            if (!meeting || c.positionError < bestMeeting.positionError)
+                bestMeeting = c;
             meeting = true;
-            if (c.positionError <= JointSolver::c_dPositionAccuracy) break;
+            if (c.positionError <= JointSolver::c_dPositionAccuracy)
+                break;
         } else if (c.cost < best.cost) {
             best = c;
         }
@@ -379,7 +431,8 @@ Candidate nearestReachable(const ViewProblem& problem, std::vector<Vec5> starts,
                            double tolerance, double region) {
     starts.insert(starts.begin(), exact.x);
     Candidate found = bestOf(problem, starts, tolerance, region);
-    if (!found.Meets(tolerance, region)) return exact.cost <= found.cost ? exact : found;
+    if (!found.Meets(tolerance, region))
+        return exact.cost <= found.cost ? exact : found;
     double lo = 0, hi = tolerance;
     for (int step = 0; step < c_iNumBisectionSteps; ++step) {
         const double mid = 0.5 * (lo + hi);
@@ -396,31 +449,35 @@ Candidate nearestReachable(const ViewProblem& problem, std::vector<Vec5> starts,
 
 }  // namespace
 
-ZoCOrbal2AxisChain JointSolver::ChainFromRecords(const ZoCOrbal2AcquisitionPlanning::NSJointParameter records[5]) {
+ZoCOrbal2AxisChain JointSolver::ChainFromRecords(
+    const ZoCOrbal2AcquisitionPlanning::NSJointParameter records[5]) {
     std::array<ZoCOrbal2DenavitHartenbergJoint, 5> joints;
     float home[5];
     for (int j = 0; j < 5; ++j) {
         const ZoCOrbal2AcquisitionPlanning::NSJointParameter& r = records[j];
-        joints[static_cast<size_t>(j)] =
-            ZoCOrbal2DenavitHartenbergJoint(r.dh[0], r.dh[1], r.dh[2], r.dh[3], r.kind, r.minPosition, r.maxPosition);
+        joints[static_cast<size_t>(j)] = ZoCOrbal2DenavitHartenbergJoint(
+            r.dh[0], r.dh[1], r.dh[2], r.dh[3], r.kind, r.minPosition, r.maxPosition);
         home[j] = r.kind == ZoCOrbal2DenavitHartenbergJoint::c_iRevolute ? r.dh[0] : r.dh[1];
     }
     return ZoCOrbal2AxisChain(joints, ZoCOrbal2AxisChain::NCJointConfiguration(home), true);
 }
 
 JointSolver::JointSolver(const ZoCOrbal2AcquisitionPlanning::NSSensorParameters& camera,
-                         const ZoCOrbal2AcquisitionPlanning::NSJointParameter records[5], const CbMatrix4Rf& planning)
+                         const ZoCOrbal2AcquisitionPlanning::NSJointParameter records[5],
+                         const CbMatrix4Rf& planning)
     : m_chain(ChainFromRecords(records)) {
     setUp(camera, planning);
 }
 
-JointSolver::JointSolver(const ZoCOrbal2AxisChain& chain, const ZoCOrbal2AcquisitionPlanning::NSSensorParameters& camera,
+JointSolver::JointSolver(const ZoCOrbal2AxisChain& chain,
+                         const ZoCOrbal2AcquisitionPlanning::NSSensorParameters& camera,
                          const CbMatrix4Rf& planning)
     : m_chain(chain) {
     setUp(camera, planning);
 }
 
-void JointSolver::setUp(const ZoCOrbal2AcquisitionPlanning::NSSensorParameters& camera, const CbMatrix4Rf& planning) {
+void JointSolver::setUp(const ZoCOrbal2AcquisitionPlanning::NSSensorParameters& camera,
+                        const CbMatrix4Rf& planning) {
     const Vec3 eye = fromFloats(camera.eye);
     const Vec3 rawView = fromFloats(camera.view);
     ZoCOrbal2AxisChain::NCJointConfiguration home;
@@ -431,9 +488,11 @@ void JointSolver::setUp(const ZoCOrbal2AcquisitionPlanning::NSSensorParameters& 
     const Vec3 view = rawView.normalized();
     const double f = -eye.dot(view);
     // A camera that faces away from the tilt centre has no working distance.
-    if (!(f > 0) || std::fabs(p.determinant()) < 1e-12) return;
+    if (!(f > 0) || std::fabs(p.determinant()) < 1e-12)
+        return;
     const double halfFov = 0.5 * camera.fov * c_dDegToRad;
-    if (!(camera.width > 0 && camera.height > 0 && halfFov > 0 && halfFov < 1.5)) return;
+    if (!(camera.width > 0 && camera.height > 0 && halfFov > 0 && halfFov < 1.5))
+        return;
     const double focalPixels = 0.5 * camera.width / std::tan(halfFov);
     m_dRegionRadius = f * std::min(camera.width, camera.height) / (4.0 * focalPixels);
 
@@ -453,19 +512,22 @@ void JointSolver::setUp(const ZoCOrbal2AcquisitionPlanning::NSSensorParameters& 
     m_bSetUp = true;
 }
 
-JointSolver::Result JointSolver::Solve(const float direction[3], const float point[3], float toleranceDegrees) const {
+JointSolver::Result JointSolver::Solve(const float direction[3], const float point[3],
+                                       float toleranceDegrees) const {
     Result result;
-    if (!m_bSetUp) return result;
+    if (!m_bSetUp)
+        return result;
     const Vec3 wantedDirection = fromFloats(direction), target = fromFloats(point);
     result.status = eInvalidInput;
-    if (!wantedDirection.allFinite() || !target.allFinite() || !(wantedDirection.norm() > 0)) return result;
+    if (!wantedDirection.allFinite() || !target.allFinite() || !(wantedDirection.norm() > 0))
+        return result;
 
     const Mat4 planningToDisc = fromRowMajor(m_planningToDisc);
     const Vec3 targetDisc = (planningToDisc * target.homogeneous()).head<3>();
     const Vec3 directionDisc = (planningToDisc.topLeftCorner<3, 3>() * wantedDirection).normalized();
     const Vec3 view(m_view[0], m_view[1], m_view[2]), focus(m_focus[0], m_focus[1], m_focus[2]);
-    const ViewProblem problem(m_chain, fromRowMajor(m_baseToCamera), view, focus, m_dWorkingDistance, targetDisc,
-                              directionDisc);
+    const ViewProblem problem(m_chain, fromRowMajor(m_baseToCamera), view, focus, m_dWorkingDistance,
+                              targetDisc, directionDisc);
     const double tolerance = std::isfinite(toleranceDegrees)
                                  ? std::max(static_cast<double>(toleranceDegrees), c_dAngleAccuracy)
                                  : c_dAngleAccuracy;

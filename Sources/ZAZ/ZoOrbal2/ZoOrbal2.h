@@ -28,3 +28,8 @@
 // Saw cuts
 #include "ZoCSawCutExtractor.h"
 #include "ZoCSawCutDetector.h"
+
+// Gyration and scan body
+#include "ZoCAcquisitionSteeringOrbal2Gyration.h"
+#include "ZoCAcquisitionSteeringOrbal2Scanbody.h"
+#include "ZoCTripleTrayCollisionsLoader.h"
