@@ -189,10 +189,11 @@ TEST(ZoCAcquisitionSteeringOrbal2, CalibrationRecoversTheChainThatRecordedTheSca
 
 // Registrations with noise: rotations by 0.002 degrees and translations by 0.5 image-area units
 // (12.5 micrometres) per axis. The reported deviations assume unit noise in every residual; here
-// the translation residuals carry about 0.75 units (two registrations' noise, plus the rotation
-// noise over a lever of some 6000 units) and the quaternion residuals far less, so the reported
-// deviations bound the real spread and every estimate must lie within three of them. The
-// perturbations of the chain are tens of deviations large, so the nominal chain is rejected.
+// the translation residuals carry about half a unit (two registrations' noise, partly absorbed by
+// the fit, plus the rotation noise over a lever of some 6000 units) and the quaternion residuals
+// far less, so the reported deviations overstate the real spread (the estimates fall within
+// 1.4 of them for these seeds) and every estimate must lie within three of them. Seven of the
+// twelve parameters are perturbed by 16 to 650 deviations, so the nominal chain is rejected.
 TEST(ZoCAcquisitionSteeringOrbal2, NoisyCalibrationStaysWithinItsReportedDeviations) {
     ScopedLogCapture quiet;
     const std::string directory = calibtest::FreshDirectory("end_to_end_noisy");
@@ -219,6 +220,6 @@ TEST(ZoCAcquisitionSteeringOrbal2, NoisyCalibrationStaysWithinItsReportedDeviati
             }
         }
         EXPECT_GT(largestOffset, 0.01);  // the noise moved the estimates
-        EXPECT_GE(rejected, 3);
+        EXPECT_GE(rejected, 7);
     }
 }

@@ -14,7 +14,8 @@
 
 namespace {
 
-// Slightly below the exact pi / 180; the chain's nominal numbers were measured with it.
+// Slightly below the exact pi; the model's angles (and so every calibrated angle) are defined
+// with this value.
 constexpr double c_dPi = 3.14159265358979;
 constexpr double c_dDegToRad = c_dPi / 180.0;
 // DH translations are in millimetres, registrations in image-area units.
@@ -25,6 +26,7 @@ constexpr double c_dImageAreaUnitsPerMillimetre = 40.0;
 constexpr double c_adCylinderA[3] = {22.0 * 40.0, 12.0 * 40.0, -10.0 * 40.0};
 constexpr double c_adCylinderB[3] = {22.0 * 40.0, 12.0 * 40.0, 7.0 * 40.0};
 constexpr double c_dCylinderInnerRadius = 1260.0;
+// One step above 1540, so that a point at exactly 1540 still counts as inside.
 constexpr double c_dCylinderOuterRadius = 1540.0000000000002;
 
 constexpr std::uint_fast64_t c_uRandomSequenceSeed = 5489;
