@@ -1,10 +1,12 @@
 // orbal2: plans scans for the reference device and prints them. A thin front over the library.
 #include "BuiltInModels.h"
+#include "MainJobCommand.h"
 #include "CalibrateCommand.h"
 #include "GyrationCommand.h"
 #include "PlanPrinter.h"
 #include "SawCutsCommand.h"
 #include "SimulatedSmartCamera.h"
+#include "TrayCommand.h"
 #include "ZoOrbal2.h"
 
 #include <cstring>
@@ -62,26 +64,30 @@ void printJawPlan(std::ostream& out) {
 }
 
 int usage(std::ostream& out, int code) {
-    out << "usage: orbal2 [--help]\n"
-           "  Plans the rotation scan of the reference device and prints it with the\n"
-           "  gyration order of the rotation-scan generator, then the overview ring and the\n"
-           "  scans along the jaw line of a built-in horseshoe-shaped arch.\n";
+    out << "usage: orbal2 [--model FILE.stl] | plans | calibrate | sawcuts | gyration | scanbody | tray | --help\n"
+           "  (no command)  a complete simulated scan of the built-in jaw model (or FILE.stl)\n"
+           "  plans         the rotation scan plan, the gyration order and the jaw plans of a\n"
+           "                built-in horseshoe-shaped arch on the reference device\n";
     return code;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "sawcuts") == 0)
-        return orbal2::RunSawCutsCommand(argc - 2, argv + 2, std::cout, std::cerr);
-    if (argc > 1 && std::strcmp(argv[1], "calibrate") == 0)
-        return orbal2::RunCalibrateCommand(argc - 2, argv + 2, std::cout, std::cerr);
     if (argc > 1 && std::strcmp(argv[1], "gyration") == 0)
         return orbal2::RunGyrationCommand(argc - 2, argv + 2, std::cout, std::cerr);
     if (argc > 1 && std::strcmp(argv[1], "scanbody") == 0)
         return orbal2::RunScanbodyCommand(argc - 2, argv + 2, std::cout, std::cerr);
-    if (argc > 1) {
-        if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) return usage(std::cout, 0);
+    if (argc > 1 && std::strcmp(argv[1], "calibrate") == 0)
+        return orbal2::RunCalibrateCommand(argc - 2, argv + 2, std::cout, std::cerr);
+    if (argc > 1 && std::strcmp(argv[1], "sawcuts") == 0)
+        return orbal2::RunSawCutsCommand(argc - 2, argv + 2, std::cout, std::cerr);
+    if (argc > 1 && std::strcmp(argv[1], "tray") == 0)
+        return orbal2::RunTrayCommand(argc - 2, argv + 2, std::cout, std::cerr);
+    if (argc == 1 || std::strcmp(argv[1], "--model") == 0)
+        return orbal2::RunMainJobCommand(argc - 1, argv + 1, std::cout, std::cerr);
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) return usage(std::cout, 0);
+    if (std::strcmp(argv[1], "plans") != 0) {
         std::cerr << "orbal2: unknown argument '" << argv[1] << "'\n";
         return usage(std::cerr, 2);
     }

@@ -33,3 +33,12 @@
 #include "ZoCAcquisitionSteeringOrbal2Gyration.h"
 #include "ZoCAcquisitionSteeringOrbal2Scanbody.h"
 #include "ZoCTripleTrayCollisionsLoader.h"
+
+// Triple tray
+#include "ZoCAcquisitionSteeringOrbal2StateBase.h"
+#include "ZoCAcquisitionSteeringOrbal2States.h"
+#include "ZoCAcquisitionSteeringOrbal2StateContext.h"
+#include "ZoCTripleTrayStageTables.h"
+#include "ZoCCreateJawBoundaries.h"
+#include "ZoCCreateScanPositionsAlongJawline.h"
+#include "ZoCAcquisitionSteeringOrbal2TripleTray.h"

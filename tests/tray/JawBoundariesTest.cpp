@@ -1,0 +1,230 @@
+// The polygon around a jaw: the height image and its tools, the edge search, the
+// Douglas-Peucker simplification and the failure paths, on synthetic point clouds whose
+// answer is known in closed form.
+#include "CapturingLogSink.h"
+#include "ZoOrbal2.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <memory>
+
+namespace {
+
+using jawcenterline::ZoCGrayImage;
+using jawcenterline::ZoCHeightGridding;
+using jawcenterline::ZoCImageContourExtractor;
+using jawcenterline::ZoCJawCenterLineFinderParameter;
+using jawcenterline::ZoNImagePos;
+using Boundaries = ZoCCreateJawBoundaries;
+
+const char* const c_pszBoundariesLogger = "ZAZ.ZoOrbal2.Steering.ZoCCreateJawBoundaries";
+
+// Captures the messages of one test and restores the sink afterwards.
+class LogCapture {
+  public:
+    LogCapture() : m_sink(std::make_shared<CapturingLogSink>()), m_previous(Logging::SetLogSink(m_sink)) {}
+    ~LogCapture() { Logging::SetLogSink(m_previous); }
+    std::vector<std::wstring> Messages(const std::string& logger) const { return m_sink->Messages(logger); }
+
+  private:
+    std::shared_ptr<CapturingLogSink> m_sink;
+    std::shared_ptr<Logging::ILogSink> m_previous;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Gridding and the gray image
+
+TEST(ZoCGridding3D, KeepsTheHighestPointPerColumnAndIgnoresPointsOutside) {
+    ZoCHeightGridding grid;
+    ASSERT_TRUE(grid.Init(CyBoundingBox3D({0, 0, 0}, {10, 10, 10}), {2, 2, 2}));
+    EXPECT_EQ(grid.GetSizeX(), 5);
+    grid.Add({{1, 1, 3}, {1.5f, 0.5f, 7}, {1, 1, 5}, {10, 10, 10}, {-0.1f, 1, 1}, {1, 1, 10.1f}});
+    ASSERT_EQ(grid.GetCells().GetCount(), 2u);
+    const auto* cell = grid.GetCells().Find(0, 0);
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(cell->m_point.z, 7);
+    EXPECT_EQ(cell->m_iCount, 3);
+    // The upper corner lies on the box's faces: inside, in the last cell.
+    EXPECT_NE(grid.GetCells().Find(4, 4), nullptr);
+}
+
+TEST(ZoCGridding3D, RefusesInvalidBoundsAndCellSizesWithTheirMessages) {
+    LogCapture log;
+    ZoCHeightGridding grid;
+    EXPECT_FALSE(grid.Init(CyBoundingBox3D(), {1, 1, 1}));
+    EXPECT_FALSE(grid.Init(CyBoundingBox3D({0, 0, 0}, {1, 1, 1}), {FLT_MAX, FLT_MAX, FLT_MAX}));
+    grid.Add(CbVector3f(0.5f, 0.5f, 0.5f));
+    EXPECT_EQ(grid.GetCells().GetCount(), 0u);
+    const auto messages = log.Messages("ZAZ.ImageTools.JawCenterLine.Gridding");
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], L"Invalid grid bounds");
+    EXPECT_EQ(messages[1], L"Invalid Gridsize");
+}
+
+TEST(ZoCGrayImage, ConversionsAreInverseOfEachOther) {
+    ZoCGrayImage image(4, 3);
+    image.SetConversionParameterFrom2DTo3D({-20, 10, 100}, {2.5f, 5, 0.5f});
+    const CbVector3f p = image.ConvertFrom2DTo3D(3, 2, 200);
+    EXPECT_EQ(p, CbVector3f(-12.5f, 20, 200));
+    EXPECT_EQ(image.ConvertFrom3DTo2D(p), CbVector3f(3, 2, 200));
+    EXPECT_EQ(image.GetValue(4, 0), 0);  // outside reads zero
+    image.SetValue(1, 1, 9);
+    image.SetAllZero();
+    EXPECT_EQ(image.GetValue(1, 1), 0);
+}
+
+TEST(ZoCCreateJawBoundaries, HeightImageScalesTheHighestPointOverTheBoxDepth) {
+    ZoCJawCenterLineFinderParameter small;
+    small.m_iGridWidth = 10;
+    small.m_iGridHeight = 8;
+    small.m_fCellSize = 1;
+    small.m_fDepthBelow = 4;
+    small.m_fDepthAbove = 6;
+    Boundaries b(small);
+    // Mean (0, 0, 1): box [-5, 5] x [-4, 4] x [-3, 7]; the two far points lie outside it.
+    ASSERT_TRUE(b.CreateGriddedImage(
+        {{0.5f, 0.5f, 2}, {0.5f, 0.5f, -1}, {-4.5f, -3.5f, 2}, {3.5f, 2.5f, 1}, {20, 0, 1}, {-20, 0, 1}}));
+    EXPECT_EQ(b.GetWidth(), 10);
+    EXPECT_EQ(b.GetHeight(), 8);
+    EXPECT_EQ(b.GetValue(5, 4), static_cast<int>((2.0f + 3.0f) * 255 / 10));  // 127: the higher point
+    EXPECT_EQ(b.GetValue(0, 0), 127);
+    EXPECT_EQ(b.GetValue(8, 6), static_cast<int>((1.0f + 3.0f) * 255 / 10));  // 102
+    int occupied = 0;
+    for (uint8_t v : b.Pixels())
+        occupied += v != 0;
+    EXPECT_EQ(occupied, 3);
+    EXPECT_EQ(b.GetOrigin(), CbVector3f(-5, -4, -3));
+    EXPECT_FLOAT_EQ(b.GetPixelSize().z, 10.0f / 255);
+}
+
+TEST(ZoCCreateJawBoundaries, DefaultGridIsAnEightyMillimetreSquareOfQuarterMillimetreCells) {
+    const ZoCJawCenterLineFinderParameter p;
+    EXPECT_EQ(p.m_iGridWidth * p.m_fCellSize, 3200.0f);  // image-area units, 40 per mm
+    EXPECT_EQ(p.m_iGridHeight * p.m_fCellSize, 3200.0f);
+    EXPECT_EQ(p.m_fDepthBelow + p.m_fDepthAbove, 2400.0f);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Contour extractor and edges
+
+TEST(ZoCImageContourExtractor, NearestEmptySampleBeyondTheBandIsTheEdgeAndSmallHolesAreClosed) {
+    ZoCGrayImage image(201, 5);
+    for (int x = 60; x <= 140; ++x)
+        image.SetValue(x, 2, 200);  // an object from -40 to +40
+    image.SetValue(110, 2, 0);      // a one-pixel hole at +10
+    image.SetValue(128, 2, 0);      // and one at +28
+    ZoCImageContourExtractor extractor(image, {1, 0}, {100, 2});
+    const auto profile = extractor.GetObjectW(0);
+    ASSERT_EQ(profile.size(), 161u);
+    const auto [lower, upper] = Boundaries::EdgesOfProfile(profile);
+    EXPECT_EQ(lower, -41);
+    EXPECT_EQ(upper, 41);
+    EXPECT_EQ(extractor.GetImagePosByLinesPos(upper), (ZoNImagePos{141, 2}));
+    // The raw profile still shows the hole.
+    EXPECT_EQ(extractor.GetObjectW(1)[80 + 28].second, 0.0f);
+    EXPECT_TRUE(extractor.GetObjectW(2).empty());
+}
+
+TEST(ZoCCreateJawBoundaries, CrossLineWithoutSamplesBeyondTheBandGivesVerticesAtEighty) {
+    ZoCGrayImage image(41, 41);  // the cross line leaves the image at +-20
+    auto extractor = std::make_shared<ZoCImageContourExtractor>(image, CbVector2f(0, 1), ZoNImagePos{20, 20});
+    const auto [lower, upper] = Boundaries::EdgesOfProfile(extractor->GetObjectW(0));
+    EXPECT_EQ(lower, -80);
+    EXPECT_EQ(upper, 80);
+    Boundaries::ZoNEdgeSample sample{{20, 20}, extractor, lower, upper};
+    const auto lines = Boundaries::ConvertToPolylines({sample});
+    EXPECT_EQ(lines.first, (Boundaries::TPolyline{{20, -60}}));
+    EXPECT_EQ(lines.second, (Boundaries::TPolyline{{20, 100}}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Douglas-Peucker
+
+TEST(ZoCCreateJawBoundaries, CollinearSamplesReduceToTheirEndPoints) {
+    EXPECT_EQ(Boundaries::SimplifyDouglasPeucker({{0, 0}, {5, 5}, {10, 10}}),
+              (Boundaries::TPolyline{{0, 0}, {10, 10}}));
+    EXPECT_EQ(Boundaries::SimplifyDouglasPeucker({{0, 0}, {1, 0}, {2, 0}, {3, 0}, {9, 0}}),
+              (Boundaries::TPolyline{{0, 0}, {9, 0}}));
+}
+
+TEST(ZoCCreateJawBoundaries, KeepsPointsFurtherThanThreePixelsFromTheChord) {
+    // Distances 3 (on the tolerance: dropped) and 4 (kept); after the split at the 4, the 3 is
+    // measured against the new chord.
+    EXPECT_EQ(Boundaries::SimplifyDouglasPeucker({{0, 0}, {10, 3}, {20, 0}}),
+              (Boundaries::TPolyline{{0, 0}, {20, 0}}));
+    EXPECT_EQ(Boundaries::SimplifyDouglasPeucker({{0, 0}, {10, 4}, {20, 0}}),
+              (Boundaries::TPolyline{{0, 0}, {10, 4}, {20, 0}}));
+    const Boundaries::TPolyline zigzag = {{0, 0}, {10, 10}, {20, 0}, {30, 10}, {40, 0}};
+    EXPECT_EQ(Boundaries::SimplifyDouglasPeucker(zigzag), zigzag);
+}
+
+TEST(ZoCCreateJawBoundaries, ClosedLoopWithCoincidentEndsIsNotSplit) {
+    EXPECT_EQ(Boundaries::SimplifyDouglasPeucker({{0, 0}, {50, 0}, {50, 50}, {0, 0}}),
+              (Boundaries::TPolyline{{0, 0}, {0, 0}}));
+    EXPECT_EQ(Boundaries::SimplifyDouglasPeucker({{1, 1}, {2, 2}}), (Boundaries::TPolyline{{1, 1}, {2, 2}}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The whole computation on a straight band
+
+// A band of points 560 units wide (y in [-280, 280]) and 4000 long at height 400.
+std::vector<CbVector3f> straightBand() {
+    std::vector<CbVector3f> points;
+    for (int x = -2000; x <= 2000; x += 5)
+        for (int y = -280; y <= 280; y += 5)
+            points.emplace_back(static_cast<float>(x), static_cast<float>(y), 400.0f);
+    return points;
+}
+
+TEST(ZoCCreateJawBoundaries, StraightBandGivesARectangleJustOutsideItsEdges) {
+    Boundaries b;
+    b.Calculate(straightBand(), CyHermiteSpline({{-1200, 0, 0}, {0, 0, 0}, {1200, 0, 0}}));
+    const auto& polygon = b.GetPolygon();
+    ASSERT_EQ(polygon.size(), 4u);  // each edge line simplifies to its two ends
+    for (const CbVector3f& p : polygon) {
+        // Cells of 10 units; the first empty cell beyond the band starts at |y| = 290.
+        EXPECT_GE(std::fabs(p.y), 280.0f) << p.x << "," << p.y;
+        EXPECT_LE(std::fabs(p.y), 300.0f) << p.x << "," << p.y;
+        EXPECT_LE(std::fabs(p.x), 1210.0f);
+        EXPECT_GE(std::fabs(p.x), 1150.0f);
+    }
+    // First polyline in order, second reversed: the polygon runs round the band.
+    EXPECT_LT(polygon[0].x, polygon[1].x);
+    EXPECT_GT(polygon[2].x, polygon[3].x);
+    EXPECT_LT(polygon[0].y * polygon[3].y, 0.0f);
+}
+
+TEST(ZoCCreateJawBoundaries, FailedPreconditionsLeaveThePolygonAndSayWhy) {
+    LogCapture log;
+    Boundaries b;
+    b.Calculate(straightBand(), CyHermiteSpline());
+    b.Calculate({}, CyHermiteSpline({{0, 0, 0}, {10, 0, 0}}));
+    EXPECT_TRUE(b.GetPolygon().empty());
+    // A jaw line of one point has no direction: no edge sample.
+    b.Calculate(straightBand(), CyHermiteSpline({{0, 0, 0}}));
+    EXPECT_TRUE(b.GetPolygon().empty());
+    const auto messages = log.Messages(c_pszBoundariesLogger);
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0], L"Condition failed: Die Spline ist ungültig, da sie keine Kontrollpunkte besitzt");
+    EXPECT_EQ(messages[1], L"Condition failed: Die Punktewolke ist leer");
+    EXPECT_EQ(messages[2], L"Condition failed: Kann kein Polygon berechnen, da keine Konturen existieren.");
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, EmptyOverviewReplacesTheBorderByAnEmptyPolygon) {
+    LogCapture log;
+    ZoCAcquisitionSteeringOrbal2TripleTray steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
+    steering.setSkeletonRaw(CyHermiteSpline({{0, 0, 0}, {100, 0, 0}}));
+    steering.SetJawBorderPoints({{1, 2, 3}});
+    ZoCImageDataBase database;
+    steering.CalcInvalidJawRegionsFromJawLine(database, eAreaTypeUpperJaw, nullptr);
+    EXPECT_TRUE(steering.GetJawBorderPoints().empty());
+    const auto tray = log.Messages("ZAZ.ZoOrbal2.Steering.ZoCAcquisitionSteeringOrbal2TripleTray");
+    ASSERT_EQ(tray.size(), 1u);
+    EXPECT_EQ(tray[0], L"Berechne Umgebendes Polygon-ROI");
+    EXPECT_EQ(log.Messages(c_pszBoundariesLogger),
+              std::vector<std::wstring>{L"Condition failed: Die Punktewolke ist leer"});
+}
+
+}  // namespace

@@ -1,0 +1,216 @@
+// Fixed scans of the tray: positions along the jaw line (spacing, projection, the two mirrored
+// view directions, degenerate jaw lines) and the joint sequence the steering makes of them.
+#include "CapturingLogSink.h"
+#include "ReferenceDevice.h"
+#include "ZoOrbal2.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <random>
+
+namespace {
+
+using Positions = ZoCCreateScanPositionsAlongJawline;
+const char* const c_pszPositionsLogger = "ZAZ.ZoOrbal2.Steering.ZoCCreateScanPositionsAlongJawline";
+
+class LogCapture {
+  public:
+    LogCapture() : m_sink(std::make_shared<CapturingLogSink>()), m_previous(Logging::SetLogSink(m_sink)) {}
+    ~LogCapture() { Logging::SetLogSink(m_previous); }
+    std::vector<std::wstring> Messages(const std::string& logger) const { return m_sink->Messages(logger); }
+
+  private:
+    std::shared_ptr<CapturingLogSink> m_sink;
+    std::shared_ptr<Logging::ILogSink> m_previous;
+};
+
+// A straight jaw line along x of `length`, its control points raised off the disc plane.
+CyHermiteSpline straightLine(float length) {
+    return CyHermiteSpline({{0, 0, -300}, {length / 2, 0, -350}, {length, 0, -320}});
+}
+
+TEST(ZoCCreateScanPositionsAlongJawline, SpacingIsTheLengthOverItsRoundedNumberOfUnits) {
+    EXPECT_EQ(Positions::NumberOfPositions(1300), 2);
+    EXPECT_FLOAT_EQ(Positions::Spacing(1300), 650);
+    EXPECT_EQ(Positions::NumberOfPositions(900), 1);
+    EXPECT_FLOAT_EQ(Positions::Spacing(900), 450);
+    EXPECT_EQ(Positions::NumberOfPositions(300), 0);
+    EXPECT_FLOAT_EQ(Positions::Spacing(300), 150);
+    EXPECT_EQ(Positions::NumberOfPositions(4000), 6);
+}
+
+// Positions are placed once the walked length exceeds the spacing: every
+// (floor(spacing / step) + 1) steps of 10, as long as the walk is inside the line.
+TEST(ZoCCreateScanPositionsAlongJawline, PlacesPositionsEveryWholeStepBeyondTheSpacing) {
+    for (const float length : {900.0f, 1300.0f, 4000.0f, 5230.0f}) {
+        SCOPED_TRACE(length);
+        Positions positions;
+        positions.Calculate(straightLine(length));
+        const float d = Positions::Spacing(length);
+        const float interval = 10.0f * (std::floor(d / 10.0f) + 1);
+        std::vector<float> expected;
+        for (float s = interval; s < length; s += interval)
+            expected.push_back(s);
+        const auto& placed = positions.GetScanPositions();
+        ASSERT_EQ(placed.size(), expected.size());
+        for (size_t i = 0; i < placed.size(); ++i) {
+            // The line is straight in x; the arc length of the sampled spline matches x closely.
+            EXPECT_NEAR(placed[i].m_origin.x, expected[i], 1.0f) << i;
+            EXPECT_NEAR(placed[i].m_origin.y, 0.0f, 1e-3f);
+            EXPECT_EQ(placed[i].m_origin.z, 0.0f);
+            EXPECT_NEAR(placed[i].m_lineDirection.x, -1.0f, 1e-5f);  // back to the previous sample
+            EXPECT_EQ(placed[i].m_viewDirections.size(), 2u);
+        }
+    }
+}
+
+TEST(ZoCCreateScanPositionsAlongJawline, ViewDirectionsAreMirrorImagesTiltedByTwentyFiveDegrees) {
+    std::mt19937_64 random(5489);
+    std::uniform_real_distribution<float> angle(-3.14159f, 3.14159f);
+    std::vector<CbVector3f> directions = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}};
+    for (int i = 0; i < 200; ++i) {
+        const float a = angle(random);
+        directions.emplace_back(std::cos(a), std::sin(a), 0.0f);
+    }
+    const float cosTilt = std::cos(Positions::c_fTiltAngle);
+    for (size_t i = 0; i < directions.size(); ++i) {
+        SCOPED_TRACE(i);
+        const CbVector3f& d = directions[i];
+        const auto views = Positions::ViewDirections(d);
+        ASSERT_EQ(views.size(), 2u);
+        for (const CbVector3f& v : views) {
+            EXPECT_NEAR(v.Length(), 1.0f, 1e-5f);
+            EXPECT_NEAR(v.z, -cosTilt, 1e-5f);   // 25 degrees from looking straight along -z
+            EXPECT_NEAR(v.Dot(d), 0.0f, 1e-5f);  // tilted across the line, not along it
+        }
+        // The mirror across the vertical plane through d: keep the parts along d and z,
+        // flip the part along the horizontal normal n.
+        const CbVector3f n(-d.y, d.x, 0);
+        const CbVector3f mirrored = views[0] - n * (2 * views[0].Dot(n));
+        EXPECT_NEAR((mirrored - views[1]).Length(), 0.0f, 1e-5f);
+        EXPECT_GT(std::fabs(views[0].Dot(n)), 0.4f);  // the two really differ
+    }
+    // A zero line direction still gives two directions, tilted about the x axis.
+    EXPECT_EQ(Positions::ViewDirections({0, 0, 0}).size(), 2u);
+}
+
+TEST(ZoCCreateScanPositionsAlongJawline, DegenerateJawLinesAreLoggedAndGiveNoPositions) {
+    LogCapture log;
+    Positions positions;
+    positions.Calculate(straightLine(1300));
+    ASSERT_FALSE(positions.GetScanPositions().empty());
+    positions.Calculate(CyHermiteSpline());  // refused: keeps what it had
+    EXPECT_FALSE(positions.GetScanPositions().empty());
+    positions.Calculate(CyHermiteSpline({{5, 5, 5}}));
+    EXPECT_TRUE(positions.GetScanPositions().empty());
+    positions.Calculate(CyHermiteSpline({{0, 0, 0}, {0, 0, 100}}));  // vertical: length 0 on the disc
+    positions.Calculate(straightLine(5));                            // shorter than one walking step
+    EXPECT_TRUE(positions.GetScanPositions().empty());
+    const auto messages = log.Messages(c_pszPositionsLogger);
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_EQ(messages[0], L"Condition failed: Spline ungültig. Sie hat keine Kontrollpunkte");
+    EXPECT_EQ(messages[1], L"Condition failed: Die Spline hat die Länge 0");
+    EXPECT_EQ(messages[2], L"Condition failed: Die Spline hat die Länge 0");
+    EXPECT_EQ(messages[3], L"calculateScanPositions: Keine Scanpositionen gefunden");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The steering's fixed sequence
+
+using Steering = ZoCAcquisitionSteeringOrbal2TripleTray;
+
+int requestNumber(const CString& name) {
+    return std::stoi(std::wstring(name.GetString()).substr(0, 3));
+}
+std::wstring suffix(const CString& name) {
+    return std::wstring(name.GetString()).substr(3);
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, TurnAroundFixedScansAreFifteenConsecutiveRequests) {
+    Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
+    steering.SetNextState();
+    steering.SetNextState();
+    ZoCOrbal2AxisChain::CJointPositionSequence seq;
+    ASSERT_TRUE(steering.GetJointConfigurationForFixed(seq, 1));
+    ASSERT_EQ(seq.GetCount(), 15);
+    const int first = requestNumber(seq[0].m_strName);
+    for (int k = 0; k < 15; ++k) {
+        EXPECT_EQ(requestNumber(seq[k].m_strName), first + k);
+        EXPECT_EQ(suffix(seq[k].m_strName), L"_D0_" + std::to_wstring(k));
+        EXPECT_EQ(seq[k].m_config,
+                  Steering::ConvertSimMotPosToJointConfig(ZoCTripleTrayStageTables::SideTurnAround()[k]));
+    }
+    // Each request's joints are registered under its name.
+    const GUID id = CreateGuid();
+    steering.AssociateRequestAndImageSourceID(seq[14].m_strName, id);
+    const float* joints = steering.GetDHParametersForImageSourceID(id);
+    ASSERT_NE(joints, nullptr);
+    EXPECT_EQ(joints[4], seq[14].m_config[4]);
+    // The offset angle is the overview's first disc angle.
+    EXPECT_EQ(steering.GetOffsetAngle(), steering.limitAngleL5(steering.GetStartJointPositionOvw()[4]));
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansInTheEndStageAreAnEmptySuccess) {
+    Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
+    for (int i = 0; i < 3; ++i)
+        steering.SetNextState();
+    ZoCOrbal2AxisChain::CJointPositionSequence seq;
+    seq.Add({});
+    EXPECT_TRUE(steering.GetJointConfigurationForFixed(seq, 1));
+    EXPECT_EQ(seq.GetCount(), 0);
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansFailWithoutNeutralConfiguration) {
+    ZoCOrbal2DeviceConfig device;
+    device.m_axisChain = ZoCOrbal2AxisChain(ReferenceDevice::Joints(), ReferenceDevice::Home(), false);
+    Steering steering(device, eAreaTypeUpperJaw);
+    ZoCOrbal2AxisChain::CJointPositionSequence seq;
+    seq.Add({});
+    EXPECT_FALSE(steering.GetJointConfigurationForFixed(seq, 1));
+    EXPECT_EQ(seq.GetCount(), 0);
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansWithoutJawLineLogAndReturnAnEmptySequence) {
+    LogCapture log;
+    Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
+    ZoCOrbal2AxisChain::CJointPositionSequence seq;
+    EXPECT_TRUE(steering.GetJointConfigurationForFixed(seq, 0));
+    EXPECT_EQ(seq.GetCount(), 0);
+    EXPECT_EQ(log.Messages(c_pszPositionsLogger),
+              std::vector<std::wstring>{L"Condition failed: Spline ungültig. Sie hat keine Kontrollpunkte"});
+}
+
+// The jaw line of the built-in arch (40 x 34 mm), in image-area units on the disc.
+CyHermiteSpline archJawLine() {
+    std::vector<CbVector3f> points;
+    for (int i = 0; i <= 16; ++i) {
+        const float a = 3.14159265f * (-0.1f - 0.8f * static_cast<float>(i) / 16);
+        points.emplace_back(800 * std::cos(a), 680 * std::sin(a), 0);
+    }
+    return CyHermiteSpline(points);
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansAlongTheJawLineAreSortedByTheirTilts) {
+    Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
+    steering.setSkeletonRaw(archJawLine());
+    ZoCOrbal2AxisChain::CJointPositionSequence seq;
+    ASSERT_TRUE(steering.GetJointConfigurationForFixed(seq, 0));
+    Positions positions;
+    positions.Calculate(archJawLine());
+    // At most one request per view ray, and the reference device reaches most of them.
+    ASSERT_LE(seq.GetCount(), static_cast<int64_t>(2 * positions.GetScanPositions().size()));
+    EXPECT_GE(seq.GetCount(), static_cast<int64_t>(positions.GetScanPositions().size()));
+    const int first = requestNumber(seq[0].m_strName);
+    for (int64_t k = 0; k < seq.GetCount(); ++k) {
+        EXPECT_EQ(requestNumber(seq[k].m_strName), first + k);
+        EXPECT_EQ(suffix(seq[k].m_strName), L"_D0_" + std::to_wstring(k));
+        if (k > 0) {
+            EXPECT_LE(seq[k - 1].m_config[1] + seq[k - 1].m_config[2],
+                      seq[k].m_config[1] + seq[k].m_config[2]);
+        }
+    }
+}
+
+}  // namespace
