@@ -270,3 +270,28 @@ TEST(JointSolver, ThePlanningIsReadyOnceCameraProjectorAndJointsAreSet) {
     store.SetJointParameters(records);
     EXPECT_TRUE(store.IsReadyToPlan(100000, seq));
 }
+
+TEST(JointSolver, LetsTheJawsUserRayPassItsImageCheck) {
+    const ZoCOrbal2DeviceConfig device;
+    ZoCAcquisitionSteeringOrbal2Jaw jaw(device, false, false, false);
+    // Points on a jaw model (image-area units, the disc's z into the disc) and view directions.
+    const CyRay rays[] = {{{400, 200, -320}, {0, 0, 1}},
+                          {{-600, 300, -400}, {0.5f, 0, 0.866f}},
+                          {{0, -500, -200}, {0, 0.3f, 1}},
+                          {{200, 200, -480}, {-0.4f, -0.4f, 0.8f}}};
+    for (const CyRay& ray : rays) {
+        ZoCOrbal2AxisChain::CJointPositionSequence seq;
+        ASSERT_TRUE(jaw.GetSequenceForUserDefinedRay(ray, seq)) << ray.origin.x << " " << ray.origin.y;
+        ASSERT_EQ(seq.GetCount(), 1);
+        const std::wstring& name = seq[0].m_strName.str();
+        EXPECT_EQ(name.substr(3), L"_UU_0");
+        const gyrationtest::NSView view = gyrationtest::viewOf(device, seq[0].m_config, ray.origin * 0.025f);
+        EXPECT_NEAR(view.u, 640, 320);
+        EXPECT_NEAR(view.v, 512, 256);
+        EXPECT_LT(angleDegrees(view.viewInDisc, ray.direction), 17.0 + JointSolver::c_dAngleAccuracy);
+    }
+    ZoCOrbal2AxisChain::CJointPositionSequence seq;
+    EXPECT_FALSE(
+        jaw.GetSequenceForUserDefinedRay(CyRay({0, 0, -400}, {0, 0, -1}), seq));  // from beneath the disc
+    EXPECT_EQ(seq.GetCount(), 0);
+}

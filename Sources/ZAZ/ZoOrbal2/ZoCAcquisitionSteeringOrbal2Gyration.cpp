@@ -109,7 +109,7 @@ bool ZoCAcquisitionSteeringOrbal2Gyration::GetJointConfigurationForGyration(CJoi
     const int firstStumpIndex = m_iCurrStumpIndex.load();
     // Each position starts at the stump the previous one ended on, so the disc turns least.
     int start = 0;
-    for (int p = 0; p < count; ++p) {
+    for (int p = 0; n > 0 && p < count; ++p) {
         int k = start;
         for (int visit = 0; visit < n; ++visit) {
             k = (start + visit) % n;

@@ -36,7 +36,9 @@ public:
     // queued on this loader's thread and the callback runs there with the table once it is
     // complete; when another loader is reading the file just then, this one waits for that read
     // instead of reading the file again. A file that yields no record leaves the table empty:
-    // the callback still runs, and the next call tries again.
+    // the callback still runs, and the next call tries again. Callbacks run under the table's
+    // lock, so that the table cannot change under them: they must not wait for another thread
+    // that asks for the table.
     void LoadAsync(TCallback callback);
 
     // Whether the process-wide table holds any record.
