@@ -149,8 +149,8 @@ TEST(ZoCTripleTrayCollisionsLoader, AnEmptyFileLeavesTheTableEmptyAndTheNextRequ
     ScopedLogCapture capture;
     const std::string path = scratchFile("changing.txt", "# nothing yet\n");
     const ScopedTable table(path);
+    NSSeen empty, filled;  // outlive the loader, whose thread signals them
     Loader loader;
-    NSSeen empty, filled;
     loader.LoadAsync(empty.Callback());
     ASSERT_TRUE(empty.done.Wait(c_dwHandshakeTimeout));
     EXPECT_FALSE(empty.childs);
