@@ -6,10 +6,10 @@
 #include <sys/resource.h>
 
 void CbEvent::Set() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_set = true;
-    }
+    // Notify under the lock: a waiter that sees the event set may destroy it at once, so the
+    // notification must be over before the waiter can get the mutex back.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_set = true;
     m_changed.notify_all();
 }
 
