@@ -1,4 +1,5 @@
 // Simplex over A x <= b, x >= 0.
+#include "NumericsTestSupport.h"
 #include "ZoCLinearProgram.h"
 
 #include <gtest/gtest.h>
@@ -8,20 +9,8 @@
 
 namespace {
 
-ZoTMatrix<double> fromRows(const std::vector<std::vector<double>>& rows) {
-    ZoTMatrix<double> m(static_cast<int>(rows.size()), static_cast<int>(rows.front().size()));
-    for (int r = 0; r < m.rows; ++r)
-        for (int c = 0; c < m.cols; ++c)
-            m(r, c) = rows[r][c];
-    return m;
-}
-
-ZoTVector<double> vectorOf(const std::vector<double>& values) {
-    ZoTVector<double> v(static_cast<int>(values.size()));
-    for (int i = 0; i < v.size; ++i)
-        v[i] = values[i];
-    return v;
-}
+using testsupport::fromRows;
+using testsupport::vectorOf;
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 // Multistart series and the samplers of starting points inside the constraint polytope.
+#include "NumericsTestSupport.h"
 #include "CapturingLogSink.h"
 #include "ZoCNLSSolver.h"
 
@@ -35,20 +36,8 @@ namespace {
 
 using Access = ZoCNLSSolverTestAccess;
 
-ZoTVector<double> vectorOf(const std::vector<double>& values) {
-    ZoTVector<double> v(static_cast<int>(values.size()));
-    for (int i = 0; i < v.size; ++i)
-        v[i] = values[i];
-    return v;
-}
-
-ZoTMatrix<double> fromRows(const std::vector<std::vector<double>>& rows) {
-    ZoTMatrix<double> m(static_cast<int>(rows.size()), static_cast<int>(rows.front().size()));
-    for (int r = 0; r < m.rows; ++r)
-        for (int c = 0; c < m.cols; ++c)
-            m(r, c) = rows[r][c];
-    return m;
-}
+using testsupport::fromRows;
+using testsupport::vectorOf;
 
 class LambdaObjective : public ZoCNLSObjectiveFunction {
   public:

@@ -1,4 +1,5 @@
 // Least-squares problem description: constraints, free variables, derivatives, statistics.
+#include "NumericsTestSupport.h"
 #include "ZoCNLSObjectiveFunction.h"
 
 #include <gtest/gtest.h>
@@ -10,12 +11,7 @@
 
 namespace {
 
-ZoTVector<double> vectorOf(const std::vector<double>& values) {
-    ZoTVector<double> v(static_cast<int>(values.size()));
-    for (int i = 0; i < v.size; ++i)
-        v[i] = values[i];
-    return v;
-}
+using testsupport::vectorOf;
 
 // A problem whose residuals are given by a function; counts the evaluations.
 class LambdaObjective : public ZoCNLSObjectiveFunction {

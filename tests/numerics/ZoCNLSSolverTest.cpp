@@ -1,4 +1,5 @@
 // Levenberg-Marquardt runs: convergence, damping, weights, constraints, stop results and log.
+#include "NumericsTestSupport.h"
 #include "CapturingLogSink.h"
 #include "ZoCNLSSolver.h"
 #include "ZoLapack.h"
@@ -37,20 +38,8 @@ namespace {
 
 using Access = ZoCNLSSolverTestAccess;
 
-ZoTVector<double> vectorOf(const std::vector<double>& values) {
-    ZoTVector<double> v(static_cast<int>(values.size()));
-    for (int i = 0; i < v.size; ++i)
-        v[i] = values[i];
-    return v;
-}
-
-ZoTMatrix<double> fromRows(const std::vector<std::vector<double>>& rows) {
-    ZoTMatrix<double> m(static_cast<int>(rows.size()), static_cast<int>(rows.front().size()));
-    for (int r = 0; r < m.rows; ++r)
-        for (int c = 0; c < m.cols; ++c)
-            m(r, c) = rows[r][c];
-    return m;
-}
+using testsupport::fromRows;
+using testsupport::vectorOf;
 
 class LambdaObjective : public ZoCNLSObjectiveFunction {
   public:

@@ -1,4 +1,5 @@
 // LAPACK-backed least squares, SVD, pivoted QR with solution-set parametrisation, Cholesky.
+#include "NumericsTestSupport.h"
 #include "ZoLapack.h"
 
 #include <gtest/gtest.h>
@@ -9,20 +10,8 @@
 
 namespace {
 
-ZoTMatrix<double> fromRows(const std::vector<std::vector<double>>& rows) {
-    ZoTMatrix<double> m(static_cast<int>(rows.size()), static_cast<int>(rows.front().size()));
-    for (int r = 0; r < m.rows; ++r)
-        for (int c = 0; c < m.cols; ++c)
-            m(r, c) = rows[r][c];
-    return m;
-}
-
-ZoTVector<double> vectorOf(const std::vector<double>& values) {
-    ZoTVector<double> v(static_cast<int>(values.size()));
-    for (int i = 0; i < v.size; ++i)
-        v[i] = values[i];
-    return v;
-}
+using testsupport::fromRows;
+using testsupport::vectorOf;
 
 ZoTMatrix<double> randomMatrix(int rows, int cols, std::mt19937_64& rng) {
     std::uniform_real_distribution<double> uniform(-1.0, 1.0);

@@ -1,4 +1,5 @@
 // Dense matrix and vector containers, the column permutation and the debug print.
+#include "NumericsTestSupport.h"
 #include "CapturingLogSink.h"
 #include "ZoCPMatrix.h"
 #include "ZoDebugPrint.h"
@@ -16,20 +17,8 @@
 
 namespace {
 
-ZoTMatrix<double> fromRows(const std::vector<std::vector<double>>& rows) {
-    ZoTMatrix<double> m(static_cast<int>(rows.size()), static_cast<int>(rows.front().size()));
-    for (int r = 0; r < m.rows; ++r)
-        for (int c = 0; c < m.cols; ++c)
-            m(r, c) = rows[r][c];
-    return m;
-}
-
-ZoTVector<double> vectorOf(const std::vector<double>& values) {
-    ZoTVector<double> v(static_cast<int>(values.size()));
-    for (int i = 0; i < v.size; ++i)
-        v[i] = values[i];
-    return v;
-}
+using testsupport::fromRows;
+using testsupport::vectorOf;
 
 std::vector<std::wstring> winLogLines(ScopedLogCapture& capture) {
     return capture.Sink().Messages("ZoCWinLog");
