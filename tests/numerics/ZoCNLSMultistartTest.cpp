@@ -39,15 +39,7 @@ using Access = ZoCNLSSolverTestAccess;
 using testsupport::fromRows;
 using testsupport::vectorOf;
 
-class LambdaObjective : public ZoCNLSObjectiveFunction {
-  public:
-    using Residuals = std::function<ZoTVector<double>(const ZoTVector<double>&)>;
-    LambdaObjective(int n, int m, Residuals f) : ZoCNLSObjectiveFunction(n, m), m_f(std::move(f)) {}
-    ZoTVector<double> Error(const ZoTVector<double>& x) override { return m_f(x); }
-
-  private:
-    Residuals m_f;
-};
+using testsupport::LambdaObjective;
 
 std::vector<std::string> logLines(ScopedLogCapture& capture) {
     std::vector<std::string> lines;

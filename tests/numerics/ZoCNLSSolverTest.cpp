@@ -41,15 +41,7 @@ using Access = ZoCNLSSolverTestAccess;
 using testsupport::fromRows;
 using testsupport::vectorOf;
 
-class LambdaObjective : public ZoCNLSObjectiveFunction {
-  public:
-    using Residuals = std::function<ZoTVector<double>(const ZoTVector<double>&)>;
-    LambdaObjective(int n, int m, Residuals f) : ZoCNLSObjectiveFunction(n, m), m_f(std::move(f)) {}
-    ZoTVector<double> Error(const ZoTVector<double>& x) override { return m_f(x); }
-
-  private:
-    Residuals m_f;
-};
+using testsupport::LambdaObjective;
 
 std::string narrow(const std::wstring& w) {
     return std::string(w.begin(), w.end());

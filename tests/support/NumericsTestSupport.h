@@ -1,9 +1,12 @@
 // Building matrices and vectors from literal values, for the numerics tests.
 #pragma once
 
+#include "ZoCNLSObjectiveFunction.h"
 #include "ZoTMatrix.h"
 #include "ZoTVector.h"
 
+#include <functional>
+#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -22,5 +25,16 @@ inline ZoTVector<double> vectorOf(const std::vector<double>& values) {
         v[i] = values[i];
     return v;
 }
+
+// A least-squares problem whose residuals a test gives as a function.
+class LambdaObjective : public ZoCNLSObjectiveFunction {
+  public:
+    using Residuals = std::function<ZoTVector<double>(const ZoTVector<double>&)>;
+    LambdaObjective(int n, int m, Residuals f) : ZoCNLSObjectiveFunction(n, m), m_f(std::move(f)) {}
+    ZoTVector<double> Error(const ZoTVector<double>& x) override { return m_f(x); }
+
+  private:
+    Residuals m_f;
+};
 
 }  // namespace testsupport
