@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The README's two commands: `main` builds and runs the orbal2 program on the reference
 # device; `test` builds every test suite (address and undefined-behaviour sanitizers), runs
-# them, then builds and runs the threaded suites under ThreadSanitizer.
+# them, then builds and runs the threaded suites under ThreadSanitizer, then builds a small host
+# project against the library through add_subdirectory and through its installed package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -25,6 +26,7 @@ test)
     for s in $threaded; do targets+=(--target "ZoOrbal2Tests_$s"); done
     cmake --build build/tsan -j "$jobs" "${targets[@]}"
     (cd build/tsan && ctest --output-on-failure -j "$jobs" -R "^($(echo $threaded | tr ' ' '|'))\$")
+    bash scripts/check-consumer.sh
     ;;
 *)
     echo "usage: scripts/quickstart.sh main|test" >&2
