@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The README's two commands: `main` builds and runs the orbal2 program on the reference
 # device; `test` builds every test suite (address and undefined-behaviour sanitizers), runs
-# Sanitizer builds keep line tables (-g1) for their reports but skip full debug information,
-# which costs a third of the build time on two cores.
 # them, then builds and runs the threaded suites under ThreadSanitizer, then builds a small host
 # project against the library through add_subdirectory and through its installed package.
+# Sanitizer builds keep line tables (-g1) for their reports but skip full debug information,
+# which slows the build on two cores.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
