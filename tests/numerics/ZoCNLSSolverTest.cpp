@@ -9,6 +9,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -153,8 +154,11 @@ TEST(ZoCNLSSolver, FirstRejectionKeepsDampingThenItDoublesAndQuadruples) {
             trials.push_back(x[0]);
             return vectorOf({x[0] < 0.95 ? 10.0 : x[0]});  // any step below 0.95 makes things worse
         }
-        ZoTMatrix<double> Jacobian(const ZoTVector<double>&) override { return fromRows({{1.0}}); }
-        std::vector<double> trials;
+        ZoTMatrix<double> Jacobian(const ZoTVector<double>& z) override {
+            jacobianPoints.push_back(z[0]);
+            return fromRows({{1.0}});
+        }
+        std::vector<double> trials, jacobianPoints;
     } f;
     ZoCNLSSolver solver(f, false, 0);
     solver.SetLogging(false);
@@ -167,6 +171,10 @@ TEST(ZoCNLSSolver, FirstRejectionKeepsDampingThenItDoublesAndQuadruples) {
     for (int i = 0; i < 5; ++i)
         EXPECT_NEAR(f.trials[1 + i], expected[i], 1e-15) << "trial " << i;
     EXPECT_NEAR(p[0], 1 - 1.0 / 65, 1e-15);  // the fifth trial was accepted
+    // The overriding Jacobian is asked at the start and at the one accepted point only.
+    ASSERT_EQ(f.jacobianPoints.size(), 2u);
+    EXPECT_EQ(f.jacobianPoints[0], 1.0);
+    EXPECT_NEAR(f.jacobianPoints[1], 1 - 1.0 / 65, 1e-15);
 }
 
 TEST(ZoCNLSSolver, LogsEveryFifthAcceptedIteration) {
@@ -392,4 +400,83 @@ TEST(ZoCNLSSolver, FixedParameterStaysAtItsValue) {
     solver.Run(p, residual, 100, 1e-3, 0, ZoCNLSSolver::eGibbs);
     EXPECT_EQ(p[1], -0.5);
     EXPECT_NEAR(p[0], 2.0, 1e-9);
+}
+
+TEST(ZoCNLSSolver, StepThatRoundingPushesPastBoundIsPulledBackInside) {
+    // 0.3 + 0.6 lands on 0.9 + 1 ulp: the cut-back step must still be taken.
+    LambdaObjective f(1, 1, [](const ZoTVector<double>& x) { return vectorOf({x[0] - 3}); });
+    f.AddUpperBound(0, 0.9);
+    ZoCNLSSolver solver(f, false, 0);
+    ScopedLogCapture capture;
+    ZoTVector<double> p = vectorOf({0.3});
+    double residual = 0;
+    EXPECT_EQ(solver.Run(p, residual, 150, 1e-3, 0, ZoCNLSSolver::eGibbs), ZoCNLSSolver::eSmallStepSize);
+    EXPECT_LE(p[0], 0.9);
+    EXPECT_NEAR(p[0], 0.9, 1e-12);
+    const auto lines = logLines(capture);
+    ASSERT_EQ(lines.size(), 2u);  // start and stop, no "violates constraints" warnings
+    int iterations = 0;
+    ASSERT_EQ(std::sscanf(lines[1].c_str(), "(NLS) stopped after %d", &iterations), 1);
+    EXPECT_LE(iterations, 3);
+}
+
+TEST(ZoCNLSSolver, StartJustInsideBoundReachesSameMinimumAsStartOnIt) {
+    // Minimum (2000, 2e5); x0 <= 1000 makes it (1000, 2e5). At |z| ~ 1e5 a start a rounding
+    // error or 1e-12 inside the bound is "on" it: the step slides along the bound instead of
+    // being cut to a sliver that stops the run as a small step.
+    for (double start : {1000.0, 1000.0 - 1e-12, std::nextafter(1000.0, 0.0)}) {
+        LambdaObjective f(2, 2, [](const ZoTVector<double>& x) { return vectorOf({x[0] - 2000, x[1] - 2e5}); });
+        f.AddUpperBound(0, 1000);
+        ZoCNLSSolver solver(f, false, 0);
+        solver.SetLogging(false);
+        ZoTVector<double> p = vectorOf({start, 1e5});
+        double residual = 0;
+        EXPECT_LE(solver.Run(p, residual, 150, 1e-3, 0, ZoCNLSSolver::eGibbs), ZoCNLSSolver::eSmallStepSize);
+        EXPECT_NEAR(p[0], 1000, 1e-9) << start;
+        EXPECT_NEAR(p[1], 2e5, 1e-4) << start;
+    }
+}
+
+TEST(ZoCNLSSolver, NonFiniteResidualsOrDerivativesEndTheRunAsFailedSolve) {
+    class Broken : public LambdaObjective {
+      public:
+        Broken(Residuals f, bool badJacobian) : LambdaObjective(1, 2, std::move(f)), m_bad(badJacobian) {}
+        ZoTMatrix<double> Jacobian(const ZoTVector<double>& z) override {
+            ZoTMatrix<double> J = LambdaObjective::Jacobian(z);
+            if (m_bad)
+                J(1, 0) = std::nan("");
+            return J;
+        }
+        bool m_bad;
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    auto nan = [](const ZoTVector<double>& x) { return vectorOf({x[0] - 1, std::nan("")}); };
+    auto infinite = [inf](const ZoTVector<double>& x) { return vectorOf({x[0] - 1, inf}); };
+    auto fine = [](const ZoTVector<double>& x) { return vectorOf({x[0] - 1, x[0] + 1}); };
+    Broken cases[] = {{nan, false}, {infinite, false}, {fine, true}};
+    for (Broken& f : cases) {
+        ZoCNLSSolver solver(f, false, 0);
+        ScopedLogCapture capture;
+        ZoTVector<double> p = vectorOf({4});
+        double residual = 0;
+        EXPECT_EQ(solver.Run(p, residual, 20, 1e-3, 0, ZoCNLSSolver::eGibbs), ZoCNLSSolver::eLSFailed);
+        EXPECT_EQ(p[0], 4.0);
+        const auto lines = logLines(capture);
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[1], "(NLS) residuals or their derivatives are not finite\n");
+        EXPECT_EQ(lines[2].rfind("(NLS) stopped after 1 iterations ('LS solution failed (--)'", 0), 0u);
+    }
+}
+
+TEST(ZoCNLSSolver, RefusesArgumentsOutsideItsContract) {
+    LambdaObjective f(2, 3, [](const ZoTVector<double>& x) { return vectorOf({x[0], x[1]}); });
+    ZoCNLSSolver solver(f, false, 0);
+    solver.SetLogging(false);
+    double residual = 0;
+    ZoTVector<double> shortParams = vectorOf({1});
+    EXPECT_THROW(solver.Run(shortParams, residual, 10, 1e-3, 0, ZoCNLSSolver::eGibbs), std::invalid_argument);
+    ZoTVector<double> p = vectorOf({1, 2});
+    EXPECT_THROW(solver.Run(p, residual, -1, 1e-3, 0, ZoCNLSSolver::eGibbs), std::invalid_argument);
+    // Two residuals where three are declared.
+    EXPECT_THROW(solver.Run(p, residual, 10, 1e-3, 0, ZoCNLSSolver::eGibbs), std::length_error);
 }
