@@ -107,7 +107,8 @@ class ZoTMatrix {
     }
     ZoTVector<T> Column(int c) const {
         ZoTVector<T> column(rows);
-        std::copy(data + c * rows, data + (c + 1) * rows, column.data);
+        for (int r = 0; r < rows; ++r)
+            column[r] = (*this)(r, c);
         return column;
     }
 
