@@ -83,7 +83,8 @@ NSOutcome bruteForce(const NSIntegerProgramme& p, double& best) {
         for (int sign : {1, -1}) {
             if (tight == k && sign < 0)
                 break;
-            bool inside = std::any_of(num.begin(), num.end(), [](long long v) { return v != 0; }) || tight == k;
+            bool inside =
+                std::any_of(num.begin(), num.end(), [](long long v) { return v != 0; }) || tight == k;
             for (int i = 0; i < total && inside; ++i) {
                 long long ax = 0;
                 for (int j = 0; j < k; ++j)
@@ -170,7 +171,8 @@ TEST(ZoCLinearProgram, AgreesWithVertexEnumerationOnRandomIntegerProgrammes) {
             EXPECT_EQ(status, ZoCLinearProgram::eInfeasible) << "trial " << trial;
             continue;
         }
-        ASSERT_EQ(status, expected == NSOutcome::eOptimal ? ZoCLinearProgram::eOptimal : ZoCLinearProgram::eUnbounded)
+        ASSERT_EQ(status,
+                  expected == NSOutcome::eOptimal ? ZoCLinearProgram::eOptimal : ZoCLinearProgram::eUnbounded)
             << "trial " << trial;
         if (status != ZoCLinearProgram::eOptimal)
             continue;

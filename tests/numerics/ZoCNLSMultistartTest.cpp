@@ -76,30 +76,21 @@ std::function<double(double, double)> uniformOn(std::mt19937_64& rng) {
 
 }  // namespace
 
-TEST(ZoCNLSMultistart, ShrinkMovesEachRowInwardByItsNorm) {
-    LambdaObjective f(2, 1, [](const ZoTVector<double>& x) { return vectorOf({x[0]}); });
-    ZoCNLSSolver s(f, false, 0);
-    ZoTMatrix<double> a = fromRows({{3, 4}});
-    ZoTVector<double> b = vectorOf({2});
-    Access::shrink(s, a, b, 0.1);
-    EXPECT_DOUBLE_EQ(b[0], 1.5);
-    EXPECT_EQ(a(0, 0), 3.0);
-}
-
-TEST(ZoCNLSMultistart, DistancesAlongDirectionToBoxFaces) {
+TEST(ZoCNLSMultistart, ShrinkAndDistancesAlongDirections) {
     LambdaObjective f(1, 1, [](const ZoTVector<double>& x) { return x; });
     ZoCNLSSolver s(f, false, 0);
-    const ZoTMatrix<double> a = fromRows({{-1}, {1}});
-    const ZoTVector<double> b = vectorOf({0, 1});
+    ZoTMatrix<double> row = fromRows({{3, 4}});
+    ZoTVector<double> rhs = vectorOf({2});
+    Access::shrink(s, row, rhs, 0.1);  // inward by eps times the row's norm
+    EXPECT_DOUBLE_EQ(rhs[0], 1.5);
+    EXPECT_EQ(row(0, 0), 3.0);
     double back = 0, fwd = 0;
-    Access::distances(s, a, b, vectorOf({0.25}), vectorOf({1}), back, fwd);
+    Access::distances(s, fromRows({{-1}, {1}}), vectorOf({0, 1}), vectorOf({0.25}), vectorOf({1}), back, fwd);
     EXPECT_DOUBLE_EQ(back, 0.25);
     EXPECT_DOUBLE_EQ(fwd, 0.75);
     // Along a direction parallel to every face both distances stay infinite.
-    const ZoTMatrix<double> a2 = fromRows({{1, 0}});
-    Access::distances(s, a2, vectorOf({1}), vectorOf({0, 0}), vectorOf({0, 1}), back, fwd);
-    EXPECT_TRUE(std::isinf(back));
-    EXPECT_TRUE(std::isinf(fwd));
+    Access::distances(s, fromRows({{1, 0}}), vectorOf({1}), vectorOf({0, 0}), vectorOf({0, 1}), back, fwd);
+    EXPECT_TRUE(std::isinf(back) && std::isinf(fwd));
 }
 
 TEST(ZoCNLSMultistart, SamplersStayInsideAndSpreadUniformlyOverTriangle) {

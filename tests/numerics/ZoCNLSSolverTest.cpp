@@ -285,7 +285,8 @@ TEST(ZoCNLSSolver, StepsAreCutAtTheNearestBoundAndProjectedFromOne) {
     // From a point on x0 = 1, outward steps are projected onto it, then shortened at x1 <= 2.
     const ZoTMatrix<double> box = fromRows({{1, 0}, {0, 1}});
     for (const auto& [dy, ey] : {std::pair{1.0, 1.0}, std::pair{5.0, 2.0}}) {
-        const ZoTVector<double> step = Access::cutBack(s, box, vectorOf({1, 2}), vectorOf({1, 0}), vectorOf({1, dy}));
+        const ZoTVector<double> step =
+            Access::cutBack(s, box, vectorOf({1, 2}), vectorOf({1, 0}), vectorOf({1, dy}));
         EXPECT_NEAR(step[0], 0.0, 1e-15);
         EXPECT_NEAR(step[1], ey, 1e-15);
     }
@@ -388,7 +389,9 @@ TEST(ZoCNLSSolver, StartJustInsideBoundReachesSameMinimumAsStartOnIt) {
     // error or 1e-12 inside the bound is "on" it: the step slides along the bound instead of
     // being cut to a sliver that stops the run as a small step.
     for (double start : {1000.0, 1000.0 - 1e-12, std::nextafter(1000.0, 0.0)}) {
-        LambdaObjective f(2, 2, [](const ZoTVector<double>& x) { return vectorOf({x[0] - 2000, x[1] - 2e5}); });
+        LambdaObjective f(2, 2, [](const ZoTVector<double>& x) {
+            return vectorOf({x[0] - 2000, x[1] - 2e5});
+        });
         f.AddUpperBound(0, 1000);
         ZoCNLSSolver solver(f, false, 0);
         solver.SetLogging(false);

@@ -116,8 +116,8 @@ TEST(LapackLssolve, ClosedFormSystemsAndTheirConditionNumbers) {
         double condLow, condHigh;
     } cases[] = {
         {{{4, 1, 0}, {1, 3, 1}, {0, 1, 2}}, {2, -2, 4}, {1, -2, 3}, 1.0, 10.0},  // exact, well conditioned
-        {{{1, 1}, {1, 1}}, {2, 2}, {1, 1}, 1e15, inf},                          // minimum norm
-        {{{0, 0}, {0, 0}}, {1, 2}, {0, 0}, inf, inf},                           // zero matrix: cond infinite
+        {{{1, 1}, {1, 1}}, {2, 2}, {1, 1}, 1e15, inf},                           // minimum norm
+        {{{0, 0}, {0, 0}}, {1, 2}, {0, 0}, inf, inf},                            // zero matrix: cond infinite
     };
     for (const auto& test : cases) {
         ZoTMatrix<double> a = fromRows(test.a);

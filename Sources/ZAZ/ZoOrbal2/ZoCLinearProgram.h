@@ -28,14 +28,14 @@ class ZoCLinearProgram {
 
   private:
     int numRows;
-    int numCols;                  // non-slack columns, one more while the auxiliary column exists
-    std::vector<int> nonbasic;    // numCols entries
-    std::vector<int> basic;       // numRows entries, the basic variable of each row
-    ZoTMatrix<double> tableau;    // numRows x (all columns), unit columns for basic variables
-    ZoTVector<double> rhs;        // numRows
-    ZoTVector<double> initialRhs; // b as given, the scale of the feasibility test
-    ZoTVector<double> cost;       // reduced costs over all columns (0 for basic ones)
-    ZoTVector<double> objective;  // the programme's own cost vector c, padded with zeros
+    int numCols;                   // non-slack columns, one more while the auxiliary column exists
+    std::vector<int> nonbasic;     // numCols entries
+    std::vector<int> basic;        // numRows entries, the basic variable of each row
+    ZoTMatrix<double> tableau;     // numRows x (all columns), unit columns for basic variables
+    ZoTVector<double> rhs;         // numRows
+    ZoTVector<double> initialRhs;  // b as given, the scale of the feasibility test
+    ZoTVector<double> cost;        // reduced costs over all columns (0 for basic ones)
+    ZoTVector<double> objective;   // the programme's own cost vector c, padded with zeros
     int status = eNotSolved;
     int auxiliary = -1;  // column of the initialisation phase's variable w, -1 without one
     bool finite = true;

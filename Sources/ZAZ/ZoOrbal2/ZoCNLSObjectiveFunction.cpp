@@ -333,8 +333,9 @@ ZoTVector<double> ZoCNLSObjectiveFunction::errorFDDerivatives(ZoTVector<double>&
         x[index] = x0 + offset * h;
         const ZoTVector<double> e = Error(x);
         if (e.size != m_numMeasurements)
-            throw std::length_error("ZoCNLSObjectiveFunction: Error() returned another number of residuals "
-                                    "than declared");
+            throw std::length_error(
+                "ZoCNLSObjectiveFunction: Error() returned another number of residuals "
+                "than declared");
         for (int r = 0; r < derivative.size; ++r)
             derivative[r] += c * e[r];
     }
@@ -442,7 +443,8 @@ ZoTMatrix<double> ZoCNLSObjectiveFunction::GetCovariance(const ZoTVector<double>
         return C;
     }
     if (x.size != n)
-        throw std::invalid_argument("ZoCNLSObjectiveFunction::GetCovariance: x must have one entry per parameter");
+        throw std::invalid_argument(
+            "ZoCNLSObjectiveFunction::GetCovariance: x must have one entry per parameter");
     ZoTVector<double> z(k);
     for (int j = 0; j < k; ++j)
         z[j] = x[m_freeIndices[j]];

@@ -229,7 +229,8 @@ void ZoCNLSSolver::checkJacobianShape(const ZoTMatrix<double>& J, int m, int k) 
 // the on-constraint distance relative to |z|, growing fourfold per try, so that the trial lies
 // inside; a step that disappears that way is 0 and stops the run as a small step.
 ZoTVector<double> ZoCNLSSolver::shortenIntoPolytope(const ZoTMatrix<double>& A, const ZoTVector<double>& b,
-                                                    const ZoTVector<double>& z, const ZoTVector<double>& delta) {
+                                                    const ZoTVector<double>& z,
+                                                    const ZoTVector<double>& delta) {
     const double length = delta.Norm();
     if (!(length > 0))
         return delta;

@@ -102,7 +102,8 @@ bool gelssSolve(ZoTMatrix<T>& A, std::vector<T>& rhs, int nrhs, T* cond) {
     // A zero singular value means rank deficiency: the condition is infinite (also for the
     // zero matrix, where the quotient would be 0 / 0).
     if (cond)
-        *cond = singular.back() == T(0) ? std::numeric_limits<T>::infinity() : singular.front() / singular.back();
+        *cond =
+            singular.back() == T(0) ? std::numeric_limits<T>::infinity() : singular.front() / singular.back();
     return true;
 }
 
