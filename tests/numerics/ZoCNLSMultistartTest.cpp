@@ -40,13 +40,7 @@ using testsupport::fromRows;
 using testsupport::vectorOf;
 
 using testsupport::LambdaObjective;
-
-std::vector<std::string> logLines(ScopedLogCapture& capture) {
-    std::vector<std::string> lines;
-    for (const auto& m : capture.Sink().Messages("ZoCWinLog"))
-        lines.emplace_back(m.begin(), m.end());
-    return lines;
-}
+using testsupport::logLines;
 
 int countPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
     int n = 0;

@@ -14,22 +14,7 @@ namespace {
 
 using testsupport::vectorOf;
 
-// A problem whose residuals are given by a function; counts the evaluations.
-class LambdaObjective : public ZoCNLSObjectiveFunction {
-  public:
-    using Residuals = std::function<ZoTVector<double>(const ZoTVector<double>&)>;
-    LambdaObjective(int n, int m, Residuals f) : ZoCNLSObjectiveFunction(n, m), m_f(std::move(f)) {}
-    ZoTVector<double> Error(const ZoTVector<double>& x) override {
-        ++evaluations;
-        return m_f(x);
-    }
-    using ZoCNLSObjectiveFunction::errorFDDerivatives;
-    using ZoCNLSObjectiveFunction::getCovariance;
-    int evaluations = 0;
-
-  private:
-    Residuals m_f;
-};
+using testsupport::LambdaObjective;
 
 // A linear model r = J x - y: its Jacobian is J exactly (the stencil is exact for lines).
 LambdaObjective linearModel(const std::vector<std::vector<double>>& rows) {

@@ -43,17 +43,7 @@ using testsupport::fromRows;
 using testsupport::vectorOf;
 
 using testsupport::LambdaObjective;
-
-std::string narrow(const std::wstring& w) {
-    return std::string(w.begin(), w.end());
-}
-
-std::vector<std::string> logLines(ScopedLogCapture& capture) {
-    std::vector<std::string> lines;
-    for (const auto& m : capture.Sink().Messages("ZoCWinLog"))
-        lines.push_back(narrow(m));
-    return lines;
-}
+using testsupport::logLines;
 
 std::string format(const char* pattern, double value) {
     char buffer[128];

@@ -12,6 +12,7 @@
 namespace {
 
 using testsupport::fromRows;
+using testsupport::maxDifference;
 using testsupport::vectorOf;
 
 ZoTMatrix<double> randomMatrix(int rows, int cols, std::mt19937_64& rng) {
@@ -25,16 +26,6 @@ ZoTMatrix<double> randomMatrix(int rows, int cols, std::mt19937_64& rng) {
 ZoTMatrix<double> transposed(ZoTMatrix<double> m) {
     m.Transpose();
     return m;
-}
-
-// Largest elementwise difference; infinite for different shapes.
-double distance(const ZoTMatrix<double>& a, const ZoTMatrix<double>& b) {
-    if (a.rows != b.rows || a.cols != b.cols)
-        return std::numeric_limits<double>::infinity();
-    double largest = 0;
-    for (int i = 0; i < a.rows * a.cols; ++i)
-        largest = std::max(largest, std::abs(a.data[i] - b.data[i]));
-    return largest;
 }
 
 }  // namespace
@@ -90,7 +81,7 @@ TEST(Lapack, RandomSystemsSatisfyTheirFactorisationsAndNonFiniteOnesAreRefused) 
             sigma(i, i) = s[i];
             EXPECT_TRUE(i == 0 || s[i - 1] >= s[i]);
         }
-        EXPECT_LT(distance(u * sigma * vt, a), 1e-12) << trial;
+        EXPECT_LT(maxDifference(u * sigma * vt, a), 1e-12) << trial;
         // QR: Q orthogonal, R upper triangular, Q R = A P.
         ZoTMatrix<double> permuted(m, n);
         for (int j = 0; j < n; ++j)
@@ -98,13 +89,13 @@ TEST(Lapack, RandomSystemsSatisfyTheirFactorisationsAndNonFiniteOnesAreRefused) 
                 permuted(i, j) = a(i, p.order[j]);
                 EXPECT_TRUE(i <= j || r(i, j) == 0.0);
             }
-        EXPECT_LT(distance(transposed(q) * q, ZoTMatrix<double>::Identity(m)), 1e-13) << trial;
-        EXPECT_LT(distance(q * r, permuted), 1e-12) << trial;
+        EXPECT_LT(maxDifference(transposed(q) * q, ZoTMatrix<double>::Identity(m)), 1e-13) << trial;
+        EXPECT_LT(maxDifference(q * r, permuted), 1e-12) << trial;
         // Cholesky: U^T U = G, U upper; its inverse times G is the identity.
-        EXPECT_LT(distance(transposed(factor) * factor, g), 1e-12) << trial;
+        EXPECT_LT(maxDifference(transposed(factor) * factor, g), 1e-12) << trial;
         ZoTMatrix<double> inverse;
         choleskyInverse(factor, inverse);
-        EXPECT_LT(distance(inverse * g, ZoTMatrix<double>::Identity(n)), 1e-10) << trial;
+        EXPECT_LT(maxDifference(inverse * g, ZoTMatrix<double>::Identity(n)), 1e-10) << trial;
     }
 }
 
@@ -184,7 +175,7 @@ TEST(LapackQrpKernel, ParametrisesEverySolution) {
     ZoTMatrix<double> single = fromRows({{1, 1}});
     ZoTVector<double> two = vectorOf({2});
     ZoCPMatrix fresh(2);
-    EXPECT_EQ(distance(lapack::qrp_kernel(single, two, fresh), fromRows({{2, -1}, {0, 1}})), 0.0);
+    EXPECT_EQ(maxDifference(lapack::qrp_kernel(single, two, fresh), fromRows({{2, -1}, {0, 1}})), 0.0);
     // Three equations in five unknowns, the third the sum of the first two: rank 2.
     std::mt19937_64 rng(5489);
     ZoTMatrix<double> a = randomMatrix(3, 5, rng);

@@ -19,19 +19,11 @@
 namespace {
 
 using testsupport::fromRows;
+using testsupport::maxDifference;
 using testsupport::vectorOf;
 
 std::vector<std::wstring> winLogLines(ScopedLogCapture& capture) {
     return capture.Sink().Messages("ZoCWinLog");
-}
-
-double distanceOf(const ZoTMatrix<double>& a, const ZoTMatrix<double>& b) {
-    if (a.rows != b.rows || a.cols != b.cols)
-        return 1e300;
-    double largest = 0;
-    for (int i = 0; i < a.rows * a.cols; ++i)
-        largest = std::max(largest, std::abs(a.data[i] - b.data[i]));
-    return largest;
 }
 
 }  // namespace
@@ -68,12 +60,12 @@ TEST(ZoTMatrix, TransposeProductNormAndRows) {
     ZoTMatrix<double> m = fromRows({{1, 2, 3}, {4, 5, 6}});
     ZoTMatrix<double>& asBase = m;
     asBase.Transpose();
-    EXPECT_EQ(distanceOf(m, fromRows({{1, 4}, {2, 5}, {3, 6}})), 0.0);
+    EXPECT_EQ(maxDifference(m, fromRows({{1, 4}, {2, 5}, {3, 6}})), 0.0);
     ZoTMatrix<double> sq = fromRows({{1, 2, 3}, {4, 5, 6}, {7, 8, 9}});
     sq.Transpose();
-    EXPECT_EQ(distanceOf(sq, fromRows({{1, 4, 7}, {2, 5, 8}, {3, 6, 9}})), 0.0);
+    EXPECT_EQ(maxDifference(sq, fromRows({{1, 4, 7}, {2, 5, 8}, {3, 6, 9}})), 0.0);
     const ZoTMatrix<double> p = fromRows({{1, 2, 3}, {4, 5, 6}}) * fromRows({{7, 8}, {9, 10}, {11, 12}});
-    EXPECT_EQ(distanceOf(p, fromRows({{58, 64}, {139, 154}})), 0.0);
+    EXPECT_EQ(maxDifference(p, fromRows({{58, 64}, {139, 154}})), 0.0);
     EXPECT_EQ(fromRows({{1, -2}, {-3, 0.5}}).NormInf(), 3.5);
     EXPECT_EQ(ZoTMatrix<double>().NormInf(), 0.0);
     EXPECT_EQ(fromRows({{1, 2}}).Row(0)[1], 2.0);
@@ -91,15 +83,15 @@ TEST(ZoTMatrix, InvertPivotsRowsAndLeavesSingularMatricesUnchanged) {
             a(i, i) += (trial % 2 ? -1.0 : 1.0) * n;  // keep it away from singular
         ZoTMatrix<double> inverse(a);
         ASSERT_TRUE(inverse.Invert()) << "trial " << trial;
-        EXPECT_LT(distanceOf(a * inverse, ZoTMatrix<double>::Identity(n)), 1e-12) << "trial " << trial;
+        EXPECT_LT(maxDifference(a * inverse, ZoTMatrix<double>::Identity(n)), 1e-12) << "trial " << trial;
     }
     ZoTMatrix<double> swap = fromRows({{0, 1}, {2, 0}});
     ASSERT_TRUE(swap.Invert());
-    EXPECT_EQ(distanceOf(swap, fromRows({{0, 0.5}, {1, 0}})), 0.0);
+    EXPECT_EQ(maxDifference(swap, fromRows({{0, 0.5}, {1, 0}})), 0.0);
     ZoTMatrix<double> zeroColumn = fromRows({{1, 0, 2}, {3, 0, 4}, {5, 0, 6}}), rectangular(2, 3);
     const ZoTMatrix<double> before(zeroColumn);
     EXPECT_FALSE(zeroColumn.Invert());
-    EXPECT_EQ(distanceOf(zeroColumn, before), 0.0);
+    EXPECT_EQ(maxDifference(zeroColumn, before), 0.0);
     EXPECT_FALSE(rectangular.Invert());
 }
 

@@ -1,11 +1,15 @@
 // Building matrices and vectors from literal values, for the numerics tests.
 #pragma once
 
+#include "CapturingLogSink.h"
 #include "ZoCNLSObjectiveFunction.h"
 #include "ZoTMatrix.h"
 #include "ZoTVector.h"
 
+#include <algorithm>
+#include <cmath>
 #include <functional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -26,12 +30,36 @@ inline ZoTVector<double> vectorOf(const std::vector<double>& values) {
     return v;
 }
 
-// A least-squares problem whose residuals a test gives as a function.
+// Largest elementwise difference of two matrices; 1e300 when their shapes differ.
+inline double maxDifference(const ZoTMatrix<double>& a, const ZoTMatrix<double>& b) {
+    if (a.rows != b.rows || a.cols != b.cols)
+        return 1e300;
+    double largest = 0;
+    for (int i = 0; i < a.rows * a.cols; ++i)
+        largest = std::max(largest, std::abs(a.data[i] - b.data[i]));
+    return largest;
+}
+
+// The solver's and the debug print's log entries, as narrow strings.
+inline std::vector<std::string> logLines(ScopedLogCapture& capture) {
+    std::vector<std::string> lines;
+    for (const auto& m : capture.Sink().Messages("ZoCWinLog"))
+        lines.emplace_back(m.begin(), m.end());
+    return lines;
+}
+
+// A least-squares problem whose residuals a test gives as a function; counts the evaluations.
 class LambdaObjective : public ZoCNLSObjectiveFunction {
   public:
     using Residuals = std::function<ZoTVector<double>(const ZoTVector<double>&)>;
     LambdaObjective(int n, int m, Residuals f) : ZoCNLSObjectiveFunction(n, m), m_f(std::move(f)) {}
-    ZoTVector<double> Error(const ZoTVector<double>& x) override { return m_f(x); }
+    ZoTVector<double> Error(const ZoTVector<double>& x) override {
+        ++evaluations;
+        return m_f(x);
+    }
+    using ZoCNLSObjectiveFunction::errorFDDerivatives;
+    using ZoCNLSObjectiveFunction::getCovariance;
+    int evaluations = 0;
 
   private:
     Residuals m_f;
