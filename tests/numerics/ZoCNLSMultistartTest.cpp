@@ -12,25 +12,6 @@
 #include <string>
 #include <vector>
 
-class ZoCNLSSolverTestAccess {
-  public:
-    static void shrink(const ZoCNLSSolver& s, ZoTMatrix<double>& A, ZoTVector<double>& b, double eps) {
-        s.shrinkConstraints(A, b, eps);
-    }
-    static void distances(const ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
-                          const ZoTVector<double>& x, const ZoTVector<double>& d, double& back, double& fwd) {
-        s.distanceToConstraints(A, b, x, d, back, fwd);
-    }
-    static void gibbs(ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
-                      std::mt19937_64& rng, std::function<double(double, double)>& u, ZoTVector<double>& x) {
-        s.sampleGibbs(A, b, rng, u, x);
-    }
-    static void hitAndRun(ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
-                          std::mt19937_64& rng, std::function<double(double, double)>& u,
-                          ZoTVector<double>& x) {
-        s.sampleHitAndRun(A, b, rng, u, x);
-    }
-};
 
 namespace {
 

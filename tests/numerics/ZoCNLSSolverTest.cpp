@@ -13,27 +13,6 @@
 #include <string>
 #include <vector>
 
-// Reaches the solver's internals for the tests.
-class ZoCNLSSolverTestAccess {
-  public:
-    static ZoCNLSSolver::EResult run(ZoCNLSSolver& s, ZoTVector<double>& p, double& r, int maxIter,
-                                     double tau) {
-        return s.run(p, r, maxIter, tau);
-    }
-    static ZoTVector<double> computeWeight(ZoCNLSSolver& s, const ZoTVector<double>& r) {
-        return s.computeWeight(r);
-    }
-    static double psiTukey(const ZoCNLSSolver& s, double u) { return s.psiTukey(u); }
-    static double psiHuber(const ZoCNLSSolver& s, double u) { return s.psiHuber(u); }
-    static ZoTVector<double> cutBack(ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
-                                     const ZoTVector<double>& z, const ZoTVector<double>& d) {
-        return s.cutBack(A, b, z, d, false);
-    }
-    static bool checkConstraints(const ZoCNLSSolver& s, const ZoTMatrix<double>& A,
-                                 const ZoTVector<double>& b, const ZoTVector<double>& z) {
-        return s.checkConstraints(A, b, z);
-    }
-};
 
 namespace {
 

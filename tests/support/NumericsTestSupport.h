@@ -3,6 +3,7 @@
 
 #include "CapturingLogSink.h"
 #include "ZoCNLSObjectiveFunction.h"
+#include "ZoCNLSSolver.h"
 #include "ZoTMatrix.h"
 #include "ZoTVector.h"
 
@@ -12,6 +13,44 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+// Reaches the solver's internals for the tests.
+class ZoCNLSSolverTestAccess {
+  public:
+    static ZoCNLSSolver::EResult run(ZoCNLSSolver& s, ZoTVector<double>& p, double& r, int maxIter,
+                                     double tau) {
+        return s.run(p, r, maxIter, tau);
+    }
+    static ZoTVector<double> computeWeight(ZoCNLSSolver& s, const ZoTVector<double>& r) {
+        return s.computeWeight(r);
+    }
+    static double psiTukey(const ZoCNLSSolver& s, double u) { return s.psiTukey(u); }
+    static double psiHuber(const ZoCNLSSolver& s, double u) { return s.psiHuber(u); }
+    static ZoTVector<double> cutBack(ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
+                                     const ZoTVector<double>& z, const ZoTVector<double>& d) {
+        return s.cutBack(A, b, z, d, false);
+    }
+    static bool checkConstraints(const ZoCNLSSolver& s, const ZoTMatrix<double>& A,
+                                 const ZoTVector<double>& b, const ZoTVector<double>& z) {
+        return s.checkConstraints(A, b, z);
+    }
+    static void shrink(const ZoCNLSSolver& s, ZoTMatrix<double>& A, ZoTVector<double>& b, double eps) {
+        s.shrinkConstraints(A, b, eps);
+    }
+    static void distances(const ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
+                          const ZoTVector<double>& x, const ZoTVector<double>& d, double& back, double& fwd) {
+        s.distanceToConstraints(A, b, x, d, back, fwd);
+    }
+    static void gibbs(ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
+                      std::mt19937_64& rng, std::function<double(double, double)>& u, ZoTVector<double>& x) {
+        s.sampleGibbs(A, b, rng, u, x);
+    }
+    static void hitAndRun(ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
+                          std::mt19937_64& rng, std::function<double(double, double)>& u,
+                          ZoTVector<double>& x) {
+        s.sampleHitAndRun(A, b, rng, u, x);
+    }
+};
 
 namespace testsupport {
 
