@@ -104,8 +104,12 @@ NSDual operator+(const NSDual& a, const NSDual& b) {
         out.d[i] = a.d[i] + b.d[i];
     return out;
 }
-NSDual operator-(const NSDual& a) { return a.chain(-a.v, -1.0); }
-NSDual operator-(const NSDual& a, const NSDual& b) { return a + (-b); }
+NSDual operator-(const NSDual& a) {
+    return a.chain(-a.v, -1.0);
+}
+NSDual operator-(const NSDual& a, const NSDual& b) {
+    return a + (-b);
+}
 NSDual operator*(const NSDual& a, const NSDual& b) {
     NSDual out(a.v * b.v);
     for (int i = 0; i < NSDual::c_iMax; ++i)
@@ -118,14 +122,30 @@ NSDual operator/(const NSDual& a, const NSDual& b) {
         out.d[i] = (a.d[i] * b.v - a.v * b.d[i]) / (b.v * b.v);
     return out;
 }
-NSDual exp(const NSDual& a) { return a.chain(std::exp(a.v), std::exp(a.v)); }
-NSDual log(const NSDual& a) { return a.chain(std::log(a.v), 1.0 / a.v); }
-NSDual sin(const NSDual& a) { return a.chain(std::sin(a.v), std::cos(a.v)); }
-NSDual cos(const NSDual& a) { return a.chain(std::cos(a.v), -std::sin(a.v)); }
-NSDual atan(const NSDual& a) { return a.chain(std::atan(a.v), 1.0 / (1.0 + a.v * a.v)); }
-NSDual pow(const NSDual& a, double e) { return a.chain(std::pow(a.v, e), e * std::pow(a.v, e - 1.0)); }
-NSDual pow(double a, const NSDual& e) { return e.chain(std::pow(a, e.v), std::pow(a, e.v) * std::log(a)); }
-NSDual pow(const NSDual& a, const NSDual& e) { return exp(e * log(a)); }
+NSDual exp(const NSDual& a) {
+    return a.chain(std::exp(a.v), std::exp(a.v));
+}
+NSDual log(const NSDual& a) {
+    return a.chain(std::log(a.v), 1.0 / a.v);
+}
+NSDual sin(const NSDual& a) {
+    return a.chain(std::sin(a.v), std::cos(a.v));
+}
+NSDual cos(const NSDual& a) {
+    return a.chain(std::cos(a.v), -std::sin(a.v));
+}
+NSDual atan(const NSDual& a) {
+    return a.chain(std::atan(a.v), 1.0 / (1.0 + a.v * a.v));
+}
+NSDual pow(const NSDual& a, double e) {
+    return a.chain(std::pow(a.v, e), e * std::pow(a.v, e - 1.0));
+}
+NSDual pow(double a, const NSDual& e) {
+    return e.chain(std::pow(a, e.v), std::pow(a, e.v) * std::log(a));
+}
+NSDual pow(const NSDual& a, const NSDual& e) {
+    return exp(e * log(a));
+}
 
 // The problem on scaled parameters x_j = s_j u_j; with exact set, Jacobian is overridden by the
 // dual-number derivatives d r_i / d u_j = -s_j d model / d x_j.
@@ -172,7 +192,8 @@ class ScaledNistObjective : public ZoCNLSObjectiveFunction {
 
 enum class EVariant { eFD, eScaled, eExact };
 
-NSOutcome solveWithLibrary(const nist::NSProblem& problem, const std::vector<double>& start, EVariant variant) {
+NSOutcome solveWithLibrary(const nist::NSProblem& problem, const std::vector<double>& start,
+                           EVariant variant) {
     std::vector<double> scale(start.size(), 1.0);
     if (variant != EVariant::eFD)
         for (size_t j = 0; j < start.size(); ++j)
@@ -225,7 +246,8 @@ NSOutcome solveWithCeres(const nist::NSProblem& problem, const std::vector<doubl
         p = start;
         ceres::Problem ceresProblem;
         if (automatic) {
-            auto* cost = new ceres::DynamicAutoDiffCostFunction<NistResiduals, 4>(new NistResiduals{&problem});
+            auto* cost =
+                new ceres::DynamicAutoDiffCostFunction<NistResiduals, 4>(new NistResiduals{&problem});
             cost->AddParameterBlock(problem.NumParams());
             cost->SetNumResiduals(problem.NumObservations());
             ceresProblem.AddResidualBlock(cost, nullptr, p.data());
@@ -289,8 +311,9 @@ int main(int argc, char** argv) {
     FLAGS_minloglevel = google::GLOG_ERROR;
 #endif
 
-    std::printf("LRE: smallest number of correct digits over the parameters (>= 4 passes). Time per solve "
-                "in ms.\n");
+    std::printf(
+        "LRE: smallest number of correct digits over the parameters (>= 4 passes). Time per solve "
+        "in ms.\n");
     std::printf("%-9s %-7s %s | %6s %6s %6s", "problem", "level", "s", "FD", "scaled", "exact");
 #ifdef ZOORBAL2_HAVE_CERES
     std::printf(" %6s %6s", "C num", "C auto");
