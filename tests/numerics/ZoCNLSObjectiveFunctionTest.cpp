@@ -91,6 +91,7 @@ TEST(ZoCNLSObjectiveFunction, EqualitiesFixFreeAndRefuseContradictions) {
     EXPECT_TRUE(f.IsVariable(1));
     EXPECT_TRUE(f.AddEquality(0, 1.5));  // repeated: implied, nothing changes
     EXPECT_FALSE(f.AddEquality(0, 2.0));
+    EXPECT_FALSE(f.AddEquality(2, 1.0));  // no such parameter
     EXPECT_EQ(f.GetEqualitiesRHS().size, 1);
     // x0 + x1 = 2: the diagonal keeps the pivot on the tie, x1 is free.
     LambdaObjective sum = unused(2);

@@ -403,6 +403,20 @@ TEST(ZoCNLSSolver, NonFiniteResidualsOrDerivativesEndTheRunAsFailedSolve) {
     }
 }
 
+TEST(ZoCNLSSolver, ZeroStandardDeviationMakesTheSolveFail) {
+    class Exact : public LambdaObjective {  // a residual known exactly has weight 1 / 0^2
+      public:
+        Exact() : LambdaObjective(1, 2, [](const ZoTVector<double>& x) { return vectorOf({x[0] - 1, x[0]}); }) {}
+        ZoTVector<double> StdDev() override { return vectorOf({1, 0}); }
+    } f;
+    ZoCNLSSolver solver(f, false, 0);
+    ScopedLogCapture capture;
+    ZoTVector<double> p = vectorOf({4});
+    double residual = 0;
+    EXPECT_EQ(solver.Run(p, residual, 20, 1e-3, 0, ZoCNLSSolver::eGibbs), ZoCNLSSolver::eLSFailed);
+    EXPECT_EQ(logLines(capture).back().rfind("(NLS) stopped after 1 iterations ('LS solution failed (--)'", 0), 0u);
+}
+
 TEST(ZoCNLSSolver, RefusesArgumentsOutsideItsContract) {
     LambdaObjective f(2, 3, [](const ZoTVector<double>& x) { return vectorOf({x[0], x[1]}); });
     ZoCNLSSolver solver(f, false, 0);

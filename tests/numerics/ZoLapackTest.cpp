@@ -43,13 +43,13 @@ TEST(Lapack, RandomSystemsSatisfyTheirFactorisationsAndNonFiniteOnesAreRefused) 
         if (poisoned)
             a.data[rng() % static_cast<unsigned>(m * n)] =
                 trial % 2 ? std::nan("") : std::numeric_limits<double>::infinity();
-        const ZoTMatrix<double> b = randomMatrix(m, 1, rng);
+        const ZoTMatrix<double> b = randomMatrix(m, 2, rng);
 
         ZoTMatrix<double> work(a);
         ZoTVector<double> x(n);
         double cond = 0;
         ASSERT_EQ(lapack::lssolve(work, b.Column(0), x, &cond), !poisoned) << trial;
-        ZoTMatrix<double> X(n, 1);
+        ZoTMatrix<double> X(n, 2);
         work = a;
         ASSERT_EQ(lapack::lssolve(work, b, X, nullptr), !poisoned) << trial;
         work = a;
@@ -72,8 +72,13 @@ TEST(Lapack, RandomSystemsSatisfyTheirFactorisationsAndNonFiniteOnesAreRefused) 
         const ZoTVector<double> residual = b.Column(0) - a * x;
         for (int c = 0; c < n; ++c)
             EXPECT_NEAR(a.Column(c).Dot(residual), 0.0, 1e-9) << trial;
-        for (int i = 0; i < n; ++i)
+        work = a;
+        ZoTVector<double> x1(n);
+        ASSERT_TRUE(lapack::lssolve(work, b.Column(1), x1, nullptr));
+        for (int i = 0; i < n; ++i) {
             EXPECT_NEAR(X(i, 0), x[i], 1e-12) << trial;
+            EXPECT_NEAR(X(i, 1), x1[i], 1e-12) << trial;
+        }
         EXPECT_GE(cond, 1.0);
         // SVD: U diag(s) VT = A with descending s.
         ZoTMatrix<double> sigma(m, n);
@@ -198,6 +203,21 @@ TEST(LapackQrpKernel, ParametrisesEverySolution) {
     }
     ZoCPMatrix wrong(2);
     EXPECT_EQ(lapack::qrp_kernel(a, b, wrong).rows, 0);
+}
+
+extern "C" void dpotrf_(const char*, const int*, double*, const int*, int*, std::size_t);
+
+// LAPACK's own report of an illegal argument must not stop the host: it comes back as INFO.
+TEST(Lapack, IllegalArgumentIsReportedNotFatal) {
+    ScopedLogCapture capture;
+    const int order = -1;
+    int info = 0;
+    double a = 1.0;
+    dpotrf_("U", &order, &a, &order, &info, 1);
+    EXPECT_EQ(info, -2);
+    const auto lines = testsupport::logLines(capture);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("(LAPACK) illegal argument 2 in DPOTRF", 0), 0u);
 }
 
 TEST(LapackCholesky, FactorOfFourIsTwoAndUnfactorableMatricesAreRefused) {

@@ -46,6 +46,16 @@ void dpotrf_(const char* uplo, const int* n, double* a, const int* lda, int* inf
 void dpotri_(const char* uplo, const int* n, double* a, const int* lda, int* info, std::size_t uploLength);
 }
 
+// Reference LAPACK reports an illegal argument through XERBLA, whose stock version prints a
+// line and STOPs the process. A host embeds this library and must never be stopped: this one
+// takes its place, logs the routine and the argument, and returns, so that the routine comes
+// back with INFO < 0 and the wrapper returns false. (The wrappers check shapes and values
+// first; this is the last guard, not the contract.)
+extern "C" void xerbla_(const char* routine, const int* info, std::size_t routineLength) {
+    ZoDebugPrint("(LAPACK) illegal argument %d in %.*s\n", info ? *info : 0, static_cast<int>(routineLength),
+                 routine ? routine : "");
+}
+
 namespace {
 
 void gelss(int m, int n, int nrhs, double* a, int lda, double* b, int ldb, double* s, double rcond, int* rank,
