@@ -1,4 +1,4 @@
-// Building matrices and vectors from literal values, for the numerics tests.
+// Shared helpers of the numerics tests: literal matrices, log lines, objectives given as lambdas, runs.
 #pragma once
 
 #include "CapturingLogSink.h"
@@ -96,6 +96,11 @@ class LambdaObjective : public ZoCNLSObjectiveFunction {
         ++evaluations;
         return m_f(x);
     }
+    // Residual standard deviations when given, the base's default otherwise.
+    ZoTVector<double> StdDev() override {
+        return stdDev.empty() ? ZoCNLSObjectiveFunction::StdDev() : vectorOf(stdDev);
+    }
+    std::vector<double> stdDev;
     using ZoCNLSObjectiveFunction::errorFDDerivatives;
     using ZoCNLSObjectiveFunction::getCovariance;
     int evaluations = 0;
@@ -103,5 +108,30 @@ class LambdaObjective : public ZoCNLSObjectiveFunction {
   private:
     Residuals m_f;
 };
+
+// One solver run from a start, with its result, end point, residual and log.
+struct SolveOutcome {
+    ZoCNLSSolver::EResult result = ZoCNLSSolver::eLSFailed;
+    ZoTVector<double> p;
+    double residual = 0;
+    std::vector<std::string> lines;
+};
+
+inline SolveOutcome solveLogged(ZoCNLSObjectiveFunction& f, const std::vector<double>& start, int maxIter,
+                                int multistartRuns = 0, ZoCNLSSolver::ESampler sampler = ZoCNLSSolver::eGibbs,
+                                double residual = 0) {
+    ZoCNLSSolver solver(f, false, 0);
+    ScopedLogCapture capture;
+    SolveOutcome o;
+    o.p = vectorOf(start);
+    o.residual = residual;
+    o.result = solver.Run(o.p, o.residual, maxIter, 1e-3, multistartRuns, sampler);
+    o.lines = logLines(capture);
+    return o;
+}
+
+inline bool startsWith(const std::string& line, const std::string& prefix) {
+    return line.rfind(prefix, 0) == 0;
+}
 
 }  // namespace testsupport
