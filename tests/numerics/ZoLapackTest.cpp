@@ -127,21 +127,28 @@ TEST(LapackLssolve, ClosedFormSystemsAndTheirConditionNumbers) {
     }
 }
 
-TEST(LapackLssolve, RefusesWrongShapesEmptySystemsAndNonFiniteRightHandSides) {
-    ZoTMatrix<double> a = fromRows({{1, 0}, {0, 1}}), empty, wrongX(3, 2);
-    ZoTVector<double> x(2), shortX(1), none;
+TEST(Lapack, RefusesWrongShapesEmptySystemsAndNonFiniteRightHandSides) {
+    ZoTMatrix<double> a = fromRows({{1, 0}, {0, 1}}), empty, wrongX(3, 2), u(3), vt(2);
+    ZoTVector<double> x(2), shortX(1), none, s(2);
     EXPECT_FALSE(lapack::lssolve(a, vectorOf({1, 2, 3}), x, nullptr));
     EXPECT_FALSE(lapack::lssolve(a, vectorOf({1, 2}), shortX, nullptr));
     EXPECT_FALSE(lapack::lssolve(a, vectorOf({1, std::nan("")}), x, nullptr));
     EXPECT_FALSE(lapack::lssolve(empty, none, none, nullptr));
     EXPECT_FALSE(lapack::lssolve(a, fromRows({{1, 2}, {3, 4}}), wrongX, nullptr));
-    ZoTMatrix<double> u(3), vt(2);
-    ZoTVector<double> s(2);
     EXPECT_FALSE(lapack::svd(a, u, s, vt));
     // The 3 x 3 case on which LAPACK itself never returns.
     ZoTMatrix<double> hang = fromRows({{std::nan(""), 1, 0}, {0, 1, 0}, {0, 0, 2}});
     ZoTVector<double> x3(3);
     EXPECT_FALSE(lapack::lssolve(hang, vectorOf({1, 1, 1}), x3, nullptr));
+    // Pivoted QR: wrong shapes refused; a fresh permutation keeps the column order.
+    ZoTMatrix<double> b = fromRows({{1, 100}, {0, 0}, {0, 1}}), q(3), r(3, 2), wrongQ(2), wrongR(2, 2);
+    ZoCPMatrix p(2), wrongP(3);
+    EXPECT_FALSE(lapack::qrp(b, wrongQ, r, p) || lapack::qrp(b, q, wrongR, p) ||
+                 lapack::qrp(b, q, r, wrongP));
+    ASSERT_TRUE(lapack::qrp(b, q, r, p));
+    EXPECT_EQ(p.order[0], 0);
+    EXPECT_EQ(p.order[1], 1);
+    EXPECT_NEAR(std::abs(r(0, 0)), 1.0, 1e-15);
 }
 
 TEST(LapackLssolve, SinglePrecisionFormsSolveLikeDouble) {
@@ -161,19 +168,6 @@ TEST(LapackLssolve, SinglePrecisionFormsSolveLikeDouble) {
     EXPECT_NEAR(s[0], 5.0f, 1e-6f);
     a2(0, 0) = std::numeric_limits<float>::infinity();
     EXPECT_FALSE(lapack::lssolve(a2, B, X, nullptr));
-}
-
-TEST(LapackQrp, FreshPermutationKeepsColumnOrderAndWrongShapesAreRefused) {
-    ZoTMatrix<double> a = fromRows({{1, 100}, {0, 0}, {0, 1}});
-    ZoTMatrix<double> q(3), r(3, 2), wrongQ(2), wrongR(2, 2);
-    ZoCPMatrix p(2), wrongP(3);
-    EXPECT_FALSE(lapack::qrp(a, wrongQ, r, p));
-    EXPECT_FALSE(lapack::qrp(a, q, wrongR, p));
-    EXPECT_FALSE(lapack::qrp(a, q, r, wrongP));
-    ASSERT_TRUE(lapack::qrp(a, q, r, p));
-    EXPECT_EQ(p.order[0], 0);
-    EXPECT_EQ(p.order[1], 1);
-    EXPECT_NEAR(std::abs(r(0, 0)), 1.0, 1e-15);
 }
 
 TEST(LapackQrpKernel, ParametrisesEverySolution) {

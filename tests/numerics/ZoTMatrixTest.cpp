@@ -155,44 +155,31 @@ TEST(ZoDebugPrint, KeepsLinesWholeUnderConcurrentWriters) {
         EXPECT_EQ(line.find(L'\n'), line.size() - 1) << std::string(line.begin(), line.end());
 }
 
-TEST(ZoTVector, PrintShowsAtMostTenElementsAndEndsACompleteOneWithSemicolon) {
+// Vectors and matrices print at most ten elements per line; a complete vector ends with ';'.
+TEST(ZoTMatrix, PrintWritesHeaderAndLinesTruncatedAtTen) {
     ScopedLogCapture capture;
     ZoTVector<double> v(12);
-    for (int i = 0; i < 12; ++i)
+    ZoTMatrix<float> m(12, 2);
+    for (int i = 0; i < 12; ++i) {
         v[i] = i + 0.5;
+        m(i, 0) = static_cast<float>(i);
+        m(i, 1) = 0.25f;
+    }
     v.Print();
     ZoTVector<int> ints(3);
     ints[0] = 1, ints[1] = -2, ints[2] = 30;
     ints.Print();
+    m.Print();
+    ZoTMatrix<double>(1, 11).Print();
     const auto lines = winLogLines(capture);
-    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_EQ(lines.size(), 17u);
     EXPECT_EQ(lines[0], L"12-vector:\n");
     EXPECT_EQ(lines[1], L"\t0.5,\t1.5,\t2.5,\t3.5,\t4.5,\t5.5,\t6.5,\t7.5,\t8.5,\t9.5,\n");
     EXPECT_EQ(lines[2], L"3-vector:\n");
     EXPECT_EQ(lines[3], L"\t1,\t-2,\t30;\n");
-}
-
-TEST(ZoTMatrix, PrintWritesHeaderAndOneLinePerRowTruncatedAtTen) {
-    ScopedLogCapture capture;
-    ZoTMatrix<float> m(12, 2);
-    for (int r = 0; r < 12; ++r) {
-        m(r, 0) = static_cast<float>(r);
-        m(r, 1) = 0.25f;
-    }
-    m.Print();
-    const auto lines = winLogLines(capture);
-    ASSERT_EQ(lines.size(), 11u);
-    EXPECT_EQ(lines[0], L"12 x 2-matrix:\n");
-    EXPECT_EQ(lines[1], L"\t0,\t0.25;\n");
-    EXPECT_EQ(lines[10], L"\t9,\t0.25;\n");
-
-    capture.Sink().Clear();
-    ZoTMatrix<double> wide(1, 11);
-    wide.Print();
-    const auto wideLines = winLogLines(capture);
-    ASSERT_EQ(wideLines.size(), 2u);
-    std::wstring expected;
-    for (int c = 0; c < 10; ++c)
-        expected += L"\t0,";
-    EXPECT_EQ(wideLines[1], expected + L"\n");
+    EXPECT_EQ(lines[4], L"12 x 2-matrix:\n");
+    EXPECT_EQ(lines[5], L"\t0,\t0.25;\n");
+    EXPECT_EQ(lines[14], L"\t9,\t0.25;\n");
+    EXPECT_EQ(lines[15], L"1 x 11-matrix:\n");
+    EXPECT_EQ(lines[16], L"\t0,\t0,\t0,\t0,\t0,\t0,\t0,\t0,\t0,\t0,\n");
 }
