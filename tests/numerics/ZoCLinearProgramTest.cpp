@@ -164,17 +164,11 @@ TEST(ZoCLinearProgram, AgreesWithVertexEnumerationOnRandomIntegerProgrammes) {
         const NSOutcome expected = bruteForce(p, best);
         ++counts[static_cast<int>(expected)];
         ZoCLinearProgram lp(a, b, c);
-        const bool solved = lp.Solve();
-        const int status = lp.GetStatus();
-        ASSERT_EQ(solved, expected != NSOutcome::eInfeasible) << "trial " << trial;
-        if (expected == NSOutcome::eInfeasible) {
-            EXPECT_EQ(status, ZoCLinearProgram::eInfeasible) << "trial " << trial;
-            continue;
-        }
-        ASSERT_EQ(status,
-                  expected == NSOutcome::eOptimal ? ZoCLinearProgram::eOptimal : ZoCLinearProgram::eUnbounded)
-            << "trial " << trial;
-        if (status != ZoCLinearProgram::eOptimal)
+        const int c_status[] = {ZoCLinearProgram::eInfeasible, ZoCLinearProgram::eUnbounded,
+                                ZoCLinearProgram::eOptimal};
+        ASSERT_EQ(lp.Solve(), expected != NSOutcome::eInfeasible) << "trial " << trial;
+        ASSERT_EQ(lp.GetStatus(), c_status[static_cast<int>(expected)]) << "trial " << trial;
+        if (expected != NSOutcome::eOptimal)
             continue;
         const ZoTVector<double> x = lp.GetSolution(), ax = a * x;
         for (int i = 0; i < q; ++i)
@@ -184,9 +178,8 @@ TEST(ZoCLinearProgram, AgreesWithVertexEnumerationOnRandomIntegerProgrammes) {
         EXPECT_NEAR(c.Dot(x), best, 1e-9) << "trial " << trial;
     }
     // The mix must exercise every outcome.
-    EXPECT_GT(counts[0], 200);
-    EXPECT_GT(counts[1], 200);
-    EXPECT_GT(counts[2], 200);
+    EXPECT_GT(std::min({counts[0], counts[1], counts[2]}), 200)
+        << counts[0] << " " << counts[1] << " " << counts[2];
 }
 
 TEST(ZoCLinearProgram, RefusesShortRightHandSideAndNonFiniteData) {
