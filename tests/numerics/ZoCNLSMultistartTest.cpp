@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -23,11 +24,9 @@ using testsupport::LambdaObjective;
 using testsupport::solveLogged;
 using testsupport::startsWith;
 
-int countPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
-    int n = 0;
-    for (const auto& l : lines)
-        n += l.rfind(prefix, 0) == 0 ? 1 : 0;
-    return n;
+long countPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const std::string& l) { return startsWith(l, prefix); });
 }
 
 // Two valleys in [-2, 2]: a perfect fit at x = 1 and a worse local minimum near x = -1.
@@ -68,7 +67,7 @@ TEST(ZoCNLSMultistart, ShrinkAndDistancesAlongDirections) {
     EXPECT_TRUE(std::isinf(back) && std::isinf(fwd));
 }
 
-TEST(ZoCNLSMultistart, SamplersStayInsideAndSpreadUniformlyOverTriangle) {
+TEST(ZoCNLSMultistart, SamplersStayInsideSpreadUniformlyOverTriangleAndStayFiniteInHalfPlane) {
     LambdaObjective f(2, 1, [](const ZoTVector<double>& x) { return vectorOf({x[0]}); });
     ZoCNLSSolver s(f, false, 0);
     for (int sampler = 0; sampler < 2; ++sampler) {
@@ -92,18 +91,13 @@ TEST(ZoCNLSMultistart, SamplersStayInsideAndSpreadUniformlyOverTriangle) {
         EXPECT_NEAR(sumX / samples, 1.0 / 3, 0.02) << "sampler " << sampler;
         EXPECT_NEAR(sumY / samples, 1.0 / 3, 0.02) << "sampler " << sampler;
     }
-}
-
-TEST(ZoCNLSMultistart, SamplersLeaveOpenDirectionsFinite) {
-    LambdaObjective f(2, 1, [](const ZoTVector<double>& x) { return vectorOf({x[0]}); });
-    ZoCNLSSolver s(f, false, 0);
-    const ZoTMatrix<double> halfPlane = fromRows({{1, 0}});
+    // In a half-plane the open directions still give finite points.
     std::mt19937_64 rng(47110815);
     std::function<double(double, double)> uniform = uniformOn(rng);
     ZoTVector<double> x = vectorOf({0, 0});
     for (int i = 0; i < 50; ++i) {
-        Access::gibbs(s, halfPlane, vectorOf({1}), rng, uniform, x);
-        Access::hitAndRun(s, halfPlane, vectorOf({1}), rng, uniform, x);
+        Access::gibbs(s, fromRows({{1, 0}}), vectorOf({1}), rng, uniform, x);
+        Access::hitAndRun(s, fromRows({{1, 0}}), vectorOf({1}), rng, uniform, x);
     }
     EXPECT_TRUE(std::isfinite(x[0]) && std::isfinite(x[1]));
 }
