@@ -5,32 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <random>
 #include <string>
 #include <vector>
-
-class ZoCNLSSolverTestAccess {
-  public:
-    static void shrink(const ZoCNLSSolver& s, ZoTMatrix<double>& A, ZoTVector<double>& b, double eps) {
-        s.shrinkConstraints(A, b, eps);
-    }
-    static void distances(const ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
-                          const ZoTVector<double>& x, const ZoTVector<double>& d, double& back, double& fwd) {
-        s.distanceToConstraints(A, b, x, d, back, fwd);
-    }
-    static void gibbs(ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
-                      std::mt19937_64& rng, std::function<double(double, double)>& u, ZoTVector<double>& x) {
-        s.sampleGibbs(A, b, rng, u, x);
-    }
-    static void hitAndRun(ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
-                          std::mt19937_64& rng, std::function<double(double, double)>& u,
-                          ZoTVector<double>& x) {
-        s.sampleHitAndRun(A, b, rng, u, x);
-    }
-};
 
 namespace {
 
@@ -40,19 +21,12 @@ using testsupport::fromRows;
 using testsupport::vectorOf;
 
 using testsupport::LambdaObjective;
+using testsupport::solveLogged;
+using testsupport::startsWith;
 
-std::vector<std::string> logLines(ScopedLogCapture& capture) {
-    std::vector<std::string> lines;
-    for (const auto& m : capture.Sink().Messages("ZoCWinLog"))
-        lines.emplace_back(m.begin(), m.end());
-    return lines;
-}
-
-int countPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
-    int n = 0;
-    for (const auto& l : lines)
-        n += l.rfind(prefix, 0) == 0 ? 1 : 0;
-    return n;
+long countPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const std::string& l) { return startsWith(l, prefix); });
 }
 
 // Two valleys in [-2, 2]: a perfect fit at x = 1 and a worse local minimum near x = -1.
@@ -76,33 +50,24 @@ std::function<double(double, double)> uniformOn(std::mt19937_64& rng) {
 
 }  // namespace
 
-TEST(ZoCNLSMultistart, ShrinkMovesEachRowInwardByItsNorm) {
-    LambdaObjective f(2, 1, [](const ZoTVector<double>& x) { return vectorOf({x[0]}); });
-    ZoCNLSSolver s(f, false, 0);
-    ZoTMatrix<double> a = fromRows({{3, 4}});
-    ZoTVector<double> b = vectorOf({2});
-    Access::shrink(s, a, b, 0.1);
-    EXPECT_DOUBLE_EQ(b[0], 1.5);
-    EXPECT_EQ(a(0, 0), 3.0);
-}
-
-TEST(ZoCNLSMultistart, DistancesAlongDirectionToBoxFaces) {
+TEST(ZoCNLSMultistart, ShrinkAndDistancesAlongDirections) {
     LambdaObjective f(1, 1, [](const ZoTVector<double>& x) { return x; });
     ZoCNLSSolver s(f, false, 0);
-    const ZoTMatrix<double> a = fromRows({{-1}, {1}});
-    const ZoTVector<double> b = vectorOf({0, 1});
+    ZoTMatrix<double> row = fromRows({{3, 4}});
+    ZoTVector<double> rhs = vectorOf({2});
+    Access::shrink(s, row, rhs, 0.1);  // inward by eps times the row's norm
+    EXPECT_DOUBLE_EQ(rhs[0], 1.5);
+    EXPECT_EQ(row(0, 0), 3.0);
     double back = 0, fwd = 0;
-    Access::distances(s, a, b, vectorOf({0.25}), vectorOf({1}), back, fwd);
+    Access::distances(s, fromRows({{-1}, {1}}), vectorOf({0, 1}), vectorOf({0.25}), vectorOf({1}), back, fwd);
     EXPECT_DOUBLE_EQ(back, 0.25);
     EXPECT_DOUBLE_EQ(fwd, 0.75);
     // Along a direction parallel to every face both distances stay infinite.
-    const ZoTMatrix<double> a2 = fromRows({{1, 0}});
-    Access::distances(s, a2, vectorOf({1}), vectorOf({0, 0}), vectorOf({0, 1}), back, fwd);
-    EXPECT_TRUE(std::isinf(back));
-    EXPECT_TRUE(std::isinf(fwd));
+    Access::distances(s, fromRows({{1, 0}}), vectorOf({1}), vectorOf({0, 0}), vectorOf({0, 1}), back, fwd);
+    EXPECT_TRUE(std::isinf(back) && std::isinf(fwd));
 }
 
-TEST(ZoCNLSMultistart, SamplersStayInsideAndSpreadUniformlyOverTriangle) {
+TEST(ZoCNLSMultistart, SamplersStayInsideSpreadUniformlyOverTriangleAndStayFiniteInHalfPlane) {
     LambdaObjective f(2, 1, [](const ZoTVector<double>& x) { return vectorOf({x[0]}); });
     ZoCNLSSolver s(f, false, 0);
     for (int sampler = 0; sampler < 2; ++sampler) {
@@ -126,110 +91,67 @@ TEST(ZoCNLSMultistart, SamplersStayInsideAndSpreadUniformlyOverTriangle) {
         EXPECT_NEAR(sumX / samples, 1.0 / 3, 0.02) << "sampler " << sampler;
         EXPECT_NEAR(sumY / samples, 1.0 / 3, 0.02) << "sampler " << sampler;
     }
-}
-
-TEST(ZoCNLSMultistart, SamplersLeaveOpenDirectionsFinite) {
-    LambdaObjective f(2, 1, [](const ZoTVector<double>& x) { return vectorOf({x[0]}); });
-    ZoCNLSSolver s(f, false, 0);
-    const ZoTMatrix<double> halfPlane = fromRows({{1, 0}});
+    // In a half-plane the open directions still give finite points.
     std::mt19937_64 rng(47110815);
     std::function<double(double, double)> uniform = uniformOn(rng);
     ZoTVector<double> x = vectorOf({0, 0});
     for (int i = 0; i < 50; ++i) {
-        Access::gibbs(s, halfPlane, vectorOf({1}), rng, uniform, x);
-        Access::hitAndRun(s, halfPlane, vectorOf({1}), rng, uniform, x);
+        Access::gibbs(s, fromRows({{1, 0}}), vectorOf({1}), rng, uniform, x);
+        Access::hitAndRun(s, fromRows({{1, 0}}), vectorOf({1}), rng, uniform, x);
     }
-    EXPECT_TRUE(std::isfinite(x[0]));
-    EXPECT_TRUE(std::isfinite(x[1]));
+    EXPECT_TRUE(std::isfinite(x[0]) && std::isfinite(x[1]));
 }
 
-TEST(ZoCNLSMultistart, NoMultistartRunsEqualsSingleRun) {
+TEST(ZoCNLSMultistart, NoRunsEqualsSingleRunAndNoBoundsSkipsWithWarning) {
     LambdaObjective f = twoValleys();
-    ZoCNLSSolver a(f, false, 0), b(f, false, 0);
-    ScopedLogCapture capture;
-    ZoTVector<double> pa = vectorOf({-1.5}), pb = vectorOf({-1.5});
-    double ra = 0, rb = 0;
-    const auto resultA = a.Run(pa, ra, 100, 1e-3, 0, ZoCNLSSolver::eHitAndRun);
-    const auto linesA = logLines(capture);
-    capture.Sink().Clear();
-    b.SetLogging(true);
-    const auto resultB = b.Run(pb, rb, 100, 1e-3, 0, ZoCNLSSolver::eGibbs);
-    EXPECT_EQ(resultA, resultB);
-    EXPECT_EQ(pa[0], pb[0]);
-    EXPECT_EQ(linesA, logLines(capture));
-    EXPECT_EQ(countPrefix(linesA, "(NLS) SAMPLING"), 0);
-    EXPECT_EQ(countPrefix(linesA, "(NLS) final"), 0);
-}
-
-TEST(ZoCNLSMultistart, WithoutInequalitiesMultistartIsSkippedWithWarning) {
-    LambdaObjective f(1, 1, [](const ZoTVector<double>& x) { return vectorOf({x[0] * x[0] - 2}); });
-    ZoCNLSSolver s(f, false, 0);
-    ScopedLogCapture capture;
-    ZoTVector<double> p = vectorOf({1});
-    double r = 0;
-    const auto result = s.Run(p, r, 100, 1e-3, 3, ZoCNLSSolver::eHitAndRun);
-    EXPECT_LE(result, ZoCNLSSolver::eSmallStepSize);
-    const auto lines = logLines(capture);
-    EXPECT_EQ(countPrefix(lines, "(NLS) warning: skipping multistart (no inequality constraints!)\n"), 1);
-    EXPECT_EQ(lines.back(), "(NLS) warning: skipping multistart (no inequality constraints!)\n");
+    const auto a = solveLogged(f, {-1.5}, 100, 0, ZoCNLSSolver::eHitAndRun);
+    const auto b = solveLogged(f, {-1.5}, 100, 0, ZoCNLSSolver::eGibbs);
+    EXPECT_EQ(a.result, b.result);
+    EXPECT_EQ(a.p[0], b.p[0]);
+    EXPECT_EQ(a.lines, b.lines);
+    EXPECT_EQ(countPrefix(a.lines, "(NLS) SAMPLING") + countPrefix(a.lines, "(NLS) final"), 0);
+    LambdaObjective free(1, 1, [](const ZoTVector<double>& x) { return vectorOf({x[0] * x[0] - 2}); });
+    const auto o = solveLogged(free, {1}, 100, 3, ZoCNLSSolver::eHitAndRun);
+    EXPECT_LE(o.result, ZoCNLSSolver::eSmallStepSize);
+    const std::string warning = "(NLS) warning: skipping multistart (no inequality constraints!)\n";
+    EXPECT_EQ(countPrefix(o.lines, warning), 1);
+    EXPECT_EQ(o.lines.back(), warning);
 }
 
 TEST(ZoCNLSMultistart, PerfectFirstRunEndsSeriesBeforeSampling) {
     LambdaObjective f = twoValleys();
-    ZoCNLSSolver s(f, false, 0);
-    ScopedLogCapture capture;
-    ZoTVector<double> p = vectorOf({1});
-    double r = 0;
-    EXPECT_EQ(s.Run(p, r, 100, 1e-3, 4, ZoCNLSSolver::eHitAndRun), ZoCNLSSolver::eSmallGradient);
-    const auto lines = logLines(capture);
-    EXPECT_EQ(countPrefix(lines, "(NLS) SAMPLING"), 0);
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[lines.size() - 2],
+    const auto o = solveLogged(f, {1}, 100, 4, ZoCNLSSolver::eHitAndRun);
+    EXPECT_EQ(o.result, ZoCNLSSolver::eSmallGradient);
+    EXPECT_EQ(countPrefix(o.lines, "(NLS) SAMPLING"), 0);
+    ASSERT_GE(o.lines.size(), 2u);
+    EXPECT_EQ(o.lines[o.lines.size() - 2],
               "(NLS) obtained the best possible residual - omitting further multistart runs\n");
-    EXPECT_EQ(lines.back(), "(NLS) final residual RMSE=0\n");
+    EXPECT_EQ(o.lines.back(), "(NLS) final residual RMSE=0\n");
 }
 
 TEST(ZoCNLSMultistart, SeriesEscapesLocalMinimumAndStopsAtPerfectFit) {
     for (auto sampler : {ZoCNLSSolver::eGibbs, ZoCNLSSolver::eHitAndRun}) {
         LambdaObjective f = twoValleys();
-        ZoCNLSSolver s(f, false, 0);
-        ScopedLogCapture capture;
-        ZoTVector<double> p = vectorOf({-1.5});
-        double r = 0;
-        s.Run(p, r, 200, 1e-3, 10, sampler);
-        EXPECT_NEAR(p[0], 1.0, 1e-7) << "sampler " << sampler;
-        EXPECT_LT(r, 1e-7);
-        const auto lines = logLines(capture);
-        EXPECT_EQ(countPrefix(lines, "(NLS) SAMPLING FOR MULTISTART RUN 1 OF 10 (try #1)\n"), 1);
-        EXPECT_EQ(lines.back().rfind("(NLS) final residual RMSE=", 0), 0u);
+        const auto o = solveLogged(f, {-1.5}, 200, 10, sampler);
+        EXPECT_NEAR(o.p[0], 1.0, 1e-7) << "sampler " << sampler;
+        EXPECT_LT(o.residual, 1e-7);
+        EXPECT_EQ(countPrefix(o.lines, "(NLS) SAMPLING FOR MULTISTART RUN 1 OF 10 (try #1)\n"), 1);
+        EXPECT_TRUE(startsWith(o.lines.back(), "(NLS) final residual RMSE="));
     }
 }
 
 TEST(ZoCNLSMultistart, RepeatedCallsGiveIdenticalSeries) {
-    std::vector<std::string> first;
-    double firstParam = 0;
-    for (int call = 0; call < 2; ++call) {
-        // A valley floor that no run fits perfectly, so that all five runs take place.
-        LambdaObjective f(2, 3, [](const ZoTVector<double>& x) {
-            return vectorOf({std::sin(3 * x[0]) + x[1] * x[1], x[0] - x[1], 0.5});
-        });
-        f.AddBounds(0, -2, 2);
-        f.AddBounds(1, -2, 2);
-        ZoCNLSSolver s(f, false, 0);
-        ScopedLogCapture capture;
-        ZoTVector<double> p = vectorOf({1.5, -1.5});
-        double r = 0;
-        s.Run(p, r, 50, 1e-3, 5, ZoCNLSSolver::eHitAndRun);
-        const auto lines = logLines(capture);
-        EXPECT_EQ(countPrefix(lines, "(NLS) SAMPLING FOR MULTISTART RUN "), 5);
-        if (call == 0) {
-            first = lines;
-            firstParam = p[0];
-        } else {
-            EXPECT_EQ(lines, first);
-            EXPECT_EQ(p[0], firstParam);
-        }
-    }
+    // A valley floor that no run fits perfectly, so that all five runs take place.
+    LambdaObjective f(2, 3, [](const ZoTVector<double>& x) {
+        return vectorOf({std::sin(3 * x[0]) + x[1] * x[1], x[0] - x[1], 0.5});
+    });
+    f.AddBounds(0, -2, 2);
+    f.AddBounds(1, -2, 2);
+    const auto first = solveLogged(f, {1.5, -1.5}, 50, 5, ZoCNLSSolver::eHitAndRun);
+    const auto second = solveLogged(f, {1.5, -1.5}, 50, 5, ZoCNLSSolver::eHitAndRun);
+    EXPECT_EQ(countPrefix(first.lines, "(NLS) SAMPLING FOR MULTISTART RUN "), 5);
+    EXPECT_EQ(second.lines, first.lines);
+    EXPECT_EQ(second.p[0], first.p[0]);
 }
 
 TEST(ZoCNLSMultistart, FailedWarmUpsCountAsDoneAndKeepStart) {
@@ -237,13 +159,11 @@ TEST(ZoCNLSMultistart, FailedWarmUpsCountAsDoneAndKeepStart) {
     LambdaObjective f(1, 1, [](const ZoTVector<double>& x) { return x; });
     f.AddLowerBound(0, 2);
     f.AddUpperBound(0, 1);
-    ZoCNLSSolver s(f, false, 0);
-    ScopedLogCapture capture;
-    ZoTVector<double> p = vectorOf({5});
-    double r = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(s.Run(p, r, 10, 1e-3, 2, ZoCNLSSolver::eGibbs), ZoCNLSSolver::eConstraintsViolated);
-    EXPECT_EQ(p[0], 5.0);
-    EXPECT_TRUE(std::isinf(r));
+    const double inf = std::numeric_limits<double>::infinity();
+    const auto o = solveLogged(f, {5}, 10, 2, ZoCNLSSolver::eGibbs, inf);
+    EXPECT_EQ(o.result, ZoCNLSSolver::eConstraintsViolated);
+    EXPECT_EQ(o.p[0], 5.0);
+    EXPECT_TRUE(std::isinf(o.residual));
     const std::vector<std::string> expected = {
         "(NLS) infeasible constraints detected\n",
         "(NLS) SAMPLING FOR MULTISTART RUN 1 OF 2 (try #1)\n",
@@ -252,7 +172,7 @@ TEST(ZoCNLSMultistart, FailedWarmUpsCountAsDoneAndKeepStart) {
         "(NLS) warmup failed.\n",
         "(NLS) final residual RMSE=inf\n",
     };
-    EXPECT_EQ(logLines(capture), expected);
+    EXPECT_EQ(o.lines, expected);
 }
 
 TEST(ZoCNLSMultistart, FiveConsecutiveFailuresAbortTheSeries) {
@@ -262,19 +182,16 @@ TEST(ZoCNLSMultistart, FiveConsecutiveFailuresAbortTheSeries) {
     f.AddBounds(0, -1, 1);
     f.AddBounds(1, 0, 4);
     ASSERT_TRUE(f.AddEquality(1, 5.0));
-    ZoCNLSSolver s(f, false, 0);
-    ScopedLogCapture capture;
-    ZoTVector<double> p = vectorOf({0.5, 3});
-    double r = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(s.Run(p, r, 10, 1e-3, 3, ZoCNLSSolver::eHitAndRun), ZoCNLSSolver::eConstraintsViolated);
-    const auto lines = logLines(capture);
-    EXPECT_EQ(countPrefix(lines, "(NLS) multistart run #1/#3 failed: constraint violation\n"), 5);
+    const auto o =
+        solveLogged(f, {0.5, 3}, 10, 3, ZoCNLSSolver::eHitAndRun, std::numeric_limits<double>::infinity());
+    EXPECT_EQ(o.result, ZoCNLSSolver::eConstraintsViolated);
+    EXPECT_EQ(countPrefix(o.lines, "(NLS) multistart run #1/#3 failed: constraint violation\n"), 5);
     for (int attempt = 1; attempt <= 5; ++attempt)
-        EXPECT_EQ(countPrefix(lines, "(NLS) SAMPLING FOR MULTISTART RUN 1 OF 3 (try #" +
-                                         std::to_string(attempt) + ")\n"),
+        EXPECT_EQ(countPrefix(o.lines, "(NLS) SAMPLING FOR MULTISTART RUN 1 OF 3 (try #" +
+                                           std::to_string(attempt) + ")\n"),
                   1);
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[lines.size() - 2], "(NLS) multistart series aborted (too many errors)\n");
-    EXPECT_EQ(p[0], 0.5);  // the start is returned
-    EXPECT_EQ(p[1], 3.0);
+    ASSERT_GE(o.lines.size(), 2u);
+    EXPECT_EQ(o.lines[o.lines.size() - 2], "(NLS) multistart series aborted (too many errors)\n");
+    EXPECT_EQ(o.p[0], 0.5);  // the start is returned
+    EXPECT_EQ(o.p[1], 3.0);
 }

@@ -16,37 +16,18 @@
 
 namespace nist {
 
-enum class EModel {
-    eUnknown,
-    eMisra1a,
-    eChwirut,
-    eLanczos,
-    eGauss,
-    eDanWood,
-    eMisra1b,
-    eKirby2,
-    eHahn1,
-    eNelson,
-    eMGH17,
-    eMisra1c,
-    eMisra1d,
-    eRoszman1,
-    eENSO,
-    eMGH09,
-    eThurber,
-    eBoxBOD,
-    eRat42,
-    eMGH10,
-    eEckerle4,
-    eRat43,
-    eBennett5,
-};
+// One model per distinct NIST model line; problems sharing a line share the enumerator.
+// clang-format off
+enum class EModel { eUnknown, eMisra1a, eChwirut, eLanczos, eGauss, eDanWood, eMisra1b, eKirby2, eHahn1,
+                    eNelson, eMGH17, eMisra1c, eMisra1d, eRoszman1, eENSO, eMGH09, eThurber, eBoxBOD,
+                    eRat42, eMGH10, eEckerle4, eRat43, eBennett5 };
+// clang-format on
 
 struct NSProblem {
     std::string name;        // file name without extension
     std::string difficulty;  // "Lower", "Average" or "Higher"
     EModel model = EModel::eUnknown;
-    std::vector<double> start1, start2, certified, certifiedStdDev;
+    std::vector<double> start1, start2, certified;
     double certifiedRss = 0.0;
     std::vector<double> response;  // y, or log(y) for Nelson whose model is written for log[y]
     std::vector<double> x1, x2;    // predictors; x2 only for Nelson
@@ -54,22 +35,34 @@ struct NSProblem {
     int NumObservations() const { return static_cast<int>(response.size()); }
 };
 
+// The 27 problems and their model lines, lower difficulty first.
+inline const std::vector<std::pair<std::string, EModel>>& Problems() {
+    using M = EModel;
+    static const std::vector<std::pair<std::string, EModel>> c_problems = {
+        {"Misra1a", M::eMisra1a},   {"Chwirut2", M::eChwirut}, {"Chwirut1", M::eChwirut},
+        {"Lanczos3", M::eLanczos},  {"Gauss1", M::eGauss},     {"Gauss2", M::eGauss},
+        {"DanWood", M::eDanWood},   {"Misra1b", M::eMisra1b},  {"Kirby2", M::eKirby2},
+        {"Hahn1", M::eHahn1},       {"Nelson", M::eNelson},    {"MGH17", M::eMGH17},
+        {"Lanczos1", M::eLanczos},  {"Lanczos2", M::eLanczos}, {"Gauss3", M::eGauss},
+        {"Misra1c", M::eMisra1c},   {"Misra1d", M::eMisra1d},  {"Roszman1", M::eRoszman1},
+        {"ENSO", M::eENSO},         {"MGH09", M::eMGH09},      {"Thurber", M::eThurber},
+        {"BoxBOD", M::eBoxBOD},     {"Rat42", M::eRat42},      {"MGH10", M::eMGH10},
+        {"Eckerle4", M::eEckerle4}, {"Rat43", M::eRat43},      {"Bennett5", M::eBennett5}};
+    return c_problems;
+}
+
 inline EModel ModelOf(const std::string& name) {
-    static const std::pair<const char*, EModel> c_models[] = {
-        {"Misra1a", EModel::eMisra1a},   {"Chwirut1", EModel::eChwirut}, {"Chwirut2", EModel::eChwirut},
-        {"Lanczos1", EModel::eLanczos},  {"Lanczos2", EModel::eLanczos}, {"Lanczos3", EModel::eLanczos},
-        {"Gauss1", EModel::eGauss},      {"Gauss2", EModel::eGauss},     {"Gauss3", EModel::eGauss},
-        {"DanWood", EModel::eDanWood},   {"Misra1b", EModel::eMisra1b},  {"Kirby2", EModel::eKirby2},
-        {"Hahn1", EModel::eHahn1},       {"Nelson", EModel::eNelson},    {"MGH17", EModel::eMGH17},
-        {"Misra1c", EModel::eMisra1c},   {"Misra1d", EModel::eMisra1d},  {"Roszman1", EModel::eRoszman1},
-        {"ENSO", EModel::eENSO},         {"MGH09", EModel::eMGH09},      {"Thurber", EModel::eThurber},
-        {"BoxBOD", EModel::eBoxBOD},     {"Rat42", EModel::eRat42},      {"MGH10", EModel::eMGH10},
-        {"Eckerle4", EModel::eEckerle4}, {"Rat43", EModel::eRat43},      {"Bennett5", EModel::eBennett5},
-    };
-    for (const auto& [fileName, model] : c_models)
+    for (const auto& [fileName, model] : Problems())
         if (name == fileName)
             return model;
     return EModel::eUnknown;
+}
+
+inline std::vector<std::string> AllProblemNames() {
+    std::vector<std::string> names;
+    for (const auto& problem : Problems())
+        names.push_back(problem.first);
+    return names;
 }
 
 // The problem's model value at one observation, for parameters b (b[0] is NIST's b1).
@@ -144,19 +137,16 @@ inline double ResidualSumOfSquares(const NSProblem& p, const double* b) {
     return sum;
 }
 
-// Log relative error of an estimate against a certified value: the number of agreeing digits.
-inline double LogRelativeError(double estimate, double certified) {
-    if (estimate == certified)
-        return 15.0;  // agreement to the last digit
-    const double lre = -std::log10(std::abs(estimate - certified) / std::abs(certified));
-    return std::isfinite(lre) ? std::max(0.0, lre) : 0.0;
-}
-
-// The smallest LRE over all parameters.
+// The smallest log relative error over all parameters: the number of digits every estimate
+// shares with its certified value (15 for agreement to the last digit).
 inline double MinimumLogRelativeError(const NSProblem& p, const std::vector<double>& b) {
     double lowest = 15.0;
-    for (int i = 0; i < p.NumParams(); ++i)
-        lowest = std::min(lowest, LogRelativeError(b[i], p.certified[i]));
+    for (int i = 0; i < p.NumParams(); ++i) {
+        const double lre = -std::log10(std::abs(b[i] - p.certified[i]) / std::abs(p.certified[i]));
+        lowest = std::min(lowest, std::isfinite(lre)       ? std::max(0.0, lre)
+                                  : b[i] == p.certified[i] ? 15.0
+                                                           : 0.0);
+    }
     return lowest;
 }
 
@@ -175,15 +165,14 @@ inline void readHeaderLine(const std::string& line, NSProblem& p) {
     }
     std::istringstream fields(line);
     std::string name, equals;
-    double start1 = 0, start2 = 0, certified = 0, deviation = 0;
-    if (!(fields >> name >> equals >> start1 >> start2 >> certified >> deviation))
+    double start1 = 0, start2 = 0, certified = 0;
+    if (!(fields >> name >> equals >> start1 >> start2 >> certified))
         return;
     if (name.size() < 2 || name[0] != 'b' || equals != "=")
         return;
     p.start1.push_back(start1);
     p.start2.push_back(start2);
     p.certified.push_back(certified);
-    p.certifiedStdDev.push_back(deviation);
 }
 
 // Reads one .dat file: parameter lines "bi = start1 start2 certified stddev", the certified
@@ -221,14 +210,6 @@ inline bool Load(const std::string& directory, const std::string& name, NSProble
     if (p.model == EModel::eRoszman1 && !p.certified.empty())
         p.certified[0] = 2.0196866396E-01;
     return p.model != EModel::eUnknown && !p.certified.empty() && !p.response.empty();
-}
-
-// All 27 problem names, lower difficulty first.
-inline std::vector<std::string> AllProblemNames() {
-    return {"Misra1a", "Chwirut2", "Chwirut1", "Lanczos3", "Gauss1", "Gauss2",   "DanWood",
-            "Misra1b", "Kirby2",   "Hahn1",    "Nelson",   "MGH17",  "Lanczos1", "Lanczos2",
-            "Gauss3",  "Misra1c",  "Misra1d",  "Roszman1", "ENSO",   "MGH09",    "Thurber",
-            "BoxBOD",  "Rat42",    "MGH10",    "Eckerle4", "Rat43",  "Bennett5"};
 }
 
 // The problem as a least-squares objective for the library's solver: residual i is the

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 #include <utility>
 
 namespace {
@@ -173,6 +174,8 @@ void ZoCNLSObjectiveFunction::AddBounds(int i, double lower, double upper) {
 
 // A lower bound v <= x_i is stored as -x_i <= -v.
 void ZoCNLSObjectiveFunction::addBound(int i, double v, bool lower) {
+    if (i < 0 || i >= m_numParams)
+        throw std::invalid_argument("ZoCNLSObjectiveFunction: bound on a parameter index out of range");
     ZoTVector<double> row(m_numParams);
     row[i] = lower ? -1.0 : 1.0;
     AddInequality(row, lower ? -v : v);
@@ -272,6 +275,8 @@ bool ZoCNLSObjectiveFunction::IsBounded(int i) const {
 
 ZoTVector<double> ZoCNLSObjectiveFunction::BuildParamsFromFree(const ZoTVector<double>& z) const {
     const ZoTMatrix<double>& K = m_equalityKernel;
+    if (z.size < K.cols - 1)
+        throw std::invalid_argument("ZoCNLSObjectiveFunction: fewer free values than free variables");
     ZoTVector<double> x(K.rows);
     for (int r = 0; r < K.rows; ++r)
         x[r] = K(r, 0);
@@ -327,7 +332,11 @@ ZoTVector<double> ZoCNLSObjectiveFunction::errorFDDerivatives(ZoTVector<double>&
             continue;
         x[index] = x0 + offset * h;
         const ZoTVector<double> e = Error(x);
-        for (int r = 0; r < derivative.size && r < e.size; ++r)
+        if (e.size != m_numMeasurements)
+            throw std::length_error(
+                "ZoCNLSObjectiveFunction: Error() returned another number of residuals "
+                "than declared");
+        for (int r = 0; r < derivative.size; ++r)
             derivative[r] += c * e[r];
     }
     x[index] = x0;
@@ -433,6 +442,9 @@ ZoTMatrix<double> ZoCNLSObjectiveFunction::GetCovariance(const ZoTVector<double>
             C.data[i] = c_dInfinity;
         return C;
     }
+    if (x.size != n)
+        throw std::invalid_argument(
+            "ZoCNLSObjectiveFunction::GetCovariance: x must have one entry per parameter");
     ZoTVector<double> z(k);
     for (int j = 0; j < k; ++j)
         z[j] = x[m_freeIndices[j]];

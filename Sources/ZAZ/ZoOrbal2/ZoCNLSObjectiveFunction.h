@@ -21,7 +21,9 @@ class ZoCNLSObjectiveFunction {
     // Standard deviations of the residuals; all 1 unless a derived problem knows better.
     virtual ZoTVector<double> StdDev();
     // m x k derivative of the residuals with respect to the free variables at z, by central
-    // differences of order 4 with the absolute step 0.000123 in each free parameter.
+    // differences of order 4 with the absolute step 0.000123 in each free parameter. A problem
+    // that knows its derivatives (or wants a step suited to its scale) overrides it; the solver
+    // calls it once per accepted point. std::length_error when Error() does not return m values.
     virtual ZoTMatrix<double> Jacobian(const ZoTVector<double>& z);
     // Resets the equality kernel to "all parameters free"; the constraints stay as they are.
     virtual void SetNumParams(unsigned int n);
@@ -29,6 +31,7 @@ class ZoCNLSObjectiveFunction {
     virtual int GetNumMeasurements() const { return m_numMeasurements; }
     virtual void SetNumMeasurements(int m) { m_numMeasurements = m; }
 
+    // Bounds on parameter i; std::invalid_argument unless 0 <= i < n.
     void AddBounds(int i, double lower, double upper);
     void AddLowerBound(int i, double v) { addBound(i, v, true); }
     void AddUpperBound(int i, double v) { addBound(i, v, false); }
@@ -59,7 +62,7 @@ class ZoCNLSObjectiveFunction {
     bool IsBounded(int i) const;
     bool IsUnbounded(int i) const { return !IsBounded(i); }
 
-    // x = K(:, 0) + K1 z.
+    // x = K(:, 0) + K1 z; std::invalid_argument when z has fewer entries than free variables.
     ZoTVector<double> BuildParamsFromFree(const ZoTVector<double>& z) const;
     // The inequalities in terms of z: Af z <= bf.
     void GetFreeVariablesInequalities(ZoTMatrix<double>& Af, ZoTVector<double>& bf) const;

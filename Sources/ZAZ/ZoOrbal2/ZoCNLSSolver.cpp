@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdarg>
 #include <limits>
+#include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -16,8 +18,14 @@ constexpr double c_dMachineEpsilon = 2.220446049250313e-16;
 constexpr double c_dTiny = 4.440892098500626e-16;
 // 2^52: a step this much larger than the variables means the damped system was near singular.
 constexpr double c_dHugeStepFactor = 4503599627370496.0;
-// A nearest constraint closer than this counts as the one the step starts on.
+// A nearest constraint closer than this, relative to |z|, counts as the one the step starts on.
+// Deliberately relative, like the small-step stop: with an absolute 2.2e-15 a point that rounding
+// leaves 1e-13 inside a bound at |z| ~ 1000 is "not on it", its step is cut to that sliver and
+// the run stops with "small step size" far from the minimum. Relative, the step is projected
+// onto the bound and slides along it. The same relative amount shortens a step that rounding
+// carries just outside its bound (see shortenIntoPolytope).
 constexpr double c_dOnConstraint = 2.220446049250313e-15;
+constexpr int c_iShortenTries = 4;
 // Feasible starts lie this far (relative to each row's norm) inside every constraint.
 constexpr double c_dShrinkFeasibleStart = 2.220446049250313e-14;
 // Tukey biweight tuning constant and the MAD-to-standard-deviation factor of normal data.
@@ -59,6 +67,13 @@ void weightedNormalEquations(const ZoTMatrix<double>& J, const ZoTVector<double>
     }
 }
 
+bool allFinite(const ZoTVector<double>& v) {
+    return std::all_of(v.data, v.data + v.size, [](double e) { return std::isfinite(e); });
+}
+bool allFinite(const ZoTMatrix<double>& M) {
+    return std::all_of(M.data, M.data + M.rows * M.cols, [](double e) { return std::isfinite(e); });
+}
+
 double largestDiagonal(const ZoTMatrix<double>& H) {
     double largest = 0.0;
     for (int i = 0; i < std::min(H.rows, H.cols); ++i)
@@ -89,7 +104,8 @@ void ZoCNLSSolver::log(const char* format, ...) const {
 
 ZoCNLSSolver::EResult ZoCNLSSolver::run(ZoTVector<double>& params, double& residual, int maxIter,
                                         double tau) {
-    const double sqrtM = std::sqrt(static_cast<double>(m_objective.GetNumMeasurements()));
+    const int m = m_objective.GetNumMeasurements();
+    const double sqrtM = std::sqrt(static_cast<double>(m));
     const ZoTVector<int>& freeIndices = m_objective.GetFreeVariablesIndices();
     const int k = freeIndices.size;
     ZoTMatrix<double> Af;
@@ -106,13 +122,18 @@ ZoCNLSSolver::EResult ZoCNLSSolver::run(ZoTVector<double>& params, double& resid
     };
     if (constrained && !checkConstraints(Af, bf, z) && !findFeasibleStart(Af, bf, z))
         return endEarly(eConstraintsViolated);
-    ZoTVector<double> r = m_objective.Error(m_objective.BuildParamsFromFree(z));
+    ZoTVector<double> r = evaluate(z);
     if (r.size == 0)
         return endEarly(eLSFailed);
     ZoTMatrix<double> J = m_objective.Jacobian(z);
+    checkJacobianShape(J, m, k);
     ZoTMatrix<double> H;
     ZoTVector<double> g;
-    weightedNormalEquations(J, computeWeight(r), r, H, g);
+    // Residuals or derivatives that are NaN or infinite leave nothing to minimise: the run ends
+    // as a failed solve instead of reading NaN gradients as "small".
+    bool finite = allFinite(r) && allFinite(J);
+    if (finite)
+        weightedNormalEquations(J, computeWeight(r), r, H, g);
     double mu = tau * std::max(0.0, largestDiagonal(H));
     double nu = 1.0;  // the first rejection keeps the damping, later ones double it
     residual = r.Norm() / sqrtM;
@@ -121,6 +142,12 @@ ZoCNLSSolver::EResult ZoCNLSSolver::run(ZoTVector<double>& params, double& resid
     EResult result = eMaxIterExceeded;
     int iterations = maxIter;
     for (int iter = 1; iter <= maxIter; ++iter) {
+        if (!finite) {
+            log("(NLS) residuals or their derivatives are not finite\n");
+            result = eLSFailed;
+            iterations = iter;
+            break;
+        }
         if (k == 0 || g.MaxAbs() <= c_dTiny || r.MaxAbs() <= c_dTiny) {
             result = eSmallGradient;
             iterations = iter;
@@ -137,6 +164,8 @@ ZoCNLSSolver::EResult ZoCNLSSolver::run(ZoTVector<double>& params, double& resid
         }
         if (constrained) {
             delta = cutBack(Af, bf, z, delta, false);
+            if (!checkConstraints(Af, bf, z + delta))
+                delta = shortenIntoPolytope(Af, bf, z, delta);
             if (!checkConstraints(Af, bf, z + delta)) {
                 log("(NLS) warning: intermediate solution violates constraints\n");
                 continue;
@@ -149,8 +178,7 @@ ZoCNLSSolver::EResult ZoCNLSSolver::run(ZoTVector<double>& params, double& resid
             break;
         }
         const ZoTVector<double> zTrial = z + delta;
-        const ZoTVector<double> rTrial = m_objective.Error(m_objective.BuildParamsFromFree(zTrial));
-        ZoTMatrix<double> JTrial = m_objective.Jacobian(zTrial);
+        const ZoTVector<double> rTrial = evaluate(zTrial);
         const double actualGain = 0.5 * (r.Dot(r) - rTrial.Dot(rTrial));
         const double predictedGain = 0.5 * delta.Dot(delta * mu - g);
         if (!(predictedGain > 0 && actualGain > 0)) {
@@ -158,10 +186,15 @@ ZoCNLSSolver::EResult ZoCNLSSolver::run(ZoTVector<double>& params, double& resid
             nu *= 2.0;
             continue;
         }
+        // The trial's Jacobian is needed only once the trial is accepted; a rejected trial's
+        // would never be read, so it is not computed (the iterates are the same either way).
         z = zTrial;
         r = rTrial;
-        J = std::move(JTrial);
-        weightedNormalEquations(J, computeWeight(r), r, H, g);
+        J = m_objective.Jacobian(z);
+        checkJacobianShape(J, m, k);
+        finite = allFinite(r) && allFinite(J);
+        if (finite)
+            weightedNormalEquations(J, computeWeight(r), r, H, g);
         const double rho = actualGain / predictedGain;
         mu *= std::max(1.0 / 3.0, std::pow(2.0 - 2.0 * rho, 3));
         nu = 2.0;
@@ -175,6 +208,41 @@ ZoCNLSSolver::EResult ZoCNLSSolver::run(ZoTVector<double>& params, double& resid
     return result;
 }
 
+// The residuals at z. An objective that returns some residuals but not the declared number
+// breaks its contract; it is refused rather than read past its end. (No residuals at all is
+// the run's stated failure, result 4.)
+ZoTVector<double> ZoCNLSSolver::evaluate(const ZoTVector<double>& z) {
+    ZoTVector<double> r = m_objective.Error(m_objective.BuildParamsFromFree(z));
+    if (r.size != 0 && r.size != m_objective.GetNumMeasurements())
+        throw std::length_error("ZoCNLSSolver: Error() returned " + std::to_string(r.size) + " residuals, " +
+                                std::to_string(m_objective.GetNumMeasurements()) + " declared");
+    return r;
+}
+
+void ZoCNLSSolver::checkJacobianShape(const ZoTMatrix<double>& J, int m, int k) {
+    if (J.rows != m || J.cols != k)
+        throw std::length_error("ZoCNLSSolver: Jacobian() must be " + std::to_string(m) + " x " +
+                                std::to_string(k));
+}
+
+// A step cut back exactly to a bound can end a rounding error outside it. It is shortened by
+// the on-constraint distance relative to |z|, growing fourfold per try, so that the trial lies
+// inside; a step that disappears that way is 0 and stops the run as a small step.
+ZoTVector<double> ZoCNLSSolver::shortenIntoPolytope(const ZoTMatrix<double>& A, const ZoTVector<double>& b,
+                                                    const ZoTVector<double>& z,
+                                                    const ZoTVector<double>& delta) {
+    const double length = delta.Norm();
+    if (!(length > 0))
+        return delta;
+    double cut = c_dOnConstraint * (z.Norm() + c_dTiny);
+    for (int attempt = 0; attempt < c_iShortenTries; ++attempt, cut *= 4) {
+        const ZoTVector<double> shorter = delta * (std::max(0.0, length - cut) / length);
+        if (checkConstraints(A, b, z + shorter))
+            return shorter;
+    }
+    return delta;
+}
+
 // Weights 1 / sd^2, multiplied by the Tukey biweight of the residual on the robust scale
 // MAD / 0.6745. When more than half of the residuals are equal the scale is 0 and there is no
 // yardstick for outliers: the residuals then keep their plain weights.
@@ -182,6 +250,8 @@ ZoTVector<double> ZoCNLSSolver::computeWeight(const ZoTVector<double>& r) {
     ZoTVector<double> w = m_objective.StdDev();
     if (r.size == 0)
         return w;
+    if (w.size != r.size)
+        throw std::length_error("ZoCNLSSolver: StdDev() must have one entry per residual");
     const double median = r.Median();
     ZoTVector<double> deviations(r.size);
     for (int i = 0; i < r.size; ++i)
@@ -212,8 +282,8 @@ double ZoCNLSSolver::psiTukey(double u) const {
 }
 
 // Shortens the step to the nearest constraint hyperplane ahead of z. A step that starts on a
-// constraint (nearest one closer than 2.2e-15) is first projected once onto that hyperplane,
-// so that it can slide along the bound instead of stalling.
+// constraint (nearest one closer than 2.2e-15 |z|) is first projected once onto that
+// hyperplane, so that it can slide along the bound instead of stalling.
 ZoTVector<double> ZoCNLSSolver::cutBack(const ZoTMatrix<double>& A, const ZoTVector<double>& b,
                                         const ZoTVector<double>& z, const ZoTVector<double>& delta,
                                         bool projected) {
@@ -232,7 +302,7 @@ ZoTVector<double> ZoCNLSSolver::cutBack(const ZoTMatrix<double>& A, const ZoTVec
             active = i;
         }
     }
-    if (projected || nearest >= c_dOnConstraint)
+    if (projected || nearest >= c_dOnConstraint * (z.Norm() + c_dTiny))
         return length <= nearest ? delta : d * nearest;
     ZoTVector<double> normal = A.Row(active);
     normal = normal * (1.0 / normal.Norm());
@@ -347,6 +417,10 @@ bool ZoCNLSSolver::warmUp(ESampler sampler, std::mt19937_64& rng,
 
 ZoCNLSSolver::EResult ZoCNLSSolver::Run(ZoTVector<double>& params, double& residual, int maxIter, double tau,
                                         int multistartRuns, ESampler sampler) {
+    if (params.size != m_objective.GetNumParams())
+        throw std::invalid_argument("ZoCNLSSolver::Run: params must have one entry per parameter");
+    if (maxIter < 0 || !(tau > 0))
+        throw std::invalid_argument("ZoCNLSSolver::Run: maxIter must be >= 0 and tau > 0");
     const ZoTVector<double> xStart(params);
     EResult result = run(params, residual, maxIter, tau);
     if (multistartRuns <= 0)

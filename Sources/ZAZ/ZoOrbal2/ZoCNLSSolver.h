@@ -20,7 +20,8 @@ class ZoCNLSSolver {
         eSmallStepSize = 1,        // step <= 4.44e-16 * (|z| + 4.44e-16)
         eMaxIterExceeded = 2,      // maxIter iterations without another stop
         eAlmostSingular = 3,       // step >= 2^52 * (|z| + 4.44e-16)
-        eLSFailed = 4,             // the damped normal equations could not be solved, or no residuals
+        eLSFailed = 4,             // the damped normal equations could not be solved, no residuals,
+                                   // or residuals / derivatives not finite
         eConstraintsViolated = 5,  // no feasible starting point
     };
     enum ESampler : int { eGibbs = 0, eHitAndRun = 1 };
@@ -36,6 +37,10 @@ class ZoCNLSSolver {
 
     // One run from params; with multistartRuns > 0 and inequalities, further runs from sampled
     // feasible starts, keeping the best. params and residual (RMSE) receive the best solution.
+    // std::invalid_argument when params does not have GetNumParams() entries, maxIter < 0 or
+    // tau is not positive; std::length_error when the objective's Error, StdDev or Jacobian do
+    // not have the declared sizes. NaN or infinite residuals or derivatives end a run with
+    // eLSFailed.
     EResult Run(ZoTVector<double>& params, double& residual, int maxIter, double tau, int multistartRuns,
                 ESampler sampler);
 
@@ -54,6 +59,10 @@ class ZoCNLSSolver {
     bool checkConstraints(const ZoTMatrix<double>& A, const ZoTVector<double>& b,
                           const ZoTVector<double>& z) const;
     void log(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+    ZoTVector<double> evaluate(const ZoTVector<double>& z);
+    static void checkJacobianShape(const ZoTMatrix<double>& J, int m, int k);
+    ZoTVector<double> shortenIntoPolytope(const ZoTMatrix<double>& A, const ZoTVector<double>& b,
+                                          const ZoTVector<double>& z, const ZoTVector<double>& delta);
 
     bool findFeasibleStart(const ZoTMatrix<double>& Af, const ZoTVector<double>& bf, ZoTVector<double>& z);
     void shrinkConstraints(ZoTMatrix<double>& A, ZoTVector<double>& b, double eps) const;

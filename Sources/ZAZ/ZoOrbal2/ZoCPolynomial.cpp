@@ -55,7 +55,12 @@ ZoCPolynomial ZoCPolynomial::GetDerivative() {
     return derivative;
 }
 
+// Samples that are not finite, or whose powers overflow, give an invalid polynomial: the
+// least-squares solve refuses a matrix with NaN or Inf. So does a system too large to index.
 ZoCPolynomial ZoCPolynomial::Fit(size_t n, double* x, double* y, size_t degree) {
+    const size_t limit = static_cast<size_t>(std::numeric_limits<int>::max());
+    if (degree >= limit || n > limit / (degree + 1) || (n > 0 && (!x || !y)))
+        return ZoCPolynomial();
     const int rows = static_cast<int>(n), cols = static_cast<int>(degree + 1);
     ZoTMatrix<double> V(rows, cols);
     ZoTVector<double> b(rows);
@@ -76,6 +81,8 @@ ZoCPolynomial ZoCPolynomial::Fit(size_t n, double* x, double* y, size_t degree) 
 }
 
 ZoCPolynomial ZoCPolynomial::Fit(size_t n, float* x, float* y, size_t degree) {
+    if (n > 0 && (!x || !y))
+        return ZoCPolynomial();
     std::vector<double> xd(x, x + n), yd(y, y + n);
     return Fit(n, xd.data(), yd.data(), degree);
 }

@@ -23,7 +23,8 @@ class ZoCPolynomial {
     ZoCPolynomial GetDerivative();
 
     // Least-squares fit of the given degree to n points; the minimum-norm solution when the
-    // points do not determine it. Invalid when the solve fails (e.g. no points).
+    // points do not determine it. Invalid when the solve fails (no points, a NaN or an infinity
+    // among the samples or their powers, null arrays, sizes beyond int).
     static ZoCPolynomial Fit(size_t n, double* x, double* y, size_t degree);
     static ZoCPolynomial Fit(size_t n, float* x, float* y, size_t degree);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <vector>
 
 // Reference LAPACK through its Fortran symbols. Every argument is passed by address; matrices
@@ -45,6 +46,16 @@ void dpotrf_(const char* uplo, const int* n, double* a, const int* lda, int* inf
 void dpotri_(const char* uplo, const int* n, double* a, const int* lda, int* info, std::size_t uploLength);
 }
 
+// Reference LAPACK reports an illegal argument through XERBLA, whose stock version prints a
+// line and STOPs the process. A host embeds this library and must never be stopped: this one
+// takes its place, logs the routine and the argument, and returns, so that the routine comes
+// back with INFO < 0 and the wrapper returns false. (The wrappers check shapes and values
+// first; this is the last guard, not the contract.)
+extern "C" void xerbla_(const char* routine, const int* info, std::size_t routineLength) {
+    ZoDebugPrint("(LAPACK) illegal argument %d in %.*s\n", info ? *info : 0, static_cast<int>(routineLength),
+                 routine ? routine : "");
+}
+
 namespace {
 
 void gelss(int m, int n, int nrhs, double* a, int lda, double* b, int ldb, double* s, double rcond, int* rank,
@@ -62,6 +73,17 @@ void gesvd(int m, int n, float* a, float* s, float* u, float* vt, float* work, i
     sgesvd_("A", "A", &m, &n, a, &m, s, u, &m, vt, &n, work, &lwork, info, 1, 1);
 }
 
+// Reference LAPACK does not promise to terminate on NaN or Inf (the SVD iteration of xGELSS
+// and xGESVD spins on them), so no non-finite value is ever handed over.
+template <typename T>
+bool allFinite(const T* values, std::size_t count) {
+    return std::all_of(values, values + count, [](T v) { return std::isfinite(v); });
+}
+template <typename T>
+bool allFinite(const ZoTMatrix<T>& A) {
+    return allFinite(A.data, static_cast<std::size_t>(A.rows) * static_cast<std::size_t>(A.cols));
+}
+
 template <typename T>
 int optimalLength(T queried) {
     return std::max(1, static_cast<int>(queried));
@@ -73,7 +95,7 @@ int optimalLength(T queried) {
 template <typename T>
 bool gelssSolve(ZoTMatrix<T>& A, std::vector<T>& rhs, int nrhs, T* cond) {
     const int m = A.rows, n = A.cols;
-    if (m == 0 || n == 0 || nrhs == 0)
+    if (m == 0 || n == 0 || nrhs == 0 || !allFinite(A) || !allFinite(rhs.data(), rhs.size()))
         return false;
     const int ldb = std::max(m, n);
     std::vector<T> singular(static_cast<size_t>(std::min(m, n)));
@@ -87,8 +109,11 @@ bool gelssSolve(ZoTMatrix<T>& A, std::vector<T>& rhs, int nrhs, T* cond) {
           static_cast<int>(work.size()), &info);
     if (info != 0)
         return false;
+    // A zero singular value means rank deficiency: the condition is infinite (also for the
+    // zero matrix, where the quotient would be 0 / 0).
     if (cond)
-        *cond = singular.front() / singular.back();
+        *cond =
+            singular.back() == T(0) ? std::numeric_limits<T>::infinity() : singular.front() / singular.back();
     return true;
 }
 
@@ -114,12 +139,12 @@ bool lssolveMatrix(ZoTMatrix<T>& A, const ZoTMatrix<T>& B, ZoTMatrix<T>& X, T* c
     std::vector<T> rhs(static_cast<size_t>(ldb) * static_cast<size_t>(nrhs), T(0));
     for (int c = 0; c < nrhs; ++c)
         for (int r = 0; r < m; ++r)
-            rhs[static_cast<size_t>(c * ldb + r)] = B(r, c);
+            rhs[static_cast<size_t>(c) * static_cast<size_t>(ldb) + static_cast<size_t>(r)] = B(r, c);
     if (!gelssSolve(A, rhs, nrhs, cond))
         return false;
     for (int c = 0; c < nrhs; ++c)
         for (int r = 0; r < n; ++r)
-            X(r, c) = rhs[static_cast<size_t>(c * ldb + r)];
+            X(r, c) = rhs[static_cast<size_t>(c) * static_cast<size_t>(ldb) + static_cast<size_t>(r)];
     return true;
 }
 
@@ -128,7 +153,7 @@ bool svdAll(ZoTMatrix<T>& A, ZoTMatrix<T>& U, ZoTVector<T>& s, ZoTMatrix<T>& VT)
     const int m = A.rows, n = A.cols;
     if (U.rows != m || U.cols != m || VT.rows != n || VT.cols != n || s.size != std::min(m, n))
         return false;
-    if (m == 0 || n == 0)
+    if (m == 0 || n == 0 || !allFinite(A))
         return false;
     int info = 0;
     T query = 0;
@@ -209,6 +234,8 @@ bool qrp(ZoTMatrix<double>& A, ZoTMatrix<double>& Q, ZoTMatrix<double>& R, ZoCPM
         qrpEmpty(Q, R, P);
         return true;
     }
+    if (!allFinite(A))
+        return false;
     std::vector<int> pivots(P.order.data, P.order.data + n);
     std::vector<double> tau(static_cast<size_t>(std::min(m, n)));
     int info = 0, lwork = -1;
@@ -234,7 +261,7 @@ bool qrp(ZoTMatrix<double>& A, ZoTMatrix<double>& Q, ZoTMatrix<double>& R, ZoCPM
 ZoTMatrix<double> qrp_kernel(ZoTMatrix<double>& A, ZoTVector<double>& b, ZoCPMatrix& P) {
     const int m = A.rows, n = A.cols;
     ZoTMatrix<double> Q(m), R(m, n);
-    if (b.size != m || !qrp(A, Q, R, P))
+    if (b.size != m || !allFinite(b.data, static_cast<std::size_t>(m)) || !qrp(A, Q, R, P))
         return ZoTMatrix<double>();
     // Absolute tolerance: rows of R whose trailing entries are all below it count as zero.
     const double tolerance = std::max(m, n) * 10.0 * 2.220446049250313e-16;
@@ -274,8 +301,9 @@ bool cholesky(ZoTMatrix<T>& A) {
     if (A.rows != A.cols)
         return false;
     const int n = A.rows;
-    if (n == 0)
-        return true;
+    // LAPACK reports an error for order 0, and a non-finite matrix has no factor.
+    if (n == 0 || !allFinite(A))
+        return false;
     int info = 0;
     dpotrf_("U", &n, A.data, &n, &info, 1);
     if (info != 0)
@@ -292,6 +320,11 @@ void choleskyInverse(const ZoTMatrix<T>& U, ZoTMatrix<T>& Ainv) {
     const int n = Ainv.rows;
     if (n == 0 || Ainv.cols != n)
         return;
+    if (!allFinite(Ainv)) {  // no inverse to report: every entry NaN rather than a stale copy
+        std::fill(Ainv.data, Ainv.data + static_cast<std::size_t>(n) * static_cast<std::size_t>(n),
+                  std::numeric_limits<T>::quiet_NaN());
+        return;
+    }
     int info = 0;
     dpotri_("U", &n, Ainv.data, &n, &info, 1);
     for (int c = 0; c < n; ++c)

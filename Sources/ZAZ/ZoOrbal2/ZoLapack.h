@@ -13,8 +13,9 @@ namespace lapack {
 
 // Minimum-norm least-squares solution of A x = b through the SVD (xGELSS). cond, when given,
 // receives the largest over the smallest singular value (infinite for a rank-deficient A).
-// False when b does not have rows(A) entries, x does not have cols(A) entries, A is empty, or
-// LAPACK reports an error.
+// False when b does not have rows(A) entries, x does not have cols(A) entries, A is empty, A or
+// b holds a NaN or an infinity, or LAPACK reports an error. Every wrapper below refuses
+// non-finite input the same way.
 bool lssolve(ZoTMatrix<double>& A, const ZoTVector<double>& b, ZoTVector<double>& x, double* cond);
 bool lssolve(ZoTMatrix<float>& A, const ZoTVector<float>& b, ZoTVector<float>& x, float* cond);
 // The same for every column of B; X must be cols(A) x cols(B).
@@ -39,11 +40,12 @@ ZoTMatrix<double> qrp_kernel(ZoTMatrix<double>& A, ZoTVector<double>& b, ZoCPMat
 }  // namespace lapack
 
 // A is replaced by its upper Cholesky factor U, A = U^T U (DPOTRF); entries below the diagonal
-// become 0. False when A is not square or not positive definite. A 0 x 0 matrix is its own
-// (empty) factor.
+// become 0. False when A is not square, empty (LAPACK has no factorisation of order 0), not
+// finite or not positive definite.
 template <typename T>
 bool cholesky(ZoTMatrix<T>& A);
 
-// Ainv = (U^T U)^-1 as a full symmetric matrix, from an upper factor U (DPOTRI).
+// Ainv = (U^T U)^-1 as a full symmetric matrix, from an upper factor U (DPOTRI); all NaN when U
+// is not finite.
 template <typename T>
 void choleskyInverse(const ZoTMatrix<T>& U, ZoTMatrix<T>& Ainv);

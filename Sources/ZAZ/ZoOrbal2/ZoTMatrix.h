@@ -6,7 +6,9 @@
 #include "ZoTVector.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <stdexcept>
 #include <utility>
 
 template <typename T>
@@ -105,7 +107,8 @@ class ZoTMatrix {
     }
     ZoTVector<T> Column(int c) const {
         ZoTVector<T> column(rows);
-        std::copy(data + c * rows, data + (c + 1) * rows, column.data);
+        for (int r = 0; r < rows; ++r)
+            column[r] = (*this)(r, c);
         return column;
     }
 
@@ -114,7 +117,10 @@ class ZoTMatrix {
 
   private:
     int count() const { return rows * cols; }
+    // Element access computes c * rows + r in int, so the element count must fit in an int.
     void allocate(int numRows, int numCols) {
+        if (static_cast<long long>(std::max(numRows, 0)) * std::max(numCols, 0) > INT_MAX)
+            throw std::length_error("ZoTMatrix: rows x cols exceeds the int range");
         rows = std::max(numRows, 0);
         cols = std::max(numCols, 0);
         data = count() > 0 ? new T[count()]() : nullptr;

@@ -67,10 +67,16 @@ class ZoTVector {
     }
     // NaN for an empty vector; the mean of the two middle elements for an even size.
     T Median() const;
+    // Largest absolute element, 0 for an empty vector. A NaN element makes the result NaN (a
+    // plain std::max would drop it), so that "every element is small" cannot hold for garbage.
     T MaxAbs() const {
         T best = 0;
-        for (int i = 0; i < size; ++i)
-            best = std::max<T>(best, std::abs(data[i]));
+        for (int i = 0; i < size; ++i) {
+            const T magnitude = static_cast<T>(std::abs(data[i]));
+            if (magnitude != magnitude)
+                return magnitude;
+            best = std::max<T>(best, magnitude);
+        }
         return best;
     }
 
