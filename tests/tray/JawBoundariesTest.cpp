@@ -9,6 +9,7 @@
 #include <cfloat>
 #include <cmath>
 #include <memory>
+#include <random>
 
 namespace {
 
@@ -99,11 +100,26 @@ TEST(ZoCCreateJawBoundaries, HeightImageScalesTheHighestPointOverTheBoxDepth) {
     EXPECT_FLOAT_EQ(b.GetPixelSize().z, 10.0f / 255);
 }
 
-TEST(ZoCCreateJawBoundaries, DefaultGridIsAnEightyMillimetreSquareOfQuarterMillimetreCells) {
+// The height image is the default grid (an 80 mm square of quarter-millimetre cells) wherever the
+// jaw lies on the disc: corners computed in floats must not add a column. A box that is not a
+// whole number of cells still gets the partial cell.
+TEST(ZoCCreateJawBoundaries, HeightImageIsTheDefaultGridWhereverTheJawLies) {
     const ZoCJawCenterLineFinderParameter p;
     EXPECT_EQ(p.m_iGridWidth * p.m_fCellSize, 3200.0f);  // image-area units, 40 per mm
-    EXPECT_EQ(p.m_iGridHeight * p.m_fCellSize, 3200.0f);
     EXPECT_EQ(p.m_fDepthBelow + p.m_fDepthAbove, 2400.0f);
+    std::mt19937 rng(20261206);
+    std::uniform_real_distribution<float> centre(-8000, 8000);
+    for (int trial = 0; trial < 2000; ++trial) {
+        const CbVector3f c(centre(rng), centre(rng), centre(rng));
+        Boundaries b;
+        ASSERT_TRUE(b.CreateGriddedImage({c}));
+        ASSERT_EQ(b.GetWidth(), p.m_iGridWidth) << c.x << " " << c.y;
+        ASSERT_EQ(b.GetHeight(), p.m_iGridHeight) << c.x << " " << c.y;
+        ZoCHeightGridding grid;
+        ASSERT_TRUE(grid.Init(CyBoundingBox3D({c.x, c.y, 0}, {c.x + 10.5f, c.y + 3, 1}), {2, 2, 2}));
+        EXPECT_EQ(grid.GetSizeX(), 6);
+        EXPECT_EQ(grid.GetSizeY(), 2);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
