@@ -28,9 +28,9 @@
 // - the turn-around's disc motor runs from 8 to 194, a turn of 186 degrees: the disc turns
 //   about half a round while L3 rises from 120 to 142.5 degrees, still inside its limit of 150
 //   (one increment per degree would drive L3 to 195);
-// - the side views tilt L2 over 50..140 and L3 over 60..130 degrees and aim the camera axis at
-//   points up to 45 mm apart on the disc, at 15 to 75 degrees from the disc normal, so the nine
-//   views of a side spread over the jaw;
+// - the side views tilt L2 over 40..140 and L3 over 60..130 degrees and aim the camera axis at
+//   points some 45 to 50 mm apart on the disc, at 15 to 75 degrees from the disc normal, so the
+//   nine views of a side spread over the jaw;
 // - L1 and L4 move by at most 17.5 and 12 mm, which keeps the disc within about 125..185 mm of
 //   the camera, around the 150 mm working distance.
 //
