@@ -133,9 +133,10 @@ struct NSGroup {
 // Builds the children of `node` from the records [first, last), which agree on every level
 // above `level` and are sorted by their values. Each level's run of equal values becomes one
 // child; children follow the order in which the file first names them, as inserting the
-// records one by one would give. `scratch` holds one group list per level.
+// records one by one would give. `scratch` holds one group list per level. A set `cancel` ends
+// the build between two children of the root (the caller then drops the tree).
 void buildLevel(AxisNode& node, const NSRecord* first, const NSRecord* last, int level,
-                std::vector<NSGroup> (&scratch)[5]) {
+                std::vector<NSGroup> (&scratch)[5], const std::atomic<bool>* cancel) {
     std::vector<NSGroup>& groups = scratch[level];
     groups.clear();
     for (const NSRecord* begin = first; begin != last;) {
@@ -150,12 +151,14 @@ void buildLevel(AxisNode& node, const NSRecord* first, const NSRecord* last, int
     std::sort(groups.begin(), groups.end(), [](const NSGroup& a, const NSGroup& b) { return a.order < b.order; });
     // Deeper levels use their own scratch lists, so this level's list stays intact below.
     for (size_t i = 0; i < groups.size(); ++i) {
+        if (level == 0 && cancel && cancel->load(std::memory_order_relaxed))
+            return;
         const NSGroup group = groups[i];
         AxisNode& child = node.CreateNewChild();
         const float* v = group.first->values;
         child = level < 4 ? AxisNode(v[level]) : AxisNode(v[4], v[5]);
         if (level < 4)
-            buildLevel(child, group.first, group.last, level + 1, scratch);
+            buildLevel(child, group.first, group.last, level + 1, scratch, cancel);
     }
 }
 
@@ -211,7 +214,11 @@ bool ZoCTripleTrayCollisionsLoader::ReadTable(const char* fileName, AxisNode& ro
             }
         } else {
             std::vector<NSGroup> scratch[5];
-            buildLevel(root, records.data(), records.data() + records.size(), 0, scratch);
+            buildLevel(root, records.data(), records.data() + records.size(), 0, scratch, cancel);
+            if (cancel && cancel->load()) {
+                root.RemoveAllChilds();
+                return false;
+            }
         }
         if (records.empty()) {
             if (logger().IsLogLevelEnabled(Logging::Warn))
