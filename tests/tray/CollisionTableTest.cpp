@@ -131,6 +131,9 @@ TEST(IntervalFileParser, DeliversEveryLineInOrderAndSkipsAnOverlongOneWhole) {
     EXPECT_EQ(reps[4].m_afValues[5], 12.0f);  // the last line needs no line end
     EXPECT_TRUE(readAll(scratchFile("empty.txt", ""), &ok).empty());
     EXPECT_TRUE(ok);
+    // A lone CR is a line end, not text; a last line of one byte after a full block still counts.
+    EXPECT_EQ(std::string(readAll(scratchFile("cr.txt", "\r\n"))[0].m_pszProblem), "comment line");
+    EXPECT_EQ(readAll(scratchFile("tail.txt", std::string(4096, '\n') + "7")).size(), 4097u);
 }
 
 TEST(IntervalFileParser, ReadsOnlyRegularFilesWithinTheSizeLimit) {
