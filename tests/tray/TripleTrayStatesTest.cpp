@@ -153,8 +153,13 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansSpreadOverTheJawAndTheTur
             const float turn = seq[14].m_config[4] - seq[0].m_config[4];
             EXPECT_GT(turn, 160.0f);
             EXPECT_LT(turn, 200.0f);
-            for (int64_t k = 1; k < 15; ++k)
+            for (int64_t k = 1; k < 15; ++k) {
                 EXPECT_GT(seq[k].m_config[2], seq[k - 1].m_config[2]) << k;  // L3 tilts up
+                // L1 and L4 stand still; L2 follows in steps of 6 degrees after the eighth view.
+                EXPECT_EQ(seq[k].m_config[0], seq[0].m_config[0]) << k;
+                EXPECT_EQ(seq[k].m_config[3], seq[0].m_config[3]) << k;
+                EXPECT_EQ(seq[k].m_config[1] - seq[0].m_config[1], k < 8 ? 0.0f : 6.0f * static_cast<float>(k - 7)) << k;
+            }
         }
         steering.SetNextState();
     }
@@ -166,6 +171,7 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansSpreadOverTheJawAndTheTur
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ReInitLooksFromTheFirstPositionOfASideOnly) {
     Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
     AcquisitionPlanningStore& planning = store(steering);
+    steering.SetLimitsForJointParameters(10, 10);  // narrowed tilt limits, which re-init lifts
     for (const int m : {7, 19, 4, 5, 6}) {
         SCOPED_TRACE(m);
         const int updates = planning.UpdateCalls(), limits = planning.JointParameterCalls();
