@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -33,8 +34,9 @@ LineRep parse(const std::string& line) {
     return LineParser::ParseLine(line.data(), line.size(), 7);
 }
 
+// Per process: suites of other build trees may share the scratch folder and its file names.
 std::string scratchPath(const std::string& name) {
-    return (fs::path(testsupport::ScratchDirectory()) / name).string();
+    return (fs::path(testsupport::ScratchDirectory()) / (std::to_string(getpid()) + "-" + name)).string();
 }
 
 std::string scratchFile(const std::string& name, const std::string& content) {
