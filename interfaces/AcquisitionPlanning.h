@@ -6,6 +6,7 @@
 #include "AxisChain.h"
 #include "Geometry.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -107,14 +108,35 @@ class IntervalFileParser {
 public:
     using TLineCallback = std::function<void(const LineParser::LineRep&)>;
 
+    // A table is a few thousand lines; a larger file is not a table. The reader refuses it
+    // before reading a byte, as the model reader does with oversized meshes.
+    static constexpr uint64_t c_uMaxFileBytes = 64ull << 20;
+
     explicit IntervalFileParser(TLineCallback callback) : m_callback(std::move(callback)) {}
 
     // Reads the file and calls the callback once per line, in file order. False when the file
-    // cannot be opened (no call) or a read fails (the lines before stay delivered).
+    // is not a regular file (a pipe or a device would never end or block the reader), is larger
+    // than c_uMaxFileBytes, cannot be opened (no call in these cases), a read fails, or the
+    // reading was cancelled (the lines before stay delivered). GetProblem() says which.
     bool LoadData(const char* fileName);
 
+    // While *cancel is set, LoadData stops before its next line and before its next block of
+    // the file (a long line is not waited for) and returns false. Null: not cancellable.
+    void SetCancelFlag(const std::atomic<bool>* cancel) { m_pCancel = cancel; }
+
+    // Why the last LoadData returned false (a static English text); empty after a success.
+    const char* GetProblem() const { return m_pszProblem; }
+
 private:
+    bool fail(const char* problem) {
+        m_pszProblem = problem;
+        return false;
+    }
+    bool cancelled() const { return m_pCancel && m_pCancel->load(std::memory_order_relaxed); }
+
     TLineCallback m_callback;
+    const std::atomic<bool>* m_pCancel = nullptr;
+    const char* m_pszProblem = "";
 };
 
 

@@ -201,8 +201,9 @@ struct SteeringMotorPosition : MotorPosition {
 };
 
 struct SimulatorMotorPosition : MotorPosition {
-    // Increments per joint unit of each motor.
-    static constexpr float c_afIncrementsPerUnit[5] = {200.0f, 100.0f, 100.0f, 200.0f, 50.0f};
+    // Increments per joint unit of each motor (L1, L4: per mm; L2, L3, L5: per degree); the
+    // reference device's choice, explained in components/axischain/ReferenceDevice.h.
+    static constexpr float c_afIncrementsPerUnit[5] = {2.0f, 1.0f, 2.0f, 2.0f, 1.0f};
     SteeringMotorPosition ConvertToSteeringPos() const;
 };
 

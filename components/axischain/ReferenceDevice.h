@@ -21,6 +21,19 @@
 // generator (30..150), the rotation scan's L3 down to 90 - 105, the buccal ring's L1 = 48,
 // stump heights down to L4 = -40, and disc angles given in degrees or in radians.
 //
+// Motors. The simulator's motor positions (the triple tray's stage tables among them) count
+// increments from home; SimulatorMotorPosition::c_afIncrementsPerUnit turns them into joint
+// offsets: 2 per mm for L1 and L4, 1 per degree for L2 and L5, 2 per degree for L3. These are
+// the values under which the tray tables are the scan they are meant to be:
+// - the turn-around's disc motor runs from 8 to 194, a turn of 186 degrees: the disc turns
+//   about half a round while L3 rises from 120 to 142.5 degrees, still inside its limit of 150
+//   (one increment per degree would drive L3 to 195);
+// - the side views tilt L2 over 40..140 and L3 over 60..130 degrees and aim the camera axis at
+//   points some 45 to 50 mm apart on the disc, at 15 to 75 degrees from the disc normal, so the
+//   nine views of a side spread over the jaw;
+// - L1 and L4 move by at most 17.5 and 12 mm, which keeps the disc within about 125..185 mm of
+//   the camera, around the 150 mm working distance.
+//
 // Sensor. The camera looks at the tilt centre from 150 mm, 45 degrees above the disc plane,
 // from the side of the tilt centre that faces away from the disc axis; 1280 x 1024 pixels,
 // 36 degrees horizontal field of view. The projector sits 50 mm beside the camera and looks

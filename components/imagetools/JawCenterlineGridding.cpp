@@ -17,9 +17,18 @@ bool isFinite(const CbVector3f& p) {
     return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
 }
 
-// Cells along one axis: the extent divided by the cell size, at least one.
-int cellCount(float extent, float cell) {
-    const double n = std::ceil(static_cast<double>(extent) / cell);
+// Cells along one axis from `lo` to `hi`: the extent divided by the cell size, rounded up, at
+// least one. The corners are floats, so a box built as centre +- half its width has an extent
+// that is off by a few units in the last place of its corners' magnitude (3200.0002 for
+// 3200 at a centre near 5000): a quotient within that error of a whole number is that
+// number, so an exact fit never gains a column.
+int cellCount(float lo, float hi, float cell) {
+    const double extent = static_cast<double>(hi) - static_cast<double>(lo);
+    const double exact = extent / cell;
+    const double slack = 4.0 * (std::fabs(static_cast<double>(lo)) + std::fabs(static_cast<double>(hi))) *
+                         FLT_EPSILON / cell;
+    const double nearest = std::round(exact);
+    const double n = std::fabs(exact - nearest) <= slack ? nearest : std::ceil(exact);
     return n < 1 ? 1 : (n > 1 << 20 ? 1 << 20 : static_cast<int>(n));
 }
 
@@ -54,8 +63,8 @@ bool ZoCGridding3D<TCell, TAlgo, TContainer>::Init(const CyBoundingBox3D& box, c
     }
     m_box = box;
     m_cellSize = cellSize;
-    m_iSizeX = cellCount(box.GetWidth(), cellSize.x);
-    m_iSizeY = cellCount(box.GetHeight(), cellSize.y);
+    m_iSizeX = cellCount(box.GetMin().x, box.GetMax().x, cellSize.x);
+    m_iSizeY = cellCount(box.GetMin().y, box.GetMax().y, cellSize.y);
     m_bValid = true;
     return true;
 }

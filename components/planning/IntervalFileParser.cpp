@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -63,11 +64,25 @@ LineRep ParseLine(const char* text, size_t length, int lineNumber) {
 }  // namespace LineParser
 
 bool IntervalFileParser::LoadData(const char* fileName) {
+    m_pszProblem = "";
     if (!fileName)
-        return false;
+        return fail("no file name");
+    // The type is asked before opening: opening a pipe blocks until a writer comes, and a
+    // device such as /dev/zero never ends.
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(fileName, error);
+    if (error || !std::filesystem::exists(status))
+        return fail("cannot open the file");
+    if (!std::filesystem::is_regular_file(status))
+        return fail("not a regular file");
+    const std::uintmax_t size = std::filesystem::file_size(fileName, error);
+    if (error)
+        return fail("cannot open the file");
+    if (size > c_uMaxFileBytes)
+        return fail("larger than the table limit");
     std::ifstream in(fileName, std::ios::binary);
     if (!in)
-        return false;
+        return fail("cannot open the file");
     // Lines are collected up to one character beyond the limit, so an overlong line is known
     // as such without holding it whole.
     const size_t keep = static_cast<size_t>(LineParser::c_iMaxLineLength) + 2;
@@ -88,11 +103,20 @@ bool IntervalFileParser::LoadData(const char* fileName) {
         fullLength = 0;
     };
     char buffer[4096];
+    // A file that grows while it is read is cut at the limit, too.
+    uint64_t total = 0;
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        if (cancelled())
+            return fail("cancelled");
         const std::streamsize n = in.gcount();
+        total += static_cast<uint64_t>(n);
+        if (total > c_uMaxFileBytes)
+            return fail("larger than the table limit");
         for (std::streamsize k = 0; k < n; ++k) {
             const char c = buffer[k];
             if (c == '\n') {
+                if (cancelled())
+                    return fail("cancelled");
                 deliver();
                 continue;
             }
@@ -102,7 +126,7 @@ bool IntervalFileParser::LoadData(const char* fileName) {
         }
     }
     if (in.bad())
-        return false;
+        return fail("cannot read the file");
     if (fullLength > 0)
         deliver();  // the last line without a line end
     return true;

@@ -9,6 +9,7 @@
 #include <cfloat>
 #include <cmath>
 #include <memory>
+#include <random>
 
 namespace {
 
@@ -21,17 +22,6 @@ using Boundaries = ZoCCreateJawBoundaries;
 
 const char* const c_pszBoundariesLogger = "ZAZ.ZoOrbal2.Steering.ZoCCreateJawBoundaries";
 
-// Captures the messages of one test and restores the sink afterwards.
-class LogCapture {
-  public:
-    LogCapture() : m_sink(std::make_shared<CapturingLogSink>()), m_previous(Logging::SetLogSink(m_sink)) {}
-    ~LogCapture() { Logging::SetLogSink(m_previous); }
-    std::vector<std::wstring> Messages(const std::string& logger) const { return m_sink->Messages(logger); }
-
-  private:
-    std::shared_ptr<CapturingLogSink> m_sink;
-    std::shared_ptr<Logging::ILogSink> m_previous;
-};
 
 // ---------------------------------------------------------------------------------------------
 // Gridding and the gray image
@@ -51,13 +41,13 @@ TEST(ZoCGridding3D, KeepsTheHighestPointPerColumnAndIgnoresPointsOutside) {
 }
 
 TEST(ZoCGridding3D, RefusesInvalidBoundsAndCellSizesWithTheirMessages) {
-    LogCapture log;
+    ScopedLogCapture log;
     ZoCHeightGridding grid;
     EXPECT_FALSE(grid.Init(CyBoundingBox3D(), {1, 1, 1}));
     EXPECT_FALSE(grid.Init(CyBoundingBox3D({0, 0, 0}, {1, 1, 1}), {FLT_MAX, FLT_MAX, FLT_MAX}));
     grid.Add(CbVector3f(0.5f, 0.5f, 0.5f));
     EXPECT_EQ(grid.GetCells().GetCount(), 0u);
-    const auto messages = log.Messages("ZAZ.ImageTools.JawCenterLine.Gridding");
+    const auto messages = log.Sink().Messages("ZAZ.ImageTools.JawCenterLine.Gridding");
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0], L"Invalid grid bounds");
     EXPECT_EQ(messages[1], L"Invalid Gridsize");
@@ -99,11 +89,26 @@ TEST(ZoCCreateJawBoundaries, HeightImageScalesTheHighestPointOverTheBoxDepth) {
     EXPECT_FLOAT_EQ(b.GetPixelSize().z, 10.0f / 255);
 }
 
-TEST(ZoCCreateJawBoundaries, DefaultGridIsAnEightyMillimetreSquareOfQuarterMillimetreCells) {
+// The height image is the default grid (an 80 mm square of quarter-millimetre cells) wherever the
+// jaw lies on the disc: corners computed in floats must not add a column. A box that is not a
+// whole number of cells still gets the partial cell.
+TEST(ZoCCreateJawBoundaries, HeightImageIsTheDefaultGridWhereverTheJawLies) {
     const ZoCJawCenterLineFinderParameter p;
     EXPECT_EQ(p.m_iGridWidth * p.m_fCellSize, 3200.0f);  // image-area units, 40 per mm
-    EXPECT_EQ(p.m_iGridHeight * p.m_fCellSize, 3200.0f);
     EXPECT_EQ(p.m_fDepthBelow + p.m_fDepthAbove, 2400.0f);
+    std::mt19937 rng(20261206);
+    std::uniform_real_distribution<float> centre(-8000, 8000);
+    for (int trial = 0; trial < 2000; ++trial) {
+        const CbVector3f c(centre(rng), centre(rng), centre(rng));
+        Boundaries b;
+        ASSERT_TRUE(b.CreateGriddedImage({c}));
+        ASSERT_EQ(b.GetWidth(), p.m_iGridWidth) << c.x << " " << c.y;
+        ASSERT_EQ(b.GetHeight(), p.m_iGridHeight) << c.x << " " << c.y;
+        ZoCHeightGridding grid;
+        ASSERT_TRUE(grid.Init(CyBoundingBox3D({c.x, c.y, 0}, {c.x + 10.5f, c.y + 3, 1}), {2, 2, 2}));
+        EXPECT_EQ(grid.GetSizeX(), 6);
+        EXPECT_EQ(grid.GetSizeY(), 2);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -142,28 +147,20 @@ TEST(ZoCCreateJawBoundaries, CrossLineWithoutSamplesBeyondTheBandGivesVerticesAt
 // ---------------------------------------------------------------------------------------------
 // Douglas-Peucker
 
-TEST(ZoCCreateJawBoundaries, CollinearSamplesReduceToTheirEndPoints) {
-    EXPECT_EQ(Boundaries::SimplifyDouglasPeucker({{0, 0}, {5, 5}, {10, 10}}),
-              (Boundaries::TPolyline{{0, 0}, {10, 10}}));
-    EXPECT_EQ(Boundaries::SimplifyDouglasPeucker({{0, 0}, {1, 0}, {2, 0}, {3, 0}, {9, 0}}),
-              (Boundaries::TPolyline{{0, 0}, {9, 0}}));
-}
-
-TEST(ZoCCreateJawBoundaries, KeepsPointsFurtherThanThreePixelsFromTheChord) {
-    // Distances 3 (on the tolerance: dropped) and 4 (kept); after the split at the 4, the 3 is
-    // measured against the new chord.
-    EXPECT_EQ(Boundaries::SimplifyDouglasPeucker({{0, 0}, {10, 3}, {20, 0}}),
-              (Boundaries::TPolyline{{0, 0}, {20, 0}}));
-    EXPECT_EQ(Boundaries::SimplifyDouglasPeucker({{0, 0}, {10, 4}, {20, 0}}),
-              (Boundaries::TPolyline{{0, 0}, {10, 4}, {20, 0}}));
-    const Boundaries::TPolyline zigzag = {{0, 0}, {10, 10}, {20, 0}, {30, 10}, {40, 0}};
-    EXPECT_EQ(Boundaries::SimplifyDouglasPeucker(zigzag), zigzag);
-}
-
-TEST(ZoCCreateJawBoundaries, ClosedLoopWithCoincidentEndsIsNotSplit) {
-    EXPECT_EQ(Boundaries::SimplifyDouglasPeucker({{0, 0}, {50, 0}, {50, 50}, {0, 0}}),
-              (Boundaries::TPolyline{{0, 0}, {0, 0}}));
-    EXPECT_EQ(Boundaries::SimplifyDouglasPeucker({{1, 1}, {2, 2}}), (Boundaries::TPolyline{{1, 1}, {2, 2}}));
+// Collinear samples reduce to their end points; a point 3 pixels from the chord (on the
+// tolerance) goes, one 4 pixels off stays and splits the span; coincident ends are not split.
+TEST(ZoCCreateJawBoundaries, SimplificationKeepsPointsFurtherThanThreePixelsFromTheChord) {
+    const std::vector<std::pair<Boundaries::TPolyline, Boundaries::TPolyline>> cases = {
+        {{{0, 0}, {5, 5}, {10, 10}}, {{0, 0}, {10, 10}}},
+        {{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {9, 0}}, {{0, 0}, {9, 0}}},
+        {{{0, 0}, {10, 3}, {20, 0}}, {{0, 0}, {20, 0}}},
+        {{{0, 0}, {10, 4}, {20, 0}}, {{0, 0}, {10, 4}, {20, 0}}},
+        {{{0, 0}, {10, 10}, {20, 0}, {30, 10}, {40, 0}}, {{0, 0}, {10, 10}, {20, 0}, {30, 10}, {40, 0}}},
+        {{{0, 0}, {10, 4}, {11, 4}, {20, 0}}, {{0, 0}, {10, 4}, {20, 0}}},  // the first farthest wins a tie
+        {{{0, 0}, {50, 0}, {50, 50}, {0, 0}}, {{0, 0}, {0, 0}}},
+        {{{1, 1}, {2, 2}}, {{1, 1}, {2, 2}}}};
+    for (const auto& [line, simplified] : cases)
+        EXPECT_EQ(Boundaries::SimplifyDouglasPeucker(line), simplified) << line.size() << " points";
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -197,7 +194,7 @@ TEST(ZoCCreateJawBoundaries, StraightBandGivesARectangleJustOutsideItsEdges) {
 }
 
 TEST(ZoCCreateJawBoundaries, FailedPreconditionsLeaveThePolygonAndSayWhy) {
-    LogCapture log;
+    ScopedLogCapture log;
     Boundaries b;
     b.Calculate(straightBand(), CyHermiteSpline());
     b.Calculate({}, CyHermiteSpline({{0, 0, 0}, {10, 0, 0}}));
@@ -205,7 +202,7 @@ TEST(ZoCCreateJawBoundaries, FailedPreconditionsLeaveThePolygonAndSayWhy) {
     // A jaw line of one point has no direction: no edge sample.
     b.Calculate(straightBand(), CyHermiteSpline({{0, 0, 0}}));
     EXPECT_TRUE(b.GetPolygon().empty());
-    const auto messages = log.Messages(c_pszBoundariesLogger);
+    const auto messages = log.Sink().Messages(c_pszBoundariesLogger);
     ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[0], L"Condition failed: Die Spline ist ungültig, da sie keine Kontrollpunkte besitzt");
     EXPECT_EQ(messages[1], L"Condition failed: Die Punktewolke ist leer");
@@ -213,17 +210,17 @@ TEST(ZoCCreateJawBoundaries, FailedPreconditionsLeaveThePolygonAndSayWhy) {
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, EmptyOverviewReplacesTheBorderByAnEmptyPolygon) {
-    LogCapture log;
+    ScopedLogCapture log;
     ZoCAcquisitionSteeringOrbal2TripleTray steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
     steering.setSkeletonRaw(CyHermiteSpline({{0, 0, 0}, {100, 0, 0}}));
     steering.SetJawBorderPoints({{1, 2, 3}});
     ZoCImageDataBase database;
     steering.CalcInvalidJawRegionsFromJawLine(database, eAreaTypeUpperJaw, nullptr);
     EXPECT_TRUE(steering.GetJawBorderPoints().empty());
-    const auto tray = log.Messages("ZAZ.ZoOrbal2.Steering.ZoCAcquisitionSteeringOrbal2TripleTray");
+    const auto tray = log.Sink().Messages("ZAZ.ZoOrbal2.Steering.ZoCAcquisitionSteeringOrbal2TripleTray");
     ASSERT_EQ(tray.size(), 1u);
     EXPECT_EQ(tray[0], L"Berechne Umgebendes Polygon-ROI");
-    EXPECT_EQ(log.Messages(c_pszBoundariesLogger),
+    EXPECT_EQ(log.Sink().Messages(c_pszBoundariesLogger),
               std::vector<std::wstring>{L"Condition failed: Die Punktewolke ist leer"});
 }
 

@@ -15,16 +15,6 @@ namespace {
 using Positions = ZoCCreateScanPositionsAlongJawline;
 const char* const c_pszPositionsLogger = "ZAZ.ZoOrbal2.Steering.ZoCCreateScanPositionsAlongJawline";
 
-class LogCapture {
-  public:
-    LogCapture() : m_sink(std::make_shared<CapturingLogSink>()), m_previous(Logging::SetLogSink(m_sink)) {}
-    ~LogCapture() { Logging::SetLogSink(m_previous); }
-    std::vector<std::wstring> Messages(const std::string& logger) const { return m_sink->Messages(logger); }
-
-  private:
-    std::shared_ptr<CapturingLogSink> m_sink;
-    std::shared_ptr<Logging::ILogSink> m_previous;
-};
 
 // A straight jaw line along x of `length`, its control points raised off the disc plane.
 CyHermiteSpline straightLine(float length) {
@@ -66,6 +56,21 @@ TEST(ZoCCreateScanPositionsAlongJawline, PlacesPositionsEveryWholeStepBeyondTheS
     }
 }
 
+// On a curved jaw line each position's line direction is the line's own direction there: the
+// tangent of an arc, at right angles to its radius.
+TEST(ZoCCreateScanPositionsAlongJawline, LineDirectionsFollowACurvedJawLine) {
+    std::vector<CbVector3f> arc;
+    for (int i = 0; i <= 12; ++i)
+        arc.emplace_back(1000 * std::cos(0.25f * static_cast<float>(i)), 1000 * std::sin(0.25f * static_cast<float>(i)), 0);
+    Positions positions;
+    positions.Calculate(CyHermiteSpline(arc));
+    ASSERT_GE(positions.GetScanPositions().size(), 3u);
+    for (const auto& p : positions.GetScanPositions()) {
+        EXPECT_NEAR(p.m_lineDirection.Length(), 1.0f, 1e-4f);
+        EXPECT_NEAR(p.m_lineDirection.Dot(p.m_origin * (1.0f / p.m_origin.Length())), 0.0f, 0.05f);
+    }
+}
+
 TEST(ZoCCreateScanPositionsAlongJawline, ViewDirectionsAreMirrorImagesTiltedByTwentyFiveDegrees) {
     std::mt19937_64 random(5489);
     std::uniform_real_distribution<float> angle(-3.14159f, 3.14159f);
@@ -97,7 +102,7 @@ TEST(ZoCCreateScanPositionsAlongJawline, ViewDirectionsAreMirrorImagesTiltedByTw
 }
 
 TEST(ZoCCreateScanPositionsAlongJawline, DegenerateJawLinesAreLoggedAndGiveNoPositions) {
-    LogCapture log;
+    ScopedLogCapture log;
     Positions positions;
     positions.Calculate(straightLine(1300));
     ASSERT_FALSE(positions.GetScanPositions().empty());
@@ -108,7 +113,7 @@ TEST(ZoCCreateScanPositionsAlongJawline, DegenerateJawLinesAreLoggedAndGiveNoPos
     positions.Calculate(CyHermiteSpline({{0, 0, 0}, {0, 0, 100}}));  // vertical: length 0 on the disc
     positions.Calculate(straightLine(5));                            // shorter than one walking step
     EXPECT_TRUE(positions.GetScanPositions().empty());
-    const auto messages = log.Messages(c_pszPositionsLogger);
+    const auto messages = log.Sink().Messages(c_pszPositionsLogger);
     ASSERT_EQ(messages.size(), 4u);
     EXPECT_EQ(messages[0], L"Condition failed: Spline ungültig. Sie hat keine Kontrollpunkte");
     EXPECT_EQ(messages[1], L"Condition failed: Die Spline hat die Länge 0");
@@ -173,12 +178,12 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansFailWithoutNeutralConfigu
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansWithoutJawLineLogAndReturnAnEmptySequence) {
-    LogCapture log;
+    ScopedLogCapture log;
     Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
     ZoCOrbal2AxisChain::CJointPositionSequence seq;
     EXPECT_TRUE(steering.GetJointConfigurationForFixed(seq, 0));
     EXPECT_EQ(seq.GetCount(), 0);
-    EXPECT_EQ(log.Messages(c_pszPositionsLogger),
+    EXPECT_EQ(log.Sink().Messages(c_pszPositionsLogger),
               std::vector<std::wstring>{L"Condition failed: Spline ungültig. Sie hat keine Kontrollpunkte"});
 }
 

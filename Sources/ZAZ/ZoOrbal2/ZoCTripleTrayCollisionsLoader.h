@@ -26,9 +26,11 @@ public:
     static std::atomic<const char*> m_pszFileName;
 
     ZoCTripleTrayCollisionsLoader() = default;
-    // Drops a load that has not started and waits for one that runs, its callback included:
-    // callbacks use the steering that owns the loader.
-    ~ZoCTripleTrayCollisionsLoader() = default;
+    // Cancels this loader's load: one that has not started is dropped, one that waits for
+    // another loader's read stops waiting, one that reads stops at its next block of the file.
+    // Its callback is not called and the table stays as it was (the next loader reads again).
+    // Returns once the loader's thread has ended, so no callback can reach the steering after.
+    ~ZoCTripleTrayCollisionsLoader();
     ZoCTripleTrayCollisionsLoader(const ZoCTripleTrayCollisionsLoader&) = delete;
     ZoCTripleTrayCollisionsLoader& operator=(const ZoCTripleTrayCollisionsLoader&) = delete;
 
@@ -49,12 +51,19 @@ public:
     // Adds the path of one valid record below `root`, sharing the prefix it has in common with
     // earlier records; a record equal to an earlier one adds nothing.
     static void AddRecord(const LineParser::LineRep& record, AxisNode& root);
-    // Reads the file into `root`; false when it cannot be read.
-    static bool ReadTable(const char* fileName, AxisNode& root);
+    // Reads the file into `root` and logs how many records it held and how many lines were
+    // skipped; false when it cannot be read or `cancel` was set while reading (the tree is then
+    // left without children). The tree is the one AddRecord gives record by record, children
+    // in the order the file first names them.
+    static bool ReadTable(const char* fileName, AxisNode& root, const std::atomic<bool>* cancel = nullptr);
 
 private:
-    static void loadTask(const TCallback& callback);
+    static void loadTask(const TCallback& callback, const std::atomic<bool>& cancel, std::atomic<int>& tasks);
     static Logging::CLogger& logger();
 
+    std::atomic<bool> m_bCancel{false};
+    std::atomic<int> m_iTasks{0};  // loads queued or running on this loader's thread
+    // Last, so that it is destroyed first: its destructor joins the thread whose task reads
+    // the two flags above.
     ZoCThreadPool m_threadPool{1};
 };
