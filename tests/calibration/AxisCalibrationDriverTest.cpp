@@ -221,13 +221,16 @@ TEST(ZoCOrbal2AxisCalibration, FailedSolveIsLoggedWithItsCode) {
     const std::string logFile = directory + "/calibration.log";
     Calibration calibration;
     calibration.SetLogfileName(std::wstring(logFile.begin(), logFile.end()).c_str());
+    // Registrations no chain can produce, moderately far from the nominal ones: the solver
+    // crawls along a curved valley well inside every bound (the residual still falls by
+    // about 1.5 % over its last 50 iterations) and runs out of iterations.
     std::mt19937_64 rng(12);
     auto uniform = [&rng] {
         return static_cast<float>(static_cast<double>(rng()) / 18446744073709551616.0 * 2 - 1);
     };
-    for (int i = 0; i < 5; ++i) {
-        const float rx = uniform() * 3, ry = uniform() * 3;
-        const float tx = uniform() * 3000, ty = uniform() * 3000, tz = uniform() * 3000;
+    for (int i = 0; i < 10; ++i) {
+        const float rx = uniform() * 0.3f, ry = uniform() * 0.3f;
+        const float tx = uniform() * 300, ty = uniform() * 300, tz = uniform() * 300;
         calibration.AddInputResponse(
             Calibration::c_defaultCalibrationSequence[i].values,
             CbMatrix4Rf::RotationX(rx) * CbMatrix4Rf::RotationY(ry) * CbMatrix4Rf::Translation(tx, ty, tz));
@@ -237,6 +240,7 @@ TEST(ZoCOrbal2AxisCalibration, FailedSolveIsLoggedWithItsCode) {
     EXPECT_EQ(calibtest::ReadFile(logFile), "(CALIB) sorry, calibration failed (NLS error code 2)\n");
     // A failure before a restart ends the run without a line.
     std::filesystem::remove(logFile);
+    calibration.Reset();  // the same start, so the first solve fails again
     EXPECT_FALSE(calibration.Run(0, 0, 3));
     EXPECT_FALSE(std::filesystem::exists(logFile));
 }
