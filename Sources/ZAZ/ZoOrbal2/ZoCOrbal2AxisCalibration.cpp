@@ -12,6 +12,7 @@
 #include <limits>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -89,6 +90,23 @@ std::vector<uint8_t> rawDataBytes(const std::vector<ZoCOrbal2AxisCalibration::Zo
             bytes.push_back(static_cast<uint8_t>(bits >> (8 * b)));
     }
     return bytes;
+}
+
+bool isFinite(const ZoCOrbal2AxisCalibration::ZoSInputResponsePair& sample) {
+    return std::all_of(sample.input.data, sample.input.data + sample.input.size,
+                       [](double v) { return std::isfinite(v); }) &&
+           std::all_of(sample.response.data, sample.response.data + 16, [](double v) { return std::isfinite(v); });
+}
+
+void requireJointIndex(int joint) {
+    if (joint < 0 || joint >= 5)
+        throw std::invalid_argument("joint index outside 0..4");
+}
+
+// The names of the parameters in the report: JOINT1.theta ... JOINT5.alpha.
+std::string parameterName(int index) {
+    static const char* const fields[4] = {"theta", "d", "a", "alpha"};
+    return "JOINT" + std::to_string(index / 4 + 1) + "." + fields[index % 4];
 }
 
 ZoTVector<double> unitOrZero(const ZoTVector<double>& v) {
@@ -181,6 +199,8 @@ void ZoCOrbal2AxisCalibration::Reset() {
 // Samples
 
 void ZoCOrbal2AxisCalibration::AddInputResponse(const double joints[5], const CbMatrix4Rf& registration) {
+    if (!joints)
+        throw std::invalid_argument("AddInputResponse without joint values");
     ZoTVector<double> input(5);
     std::copy(joints, joints + 5, input.data);
     m_calibrationSet.push_back({input, toMatrix(registration)});
@@ -188,6 +208,8 @@ void ZoCOrbal2AxisCalibration::AddInputResponse(const double joints[5], const Cb
 }
 
 void ZoCOrbal2AxisCalibration::AddInputResponse(const float joints[5], const CbMatrix4Rf& registration) {
+    if (!joints)
+        throw std::invalid_argument("AddInputResponse without joint values");
     const double values[5] = {joints[0], joints[1], joints[2], joints[3], joints[4]};
     AddInputResponse(values, registration);
 }
@@ -232,6 +254,15 @@ bool ZoCOrbal2AxisCalibration::useDesignSearch(int sampleCount) const {
 bool ZoCOrbal2AxisCalibration::Run(int sampleCount, int multistartRuns, int restarts) {
     if (!m_objective || !m_solver)
         return false;
+    // A registration that failed (NaN or infinite entries) or a joint value that was never
+    // read would turn every residual into NaN and the solver's stop tests into noise; the set
+    // keeps the sample for the raw data, but no calibration is computed from it.
+    for (size_t i = 0; i < m_calibrationSet.size(); ++i) {
+        if (!isFinite(m_calibrationSet[i])) {
+            log("(CALIB) sorry, calibration failed (sample %i is not finite)\n", static_cast<int>(i) + 1);
+            return false;
+        }
+    }
     std::vector<const ZoSInputResponsePair*> working;
     if (useDesignSearch(sampleCount)) {
         ZoTMatrix<double> candidates(static_cast<int>(m_calibrationSet.size()), 5);
@@ -313,6 +344,7 @@ void ZoCOrbal2AxisCalibration::jointStdDevs(int joint, double values[4]) const {
 
 void ZoCOrbal2AxisCalibration::GetJointParameters(int joint, double& theta, double& d, double& a,
                                                   double& alpha) {
+    requireJointIndex(joint);
     double values[4];
     jointParameters(joint, values);
     theta = values[0], d = values[1], a = values[2], alpha = values[3];
@@ -321,6 +353,9 @@ void ZoCOrbal2AxisCalibration::GetJointParameters(int joint, double& theta, doub
 }
 
 void ZoCOrbal2AxisCalibration::SetJointParameters(int joint, double theta, double d, double a, double alpha) {
+    requireJointIndex(joint);
+    if (!std::isfinite(theta) || !std::isfinite(d) || !std::isfinite(a) || !std::isfinite(alpha))
+        throw std::invalid_argument("SetJointParameters with a non-finite value");
     m_params[4 * joint] = theta;
     m_params[4 * joint + 1] = d;
     m_params[4 * joint + 2] = a;
@@ -330,6 +365,7 @@ void ZoCOrbal2AxisCalibration::SetJointParameters(int joint, double theta, doubl
 
 void ZoCOrbal2AxisCalibration::GetJointParametersStdDev(int joint, double& theta, double& d, double& a,
                                                         double& alpha) {
+    requireJointIndex(joint);
     if (m_statisticsStale)
         updateStatistics();
     double values[4];
@@ -470,6 +506,48 @@ void ZoCOrbal2AxisCalibration::logStatistics() const {
     }
     log("(CALIB)  trafo errors: [min,max]=[%.3g,%.3g], (mean,stddev)=[%.3g,%.3g]\n", minimum, maximum, mean,
         deviation);
+    logUndeterminedParameters();
+}
+
+// The width of a parameter's bounds (infinite without both bounds).
+double ZoCOrbal2AxisCalibration::admissibleWidth(int index) const {
+    const ZoTMatrix<double>& A = m_objective->GetInequalitiesLHS();
+    const ZoTVector<double>& b = m_objective->GetInequalitiesRHS();
+    double lower = -c_dInfinity, upper = c_dInfinity;
+    for (int r = 0; r < A.rows; ++r) {
+        bool single = true;
+        for (int c = 0; c < A.cols && single; ++c)
+            single = c == index || A(r, c) == 0.0;
+        if (!single || A(r, index) == 0.0)
+            continue;
+        if (A(r, index) > 0)
+            upper = std::min(upper, b[r] / A(r, index));
+        else
+            lower = std::max(lower, b[r] / A(r, index));
+    }
+    return upper - lower;
+}
+
+// Samples that do not move a parameter (the same configuration recorded again and again, or too
+// few configurations) leave its variance infinite, or, through rounding, so large that the
+// standard deviation exceeds the parameter's whole admissible range: the value reported for it
+// is only its start.
+void ZoCOrbal2AxisCalibration::logUndeterminedParameters() const {
+    if (!m_objective || m_objective->GetNumMeasurements() == 0)  // no samples: nothing was tried
+        return;
+    const ZoTVector<int>& freeIndices = m_objective->GetFreeVariablesIndices();
+    std::vector<int> undetermined;
+    for (int j = 0; j < freeIndices.size; ++j) {
+        const int index = freeIndices[j];
+        if (index < m_covariance.rows && !(std::sqrt(m_covariance(index, index)) <= admissibleWidth(index)))
+            undetermined.push_back(index);
+    }
+    std::sort(undetermined.begin(), undetermined.end());
+    std::string names;
+    for (const int index : undetermined)
+        names += (names.empty() ? "" : ", ") + parameterName(index);
+    if (!names.empty())
+        log("(CALIB)  warning: these samples cannot determine %s\n", names.c_str());
 }
 
 void ZoCOrbal2AxisCalibration::logJointTable() const {
@@ -522,6 +600,8 @@ void ZoCOrbal2AxisCalibration::logCorrelation() const {
 }
 
 void ZoCOrbal2AxisCalibration::GenerateCalibCheckerOutput(size_t device, const char* sensor) const {
+    if (!sensor)  // no name can be formed: like a file that cannot be created, nothing is written
+        return;
     updateStatistics();
     const ZoTVector<double> e =
         m_objective ? m_objective->ComputeTrafoErrors(m_params, false) : ZoTVector<double>();

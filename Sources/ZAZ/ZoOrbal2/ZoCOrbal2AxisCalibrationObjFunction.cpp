@@ -10,6 +10,7 @@
 #include <limits>
 #include <numeric>
 #include <random>
+#include <stdexcept>
 #include <utility>
 
 namespace {
@@ -330,6 +331,8 @@ void ZoCOrbal2AxisCalibrationObjFunction::AddInputResponseSample(const ZoTVector
 ZoCOrbal2AxisCalibrationObjFunction::ZoSInputResponsePair
 ZoCOrbal2AxisCalibrationObjFunction::ReplaceInputResponseSample(int index, const ZoTVector<double>& joints,
                                                                 const ZoTMatrix<double>& registration) {
+    if (index < 0 || index >= GetNumSamples())
+        throw std::invalid_argument("ReplaceInputResponseSample: no sample at that index");
     ZoSInputResponsePair& sample = m_samples[static_cast<size_t>(index)];
     ZoSInputResponsePair old = sample;
     sample.input = joints;
@@ -402,6 +405,10 @@ std::unique_ptr<Params[]> ZoCOrbal2AxisCalibrationObjFunction::ImportJointParame
 // joint only) the working record is taken whole.
 Params ZoCOrbal2AxisCalibrationObjFunction::ImportJointParameters(const ZoTVector<double>& params,
                                                                   int joint) const {
+    if (joint < 0 || joint >= c_iNumJoints)
+        throw std::invalid_argument("ImportJointParameters: joint index outside 0..4");
+    if (params.size < GetNumParams())
+        throw std::invalid_argument("ImportJointParameters: parameter vector shorter than the layout");
     if (m_firstJointOnly && joint > 0)
         return m_jointParams[joint];
     Params record = m_defaultJointParams[joint];

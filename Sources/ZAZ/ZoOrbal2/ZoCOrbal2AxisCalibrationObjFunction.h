@@ -57,7 +57,8 @@ class ZoCOrbal2AxisCalibrationObjFunction : public ZoCNLSObjectiveFunction {
     // Samples. The first sample becomes the reference: its registration's inverse is kept and
     // every stored response is relative to it (the first one the identity).
     void AddInputResponseSample(const ZoTVector<double>& joints, const ZoTMatrix<double>& registration);
-    // Stores the pair as it is (no relative transform, no change of counts); index must be valid.
+    // Stores the pair as it is (no relative transform, no change of counts); an index without a
+    // sample throws std::invalid_argument.
     ZoSInputResponsePair ReplaceInputResponseSample(int index, const ZoTVector<double>& joints,
                                                     const ZoTMatrix<double>& registration);
     // Empties the sample list and restarts the measurement count at 0, so that samples added
@@ -79,6 +80,7 @@ class ZoCOrbal2AxisCalibrationObjFunction : public ZoCNLSObjectiveFunction {
     // Parameter mapping (layout: theta, d, a, alpha per joint; the joint-variable entry only
     // with offsets; joint 1 alone with firstJointOnly).
     ZoTVector<double> ExportJointParameters(const ZoSJointParams joints[c_iNumJoints]) const;
+    // A joint outside 0..4 or a vector shorter than the layout throws std::invalid_argument.
     std::unique_ptr<ZoSJointParams[]> ImportJointParameters(const ZoTVector<double>& params) const;
     ZoSJointParams ImportJointParameters(const ZoTVector<double>& params, int joint) const;
     void PrepareNextOptimizationRun(const ZoTVector<double>& params);
