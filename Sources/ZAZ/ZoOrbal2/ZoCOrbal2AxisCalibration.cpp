@@ -153,6 +153,7 @@ ZoCOrbal2AxisCalibration::ZoCOrbal2AxisCalibration(ZoCOrbal2AxisCalibration& oth
       m_covariance(other.m_covariance),
       m_dCriterion(other.m_dCriterion),
       m_statisticsStale(other.m_statisticsStale),
+      m_covarianceFactorised(other.m_covarianceFactorised),
       m_robust(other.m_robust),
       m_firstJointOnly(other.m_firstJointOnly),
       m_calibrateOffsets(other.m_calibrateOffsets),
@@ -172,6 +173,7 @@ ZoCOrbal2AxisCalibration& ZoCOrbal2AxisCalibration::operator=(ZoCOrbal2AxisCalib
     m_covariance = other.m_covariance;
     m_dCriterion = other.m_dCriterion;
     m_statisticsStale = other.m_statisticsStale;
+    m_covarianceFactorised = other.m_covarianceFactorised;
     m_robust = other.m_robust;
     m_firstJointOnly = other.m_firstJointOnly;
     m_calibrateOffsets = other.m_calibrateOffsets;
@@ -263,6 +265,9 @@ bool ZoCOrbal2AxisCalibration::Run(int sampleCount, int multistartRuns, int rest
             return false;
         }
     }
+    // From here on the objective's samples and the parameters change; the statistics follow them
+    // once the run is through.
+    m_statisticsStale = true;
     std::vector<const ZoSInputResponsePair*> working;
     if (useDesignSearch(sampleCount)) {
         ZoTMatrix<double> candidates(static_cast<int>(m_calibrationSet.size()), 5);
@@ -309,7 +314,8 @@ void ZoCOrbal2AxisCalibration::updateStatistics() const {
     const int n = m_params.size;
     if (m_objective)
         m_covariance = m_objective->GetCovariance(m_params, c_dCovarianceTolerance);
-    if (!m_objective || m_covariance.rows != n || m_covariance.cols != n) {
+    m_covarianceFactorised = m_objective && m_covariance.rows == n && m_covariance.cols == n;
+    if (!m_covarianceFactorised) {
         // No objective, or a factorisation that failed: nothing is known about the parameters.
         m_covariance = ZoTMatrix<double>(n);
         std::fill(m_covariance.data, m_covariance.data + n * n, c_dInfinity);
@@ -476,7 +482,10 @@ void ZoCOrbal2AxisCalibration::GenerateReport() const {
     log("%s\n", ZoBreakLines(ZoBase64Encode(rawDataBytes(m_calibrationSet)), c_uBase64LineWidth).c_str());
     log("(CALIB) *** END RAW CALIBRATION DATA ***\n\n");
     log("(CALIB) *** AXIS CALIBRATION STATISTICS %s ***\n", time.c_str());
-    updateStatistics();
+    // Run has just computed them from the same parameters and samples: a second pass would
+    // only repeat the same arithmetic.
+    if (m_statisticsStale)
+        updateStatistics();
     logStatistics();
     logJointTable();
     logCorrelation();
@@ -590,7 +599,18 @@ void ZoCOrbal2AxisCalibration::logCorrelation() const {
     log("\n(CALIB) *** CORRELATION MATRIX ***\n");
     if (!m_objective)
         return;
-    const ZoTMatrix<double> correlation = m_objective->GetCorrelation(m_params, c_dCovarianceTolerance);
+    // The objective's correlation of the current parameters is its covariance scaled by the
+    // standard deviations; that covariance is the one just stored (the same arithmetic on the
+    // same parameters), unless its factorisation failed, when there is no correlation to print.
+    if (!m_covarianceFactorised)
+        return;
+    ZoTMatrix<double> correlation = m_covariance;
+    ZoTVector<double> deviation(correlation.rows);
+    for (int i = 0; i < correlation.rows; ++i)
+        deviation[i] = std::sqrt(correlation(i, i));
+    for (int c = 0; c < correlation.cols; ++c)
+        for (int r = 0; r < correlation.rows; ++r)
+            correlation(r, c) /= deviation[r] * deviation[c];
     for (int r = 0; r < correlation.rows; ++r) {
         log("(CALIB) ");
         for (int c = 0; c < correlation.cols; ++c)
@@ -602,7 +622,8 @@ void ZoCOrbal2AxisCalibration::logCorrelation() const {
 void ZoCOrbal2AxisCalibration::GenerateCalibCheckerOutput(size_t device, const char* sensor) const {
     if (!sensor)  // no name can be formed: like a file that cannot be created, nothing is written
         return;
-    updateStatistics();
+    if (m_statisticsStale)
+        updateStatistics();
     const ZoTVector<double> e =
         m_objective ? m_objective->ComputeTrafoErrors(m_params, false) : ZoTVector<double>();
     double maxError = c_dNaN;

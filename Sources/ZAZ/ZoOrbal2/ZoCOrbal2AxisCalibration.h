@@ -130,6 +130,7 @@ class ZoCOrbal2AxisCalibration {
     mutable ZoTMatrix<double> m_covariance;
     mutable double m_dCriterion;
     mutable bool m_statisticsStale;
+    mutable bool m_covarianceFactorised = false;  // m_covariance is the objective's, not the fill
     bool m_robust = false;
     bool m_firstJointOnly = false;
     bool m_calibrateOffsets = true;

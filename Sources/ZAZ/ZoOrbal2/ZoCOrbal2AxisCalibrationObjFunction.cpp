@@ -102,6 +102,38 @@ NSMatrix4 multiply(const NSMatrix4& a, const NSMatrix4& b) {
     return product;
 }
 
+// The same product for two rigid transforms in homogeneous form (last row 0 0 0 1, as every DH
+// matrix and every product of them has it exactly). The terms left out are products with an
+// exact zero; a sum that starts at +0 never becomes -0, so adding them changes no bit of a finite
+// result, and the terms kept are added in the order of `multiply`.
+NSMatrix4 multiplyRigid(const NSMatrix4& a, const NSMatrix4& b) {
+    NSMatrix4 product;
+    for (int c = 0; c < 4; ++c)
+        for (int r = 0; r < 3; ++r) {
+            double sum = 0.0;
+            for (int k = 0; k < 3; ++k)
+                sum += a(r, k) * b(k, c);
+            if (c == 3)
+                sum += a(r, 3);  // times b(3, 3) = 1
+            product(r, c) = sum;
+        }
+    product(3, 3) = 1.0;
+    return product;
+}
+
+// A rotation about x on the right: columns 0 and 3 stay, columns 1 and 2 mix. Exact-zero terms
+// are left out as in multiplyRigid; 0 + x turns a -0 of column 0 or 3 into +0 as `multiply` does.
+NSMatrix4 multiplyRotationX(const NSMatrix4& a, double c, double s) {
+    NSMatrix4 product;
+    for (int r = 0; r < 4; ++r) {
+        product(r, 0) = 0.0 + a(r, 0);
+        product(r, 1) = (0.0 + a(r, 1) * c) + a(r, 2) * s;
+        product(r, 2) = (0.0 + a(r, 1) * -s) + a(r, 2) * c;
+        product(r, 3) = 0.0 + a(r, 3);
+    }
+    return product;
+}
+
 // LU with partial row pivoting (the first largest pivot wins); a singular matrix stays as it is.
 bool invert(NSMatrix4& m) {
     NSMatrix4 lu = m;
@@ -185,7 +217,22 @@ NSMatrix4 chainProduct(const Params joints[5], const ZoTVector<double>& values, 
     if (reused < 5)
         std::copy(store->products[reused], store->products[reused] + 16, P.e);
     for (int i = reused - 1; i >= 0; --i) {
-        P = multiply(jointMatrix(joints[i], values[i], offsets), P);
+        NSMatrix4 A;
+        if (store) {
+            double key[6];
+            keyOf(i, key);
+            if (store->jointFilled[i] && std::memcmp(key, store->jointKeys[i], sizeof key) == 0) {
+                std::copy(store->joints[i], store->joints[i] + 16, A.e);
+            } else {
+                A = jointMatrix(joints[i], values[i], offsets);
+                std::copy(key, key + 6, store->jointKeys[i]);
+                std::copy(A.e, A.e + 16, store->joints[i]);
+                store->jointFilled[i] = true;
+            }
+        } else {
+            A = jointMatrix(joints[i], values[i], offsets);
+        }
+        P = multiplyRigid(A, P);
         if (store) {
             keyOf(i, store->keys[i]);
             std::copy(P.e, P.e + 16, store->products[i]);
@@ -204,10 +251,8 @@ NSMatrix4 cameraToDisc(const Params joints[5], const ZoTVector<double>& values, 
     for (int r = 0; r < 3; ++r)
         P(r, 3) *= c_dImageAreaUnitsPerMillimetre;
     invert(P);
-    NSMatrix4 Rx = NSMatrix4::Identity();
-    const double c = std::cos(c_dPi), s = std::sin(c_dPi);
-    Rx(1, 1) = c, Rx(1, 2) = -s, Rx(2, 1) = s, Rx(2, 2) = c;
-    return multiply(P, Rx);
+    static const double c = std::cos(c_dPi), s = std::sin(c_dPi);
+    return multiplyRotationX(P, c, s);
 }
 
 // The unit quaternion (w, x, y, z) of the upper-left 3 x 3 block; the branch with the largest
@@ -241,7 +286,8 @@ std::array<double, 4> quaternionOf(const Matrix& R) {
 // differences; 12 rotation block and translation differences; 1 the norm of the twelve. Other
 // modes have none. Returns the number of values written. Quaternion signs are not aligned: near
 // half a turn a flip of sign shows as a large error, which calibration configurations do not reach.
-int transformDistance(const NSMatrix4& predicted, const NSMatrix4& measured, int mode, double out[12]) {
+int transformDistance(const NSMatrix4& predicted, const NSMatrix4& measured, int mode, double out[12],
+                      const double* measuredQuaternion = nullptr) {
     double twelve[12];
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 3; ++c)
@@ -260,7 +306,12 @@ int transformDistance(const NSMatrix4& predicted, const NSMatrix4& measured, int
             return 1;
         }
         case 7: {
-            const std::array<double, 4> qp = quaternionOf(predicted), qm = quaternionOf(measured);
+            const std::array<double, 4> qp = quaternionOf(predicted);
+            std::array<double, 4> qm;
+            if (measuredQuaternion)
+                std::copy(measuredQuaternion, measuredQuaternion + 4, qm.begin());
+            else
+                qm = quaternionOf(measured);
             for (int i = 0; i < 4; ++i)
                 out[i] = qp[i] - qm[i];
             std::copy(twelve + 9, twelve + 12, out + 4);
@@ -318,6 +369,7 @@ ZoCOrbal2AxisCalibrationObjFunction::ZoCOrbal2AxisCalibrationObjFunction(bool fi
 void ZoCOrbal2AxisCalibrationObjFunction::AddInputResponseSample(const ZoTVector<double>& joints,
                                                                  const ZoTMatrix<double>& registration) {
     m_samples.push_back({joints, registration});
+    m_suffixProducts.clear();
     if (m_samples.size() == 1) {
         PrepareNextOptimizationRun(ExportJointParameters(m_defaultJointParams));
         m_referenceInverse = registration;
@@ -337,11 +389,13 @@ ZoCOrbal2AxisCalibrationObjFunction::ReplaceInputResponseSample(int index, const
     ZoSInputResponsePair old = sample;
     sample.input = joints;
     sample.response = registration;
+    m_suffixProducts.clear();
     return old;
 }
 
 void ZoCOrbal2AxisCalibrationObjFunction::RemoveAllSamples() {
     m_samples.clear();
+    m_suffixProducts.clear();
     SetNumMeasurements(0);
 }
 
@@ -481,18 +535,29 @@ void ZoCOrbal2AxisCalibrationObjFunction::forEachSampleBlock(const ZoSJointParam
     for (size_t k = 1; k < m_samples.size(); ++k) {
         const NSMatrix4 prediction = multiply(
             firstInverse, cameraToDisc(joints, m_samples[k].input, m_calibrateOffsets, &m_suffixProducts[k]));
-        const int size =
-            transformDistance(prediction, NSMatrix4::From(m_samples[k].response), m_errorsPerSample, block);
+        ZoNSuffixProducts& cache = m_suffixProducts[k];
+        if (!cache.responseFilled) {
+            const NSMatrix4 measured = NSMatrix4::From(m_samples[k].response);
+            const std::array<double, 4> q = quaternionOf(measured);
+            std::copy(measured.e, measured.e + 16, cache.response);
+            std::copy(q.begin(), q.end(), cache.responseQuaternion);
+            cache.responseFilled = true;
+        }
+        NSMatrix4 measured;
+        std::copy(cache.response, cache.response + 16, measured.e);
+        const int size = transformDistance(prediction, measured, m_errorsPerSample, block, cache.responseQuaternion);
         sink(static_cast<int>(k), prediction, block, size);
     }
 }
 
 ZoTVector<double> ZoCOrbal2AxisCalibrationObjFunction::Error(const ZoTVector<double>& params) {
-    const std::unique_ptr<Params[]> joints = ImportJointParameters(params);
-    ZoTVector<double> r(GetNumMeasurements());
+    Params joints[c_iNumJoints];
+    for (int j = 0; j < c_iNumJoints; ++j)
+        joints[j] = ImportJointParameters(params, j);
     if (m_samples.size() < 2)
         return ZoTVector<double>();
-    forEachSampleBlock(joints.get(), [&](int k, const NSMatrix4&, const double* block, int size) {
+    ZoTVector<double> r(GetNumMeasurements());
+    forEachSampleBlock(joints, [&](int k, const NSMatrix4&, const double* block, int size) {
         const int offset = (k - 1) * m_errorsPerSample;
         for (int i = 0; i < size && offset + i < r.size; ++i)
             r[offset + i] = block[i];
@@ -994,6 +1059,7 @@ ZoTVector<int> ZoCOrbal2AxisCalibrationObjFunction::OptimizeCalibrationSequence(
     ZoDebugPrint("(CALIB OED) D-criterion value for optimal design: %g\n", best);
 
     m_samples = std::move(saved);
+    m_suffixProducts.clear();
     m_referenceInverse = savedReferenceInverse;
     std::copy(savedJointParams, savedJointParams + c_iNumJoints, m_jointParams);
     m_errorsPerSample = 12;

@@ -115,10 +115,18 @@ class ZoCOrbal2AxisCalibrationObjFunction : public ZoCNLSObjectiveFunction {
 
     // Products of the chain's last joints at one sample, from the last evaluation of the
     // residuals, with the theta, d, a, alpha, kind and value of each joint they were built from.
+    // The joint matrices A_i themselves are kept with them, so a joint that did not move costs no
+    // sines; the measured response and its quaternion, which no parameter changes, are kept too.
     struct ZoNSuffixProducts {
         bool filled = false;
         double keys[c_iNumJoints][6] = {};
         double products[c_iNumJoints][16] = {};  // A_i ... A_5, column by column
+        bool jointFilled[c_iNumJoints] = {};
+        double jointKeys[c_iNumJoints][6] = {};
+        double joints[c_iNumJoints][16] = {};  // A_i, column by column
+        bool responseFilled = false;
+        double response[16] = {};
+        double responseQuaternion[4] = {};
     };
 
     // Bounds of the searches that the design would otherwise leave open.
@@ -145,5 +153,6 @@ class ZoCOrbal2AxisCalibrationObjFunction : public ZoCNLSObjectiveFunction {
     bool m_firstJointOnly;
     bool m_calibrateOffsets;
     // Evaluation cache of the residuals, one entry per sample; not part of the objective's state.
+    // Emptied whenever the samples change.
     mutable std::vector<ZoNSuffixProducts> m_suffixProducts;
 };
