@@ -105,6 +105,11 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, FastResidualsEqualTheStraightforwardOn
             EXPECT_EQ(std::memcmp(Jf.data, Jp.data, sizeof(double) * static_cast<size_t>(Jf.rows * Jf.cols)), 0)
                 << "mode " << mode << " trial " << trial;
         }
+        // A sample replaced after evaluations is seen by the next one.
+        const ZoTVector<double> x = fast.GetInitialParameters();
+        fast.ReplaceInputResponseSample(2, fast.GetSamples()[4].input, fast.GetSamples()[2].response);
+        plain.ReplaceInputResponseSample(2, plain.GetSamples()[4].input, plain.GetSamples()[2].response);
+        EXPECT_TRUE(sameBits(fast.Error(x), plain.Error(x))) << "mode " << mode << " after replacing";
     }
 }
 
