@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -168,4 +169,51 @@ TEST(ZoCOrbal2AxisCalibration, FastRunAndReportEqualTheStraightforwardEvaluation
         expected += "\n";
     }
     EXPECT_EQ(again.substr(again.find("(CALIB) *** CORRELATION")), expected);
+}
+
+// The opt-in exact derivatives: the same Jacobian as the finite differences up to their error,
+// and the same estimates on exact and on noisy registrations.
+TEST(ZoCOrbal2AxisCalibrationObjFunction, ExactDerivativesAgreeWithTheFiniteDifferences) {
+    ScopedLogCapture quiet;
+    for (const calibtest::NSRegistrationNoise noise : {calibtest::NSRegistrationNoise{},
+                                                       calibtest::NSRegistrationNoise{0.002, 0.5}}) {
+        std::mt19937_64 rng(7);
+        Calibration byDifferences, exact;
+        exact.GetObjective()->SetExactDerivatives(true);
+        for (const auto& entry : Calibration::c_defaultCalibrationSequence) {
+            const CbMatrix4Rf m = calibtest::Registration(calibtest::SimulationTableChain(), entry.values, noise, rng);
+            byDifferences.AddInputResponse(entry.values, m);
+            exact.AddInputResponse(entry.values, m);
+        }
+        ASSERT_TRUE(byDifferences.Run(0, 0, 0));
+        ASSERT_TRUE(exact.Run(0, 0, 0));
+        ASSERT_FALSE(byDifferences.GetObjective()->HasExactDerivatives());
+        // Norm-wise: the weakest combinations (the second tilt's offset) are only fixed to a few
+        // 1e-9 by either run's last steps, which end at rounding level.
+        const ZoTVector<double> difference = exact.GetParameters() - byDifferences.GetParameters();
+        EXPECT_LE(difference.Norm(), 1e-9 * byDifferences.GetParameters().Norm());
+        EXPECT_GT(difference.MaxAbs(), 0.0);  // the exact derivatives were used
+        // The Jacobians at the nominal start, in every residual mode.
+        for (int mode : {7, 12, 1}) {
+            Objective* objective = exact.GetObjective();
+            Access::setErrorsPerSample(*objective, mode);
+            objective->SetNumMeasurements(25 * mode);
+            const ZoTVector<double> x = objective->GetInitialParameters();
+            ZoTVector<double> z(objective->GetFreeVariablesIndices().size);
+            for (int j = 0; j < z.size; ++j)
+                z[j] = x[objective->GetFreeVariablesIndices()[j]] + 0.5;
+            const ZoTMatrix<double> analytic = objective->Jacobian(z);
+            objective->SetExactDerivatives(false);
+            const ZoTMatrix<double> numeric = objective->Jacobian(z);
+            objective->SetExactDerivatives(true);
+            ASSERT_EQ(analytic.rows, numeric.rows);
+            ASSERT_EQ(analytic.cols, numeric.cols);
+            double largest = 0.0, difference = 0.0;
+            for (int i = 0; i < analytic.rows * analytic.cols; ++i) {
+                largest = std::max(largest, std::abs(numeric.data[i]));
+                difference = std::max(difference, std::abs(analytic.data[i] - numeric.data[i]));
+            }
+            EXPECT_LT(difference, 1e-7 * largest) << "mode " << mode;
+        }
+    }
 }
