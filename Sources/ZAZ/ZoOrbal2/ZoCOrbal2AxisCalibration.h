@@ -98,6 +98,8 @@ class ZoCOrbal2AxisCalibration {
     const std::vector<ZoSInputResponsePair>& GetCalibrationSet() const { return m_calibrationSet; }
     const ZoTVector<double>& GetParameters() const { return m_params; }
     double GetRMSE() const { return m_rmse; }
+    // The objective also takes the opt-in for exact derivatives (SetExactDerivatives); Reset
+    // builds a new objective, with finite differences again.
     ZoCOrbal2AxisCalibrationObjFunction* GetObjective() const { return m_objective.get(); }
     ZoCNLSSolver* GetSolver() const { return m_solver.get(); }
     void SetClock(Clock clock) { m_clock = std::move(clock); }
