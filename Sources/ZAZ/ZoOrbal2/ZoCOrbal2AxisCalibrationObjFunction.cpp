@@ -571,9 +571,7 @@ ZoTVector<double> ZoCOrbal2AxisCalibrationObjFunction::Error(const ZoTVector<dou
 namespace {
 
 // d/dv of a joint's DH matrix for field k (0 theta, 1 d, 2 a, 3 alpha) at the effective values.
-NSMatrix4 dhDerivative(double theta, double a, double alpha, int k) {
-    const double ct = std::cos(theta * c_dDegToRad), st = std::sin(theta * c_dDegToRad);
-    const double ca = std::cos(alpha * c_dDegToRad), sa = std::sin(alpha * c_dDegToRad);
+NSMatrix4 dhDerivative(double ct, double st, double ca, double sa, double a, int k) {
     NSMatrix4 m;
     switch (k) {
         case 0:
@@ -681,6 +679,11 @@ ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::Jacobian(const ZoTVector<
     for (int j = 0; j < c_iNumJoints; ++j)
         joints[j] = ImportJointParameters(x, j);
     static const double c = std::cos(c_dPi), s = std::sin(c_dPi);
+    // Parameters that no free variable moves (the lift and the disc) need no derivative.
+    bool moved[4 * c_iNumJoints] = {};
+    for (int p = 0; p < K.rows && p < 4 * c_iNumJoints; ++p)
+        for (int j = 0; j < k && !moved[p]; ++j)
+            moved[p] = K(p, 1 + j) != 0.0;
 
     // For one sample: T = (scaled chain)^-1 Rx and dT/dx_p for every parameter p.
     struct NSSampleDerivatives {
@@ -708,11 +711,13 @@ ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::Jacobian(const ZoTVector<
             const Params& joint = joints[i];
             const bool revolute = joint.type == 'R';
             const double theta = revolute ? q[i] + (m_calibrateOffsets ? joint.theta : 0.0) : joint.theta;
+            const double ct = std::cos(theta * c_dDegToRad), st = std::sin(theta * c_dDegToRad);
+            const double ca = std::cos(joint.alpha * c_dDegToRad), sa = std::sin(joint.alpha * c_dDegToRad);
             for (int field = 0; field < 4; ++field) {
                 const int p = parameterIndex(i, field);
-                if (p < 0)
+                if (p < 0 || !moved[p])
                     continue;
-                NSMatrix4 dP = multiply(multiply(prefix[i], dhDerivative(theta, joint.a, joint.alpha, field)),
+                NSMatrix4 dP = multiply(multiply(prefix[i], dhDerivative(ct, st, ca, sa, joint.a, field)),
                                         suffix[i + 1]);
                 scaleTranslation(dP);
                 out.dT[out.count] = negated(multiply(multiply(inverse, dP), out.T));
