@@ -237,6 +237,18 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, SortingTheDefaultSequenceEndsInATwoOpt
     std::sort(afterSorted.begin(), afterSorted.end());
     EXPECT_EQ(before, afterSorted);
     expectTwoOptOptimum(after);
+    // Random configurations: the exchanges that start at the tour's first node count too.
+    std::mt19937_64 rng(21);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int instance = 0; instance < 30; ++instance) {
+        ZoTMatrix<double> rows(9, 5);
+        for (int r = 0; r < 9; ++r)
+            for (int c = 0; c < 5; ++c)
+                rows(r, c) = (c == 4 ? 360.0 : 120.0) * unit(rng);
+        Objective::SortRequests(rows);
+        SCOPED_TRACE(instance);
+        expectTwoOptOptimum(rowsOf(rows));
+    }
 }
 
 // -----------------------------------------------------------------------------------------------
