@@ -554,6 +554,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, QuaternionAngleAndAxisOfATurn) {
                                               axis[1] * std::sin(angle / 2), axis[2] * std::sin(angle / 2)});
         EXPECT_NEAR(Objective::QuaternionToAngle(q), angle, 1e-12);
         const ZoTVector<double> u = Objective::QuaternionToAxis(q);
+        ASSERT_EQ(u.size, 3);
         for (int i = 0; i < 3; ++i) {
             EXPECT_NEAR(u[i], axis[i], 1e-7);
             EXPECT_EQ(u[i], static_cast<float>(u[i]));  // single precision
@@ -574,6 +575,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, EulerAnglesRoundTrip) {
             for (double b : {-3.0, 0.0, 0.7, 2.2}) {
                 const ZoTVector<double> angles =
                     Objective::EulerFromQuaternion(Objective::QuaternionFromEuler(h, t, b));
+                ASSERT_EQ(angles.size, 3);  // heading, attitude, bank
                 EXPECT_NEAR(angles[0], h, 1e-9);
                 EXPECT_NEAR(angles[1], t, 1e-9);
                 EXPECT_NEAR(angles[2], b, 1e-9);
