@@ -221,13 +221,16 @@ TEST(ZoCOrbal2AxisCalibration, FailedSolveIsLoggedWithItsCode) {
     const std::string logFile = directory + "/calibration.log";
     Calibration calibration;
     calibration.SetLogfileName(std::wstring(logFile.begin(), logFile.end()).c_str());
+    // Registrations no chain can produce, moderately far from the nominal ones: the solver
+    // crawls along a curved valley well inside every bound (the residual still falls by
+    // about 1.5 % over its last 50 iterations) and runs out of iterations.
     std::mt19937_64 rng(12);
     auto uniform = [&rng] {
         return static_cast<float>(static_cast<double>(rng()) / 18446744073709551616.0 * 2 - 1);
     };
-    for (int i = 0; i < 5; ++i) {
-        const float rx = uniform() * 3, ry = uniform() * 3;
-        const float tx = uniform() * 3000, ty = uniform() * 3000, tz = uniform() * 3000;
+    for (int i = 0; i < 10; ++i) {
+        const float rx = uniform() * 0.3f, ry = uniform() * 0.3f;
+        const float tx = uniform() * 300, ty = uniform() * 300, tz = uniform() * 300;
         calibration.AddInputResponse(
             Calibration::c_defaultCalibrationSequence[i].values,
             CbMatrix4Rf::RotationX(rx) * CbMatrix4Rf::RotationY(ry) * CbMatrix4Rf::Translation(tx, ty, tz));
@@ -237,8 +240,94 @@ TEST(ZoCOrbal2AxisCalibration, FailedSolveIsLoggedWithItsCode) {
     EXPECT_EQ(calibtest::ReadFile(logFile), "(CALIB) sorry, calibration failed (NLS error code 2)\n");
     // A failure before a restart ends the run without a line.
     std::filesystem::remove(logFile);
+    calibration.Reset();  // the same start, so the first solve fails again
     EXPECT_FALSE(calibration.Run(0, 0, 3));
     EXPECT_FALSE(std::filesystem::exists(logFile));
+}
+
+// A registration that failed anywhere in the set stops the calibration before the solver.
+TEST(ZoCOrbal2AxisCalibration, NonFiniteSampleIsRefusedWithItsNumber) {
+    ScopedLogCapture quiet;
+    const std::string directory = calibtest::FreshDirectory("non_finite");
+    const std::string logFile = directory + "/calibration.log";
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    struct NSCase {
+        int sample, element;  // element 0..15 of the registration, 16.. a joint value
+        float value;
+    };
+    for (const NSCase c : {NSCase{12, 13, nan}, NSCase{0, 0, inf}, NSCase{25, 17, -inf}}) {
+        Calibration calibration;
+        calibration.SetLogfileName(std::wstring(logFile.begin(), logFile.end()).c_str());
+        std::filesystem::remove(logFile);
+        std::mt19937_64 rng(1);
+        for (int i = 0; i < 26; ++i) {
+            float joints[5];
+            std::copy_n(Calibration::c_defaultCalibrationSequence[i].values, 5, joints);
+            CbMatrix4Rf m = calibtest::Registration(calibtest::SimulationTableChain(), joints, {}, rng);
+            if (i == c.sample && c.element < 16)
+                m[c.element] = c.value;
+            if (i == c.sample && c.element >= 16)
+                joints[c.element - 16] = c.value;
+            calibration.AddInputResponse(joints, m);
+        }
+        EXPECT_FALSE(calibration.Run(0, 0, 0)) << c.sample;
+        EXPECT_EQ(static_cast<int>(calibration.GetResult()), -1);
+        EXPECT_EQ(calibtest::ReadFile(logFile), "(CALIB) sorry, calibration failed (sample " +
+                                                    std::to_string(c.sample + 1) + " is not finite)\n");
+    }
+}
+
+// The same configuration recorded 26 times moves no parameter: the run ends, and the report
+// names every free parameter as undetermined.
+TEST(ZoCOrbal2AxisCalibration, ReportNamesTheParametersTheSamplesCannotDetermine) {
+    ScopedLogCapture quiet;
+    const std::string directory = calibtest::FreshDirectory("undetermined");
+    const std::string logFile = directory + "/calibration.log";
+    Calibration calibration;
+    calibration.SetLogfileName(std::wstring(logFile.begin(), logFile.end()).c_str());
+    std::mt19937_64 rng(1);
+    const float* joints = Calibration::c_defaultCalibrationSequence[3].values;
+    const CbMatrix4Rf m = calibtest::Registration(calibtest::SimulationTableChain(), joints, {}, rng);
+    for (int i = 0; i < 26; ++i)
+        calibration.AddInputResponse(joints, m);
+    calibration.Run(0, 0, 0);
+    calibration.GenerateReport();
+    const std::string names = "JOINT1.theta, JOINT1.d, JOINT1.a, JOINT1.alpha, JOINT2.theta, JOINT2.d, "
+                              "JOINT2.a, JOINT2.alpha, JOINT3.theta, JOINT3.d, JOINT3.a, JOINT3.alpha";
+    EXPECT_GE(countOf(calibtest::ReadFile(logFile), "(CALIB)  warning: these samples cannot determine " + names +
+                                                         "\n"),
+              1u);
+    // The default sequence determines all twelve: no such line.
+    Calibration full;
+    full.SetLogfileName(std::wstring(logFile.begin(), logFile.end()).c_str());
+    std::filesystem::remove(logFile);
+    addDefaultSequence(full, calibtest::SimulationTableChain());
+    ASSERT_TRUE(full.Run(0, 0, 0));
+    EXPECT_EQ(countOf(calibtest::ReadFile(logFile), "cannot determine"), 0u);
+}
+
+// Indices and pointers outside the contract are refused, never read through.
+TEST(ZoCOrbal2AxisCalibration, RefusesArgumentsOutsideTheContract) {
+    Calibration calibration;
+    double v[4];
+    for (int joint : {-1, 5, 1000}) {
+        EXPECT_THROW(calibration.GetJointParameters(joint, v[0], v[1], v[2], v[3]), std::invalid_argument);
+        EXPECT_THROW(calibration.GetJointParametersStdDev(joint, v[0], v[1], v[2], v[3]), std::invalid_argument);
+        EXPECT_THROW(calibration.SetJointParameters(joint, 0, 0, 0, 0), std::invalid_argument);
+        EXPECT_THROW(calibration.GetObjective()->ImportJointParameters(calibration.GetParameters(), joint),
+                     std::invalid_argument);
+    }
+    EXPECT_THROW(calibration.SetJointParameters(1, 0, std::nan(""), 0, 0), std::invalid_argument);
+    EXPECT_THROW(calibration.GetObjective()->ImportJointParameters(ZoTVector<double>(19), 0), std::invalid_argument);
+    EXPECT_THROW(calibration.AddInputResponse(static_cast<const float*>(nullptr), c_matIdentity),
+                 std::invalid_argument);
+    EXPECT_THROW(calibration.GetObjective()->ReplaceInputResponseSample(0, ZoTVector<double>(5), ZoTMatrix<double>(4)),
+                 std::invalid_argument);
+    EXPECT_TRUE(calibration.GetCalibrationSet().empty());
+    // No sensor text: no file, and no crash.
+    const calibtest::ScopedCurrentDirectory inside(calibtest::FreshDirectory("null_sensor"));
+    calibration.GenerateCalibCheckerOutput(0, nullptr);
+    EXPECT_TRUE(std::filesystem::is_empty("."));
 }
 
 // -----------------------------------------------------------------------------------------------

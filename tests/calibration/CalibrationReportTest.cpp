@@ -9,6 +9,8 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdlib>
+#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
@@ -337,6 +339,16 @@ TEST(ZoCOrbal2AxisCalibration, CheckerFileRatesTheCalibration) {
 }
 
 // A name the file system refuses leaves no file and no complaint.
+// The reports' clock reads the local calendar time, not a zeroed record.
+TEST(ZoCOrbal2AxisCalibration, ReportClockIsTheLocalTime) {
+    const std::time_t now = std::time(nullptr);
+    std::tm expected{};
+    localtime_r(&now, &expected);
+    const std::tm local = Calibration::LocalTimeNow();
+    EXPECT_GE(local.tm_year, 124);  // 2024 or later
+    EXPECT_LE(std::abs(local.tm_year - expected.tm_year), 1);  // a new year may begin in between
+}
+
 TEST(ZoCOrbal2AxisCalibration, CheckerFileThatCannotBeCreatedIsSkipped) {
     const std::string directory = calibtest::FreshDirectory("checker_refused");
     calibtest::ScopedCurrentDirectory inside(directory);

@@ -154,6 +154,18 @@ TEST(ZoCOrbal2AxisCalibration, DefaultSequenceHasTwentySixEntries) {
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(std::vector<float>(entries[rows[i]].values, entries[rows[i]].values + 5),
                   expected[static_cast<size_t>(i)]);
+    // Every entry through two checksums per joint: the plain sum and the sum weighted by the
+    // entry's number (1..26), taken from the device's calibration table.
+    const double sums[5] = {-73, 2198, 2187, -259, 4396}, weighted[5] = {-1013, 30378, 31139, -3536, 50038};
+    for (int j = 0; j < 5; ++j) {
+        double sum = 0, weightedSum = 0;
+        for (int i = 0; i < 26; ++i) {
+            sum += entries[i].values[j];
+            weightedSum += (i + 1) * entries[i].values[j];
+        }
+        EXPECT_EQ(sum, sums[j]) << "joint " << j + 1;
+        EXPECT_EQ(weightedSum, weighted[j]) << "joint " << j + 1;
+    }
     // A longer request keeps its count; the entries beyond the table are zero.
     int longer = 28;
     const auto padded = calibration.GetDefaultCalibrationSequence(longer);
@@ -225,6 +237,18 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, SortingTheDefaultSequenceEndsInATwoOpt
     std::sort(afterSorted.begin(), afterSorted.end());
     EXPECT_EQ(before, afterSorted);
     expectTwoOptOptimum(after);
+    // Random configurations: the exchanges that start at the tour's first node count too.
+    std::mt19937_64 rng(21);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int instance = 0; instance < 30; ++instance) {
+        ZoTMatrix<double> rows(9, 5);
+        for (int r = 0; r < 9; ++r)
+            for (int c = 0; c < 5; ++c)
+                rows(r, c) = (c == 4 ? 360.0 : 120.0) * unit(rng);
+        Objective::SortRequests(rows);
+        SCOPED_TRACE(instance);
+        expectTwoOptOptimum(rowsOf(rows));
+    }
 }
 
 // -----------------------------------------------------------------------------------------------

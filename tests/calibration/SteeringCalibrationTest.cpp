@@ -93,6 +93,7 @@ std::wstring wide(const std::string& text) {
 
 TEST(ZoCAcquisitionSteeringOrbal2, AddsOnlyRegistrationsOfAssociatedImages) {
     ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
+    const Calibration* const owned = steering.GetAxisCalibration();
     const float joints[5] = {-7, 59, 68, -13, 312};
     steering.AssociateRequestAndDHParameters(L"001_K0_0", joints);
     const GUID recorded = CreateGuid();
@@ -110,7 +111,7 @@ TEST(ZoCAcquisitionSteeringOrbal2, AddsOnlyRegistrationsOfAssociatedImages) {
     // Samples accumulate over calls.
     steering.AddToCalibrationSet(recorded, registration);
     EXPECT_EQ(steering.GetAxisCalibration()->GetCalibrationSet().size(), 2u);
-    EXPECT_EQ(steering.GetAxisCalibration(), steering.GetAxisCalibration());
+    EXPECT_EQ(steering.GetAxisCalibration(), owned);  // one calibration for the steering's lifetime
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, ForwardsTheDefaultCalibrationSequence) {

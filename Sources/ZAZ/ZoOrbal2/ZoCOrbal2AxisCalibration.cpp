@@ -12,6 +12,7 @@
 #include <limits>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -91,6 +92,23 @@ std::vector<uint8_t> rawDataBytes(const std::vector<ZoCOrbal2AxisCalibration::Zo
     return bytes;
 }
 
+bool isFinite(const ZoCOrbal2AxisCalibration::ZoSInputResponsePair& sample) {
+    return std::all_of(sample.input.data, sample.input.data + sample.input.size,
+                       [](double v) { return std::isfinite(v); }) &&
+           std::all_of(sample.response.data, sample.response.data + 16, [](double v) { return std::isfinite(v); });
+}
+
+void requireJointIndex(int joint) {
+    if (joint < 0 || joint >= 5)
+        throw std::invalid_argument("joint index outside 0..4");
+}
+
+// The names of the parameters in the report: JOINT1.theta ... JOINT5.alpha.
+std::string parameterName(int index) {
+    static const char* const fields[4] = {"theta", "d", "a", "alpha"};
+    return "JOINT" + std::to_string(index / 4 + 1) + "." + fields[index % 4];
+}
+
 ZoTVector<double> unitOrZero(const ZoTVector<double>& v) {
     const double norm = v.Norm();
     return norm > 0 ? v * (1.0 / norm) : v;
@@ -135,6 +153,7 @@ ZoCOrbal2AxisCalibration::ZoCOrbal2AxisCalibration(ZoCOrbal2AxisCalibration& oth
       m_covariance(other.m_covariance),
       m_dCriterion(other.m_dCriterion),
       m_statisticsStale(other.m_statisticsStale),
+      m_covarianceFactorised(other.m_covarianceFactorised),
       m_robust(other.m_robust),
       m_firstJointOnly(other.m_firstJointOnly),
       m_calibrateOffsets(other.m_calibrateOffsets),
@@ -154,6 +173,7 @@ ZoCOrbal2AxisCalibration& ZoCOrbal2AxisCalibration::operator=(ZoCOrbal2AxisCalib
     m_covariance = other.m_covariance;
     m_dCriterion = other.m_dCriterion;
     m_statisticsStale = other.m_statisticsStale;
+    m_covarianceFactorised = other.m_covarianceFactorised;
     m_robust = other.m_robust;
     m_firstJointOnly = other.m_firstJointOnly;
     m_calibrateOffsets = other.m_calibrateOffsets;
@@ -181,6 +201,8 @@ void ZoCOrbal2AxisCalibration::Reset() {
 // Samples
 
 void ZoCOrbal2AxisCalibration::AddInputResponse(const double joints[5], const CbMatrix4Rf& registration) {
+    if (!joints)
+        throw std::invalid_argument("AddInputResponse without joint values");
     ZoTVector<double> input(5);
     std::copy(joints, joints + 5, input.data);
     m_calibrationSet.push_back({input, toMatrix(registration)});
@@ -188,6 +210,8 @@ void ZoCOrbal2AxisCalibration::AddInputResponse(const double joints[5], const Cb
 }
 
 void ZoCOrbal2AxisCalibration::AddInputResponse(const float joints[5], const CbMatrix4Rf& registration) {
+    if (!joints)
+        throw std::invalid_argument("AddInputResponse without joint values");
     const double values[5] = {joints[0], joints[1], joints[2], joints[3], joints[4]};
     AddInputResponse(values, registration);
 }
@@ -232,6 +256,18 @@ bool ZoCOrbal2AxisCalibration::useDesignSearch(int sampleCount) const {
 bool ZoCOrbal2AxisCalibration::Run(int sampleCount, int multistartRuns, int restarts) {
     if (!m_objective || !m_solver)
         return false;
+    // A registration that failed (NaN or infinite entries) or a joint value that was never
+    // read would turn every residual into NaN and the solver's stop tests into noise; the set
+    // keeps the sample for the raw data, but no calibration is computed from it.
+    for (size_t i = 0; i < m_calibrationSet.size(); ++i) {
+        if (!isFinite(m_calibrationSet[i])) {
+            log("(CALIB) sorry, calibration failed (sample %i is not finite)\n", static_cast<int>(i) + 1);
+            return false;
+        }
+    }
+    // From here on the objective's samples and the parameters change; the statistics follow them
+    // once the run is through.
+    m_statisticsStale = true;
     std::vector<const ZoSInputResponsePair*> working;
     if (useDesignSearch(sampleCount)) {
         ZoTMatrix<double> candidates(static_cast<int>(m_calibrationSet.size()), 5);
@@ -278,7 +314,8 @@ void ZoCOrbal2AxisCalibration::updateStatistics() const {
     const int n = m_params.size;
     if (m_objective)
         m_covariance = m_objective->GetCovariance(m_params, c_dCovarianceTolerance);
-    if (!m_objective || m_covariance.rows != n || m_covariance.cols != n) {
+    m_covarianceFactorised = m_objective && m_covariance.rows == n && m_covariance.cols == n;
+    if (!m_covarianceFactorised) {
         // No objective, or a factorisation that failed: nothing is known about the parameters.
         m_covariance = ZoTMatrix<double>(n);
         std::fill(m_covariance.data, m_covariance.data + n * n, c_dInfinity);
@@ -313,6 +350,7 @@ void ZoCOrbal2AxisCalibration::jointStdDevs(int joint, double values[4]) const {
 
 void ZoCOrbal2AxisCalibration::GetJointParameters(int joint, double& theta, double& d, double& a,
                                                   double& alpha) {
+    requireJointIndex(joint);
     double values[4];
     jointParameters(joint, values);
     theta = values[0], d = values[1], a = values[2], alpha = values[3];
@@ -321,6 +359,9 @@ void ZoCOrbal2AxisCalibration::GetJointParameters(int joint, double& theta, doub
 }
 
 void ZoCOrbal2AxisCalibration::SetJointParameters(int joint, double theta, double d, double a, double alpha) {
+    requireJointIndex(joint);
+    if (!std::isfinite(theta) || !std::isfinite(d) || !std::isfinite(a) || !std::isfinite(alpha))
+        throw std::invalid_argument("SetJointParameters with a non-finite value");
     m_params[4 * joint] = theta;
     m_params[4 * joint + 1] = d;
     m_params[4 * joint + 2] = a;
@@ -330,6 +371,7 @@ void ZoCOrbal2AxisCalibration::SetJointParameters(int joint, double theta, doubl
 
 void ZoCOrbal2AxisCalibration::GetJointParametersStdDev(int joint, double& theta, double& d, double& a,
                                                         double& alpha) {
+    requireJointIndex(joint);
     if (m_statisticsStale)
         updateStatistics();
     double values[4];
@@ -440,7 +482,10 @@ void ZoCOrbal2AxisCalibration::GenerateReport() const {
     log("%s\n", ZoBreakLines(ZoBase64Encode(rawDataBytes(m_calibrationSet)), c_uBase64LineWidth).c_str());
     log("(CALIB) *** END RAW CALIBRATION DATA ***\n\n");
     log("(CALIB) *** AXIS CALIBRATION STATISTICS %s ***\n", time.c_str());
-    updateStatistics();
+    // Run has just computed them from the same parameters and samples: a second pass would
+    // only repeat the same arithmetic.
+    if (m_statisticsStale)
+        updateStatistics();
     logStatistics();
     logJointTable();
     logCorrelation();
@@ -470,6 +515,48 @@ void ZoCOrbal2AxisCalibration::logStatistics() const {
     }
     log("(CALIB)  trafo errors: [min,max]=[%.3g,%.3g], (mean,stddev)=[%.3g,%.3g]\n", minimum, maximum, mean,
         deviation);
+    logUndeterminedParameters();
+}
+
+// The width of a parameter's bounds (infinite without both bounds).
+double ZoCOrbal2AxisCalibration::admissibleWidth(int index) const {
+    const ZoTMatrix<double>& A = m_objective->GetInequalitiesLHS();
+    const ZoTVector<double>& b = m_objective->GetInequalitiesRHS();
+    double lower = -c_dInfinity, upper = c_dInfinity;
+    for (int r = 0; r < A.rows; ++r) {
+        bool single = true;
+        for (int c = 0; c < A.cols && single; ++c)
+            single = c == index || A(r, c) == 0.0;
+        if (!single || A(r, index) == 0.0)
+            continue;
+        if (A(r, index) > 0)
+            upper = std::min(upper, b[r] / A(r, index));
+        else
+            lower = std::max(lower, b[r] / A(r, index));
+    }
+    return upper - lower;
+}
+
+// Samples that do not move a parameter (the same configuration recorded again and again, or too
+// few configurations) leave its variance infinite, or, through rounding, so large that the
+// standard deviation exceeds the parameter's whole admissible range: the value reported for it
+// is only its start.
+void ZoCOrbal2AxisCalibration::logUndeterminedParameters() const {
+    if (!m_objective || m_objective->GetNumMeasurements() == 0)  // no samples: nothing was tried
+        return;
+    const ZoTVector<int>& freeIndices = m_objective->GetFreeVariablesIndices();
+    std::vector<int> undetermined;
+    for (int j = 0; j < freeIndices.size; ++j) {
+        const int index = freeIndices[j];
+        if (index < m_covariance.rows && !(std::sqrt(m_covariance(index, index)) <= admissibleWidth(index)))
+            undetermined.push_back(index);
+    }
+    std::sort(undetermined.begin(), undetermined.end());
+    std::string names;
+    for (const int index : undetermined)
+        names += (names.empty() ? "" : ", ") + parameterName(index);
+    if (!names.empty())
+        log("(CALIB)  warning: these samples cannot determine %s\n", names.c_str());
 }
 
 void ZoCOrbal2AxisCalibration::logJointTable() const {
@@ -512,7 +599,18 @@ void ZoCOrbal2AxisCalibration::logCorrelation() const {
     log("\n(CALIB) *** CORRELATION MATRIX ***\n");
     if (!m_objective)
         return;
-    const ZoTMatrix<double> correlation = m_objective->GetCorrelation(m_params, c_dCovarianceTolerance);
+    // The objective's correlation of the current parameters is its covariance scaled by the
+    // standard deviations; that covariance is the one just stored (the same arithmetic on the
+    // same parameters), unless its factorisation failed, when there is no correlation to print.
+    if (!m_covarianceFactorised)
+        return;
+    ZoTMatrix<double> correlation = m_covariance;
+    ZoTVector<double> deviation(correlation.rows);
+    for (int i = 0; i < correlation.rows; ++i)
+        deviation[i] = std::sqrt(correlation(i, i));
+    for (int c = 0; c < correlation.cols; ++c)
+        for (int r = 0; r < correlation.rows; ++r)
+            correlation(r, c) /= deviation[r] * deviation[c];
     for (int r = 0; r < correlation.rows; ++r) {
         log("(CALIB) ");
         for (int c = 0; c < correlation.cols; ++c)
@@ -522,7 +620,10 @@ void ZoCOrbal2AxisCalibration::logCorrelation() const {
 }
 
 void ZoCOrbal2AxisCalibration::GenerateCalibCheckerOutput(size_t device, const char* sensor) const {
-    updateStatistics();
+    if (!sensor)  // no name can be formed: like a file that cannot be created, nothing is written
+        return;
+    if (m_statisticsStale)
+        updateStatistics();
     const ZoTVector<double> e =
         m_objective ? m_objective->ComputeTrafoErrors(m_params, false) : ZoTVector<double>();
     double maxError = c_dNaN;

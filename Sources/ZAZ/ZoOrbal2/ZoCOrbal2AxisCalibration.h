@@ -53,6 +53,7 @@ class ZoCOrbal2AxisCalibration {
     // New objective and solver, parameters back to nominal; samples and log-file name stay.
     void Reset();
 
+    // Null joint values throw std::invalid_argument.
     void AddInputResponse(const double joints[5], const CbMatrix4Rf& registration);
     void AddInputResponse(const float joints[5], const CbMatrix4Rf& registration);
     void AddInputResponse(const ZoCOrbal2AxisChain::NCJointConfiguration& config,
@@ -63,10 +64,14 @@ class ZoCOrbal2AxisCalibration {
     // sampleCount 0 uses every sample; a count between the number of free parameters and the
     // number of samples (exclusive) selects a D-optimal subset; any other count uses every
     // sample, since no subset of that size can be searched for.
+    // A set holding a sample with a non-finite joint value or registration entry is refused:
+    // Run logs "(CALIB) sorry, calibration failed (sample <n> is not finite)" and returns false
+    // without solving (deliberate: the solver would report success on NaN residuals).
     bool Run(int sampleCount, int multistartRuns, int restarts);
     ZoCNLSSolver::EResult GetResult() const { return m_result; }
 
-    // Joint 0..4. The values carry the home position of the joint variable (90 degrees for the
+    // Joint 0..4; another index throws std::invalid_argument, as do non-finite values given to
+    // SetJointParameters. The values carry the home position of the joint variable (90 degrees for the
     // tilts); SetJointParameters stores its values as they are.
     void GetJointParameters(int joint, double& theta, double& d, double& a, double& alpha);
     void SetJointParameters(int joint, double theta, double d, double a, double alpha);
@@ -77,9 +82,12 @@ class ZoCOrbal2AxisCalibration {
     void SetLogfileName(const wchar_t* name) { m_logfileName = CString(name); }
     const CString& GetLogfileName() const { return m_logfileName; }
 
-    // Appends raw data, statistics, parameters and correlations to the log file.
+    // Appends raw data, statistics, parameters and correlations to the log file. With samples,
+    // free parameters whose standard deviation is infinite or wider than their bounds (the
+    // samples do not move them) are named in one warning line after the trafo errors: "(CALIB)  warning: these samples cannot determine JOINT2.theta, ...".
     void GenerateReport() const;
-    // Writes "CaliQ7-<device>-<sensor>-<time>.log" into the current directory.
+    // Writes "CaliQ7-<device>-<sensor>-<time>.log" into the current directory; without a sensor
+    // text (null) no name can be formed and nothing is written.
     void GenerateCalibCheckerOutput(size_t device, const char* sensor) const;
 
     // `count` is raised to the table's 26 entries; entries beyond the table are zero.
@@ -90,6 +98,8 @@ class ZoCOrbal2AxisCalibration {
     const std::vector<ZoSInputResponsePair>& GetCalibrationSet() const { return m_calibrationSet; }
     const ZoTVector<double>& GetParameters() const { return m_params; }
     double GetRMSE() const { return m_rmse; }
+    // The objective also takes the opt-in for exact derivatives (SetExactDerivatives); Reset
+    // builds a new objective, with finite differences again.
     ZoCOrbal2AxisCalibrationObjFunction* GetObjective() const { return m_objective.get(); }
     ZoCNLSSolver* GetSolver() const { return m_solver.get(); }
     void SetClock(Clock clock) { m_clock = std::move(clock); }
@@ -106,6 +116,8 @@ class ZoCOrbal2AxisCalibration {
     void jointParameters(int joint, double values[4]) const;
     void jointStdDevs(int joint, double values[4]) const;
     void logStatistics() const;
+    void logUndeterminedParameters() const;
+    double admissibleWidth(int index) const;
     void logJointTable() const;
     void logCorrelation() const;
     static std::string correlationEntryText(double value);
@@ -120,6 +132,7 @@ class ZoCOrbal2AxisCalibration {
     mutable ZoTMatrix<double> m_covariance;
     mutable double m_dCriterion;
     mutable bool m_statisticsStale;
+    mutable bool m_covarianceFactorised = false;  // m_covariance is the objective's, not the fill
     bool m_robust = false;
     bool m_firstJointOnly = false;
     bool m_calibrateOffsets = true;

@@ -10,6 +10,7 @@
 #include <limits>
 #include <numeric>
 #include <random>
+#include <stdexcept>
 #include <utility>
 
 namespace {
@@ -101,6 +102,38 @@ NSMatrix4 multiply(const NSMatrix4& a, const NSMatrix4& b) {
     return product;
 }
 
+// The same product for two rigid transforms in homogeneous form (last row 0 0 0 1, as every DH
+// matrix and every product of them has it exactly). The terms left out are products with an
+// exact zero; a sum that starts at +0 never becomes -0, so adding them changes no bit of a finite
+// result, and the terms kept are added in the order of `multiply`.
+NSMatrix4 multiplyRigid(const NSMatrix4& a, const NSMatrix4& b) {
+    NSMatrix4 product;
+    for (int c = 0; c < 4; ++c)
+        for (int r = 0; r < 3; ++r) {
+            double sum = 0.0;
+            for (int k = 0; k < 3; ++k)
+                sum += a(r, k) * b(k, c);
+            if (c == 3)
+                sum += a(r, 3);  // times b(3, 3) = 1
+            product(r, c) = sum;
+        }
+    product(3, 3) = 1.0;
+    return product;
+}
+
+// A rotation about x on the right: columns 0 and 3 stay, columns 1 and 2 mix. Exact-zero terms
+// are left out as in multiplyRigid; 0 + x turns a -0 of column 0 or 3 into +0 as `multiply` does.
+NSMatrix4 multiplyRotationX(const NSMatrix4& a, double c, double s) {
+    NSMatrix4 product;
+    for (int r = 0; r < 4; ++r) {
+        product(r, 0) = 0.0 + a(r, 0);
+        product(r, 1) = (0.0 + a(r, 1) * c) + a(r, 2) * s;
+        product(r, 2) = (0.0 + a(r, 1) * -s) + a(r, 2) * c;
+        product(r, 3) = 0.0 + a(r, 3);
+    }
+    return product;
+}
+
 // LU with partial row pivoting (the first largest pivot wins); a singular matrix stays as it is.
 bool invert(NSMatrix4& m) {
     NSMatrix4 lu = m;
@@ -184,7 +217,22 @@ NSMatrix4 chainProduct(const Params joints[5], const ZoTVector<double>& values, 
     if (reused < 5)
         std::copy(store->products[reused], store->products[reused] + 16, P.e);
     for (int i = reused - 1; i >= 0; --i) {
-        P = multiply(jointMatrix(joints[i], values[i], offsets), P);
+        NSMatrix4 A;
+        if (store) {
+            double key[6];
+            keyOf(i, key);
+            if (store->jointFilled[i] && std::memcmp(key, store->jointKeys[i], sizeof key) == 0) {
+                std::copy(store->joints[i], store->joints[i] + 16, A.e);
+            } else {
+                A = jointMatrix(joints[i], values[i], offsets);
+                std::copy(key, key + 6, store->jointKeys[i]);
+                std::copy(A.e, A.e + 16, store->joints[i]);
+                store->jointFilled[i] = true;
+            }
+        } else {
+            A = jointMatrix(joints[i], values[i], offsets);
+        }
+        P = multiplyRigid(A, P);
         if (store) {
             keyOf(i, store->keys[i]);
             std::copy(P.e, P.e + 16, store->products[i]);
@@ -203,10 +251,8 @@ NSMatrix4 cameraToDisc(const Params joints[5], const ZoTVector<double>& values, 
     for (int r = 0; r < 3; ++r)
         P(r, 3) *= c_dImageAreaUnitsPerMillimetre;
     invert(P);
-    NSMatrix4 Rx = NSMatrix4::Identity();
-    const double c = std::cos(c_dPi), s = std::sin(c_dPi);
-    Rx(1, 1) = c, Rx(1, 2) = -s, Rx(2, 1) = s, Rx(2, 2) = c;
-    return multiply(P, Rx);
+    static const double c = std::cos(c_dPi), s = std::sin(c_dPi);
+    return multiplyRotationX(P, c, s);
 }
 
 // The unit quaternion (w, x, y, z) of the upper-left 3 x 3 block; the branch with the largest
@@ -240,7 +286,8 @@ std::array<double, 4> quaternionOf(const Matrix& R) {
 // differences; 12 rotation block and translation differences; 1 the norm of the twelve. Other
 // modes have none. Returns the number of values written. Quaternion signs are not aligned: near
 // half a turn a flip of sign shows as a large error, which calibration configurations do not reach.
-int transformDistance(const NSMatrix4& predicted, const NSMatrix4& measured, int mode, double out[12]) {
+int transformDistance(const NSMatrix4& predicted, const NSMatrix4& measured, int mode, double out[12],
+                      const double* measuredQuaternion = nullptr) {
     double twelve[12];
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 3; ++c)
@@ -259,7 +306,12 @@ int transformDistance(const NSMatrix4& predicted, const NSMatrix4& measured, int
             return 1;
         }
         case 7: {
-            const std::array<double, 4> qp = quaternionOf(predicted), qm = quaternionOf(measured);
+            const std::array<double, 4> qp = quaternionOf(predicted);
+            std::array<double, 4> qm;
+            if (measuredQuaternion)
+                std::copy(measuredQuaternion, measuredQuaternion + 4, qm.begin());
+            else
+                qm = quaternionOf(measured);
             for (int i = 0; i < 4; ++i)
                 out[i] = qp[i] - qm[i];
             std::copy(twelve + 9, twelve + 12, out + 4);
@@ -317,6 +369,7 @@ ZoCOrbal2AxisCalibrationObjFunction::ZoCOrbal2AxisCalibrationObjFunction(bool fi
 void ZoCOrbal2AxisCalibrationObjFunction::AddInputResponseSample(const ZoTVector<double>& joints,
                                                                  const ZoTMatrix<double>& registration) {
     m_samples.push_back({joints, registration});
+    m_suffixProducts.clear();
     if (m_samples.size() == 1) {
         PrepareNextOptimizationRun(ExportJointParameters(m_defaultJointParams));
         m_referenceInverse = registration;
@@ -330,15 +383,19 @@ void ZoCOrbal2AxisCalibrationObjFunction::AddInputResponseSample(const ZoTVector
 ZoCOrbal2AxisCalibrationObjFunction::ZoSInputResponsePair
 ZoCOrbal2AxisCalibrationObjFunction::ReplaceInputResponseSample(int index, const ZoTVector<double>& joints,
                                                                 const ZoTMatrix<double>& registration) {
+    if (index < 0 || index >= GetNumSamples())
+        throw std::invalid_argument("ReplaceInputResponseSample: no sample at that index");
     ZoSInputResponsePair& sample = m_samples[static_cast<size_t>(index)];
     ZoSInputResponsePair old = sample;
     sample.input = joints;
     sample.response = registration;
+    m_suffixProducts.clear();
     return old;
 }
 
 void ZoCOrbal2AxisCalibrationObjFunction::RemoveAllSamples() {
     m_samples.clear();
+    m_suffixProducts.clear();
     SetNumMeasurements(0);
 }
 
@@ -402,6 +459,10 @@ std::unique_ptr<Params[]> ZoCOrbal2AxisCalibrationObjFunction::ImportJointParame
 // joint only) the working record is taken whole.
 Params ZoCOrbal2AxisCalibrationObjFunction::ImportJointParameters(const ZoTVector<double>& params,
                                                                   int joint) const {
+    if (joint < 0 || joint >= c_iNumJoints)
+        throw std::invalid_argument("ImportJointParameters: joint index outside 0..4");
+    if (params.size < GetNumParams())
+        throw std::invalid_argument("ImportJointParameters: parameter vector shorter than the layout");
     if (m_firstJointOnly && joint > 0)
         return m_jointParams[joint];
     Params record = m_defaultJointParams[joint];
@@ -474,23 +535,256 @@ void ZoCOrbal2AxisCalibrationObjFunction::forEachSampleBlock(const ZoSJointParam
     for (size_t k = 1; k < m_samples.size(); ++k) {
         const NSMatrix4 prediction = multiply(
             firstInverse, cameraToDisc(joints, m_samples[k].input, m_calibrateOffsets, &m_suffixProducts[k]));
-        const int size =
-            transformDistance(prediction, NSMatrix4::From(m_samples[k].response), m_errorsPerSample, block);
+        ZoNSuffixProducts& cache = m_suffixProducts[k];
+        if (!cache.responseFilled) {
+            const NSMatrix4 measured = NSMatrix4::From(m_samples[k].response);
+            const std::array<double, 4> q = quaternionOf(measured);
+            std::copy(measured.e, measured.e + 16, cache.response);
+            std::copy(q.begin(), q.end(), cache.responseQuaternion);
+            cache.responseFilled = true;
+        }
+        NSMatrix4 measured;
+        std::copy(cache.response, cache.response + 16, measured.e);
+        const int size = transformDistance(prediction, measured, m_errorsPerSample, block, cache.responseQuaternion);
         sink(static_cast<int>(k), prediction, block, size);
     }
 }
 
 ZoTVector<double> ZoCOrbal2AxisCalibrationObjFunction::Error(const ZoTVector<double>& params) {
-    const std::unique_ptr<Params[]> joints = ImportJointParameters(params);
-    ZoTVector<double> r(GetNumMeasurements());
+    Params joints[c_iNumJoints];
+    for (int j = 0; j < c_iNumJoints; ++j)
+        joints[j] = ImportJointParameters(params, j);
     if (m_samples.size() < 2)
         return ZoTVector<double>();
-    forEachSampleBlock(joints.get(), [&](int k, const NSMatrix4&, const double* block, int size) {
+    ZoTVector<double> r(GetNumMeasurements());
+    forEachSampleBlock(joints, [&](int k, const NSMatrix4&, const double* block, int size) {
         const int offset = (k - 1) * m_errorsPerSample;
         for (int i = 0; i < size && offset + i < r.size; ++i)
             r[offset + i] = block[i];
     });
     return r;
+}
+
+// -----------------------------------------------------------------------------------------------
+// Exact derivatives of the residuals (opt-in)
+
+namespace {
+
+// d/dv of a joint's DH matrix for field k (0 theta, 1 d, 2 a, 3 alpha) at the effective values.
+NSMatrix4 dhDerivative(double ct, double st, double ca, double sa, double a, int k) {
+    NSMatrix4 m;
+    switch (k) {
+        case 0:
+            m(0, 0) = -st, m(0, 1) = -ct * ca, m(0, 2) = ct * sa, m(0, 3) = -a * st;
+            m(1, 0) = ct, m(1, 1) = -st * ca, m(1, 2) = st * sa, m(1, 3) = a * ct;
+            for (double& v : m.e)
+                v *= c_dDegToRad;
+            break;
+        case 1:
+            m(2, 3) = 1.0;
+            break;
+        case 2:
+            m(0, 3) = ct, m(1, 3) = st;
+            break;
+        default:
+            m(0, 1) = st * sa, m(0, 2) = st * ca;
+            m(1, 1) = -ct * sa, m(1, 2) = -ct * ca;
+            m(2, 1) = ca, m(2, 2) = -sa;
+            for (double& v : m.e)
+                v *= c_dDegToRad;
+    }
+    return m;
+}
+
+NSMatrix4 minus(const NSMatrix4& a, const NSMatrix4& b) {
+    NSMatrix4 m;
+    for (int i = 0; i < 16; ++i)
+        m.e[i] = a.e[i] - b.e[i];
+    return m;
+}
+
+NSMatrix4 negated(const NSMatrix4& a) {
+    NSMatrix4 m;
+    for (int i = 0; i < 16; ++i)
+        m.e[i] = -a.e[i];
+    return m;
+}
+
+void scaleTranslation(NSMatrix4& m) {
+    for (int r = 0; r < 3; ++r)
+        m(r, 3) *= c_dImageAreaUnitsPerMillimetre;
+}
+
+// The derivative of quaternionOf(R) along dR, on the same branch.
+std::array<double, 4> quaternionDerivative(const NSMatrix4& R, const NSMatrix4& dR) {
+    std::array<double, 4> q, dq;
+    const double trace = R(0, 0) + R(1, 1) + R(2, 2);
+    if (trace > 0) {
+        const double s = std::sqrt(trace + 1.0), ds = (dR(0, 0) + dR(1, 1) + dR(2, 2)) / (2 * s);
+        const double f = 0.5 / s, df = -0.5 * ds / (s * s);
+        const double u[3] = {R(2, 1) - R(1, 2), R(0, 2) - R(2, 0), R(1, 0) - R(0, 1)};
+        const double du[3] = {dR(2, 1) - dR(1, 2), dR(0, 2) - dR(2, 0), dR(1, 0) - dR(0, 1)};
+        q = {s / 2, u[0] * f, u[1] * f, u[2] * f};
+        dq = {ds / 2, du[0] * f + u[0] * df, du[1] * f + u[1] * df, du[2] * f + u[2] * df};
+    } else {
+        // The branch of the largest diagonal term: index i, and the other two j, k in cyclic order.
+        int i = 2;
+        if (R(0, 0) > R(1, 1) && R(0, 0) > R(2, 2))
+            i = 0;
+        else if (R(1, 1) > R(2, 2))
+            i = 1;
+        const int j = (i + 1) % 3, k = (i + 2) % 3;
+        const double inner = 1.0 + R(i, i) - R(j, j) - R(k, k);
+        const double dinner = dR(i, i) - dR(j, j) - dR(k, k);
+        const double s = 2.0 * std::sqrt(inner), ds = dinner / std::sqrt(inner);
+        auto over = [&](double num, double dnum, double& v, double& dv) {
+            v = num / s;
+            dv = dnum / s - num * ds / (s * s);
+        };
+        double w, dw, a, da, b, db;
+        over(R(k, j) - R(j, k), dR(k, j) - dR(j, k), w, dw);
+        over(R(i, j) + R(j, i), dR(i, j) + dR(j, i), a, da);
+        over(R(i, k) + R(k, i), dR(i, k) + dR(k, i), b, db);
+        q[0] = w, dq[0] = dw;
+        q[1 + i] = s / 4, dq[1 + i] = ds / 4;
+        q[1 + j] = a, dq[1 + j] = da;
+        q[1 + k] = b, dq[1 + k] = db;
+    }
+    const double norm = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+    if (!(norm > 0))
+        return dq;
+    double projection = 0.0;
+    for (int n = 0; n < 4; ++n)
+        projection += q[n] * dq[n];
+    for (int n = 0; n < 4; ++n)
+        dq[n] = (dq[n] - q[n] / norm * (projection / norm)) / norm;
+    return dq;
+}
+
+}  // namespace
+
+ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::Jacobian(const ZoTVector<double>& z) {
+    if (!m_exactDerivatives)
+        return ZoCNLSObjectiveFunction::Jacobian(z);
+    const int m = GetNumMeasurements();
+    if (m == 0)
+        return ZoTMatrix<double>();
+    const ZoTMatrix<double>& K = GetEqualityConstraintsKernel();
+    const int k = K.cols - 1;
+    ZoTMatrix<double> J(m, k);
+    if (m_samples.size() < 2 || z.size != k)
+        return J;
+    const ZoTVector<double> x = BuildParamsFromFree(z);
+    Params joints[c_iNumJoints];
+    for (int j = 0; j < c_iNumJoints; ++j)
+        joints[j] = ImportJointParameters(x, j);
+    static const double c = std::cos(c_dPi), s = std::sin(c_dPi);
+    // Parameters that no free variable moves (the lift and the disc) need no derivative.
+    bool moved[4 * c_iNumJoints] = {};
+    for (int p = 0; p < K.rows && p < 4 * c_iNumJoints; ++p)
+        for (int j = 0; j < k && !moved[p]; ++j)
+            moved[p] = K(p, 1 + j) != 0.0;
+
+    // For one sample: T = (scaled chain)^-1 Rx and dT/dx_p for every parameter p.
+    struct NSSampleDerivatives {
+        NSMatrix4 T;
+        NSMatrix4 dT[4 * c_iNumJoints];
+        int index[4 * c_iNumJoints];
+        int count = 0;
+    };
+    auto derive = [&](const ZoTVector<double>& q, NSSampleDerivatives& out) {
+        NSMatrix4 A[c_iNumJoints], prefix[c_iNumJoints + 1], suffix[c_iNumJoints + 1];
+        for (int i = 0; i < c_iNumJoints; ++i)
+            A[i] = jointMatrix(joints[i], q[i], m_calibrateOffsets);
+        prefix[0] = NSMatrix4::Identity();
+        for (int i = 0; i < c_iNumJoints; ++i)
+            prefix[i + 1] = multiply(prefix[i], A[i]);
+        suffix[c_iNumJoints] = NSMatrix4::Identity();
+        for (int i = c_iNumJoints - 1; i >= 0; --i)
+            suffix[i] = multiply(A[i], suffix[i + 1]);
+        NSMatrix4 inverse = suffix[0];
+        scaleTranslation(inverse);
+        invert(inverse);
+        out.T = multiplyRotationX(inverse, c, s);
+        out.count = 0;
+        for (int i = 0; i < c_iNumJoints; ++i) {
+            const Params& joint = joints[i];
+            const bool revolute = joint.type == 'R';
+            const double theta = revolute ? q[i] + (m_calibrateOffsets ? joint.theta : 0.0) : joint.theta;
+            const double ct = std::cos(theta * c_dDegToRad), st = std::sin(theta * c_dDegToRad);
+            const double ca = std::cos(joint.alpha * c_dDegToRad), sa = std::sin(joint.alpha * c_dDegToRad);
+            for (int field = 0; field < 4; ++field) {
+                const int p = parameterIndex(i, field);
+                if (p < 0 || !moved[p])
+                    continue;
+                NSMatrix4 dP = multiply(multiply(prefix[i], dhDerivative(ct, st, ca, sa, joint.a, field)),
+                                        suffix[i + 1]);
+                scaleTranslation(dP);
+                out.dT[out.count] = negated(multiply(multiply(inverse, dP), out.T));
+                out.index[out.count++] = p;
+            }
+        }
+    };
+
+    NSSampleDerivatives first, sample;
+    derive(m_samples.front().input, first);
+    NSMatrix4 firstInverse = first.T;
+    invert(firstInverse);
+    for (size_t n = 1; n < m_samples.size(); ++n) {
+        derive(m_samples[n].input, sample);
+        const NSMatrix4 prediction = multiply(firstInverse, sample.T);
+        const NSMatrix4 measured = NSMatrix4::From(m_samples[n].response);
+        double values[12];
+        const int size = transformDistance(prediction, measured, m_errorsPerSample, values);
+        const int row0 = static_cast<int>(n - 1) * m_errorsPerSample;
+        for (int t = 0; t < sample.count; ++t) {
+            // d(T0^-1 Tn) = T0^-1 (dTn - dT0 T0^-1 Tn); the parameters come in the same order.
+            const NSMatrix4 dPrediction =
+                multiply(firstInverse, minus(sample.dT[t], multiply(first.dT[t], prediction)));
+            double d[12];
+            for (int r = 0; r < 3; ++r)
+                for (int col = 0; col < 3; ++col)
+                    d[3 * r + col] = dPrediction(r, col);
+            for (int r = 0; r < 3; ++r)
+                d[9 + r] = dPrediction(r, 3);
+            double block[12] = {};
+            switch (m_errorsPerSample) {
+                case 12:
+                    std::copy(d, d + 12, block);
+                    break;
+                case 1: {
+                    double twelve[12];
+                    for (int r = 0; r < 3; ++r)
+                        for (int col = 0; col < 3; ++col)
+                            twelve[3 * r + col] = prediction(r, col) - measured(r, col);
+                    for (int r = 0; r < 3; ++r)
+                        twelve[9 + r] = prediction(r, 3) - measured(r, 3);
+                    double dot = 0.0;
+                    for (int e = 0; e < 12; ++e)
+                        dot += twelve[e] * d[e];
+                    block[0] = values[0] > 0 ? dot / values[0] : 0.0;
+                    break;
+                }
+                case 7: {
+                    const std::array<double, 4> dq = quaternionDerivative(prediction, dPrediction);
+                    std::copy(dq.begin(), dq.end(), block);
+                    std::copy(d + 9, d + 12, block + 4);
+                    break;
+                }
+                default:
+                    break;
+            }
+            const int p = sample.index[t];
+            for (int j = 0; j < k; ++j) {
+                const double weight = K(p, 1 + j);
+                if (weight == 0.0)
+                    continue;
+                for (int e = 0; e < size && row0 + e < m; ++e)
+                    J(row0 + e, j) += block[e] * weight;
+            }
+        }
+    }
+    return J;
 }
 
 ZoTVector<double> ZoCOrbal2AxisCalibrationObjFunction::ComputeTrafoErrors(const ZoTVector<double>& params,
@@ -987,6 +1281,7 @@ ZoTVector<int> ZoCOrbal2AxisCalibrationObjFunction::OptimizeCalibrationSequence(
     ZoDebugPrint("(CALIB OED) D-criterion value for optimal design: %g\n", best);
 
     m_samples = std::move(saved);
+    m_suffixProducts.clear();
     m_referenceInverse = savedReferenceInverse;
     std::copy(savedJointParams, savedJointParams + c_iNumJoints, m_jointParams);
     m_errorsPerSample = 12;

@@ -1,0 +1,219 @@
+// The fast evaluation of the calibration (cached joint products, stored response quaternions,
+// structured products, statistics reused by the reports) against the straightforward evaluation
+// of the model: the same residuals, the same solution and the same report, to the bit.
+#include "CalibrationTestSupport.h"
+#include "CapturingLogSink.h"
+#include "ZoCOrbal2AxisCalibration.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Calibration = ZoCOrbal2AxisCalibration;
+using Objective = ZoCOrbal2AxisCalibrationObjFunction;
+using Access = ZoCOrbal2AxisCalibrationObjFunctionTestAccess;
+
+// The model evaluated as written: every joint matrix anew, full 4 x 4 products from the disc end,
+// inversions of general matrices, both quaternions per sample.
+class StraightforwardObjective : public Objective {
+  public:
+    ZoTVector<double> Error(const ZoTVector<double>& params) override {
+        const std::vector<ZoSInputResponsePair>& samples = GetSamples();
+        if (samples.size() < 2)
+            return ZoTVector<double>();
+        Objective::ZoSJointParams joints[5];
+        for (int j = 0; j < 5; ++j)
+            joints[j] = ImportJointParameters(params, j);
+        ZoTMatrix<double> first = trafo(joints, samples[0].input);
+        first.Invert();
+        ZoTVector<double> r(GetNumMeasurements());
+        for (size_t k = 1; k < samples.size(); ++k) {
+            const ZoTVector<double> block = Access::trafoDist(*this, first * trafo(joints, samples[k].input),
+                                                              samples[k].response);
+            for (int i = 0; i < block.size; ++i)
+                r[static_cast<int>(k - 1) * block.size + i] = block[i];
+        }
+        return r;
+    }
+
+  private:
+    ZoTMatrix<double> trafo(const Objective::ZoSJointParams joints[5], const ZoTVector<double>& q) const {
+        ZoTMatrix<double> P = ZoTMatrix<double>::Identity(4);
+        for (int i = 4; i >= 0; --i)
+            P = Access::getRelativeTransformation(*this, joints[i], q[i]) * P;
+        for (int r = 0; r < 3; ++r)
+            P(r, 3) *= 40.0;
+        P.Invert();
+        ZoTMatrix<double> Rx = ZoTMatrix<double>::Identity(4);
+        const double c = std::cos(3.14159265358979), s = std::sin(3.14159265358979);
+        Rx(1, 1) = c, Rx(1, 2) = -s, Rx(2, 1) = s, Rx(2, 2) = c;
+        return P * Rx;
+    }
+};
+
+bool sameBits(const ZoTVector<double>& a, const ZoTVector<double>& b) {
+    return a.size == b.size && std::memcmp(a.data, b.data, sizeof(double) * static_cast<size_t>(a.size)) == 0;
+}
+
+std::vector<CbMatrix4Rf> noisyDefaultSequence(std::mt19937_64& rng) {
+    std::vector<CbMatrix4Rf> registrations;
+    for (const auto& entry : Calibration::c_defaultCalibrationSequence)
+        registrations.push_back(
+            calibtest::Registration(calibtest::SimulationTableChain(), entry.values, {0.002, 0.5}, rng));
+    return registrations;
+}
+
+}  // namespace
+
+// Residuals and their finite-difference Jacobian, at the start and at random points around it,
+// in every residual mode.
+TEST(ZoCOrbal2AxisCalibrationObjFunction, FastResidualsEqualTheStraightforwardOnesToTheBit) {
+    std::mt19937_64 rng(3);
+    const std::vector<CbMatrix4Rf> registrations = noisyDefaultSequence(rng);
+    for (int mode : {7, 12, 1}) {
+        Objective fast;
+        StraightforwardObjective plain;
+        Access::setErrorsPerSample(fast, mode);
+        Access::setErrorsPerSample(plain, mode);
+        for (size_t i = 0; i < registrations.size(); ++i) {
+            const ZoTVector<double> q =
+                calibtest::VectorOf(std::vector<double>(Calibration::c_defaultCalibrationSequence[i].values,
+                                                        Calibration::c_defaultCalibrationSequence[i].values + 5));
+            fast.AddInputResponseSample(q, calibtest::ToMatrix(registrations[i]));
+            plain.AddInputResponseSample(q, calibtest::ToMatrix(registrations[i]));
+        }
+        std::normal_distribution<double> step(0.0, 2.0);
+        for (int trial = 0; trial < 6; ++trial) {
+            ZoTVector<double> x = fast.GetInitialParameters();
+            if (trial > 0)
+                for (int j = 0; j < 12; ++j)
+                    x[j] += step(rng);
+            EXPECT_TRUE(sameBits(fast.Error(x), plain.Error(x))) << "mode " << mode << " trial " << trial;
+            ZoTVector<double> z(fast.GetFreeVariablesIndices().size);
+            for (int j = 0; j < z.size; ++j)
+                z[j] = x[fast.GetFreeVariablesIndices()[j]];
+            const ZoTMatrix<double> Jf = fast.Jacobian(z), Jp = plain.Jacobian(z);
+            ASSERT_EQ(Jf.rows * Jf.cols, Jp.rows * Jp.cols);
+            EXPECT_EQ(std::memcmp(Jf.data, Jp.data, sizeof(double) * static_cast<size_t>(Jf.rows * Jf.cols)), 0)
+                << "mode " << mode << " trial " << trial;
+        }
+        // A sample replaced after evaluations is seen by the next one.
+        const ZoTVector<double> x = fast.GetInitialParameters();
+        fast.ReplaceInputResponseSample(2, fast.GetSamples()[4].input, fast.GetSamples()[2].response);
+        plain.ReplaceInputResponseSample(2, plain.GetSamples()[4].input, plain.GetSamples()[2].response);
+        EXPECT_TRUE(sameBits(fast.Error(x), plain.Error(x))) << "mode " << mode << " after replacing";
+    }
+}
+
+// The driver's solution equals a solver run on the straightforward model; its report's
+// statistics, reused from the run, equal the objective's own covariance and correlation.
+TEST(ZoCOrbal2AxisCalibration, FastRunAndReportEqualTheStraightforwardEvaluation) {
+    ScopedLogCapture quiet;
+    std::mt19937_64 rng(5);
+    const std::vector<CbMatrix4Rf> registrations = noisyDefaultSequence(rng);
+    const std::string logFile = calibtest::FreshDirectory("fast_report") + "/calibration.log";
+    Calibration calibration;
+    calibration.SetLogfileName(std::wstring(logFile.begin(), logFile.end()).c_str());
+    StraightforwardObjective plain;
+    for (size_t i = 0; i < registrations.size(); ++i) {
+        calibration.AddInputResponse(Calibration::c_defaultCalibrationSequence[i].values, registrations[i]);
+        plain.AddInputResponseSample(calibration.GetCalibrationSet()[i].input,
+                                     calibration.GetCalibrationSet()[i].response);
+    }
+    ASSERT_TRUE(calibration.Run(0, 0, 0));
+    ZoCNLSSolver solver(plain, false, -1);
+    ZoTVector<double> params = plain.GetInitialParameters();
+    double rmse = 0.0;
+    solver.Run(params, rmse, Calibration::c_iMaxIterations, Calibration::c_dTau, 0, ZoCNLSSolver::eHitAndRun);
+    EXPECT_TRUE(sameBits(calibration.GetParameters(), params));
+    const double runRmse = calibration.GetRMSE();
+    EXPECT_EQ(std::memcmp(&rmse, &runRmse, sizeof rmse), 0);
+
+    // The report written by the run (statistics reused) and one that recomputes everything.
+    const std::string runLog = calibtest::ReadFile(logFile);
+    const std::string report = runLog.substr(runLog.find("(CALIB) *** BEGIN RAW"));
+    double theta, d, a, alpha;
+    calibration.GetJointParameters(0, theta, d, a, alpha);  // joint 1 translates: d carries its home 0
+    calibration.SetJointParameters(0, theta, d, a, alpha);  // the same values, statistics stale
+    std::remove(logFile.c_str());
+    calibration.GenerateReport();
+    const std::string again = calibtest::ReadFile(logFile);
+    // Only the time stamp may differ between the two.
+    auto withoutTime = [](std::string text) {
+        const size_t at = text.find("STATISTICS ");
+        return text.erase(at, text.find(" ***", at) - at);
+    };
+    EXPECT_EQ(withoutTime(report), withoutTime(again));
+
+    // The correlation rows against the objective's own correlation of the solution.
+    const ZoTMatrix<double> correlation =
+        calibration.GetObjective()->GetCorrelation(calibration.GetParameters(), 1e-8);
+    std::string expected = "(CALIB) *** CORRELATION MATRIX ***\n";
+    for (int r = 0; r < correlation.rows; ++r) {
+        expected += "(CALIB) ";
+        for (int c = 0; c < correlation.cols; ++c) {
+            char entry[16];
+            const double v = correlation(r, c);
+            std::snprintf(entry, sizeof entry, " %+5.2f", v);
+            expected += std::isnan(v) ? " indet" : entry;
+        }
+        expected += "\n";
+    }
+    EXPECT_EQ(again.substr(again.find("(CALIB) *** CORRELATION")), expected);
+}
+
+// The opt-in exact derivatives: the same Jacobian as the finite differences up to their error,
+// and the same estimates on exact and on noisy registrations.
+TEST(ZoCOrbal2AxisCalibrationObjFunction, ExactDerivativesAgreeWithTheFiniteDifferences) {
+    ScopedLogCapture quiet;
+    for (const calibtest::NSRegistrationNoise noise : {calibtest::NSRegistrationNoise{},
+                                                       calibtest::NSRegistrationNoise{0.002, 0.5}}) {
+        std::mt19937_64 rng(7);
+        Calibration byDifferences, exact;
+        exact.GetObjective()->SetExactDerivatives(true);
+        for (const auto& entry : Calibration::c_defaultCalibrationSequence) {
+            const CbMatrix4Rf m = calibtest::Registration(calibtest::SimulationTableChain(), entry.values, noise, rng);
+            byDifferences.AddInputResponse(entry.values, m);
+            exact.AddInputResponse(entry.values, m);
+        }
+        ASSERT_TRUE(byDifferences.Run(0, 0, 0));
+        ASSERT_TRUE(exact.Run(0, 0, 0));
+        ASSERT_FALSE(byDifferences.GetObjective()->HasExactDerivatives());
+        // Norm-wise: the weakest combinations (the second tilt's offset) are only fixed to a few
+        // 1e-9 by either run's last steps, which end at rounding level.
+        const ZoTVector<double> difference = exact.GetParameters() - byDifferences.GetParameters();
+        EXPECT_LE(difference.Norm(), 1e-9 * byDifferences.GetParameters().Norm());
+        EXPECT_GT(difference.MaxAbs(), 0.0);  // the exact derivatives were used
+        // The Jacobians at the nominal start, in every residual mode.
+        for (int mode : {7, 12, 1}) {
+            Objective* objective = exact.GetObjective();
+            Access::setErrorsPerSample(*objective, mode);
+            objective->SetNumMeasurements(25 * mode);
+            const ZoTVector<double> x = objective->GetInitialParameters();
+            ZoTVector<double> z(objective->GetFreeVariablesIndices().size);
+            for (int j = 0; j < z.size; ++j)
+                z[j] = x[objective->GetFreeVariablesIndices()[j]] + 0.5;
+            const ZoTMatrix<double> analytic = objective->Jacobian(z);
+            objective->SetExactDerivatives(false);
+            const ZoTMatrix<double> numeric = objective->Jacobian(z);
+            objective->SetExactDerivatives(true);
+            ASSERT_EQ(analytic.rows, numeric.rows);
+            ASSERT_EQ(analytic.cols, numeric.cols);
+            double largest = 0.0, difference = 0.0;
+            for (int i = 0; i < analytic.rows * analytic.cols; ++i) {
+                largest = std::max(largest, std::abs(numeric.data[i]));
+                difference = std::max(difference, std::abs(analytic.data[i] - numeric.data[i]));
+            }
+            EXPECT_LT(difference, 1e-7 * largest) << "mode " << mode;
+        }
+    }
+}
