@@ -1,6 +1,7 @@
 #include "JawScanSession.h"
 
 #include "JawSkeleton.h"
+#include "ModelPlacement.h"
 #include "SimulatedHost.h"
 
 namespace Sim {
@@ -14,6 +15,16 @@ double evaluateCoverage(ZoCAcquisitionSteeringOrbal2Jaw& steering) {
     ZoCOrbal2AcquisitionPlanning::NSEvaluationResult result;
     steering.Evaluate(result);
     return result.coverage;
+}
+
+// The measured points of the fields in millimetres (disc frame).
+std::vector<CbVector3f> measuredPoints(const std::vector<ZoCFieldCoord>& fields) {
+    std::vector<CbVector3f> out;
+    for (const ZoCFieldCoord& f : fields)
+        for (int y = f.RectValid().top; y < f.RectValid().bottom; ++y)
+            for (int x = f.RectValid().left; x < f.RectValid().right; ++x)
+                if (f.IsValid(x, y)) out.push_back(f.At(x, y) * (1.0f / VirtualScanner::c_fImageAreaPerMm));
+    return out;
 }
 
 // Every 97th valid point of the fields, in millimetres: enough to draw the model from above.
@@ -34,10 +45,13 @@ public:
         : m_options(options),
           m_progress(progress),
           m_scanner(m_device, model, scannerOptions(options)),
+          m_truth(model),
           m_steering(m_device, false, false, false),
           m_host(m_steering, m_scanner, eAreaTypeUpperJaw) {}
 
-    JawScanReport Run() {
+    JawScanReport Run(const TriangleMesh& model) {
+        if (!FitsOnDisc(model, m_report.error))
+            return m_report;
         if (!m_scanner.IsValid()) {
             m_report.error = m_scanner.GetError();
             return m_report;
@@ -56,7 +70,6 @@ public:
         m_steering.SetROI(CbList<std::pair<float, float>>());
         m_steering.PutCenterLine();
         m_report.steps.back().coverage = evaluateCoverage(m_steering);  // now there is a surface
-        m_report.coverageByImages.back().second = m_report.steps.back().coverage;
         if (m_progress) m_progress(m_report.steps.back());
         std::vector<CbVector3f> line(ZoCAcquisitionSteeringOrbal2Jaw::m_ciMaxNumPts);
         m_steering.GetLL(line.data());
@@ -81,6 +94,10 @@ public:
         m_report.images = m_host.GetNumImages();
         m_report.travelTime = m_host.GetTravelTime();
         m_report.coverage = m_report.steps.back().coverage;
+        m_report.truth = m_report.steps.back().truth;
+        m_report.truthSamples = m_truth.GetSamples();
+        m_report.truthCovered.resize(m_report.truthSamples.size());
+        for (size_t i = 0; i < m_report.truthSamples.size(); ++i) m_report.truthCovered[i] = m_truth.IsCovered(i);
         m_report.viewRays = m_host.GetViewRays();
         return m_report;
     }
@@ -93,17 +110,20 @@ private:
         return o;
     }
 
-    void record(const std::string& name, const Sequence& seq, std::vector<ZoCFieldCoord>* fields = nullptr,
+    void record(const std::string& name, const Sequence& seq, std::vector<ZoCFieldCoord>* keep = nullptr,
                 bool notify = true) {
         const double before = m_host.GetTravelTime();
         JawScanStep step;
         step.name = name;
-        step.images = m_host.Record(seq, fields);
+        std::vector<ZoCFieldCoord> fields;
+        step.images = m_host.Record(seq, &fields);
+        m_truth.AddPoints(measuredPoints(fields));
+        step.truth = m_truth.Coverage();
+        if (keep) *keep = std::move(fields);
         step.totalImages = m_host.GetNumImages();
         step.travelTime = m_host.GetTravelTime() - before;
         step.coverage = evaluateCoverage(m_steering);
         m_report.steps.push_back(step);
-        m_report.coverageByImages.push_back({step.totalImages, step.coverage});
         if (notify && m_progress) m_progress(step);
     }
 
@@ -111,6 +131,7 @@ private:
     JawScanOptions m_options;
     std::function<void(const JawScanStep&)> m_progress;
     VirtualScanner m_scanner;
+    GroundTruth m_truth;
     ZoCAcquisitionSteeringOrbal2Jaw m_steering;
     SimulatedHost m_host;
     JawScanReport m_report;
@@ -122,7 +143,7 @@ JawScanReport RunJawScan(const TriangleMesh& model, const JawScanOptions& option
                          const std::function<void(const JawScanStep&)>& progress) {
     ZAZComponentFactory::GetImageDatabase(eAcquireDeviceOrbal2).Clear();
     Session session(model, options, progress);
-    return session.Run();
+    return session.Run(model);
 }
 
 }  // namespace Sim

@@ -70,6 +70,23 @@ TEST(RunJawScan, CoverageRisesWithEverySequence) {
     for (size_t i = 3; i < report.steps.size(); ++i)
         EXPECT_GE(report.steps[i].coverage, report.steps[i - 1].coverage) << report.steps[i].name;
     EXPECT_GE(report.coverage, 0.80);
+    // At a quarter of the main job's pixels the measured points lie about 0.3 mm apart, so the
+    // truth's 0.1 mm rule finds about two thirds covered where the main job finds nine tenths.
+    EXPECT_GT(report.truth, 0.5);
+    EXPECT_EQ(report.truth, report.steps.back().truth);
+    EXPECT_EQ(report.truthCovered.size(), report.truthSamples.size());
     EXPECT_EQ(report.viewRays.size(), static_cast<size_t>(report.images));
     EXPECT_GT(report.travelTime, 0);
+}
+
+// A model wider than the disc is refused before anything is recorded, with its size.
+TEST(RunJawScan, RefusesAModelThatDoesNotFitOnTheDisc) {
+    Sim::TriangleMesh model;
+    model.vertices = {{-5000, -10, 0}, {5000, -10, 0}, {0, 10, -15}};
+    model.triangles = {{0, 1, 2}};
+    const Sim::JawScanReport report = Sim::RunJawScan(model, Sim::JawScanOptions());
+    EXPECT_FALSE(report.ok);
+    EXPECT_EQ(report.error.rfind("the model is 10000.0 x 20.0 x 15.0 mm and does not fit on the disc", 0), 0u)
+        << report.error;
+    EXPECT_TRUE(report.steps.empty());
 }

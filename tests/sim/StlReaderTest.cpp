@@ -1,5 +1,6 @@
 // STL import: what it accepts, what it refuses with a message, and that random bytes never
 // crash it.
+#include "ModelPlacement.h"
 #include "StlReader.h"
 #include "TestSupport.h"
 
@@ -10,6 +11,8 @@
 #include <fstream>
 #include <limits>
 #include <random>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -116,6 +119,18 @@ TEST(StlReader, RefusesMalformedAsciiWithTheLine) {
     expectRefused("solid nothing\nendsolid nothing\n", "no usable triangles");
 }
 
+TEST(StlReader, RefusesTrailingBytesAfterABinaryBody) {
+    expectRefused(binary(c_twoTriangles) + "abc", "binary STL of 2 triangles has 3 bytes after its last triangle");
+}
+
+// Whatever the file holds, the message shows no raw control byte that could steer a terminal.
+TEST(StlReader, EscapesControlBytesInMessages) {
+    std::string ascii = c_ascii;
+    ascii.replace(ascii.find("vertex 0 1 0"), 6, "v\x1b[2J\x07");
+    expectRefused(ascii, "found 'v\\x1B[2J\\x07'");
+    expectRefused("solid x\n\x9b" "facet", "expected 'facet', found '\\x9Bfacet'");
+}
+
 TEST(StlReader, ReadsFilesAndNamesTheFileInItsMessages) {
     const std::string path = testsupport::ScratchDirectory() + "/two_triangles.stl";
     {
@@ -131,6 +146,27 @@ TEST(StlReader, ReadsFilesAndNamesTheFileInItsMessages) {
     EXPECT_FALSE(reader.ReadFile(missing, mesh));
     EXPECT_TRUE(mesh.IsEmpty());
     EXPECT_EQ(reader.GetError(), "cannot open '" + missing + "'");
+}
+
+// Only regular files are read: a directory says what it is, and a FIFO without a writer is
+// refused at once instead of waiting for one.
+TEST(StlReader, ReadsOnlyRegularFiles) {
+    const std::string directory = testsupport::ScratchDirectory();
+    const std::string fifo = directory + "/model_pipe.stl";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {directory, "'" + directory + "' is a directory, not a file"},
+        {fifo, "'" + fifo + "' is not a regular file"},
+        {"/dev/zero", "'/dev/zero' is not a regular file"},
+    };
+    for (const auto& [path, message] : cases) {
+        Sim::StlReader reader;
+        Sim::TriangleMesh mesh;
+        EXPECT_FALSE(reader.ReadFile(path, mesh));
+        EXPECT_EQ(reader.GetError(), message);
+    }
+    std::remove(fifo.c_str());
 }
 
 // Random bytes, and valid files with random bytes flipped, are either read or refused with a
@@ -170,17 +206,56 @@ TEST(StlReader, RandomBytesAreReadOrRefusedCleanly) {
     EXPECT_GT(refused, 1000);
 }
 
-TEST(PlaceOnDisc, TurnsZUpModelsOntoThePlateCentredOnTheAxis) {
-    Sim::TriangleMesh mesh;
-    mesh.vertices = {{10, 20, 5}, {14, 20, 5}, {10, 26, 15}};
-    mesh.triangles = {{0, 1, 2}};
-    Sim::PlaceOnDisc(mesh);
-    const CyBoundingBox3D box = mesh.Bounds();
-    EXPECT_FLOAT_EQ(box.GetMax().z, 0.0f);    // the lowest point of the model rests on the plate
-    EXPECT_FLOAT_EQ(box.GetMin().z, -10.0f);  // its top points up, towards negative z
-    EXPECT_FLOAT_EQ(box.GetMin().x + box.GetMax().x, 0.0f);
-    EXPECT_FLOAT_EQ(box.GetMin().y + box.GetMax().y, 0.0f);
-    // A rotation, not a mirror: the triangle's winding keeps its sense about the new normal.
-    const CbVector3f n = (mesh.vertices[1] - mesh.vertices[0]).Cross(mesh.vertices[2] - mesh.vertices[0]);
-    EXPECT_GT(n.Dot({0, 1, 0}), 0.0f);  // was (0, -40, 24): y flipped sign with z
+// A tetrahedron-like wedge with a flat base, placed with each possible up axis: after placing,
+// the base (the file's face opposite `up`) rests on the plate and the apex points up.
+TEST(PlaceOnDisc, TurnsTheGivenUpAxisUpByARotationCentredOnTheAxis) {
+    const std::pair<Sim::UpAxis, CbVector3f> ups[] = {
+        {Sim::UpAxis::PlusX, {1, 0, 0}}, {Sim::UpAxis::MinusX, {-1, 0, 0}}, {Sim::UpAxis::PlusY, {0, 1, 0}},
+        {Sim::UpAxis::MinusY, {0, -1, 0}}, {Sim::UpAxis::PlusZ, {0, 0, 1}}, {Sim::UpAxis::MinusZ, {0, 0, -1}}};
+    for (const auto& [up, dir] : ups) {
+        Sim::TriangleMesh mesh;
+        const CbVector3f offset(10, 20, 30);
+        mesh.vertices = {offset + dir * 7.0f, offset + CbVector3f(1, 2, 3), offset + CbVector3f(-3, 1, 2)};
+        mesh.triangles = {{0, 1, 2}};
+        const CbVector3f before = (mesh.vertices[1] - mesh.vertices[0]).Cross(mesh.vertices[2] - mesh.vertices[0]);
+        const float heightBefore = (mesh.vertices[0] - mesh.vertices[1]).Dot(dir);
+        Sim::PlaceOnDisc(mesh, up);
+        const CyBoundingBox3D box = mesh.Bounds();
+        EXPECT_FLOAT_EQ(box.GetMax().z, 0.0f);
+        EXPECT_NEAR(box.GetMin().x + box.GetMax().x, 0.0f, 1e-5f);
+        EXPECT_NEAR(box.GetMin().y + box.GetMax().y, 0.0f, 1e-5f);
+        // The apex stands highest by the same height along the new up (-z).
+        EXPECT_FLOAT_EQ(mesh.vertices[1].z - mesh.vertices[0].z, heightBefore);
+        // A rotation keeps lengths and the winding's sense: the normal keeps its length and
+        // its component along up.
+        const CbVector3f after = (mesh.vertices[1] - mesh.vertices[0]).Cross(mesh.vertices[2] - mesh.vertices[0]);
+        EXPECT_NEAR(after.Length(), before.Length(), 1e-4f);
+        EXPECT_NEAR(-after.z, before.Dot(dir), 1e-4f);
+    }
+    Sim::UpAxis parsed;
+    EXPECT_TRUE(Sim::ParseUpAxis("-y", parsed));
+    EXPECT_EQ(parsed, Sim::UpAxis::MinusY);
+    EXPECT_FALSE(Sim::ParseUpAxis("up", parsed));
+}
+
+// A model that does not fit on the disc is refused with its size; one that fits passes.
+TEST(FitsOnDisc, RefusesAModelTooWideOrTooHighWithItsSize) {
+    struct Case {
+        CbVector3f lo, hi;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{-30, -20, -20}, {30, 20, 0}, ""},
+        {{-5000, -10, -15}, {5000, 10, 0}, "the model is 10000.0 x 20.0 x 15.0 mm and does not fit on the disc"},
+        {{-10, -10, -60}, {10, 10, 0}, "the model is 20.0 x 20.0 x 60.0 mm"},
+        {{-40, -40, -10}, {40, 40, 0}, "80.0 x 80.0 x 10.0 mm"},  // its corners lie beyond the disc's rim
+    };
+    for (const Case& c : cases) {
+        Sim::TriangleMesh mesh;
+        mesh.vertices = {c.lo, {c.hi.x, c.lo.y, c.hi.z}, c.hi};
+        mesh.triangles = {{0, 1, 2}};
+        std::string error;
+        EXPECT_EQ(Sim::FitsOnDisc(mesh, error), *c.message == '\0');
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    }
 }
