@@ -87,6 +87,13 @@ std::string EscapeForMessage(std::string_view text) {
     return out;
 }
 
+std::string QuoteForMessage(std::string_view text) {
+    std::string out(1, '\'');
+    out += EscapeForMessage(text);
+    out += '\'';
+    return out;
+}
+
 bool StlReader::fail(std::string message) {
     m_error = std::move(message);
     return false;
@@ -94,11 +101,21 @@ bool StlReader::fail(std::string message) {
 
 bool StlReader::ReadFile(const std::string& path, TriangleMesh& mesh) {
     mesh = {};
-    m_error.clear();
     m_iDegenerate = 0;
-    std::string name = "'";
-    name += EscapeForMessage(path);
-    name += '\'';
+    std::string bytes;
+    if (!ReadBytes(path, bytes))
+        return false;
+    if (!Parse(bytes, mesh)) {
+        m_error = QuoteForMessage(path) + ": " + m_error;
+        return false;
+    }
+    return true;
+}
+
+bool StlReader::ReadBytes(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    m_error.clear();
+    const std::string name = QuoteForMessage(path);
     const auto prefixed = [&](const char* what) { return std::string(what) += name; };
     // Opened without blocking and checked on the descriptor itself: a FIFO would otherwise wait
     // for a writer for ever, and a device or a directory has no size to check.
@@ -115,7 +132,7 @@ bool StlReader::ReadFile(const std::string& path, TriangleMesh& mesh) {
     const auto size = static_cast<uint64_t>(info.st_size);
     if (size > c_uMaxFileBytes)
         return fail(name + " is larger than " + std::to_string(c_uMaxFileBytes >> 20) + " MB");
-    std::string bytes(static_cast<size_t>(size), '\0');
+    bytes.assign(static_cast<size_t>(size), '\0');
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t got = ::read(file.fd, bytes.data() + done, bytes.size() - done);
@@ -124,10 +141,6 @@ bool StlReader::ReadFile(const std::string& path, TriangleMesh& mesh) {
         if (got <= 0)
             return fail(prefixed("cannot read "));
         done += static_cast<size_t>(got);
-    }
-    if (!Parse(bytes, mesh)) {
-        m_error = name + ": " + m_error;
-        return false;
     }
     return true;
 }

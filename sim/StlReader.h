@@ -18,6 +18,8 @@ public:
 
     // Reads `path` into `mesh` (replaced; empty on failure). Only regular files are read.
     bool ReadFile(const std::string& path, TriangleMesh& mesh);
+    // Reads the bytes of `path` with the checks of ReadFile (regular file, size), not parsed.
+    bool ReadBytes(const std::string& path, std::string& bytes);
     // Parses the bytes of an STL file.
     bool Parse(std::string_view bytes, TriangleMesh& mesh);
     const std::string& GetError() const { return m_error; }
@@ -36,6 +38,8 @@ private:
 
 // The text with control bytes and bytes beyond ASCII written as \xNN, fit for a message.
 std::string EscapeForMessage(std::string_view text);
+// The escaped text in single quotes: how messages name a file.
+std::string QuoteForMessage(std::string_view text);
 
 
 }  // namespace Sim

@@ -2,6 +2,7 @@
 
 #include "JawScanSession.h"
 #include "ModelPlacement.h"
+#include "ModelFile.h"
 #include "StlReader.h"
 #include "SyntheticModels.h"
 
@@ -125,8 +126,8 @@ bool writeCoveragePlot(const Sim::JawScanReport& report, double limit, const cha
 }
 
 int usage(std::ostream& out, int code) {
-    out << "usage: orbal2 [--model FILE [--up x|y|z|-x|-y|-z]]\n"
-           "  Scans the built-in jaw model (or the given STL model, placed on the disc) on the reference\n"
+    out << "usage: orbal2 [--model FILE.stl|.ply|.obj [--up x|y|z|-x|-y|-z]]\n"
+           "  Scans the built-in jaw model (or the given model, placed on the disc) on the reference\n"
            "  device with the virtual scanner, as the host would. Without --up the model's up axis is\n"
            "  chosen from its shape: the thinnest extent, towards the side without a flat base.\n";
     return code;
@@ -150,19 +151,18 @@ int RunMainJobCommand(int argc, char** argv, std::ostream& out, std::ostream& er
     if ((!upText.empty() && !Sim::ParseUpAxis(upText, up)) || (!upText.empty() && modelPath.empty()))
         return usage(err, 2);
     if (!modelPath.empty()) {
-        Sim::StlReader reader;
-        if (!reader.ReadFile(modelPath, model)) {
-            err << "orbal2: cannot read the model: " << reader.GetError() << "\n";
+        std::string why;
+        if (!Sim::ReadModelFile(modelPath, model, why)) {
+            err << "orbal2: cannot read the model: " << why << "\n";
             return 1;
         }
         if (upText.empty()) up = Sim::ChooseUpAxis(model);
         Sim::PlaceOnDisc(model, up);
-        std::string why;
         if (!Sim::FitsOnDisc(model, why)) {
-            err << "orbal2: cannot scan '" << Sim::EscapeForMessage(modelPath) << "': " << why << "\n";
+            err << "orbal2: cannot scan " << Sim::QuoteForMessage(modelPath) << ": " << why << "\n";
             return 1;
         }
-        modelName = "model '" + Sim::EscapeForMessage(modelPath) + "'";
+        modelName = "model " + Sim::QuoteForMessage(modelPath);
     } else {
         model = Sim::BuildJawModel().mesh;
     }
