@@ -1,5 +1,6 @@
 #include "MainJobCommand.h"
 
+#include "CoverageLimit.h"
 #include "JawScanSession.h"
 #include "ModelPlacement.h"
 #include "ModelFile.h"
@@ -126,18 +127,19 @@ bool writeCoveragePlot(const Sim::JawScanReport& report, double limit, const cha
 }
 
 int usage(std::ostream& out, int code) {
-    out << "usage: orbal2 [--model FILE.stl|.ply|.obj [--up x|y|z|-x|-y|-z]]\n"
+    out << "usage: orbal2 [limit] [--model FILE.stl|.ply|.obj [--up x|y|z|-x|-y|-z]]\n"
            "  Scans the built-in jaw model (or the given model, placed on the disc) on the reference\n"
            "  device with the virtual scanner, as the host would. Without --up the model's up axis is\n"
-           "  chosen from its shape: the thinnest extent, towards the side without a flat base.\n";
+           "  chosen from its shape: the thinnest extent, towards the side without a flat base.\n"
+           "  limit: records the model from a dense set of reachable poses and keeps the best coverage\n"
+           "  any plan can reach (two minutes of computing); later scans of the same model print their share.\n";
     return code;
 }
 
-}  // namespace
-
-int RunMainJobCommand(int argc, char** argv, std::ostream& out, std::ostream& err) {
-    Sim::TriangleMesh model;
-    std::string modelName = "built-in jaw", modelPath, upText;
+// Reads the model the arguments name (the built-in jaw without --model) and places it on the
+// disc. Returns -1 when the model is ready, else the exit code.
+int loadModel(int argc, char** argv, Sim::TriangleMesh& model, std::string& name, std::ostream& err) {
+    std::string modelPath, upText;
     for (int i = 0; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
         if (std::strcmp(argv[i], "--model") == 0 && hasValue && modelPath.empty())
@@ -150,22 +152,62 @@ int RunMainJobCommand(int argc, char** argv, std::ostream& out, std::ostream& er
     Sim::UpAxis up = Sim::UpAxis::PlusZ;
     if ((!upText.empty() && !Sim::ParseUpAxis(upText, up)) || (!upText.empty() && modelPath.empty()))
         return usage(err, 2);
-    if (!modelPath.empty()) {
-        std::string why;
-        if (!Sim::ReadModelFile(modelPath, model, why)) {
-            err << "orbal2: cannot read the model: " << why << "\n";
-            return 1;
-        }
-        if (upText.empty()) up = Sim::ChooseUpAxis(model);
-        Sim::PlaceOnDisc(model, up);
-        if (!Sim::FitsOnDisc(model, why)) {
-            err << "orbal2: cannot scan " << Sim::QuoteForMessage(modelPath) << ": " << why << "\n";
-            return 1;
-        }
-        modelName = "model " + Sim::QuoteForMessage(modelPath);
-    } else {
+    if (modelPath.empty()) {
         model = Sim::BuildJawModel().mesh;
+        name = "built-in jaw";
+        return -1;
     }
+    std::string why;
+    if (!Sim::ReadModelFile(modelPath, model, why)) {
+        err << "orbal2: cannot read the model: " << why << "\n";
+        return 1;
+    }
+    if (upText.empty()) up = Sim::ChooseUpAxis(model);
+    Sim::PlaceOnDisc(model, up);
+    if (!Sim::FitsOnDisc(model, why)) {
+        err << "orbal2: cannot scan " << Sim::QuoteForMessage(modelPath) << ": " << why << "\n";
+        return 1;
+    }
+    name = "model " + Sim::QuoteForMessage(modelPath);
+    return -1;
+}
+
+}  // namespace
+
+int RunLimitCommand(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    Sim::TriangleMesh model;
+    std::string modelName;
+    if (const int code = loadModel(argc, argv, model, modelName, err); code >= 0) return code;
+    const Sim::CoverageLimitOptions options;
+    const auto start = std::chrono::steady_clock::now();
+    out << "Limit of the reference device for the " << modelName << " ("
+        << Sim::LimitPoses(model, options).size() << " poses)\n" << std::flush;
+    const Sim::CoverageLimit limit = Sim::ComputeCoverageLimit(model, options, [&](int done, int total) {
+        if (done % 200 == 0 || done == total) out << "  " << done << " of " << total << " poses\n" << std::flush;
+    });
+    if (!limit.ok) {
+        err << "orbal2: the limit failed: " << limit.error << "\n";
+        return 1;
+    }
+    const std::string directory = Sim::DefaultLimitCacheDirectory();
+    const bool stored = Sim::StoreLimit(directory, Sim::LimitCacheKey(model, options), limit);
+    char line[200];
+    std::snprintf(line, sizeof line, "\n  best coverage       %.1f %% of the scannable surface\n  computing time      %.1f s\n",
+                  100 * limit.coverage, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    out << line << "  kept in             " << (stored ? directory : std::string("(not kept: cannot write ") + directory + ")")
+        << "\n";
+    return 0;
+}
+
+int RunMainJobCommand(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    Sim::TriangleMesh model;
+    std::string modelName;
+    if (const int code = loadModel(argc, argv, model, modelName, err); code >= 0) return code;
+    // The limit is only used when it was computed before: computing it takes two minutes.
+    Sim::CoverageLimit limit;
+    const bool haveLimit =
+        Sim::LoadLimit(Sim::DefaultLimitCacheDirectory(), Sim::LimitCacheKey(model, Sim::CoverageLimitOptions()), limit) &&
+        limit.coverage > 0;
     const auto start = std::chrono::steady_clock::now();
     out << "Scanning the " << modelName << " on the reference device\n";
     const Sim::JawScanReport report = Sim::RunJawScan(model, Sim::JawScanOptions(), [&](const Sim::JawScanStep& s) {
@@ -186,7 +228,16 @@ int RunMainJobCommand(int argc, char** argv, std::ostream& out, std::ostream& er
                   "  true coverage       %.1f %%\n  computing time      %.2f s\n",
                   report.images, report.travelTime, 100 * report.coverage, 100 * report.truth, seconds);
     out << table;
-    if (!writeTopView(report, nullptr, c_topViewFile) || !writeCoveragePlot(report, 0, c_coverageFile)) {
+    const bool limitFits = haveLimit && limit.reachable.size() == report.truthSamples.size();
+    if (limitFits) {
+        std::snprintf(table, sizeof table, "  limit of the device %.1f %%\n  share of the limit  %.1f %%\n",
+                      100 * limit.coverage, 100 * report.truth / limit.coverage);
+        out << table;
+    } else {
+        out << "  limit of the device unknown (orbal2 limit" << (argc > 0 ? " ..." : "") << " computes it)\n";
+    }
+    if (!writeTopView(report, limitFits ? &limit.reachable : nullptr, c_topViewFile) ||
+        !writeCoveragePlot(report, limitFits ? limit.coverage : 0, c_coverageFile)) {
         err << "orbal2: cannot write the pictures into the working directory\n";
         return 1;
     }

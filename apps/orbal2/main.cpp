@@ -64,8 +64,10 @@ void printJawPlan(std::ostream& out) {
 }
 
 int usage(std::ostream& out, int code) {
-    out << "usage: orbal2 [--model FILE.stl] | plans | calibrate | sawcuts | gyration | scanbody | tray | --help\n"
-           "  (no command)  a complete simulated scan of the built-in jaw model (or FILE.stl)\n"
+    out << "usage: orbal2 [--model FILE] | limit [--model FILE] | plans | calibrate | sawcuts | gyration | scanbody |\n"
+           "              tray | --help\n"
+           "  (no command)  a complete simulated scan of the built-in jaw model (or FILE: STL, PLY, OBJ)\n"
+           "  limit         the best coverage any plan reaches on the reference device (two minutes)\n"
            "  plans         the rotation scan plan, the gyration order and the jaw plans of a\n"
            "                built-in horseshoe-shaped arch on the reference device\n";
     return code;
@@ -84,6 +86,8 @@ int main(int argc, char** argv) {
         return orbal2::RunSawCutsCommand(argc - 2, argv + 2, std::cout, std::cerr);
     if (argc > 1 && std::strcmp(argv[1], "tray") == 0)
         return orbal2::RunTrayCommand(argc - 2, argv + 2, std::cout, std::cerr);
+    if (argc > 1 && std::strcmp(argv[1], "limit") == 0)
+        return orbal2::RunLimitCommand(argc - 2, argv + 2, std::cout, std::cerr);
     if (argc == 1 || std::strcmp(argv[1], "--model") == 0)
         return orbal2::RunMainJobCommand(argc - 1, argv + 1, std::cout, std::cerr);
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) return usage(std::cout, 0);
