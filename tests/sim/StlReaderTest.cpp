@@ -200,6 +200,8 @@ TEST(StlReader, RandomBytesAreReadOrRefusedCleanly) {
         } else {
             ++refused;
             EXPECT_FALSE(reader.GetError().empty()) << "round " << round;
+            for (const char c : reader.GetError())  // whatever bytes came, no raw control byte
+                ASSERT_TRUE(c >= 0x20 && c < 0x7F) << "round " << round << ": " << reader.GetError();
             EXPECT_TRUE(mesh.IsEmpty()) << "round " << round;
         }
     }
