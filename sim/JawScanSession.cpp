@@ -4,6 +4,8 @@
 #include "ModelPlacement.h"
 #include "SimulatedHost.h"
 
+#include <memory>
+
 namespace Sim {
 
 namespace {
@@ -59,14 +61,28 @@ public:
         Sequence seq;
         std::vector<ZoCFieldCoord> overview;
         m_steering.GetJointConfigurationForOverview(seq);
+        // The saw-cut detector needs a cut to span some 300 pixels: the overview of a sectioned
+        // model is recorded with a camera of twice the reference camera's resolution.
+        std::unique_ptr<VirtualScanner> fine;
+        if (m_options.findSawCuts) {
+            VirtualScannerOptions o;
+            o.width = 2 * m_device.m_camProjCalib.GetCamera().GetWidth();
+            o.height = 2 * m_device.m_camProjCalib.GetCamera().GetHeight();
+            fine = std::make_unique<VirtualScanner>(m_device, model, o);
+            if (fine->IsValid()) m_host.UseScanner(*fine);
+        }
         record("overview", seq, &overview, false);
+        m_host.UseScanner(m_scanner);
         const CyHermiteSpline skeleton = DeriveJawSkeleton(overview);
         if (skeleton.GetNumControlPoints() < 4) {
             m_report.error = "the overview shows no dental arch";
             return m_report;
         }
         m_report.overviewSample = samplePoints(overview);
+        std::vector<CbVector3f> sawCutData;
+        if (m_options.findSawCuts) sawCutData = findSawCuts(skeleton);
         m_steering.ExtractLLFromSkeleton(skeleton, m_options.lowerThreshold);
+        if (!sawCutData.empty()) m_steering.PutSawCuts(sawCutData);
         m_steering.SetROI(CbList<std::pair<float, float>>());
         m_steering.PutCenterLine();
         m_report.steps.back().coverage = evaluateCoverage(m_steering);  // now there is a surface
@@ -103,6 +119,22 @@ public:
     }
 
 private:
+    // The detector reads the overview's images from the image area, as on the device; its data
+    // are (point, direction) pairs, two per cut face, in image-area units.
+    std::vector<CbVector3f> findSawCuts(const CyHermiteSpline& skeleton) {
+        ZoCSawCutDetector detector(eAreaTypeUpperJaw, skeleton, c_matIdentity);
+        try {
+            detector.Run();
+        } catch (const CbException&) {
+            return {};  // no cuts: the scan goes on as for an unsectioned model
+        }
+        const std::vector<CbVector3f>& data = detector.GetSawCutData();
+        for (size_t i = 0; i + 3 < data.size(); i += 4)
+            m_report.sawCuts.push_back(
+                {(data[i] + data[i + 2]) * (0.5f / VirtualScanner::c_fImageAreaPerMm), data[i + 3].Normalized()});
+        return data;
+    }
+
     static VirtualScannerOptions scannerOptions(const JawScanOptions& options) {
         VirtualScannerOptions o;
         o.width = options.imageWidth;

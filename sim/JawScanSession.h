@@ -18,6 +18,15 @@ struct JawScanOptions {
     int imageHeight = 512;
     int maxGapRounds = 4;
     float lowerThreshold = -500.0f;  // image-area units
+    // A sectioned model: the saw cuts are found in the overview's images and handed to the jaw
+    // steering with the jaw line, as a host does.
+    bool findSawCuts = false;
+};
+
+// A saw cut the detector found (disc frame, mm).
+struct FoundSawCut {
+    CbVector3f centre;
+    CbVector3f across;  // unit, across the cut
 };
 
 struct JawScanStep {
@@ -36,6 +45,7 @@ struct JawScanReport {
     std::vector<CbVector3f> jawLine;                       // disc mm
     std::vector<CyRay> viewRays;                           // disc mm, eye to focus point
     std::vector<CbVector3f> overviewSample;                // some overview points, disc mm
+    std::vector<FoundSawCut> sawCuts;                      // with findSawCuts
     int images = 0;
     double travelTime = 0;
     double coverage = 0;  // the planning's last estimate

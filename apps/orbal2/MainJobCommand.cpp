@@ -127,10 +127,13 @@ bool writeCoveragePlot(const Sim::JawScanReport& report, double limit, const cha
 }
 
 int usage(std::ostream& out, int code) {
-    out << "usage: orbal2 [limit] [--model FILE.stl|.ply|.obj [--up x|y|z|-x|-y|-z]]\n"
+    out << "usage: orbal2 [--sectioned] [--model FILE.stl|.ply|.obj [--up x|y|z|-x|-y|-z]]\n"
+           "       orbal2 limit [--sectioned] [--model FILE [--up AXIS]]\n"
            "  Scans the built-in jaw model (or the given model, placed on the disc) on the reference\n"
            "  device with the virtual scanner, as the host would. Without --up the model's up axis is\n"
            "  chosen from its shape: the thinnest extent, towards the side without a flat base.\n"
+           "  --sectioned: the model is sawn into segments (without --model: the built-in sectioned jaw);\n"
+           "  the saw cuts are found in the overview and handed to the jaw steering.\n"
            "  limit: records the model from a dense set of reachable poses and keeps the best coverage\n"
            "  any plan can reach (two minutes of computing); later scans of the same model print their share.\n";
     return code;
@@ -138,11 +141,14 @@ int usage(std::ostream& out, int code) {
 
 // Reads the model the arguments name (the built-in jaw without --model) and places it on the
 // disc. Returns -1 when the model is ready, else the exit code.
-int loadModel(int argc, char** argv, Sim::TriangleMesh& model, std::string& name, std::ostream& err) {
+int loadModel(int argc, char** argv, Sim::TriangleMesh& model, std::string& name, std::ostream& err,
+              bool* sectioned = nullptr, std::vector<Sim::SawCutTruth>* cuts = nullptr) {
     std::string modelPath, upText;
     for (int i = 0; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
-        if (std::strcmp(argv[i], "--model") == 0 && hasValue && modelPath.empty())
+        if (std::strcmp(argv[i], "--sectioned") == 0 && sectioned && !*sectioned)
+            *sectioned = true;
+        else if (std::strcmp(argv[i], "--model") == 0 && hasValue && modelPath.empty())
             modelPath = argv[++i];
         else if (std::strcmp(argv[i], "--up") == 0 && hasValue && upText.empty())
             upText = argv[++i];
@@ -152,6 +158,13 @@ int loadModel(int argc, char** argv, Sim::TriangleMesh& model, std::string& name
     Sim::UpAxis up = Sim::UpAxis::PlusZ;
     if ((!upText.empty() && !Sim::ParseUpAxis(upText, up)) || (!upText.empty() && modelPath.empty()))
         return usage(err, 2);
+    if (modelPath.empty() && sectioned && *sectioned) {
+        const Sim::SectionedJawModel built = Sim::BuildSectionedJawModel();
+        model = built.jaw.mesh;
+        if (cuts) *cuts = built.cuts;
+        name = "built-in sectioned jaw";
+        return -1;
+    }
     if (modelPath.empty()) {
         model = Sim::BuildJawModel().mesh;
         name = "built-in jaw";
@@ -177,7 +190,8 @@ int loadModel(int argc, char** argv, Sim::TriangleMesh& model, std::string& name
 int RunLimitCommand(int argc, char** argv, std::ostream& out, std::ostream& err) {
     Sim::TriangleMesh model;
     std::string modelName;
-    if (const int code = loadModel(argc, argv, model, modelName, err); code >= 0) return code;
+    bool sectioned = false;
+    if (const int code = loadModel(argc, argv, model, modelName, err, &sectioned); code >= 0) return code;
     const Sim::CoverageLimitOptions options;
     const auto start = std::chrono::steady_clock::now();
     out << "Limit of the reference device for the " << modelName << " ("
@@ -199,10 +213,39 @@ int RunLimitCommand(int argc, char** argv, std::ostream& out, std::ostream& err)
     return 0;
 }
 
+// Each cut found against the model's true cuts (when the model has them): the nearest true cut,
+// the horizontal distance of the centres (the found centre lies on the jaw line over the crowns,
+// the true one on the base's ridge, so heights differ by design) and the angle between the
+// directions across the cuts.
+void printSawCuts(std::ostream& out, const std::vector<Sim::FoundSawCut>& found, const std::vector<Sim::SawCutTruth>& truth) {
+    out << "\n  saw cuts found      " << found.size() << (truth.empty() ? "" : " (the model has ")
+        << (truth.empty() ? "" : std::to_string(truth.size()) + ")") << "\n";
+    for (size_t i = 0; i < found.size(); ++i) {
+        char line[200];
+        int n = std::snprintf(line, sizeof line, "    cut %zu at (%6.2f, %6.2f, %6.2f) mm", i, found[i].centre.x,
+                              found[i].centre.y, found[i].centre.z);
+        auto off = [&](size_t t) {
+            return std::hypot(found[i].centre.x - truth[t].centre.x, found[i].centre.y - truth[t].centre.y);
+        };
+        size_t best = truth.size();
+        for (size_t t = 0; t < truth.size(); ++t)
+            if (best == truth.size() || off(t) < off(best)) best = t;
+        if (best < truth.size()) {
+            const double c = std::min(1.0, static_cast<double>(std::fabs(found[i].across.Dot(truth[best].normal))));
+            std::snprintf(line + n, sizeof line - static_cast<size_t>(n),
+                          "  true cut %zu: %.2f mm off across the plate, %.1f degrees", best, off(best),
+                          std::acos(c) * 180.0 / 3.14159265358979);
+        }
+        out << line << "\n";
+    }
+}
+
 int RunMainJobCommand(int argc, char** argv, std::ostream& out, std::ostream& err) {
     Sim::TriangleMesh model;
     std::string modelName;
-    if (const int code = loadModel(argc, argv, model, modelName, err); code >= 0) return code;
+    bool sectioned = false;
+    std::vector<Sim::SawCutTruth> trueCuts;
+    if (const int code = loadModel(argc, argv, model, modelName, err, &sectioned, &trueCuts); code >= 0) return code;
     // The limit is only used when it was computed before: computing it takes two minutes.
     Sim::CoverageLimit limit;
     const bool haveLimit =
@@ -210,7 +253,9 @@ int RunMainJobCommand(int argc, char** argv, std::ostream& out, std::ostream& er
         limit.coverage > 0;
     const auto start = std::chrono::steady_clock::now();
     out << "Scanning the " << modelName << " on the reference device\n";
-    const Sim::JawScanReport report = Sim::RunJawScan(model, Sim::JawScanOptions(), [&](const Sim::JawScanStep& s) {
+    Sim::JawScanOptions options;
+    options.findSawCuts = sectioned;
+    const Sim::JawScanReport report = Sim::RunJawScan(model, options, [&](const Sim::JawScanStep& s) {
         char line[160];
         std::snprintf(line, sizeof line,
                       "  %-20s %3d images  (%3d in all)  estimate %5.1f %%  truth %5.1f %%  axes %6.2f s\n",
@@ -228,6 +273,7 @@ int RunMainJobCommand(int argc, char** argv, std::ostream& out, std::ostream& er
                   "  true coverage       %.1f %%\n  computing time      %.2f s\n",
                   report.images, report.travelTime, 100 * report.coverage, 100 * report.truth, seconds);
     out << table;
+    if (sectioned) printSawCuts(out, report.sawCuts, trueCuts);
     const bool limitFits = haveLimit && limit.reachable.size() == report.truthSamples.size();
     if (limitFits) {
         std::snprintf(table, sizeof table, "  limit of the device %.1f %%\n  share of the limit  %.1f %%\n",

@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
         return orbal2::RunTrayCommand(argc - 2, argv + 2, std::cout, std::cerr);
     if (argc > 1 && std::strcmp(argv[1], "limit") == 0)
         return orbal2::RunLimitCommand(argc - 2, argv + 2, std::cout, std::cerr);
-    if (argc == 1 || std::strcmp(argv[1], "--model") == 0)
+    if (argc == 1 || std::strcmp(argv[1], "--model") == 0 || std::strcmp(argv[1], "--sectioned") == 0)
         return orbal2::RunMainJobCommand(argc - 1, argv + 1, std::cout, std::cerr);
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) return usage(std::cout, 0);
     if (std::strcmp(argv[1], "plans") != 0) {

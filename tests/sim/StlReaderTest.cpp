@@ -54,81 +54,58 @@ void expectRefused(const std::string& bytes, const std::string& reasonPart) {
 
 }  // namespace
 
-TEST(StlReader, ReadsAsciiFacets) {
+TEST(StlReader, ReadsAsciiAndBinaryDroppingDegenerateTriangles) {
     Sim::StlReader reader;
     Sim::TriangleMesh mesh;
     ASSERT_TRUE(reader.Parse(c_ascii, mesh)) << reader.GetError();
     ASSERT_EQ(mesh.triangles.size(), 4u);
     EXPECT_EQ(mesh.vertices[mesh.triangles[3][2]], CbVector3f(0, 0, 1.5f));
-}
-
-TEST(StlReader, ReadsBinaryTrianglesEvenWhenTheHeaderSaysSolid) {
-    for (const char* header : {"binary", "solid but binary"}) {
-        Sim::StlReader reader;
-        Sim::TriangleMesh mesh;
-        ASSERT_TRUE(reader.Parse(binary(c_twoTriangles, header), mesh)) << reader.GetError();
+    auto triangles = c_twoTriangles;
+    triangles.push_back({1, 1, 1, 1, 1, 1, 2, 2, 2});  // zero area: of no use for ray casting
+    for (const char* header : {"binary", "solid but binary"}) {  // the size decides, not the header
+        ASSERT_TRUE(reader.Parse(binary(triangles, header), mesh)) << reader.GetError();
         ASSERT_EQ(mesh.triangles.size(), 2u);
         EXPECT_EQ(mesh.vertices[mesh.triangles[1][1]], CbVector3f(1, 0, 1));
+        EXPECT_EQ(reader.GetDegenerateCount(), 1);
     }
 }
 
-TEST(StlReader, DropsDegenerateTrianglesAndCountsThem) {
-    auto triangles = c_twoTriangles;
-    triangles.push_back({1, 1, 1, 1, 1, 1, 2, 2, 2});
-    Sim::StlReader reader;
-    Sim::TriangleMesh mesh;
-    ASSERT_TRUE(reader.Parse(binary(triangles), mesh));
-    EXPECT_EQ(mesh.triangles.size(), 2u);
-    EXPECT_EQ(reader.GetDegenerateCount(), 1);
-}
-
-TEST(StlReader, RefusesEmptyAndShortInput) {
-    expectRefused("", "empty");
-    expectRefused("abc", "too short");
-    expectRefused(binary({}), "no triangles");
-}
-
-TEST(StlReader, RefusesACountTheFileCannotHold) {
-    // An absurd count must be caught before anything is allocated for it.
-    expectRefused(binary(c_twoTriangles, "binary", 0xFFFFFFFFll), "holds only 2");
-    std::string truncated = binary(c_twoTriangles);
-    truncated.resize(truncated.size() - 10);
-    expectRefused(truncated, "holds only 1");
-}
-
-TEST(StlReader, RefusesCoordinatesThatAreNotFinite) {
-    for (const float bad :
-         {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+// Each broken input is refused with a message saying what is wrong, and nothing half-read.
+TEST(StlReader, RefusesBrokenInputWithAMessage) {
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    auto withBad = [](float bad) {
         auto triangles = c_twoTriangles;
         triangles[1][4] = bad;
-        expectRefused(binary(triangles), "triangle 1: a vertex coordinate is not a finite number");
-    }
-    std::string ascii = c_ascii;
-    ascii.replace(ascii.find("1.5e0"), 5, "nan");
-    expectRefused(ascii, "not a finite number");
-}
-
-TEST(StlReader, RefusesMalformedAsciiWithTheLine) {
-    std::string ascii = c_ascii;
-    ascii.replace(ascii.find("vertex 0 1 0"), 6, "vortex");
-    expectRefused(ascii, "line 5: expected 'vertex', found 'vortex'");
-    expectRefused("solid x\nfacet normal 0 0 1\n outer loop\n vertex 0 0 zero\n",
-                  "malformed vertex coordinate");
-    expectRefused("solid x\nfacet normal 0 0\n", "malformed facet normal");
-    expectRefused(std::string(c_ascii).substr(0, std::strlen(c_ascii) - 16), "without 'endsolid'");
-    expectRefused("solid nothing\nendsolid nothing\n", "no usable triangles");
-}
-
-TEST(StlReader, RefusesTrailingBytesAfterABinaryBody) {
-    expectRefused(binary(c_twoTriangles) + "abc", "binary STL of 2 triangles has 3 bytes after its last triangle");
-}
-
-// Whatever the file holds, the message shows no raw control byte that could steer a terminal.
-TEST(StlReader, EscapesControlBytesInMessages) {
-    std::string ascii = c_ascii;
-    ascii.replace(ascii.find("vertex 0 1 0"), 6, "v\x1b[2J\x07");
-    expectRefused(ascii, "found 'v\\x1B[2J\\x07'");
-    expectRefused("solid x\n\x9b" "facet", "expected 'facet', found '\\x9Bfacet'");
+        return binary(triangles);
+    };
+    std::string truncated = binary(c_twoTriangles);
+    truncated.resize(truncated.size() - 10);
+    auto asciiWith = [](const char* from, size_t length, const char* to) {
+        std::string ascii = c_ascii;
+        return ascii.replace(ascii.find(from), length, to);
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "empty"},
+        {"abc", "too short"},
+        {binary({}), "no triangles"},
+        // An absurd count must be caught before anything is allocated for it.
+        {binary(c_twoTriangles, "binary", 0xFFFFFFFFll), "holds only 2"},
+        {truncated, "holds only 1"},
+        {binary(c_twoTriangles) + "abc", "binary STL of 2 triangles has 3 bytes after its last triangle"},
+        {withBad(nan), "triangle 1: a vertex coordinate is not a finite number"},
+        {withBad(inf), "triangle 1: a vertex coordinate is not a finite number"},
+        {asciiWith("1.5e0", 5, "nan"), "not a finite number"},
+        {asciiWith("vertex 0 1 0", 6, "vortex"), "line 5: expected 'vertex', found 'vortex'"},
+        {"solid x\nfacet normal 0 0 1\n outer loop\n vertex 0 0 zero\n", "malformed vertex coordinate"},
+        {"solid x\nfacet normal 0 0\n", "malformed facet normal"},
+        {std::string(c_ascii).substr(0, std::strlen(c_ascii) - 16), "without 'endsolid'"},
+        {"solid nothing\nendsolid nothing\n", "no usable triangles"},
+        // Control bytes and bytes beyond ASCII are escaped: they could steer the user's terminal.
+        {asciiWith("vertex 0 1 0", 6, "v\x1b[2J\x07"), "found 'v\\x1B[2J\\x07'"},
+        {"solid x\n\x9b" "facet", "expected 'facet', found '\\x9Bfacet'"},
+    };
+    for (const auto& [bytes, reason] : cases)
+        expectRefused(bytes, reason);
 }
 
 TEST(StlReader, ReadsFilesAndNamesTheFileInItsMessages) {
