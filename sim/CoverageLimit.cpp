@@ -1,5 +1,7 @@
 #include "CoverageLimit.h"
 
+#include "ModelPlacement.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -88,6 +90,8 @@ std::vector<Config> LimitPoses(const TriangleMesh& model, const CoverageLimitOpt
 CoverageLimit ComputeCoverageLimit(const TriangleMesh& model, const CoverageLimitOptions& options,
                                    const std::function<void(int, int)>& progress) {
     CoverageLimit limit;
+    if (!FitsOnDisc(model, limit.error))
+        return limit;
     const ZoCOrbal2DeviceConfig device;
     VirtualScannerOptions scannerOptions;
     scannerOptions.width = options.imageWidth;
@@ -132,8 +136,9 @@ std::string LimitCacheKey(const TriangleMesh& model, const CoverageLimitOptions&
     };
     mix(model.vertices.data(), model.vertices.size() * sizeof(CbVector3f));
     mix(model.triangles.data(), model.triangles.size() * sizeof(model.triangles[0]));
-    const float numbers[4] = {static_cast<float>(options.imageWidth), static_cast<float>(options.imageHeight),
-                              options.tiltStepDeg, options.discStepDeg};
+    // The flags follow the ground truth's sample order: its layout's version is part of the key.
+    const float numbers[5] = {static_cast<float>(options.imageWidth), static_cast<float>(options.imageHeight),
+                              options.tiltStepDeg, options.discStepDeg, static_cast<float>(GroundTruth::c_iLayout)};
     mix(numbers, sizeof numbers);
     char text[17];
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));

@@ -13,8 +13,17 @@ namespace {
 constexpr float c_fPi = 3.14159265358979f;
 constexpr int c_iCellBias = 1 << 20;  // cell indices are stored shifted to stay positive
 
+uint64_t hashKey(uint64_t key) {
+    key ^= key >> 33;
+    key *= 0xff51afd7ed558ccdull;
+    key ^= key >> 33;
+    return key;
+}
+
+// Clamped far inside int's range: a sample that far off only shares an edge cell.
 int cellIndex(float coordinate, float cell) {
-    return static_cast<int>(std::floor(coordinate / cell));
+    const float limit = static_cast<float>(c_iCellBias - 2);
+    return static_cast<int>(std::floor(std::clamp(coordinate / cell, -limit, limit)));
 }
 
 // The closed parts of a mesh, each with a ray-casting scene to tell whether a point lies inside
@@ -201,7 +210,7 @@ GroundTruth::GroundTruth(const TriangleMesh& model, const GroundTruthOptions& op
             samples.push_back({p, weight});
         }
     }
-    const float cell = options.tolerance;
+    const float cell = 2 * options.tolerance;
     std::vector<std::pair<uint64_t, uint32_t>> keyed(samples.size());
     for (size_t i = 0; i < samples.size(); ++i) {
         const CbVector3f& p = samples[i].point;
@@ -210,9 +219,10 @@ GroundTruth::GroundTruth(const TriangleMesh& model, const GroundTruthOptions& op
     }
     std::sort(keyed.begin(), keyed.end());
     m_samples.reserve(samples.size());
+    std::vector<uint64_t> cellKeys;
     for (size_t i = 0; i < keyed.size(); ++i) {
         if (i == 0 || keyed[i].first != keyed[i - 1].first) {
-            m_cellKeys.push_back(keyed[i].first);
+            cellKeys.push_back(keyed[i].first);
             m_cellStart.push_back(static_cast<uint32_t>(i));
         }
         m_samples.push_back(samples[keyed[i].second]);
@@ -220,37 +230,66 @@ GroundTruth::GroundTruth(const TriangleMesh& model, const GroundTruthOptions& op
     }
     m_cellStart.push_back(static_cast<uint32_t>(m_samples.size()));
     m_covered.assign(m_samples.size(), 0);
+    // At most half full, so that a miss ends after a slot or two.
+    uint64_t capacity = 16;
+    while (capacity < 2 * cellKeys.size())
+        capacity *= 2;
+    m_tableMask = capacity - 1;
+    m_tableKeys.assign(capacity, 0);
+    m_tableCells.assign(capacity, 0);
+    for (size_t i = 0; i < cellKeys.size(); ++i) {
+        uint64_t slot = hashKey(cellKeys[i]) & m_tableMask;
+        while (m_tableKeys[slot] != 0)
+            slot = (slot + 1) & m_tableMask;
+        m_tableKeys[slot] = cellKeys[i] + 1;
+        m_tableCells[slot] = static_cast<uint32_t>(i);
+    }
+}
+
+int64_t GroundTruth::findCell(uint64_t key) const {
+    for (uint64_t slot = hashKey(key) & m_tableMask;; slot = (slot + 1) & m_tableMask) {
+        if (m_tableKeys[slot] == 0)
+            return -1;
+        if (m_tableKeys[slot] == key + 1)
+            return m_tableCells[slot];
+    }
 }
 
 void GroundTruth::AddPoints(const std::vector<CbVector3f>& points) {
-    const float cell = m_options.tolerance;
-    const float tolerance2 = cell * cell;
+    const float tolerance = m_options.tolerance, cell = 2 * tolerance;
+    const float tolerance2 = tolerance * tolerance;
     for (const CbVector3f& p : points) {
         if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
             continue;
-        // The cells are as wide as the tolerance, so the samples within it lie in the 27 cells
-        // around the point's own.
-        const int cx = cellIndex(p.x, cell), cy = cellIndex(p.y, cell), cz = cellIndex(p.z, cell);
-        if (std::abs(cx) >= c_iCellBias - 1 || std::abs(cy) >= c_iCellBias - 1 || std::abs(cz) >= c_iCellBias - 1)
-            continue;  // far outside anything a model on the disc can hold
-        for (int dx = -1; dx <= 1; ++dx)
-            for (int dy = -1; dy <= 1; ++dy)
-                for (int dz = -1; dz <= 1; ++dz) {
-                    const uint64_t key = cellKey(cx + dx, cy + dy, cz + dz);
-                    const auto it = std::lower_bound(m_cellKeys.begin(), m_cellKeys.end(), key);
-                    if (it == m_cellKeys.end() || *it != key)
-                        continue;
-                    const size_t i = static_cast<size_t>(it - m_cellKeys.begin());
-                    for (uint32_t s = m_cellStart[i]; s < m_cellStart[i + 1]; ++s) {
-                        if (m_covered[s])
-                            continue;
-                        const CbVector3f d = m_samples[s].point - p;
-                        if (d.Dot(d) <= tolerance2) {
-                            m_covered[s] = 1;
-                            m_coveredWeight += m_samples[s].weight;
-                        }
-                    }
+        // The cells are twice as wide as the tolerance, so the samples within it lie in the
+        // 2 x 2 x 2 cells around the point: along each axis its own and the nearer neighbour.
+        int c[3], step[3];
+        bool far = false;
+        for (int a = 0; a < 3; ++a) {
+            const float scaled = p[a] / cell;
+            far = far || !(std::fabs(scaled) < static_cast<float>(c_iCellBias - 2));
+            if (far)
+                break;  // far outside anything a model on the disc can hold (and beyond int)
+            c[a] = static_cast<int>(std::floor(scaled));
+            step[a] = scaled - static_cast<float>(c[a]) < 0.5f ? -1 : 1;
+        }
+        if (far)
+            continue;
+        for (int corner = 0; corner < 8; ++corner) {
+            const int64_t i = findCell(cellKey(c[0] + (corner & 1 ? step[0] : 0), c[1] + (corner & 2 ? step[1] : 0),
+                                               c[2] + (corner & 4 ? step[2] : 0)));
+            if (i < 0)
+                continue;
+            for (uint32_t s = m_cellStart[static_cast<size_t>(i)]; s < m_cellStart[static_cast<size_t>(i) + 1]; ++s) {
+                if (m_covered[s])
+                    continue;
+                const CbVector3f d = m_samples[s].point - p;
+                if (d.Dot(d) <= tolerance2) {
+                    m_covered[s] = 1;
+                    m_coveredWeight += m_samples[s].weight;
                 }
+            }
+        }
     }
 }
 

@@ -38,6 +38,9 @@ public:
         float weight;      // mm^2
     };
 
+    // Changes whenever the samples' order for a given model changes (kept limits follow it).
+    static constexpr int c_iLayout = 2;
+
     explicit GroundTruth(const TriangleMesh& model, const GroundTruthOptions& options = {});
 
     // Marks the samples within the tolerance of the measured points (disc frame, mm).
@@ -57,10 +60,13 @@ private:
     GroundTruthOptions m_options;
     std::vector<Sample> m_samples;  // sorted by cell
     std::vector<uint8_t> m_covered;
-    // Cells of side `tolerance`: the samples of cell k are m_samples[m_cellStart[i] ..
-    // m_cellStart[i + 1]) where m_cellKeys[i] == k.
-    std::vector<uint64_t> m_cellKeys;
+    // Cells of side 2 x `tolerance`: the samples of cell k are m_samples[m_cellStart[i] ..
+    // m_cellStart[i + 1]) where cell i has key k; an open-addressing table finds i from k.
+    int64_t findCell(uint64_t key) const;
     std::vector<uint32_t> m_cellStart;
+    std::vector<uint64_t> m_tableKeys;   // key + 1, 0 for an empty slot
+    std::vector<uint32_t> m_tableCells;
+    uint64_t m_tableMask = 0;
     double m_totalWeight = 0;
     double m_coveredWeight = 0;
 };

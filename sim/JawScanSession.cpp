@@ -47,13 +47,14 @@ public:
         : m_options(options),
           m_progress(progress),
           m_scanner(m_device, model, scannerOptions(options)),
-          m_truth(model),
           m_steering(m_device, false, false, false),
           m_host(m_steering, m_scanner, eAreaTypeUpperJaw) {}
 
     JawScanReport Run(const TriangleMesh& model) {
         if (!FitsOnDisc(model, m_report.error))
             return m_report;
+        // Only now: a model far too large would ask for samples without end.
+        m_truth = std::make_unique<GroundTruth>(model);
         if (!m_scanner.IsValid()) {
             m_report.error = m_scanner.GetError();
             return m_report;
@@ -111,9 +112,9 @@ public:
         m_report.travelTime = m_host.GetTravelTime();
         m_report.coverage = m_report.steps.back().coverage;
         m_report.truth = m_report.steps.back().truth;
-        m_report.truthSamples = m_truth.GetSamples();
+        m_report.truthSamples = m_truth->GetSamples();
         m_report.truthCovered.resize(m_report.truthSamples.size());
-        for (size_t i = 0; i < m_report.truthSamples.size(); ++i) m_report.truthCovered[i] = m_truth.IsCovered(i);
+        for (size_t i = 0; i < m_report.truthSamples.size(); ++i) m_report.truthCovered[i] = m_truth->IsCovered(i);
         m_report.viewRays = m_host.GetViewRays();
         return m_report;
     }
@@ -149,8 +150,8 @@ private:
         step.name = name;
         std::vector<ZoCFieldCoord> fields;
         step.images = m_host.Record(seq, &fields);
-        m_truth.AddPoints(measuredPoints(fields));
-        step.truth = m_truth.Coverage();
+        m_truth->AddPoints(measuredPoints(fields));
+        step.truth = m_truth->Coverage();
         if (keep) *keep = std::move(fields);
         step.totalImages = m_host.GetNumImages();
         step.travelTime = m_host.GetTravelTime() - before;
@@ -163,7 +164,7 @@ private:
     JawScanOptions m_options;
     std::function<void(const JawScanStep&)> m_progress;
     VirtualScanner m_scanner;
-    GroundTruth m_truth;
+    std::unique_ptr<GroundTruth> m_truth;
     ZoCAcquisitionSteeringOrbal2Jaw m_steering;
     SimulatedHost m_host;
     JawScanReport m_report;
