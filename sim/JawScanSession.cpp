@@ -11,7 +11,10 @@ namespace Sim {
 namespace {
 
 using Sequence = ZoCOrbal2AxisChain::CJointPositionSequence;
-constexpr double c_dMinGain = 0.001;  // a gap-covering round that adds less ends the scan
+// A gap-covering round that adds less than half a point to the estimate ends the scan: the
+// rounds after it cost joint travel for next to nothing (on file models of the built-in jaw,
+// three more rounds of four images added 0.1 points of true coverage).
+constexpr double c_dMinGain = 0.005;
 
 double evaluateCoverage(ZoCAcquisitionSteeringOrbal2Jaw& steering) {
     ZoCOrbal2AcquisitionPlanning::NSEvaluationResult result;
