@@ -3,6 +3,9 @@
 // built-in sectioned jaw, and a teeth-only dentition as intraoral scans give it (the built-in
 // jaw cut 3 mm below the ridge's top: crowns and a strip of gum, open underneath).
 //
+// `main_job --write-fine-jaw FILE COUNT` writes the built-in jaw refined to COUNT triangles as a
+// binary STL, for timing the main job on large models (orbal2 --model FILE).
+//
 // The limit takes two minutes of computing per model; it is used when `orbal2 limit` or an
 // earlier `main_job --limit` kept it (same cache), and computed and kept with --limit.
 #include "CoverageLimit.h"
@@ -12,6 +15,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -42,9 +46,48 @@ Sim::TriangleMesh teethOnly() {
     return out;
 }
 
+// The built-in jaw with every triangle split into four until it has at least `count`, written as
+// binary STL (z up, as files come): the size of a high-resolution lab scan.
+bool writeFineJaw(const char* path, size_t count) {
+    std::vector<std::array<CbVector3f, 3>> triangles;
+    const Sim::TriangleMesh jaw = Sim::BuildJawModel().mesh;
+    for (const auto& t : jaw.triangles)
+        triangles.push_back({jaw.vertices[t[0]], jaw.vertices[t[1]], jaw.vertices[t[2]]});
+    while (triangles.size() < count) {
+        std::vector<std::array<CbVector3f, 3>> finer;
+        finer.reserve(triangles.size() * 4);
+        for (const auto& [a, b, c] : triangles) {
+            const CbVector3f ab = (a + b) * 0.5f, bc = (b + c) * 0.5f, ca = (c + a) * 0.5f;
+            finer.push_back({a, ab, ca});
+            finer.push_back({ab, b, bc});
+            finer.push_back({ca, bc, c});
+            finer.push_back({ab, bc, ca});
+        }
+        triangles.swap(finer);
+    }
+    std::FILE* file = std::fopen(path, "wb");
+    if (!file)
+        return false;
+    char header[80] = "fine jaw";
+    const auto n = static_cast<uint32_t>(triangles.size());
+    std::fwrite(header, 1, 80, file);
+    std::fwrite(&n, 4, 1, file);
+    for (const auto& tri : triangles) {
+        float record[12] = {0, 0, 0};
+        for (int k = 0; k < 3; ++k)  // disc frame to z up: y and z flip
+            record[3 + 3 * k] = tri[k].x, record[4 + 3 * k] = -tri[k].y, record[5 + 3 * k] = -tri[k].z;
+        const uint16_t attributes = 0;
+        std::fwrite(record, 4, 12, file);
+        std::fwrite(&attributes, 2, 1, file);
+    }
+    return std::fclose(file) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--write-fine-jaw") == 0)
+        return writeFineJaw(argv[2], std::strtoull(argv[3], nullptr, 10)) ? 0 : 1;
     const bool computeLimit = argc > 1 && std::strcmp(argv[1], "--limit") == 0;
     const std::pair<const char*, Sim::TriangleMesh> models[] = {
         {"built-in jaw", Sim::BuildJawModel().mesh},
