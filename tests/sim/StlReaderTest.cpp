@@ -2,6 +2,7 @@
 // crash it.
 #include "ModelPlacement.h"
 #include "StlReader.h"
+#include "SyntheticModels.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -215,6 +216,27 @@ TEST(PlaceOnDisc, TurnsTheGivenUpAxisUpByARotationCentredOnTheAxis) {
     EXPECT_TRUE(Sim::ParseUpAxis("-y", parsed));
     EXPECT_EQ(parsed, Sim::UpAxis::MinusY);
     EXPECT_FALSE(Sim::ParseUpAxis("up", parsed));
+}
+
+// The built-in jaw (occlusal side up, flat base) turned so that each file axis in turn points
+// out of its teeth, and moved away from the origin: the automatic choice finds that axis.
+TEST(ChooseUpAxis, FindsTheOcclusalSideOfAJawInEveryOrientation) {
+    using Turn = CbVector3f (*)(const CbVector3f&);  // disc frame (up = -z) to file, a rotation
+    const std::pair<Sim::UpAxis, Turn> cases[] = {
+        {Sim::UpAxis::PlusZ, [](const CbVector3f& v) { return CbVector3f(v.x, -v.y, -v.z); }},
+        {Sim::UpAxis::MinusZ, [](const CbVector3f& v) { return v; }},
+        {Sim::UpAxis::PlusX, [](const CbVector3f& v) { return CbVector3f(-v.z, v.y, v.x); }},
+        {Sim::UpAxis::MinusX, [](const CbVector3f& v) { return CbVector3f(v.z, v.y, -v.x); }},
+        {Sim::UpAxis::PlusY, [](const CbVector3f& v) { return CbVector3f(v.x, -v.z, v.y); }},
+        {Sim::UpAxis::MinusY, [](const CbVector3f& v) { return CbVector3f(v.x, v.z, -v.y); }},
+    };
+    const Sim::TriangleMesh jaw = Sim::BuildJawModel().mesh;
+    for (const auto& [up, turn] : cases) {
+        Sim::TriangleMesh file = jaw;
+        for (CbVector3f& v : file.vertices)
+            v = turn(v) + CbVector3f(30, -70, 110);
+        EXPECT_EQ(Sim::ChooseUpAxis(file), up) << "case " << static_cast<int>(up);
+    }
 }
 
 // A model that does not fit on the disc is refused with its size; one that fits passes.
