@@ -1,5 +1,6 @@
 // The device's limit: what the dense pose set reaches of a model every side of which faces up or
 // sideways, and the cache that keeps a limit per model.
+#include "../sim/SceneFixtures.h"
 #include "CoverageLimit.h"
 #include "TestSupport.h"
 
@@ -8,19 +9,11 @@
 #include <fstream>
 
 namespace {
-
 // An 8 x 8 x 6 mm block on the plate: its top and its walls above the plate's clearance face
 // the camera's side; nothing of it is hidden from every pose.
 Sim::TriangleMesh block() {
-    Sim::TriangleMesh m;
-    const CbVector3f lo(-4, -4, -6), hi(4, 4, 0);
-    for (int i = 0; i < 8; ++i)
-        m.vertices.push_back({i & 1 ? hi.x : lo.x, i & 2 ? hi.y : lo.y, i & 4 ? hi.z : lo.z});
-    m.triangles = {{0, 2, 1}, {1, 2, 3}, {4, 5, 6}, {5, 7, 6}, {0, 1, 4}, {1, 5, 4},
-                   {2, 6, 3}, {3, 6, 7}, {0, 4, 2}, {2, 4, 6}, {1, 3, 5}, {3, 7, 5}};
-    return m;
+    return simtest::BoxMesh({-4, -4, -6}, {4, 4, 0});
 }
-
 }  // namespace
 
 TEST(CoverageLimit, ReachesAlmostAllOfABlocksScannableSurface) {
