@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <iomanip>
+#include <iostream>
 #include <fstream>
 #include <string>
 
@@ -144,6 +145,8 @@ int usage(std::ostream& out, int code) {
 int loadModel(int argc, char** argv, Sim::TriangleMesh& model, std::string& name, std::ostream& err,
               bool* sectioned = nullptr, std::vector<Sim::SawCutTruth>* cuts = nullptr) {
     std::string modelPath, upText;
+    for (int i = 0; i < argc; ++i)
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return usage(std::cout, 0);
     for (int i = 0; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
         if (std::strcmp(argv[i], "--sectioned") == 0 && sectioned && !*sectioned)

@@ -64,9 +64,10 @@ void printJawPlan(std::ostream& out) {
 }
 
 int usage(std::ostream& out, int code) {
-    out << "usage: orbal2 [--model FILE] | limit [--model FILE] | plans | calibrate | sawcuts | gyration | scanbody |\n"
-           "              tray | --help\n"
-           "  (no command)  a complete simulated scan of the built-in jaw model (or FILE: STL, PLY, OBJ)\n"
+    out << "usage: orbal2 [--sectioned] [--model FILE [--up AXIS]] | limit [...] | plans | calibrate | sawcuts |\n"
+           "              gyration | scanbody | tray | --help\n"
+           "  (no command)  a complete simulated scan of the built-in jaw model (or FILE: STL, PLY, OBJ;\n"
+           "                orbal2 --model --help says more)\n"
            "  limit         the best coverage any plan reaches on the reference device (two minutes)\n"
            "  plans         the rotation scan plan, the gyration order and the jaw plans of a\n"
            "                built-in horseshoe-shaped arch on the reference device\n";
