@@ -55,29 +55,6 @@ TEST(SyntheticModels, EveryModelIsClosedFacesOutwardsAndStandsOnThePlate) {
     }
 }
 
-TEST(SyntheticModels, JawIsAnArchOfFourteenTeethOfDentalSize) {
-    const Sim::JawModel jaw = Sim::BuildJawModel();
-    const CyBoundingBox3D box = jaw.mesh.Bounds();
-    EXPECT_NEAR(box.GetWidth(), 50.0f, 5.0f);
-    EXPECT_NEAR(box.GetHeight(), 45.0f, 5.0f);
-    EXPECT_GE(-box.GetMin().z, 20.0f);
-    EXPECT_LE(-box.GetMin().z, 25.0f);
-    ASSERT_EQ(jaw.teeth.size(), 14u);
-    for (const Sim::ToothTruth& tooth : jaw.teeth) {
-        // The tip is the crown's highest vertex, above the base's ridge, on the arch.
-        EXPECT_LT(tooth.tip.z, -jaw.baseHeight) << tooth.index;
-        EXPECT_LT(horizontalDistance(tooth.tip, jaw.arch.Position(tooth.arcLength)), 1e-3f) << tooth.index;
-        float highest = 0;
-        for (const CbVector3f& v : jaw.mesh.vertices)
-            if (horizontalDistance(v, tooth.tip) < 1.0f)
-                highest = std::min(highest, v.z);
-        EXPECT_NEAR(highest, tooth.tip.z, 1e-4f) << tooth.index;
-    }
-    // Left and right halves mirror each other about the disc's y axis.
-    EXPECT_NEAR(jaw.teeth[0].tip.x, -jaw.teeth[13].tip.x, 1e-3f);
-    EXPECT_NEAR(jaw.teeth[0].tip.y, jaw.teeth[13].tip.y, 1e-3f);
-}
-
 // Nothing of the model lies inside a saw cut's slot, and both faces of the slot are there.
 TEST(SyntheticModels, SawCutsAreEmptySlotsWithFacesWhereTheyAreDeclared) {
     const Sim::SectionedJawModel model = Sim::BuildSectionedJawModel();
