@@ -63,5 +63,6 @@ TEST(GroundTruth, FacesPointingMoreThanSixtyDegreesDownAreLeftOut) {
         const CbVector3f normal(std::cos(a), 0, std::sin(a));
         const Sim::GroundTruth truth(simtest::QuadMesh({0, 0, -10}, normal, 4.0f));
         EXPECT_NEAR(truth.ScannableArea(), degrees <= 60 ? 16.0 : 0.0, 1e-3) << degrees << " degrees down";
+        EXPECT_EQ(truth.Coverage(), 0.0);  // nothing measured, and with nothing to scan no NaN
     }
 }

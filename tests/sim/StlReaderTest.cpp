@@ -88,6 +88,8 @@ TEST(StlReader, RefusesBrokenInputWithAMessage) {
     const std::pair<std::string, std::string> cases[] = {
         {"", "empty"},
         {"abc", "too short"},
+        {std::string(80, 'x'), "too short"},  // room for a header but not for the count
+        {"solid x", "without 'endsolid'"},     // the name's line ends with the file
         {binary({}), "no triangles"},
         // An absurd count must be caught before anything is allocated for it.
         {binary(c_twoTriangles, "binary", 0xFFFFFFFFll), "holds only 2"},
