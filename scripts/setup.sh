@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages the project builds with; does nothing when all are there.
 set -euo pipefail
 packages=(cmake g++ make liblapack-dev libblas-dev libgtest-dev libgmock-dev libbenchmark-dev
-          libeigen3-dev libnanoflann-dev libembree-dev)
+          libeigen3-dev libnanoflann-dev libembree-dev libassimp-dev)
 [ "${ZOORBAL2_WITH_PEERS:-0}" = 1 ] && packages+=(libceres-dev libopencv-dev)
 missing=()
 for p in "${packages[@]}"; do

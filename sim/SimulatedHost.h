@@ -18,6 +18,8 @@ public:
     // Returns the number of images recorded.
     int Record(const ZoCOrbal2AxisChain::CJointPositionSequence& seq, std::vector<ZoCFieldCoord>* fields = nullptr);
 
+    // Records with `scanner` from now on (a finer camera for one sequence, say).
+    void UseScanner(VirtualScanner& scanner) { m_scanner = &scanner; }
     int GetNumImages() const { return m_iNumImages; }
     // Time the axes needed from request to request (the slowest joint of each step), seconds.
     double GetTravelTime() const { return m_dTravelTime; }
@@ -26,7 +28,7 @@ public:
 
 private:
     ZoCAcquisitionSteeringOrbal2& m_steering;
-    VirtualScanner& m_scanner;
+    VirtualScanner* m_scanner;
     CImageArea& m_area;
     ZoCOrbal2AxisChain::NCJointConfiguration m_current;
     bool m_bMoved = false;

@@ -3,11 +3,16 @@
 #include "StlReader.h"
 
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace Sim {
 
@@ -49,11 +54,45 @@ private:
     int m_line = 1;
 };
 
+// Closes the descriptor when the reader is done with it, whatever way it leaves.
+struct FileDescriptor {
+    int fd;
+    ~FileDescriptor() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
 bool parseNumber(std::string_view token, float& value) {
     const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
     return ec == std::errc() && end == token.data() + token.size();
 }
 }  // namespace
+
+std::string EscapeForMessage(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u >= 0x7F) {
+            // Control bytes would move the user's cursor or ring the bell; bytes beyond ASCII
+            // are most likely binary garbage, not a name.
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", u);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string QuoteForMessage(std::string_view text) {
+    std::string out(1, '\'');
+    out += EscapeForMessage(text);
+    out += '\'';
+    return out;
+}
 
 bool StlReader::fail(std::string message) {
     m_error = std::move(message);
@@ -62,23 +101,46 @@ bool StlReader::fail(std::string message) {
 
 bool StlReader::ReadFile(const std::string& path, TriangleMesh& mesh) {
     mesh = {};
-    m_error.clear();
     m_iDegenerate = 0;
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file)
-        return fail("cannot open '" + path + "'");
-    const std::streamoff size = file.tellg();
-    if (size < 0)
-        return fail("cannot read '" + path + "'");
-    if (static_cast<uint64_t>(size) > c_uMaxFileBytes)
-        return fail("'" + path + "' is larger than " + std::to_string(c_uMaxFileBytes >> 20) + " MB");
-    std::string bytes(static_cast<size_t>(size), '\0');
-    file.seekg(0);
-    if (!file.read(bytes.data(), size))
-        return fail("cannot read '" + path + "'");
-    if (!Parse(bytes, mesh)) {
-        m_error = "'" + path + "': " + m_error;
+    std::string bytes;
+    if (!ReadBytes(path, bytes))
         return false;
+    if (!Parse(bytes, mesh)) {
+        m_error = QuoteForMessage(path) + ": " + m_error;
+        return false;
+    }
+    return true;
+}
+
+bool StlReader::ReadBytes(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    m_error.clear();
+    const std::string name = QuoteForMessage(path);
+    const auto prefixed = [&](const char* what) { return std::string(what) += name; };
+    // Opened without blocking and checked on the descriptor itself: a FIFO would otherwise wait
+    // for a writer for ever, and a device or a directory has no size to check.
+    const FileDescriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    if (file.fd < 0)
+        return fail(errno == EISDIR ? name + " is a directory, not a file" : prefixed("cannot open "));
+    struct stat info {};
+    if (::fstat(file.fd, &info) != 0)
+        return fail(prefixed("cannot read "));
+    if (S_ISDIR(info.st_mode))
+        return fail(name + " is a directory, not a file");
+    if (!S_ISREG(info.st_mode))
+        return fail(name + " is not a regular file");
+    const auto size = static_cast<uint64_t>(info.st_size);
+    if (size > c_uMaxFileBytes)
+        return fail(name + " is larger than " + std::to_string(c_uMaxFileBytes >> 20) + " MB");
+    bytes.assign(static_cast<size_t>(size), '\0');
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = ::read(file.fd, bytes.data() + done, bytes.size() - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return fail(prefixed("cannot read "));
+        done += static_cast<size_t>(got);
     }
     return true;
 }
@@ -116,11 +178,17 @@ bool StlReader::Parse(std::string_view bytes, TriangleMesh& mesh) {
 bool StlReader::parseBinary(std::string_view bytes, TriangleMesh& mesh) {
     uint32_t count;
     std::memcpy(&count, bytes.data() + c_uHeaderBytes, sizeof count);
-    const uint64_t available = (bytes.size() - c_uHeaderBytes - 4) / c_uTriangleBytes;
+    const uint64_t body = bytes.size() - c_uHeaderBytes - 4;
+    const uint64_t available = body / c_uTriangleBytes;
     // The count is checked against the bytes that are there before anything is allocated.
     if (count > available)
         return fail("binary STL announces " + std::to_string(count) + " triangles but holds only " +
                     std::to_string(available));
+    // Bytes after the last triangle mean the count or the file is not what it claims to be.
+    if (body > static_cast<uint64_t>(count) * c_uTriangleBytes)
+        return fail("binary STL of " + std::to_string(count) + " triangles has " +
+                    std::to_string(body - static_cast<uint64_t>(count) * c_uTriangleBytes) +
+                    " bytes after its last triangle");
     if (count == 0)
         return fail("the model has no triangles");
     mesh.vertices.reserve(static_cast<size_t>(count) * 3);
@@ -149,7 +217,7 @@ bool StlReader::parseAscii(std::string_view bytes, TriangleMesh& mesh) {
         if (t == word)
             return true;
         return fail("line " + std::to_string(tokens.Line()) + ": expected '" + std::string(word) +
-                    "', found '" + std::string(t.substr(0, 40)) + "'");
+                    "', found '" + EscapeForMessage(t.substr(0, 40)) + "'");
     };
     for (;;) {
         const std::string_view t = tokens.Next();
@@ -159,7 +227,7 @@ bool StlReader::parseAscii(std::string_view bytes, TriangleMesh& mesh) {
             return fail("the file ends without 'endsolid'");
         if (t != "facet")
             return fail("line " + std::to_string(tokens.Line()) + ": expected 'facet', found '" +
-                        std::string(t.substr(0, 40)) + "'");
+                        EscapeForMessage(t.substr(0, 40)) + "'");
         if (!expect("normal"))
             return false;
         float unused;
@@ -200,18 +268,6 @@ bool StlReader::addTriangle(const CbVector3f (&corners)[3], TriangleMesh& mesh) 
         mesh.vertices.push_back(c);
     mesh.triangles.push_back({base, base + 1, base + 2});
     return true;
-}
-
-void PlaceOnDisc(TriangleMesh& mesh) {
-    if (mesh.vertices.empty())
-        return;
-    for (CbVector3f& v : mesh.vertices)
-        v = {v.x, -v.y, -v.z};
-    const CyBoundingBox3D box = mesh.Bounds();
-    const CbVector3f shift(-0.5f * (box.GetMin().x + box.GetMax().x),
-                           -0.5f * (box.GetMin().y + box.GetMax().y), -box.GetMax().z);
-    for (CbVector3f& v : mesh.vertices)
-        v += shift;
 }
 
 }  // namespace Sim

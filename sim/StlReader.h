@@ -16,8 +16,10 @@ public:
     // million triangles, about 50 MB in binary).
     static constexpr uint64_t c_uMaxFileBytes = 512ull << 20;
 
-    // Reads `path` into `mesh` (replaced; empty on failure).
+    // Reads `path` into `mesh` (replaced; empty on failure). Only regular files are read.
     bool ReadFile(const std::string& path, TriangleMesh& mesh);
+    // Reads the bytes of `path` with the checks of ReadFile (regular file, size), not parsed.
+    bool ReadBytes(const std::string& path, std::string& bytes);
     // Parses the bytes of an STL file.
     bool Parse(std::string_view bytes, TriangleMesh& mesh);
     const std::string& GetError() const { return m_error; }
@@ -34,9 +36,10 @@ private:
     int64_t m_iDegenerate = 0;
 };
 
-// Turns a model as scanners and design programs store it (z up, anywhere in space) into the
-// disc frame: rotated by pi about x (z then points down, y flips, handedness kept), centred on
-// the disc axis and set down on the plate (highest z = 0).
-void PlaceOnDisc(TriangleMesh& mesh);
+// The text with control bytes and bytes beyond ASCII written as \xNN, fit for a message.
+std::string EscapeForMessage(std::string_view text);
+// The escaped text in single quotes: how messages name a file.
+std::string QuoteForMessage(std::string_view text);
+
 
 }  // namespace Sim

@@ -8,4 +8,7 @@ namespace orbal2 {
 // progress line per sequence and a final table, writes jaw_scan_top.svg and
 // jaw_scan_coverage.svg into the working directory. Returns the exit code.
 int RunMainJobCommand(int argc, char** argv, std::ostream& out, std::ostream& err);
+// `orbal2 limit [--model FILE]`: the best coverage any plan reaches on the reference device,
+// kept for later main jobs of the same model.
+int RunLimitCommand(int argc, char** argv, std::ostream& out, std::ostream& err);
 }  // namespace orbal2

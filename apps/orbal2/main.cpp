@@ -64,8 +64,11 @@ void printJawPlan(std::ostream& out) {
 }
 
 int usage(std::ostream& out, int code) {
-    out << "usage: orbal2 [--model FILE.stl] | plans | calibrate | sawcuts | gyration | scanbody | tray | --help\n"
-           "  (no command)  a complete simulated scan of the built-in jaw model (or FILE.stl)\n"
+    out << "usage: orbal2 [--sectioned] [--model FILE [--up AXIS]] | limit [...] | plans | calibrate | sawcuts |\n"
+           "              gyration | scanbody | tray | --help\n"
+           "  (no command)  a complete simulated scan of the built-in jaw model (or FILE: STL, PLY, OBJ;\n"
+           "                orbal2 --model --help says more)\n"
+           "  limit         the best coverage any plan reaches on the reference device (two minutes)\n"
            "  plans         the rotation scan plan, the gyration order and the jaw plans of a\n"
            "                built-in horseshoe-shaped arch on the reference device\n";
     return code;
@@ -84,7 +87,9 @@ int main(int argc, char** argv) {
         return orbal2::RunSawCutsCommand(argc - 2, argv + 2, std::cout, std::cerr);
     if (argc > 1 && std::strcmp(argv[1], "tray") == 0)
         return orbal2::RunTrayCommand(argc - 2, argv + 2, std::cout, std::cerr);
-    if (argc == 1 || std::strcmp(argv[1], "--model") == 0)
+    if (argc > 1 && std::strcmp(argv[1], "limit") == 0)
+        return orbal2::RunLimitCommand(argc - 2, argv + 2, std::cout, std::cerr);
+    if (argc == 1 || std::strcmp(argv[1], "--model") == 0 || std::strcmp(argv[1], "--sectioned") == 0)
         return orbal2::RunMainJobCommand(argc - 1, argv + 1, std::cout, std::cerr);
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) return usage(std::cout, 0);
     if (std::strcmp(argv[1], "plans") != 0) {

@@ -12,7 +12,17 @@ constexpr float c_fMinGapArea = 10.0f;          // mm^2: smaller gaps are not wo
 constexpr float c_fViewToleranceDegrees = 10.0f;
 constexpr float c_fFacingCosine = 0.5f;         // a cell is faced within 60 degrees
 constexpr double c_dCoveredShare = 0.995;
+// A view whose tilts and disc angle all lie within 2 degrees of an earlier one's, and whose
+// linear joints within 1 mm, sees what that one saw: it is never proposed again.
+constexpr float c_fSameViewDegrees = 2.0f;
+constexpr float c_fSameViewMm = 1.0f;
 using Lock = std::lock_guard<std::mutex>;
+
+bool sameView(const float a[5], const float b[5]) {
+    return std::fabs(a[0] - b[0]) <= c_fSameViewMm && std::fabs(a[3] - b[3]) <= c_fSameViewMm &&
+           std::fabs(a[1] - b[1]) <= c_fSameViewDegrees && std::fabs(a[2] - b[2]) <= c_fSameViewDegrees &&
+           std::fabs(std::remainder(a[4] - b[4], 360.0f)) <= c_fSameViewDegrees;
+}
 }  // namespace
 
 void AcquisitionPlanningStore::updateProposalsUnlocked() {
@@ -38,6 +48,12 @@ void AcquisitionPlanningStore::updateProposalsUnlocked() {
             const float target[3] = {gap.target.x, gap.target.y, gap.target.z};
             const JointSolver::Result solved = solver.Solve(direction, target, c_fViewToleranceDegrees);
             if (solved.status != JointSolver::eSolved) continue;
+            const bool seen =
+                std::any_of(m_scans.begin(), m_scans.end(),
+                            [&](const StoredScan& scan) { return sameView(scan.joints, solved.joints); }) ||
+                std::any_of(m_proposals.begin(), m_proposals.end(),
+                            [&](const PlannedView& p) { return sameView(p.config.values, solved.joints); });
+            if (seen) continue;  // try the next way of looking into the gap
             PlannedView proposal;
             std::copy(solved.joints, solved.joints + 5, proposal.config.values);
             int facing = 0;

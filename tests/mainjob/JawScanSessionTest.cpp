@@ -70,6 +70,77 @@ TEST(RunJawScan, CoverageRisesWithEverySequence) {
     for (size_t i = 3; i < report.steps.size(); ++i)
         EXPECT_GE(report.steps[i].coverage, report.steps[i - 1].coverage) << report.steps[i].name;
     EXPECT_GE(report.coverage, 0.80);
+    // At a quarter of the main job's pixels the measured points lie about 0.3 mm apart, so the
+    // truth's 0.1 mm rule finds about two thirds covered where the main job finds nine tenths.
+    EXPECT_GT(report.truth, 0.5);
+    EXPECT_EQ(report.truth, report.steps.back().truth);
+    EXPECT_EQ(report.truthCovered.size(), report.truthSamples.size());
     EXPECT_EQ(report.viewRays.size(), static_cast<size_t>(report.images));
     EXPECT_GT(report.travelTime, 0);
+}
+
+// A model wider than the disc is refused before anything is recorded, with its size.
+TEST(RunJawScan, RefusesAModelThatDoesNotFitOnTheDisc) {
+    Sim::TriangleMesh model;
+    model.vertices = {{-5000, -10, 0}, {5000, -10, 0}, {0, 10, -15}};
+    model.triangles = {{0, 1, 2}};
+    const Sim::JawScanReport report = Sim::RunJawScan(model, Sim::JawScanOptions());
+    EXPECT_FALSE(report.ok);
+    EXPECT_EQ(report.error.rfind("the model is 10000.0 x 20.0 x 15.0 mm and does not fit on the disc", 0), 0u)
+        << report.error;
+    EXPECT_TRUE(report.steps.empty());
+}
+
+// A second gap-covering round never asks for a view the device has already recorded (same view
+// direction within a degree and the same focus point within half a millimetre, by the chain).
+TEST(GapCovering, NeverProposesAViewAlreadyRecorded) {
+    const ZoCOrbal2DeviceConfig device;
+    const Sim::JawModel jaw = Sim::BuildJawModel();
+    Sim::VirtualScanner scanner(device, jaw.mesh, smallImages());
+    ZAZComponentFactory::GetImageDatabase(eAcquireDeviceOrbal2).Clear();
+    ZoCAcquisitionSteeringOrbal2Jaw steering(device, false, false, false);
+    Sim::SimulatedHost host(steering, scanner, eAreaTypeUpperJaw);
+    std::vector<ZoCOrbal2AxisChain::NCJointConfiguration> recorded;
+    ZoCOrbal2AxisChain::CJointPositionSequence seq;
+    auto record = [&] {
+        host.Record(seq);
+        for (int64_t i = 0; i < seq.GetCount(); ++i) recorded.push_back(seq[i].m_config);
+    };
+    std::vector<ZoCFieldCoord> fields;
+    ASSERT_TRUE(steering.GetJointConfigurationForOverview(seq));
+    host.Record(seq, &fields);
+    steering.ExtractLLFromSkeleton(Sim::DeriveJawSkeleton(fields), -500.0f);
+    steering.SetROI(CbList<std::pair<float, float>>());
+    steering.PutCenterLine();
+    bool tooHigh = false;
+    steering.GetJointConfigurationAlongLL(seq, tooHigh);
+    record();
+    CbEvent cancel(true, false);
+    int proposed = 0;
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(steering.GetJointConfigurationForGapCovering(cancel, seq));
+        for (int64_t i = 0; i < seq.GetCount(); ++i) {
+            ++proposed;
+            CbVector3f eye, focus, view;
+            const auto viewOf = [&](const ZoCOrbal2AxisChain::NCJointConfiguration& c, CbVector3f& f) {
+                const CbMatrix4Rf m = device.m_axisChain.GetCamToDiscTransformation(c, false);
+                CCoordinate3<double> e, v;
+                device.m_camProjCalib.GetCamera().GetEyePt(e);
+                device.m_camProjCalib.GetCamera().GetViewDirection(v);
+                const CbVector3f eyeCam(e.x, e.y, e.z), viewCam(v.x, v.y, v.z);
+                f = m.TransformPoint(eyeCam - viewCam * eyeCam.Dot(viewCam));
+                return m.TransformDirection(viewCam).Normalized();
+            };
+            view = viewOf(seq[i].m_config, focus);
+            for (const auto& earlier : recorded) {
+                CbVector3f earlierFocus;
+                const CbVector3f earlierView = viewOf(earlier, earlierFocus);
+                EXPECT_FALSE(view.Dot(earlierView) > std::cos(1.0f * 3.14159265f / 180) &&
+                             (focus - earlierFocus).Length() < 0.5f)
+                    << "round " << round << " request " << i;
+            }
+        }
+        record();
+    }
+    EXPECT_GT(proposed, 0);
 }

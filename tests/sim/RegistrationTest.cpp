@@ -37,15 +37,6 @@ TEST(VirtualScanner, ExactRegistrationIsTheChainsCamToDiscInImageAreaUnits) {
     EXPECT_EQ(image.exactRegistration, image.registration);
 }
 
-TEST(VirtualScanner, ClampsTheConfigurationToTheJointLimits) {
-    const ZoCOrbal2DeviceConfig device;
-    Sim::VirtualScanner scanner(device, BoxMesh({-5, -5, -5}, {5, 5, 0}), smallImage());
-    const Sim::RecordedImage image = scanner.Record(MakeConfig(0, 200, 90, 0, 0));
-    EXPECT_EQ(image.config[1], 150.0f);
-    EXPECT_EQ(image.registration,
-              device.m_axisChain.GetCamToDiscTransformation(MakeConfig(0, 150, 90, 0, 0), true));
-}
-
 TEST(VirtualScanner, NoisyRegistrationIsARigidMotionOfTheGivenSize) {
     const ZoCOrbal2DeviceConfig device;
     Sim::VirtualScannerOptions options = smallImage();
@@ -62,23 +53,6 @@ TEST(VirtualScanner, NoisyRegistrationIsARigidMotionOfTheGivenSize) {
         EXPECT_NEAR(shift, 2.0, 1e-3);
     }
     EXPECT_FALSE(first.registration == second.registration) << "every recording draws its own disturbance";
-}
-
-TEST(VirtualScanner, NoiseRepeatsFromRunToRun) {
-    const ZoCOrbal2DeviceConfig device;
-    Sim::VirtualScannerOptions options = smallImage();
-    options.noise = {0.5f, 0.1f};
-    const Sim::TriangleMesh box = BoxMesh({-5, -5, -5}, {5, 5, 0});
-    Sim::VirtualScanner a(device, box, options);
-    Sim::VirtualScanner b(device, box, options);
-    std::vector<CbMatrix4Rf> sequence;
-    for (int i = 0; i < 3; ++i) {
-        sequence.push_back(a.Record(c_config).registration);
-        EXPECT_EQ(b.Record(c_config).registration, sequence.back());
-    }
-    options.noiseSeed += 1;
-    Sim::VirtualScanner otherSeed(device, box, options);
-    EXPECT_FALSE(otherSeed.Record(c_config).registration == sequence.front());
 }
 
 // The points follow the reported registration: with noise they are the true surface moved by
@@ -112,79 +86,3 @@ TEST(VirtualScanner, CoordinatesAreTheRaysAtTheirRangesThroughTheReportedRegistr
     EXPECT_GT(compared, 1000);
 }
 
-TEST(VirtualScanner, RayFieldIsInTheCameraFrameInImageAreaUnits) {
-    const ZoCOrbal2DeviceConfig device;
-    Sim::VirtualScanner scanner(device, BoxMesh({-5, -5, -5}, {5, 5, 0}), smallImage());
-    const Sim::RecordedImage image = scanner.Record(c_config);
-    EXPECT_FALSE(image.rays.IsOrtho25());
-    CCoordinate3<double> eye;
-    scanner.GetCamera().GetEyePt(eye);
-    for (const auto& [x, y] : {std::pair{0, 0}, {319, 0}, {160, 128}, {17, 255}}) {
-        const ZoCRay& ray = image.rays.GetRay(x, y);
-        EXPECT_NEAR(ray.m_origin.x, eye.x * 40, 1e-3);
-        EXPECT_NEAR(ray.m_origin.z, eye.z * 40, 1e-3);
-        double d[3];
-        scanner.GetCamera().PixelRay(x + 0.5, y + 0.5, d);
-        EXPECT_NEAR(ray.m_direction.x, d[0], 1e-6);
-        EXPECT_NEAR(ray.m_direction.y, d[1], 1e-6);
-        EXPECT_NEAR(ray.m_direction.Length(), 1.0f, 1e-6);
-    }
-}
-
-// Tooth tips of the built-in jaw appear at the pixel the camera model projects them to.
-TEST(VirtualScanner, ToothTipsOfTheJawAppearWhereTheCameraModelPutsThem) {
-    const ZoCOrbal2DeviceConfig device;
-    const Sim::JawModel jaw = Sim::BuildJawModel();
-    Sim::VirtualScannerOptions options;
-    options.width = 640;
-    options.height = 512;
-    Sim::VirtualScanner scanner(device, jaw.mesh, options);
-    const Config config = MakeConfig(0, 90, 90, 0, 0);
-    const Sim::RecordedImage image = scanner.Record(config);
-    const CbMatrix4Rf discToCam = device.m_axisChain.GetCamToDiscTransformation(config, false).Inverted();
-    int seen = 0;
-    for (const Sim::ToothTruth& tooth : jaw.teeth) {
-        const CbVector3f c = discToCam.TransformPoint(tooth.tip);
-        const double p[3] = {c.x, c.y, c.z};
-        double u = 0, v = 0;
-        ASSERT_TRUE(scanner.GetCamera().Project(p, u, v));
-        const int x = static_cast<int>(u), y = static_cast<int>(v);
-        if (x < 0 || y < 0 || x >= scanner.GetWidth() || y >= scanner.GetHeight() || !image.mask.At(x, y))
-            continue;
-        ++seen;
-        // A pixel covers about 0.15 mm here; the crown is nearly flat at its tip.
-        EXPECT_LT((image.coords.At(x, y) * (1.0f / 40.0f) - tooth.tip).Length(), 0.3f)
-            << "tooth " << tooth.index;
-    }
-    EXPECT_GE(seen, 10) << "most tips face the camera from above";
-}
-
-TEST(MakeImageSource, StoresBothImagesCorrelatedWithTheRegistration) {
-    const ZoCOrbal2DeviceConfig device;
-    Sim::VirtualScanner scanner(device, BoxMesh({-10, -10, -6}, {10, 10, 0}), smallImage());
-    const Sim::RecordedImage image = scanner.Record(c_config);
-    const CImageSource source = Sim::MakeImageSource(image, L"007_U0_1");
-    EXPECT_EQ(source.GetContentType(), 41);
-    EXPECT_TRUE(source.IsCorrelationSuccess());
-    EXPECT_EQ(source.GetCorrelationMatrix(), image.registration);
-    EXPECT_EQ(source.GetName(), CString(L"007_U0_1"));
-    const CImage* range = source.GetImagePtr(CImageTypes::eImageTypeRange);
-    const CImage* intensity = source.GetImagePtr(CImageTypes::eImageTypeIntensity);
-    ASSERT_TRUE(range && intensity);
-    ASSERT_NE(range->GetFieldRayPtr(), nullptr);
-    EXPECT_EQ(range->GetFieldRange().RectValid(0.0f, range->GetFieldRange().FullRect()),
-              image.coords.RectValid());
-    EXPECT_EQ(intensity->GetFieldMask().At(160, 128), image.mask.At(160, 128));
-
-    // Through the database and a point set, the host's points come back unchanged.
-    ZoIImageDatabase database;
-    ASSERT_TRUE(database.ProvideImageArea(eAreaTypeUpperJaw).AddImageSource(source));
-    const ZoCPointSetField set(1, database, eAreaTypeUpperJaw, 0, false, 4, nullptr, 1, 1);
-    ZoCPointSetField::CIterSubSet it(set);
-    ASSERT_TRUE(it.GetCurrent());
-    const ZoCFieldCoord points = it->GetFieldCoord();
-    const ZoCRect2 rect = image.coords.RectValid();
-    for (int y = rect.top; y < rect.bottom; y += 7)
-        for (int x = rect.left; x < rect.right; x += 7)
-            EXPECT_EQ(points.At(x, y), image.coords.At(x, y));
-}

@@ -1,6 +1,8 @@
 // STL import: what it accepts, what it refuses with a message, and that random bytes never
 // crash it.
+#include "ModelPlacement.h"
 #include "StlReader.h"
+#include "SyntheticModels.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +12,8 @@
 #include <fstream>
 #include <limits>
 #include <random>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -51,69 +55,60 @@ void expectRefused(const std::string& bytes, const std::string& reasonPart) {
 
 }  // namespace
 
-TEST(StlReader, ReadsAsciiFacets) {
+TEST(StlReader, ReadsAsciiAndBinaryDroppingDegenerateTriangles) {
     Sim::StlReader reader;
     Sim::TriangleMesh mesh;
     ASSERT_TRUE(reader.Parse(c_ascii, mesh)) << reader.GetError();
     ASSERT_EQ(mesh.triangles.size(), 4u);
     EXPECT_EQ(mesh.vertices[mesh.triangles[3][2]], CbVector3f(0, 0, 1.5f));
-}
-
-TEST(StlReader, ReadsBinaryTrianglesEvenWhenTheHeaderSaysSolid) {
-    for (const char* header : {"binary", "solid but binary"}) {
-        Sim::StlReader reader;
-        Sim::TriangleMesh mesh;
-        ASSERT_TRUE(reader.Parse(binary(c_twoTriangles, header), mesh)) << reader.GetError();
+    auto triangles = c_twoTriangles;
+    triangles.push_back({1, 1, 1, 1, 1, 1, 2, 2, 2});  // zero area: of no use for ray casting
+    for (const char* header : {"binary", "solid but binary"}) {  // the size decides, not the header
+        ASSERT_TRUE(reader.Parse(binary(triangles, header), mesh)) << reader.GetError();
         ASSERT_EQ(mesh.triangles.size(), 2u);
         EXPECT_EQ(mesh.vertices[mesh.triangles[1][1]], CbVector3f(1, 0, 1));
+        EXPECT_EQ(reader.GetDegenerateCount(), 1);
     }
 }
 
-TEST(StlReader, DropsDegenerateTrianglesAndCountsThem) {
-    auto triangles = c_twoTriangles;
-    triangles.push_back({1, 1, 1, 1, 1, 1, 2, 2, 2});
-    Sim::StlReader reader;
-    Sim::TriangleMesh mesh;
-    ASSERT_TRUE(reader.Parse(binary(triangles), mesh));
-    EXPECT_EQ(mesh.triangles.size(), 2u);
-    EXPECT_EQ(reader.GetDegenerateCount(), 1);
-}
-
-TEST(StlReader, RefusesEmptyAndShortInput) {
-    expectRefused("", "empty");
-    expectRefused("abc", "too short");
-    expectRefused(binary({}), "no triangles");
-}
-
-TEST(StlReader, RefusesACountTheFileCannotHold) {
-    // An absurd count must be caught before anything is allocated for it.
-    expectRefused(binary(c_twoTriangles, "binary", 0xFFFFFFFFll), "holds only 2");
-    std::string truncated = binary(c_twoTriangles);
-    truncated.resize(truncated.size() - 10);
-    expectRefused(truncated, "holds only 1");
-}
-
-TEST(StlReader, RefusesCoordinatesThatAreNotFinite) {
-    for (const float bad :
-         {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+// Each broken input is refused with a message saying what is wrong, and nothing half-read.
+TEST(StlReader, RefusesBrokenInputWithAMessage) {
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    auto withBad = [](float bad) {
         auto triangles = c_twoTriangles;
         triangles[1][4] = bad;
-        expectRefused(binary(triangles), "triangle 1: a vertex coordinate is not a finite number");
-    }
-    std::string ascii = c_ascii;
-    ascii.replace(ascii.find("1.5e0"), 5, "nan");
-    expectRefused(ascii, "not a finite number");
-}
-
-TEST(StlReader, RefusesMalformedAsciiWithTheLine) {
-    std::string ascii = c_ascii;
-    ascii.replace(ascii.find("vertex 0 1 0"), 6, "vortex");
-    expectRefused(ascii, "line 5: expected 'vertex', found 'vortex'");
-    expectRefused("solid x\nfacet normal 0 0 1\n outer loop\n vertex 0 0 zero\n",
-                  "malformed vertex coordinate");
-    expectRefused("solid x\nfacet normal 0 0\n", "malformed facet normal");
-    expectRefused(std::string(c_ascii).substr(0, std::strlen(c_ascii) - 16), "without 'endsolid'");
-    expectRefused("solid nothing\nendsolid nothing\n", "no usable triangles");
+        return binary(triangles);
+    };
+    std::string truncated = binary(c_twoTriangles);
+    truncated.resize(truncated.size() - 10);
+    auto asciiWith = [](const char* from, size_t length, const char* to) {
+        std::string ascii = c_ascii;
+        return ascii.replace(ascii.find(from), length, to);
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "empty"},
+        {"abc", "too short"},
+        {std::string(80, 'x'), "too short"},  // room for a header but not for the count
+        {"solid x", "without 'endsolid'"},     // the name's line ends with the file
+        {binary({}), "no triangles"},
+        // An absurd count must be caught before anything is allocated for it.
+        {binary(c_twoTriangles, "binary", 0xFFFFFFFFll), "holds only 2"},
+        {truncated, "holds only 1"},
+        {binary(c_twoTriangles) + "abc", "binary STL of 2 triangles has 3 bytes after its last triangle"},
+        {withBad(nan), "triangle 1: a vertex coordinate is not a finite number"},
+        {withBad(inf), "triangle 1: a vertex coordinate is not a finite number"},
+        {asciiWith("1.5e0", 5, "nan"), "not a finite number"},
+        {asciiWith("vertex 0 1 0", 6, "vortex"), "line 5: expected 'vertex', found 'vortex'"},
+        {"solid x\nfacet normal 0 0 1\n outer loop\n vertex 0 0 zero\n", "malformed vertex coordinate"},
+        {"solid x\nfacet normal 0 0\n", "malformed facet normal"},
+        {std::string(c_ascii).substr(0, std::strlen(c_ascii) - 16), "without 'endsolid'"},
+        {"solid nothing\nendsolid nothing\n", "no usable triangles"},
+        // Control bytes and bytes beyond ASCII are escaped: they could steer the user's terminal.
+        {asciiWith("vertex 0 1 0", 6, "v\x1b[2J\x07"), "found 'v\\x1B[2J\\x07'"},
+        {"solid x\n\x9b" "facet", "expected 'facet', found '\\x9Bfacet'"},
+    };
+    for (const auto& [bytes, reason] : cases)
+        expectRefused(bytes, reason);
 }
 
 TEST(StlReader, ReadsFilesAndNamesTheFileInItsMessages) {
@@ -131,6 +126,27 @@ TEST(StlReader, ReadsFilesAndNamesTheFileInItsMessages) {
     EXPECT_FALSE(reader.ReadFile(missing, mesh));
     EXPECT_TRUE(mesh.IsEmpty());
     EXPECT_EQ(reader.GetError(), "cannot open '" + missing + "'");
+}
+
+// Only regular files are read: a directory says what it is, and a FIFO without a writer is
+// refused at once instead of waiting for one.
+TEST(StlReader, ReadsOnlyRegularFiles) {
+    const std::string directory = testsupport::ScratchDirectory();
+    const std::string fifo = directory + "/model_pipe.stl";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {directory, "'" + directory + "' is a directory, not a file"},
+        {fifo, "'" + fifo + "' is not a regular file"},
+        {"/dev/zero", "'/dev/zero' is not a regular file"},
+    };
+    for (const auto& [path, message] : cases) {
+        Sim::StlReader reader;
+        Sim::TriangleMesh mesh;
+        EXPECT_FALSE(reader.ReadFile(path, mesh));
+        EXPECT_EQ(reader.GetError(), message);
+    }
+    std::remove(fifo.c_str());
 }
 
 // Random bytes, and valid files with random bytes flipped, are either read or refused with a
@@ -164,23 +180,85 @@ TEST(StlReader, RandomBytesAreReadOrRefusedCleanly) {
         } else {
             ++refused;
             EXPECT_FALSE(reader.GetError().empty()) << "round " << round;
+            for (const char c : reader.GetError())  // whatever bytes came, no raw control byte
+                ASSERT_TRUE(c >= 0x20 && c < 0x7F) << "round " << round << ": " << reader.GetError();
             EXPECT_TRUE(mesh.IsEmpty()) << "round " << round;
         }
     }
     EXPECT_GT(refused, 1000);
 }
 
-TEST(PlaceOnDisc, TurnsZUpModelsOntoThePlateCentredOnTheAxis) {
-    Sim::TriangleMesh mesh;
-    mesh.vertices = {{10, 20, 5}, {14, 20, 5}, {10, 26, 15}};
-    mesh.triangles = {{0, 1, 2}};
-    Sim::PlaceOnDisc(mesh);
-    const CyBoundingBox3D box = mesh.Bounds();
-    EXPECT_FLOAT_EQ(box.GetMax().z, 0.0f);    // the lowest point of the model rests on the plate
-    EXPECT_FLOAT_EQ(box.GetMin().z, -10.0f);  // its top points up, towards negative z
-    EXPECT_FLOAT_EQ(box.GetMin().x + box.GetMax().x, 0.0f);
-    EXPECT_FLOAT_EQ(box.GetMin().y + box.GetMax().y, 0.0f);
-    // A rotation, not a mirror: the triangle's winding keeps its sense about the new normal.
-    const CbVector3f n = (mesh.vertices[1] - mesh.vertices[0]).Cross(mesh.vertices[2] - mesh.vertices[0]);
-    EXPECT_GT(n.Dot({0, 1, 0}), 0.0f);  // was (0, -40, 24): y flipped sign with z
+// A tetrahedron-like wedge with a flat base, placed with each possible up axis: after placing,
+// the base (the file's face opposite `up`) rests on the plate and the apex points up.
+TEST(PlaceOnDisc, TurnsTheGivenUpAxisUpByARotationCentredOnTheAxis) {
+    const std::pair<Sim::UpAxis, CbVector3f> ups[] = {
+        {Sim::UpAxis::PlusX, {1, 0, 0}}, {Sim::UpAxis::MinusX, {-1, 0, 0}}, {Sim::UpAxis::PlusY, {0, 1, 0}},
+        {Sim::UpAxis::MinusY, {0, -1, 0}}, {Sim::UpAxis::PlusZ, {0, 0, 1}}, {Sim::UpAxis::MinusZ, {0, 0, -1}}};
+    for (const auto& [up, dir] : ups) {
+        Sim::TriangleMesh mesh;
+        const CbVector3f offset(10, 20, 30);
+        mesh.vertices = {offset + dir * 7.0f, offset + CbVector3f(1, 2, 3), offset + CbVector3f(-3, 1, 2)};
+        mesh.triangles = {{0, 1, 2}};
+        const CbVector3f before = (mesh.vertices[1] - mesh.vertices[0]).Cross(mesh.vertices[2] - mesh.vertices[0]);
+        const float heightBefore = (mesh.vertices[0] - mesh.vertices[1]).Dot(dir);
+        Sim::PlaceOnDisc(mesh, up);
+        const CyBoundingBox3D box = mesh.Bounds();
+        EXPECT_FLOAT_EQ(box.GetMax().z, 0.0f);
+        EXPECT_NEAR(box.GetMin().x + box.GetMax().x, 0.0f, 1e-5f);
+        EXPECT_NEAR(box.GetMin().y + box.GetMax().y, 0.0f, 1e-5f);
+        // The apex stands highest by the same height along the new up (-z).
+        EXPECT_FLOAT_EQ(mesh.vertices[1].z - mesh.vertices[0].z, heightBefore);
+        // A rotation keeps lengths and the winding's sense: the normal keeps its length and
+        // its component along up.
+        const CbVector3f after = (mesh.vertices[1] - mesh.vertices[0]).Cross(mesh.vertices[2] - mesh.vertices[0]);
+        EXPECT_NEAR(after.Length(), before.Length(), 1e-4f);
+        EXPECT_NEAR(-after.z, before.Dot(dir), 1e-4f);
+    }
+    Sim::UpAxis parsed;
+    EXPECT_TRUE(Sim::ParseUpAxis("-y", parsed));
+    EXPECT_EQ(parsed, Sim::UpAxis::MinusY);
+    EXPECT_FALSE(Sim::ParseUpAxis("up", parsed));
+}
+
+// The built-in jaw (occlusal side up, flat base) turned so that each file axis in turn points
+// out of its teeth, and moved away from the origin: the automatic choice finds that axis.
+TEST(ChooseUpAxis, FindsTheOcclusalSideOfAJawInEveryOrientation) {
+    using Turn = CbVector3f (*)(const CbVector3f&);  // disc frame (up = -z) to file, a rotation
+    const std::pair<Sim::UpAxis, Turn> cases[] = {
+        {Sim::UpAxis::PlusZ, [](const CbVector3f& v) { return CbVector3f(v.x, -v.y, -v.z); }},
+        {Sim::UpAxis::MinusZ, [](const CbVector3f& v) { return v; }},
+        {Sim::UpAxis::PlusX, [](const CbVector3f& v) { return CbVector3f(-v.z, v.y, v.x); }},
+        {Sim::UpAxis::MinusX, [](const CbVector3f& v) { return CbVector3f(v.z, v.y, -v.x); }},
+        {Sim::UpAxis::PlusY, [](const CbVector3f& v) { return CbVector3f(v.x, -v.z, v.y); }},
+        {Sim::UpAxis::MinusY, [](const CbVector3f& v) { return CbVector3f(v.x, v.z, -v.y); }},
+    };
+    const Sim::TriangleMesh jaw = Sim::BuildJawModel().mesh;
+    for (const auto& [up, turn] : cases) {
+        Sim::TriangleMesh file = jaw;
+        for (CbVector3f& v : file.vertices)
+            v = turn(v) + CbVector3f(30, -70, 110);
+        EXPECT_EQ(Sim::ChooseUpAxis(file), up) << "case " << static_cast<int>(up);
+    }
+}
+
+// A model that does not fit on the disc is refused with its size; one that fits passes.
+TEST(FitsOnDisc, RefusesAModelTooWideOrTooHighWithItsSize) {
+    struct Case {
+        CbVector3f lo, hi;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{-30, -20, -20}, {30, 20, 0}, ""},
+        {{-5000, -10, -15}, {5000, 10, 0}, "the model is 10000.0 x 20.0 x 15.0 mm and does not fit on the disc"},
+        {{-10, -10, -60}, {10, 10, 0}, "the model is 20.0 x 20.0 x 60.0 mm"},
+        {{-40, -40, -10}, {40, 40, 0}, "80.0 x 80.0 x 10.0 mm"},  // its corners lie beyond the disc's rim
+    };
+    for (const Case& c : cases) {
+        Sim::TriangleMesh mesh;
+        mesh.vertices = {c.lo, {c.hi.x, c.lo.y, c.hi.z}, c.hi};
+        mesh.triangles = {{0, 1, 2}};
+        std::string error;
+        EXPECT_EQ(Sim::FitsOnDisc(mesh, error), *c.message == '\0');
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    }
 }

@@ -55,34 +55,6 @@ TEST(SyntheticModels, EveryModelIsClosedFacesOutwardsAndStandsOnThePlate) {
     }
 }
 
-TEST(SyntheticModels, JawIsAnArchOfFourteenTeethOfDentalSize) {
-    const Sim::JawModel jaw = Sim::BuildJawModel();
-    const CyBoundingBox3D box = jaw.mesh.Bounds();
-    EXPECT_NEAR(box.GetWidth(), 50.0f, 5.0f);
-    EXPECT_NEAR(box.GetHeight(), 45.0f, 5.0f);
-    EXPECT_GE(-box.GetMin().z, 20.0f);
-    EXPECT_LE(-box.GetMin().z, 25.0f);
-    ASSERT_EQ(jaw.teeth.size(), 14u);
-    for (const Sim::ToothTruth& tooth : jaw.teeth) {
-        // The tip is the crown's highest vertex, above the base's ridge, on the arch.
-        EXPECT_LT(tooth.tip.z, -jaw.baseHeight) << tooth.index;
-        EXPECT_LT(horizontalDistance(tooth.tip, jaw.arch.Position(tooth.arcLength)), 1e-3f) << tooth.index;
-        float highest = 0;
-        for (const CbVector3f& v : jaw.mesh.vertices)
-            if (horizontalDistance(v, tooth.tip) < 1.0f)
-                highest = std::min(highest, v.z);
-        EXPECT_NEAR(highest, tooth.tip.z, 1e-4f) << tooth.index;
-    }
-    // Left and right halves mirror each other about the disc's y axis.
-    EXPECT_NEAR(jaw.teeth[0].tip.x, -jaw.teeth[13].tip.x, 1e-3f);
-    EXPECT_NEAR(jaw.teeth[0].tip.y, jaw.teeth[13].tip.y, 1e-3f);
-}
-
-TEST(SyntheticModels, BuildersRepeatExactly) {
-    EXPECT_EQ(Sim::BuildJawModel().mesh.vertices, Sim::BuildJawModel().mesh.vertices);
-    EXPECT_EQ(Sim::BuildDoubleArchTrayModel().mesh.vertices, Sim::BuildDoubleArchTrayModel().mesh.vertices);
-}
-
 // Nothing of the model lies inside a saw cut's slot, and both faces of the slot are there.
 TEST(SyntheticModels, SawCutsAreEmptySlotsWithFacesWhereTheyAreDeclared) {
     const Sim::SectionedJawModel model = Sim::BuildSectionedJawModel();
@@ -111,70 +83,3 @@ TEST(SyntheticModels, SawCutsAreEmptySlotsWithFacesWhereTheyAreDeclared) {
     }
 }
 
-TEST(SyntheticModels, StumpsStandAtTheFourAzimuthsWithTheirDeclaredHeights) {
-    const Sim::StumpHolderModel holder = Sim::BuildStumpHolderModel();
-    for (size_t i = 0; i < 4; ++i) {
-        const Sim::StumpTruth& stump = holder.stumps[i];
-        EXPECT_FLOAT_EQ(stump.azimuthDeg, 90.0f * static_cast<float>(i));
-        const double azimuth = std::atan2(stump.base.y, stump.base.x) * 180.0 / 3.14159265358979;
-        EXPECT_NEAR(std::remainder(azimuth - stump.azimuthDeg, 360.0), 0.0, 1e-3);
-        float highest = 0;
-        for (const CbVector3f& v : holder.mesh.vertices)
-            if (horizontalDistance(v, stump.base) < stump.radius)
-                highest = std::min(highest, v.z);
-        EXPECT_NEAR(-highest, stump.heightAbovePlate, 1e-4f);
-        EXPECT_NEAR(stump.tip.z, highest, 1e-4f);
-        if (i > 0) {
-            EXPECT_NE(stump.heightAbovePlate, holder.stumps[i - 1].heightAbovePlate);
-        }
-    }
-}
-
-TEST(SyntheticModels, ScanBodyAxisRunsThroughTheCylinder) {
-    const Sim::ScanBodyModel model = Sim::BuildScanBodyModel();
-    EXPECT_EQ(model.jaw.teeth.size(), 13u);
-    const CbVector3f up(0, 0, -1);
-    EXPECT_NEAR(std::acos(model.axis.direction.Dot(up)) * 180.0 / 3.14159265358979, model.tiltDeg, 1e-3);
-    // Vertices of the body's side lie at its radius from the axis; the top is the farthest along it.
-    int onSide = 0;
-    float farthest = 0;
-    for (const CbVector3f& v : model.jaw.mesh.vertices) {
-        const CbVector3f rel = v - model.axis.origin;
-        const float along = rel.Dot(model.axis.direction);
-        const float radial = (rel - model.axis.direction * along).Length();
-        if (radial > model.radius + 1e-3f || along < -1e-3f)
-            continue;
-        farthest = std::max(farthest, along);
-        if (along < model.length - 2.0f && std::fabs(radial - model.radius) < 1e-3f)
-            ++onSide;
-    }
-    EXPECT_NEAR(farthest, model.length, 1e-3f);
-    EXPECT_EQ(onSide, 2 * 96);  // the rings at the cylinder's bottom and top, 96 segments each
-    EXPECT_LT((model.top - (model.axis.origin + model.axis.direction * model.length)).Length(), 1e-4f);
-}
-
-TEST(SyntheticModels, TrayHasImpressionsOnBothFaces) {
-    const Sim::DoubleArchTrayModel tray = Sim::BuildDoubleArchTrayModel();
-    ASSERT_EQ(tray.upperImpressions.size(), 14u);
-    ASSERT_EQ(tray.lowerImpressions.size(), 14u);
-    EXPECT_LT(tray.topZ, tray.bottomZ);
-    // Near each impression's deepest point the face's vertices dip to it (within the sampling of
-    // the sweep: 0.2 mm along, 0.5 mm across the arch).
-    for (const auto* list : {&tray.upperImpressions, &tray.lowerImpressions}) {
-        const bool upper = list == &tray.upperImpressions;
-        for (const CbVector3f& deepest : *list) {
-            // The face's vertices near the impression's centre: the top face for the upper
-            // teeth (from the top down to mid-thickness), the bottom face for the lower ones.
-            const float middle = 0.5f * (tray.topZ + tray.bottomZ);
-            float extreme = upper ? -1e9f : 1e9f;
-            for (const CbVector3f& v : tray.mesh.vertices) {
-                if (horizontalDistance(v, deepest) > 0.3f || (upper ? v.z > middle : v.z < middle))
-                    continue;
-                extreme = upper ? std::max(extreme, v.z) : std::min(extreme, v.z);
-            }
-            // Upper impressions dip from the top face down (towards larger z), lower ones up.
-            EXPECT_NEAR(extreme, deepest.z, 0.05f);
-            EXPECT_GT(std::fabs(deepest.z - (upper ? tray.topZ : tray.bottomZ)), 2.0f);
-        }
-    }
-}
