@@ -92,7 +92,8 @@ TEST(ScanHandOff, RotationScanDropsPointsAboveItsZLimit) {
     // Eight fields: the lowest box corner lies at z = -30 mm, so the limit is -15 mm.
     std::vector<ZoCFieldCoord> fields;
     fields.push_back(ZoCFieldCoord(3, 1, {{0, 0, 40 * -30.0f}, {0, 0, 40 * -20.0f}, {0, 0, 40 * -10.0f}}));
-    for (int i = 0; i < 7; ++i) fields.push_back(ZoCFieldCoord(1, 1, {{0, 0, 40 * -14.0f}}));
+    for (int i = 0; i < 6; ++i) fields.push_back(ZoCFieldCoord(1, 1, {{0, 0, 40 * -14.0f}}));
+    fields.push_back(ZoCFieldCoord(2, 2, {}));  // an empty field has no box to lower the limit
     ASSERT_TRUE(steering.putScanSync(fields, CreateGuid()));
     const auto scan = steering.Store().Scans().at(0);
     EXPECT_EQ(scan.points.size(), 2u * 3u);  // -30 and -20 pass, -10 and the -14 points do not
@@ -175,8 +176,13 @@ TEST(ScanHandOff, CancellingWithScansQueuedReleasesEveryWaiter) {
     gate.Set();
     blockedHost.join();
     evaluator.join();
-    // Only the scan the worker held when cancelled was handed on.
-    EXPECT_EQ(steering.Store().ScanCount(), 1u);
+    // Every later wait for an empty queue ends too: the cancelled worker left nothing queued.
+    ZoCOrbal2AcquisitionPlanning::NSEvaluationResult result;
+    steering.Evaluate(result);
+    steering.Evaluate(result);
+    steering.initScanPlan();
+    // Only the scan the worker held when cancelled was handed on (to the replaced planning).
+    EXPECT_EQ(steering.GetFrameCount(), 1);
 }
 
 TEST(ScanHandOff, ManyHostThreadsDeliverEveryScanOnceAndInOrder) {

@@ -147,6 +147,37 @@ TEST(ZoCAcquisitionSteeringOrbal2, EnlargesSmallRegionsToTheMinimumSize) {
     EXPECT_EQ(grown, CRect(0, 0, 300, 300));
 }
 
+TEST(ZoCAcquisitionSteeringOrbal2, KeepsTheImageSizeOfTheHostsOwnCalibration) {
+    // A host's camera with a 640 x 480 image, handed over as a temporary.
+    class SmallCamera : public ZoCCamProjCalib {
+    public:
+        bool GetCameraImageSize(long& width, long& height) const override {
+            width = 640;
+            height = 480;
+            return true;
+        }
+        std::unique_ptr<ZoCCamProjCalib> Clone() const override { return std::make_unique<SmallCamera>(*this); }
+    };
+    TestSteering steering;
+    ASSERT_TRUE(steering.setCameraAndProjectorParameters(SmallCamera()));
+    CRect r(600, 400, 640, 420);
+    steering.enlargeFrame(r, 0, 300);
+    // centre (620, 410) moved in to (489, 329) so that 150 on each side stays in the image
+    EXPECT_EQ(r, CRect(339, 179, 639, 479));
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2, SettingsStartWithTheirDefaults) {
+    TestSteering steering;
+    const auto& s = steering.GetSettings();
+    EXPECT_EQ(s.m_strJointPartPath, CString(L"..\\STL\\gelenkbauteil_nr_"));
+    EXPECT_EQ(s.m_strImagePath, CString(L"..\\Image"));
+    EXPECT_EQ(s.m_fExposureFactor, 1.0f);
+    EXPECT_EQ(s.m_iNumBuccalRings, 2);
+    EXPECT_EQ(s.m_fOverlapFactor, 0.5f);
+    EXPECT_EQ(s.m_fGyrationTiltAngle, 0.0f);
+    EXPECT_FALSE(s.m_textFile.is_open());
+}
+
 TEST(ZoCAcquisitionSteeringOrbal2, EnlargedRegionAtTheImageCornerStaysInside) {
     TestSteering steering;
     CRect corner(1270, 1015, 1279, 1023);
