@@ -9,6 +9,8 @@ TEST(ZoCJointSequenceGenerator, TravelTimesFollowTheTablesAndTheirEnds) {
     EXPECT_FLOAT_EQ(G::TravelTime(2, 15), 0.62f);
     EXPECT_FLOAT_EQ(G::TravelTime(5, 200), 1.23f);
     EXPECT_FLOAT_EQ(G::TravelTime(5, 160), 1.23f);
+    EXPECT_FLOAT_EQ(G::TravelTime(5, 400), 0.44f);  // a full turn more ends where 40 degrees do
+    EXPECT_FLOAT_EQ(G::TravelTime(5, 920), 1.23f);  // 200 after two turns: 160 the short way
     EXPECT_FLOAT_EQ(G::TravelTime(1, 1), 0.13f);
     EXPECT_FLOAT_EQ(G::TravelTime(4, 84), 10.28f);
     EXPECT_FLOAT_EQ(G::TravelTime(1, 6), 0.41f);
@@ -48,6 +50,21 @@ TEST(ZoCRotScanJointSequenceGenerator, ConeAtSixtyDegreesReproducesTheTable) {
     EXPECT_EQ(l2, 0);
     generator.GetPosition(-1, l2, l3);
     EXPECT_EQ(l3, 0);
+}
+
+TEST(ZoCJointSequenceGenerator, FillingAComponentTurnsItIntoDegreesForEveryPosition) {
+    ZoCJointSequenceGenerator generator(10, 60);
+    const float radians[5] = {0, 0.5f, 0.25f, 0, 0};
+    generator.SetPositionValues(8, radians);
+    generator.SetPositionValues(9, radians);
+    generator.FillComponent(1);
+    // The cone has eight positions; the ninth and tenth keep their value, now in degrees.
+    for (int i : {8, 9}) {
+        float l2, l3;
+        generator.GetPosition(i, l2, l3);
+        EXPECT_NEAR(l2, 0.5 * 180 / M_PI, 1e-4) << i;
+        EXPECT_EQ(l3, 0.25f) << i;  // the other component stays as it was
+    }
 }
 
 TEST(ZoCRotScanJointSequenceGenerator, TiltAboveSixtyDegreesIsCapped) {
