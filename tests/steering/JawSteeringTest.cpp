@@ -1,5 +1,6 @@
 // The jaw steering: jaw line, regions of interest, hand-over to the planning, overview and
 // the tilted scans along the jaw line.
+#include "CapturingLogSink.h"
 #include "ReferenceDevice.h"
 #include "SteeringTestSupport.h"
 
@@ -168,6 +169,38 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, RegionsOnAClockwiseSkeletonAreMirrored) {
     EXPECT_NEAR(cw.GetROIIndices()[1], 0.9f * (used - 1), 2);
     EXPECT_NEAR(ccw.GetROIIndices()[0], 0.1f * (used - 1), 2);
     EXPECT_NEAR(ccw.GetROIIndices()[1], 0.3f * (used - 1), 2);
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, RegionsOnAStraightSkeletonFollowItsArcLengths) {
+    TestJaw jaw;
+    EXPECT_EQ(jaw.ExtractLLFromSkeleton(straight(1000), -500), 0.0f);  // no enclosed area
+    jaw.SetROI(CbList<std::pair<float, float>>());
+    EXPECT_EQ(std::vector<int>(jaw.GetROIIndices(), jaw.GetROIIndices() + 2), (std::vector<int>{0, 499}));
+    // Presumed preparations every 146 points (a fourteenth of the capacity), centred.
+    EXPECT_EQ(std::vector<int>(jaw.GetPrepIndices(), jaw.GetPrepIndices() + 4), (std::vector<int>{73, 219, 365, -1}));
+    // Arc length s lies at x = s, which is jaw-line point s / 2.
+    CbList<std::pair<float, float>> list;
+    list.AddTail({100.0f, 300.0f});
+    jaw.SetROI(list);
+    EXPECT_EQ(std::vector<int>(jaw.GetROIIndices(), jaw.GetROIIndices() + 3), (std::vector<int>{50, 150, -1}));
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, SkeletonWithANonFiniteKnotGivesNoJawLine) {
+    TestJaw jaw;
+    jaw.ExtractLLFromSkeleton(straight(1000), -500);
+    const CbVector3f kept = jaw.LL(10);
+    for (const float bad : {NAN, INFINITY, -3e38f}) {
+        SCOPED_TRACE(bad);
+        ScopedLogCapture capture;
+        EXPECT_EQ(jaw.ExtractLLFromSkeleton(CyHermiteSpline({{0, 0, 0}, {bad, 0, 0}, {1000, 0, 0}}), -450), 0.0f);
+        const auto lines = capture.Sink().Messages("ZAZ.ZoOrbal2.Steering.ZoCAcquisitionSteeringOrbal2");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(L"Condition failed"), std::wstring::npos);
+        // The jaw line and threshold of the last good skeleton stay.
+        EXPECT_EQ(jaw.GetNumberOfUsedPoints(), 500);
+        EXPECT_EQ(jaw.LL(10), kept);
+        EXPECT_EQ(jaw.GetLowerThreshold(), -500);
+    }
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, InfiniteRegionCoversEverythingAndMarksTheAreaPositive) {
