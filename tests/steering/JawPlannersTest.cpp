@@ -21,6 +21,16 @@ public:
     std::vector<Proposal> proposals;
     std::vector<std::vector<float>> points;
     bool ready = true;
+    float solvedJoints[5] = {0, 90, 90, 0, 0};
+    std::vector<float> solvedPoint = {0, 0, 0};
+
+    void SolveJoints(const float*, const float*, float, float joints[5], float point[3], float direction[3],
+                     int& status) override {
+        std::copy(solvedJoints, solvedJoints + 5, joints);
+        std::copy(solvedPoint.begin(), solvedPoint.end(), point);
+        std::fill(direction, direction + 3, 0.0f);
+        status = 0;
+    }
 
     bool IsReadyToPlan(unsigned long, const ZoCOrbal2AxisChain::CJointPositionSequence&) override { return ready; }
     void Evaluate(NSEvaluationResult& result) override { result = evaluation; }
@@ -69,7 +79,36 @@ std::vector<float> planningPointSeenAt(const TestJaw& jaw, const ZoCOrbal2AxisCh
     return {q.x, q.y, q.z};
 }
 
+// Image-area point (the host's frame of a user ray) that the camera sees at pixel (u, v).
+CyRay rayThroughPixel(const TestJaw& jaw, const ZoCOrbal2AxisChain::NCJointConfiguration& c, double u, double v) {
+    const auto q = planningPointSeenAt(jaw, c, u, v);
+    const CbVector3f disc = ZoCPlanningFrame::PlanningToDisc(jaw.GetPlanningTransformation().Inverted(), {q[0], q[1], q[2]});
+    return CyRay(disc * 40.0f, {0, 0, -1});
+}
+
 }  // namespace
+
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, UserRayIsPlannedOnlyWhenItsPointIsInTheImageNearTheSolvedPoint) {
+    TestJaw jaw;
+    ScriptedPlanning& planning = jaw.Script();
+    const auto home = ReferenceDevice::Home();
+    std::copy(home.Data(), home.Data() + 5, planning.solvedJoints);
+    // Pixel of the ray's point and of the solved point at the solved joints (1280 x 1024 image).
+    struct Case { double u, v, solvedU; bool planned; };
+    for (const Case c : {Case{640, 512, 640, true}, Case{-40, 512, -40, false}, Case{1320, 512, 1320, false},
+                         Case{640, -30, 640, false}, Case{640, 1060, 640, false}, Case{100, 512, 700, true},
+                         Case{100, 512, 800, false}}) {
+        SCOPED_TRACE(testing::Message() << c.u << " " << c.v << " " << c.solvedU);
+        planning.solvedPoint = planningPointSeenAt(jaw, home, c.solvedU, c.v);
+        Sequence seq;
+        EXPECT_EQ(jaw.GetSequenceForUserDefinedRay(rayThroughPixel(jaw, home, c.u, c.v), seq), c.planned);
+        ASSERT_EQ(seq.GetCount(), c.planned ? 1 : 0);
+        if (c.planned) {
+            EXPECT_EQ(seq[0].m_config, home);
+            EXPECT_EQ(suffix(seq, 0), L"_UU_0");
+        }
+    }
+}
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, BuccalRingHasSevenEvenlySpacedImages) {
     TestJaw jaw;

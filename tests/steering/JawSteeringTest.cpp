@@ -432,27 +432,52 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, TripleTrayModeTiltsLessAndTakesOneMoreForw
     EXPECT_NEAR(seq[13].m_config[2], 90 - 0.5f * 60, 1e-3);
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, DiscAnglesBringEachJawLinePointToTheTiltCentre) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, DiscAnglesBringEachPhasesJawLinePointToTheTiltCentre) {
     TestJaw jaw;
     jaw.ExtractLLFromSkeleton(arch(22, 26, 18), -500);
+    ASSERT_EQ(jaw.GetNumberOfUsedPoints(), 2048);
     jaw.Refresh();
     Sequence seq;
     ZoCOrbal2AxisChain::NSConfigurationRequest req;
     req.m_config = ReferenceDevice::Home();
     jaw.calculateJointPositionsForTiltedRecordsAlongLL_Phases(seq, req, false, false);
-    const int used = jaw.GetNumberOfUsedPoints(), segLen = used / 5, half = segLen / 2;
-    const int sA = (used - segLen) / 4;
+    // Five segments of 409 points: forward from 204 in steps of 409, the far end at 1840, back
+    // from 1704 in eight steps of 194, the near end at 204.
+    const int index[15] = {204, 613, 1022, 1431, 1840, 1840, 1704, 1510, 1316, 1122, 928, 734, 540, 346, 204};
+    ASSERT_EQ(seq.GetCount(), 15);
     const ZoCOrbal2AxisChain chain;
-    for (int k = 0; k < 5; ++k) {
+    for (int k = 0; k < 15; ++k) {
         SCOPED_TRACE(k);
         // With the disc turned to this request's L5, the tilt centre lies over the jaw-line
-        // point of the forward phase's index, in the same direction from the disc axis.
+        // point of the phase's index, in the same direction from the disc axis.
         auto config = ReferenceDevice::Home();
         config[4] = seq[k].m_config[4];
         const CbVector3f centre = chain.GetCamToDiscTransformation(config, false).TransformPoint({0, 0, 0});
-        const CbVector3f p = jaw.LL(half + k * sA);
+        const CbVector3f p = jaw.LL(index[k]);
         const float angle = std::atan2(centre.y, centre.x) - std::atan2(p.y, p.x);
         EXPECT_NEAR(std::remainder(angle, 2 * 3.14159265f), 0, 1e-3);
+    }
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, TiltAnglesAreHeldInsideTheTiltJointsLimits) {
+    TestJaw jaw;
+    const ZoCOrbal2DenavitHartenbergJoint &l2 = jaw.GetAxisChain().GetDHJoint(1), &l3 = jaw.GetAxisChain().GetDHJoint(2);
+    auto rad = [](float degrees) { return degrees * 0.017453292f; };
+    float t2 = 0.1f, t3 = -0.2f;
+    EXPECT_FALSE(jaw.limitTiltAngles(t2, t3));
+    EXPECT_EQ(t2, 0.1f);
+    EXPECT_EQ(t3, -0.2f);
+    // Each angle on its own: beyond the lower or upper limit it is set onto that limit.
+    struct Case { float t2, t3, expected2, expected3; };
+    for (const Case c : {Case{-3, 0, rad(l2.GetMinPosition() - l2.GetAngleOffset()), 0},
+                         Case{3, 0, rad(l2.GetMaxPosition() - l2.GetAngleOffset()), 0},
+                         Case{0, -3, 0, rad(l3.GetMinPosition() - l3.GetAngleOffset())},
+                         Case{0, 3, 0, rad(l3.GetMaxPosition() - l3.GetAngleOffset())}}) {
+        t2 = c.t2;
+        t3 = c.t3;
+        EXPECT_TRUE(jaw.limitTiltAngles(t2, t3)) << c.t2 << " " << c.t3;
+        EXPECT_NEAR(t2, c.expected2, 1e-5);
+        EXPECT_NEAR(t3, c.expected3, 1e-5);
     }
 }
 
