@@ -145,15 +145,11 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringAnswersFromTheEvaluation) {
     EXPECT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
     planning.ready = false;
     EXPECT_FALSE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringWithCancelSetReturnsAnEmptySequence) {
-    TestJaw jaw;
-    ScriptedPlanning& planning = jaw.Script();
+    // Cancelled while proposals wait: an empty sequence, and success.
+    planning.ready = true;
     planning.evaluation = {0, 5.0f, 0.9f};
     planning.proposals = {proposal(0, 90, 90, 0, 10)};
-    CbEvent cancel(true, true);
-    Sequence seq;
+    cancel.Set();
     seq.Add(Request());
     EXPECT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
     EXPECT_EQ(seq.GetCount(), 0);
@@ -389,9 +385,11 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, FocusedRayMovesToTheCloudButNeedsMoreThanA
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, SurfelPositionsBecomeThePointCloud) {
     TestJaw jaw;
     ZoCSurfelCollection surfels(3);
+    surfels[0].m_position = {4, 5, 6};
     surfels[2].m_position = {1, 2, 3};
     CArray<CbVector3f> out;
     EXPECT_TRUE(jaw.convSurfelCollectionToPointCloud(surfels, out));
     ASSERT_EQ(out.GetSize(), 3);
+    EXPECT_EQ(out[0], CbVector3f(4, 5, 6));
     EXPECT_EQ(out[2], CbVector3f(1, 2, 3));
 }

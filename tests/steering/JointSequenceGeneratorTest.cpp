@@ -111,28 +111,20 @@ TEST(ZoCRotScanJointSequenceGenerator, OptimisedOrderIsNoLongerThanAnyOther) {
     }
 }
 
-TEST(ZoCRotScanJointSequenceGenerator, WeightOneUsesOnlyL2Travel) {
-    ZoCRotScanJointSequenceGenerator generator(60);
-    ASSERT_TRUE(generator.Optimize(1.0f));
-    int best[8];
-    generator.GetBestOrder(best);
-    ZoCRotScanJointSequenceGenerator reference(60);
-    reference.FillComponent(1);
-    // The L2 values 30, 45, 45, 90, 90, 135, 135, 150 can be visited monotonically: 120 degrees.
-    EXPECT_NEAR(travel(reference, std::vector<int>(best, best + 8), 1), 120.0f, 1e-3);
-}
-
-TEST(ZoCRotScanJointSequenceGenerator, WeightZeroUsesOnlyL3Travel) {
-    ZoCRotScanJointSequenceGenerator generator(60);
-    ASSERT_TRUE(generator.Optimize(0.0f));
-    int best[8];
-    generator.GetBestOrder(best);
-    ZoCRotScanJointSequenceGenerator reference(60);
-    reference.FillComponent(2);
-    EXPECT_NEAR(travel(reference, std::vector<int>(best, best + 8), 2), 120.0f, 1e-3);
-    // Orders of least L3 travel run monotonically; the first of them in lexicographic order
-    // starts at the highest L3 (position 2, 150 degrees), not at the lowest (position 6).
-    EXPECT_EQ(best[0], 2);
+TEST(ZoCRotScanJointSequenceGenerator, WeightOneUsesOnlyL2TravelAndWeightZeroOnlyL3) {
+    // Either component's values 30, 45, 45, 90, 90, 135, 135, 150 can be visited monotonically:
+    // 120 degrees of travel.
+    for (int component : {1, 2}) {
+        ZoCRotScanJointSequenceGenerator generator(60), reference(60);
+        ASSERT_TRUE(generator.Optimize(component == 1 ? 1.0f : 0.0f));
+        int best[8];
+        generator.GetBestOrder(best);
+        reference.FillComponent(component);
+        EXPECT_NEAR(travel(reference, std::vector<int>(best, best + 8), component), 120.0f, 1e-3) << component;
+        // The first least-travel order in lexicographic order starts at the highest value
+        // (position 0 for L2, position 2 for L3), not at the lowest.
+        EXPECT_EQ(best[0], component == 1 ? 0 : 2);
+    }
 }
 
 TEST(ZoCJointSequenceGenerator, CoincidingPositionsFindNoOrder) {

@@ -148,19 +148,6 @@ TEST(ScanHandOff, TwentyFirstScanWaitsUntilTheWorkerFreesASlot) {
     EXPECT_EQ(steering.Store().ScanCount(), 21u);
 }
 
-TEST(ScanHandOff, AfterCancellationScansAreDroppedAndEvaluateStillReturns) {
-    TestSteering steering;
-    steering.PutScan(taggedField(1), CreateGuid());
-    ZoCOrbal2AcquisitionPlanning::NSEvaluationResult result;
-    steering.Evaluate(result);
-    steering.CancelPutScan();
-    steering.CancelPutScan();  // a second cancel changes nothing
-    steering.PutScan(taggedField(2), CreateGuid());
-    steering.PutScanGroup({taggedField(3), taggedField(4)}, CreateGuid());
-    steering.Evaluate(result);
-    EXPECT_EQ(steering.Store().ScanCount(), 1u);
-}
-
 TEST(ScanHandOff, CancellingWithScansQueuedReleasesEveryWaiter) {
     TestSteering steering;
     CbEvent gate(true, false), arrived(true, false);
@@ -186,7 +173,7 @@ TEST(ScanHandOff, CancellingWithScansQueuedReleasesEveryWaiter) {
 }
 
 TEST(ScanHandOff, ManyHostThreadsDeliverEveryScanOnceAndInOrder) {
-    constexpr int c_iRounds = 4;
+    constexpr int c_iRounds = 2;
     constexpr int c_iProducers = 3;
     constexpr int c_iScansPerProducer = 60;
     for (int round = 0; round < c_iRounds; ++round) {
@@ -229,16 +216,6 @@ TEST(ScanHandOff, ManyHostThreadsDeliverEveryScanOnceAndInOrder) {
             EXPECT_EQ(scan.points.size(), index % 4 == 3 ? 6u : 3u);
         }
 
-        // After cancellation nothing more is handed on, whatever the hosts still put.
-        steering->CancelPutScan();
-        std::vector<std::thread> late;
-        for (int p = 0; p < c_iProducers; ++p)
-            late.emplace_back([&] {
-                for (int i = 0; i < 10; ++i) steering->PutScan(taggedField(500), CreateGuid());
-            });
-        for (std::thread& t : late) t.join();
-        steering->Evaluate(result);
-        EXPECT_EQ(steering->Store().ScanCount(), static_cast<size_t>(c_iProducers * c_iScansPerProducer));
         steering.reset();
     }
 }
