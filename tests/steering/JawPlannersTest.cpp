@@ -101,6 +101,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, UserRayIsPlannedOnlyWhenItsPointIsInTheIma
         SCOPED_TRACE(testing::Message() << c.u << " " << c.v << " " << c.solvedU);
         planning.solvedPoint = planningPointSeenAt(jaw, home, c.solvedU, c.v);
         Sequence seq;
+        seq.Add(Request());  // a sequence is replaced, not extended
         EXPECT_EQ(jaw.GetSequenceForUserDefinedRay(rayThroughPixel(jaw, home, c.u, c.v), seq), c.planned);
         ASSERT_EQ(seq.GetCount(), c.planned ? 1 : 0);
         if (c.planned) {
