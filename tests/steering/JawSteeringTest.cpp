@@ -490,6 +490,20 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, VeryHighModelIsReportedTooHigh) {
     }
 }
 
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, ZLevelAveragesEveryFourthPointOfItsWindowOrTakesThePointAlone) {
+    TestJaw jaw;
+    // A ramp of 538 jaw-line points (half its length) whose height rises evenly along it.
+    jaw.ExtractLLFromSkeleton(CyHermiteSpline({{0, 0, 0}, {500, 0, -200}, {1000, 0, -400}}), -500);
+    ASSERT_LT(jaw.LL(200).z, jaw.LL(100).z);
+    // Points 92, 96, 100, 104 average to the height of point 98.
+    EXPECT_NEAR(jaw.calcZLevelOfLL(100, 8), -jaw.LL(98).z, 1e-4);
+    // Without a window, or with one that leaves the line, the point's own height.
+    EXPECT_EQ(jaw.calcZLevelOfLL(100, 0), -jaw.LL(100).z);
+    EXPECT_EQ(jaw.calcZLevelOfLL(5, 8), -jaw.LL(5).z);
+    ASSERT_EQ(jaw.GetNumberOfUsedPoints(), 538);
+    EXPECT_EQ(jaw.calcZLevelOfLL(533, 8), -jaw.LL(533).z);
+}
+
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, ZCorrectionMovesWhatL4CannotReachToL1) {
     TestJaw jaw;
     ZoCOrbal2AxisChain::NSConfigurationRequest req;
