@@ -381,6 +381,11 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, FocusedRayMovesToTheCloudButNeedsMoreThanA
     EXPECT_TRUE(jaw.AdjustRayFocusToPointCloud(large, ray, CbMatrix4Rf::Translation(1, 0, 0), 5, focused));
     EXPECT_NEAR(focused.origin.z, 7, 1e-3);
     EXPECT_NEAR(focused.origin.x, 1, 1e-5);
+    // A second layer right beneath the first is hidden from the ray and does not pull the focus.
+    auto layered = plane(150);
+    for (int i = 0; i < 150; ++i) layered.push_back({layered[static_cast<size_t>(i)].first - CbVector3f(0, 0, 4), {0, 0, 1}});
+    EXPECT_TRUE(jaw.AdjustRayFocusToPointCloud(layered, ray, c_matIdentity, 5, focused));
+    EXPECT_NEAR(focused.origin.z, 7, 1e-3);
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, SurfelPositionsBecomeThePointCloud) {

@@ -22,6 +22,15 @@ TEST(ZoCJointSequenceGenerator, TravelTimesFollowTheTablesAndTheirEnds) {
     EXPECT_FLOAT_EQ(G::TravelTime(6, 10), 0);
 }
 
+TEST(ZoCJawScanJointSequenceGenerator, StepTimeIsTheSlowestJointsTime) {
+    ZoCOrbal2AxisChain::NCJointConfiguration from, to;
+    from.Set(0, 90, 90, 0, 0);
+    to.Set(10, 90, 90, 0, 20);  // L1 10 mm: 0.52 s; the disc 20 degrees: 0.32 s
+    EXPECT_FLOAT_EQ(ZoCJawScanJointSequenceGenerator::StepTime(from, to), 0.52f);
+    to.Set(0, 90, 90, 0, 20);
+    EXPECT_FLOAT_EQ(ZoCJawScanJointSequenceGenerator::StepTime(from, to), 0.32f);
+}
+
 TEST(ZoCJointSequenceGenerator, TravelTimeRisesWithDistanceForEveryJoint) {
     for (int joint = 1; joint <= 5; ++joint) {
         const float end = joint == 5 ? 180.0f : 150.0f;
@@ -37,13 +46,18 @@ TEST(ZoCJointSequenceGenerator, TravelTimeRisesWithDistanceForEveryJoint) {
 TEST(ZoCRotScanJointSequenceGenerator, ConeAtSixtyDegreesReproducesTheTable) {
     ZoCRotScanJointSequenceGenerator generator(60);
     const float table[8][2] = {{150, 90}, {135, 135}, {90, 150}, {45, 135}, {30, 90}, {45, 45}, {90, 30}, {135, 45}};
-    generator.FillComponent(1);
-    generator.FillComponent(2);
-    for (int i = 0; i < 8; ++i) {
-        float l2, l3;
-        generator.GetPosition(i, l2, l3);
-        EXPECT_NEAR(l2, table[i][0], 1e-3) << i;
-        EXPECT_NEAR(l3, table[i][1], 1e-3) << i;
+    // The generator starts with the table; filling the cone at 60 degrees gives it again.
+    for (bool filled : {false, true}) {
+        if (filled) {
+            generator.FillComponent(1);
+            generator.FillComponent(2);
+        }
+        for (int i = 0; i < 8; ++i) {
+            float l2, l3;
+            generator.GetPosition(i, l2, l3);
+            EXPECT_NEAR(l2, table[i][0], 1e-3) << i << " " << filled;
+            EXPECT_NEAR(l3, table[i][1], 1e-3) << i << " " << filled;
+        }
     }
     float l2 = 5, l3 = 5;
     generator.GetPosition(8, l2, l3);
