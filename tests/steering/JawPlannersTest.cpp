@@ -172,10 +172,11 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringPlansOnlyTheFirstTenProposals) 
     }
     std::sort(discs.begin(), discs.end());
     for (int k = 0; k < 10; ++k) EXPECT_EQ(discs[static_cast<size_t>(k)], 30.0f * k);  // 300 and 330 dropped
-    planning.code = 1;
-    EXPECT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
-    planning.code = 2;
-    EXPECT_FALSE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
+    // Without proposals the planning's computation code answers: 1 and 3 are success.
+    for (const auto& [code, success] : {std::pair{1, true}, std::pair{2, false}, std::pair{3, true}, std::pair{4, false}}) {
+        planning.code = code;
+        EXPECT_EQ(jaw.GetJointConfigurationForGapCovering(cancel, seq), success) << code;
+    }
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringVisitsProposalsInTheFastestOrder) {
