@@ -190,16 +190,27 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringVisitsProposalsInTheFastestOrde
     Sequence seq;
     ASSERT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
     ASSERT_EQ(seq.GetCount(), 4);
-    for (int k = 0; k < 4; ++k) EXPECT_EQ(seq[k].m_config[4], 40.0f * (k + 1));
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(seq[k].m_config[4], 40.0f * (k + 1));
+        // Proposals without points frame the whole 1280 x 1024 image.
+        EXPECT_EQ(seq[k].m_rectCameraROI, CRect(0, 0, 1279, 1023));
+        EXPECT_EQ(seq[k].m_iROICenterX, 639);
+        EXPECT_EQ(seq[k].m_iROICenterY, 511);
+    }
     EXPECT_EQ(std::vector<int>(jaw.VisitingOrder(), jaw.VisitingOrder() + 4), (std::vector<int>{1, 3, 0, 2}));
     EXPECT_EQ(jaw.GetLastRequest().m_config[4], 160.0f);
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, EmptyProposalListPlansNothing) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, ProposalsBecomeRequestsOnlyWhenThereAreAny) {
     TestJaw jaw;
     std::vector<Request> none;
     Sequence seq;
     EXPECT_FALSE(jaw.getJointConfigurationAP(none, seq));
+    Proposal p = proposal(1, 80, 100, 2, 30);
+    jaw.addRequestToJointPositions(seq, p);
+    ASSERT_EQ(seq.GetCount(), 1);
+    EXPECT_EQ(seq[0].m_config, ZoCOrbal2AxisChain::NCJointConfiguration(p.values));
+    EXPECT_EQ(suffix(seq, 0), L"_UU_0");
 }
 
 TEST(ZoCJawScanJointSequenceGenerator, PrunedSearchFindsTheExhaustiveSearchsOrder) {

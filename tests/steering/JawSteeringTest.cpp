@@ -177,8 +177,9 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, RegionsOnAStraightSkeletonFollowItsArcLeng
     // Arc length s lies at x = s, which is jaw-line point s / 2.
     CbList<std::pair<float, float>> list;
     list.AddTail({100.0f, 300.0f});
+    list.AddTail({800.0f, 900.0f});  // the scaled index 399 is refined to the nearest point, 400
     jaw.SetROI(list);
-    EXPECT_EQ(std::vector<int>(jaw.GetROIIndices(), jaw.GetROIIndices() + 3), (std::vector<int>{50, 150, -1}));
+    EXPECT_EQ(std::vector<int>(jaw.GetROIIndices(), jaw.GetROIIndices() + 5), (std::vector<int>{50, 150, 400, 450, -1}));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, SkeletonWithANonFiniteKnotGivesNoJawLine) {
@@ -223,6 +224,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, SurplusRegionsAndPrepsAreDropped) {
     for (int i = 0; i < 3; ++i) many.AddTail({0, length});
     jaw.SetROI(many);
     EXPECT_EQ(jaw.GetNumOfPrepsInROI(), 32);
+    EXPECT_EQ(jaw.getNumOfROIIntervals(), 3);  // nothing left of the sixteen before
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, DegenerateRegionIsSkipped) {
@@ -373,6 +375,9 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, AlongTheJawLineFifteenImagesOrTwentyNineEx
     jaw.ExtractLLFromSkeleton(straight(120), -500);  // 60 points of 2048: one segment
     jaw.GetJointConfigurationAlongLL(seq, tooHigh);
     EXPECT_EQ(seq.GetCount(), 7);
+    jaw.ExtractLLFromSkeleton(straight(2000), -500);  // 1000 points: 5 * 0.49 rounds to two segments
+    jaw.GetJointConfigurationAlongLL(seq, tooHigh);
+    EXPECT_EQ(seq.GetCount(), 9);
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, PhasesTiltAsTheirFactorsSay) {
