@@ -111,6 +111,24 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, UserRayIsPlannedOnlyWhenItsPointIsInTheIma
     }
 }
 
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, LateInAScanAUserRayFramesOnlyTheRegionAroundItsPoint) {
+    TestJaw jaw;
+    ScriptedPlanning& planning = jaw.Script();
+    const auto home = ReferenceDevice::Home();
+    std::copy(home.Data(), home.Data() + 5, planning.solvedJoints);
+    planning.solvedPoint = planningPointSeenAt(jaw, home, 600.3, 400.3);
+    const CyRay ray = rayThroughPixel(jaw, home, 600.3, 400.3);
+    Sequence seq;
+    ASSERT_TRUE(jaw.GetSequenceForUserDefinedRay(ray, seq));
+    EXPECT_EQ(seq[0].m_rectCameraROI, CRect());  // early: the whole image
+    for (int i = 0; i < 31; ++i) ASSERT_TRUE(jaw.putScanSync({ZoCFieldCoord(1, 1, {CbVector3f(0, 0, 0)})}, CreateGuid()));
+    ASSERT_TRUE(jaw.GetSequenceForUserDefinedRay(ray, seq));
+    // After thirty scans: 240 pixels around the point's pixel (600, 400).
+    EXPECT_EQ(seq[0].m_rectCameraROI, CRect(360, 160, 840, 640));
+    EXPECT_EQ(seq[0].m_iROICenterX, 600);
+    EXPECT_EQ(seq[0].m_iROICenterY, 400);
+}
+
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, BuccalRingHasSevenEvenlySpacedImages) {
     TestJaw jaw;
     Sequence seq;
