@@ -13,6 +13,7 @@ TEST(ZoCJointSequenceGenerator, TravelTimesFollowTheTablesAndTheirEnds) {
     EXPECT_FLOAT_EQ(G::TravelTime(5, 920), 1.23f);  // 200 after two turns: 160 the short way
     EXPECT_FLOAT_EQ(G::TravelTime(1, 1), 0.13f);
     EXPECT_FLOAT_EQ(G::TravelTime(4, 84), 10.28f);
+    EXPECT_FLOAT_EQ(G::TravelTime(1, 84), 2.86f);  // twice the last distance: twice its time
     EXPECT_FLOAT_EQ(G::TravelTime(1, 6), 0.41f);
     EXPECT_FLOAT_EQ(G::TravelTime(3, 110), 1.40f);
     EXPECT_FLOAT_EQ(G::TravelTime(3, 220), 2.80f);
@@ -144,6 +145,8 @@ TEST(ZoCRotScanJointSequenceGenerator, WeightOneUsesOnlyL2TravelAndWeightZeroOnl
 TEST(ZoCJointSequenceGenerator, CoincidingPositionsFindNoOrder) {
     ZoCJointSequenceGenerator generator(4, 0.0f);  // a zero tilt puts every cone position at 90, 90
     EXPECT_FALSE(generator.Optimize(0.5f));
+    ZoCJointSequenceGenerator single(1, 60.0f);  // one position has no travel to shorten
+    EXPECT_FALSE(single.Optimize(0.5f));
     int best[4];
     generator.GetBestOrder(best);
     EXPECT_EQ(std::vector<int>(best, best + 4), (std::vector<int>{0, 1, 2, 3}));
