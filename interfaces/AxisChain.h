@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // One joint's Denavit-Hartenberg record. The four parameters are the joint's DH values at the
@@ -162,6 +163,9 @@ public:
     ZoCCamProjCalib();  // the reference device's camera and projector
     ZoCCamProjCalib(const ZoCAbstractCamCalib& camera, const ZoCAbstractCamCalib& projector, double focusDistance);
     virtual ~ZoCCamProjCalib() = default;
+    // A copy of the same dynamic type. A subclass that changes any virtual overrides this too,
+    // so that whoever keeps a copy (the steerings do) keeps its behaviour.
+    virtual std::unique_ptr<ZoCCamProjCalib> Clone() const { return std::make_unique<ZoCCamProjCalib>(*this); }
 
     const ZoCAbstractCamCalib& GetCamera() const { return m_camera; }
     const ZoCAbstractCamCalib& GetProjector() const { return m_projector; }

@@ -99,75 +99,45 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, UsesTheConfiguredTiltOnlyWhenPositive
     EXPECT_FLOAT_EQ(steering.GetTiltAngle(), 60.0f);
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Gyration, VisitsFourStumpsCyclicallyStartingWhereThePreviousPositionEnded) {
-    TestGyration steering;
-    Sequence seq;
-    const int firstStump = steering.GetCurrStumpIndex();
-    ASSERT_TRUE(steering.GetJointConfigurationForGyration(seq, stumps({true, true, true, true})));
-    ASSERT_EQ(seq.GetCount(), 32);
-    std::vector<long> visited;
-    for (int64_t i = 0; i < seq.GetCount(); ++i) {
-        int number;
-        long stump, position;
-        ASSERT_TRUE(parseName(seq[i].m_strName.str(), number, stump, position)) << i;
-        visited.push_back(stump - firstStump);
-    }
-    const std::vector<long> firstThree = {0, 1, 2, 3, 3, 0, 1, 2, 2, 3, 0, 1};
-    EXPECT_EQ(std::vector<long>(visited.begin(), visited.begin() + 12), firstThree);
-    for (size_t p = 1; p < 8; ++p)
-        EXPECT_EQ(visited[4 * p], visited[4 * p - 1]) << "position " << p;
-    EXPECT_EQ(steering.GetCurrStumpIndex(), firstStump + 4);
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Gyration, NamesRequestsByCounterStumpAndPositionCountedFromTheFirst) {
+TEST(ZoCAcquisitionSteeringOrbal2Gyration, VisitsFourStumpsCyclicallyWithTheTiltsOfEachPositionAndTheStumpHeights) {
     TestGyration steering;
     Sequence seq;
     const int firstStump = steering.GetCurrStumpIndex();
     const int firstNumber = ZoCAcquisitionSteeringOrbal2::m_iRequestCounter.load();
     ASSERT_TRUE(steering.GetJointConfigurationForGyration(seq, stumps({true, true, true, true})));
-    int64_t i = 0;
-    for (int p = 0; p < 8; ++p) {
-        const long position = (steering.Order(p) - steering.Order(0) + 8) % 8;
-        for (int k = 0; k < 4; ++k, ++i) {
-            int number;
-            long stump, pos;
-            ASSERT_TRUE(parseName(seq[i].m_strName.str(), number, stump, pos));
-            EXPECT_EQ(number, firstNumber + static_cast<int>(i));
-            EXPECT_EQ(pos, position) << "position " << p;
-            EXPECT_EQ(seq[i].m_byFlag, 1);
-        }
-    }
-    wchar_t expected[32];
-    std::swprintf(expected, 32, L"%03d_T%li_%li", firstNumber, static_cast<long>(firstStump), 0L);
-    EXPECT_EQ(seq[0].m_strName.str(), expected);
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Gyration, SetsTiltsFromThePositionAndStumpHeightToL4AndL1) {
-    TestGyration steering;
-    Sequence seq;
-    ASSERT_TRUE(steering.GetJointConfigurationForGyration(seq, stumps({true, true, true, true})));
-    const int firstStump = steering.GetCurrStumpIndex() - 4;
+    ASSERT_EQ(seq.GetCount(), 32);
+    EXPECT_EQ(steering.GetCurrStumpIndex(), firstStump + 4);
+    std::vector<long> visited;
     for (int64_t i = 0; i < seq.GetCount(); ++i) {
+        SCOPED_TRACE(i);
         int number;
         long stump, position;
         ASSERT_TRUE(parseName(seq[i].m_strName.str(), number, stump, position));
         const int k = static_cast<int>(stump - firstStump), p = static_cast<int>(i / 4);
+        visited.push_back(k);
+        // Named by the counter, the stump and the position counted from the first visited.
+        EXPECT_EQ(number, firstNumber + static_cast<int>(i));
+        EXPECT_EQ(position, (steering.Order(p) - steering.Order(0) + 8) % 8);
+        EXPECT_EQ(seq[i].m_byFlag, 1);
+        // Stump height 50000 + 1000 k (image units) lifts L4 to 10 + k; L1 follows at cos 60.
         const float l4 = (50000.0f + 1000.0f * static_cast<float>(k)) * 0.001f - 40.0f;
         const auto& c = seq[i].m_config;
         EXPECT_FLOAT_EQ(c[1], steering.L2(p));
         EXPECT_FLOAT_EQ(c[2], steering.L3(p));
         EXPECT_FLOAT_EQ(c[3], l4);
-        EXPECT_NEAR(c[0], l4 * 0.5f, 1e-5);  // L4 * cos(60 degrees)
+        EXPECT_NEAR(c[0], l4 * 0.5f, 1e-5);
         EXPECT_FLOAT_EQ(c[4], 10.0f + 90.0f * static_cast<float>(k));
     }
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Gyration, StumpHeightOfFiftyThousandGivesL4OfTen) {
-    TestGyration steering;
-    Sequence seq;
-    ASSERT_TRUE(steering.GetJointConfigurationForGyration(seq, stumps({true})));
-    ASSERT_EQ(seq.GetCount(), 8);
-    EXPECT_FLOAT_EQ(seq[0].m_config[3], 10.0f);
+    // Each position starts at the stump where the previous one ended.
+    EXPECT_EQ(std::vector<long>(visited.begin(), visited.begin() + 12),
+              (std::vector<long>{0, 1, 2, 3, 3, 0, 1, 2, 2, 3, 0, 1}));
+    for (size_t p = 1; p < 8; ++p) EXPECT_EQ(visited[4 * p], visited[4 * p - 1]) << "position " << p;
+    // Every request is registered with its joints.
+    const GUID id = CreateGuid();
+    steering.AssociateRequestAndImageSourceID(seq[5].m_strName, id);
+    const float* joints = steering.GetDHParametersForImageSourceID(id);
+    ASSERT_NE(joints, nullptr);
+    EXPECT_EQ(std::vector<float>(joints, joints + 5), std::vector<float>(seq[5].m_config.Data(), seq[5].m_config.Data() + 5));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Gyration, IgnoresStumpInfosBeyondTheHolderAndSkipsInvalidOnes) {
@@ -196,18 +166,6 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, WithoutEnabledStumpsGivesAnEmptySeque
     EXPECT_TRUE(steering.GetJointConfigurationForGyration(seq, stumps({false, false, false, false})));
     EXPECT_EQ(seq.GetCount(), 0);
     EXPECT_EQ(steering.GetCurrStumpIndex(), firstStump + 4);
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Gyration, RegistersEveryRequestWithItsJoints) {
-    TestGyration steering;
-    Sequence seq;
-    ASSERT_TRUE(steering.GetJointConfigurationForGyration(seq, stumps({true, true})));
-    const GUID id = CreateGuid();
-    steering.AssociateRequestAndImageSourceID(seq[5].m_strName, id);
-    const float* joints = steering.GetDHParametersForImageSourceID(id);
-    ASSERT_NE(joints, nullptr);
-    for (int j = 0; j < 5; ++j)
-        EXPECT_EQ(joints[j], seq[5].m_config[j]);
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Gyration, PhaseOneTakesOneImagePerStumpAtTheFirstTiltWithoutAdvancing) {

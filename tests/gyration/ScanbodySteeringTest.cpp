@@ -201,6 +201,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, AViewOutOfReachOnEveryConeEndsTheGyra
 TEST(ZoCAcquisitionSteeringOrbal2Scanbody, ABodyFarAboveTheDiscGetsNoView) {
     TestScanbody steering;
     Sequence seq;
+    seq.Add(ZoCOrbal2AxisChain::NSConfigurationRequest());  // replaced, not extended
     const int stump = ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex.load();
     EXPECT_TRUE(steering.GetGyrationSequenceForUserDefinedRay(uprightBody(0, 0, 300), seq));
     EXPECT_EQ(seq.GetCount(), 0);

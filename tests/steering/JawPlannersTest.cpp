@@ -21,6 +21,16 @@ public:
     std::vector<Proposal> proposals;
     std::vector<std::vector<float>> points;
     bool ready = true;
+    float solvedJoints[5] = {0, 90, 90, 0, 0};
+    std::vector<float> solvedPoint = {0, 0, 0};
+
+    void SolveJoints(const float*, const float*, float, float joints[5], float point[3], float direction[3],
+                     int& status) override {
+        std::copy(solvedJoints, solvedJoints + 5, joints);
+        std::copy(solvedPoint.begin(), solvedPoint.end(), point);
+        std::fill(direction, direction + 3, 0.0f);
+        status = 0;
+    }
 
     bool IsReadyToPlan(unsigned long, const ZoCOrbal2AxisChain::CJointPositionSequence&) override { return ready; }
     void Evaluate(NSEvaluationResult& result) override { result = evaluation; }
@@ -69,7 +79,55 @@ std::vector<float> planningPointSeenAt(const TestJaw& jaw, const ZoCOrbal2AxisCh
     return {q.x, q.y, q.z};
 }
 
+// Image-area point (the host's frame of a user ray) that the camera sees at pixel (u, v).
+CyRay rayThroughPixel(const TestJaw& jaw, const ZoCOrbal2AxisChain::NCJointConfiguration& c, double u, double v) {
+    const auto q = planningPointSeenAt(jaw, c, u, v);
+    const CbVector3f disc = ZoCPlanningFrame::PlanningToDisc(jaw.GetPlanningTransformation().Inverted(), {q[0], q[1], q[2]});
+    return CyRay(disc * 40.0f, {0, 0, -1});
+}
+
 }  // namespace
+
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, UserRayIsPlannedOnlyWhenItsPointIsInTheImageNearTheSolvedPoint) {
+    TestJaw jaw;
+    ScriptedPlanning& planning = jaw.Script();
+    const auto home = ReferenceDevice::Home();
+    std::copy(home.Data(), home.Data() + 5, planning.solvedJoints);
+    // Pixel of the ray's point and of the solved point at the solved joints (1280 x 1024 image).
+    struct Case { double u, v, solvedU; bool planned; };
+    for (const Case c : {Case{640, 512, 640, true}, Case{-40, 512, -40, false}, Case{1320, 512, 1320, false},
+                         Case{640, -30, 640, false}, Case{640, 1060, 640, false}, Case{100, 512, 700, true},
+                         Case{100, 512, 800, false}}) {
+        SCOPED_TRACE(testing::Message() << c.u << " " << c.v << " " << c.solvedU);
+        planning.solvedPoint = planningPointSeenAt(jaw, home, c.solvedU, c.v);
+        Sequence seq;
+        seq.Add(Request());  // a sequence is replaced, not extended
+        EXPECT_EQ(jaw.GetSequenceForUserDefinedRay(rayThroughPixel(jaw, home, c.u, c.v), seq), c.planned);
+        ASSERT_EQ(seq.GetCount(), c.planned ? 1 : 0);
+        if (c.planned) {
+            EXPECT_EQ(seq[0].m_config, home);
+            EXPECT_EQ(suffix(seq, 0), L"_UU_0");
+        }
+    }
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, LateInAScanAUserRayFramesOnlyTheRegionAroundItsPoint) {
+    TestJaw jaw;
+    ScriptedPlanning& planning = jaw.Script();
+    const auto home = ReferenceDevice::Home();
+    std::copy(home.Data(), home.Data() + 5, planning.solvedJoints);
+    planning.solvedPoint = planningPointSeenAt(jaw, home, 600.3, 400.3);
+    const CyRay ray = rayThroughPixel(jaw, home, 600.3, 400.3);
+    Sequence seq;
+    ASSERT_TRUE(jaw.GetSequenceForUserDefinedRay(ray, seq));
+    EXPECT_EQ(seq[0].m_rectCameraROI, CRect());  // early: the whole image
+    for (int i = 0; i < 31; ++i) ASSERT_TRUE(jaw.putScanSync({ZoCFieldCoord(1, 1, {CbVector3f(0, 0, 0)})}, CreateGuid()));
+    ASSERT_TRUE(jaw.GetSequenceForUserDefinedRay(ray, seq));
+    // After thirty scans: 240 pixels around the point's pixel (600, 400).
+    EXPECT_EQ(seq[0].m_rectCameraROI, CRect(360, 160, 840, 640));
+    EXPECT_EQ(seq[0].m_iROICenterX, 600);
+    EXPECT_EQ(seq[0].m_iROICenterY, 400);
+}
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, BuccalRingHasSevenEvenlySpacedImages) {
     TestJaw jaw;
@@ -106,15 +164,11 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringAnswersFromTheEvaluation) {
     EXPECT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
     planning.ready = false;
     EXPECT_FALSE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringWithCancelSetReturnsAnEmptySequence) {
-    TestJaw jaw;
-    ScriptedPlanning& planning = jaw.Script();
+    // Cancelled while proposals wait: an empty sequence, and success.
+    planning.ready = true;
     planning.evaluation = {0, 5.0f, 0.9f};
     planning.proposals = {proposal(0, 90, 90, 0, 10)};
-    CbEvent cancel(true, true);
-    Sequence seq;
+    cancel.Set();
     seq.Add(Request());
     EXPECT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
     EXPECT_EQ(seq.GetCount(), 0);
@@ -136,10 +190,11 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringPlansOnlyTheFirstTenProposals) 
     }
     std::sort(discs.begin(), discs.end());
     for (int k = 0; k < 10; ++k) EXPECT_EQ(discs[static_cast<size_t>(k)], 30.0f * k);  // 300 and 330 dropped
-    planning.code = 1;
-    EXPECT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
-    planning.code = 2;
-    EXPECT_FALSE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
+    // Without proposals the planning's computation code answers: 1 and 3 are success.
+    for (const auto& [code, success] : {std::pair{1, true}, std::pair{2, false}, std::pair{3, true}, std::pair{4, false}}) {
+        planning.code = code;
+        EXPECT_EQ(jaw.GetJointConfigurationForGapCovering(cancel, seq), success) << code;
+    }
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringVisitsProposalsInTheFastestOrder) {
@@ -153,16 +208,27 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringVisitsProposalsInTheFastestOrde
     Sequence seq;
     ASSERT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
     ASSERT_EQ(seq.GetCount(), 4);
-    for (int k = 0; k < 4; ++k) EXPECT_EQ(seq[k].m_config[4], 40.0f * (k + 1));
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(seq[k].m_config[4], 40.0f * (k + 1));
+        // Proposals without points frame the whole 1280 x 1024 image.
+        EXPECT_EQ(seq[k].m_rectCameraROI, CRect(0, 0, 1279, 1023));
+        EXPECT_EQ(seq[k].m_iROICenterX, 639);
+        EXPECT_EQ(seq[k].m_iROICenterY, 511);
+    }
     EXPECT_EQ(std::vector<int>(jaw.VisitingOrder(), jaw.VisitingOrder() + 4), (std::vector<int>{1, 3, 0, 2}));
     EXPECT_EQ(jaw.GetLastRequest().m_config[4], 160.0f);
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, EmptyProposalListPlansNothing) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, ProposalsBecomeRequestsOnlyWhenThereAreAny) {
     TestJaw jaw;
     std::vector<Request> none;
     Sequence seq;
     EXPECT_FALSE(jaw.getJointConfigurationAP(none, seq));
+    Proposal p = proposal(1, 80, 100, 2, 30);
+    jaw.addRequestToJointPositions(seq, p);
+    ASSERT_EQ(seq.GetCount(), 1);
+    EXPECT_EQ(seq[0].m_config, ZoCOrbal2AxisChain::NCJointConfiguration(p.values));
+    EXPECT_EQ(suffix(seq, 0), L"_UU_0");
 }
 
 TEST(ZoCJawScanJointSequenceGenerator, PrunedSearchFindsTheExhaustiveSearchsOrder) {
@@ -345,14 +411,21 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, FocusedRayMovesToTheCloudButNeedsMoreThanA
     EXPECT_TRUE(jaw.AdjustRayFocusToPointCloud(large, ray, CbMatrix4Rf::Translation(1, 0, 0), 5, focused));
     EXPECT_NEAR(focused.origin.z, 7, 1e-3);
     EXPECT_NEAR(focused.origin.x, 1, 1e-5);
+    // A second layer right beneath the first is hidden from the ray and does not pull the focus.
+    auto layered = plane(150);
+    for (int i = 0; i < 150; ++i) layered.push_back({layered[static_cast<size_t>(i)].first - CbVector3f(0, 0, 4), {0, 0, 1}});
+    EXPECT_TRUE(jaw.AdjustRayFocusToPointCloud(layered, ray, c_matIdentity, 5, focused));
+    EXPECT_NEAR(focused.origin.z, 7, 1e-3);
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, SurfelPositionsBecomeThePointCloud) {
     TestJaw jaw;
     ZoCSurfelCollection surfels(3);
+    surfels[0].m_position = {4, 5, 6};
     surfels[2].m_position = {1, 2, 3};
     CArray<CbVector3f> out;
     EXPECT_TRUE(jaw.convSurfelCollectionToPointCloud(surfels, out));
     ASSERT_EQ(out.GetSize(), 3);
+    EXPECT_EQ(out[0], CbVector3f(4, 5, 6));
     EXPECT_EQ(out[2], CbVector3f(1, 2, 3));
 }

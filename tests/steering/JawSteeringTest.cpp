@@ -1,5 +1,6 @@
 // The jaw steering: jaw line, regions of interest, hand-over to the planning, overview and
 // the tilted scans along the jaw line.
+#include "CapturingLogSink.h"
 #include "ReferenceDevice.h"
 #include "SteeringTestSupport.h"
 
@@ -145,10 +146,6 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, EmptyRegionListCoversTheWholeJawLine) {
     EXPECT_EQ(jaw.getNumOfROIIntervals(), 1);
     EXPECT_EQ(jaw.GetROIIndices()[0], 0);
     EXPECT_EQ(jaw.GetROIIndices()[1], used - 1);
-    const int preps = std::max(1, static_cast<int>((used - 1) / 146.0f + 0.5f));
-    EXPECT_EQ(jaw.GetNumOfPrepsInROI(), preps);
-    EXPECT_EQ(jaw.GetPrepIndices()[0], static_cast<int>(0.5f * 146 + 0.5f));
-    EXPECT_EQ(jaw.GetPrepIndices()[1], static_cast<int>(1.5f * 146 + 0.5f));
     EXPECT_EQ(jaw.GetPrepFlags()[0], 0);
 }
 
@@ -168,6 +165,39 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, RegionsOnAClockwiseSkeletonAreMirrored) {
     EXPECT_NEAR(cw.GetROIIndices()[1], 0.9f * (used - 1), 2);
     EXPECT_NEAR(ccw.GetROIIndices()[0], 0.1f * (used - 1), 2);
     EXPECT_NEAR(ccw.GetROIIndices()[1], 0.3f * (used - 1), 2);
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, RegionsOnAStraightSkeletonFollowItsArcLengths) {
+    TestJaw jaw;
+    EXPECT_EQ(jaw.ExtractLLFromSkeleton(straight(1000), -500), 0.0f);  // no enclosed area
+    jaw.SetROI(CbList<std::pair<float, float>>());
+    EXPECT_EQ(std::vector<int>(jaw.GetROIIndices(), jaw.GetROIIndices() + 2), (std::vector<int>{0, 499}));
+    // Presumed preparations every 146 points (a fourteenth of the capacity), centred.
+    EXPECT_EQ(std::vector<int>(jaw.GetPrepIndices(), jaw.GetPrepIndices() + 4), (std::vector<int>{73, 219, 365, -1}));
+    // Arc length s lies at x = s, which is jaw-line point s / 2.
+    CbList<std::pair<float, float>> list;
+    list.AddTail({100.0f, 300.0f});
+    list.AddTail({800.0f, 900.0f});  // the scaled index 399 is refined to the nearest point, 400
+    jaw.SetROI(list);
+    EXPECT_EQ(std::vector<int>(jaw.GetROIIndices(), jaw.GetROIIndices() + 5), (std::vector<int>{50, 150, 400, 450, -1}));
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, SkeletonWithANonFiniteKnotGivesNoJawLine) {
+    TestJaw jaw;
+    jaw.ExtractLLFromSkeleton(straight(1000), -500);
+    const CbVector3f kept = jaw.LL(10);
+    for (const float bad : {NAN, INFINITY, -3e38f}) {
+        SCOPED_TRACE(bad);
+        ScopedLogCapture capture;
+        EXPECT_EQ(jaw.ExtractLLFromSkeleton(CyHermiteSpline({{0, 0, 0}, {bad, 0, 0}, {1000, 0, 0}}), -450), 0.0f);
+        const auto lines = capture.Sink().Messages("ZAZ.ZoOrbal2.Steering.ZoCAcquisitionSteeringOrbal2");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(L"Condition failed"), std::wstring::npos);
+        // The jaw line and threshold of the last good skeleton stay.
+        EXPECT_EQ(jaw.GetNumberOfUsedPoints(), 500);
+        EXPECT_EQ(jaw.LL(10), kept);
+        EXPECT_EQ(jaw.GetLowerThreshold(), -500);
+    }
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, InfiniteRegionCoversEverythingAndMarksTheAreaPositive) {
@@ -194,6 +224,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, SurplusRegionsAndPrepsAreDropped) {
     for (int i = 0; i < 3; ++i) many.AddTail({0, length});
     jaw.SetROI(many);
     EXPECT_EQ(jaw.GetNumOfPrepsInROI(), 32);
+    EXPECT_EQ(jaw.getNumOfROIIntervals(), 3);  // nothing left of the sixteen before
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, DegenerateRegionIsSkipped) {
@@ -289,12 +320,6 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, DiscAnglesOutsideTheRangeWrapOrTakeTheNear
     EXPECT_FLOAT_EQ(unlimited.limitAngleL5(-30), 330);
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, ReferenceDiscRangeHoldsDegreesAndRadiansAlike) {
-    TestJaw jaw;
-    jaw.Refresh();
-    for (float a : {-6.2831855f, -3.0f, 0.5f, 6.2831855f, -300.0f, 300.0f, 359.0f}) EXPECT_EQ(jaw.limitAngleL5(a), a);
-}
-
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, OverviewRingTurnsTheDiscInEqualSteps) {
     TestJaw jaw;
     auto start = ReferenceDevice::Home();
@@ -314,12 +339,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, OverviewRingTurnsTheDiscInEqualSteps) {
     // Consecutive request numbers.
     const int first = std::stoi(seq[0].m_strName.str());
     EXPECT_EQ(std::stoi(seq[5].m_strName.str()), first + 5);
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, ExtendedOverviewHasEightImages) {
-    TestJaw jaw(false, true, false);
-    Sequence seq;
-    ASSERT_TRUE(jaw.GetJointConfigurationForOverview(seq));
+    TestJaw extended(false, true, false);
+    ASSERT_TRUE(extended.GetJointConfigurationForOverview(seq));
     ASSERT_EQ(seq.GetCount(), 8);
     EXPECT_FLOAT_EQ(seq[3].m_config[4], 135);
 }
@@ -351,16 +372,12 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, AlongTheJawLineFifteenImagesOrTwentyNineEx
     extended.ExtractLLFromSkeleton(arch(22, 26, 18), -500);
     EXPECT_TRUE(extended.GetJointConfigurationAlongLL(seq, tooHigh));
     EXPECT_EQ(seq.GetCount(), 29);
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, ShortJawLineStillGivesSevenImages) {
-    TestJaw jaw;
-    jaw.ExtractLLFromSkeleton(straight(120), -500);  // 60 points of 2048
-    ASSERT_EQ(jaw.GetNumberOfUsedPoints(), 60);
-    Sequence seq;
-    bool tooHigh = false;
+    jaw.ExtractLLFromSkeleton(straight(120), -500);  // 60 points of 2048: one segment
     jaw.GetJointConfigurationAlongLL(seq, tooHigh);
     EXPECT_EQ(seq.GetCount(), 7);
+    jaw.ExtractLLFromSkeleton(straight(2000), -500);  // 1000 points: 5 * 0.49 rounds to two segments
+    jaw.GetJointConfigurationAlongLL(seq, tooHigh);
+    EXPECT_EQ(seq.GetCount(), 9);
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, PhasesTiltAsTheirFactorsSay) {
@@ -399,27 +416,52 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, TripleTrayModeTiltsLessAndTakesOneMoreForw
     EXPECT_NEAR(seq[13].m_config[2], 90 - 0.5f * 60, 1e-3);
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, DiscAnglesBringEachJawLinePointToTheTiltCentre) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, DiscAnglesBringEachPhasesJawLinePointToTheTiltCentre) {
     TestJaw jaw;
     jaw.ExtractLLFromSkeleton(arch(22, 26, 18), -500);
+    ASSERT_EQ(jaw.GetNumberOfUsedPoints(), 2048);
     jaw.Refresh();
     Sequence seq;
     ZoCOrbal2AxisChain::NSConfigurationRequest req;
     req.m_config = ReferenceDevice::Home();
     jaw.calculateJointPositionsForTiltedRecordsAlongLL_Phases(seq, req, false, false);
-    const int used = jaw.GetNumberOfUsedPoints(), segLen = used / 5, half = segLen / 2;
-    const int sA = (used - segLen) / 4;
+    // Five segments of 409 points: forward from 204 in steps of 409, the far end at 1840, back
+    // from 1704 in eight steps of 194, the near end at 204.
+    const int index[15] = {204, 613, 1022, 1431, 1840, 1840, 1704, 1510, 1316, 1122, 928, 734, 540, 346, 204};
+    ASSERT_EQ(seq.GetCount(), 15);
     const ZoCOrbal2AxisChain chain;
-    for (int k = 0; k < 5; ++k) {
+    for (int k = 0; k < 15; ++k) {
         SCOPED_TRACE(k);
         // With the disc turned to this request's L5, the tilt centre lies over the jaw-line
-        // point of the forward phase's index, in the same direction from the disc axis.
+        // point of the phase's index, in the same direction from the disc axis.
         auto config = ReferenceDevice::Home();
         config[4] = seq[k].m_config[4];
         const CbVector3f centre = chain.GetCamToDiscTransformation(config, false).TransformPoint({0, 0, 0});
-        const CbVector3f p = jaw.LL(half + k * sA);
+        const CbVector3f p = jaw.LL(index[k]);
         const float angle = std::atan2(centre.y, centre.x) - std::atan2(p.y, p.x);
         EXPECT_NEAR(std::remainder(angle, 2 * 3.14159265f), 0, 1e-3);
+    }
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, TiltAnglesAreHeldInsideTheTiltJointsLimits) {
+    TestJaw jaw;
+    const ZoCOrbal2DenavitHartenbergJoint &l2 = jaw.GetAxisChain().GetDHJoint(1), &l3 = jaw.GetAxisChain().GetDHJoint(2);
+    auto rad = [](float degrees) { return degrees * 0.017453292f; };
+    float t2 = 0.1f, t3 = -0.2f;
+    EXPECT_FALSE(jaw.limitTiltAngles(t2, t3));
+    EXPECT_EQ(t2, 0.1f);
+    EXPECT_EQ(t3, -0.2f);
+    // Each angle on its own: beyond the lower or upper limit it is set onto that limit.
+    struct Case { float t2, t3, expected2, expected3; };
+    for (const Case c : {Case{-3, 0, rad(l2.GetMinPosition() - l2.GetAngleOffset()), 0},
+                         Case{3, 0, rad(l2.GetMaxPosition() - l2.GetAngleOffset()), 0},
+                         Case{0, -3, 0, rad(l3.GetMinPosition() - l3.GetAngleOffset())},
+                         Case{0, 3, 0, rad(l3.GetMaxPosition() - l3.GetAngleOffset())}}) {
+        t2 = c.t2;
+        t3 = c.t3;
+        EXPECT_TRUE(jaw.limitTiltAngles(t2, t3)) << c.t2 << " " << c.t3;
+        EXPECT_NEAR(t2, c.expected2, 1e-5);
+        EXPECT_NEAR(t3, c.expected3, 1e-5);
     }
 }
 
@@ -451,6 +493,20 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, VeryHighModelIsReportedTooHigh) {
         EXPECT_LE(seq[k].m_config[0], 50);  // L1 clamped to its limit
         EXPECT_LE(seq[k].m_config[3], 45);  // L4 clamped to its limit
     }
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, ZLevelAveragesEveryFourthPointOfItsWindowOrTakesThePointAlone) {
+    TestJaw jaw;
+    // A ramp of 538 jaw-line points (half its length) whose height rises evenly along it.
+    jaw.ExtractLLFromSkeleton(CyHermiteSpline({{0, 0, 0}, {500, 0, -200}, {1000, 0, -400}}), -500);
+    ASSERT_LT(jaw.LL(200).z, jaw.LL(100).z);
+    // Points 92, 96, 100, 104 average to the height of point 98.
+    EXPECT_NEAR(jaw.calcZLevelOfLL(100, 8), -jaw.LL(98).z, 1e-4);
+    // Without a window, or with one that leaves the line, the point's own height.
+    EXPECT_EQ(jaw.calcZLevelOfLL(100, 0), -jaw.LL(100).z);
+    EXPECT_EQ(jaw.calcZLevelOfLL(5, 8), -jaw.LL(5).z);
+    ASSERT_EQ(jaw.GetNumberOfUsedPoints(), 538);
+    EXPECT_EQ(jaw.calcZLevelOfLL(533, 8), -jaw.LL(533).z);
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, ZCorrectionMovesWhatL4CannotReachToL1) {

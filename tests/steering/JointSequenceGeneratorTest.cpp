@@ -9,8 +9,11 @@ TEST(ZoCJointSequenceGenerator, TravelTimesFollowTheTablesAndTheirEnds) {
     EXPECT_FLOAT_EQ(G::TravelTime(2, 15), 0.62f);
     EXPECT_FLOAT_EQ(G::TravelTime(5, 200), 1.23f);
     EXPECT_FLOAT_EQ(G::TravelTime(5, 160), 1.23f);
+    EXPECT_FLOAT_EQ(G::TravelTime(5, 400), 0.44f);  // a full turn more ends where 40 degrees do
+    EXPECT_FLOAT_EQ(G::TravelTime(5, 920), 1.23f);  // 200 after two turns: 160 the short way
     EXPECT_FLOAT_EQ(G::TravelTime(1, 1), 0.13f);
     EXPECT_FLOAT_EQ(G::TravelTime(4, 84), 10.28f);
+    EXPECT_FLOAT_EQ(G::TravelTime(1, 84), 2.86f);  // twice the last distance: twice its time
     EXPECT_FLOAT_EQ(G::TravelTime(1, 6), 0.41f);
     EXPECT_FLOAT_EQ(G::TravelTime(3, 110), 1.40f);
     EXPECT_FLOAT_EQ(G::TravelTime(3, 220), 2.80f);
@@ -18,6 +21,15 @@ TEST(ZoCJointSequenceGenerator, TravelTimesFollowTheTablesAndTheirEnds) {
     EXPECT_FLOAT_EQ(G::TravelTime(5, 10), 0.16f);
     EXPECT_FLOAT_EQ(G::TravelTime(0, 10), 0);
     EXPECT_FLOAT_EQ(G::TravelTime(6, 10), 0);
+}
+
+TEST(ZoCJawScanJointSequenceGenerator, StepTimeIsTheSlowestJointsTime) {
+    ZoCOrbal2AxisChain::NCJointConfiguration from, to;
+    from.Set(0, 90, 90, 0, 0);
+    to.Set(10, 90, 90, 0, 20);  // L1 10 mm: 0.52 s; the disc 20 degrees: 0.32 s
+    EXPECT_FLOAT_EQ(ZoCJawScanJointSequenceGenerator::StepTime(from, to), 0.52f);
+    to.Set(0, 90, 90, 0, 20);
+    EXPECT_FLOAT_EQ(ZoCJawScanJointSequenceGenerator::StepTime(from, to), 0.32f);
 }
 
 TEST(ZoCJointSequenceGenerator, TravelTimeRisesWithDistanceForEveryJoint) {
@@ -35,19 +47,39 @@ TEST(ZoCJointSequenceGenerator, TravelTimeRisesWithDistanceForEveryJoint) {
 TEST(ZoCRotScanJointSequenceGenerator, ConeAtSixtyDegreesReproducesTheTable) {
     ZoCRotScanJointSequenceGenerator generator(60);
     const float table[8][2] = {{150, 90}, {135, 135}, {90, 150}, {45, 135}, {30, 90}, {45, 45}, {90, 30}, {135, 45}};
-    generator.FillComponent(1);
-    generator.FillComponent(2);
-    for (int i = 0; i < 8; ++i) {
-        float l2, l3;
-        generator.GetPosition(i, l2, l3);
-        EXPECT_NEAR(l2, table[i][0], 1e-3) << i;
-        EXPECT_NEAR(l3, table[i][1], 1e-3) << i;
+    // The generator starts with the table; filling the cone at 60 degrees gives it again.
+    for (bool filled : {false, true}) {
+        if (filled) {
+            generator.FillComponent(1);
+            generator.FillComponent(2);
+        }
+        for (int i = 0; i < 8; ++i) {
+            float l2, l3;
+            generator.GetPosition(i, l2, l3);
+            EXPECT_NEAR(l2, table[i][0], 1e-3) << i << " " << filled;
+            EXPECT_NEAR(l3, table[i][1], 1e-3) << i << " " << filled;
+        }
     }
     float l2 = 5, l3 = 5;
     generator.GetPosition(8, l2, l3);
     EXPECT_EQ(l2, 0);
     generator.GetPosition(-1, l2, l3);
     EXPECT_EQ(l3, 0);
+}
+
+TEST(ZoCJointSequenceGenerator, FillingAComponentTurnsItIntoDegreesForEveryPosition) {
+    ZoCJointSequenceGenerator generator(10, 60);
+    const float radians[5] = {0, 0.5f, 0.25f, 0, 0};
+    generator.SetPositionValues(8, radians);
+    generator.SetPositionValues(9, radians);
+    generator.FillComponent(1);
+    // The cone has eight positions; the ninth and tenth keep their value, now in degrees.
+    for (int i : {8, 9}) {
+        float l2, l3;
+        generator.GetPosition(i, l2, l3);
+        EXPECT_NEAR(l2, 0.5 * 180 / M_PI, 1e-4) << i;
+        EXPECT_EQ(l3, 0.25f) << i;  // the other component stays as it was
+    }
 }
 
 TEST(ZoCRotScanJointSequenceGenerator, TiltAboveSixtyDegreesIsCapped) {
@@ -94,33 +126,27 @@ TEST(ZoCRotScanJointSequenceGenerator, OptimisedOrderIsNoLongerThanAnyOther) {
     }
 }
 
-TEST(ZoCRotScanJointSequenceGenerator, WeightOneUsesOnlyL2Travel) {
-    ZoCRotScanJointSequenceGenerator generator(60);
-    ASSERT_TRUE(generator.Optimize(1.0f));
-    int best[8];
-    generator.GetBestOrder(best);
-    ZoCRotScanJointSequenceGenerator reference(60);
-    reference.FillComponent(1);
-    // The L2 values 30, 45, 45, 90, 90, 135, 135, 150 can be visited monotonically: 120 degrees.
-    EXPECT_NEAR(travel(reference, std::vector<int>(best, best + 8), 1), 120.0f, 1e-3);
-}
-
-TEST(ZoCRotScanJointSequenceGenerator, WeightZeroUsesOnlyL3Travel) {
-    ZoCRotScanJointSequenceGenerator generator(60);
-    ASSERT_TRUE(generator.Optimize(0.0f));
-    int best[8];
-    generator.GetBestOrder(best);
-    ZoCRotScanJointSequenceGenerator reference(60);
-    reference.FillComponent(2);
-    EXPECT_NEAR(travel(reference, std::vector<int>(best, best + 8), 2), 120.0f, 1e-3);
-    // Orders of least L3 travel run monotonically; the first of them in lexicographic order
-    // starts at the highest L3 (position 2, 150 degrees), not at the lowest (position 6).
-    EXPECT_EQ(best[0], 2);
+TEST(ZoCRotScanJointSequenceGenerator, WeightOneUsesOnlyL2TravelAndWeightZeroOnlyL3) {
+    // Either component's values 30, 45, 45, 90, 90, 135, 135, 150 can be visited monotonically:
+    // 120 degrees of travel.
+    for (int component : {1, 2}) {
+        ZoCRotScanJointSequenceGenerator generator(60), reference(60);
+        ASSERT_TRUE(generator.Optimize(component == 1 ? 1.0f : 0.0f));
+        int best[8];
+        generator.GetBestOrder(best);
+        reference.FillComponent(component);
+        EXPECT_NEAR(travel(reference, std::vector<int>(best, best + 8), component), 120.0f, 1e-3) << component;
+        // The first least-travel order in lexicographic order starts at the highest value
+        // (position 0 for L2, position 2 for L3), not at the lowest.
+        EXPECT_EQ(best[0], component == 1 ? 0 : 2);
+    }
 }
 
 TEST(ZoCJointSequenceGenerator, CoincidingPositionsFindNoOrder) {
     ZoCJointSequenceGenerator generator(4, 0.0f);  // a zero tilt puts every cone position at 90, 90
     EXPECT_FALSE(generator.Optimize(0.5f));
+    ZoCJointSequenceGenerator single(1, 60.0f);  // one position has no travel to shorten
+    EXPECT_FALSE(single.Optimize(0.5f));
     int best[4];
     generator.GetBestOrder(best);
     EXPECT_EQ(std::vector<int>(best, best + 4), (std::vector<int>{0, 1, 2, 3}));

@@ -92,7 +92,8 @@ TEST(ScanHandOff, RotationScanDropsPointsAboveItsZLimit) {
     // Eight fields: the lowest box corner lies at z = -30 mm, so the limit is -15 mm.
     std::vector<ZoCFieldCoord> fields;
     fields.push_back(ZoCFieldCoord(3, 1, {{0, 0, 40 * -30.0f}, {0, 0, 40 * -20.0f}, {0, 0, 40 * -10.0f}}));
-    for (int i = 0; i < 7; ++i) fields.push_back(ZoCFieldCoord(1, 1, {{0, 0, 40 * -14.0f}}));
+    for (int i = 0; i < 6; ++i) fields.push_back(ZoCFieldCoord(1, 1, {{0, 0, 40 * -14.0f}}));
+    fields.push_back(ZoCFieldCoord(2, 2, {}));  // an empty field has no box to lower the limit
     ASSERT_TRUE(steering.putScanSync(fields, CreateGuid()));
     const auto scan = steering.Store().Scans().at(0);
     EXPECT_EQ(scan.points.size(), 2u * 3u);  // -30 and -20 pass, -10 and the -14 points do not
@@ -147,19 +148,6 @@ TEST(ScanHandOff, TwentyFirstScanWaitsUntilTheWorkerFreesASlot) {
     EXPECT_EQ(steering.Store().ScanCount(), 21u);
 }
 
-TEST(ScanHandOff, AfterCancellationScansAreDroppedAndEvaluateStillReturns) {
-    TestSteering steering;
-    steering.PutScan(taggedField(1), CreateGuid());
-    ZoCOrbal2AcquisitionPlanning::NSEvaluationResult result;
-    steering.Evaluate(result);
-    steering.CancelPutScan();
-    steering.CancelPutScan();  // a second cancel changes nothing
-    steering.PutScan(taggedField(2), CreateGuid());
-    steering.PutScanGroup({taggedField(3), taggedField(4)}, CreateGuid());
-    steering.Evaluate(result);
-    EXPECT_EQ(steering.Store().ScanCount(), 1u);
-}
-
 TEST(ScanHandOff, CancellingWithScansQueuedReleasesEveryWaiter) {
     TestSteering steering;
     CbEvent gate(true, false), arrived(true, false);
@@ -175,12 +163,17 @@ TEST(ScanHandOff, CancellingWithScansQueuedReleasesEveryWaiter) {
     gate.Set();
     blockedHost.join();
     evaluator.join();
-    // Only the scan the worker held when cancelled was handed on.
-    EXPECT_EQ(steering.Store().ScanCount(), 1u);
+    // Every later wait for an empty queue ends too: the cancelled worker left nothing queued.
+    ZoCOrbal2AcquisitionPlanning::NSEvaluationResult result;
+    steering.Evaluate(result);
+    steering.Evaluate(result);
+    steering.initScanPlan();
+    // Only the scan the worker held when cancelled was handed on (to the replaced planning).
+    EXPECT_EQ(steering.GetFrameCount(), 1);
 }
 
 TEST(ScanHandOff, ManyHostThreadsDeliverEveryScanOnceAndInOrder) {
-    constexpr int c_iRounds = 4;
+    constexpr int c_iRounds = 2;
     constexpr int c_iProducers = 3;
     constexpr int c_iScansPerProducer = 60;
     for (int round = 0; round < c_iRounds; ++round) {
@@ -223,16 +216,6 @@ TEST(ScanHandOff, ManyHostThreadsDeliverEveryScanOnceAndInOrder) {
             EXPECT_EQ(scan.points.size(), index % 4 == 3 ? 6u : 3u);
         }
 
-        // After cancellation nothing more is handed on, whatever the hosts still put.
-        steering->CancelPutScan();
-        std::vector<std::thread> late;
-        for (int p = 0; p < c_iProducers; ++p)
-            late.emplace_back([&] {
-                for (int i = 0; i < 10; ++i) steering->PutScan(taggedField(500), CreateGuid());
-            });
-        for (std::thread& t : late) t.join();
-        steering->Evaluate(result);
-        EXPECT_EQ(steering->Store().ScanCount(), static_cast<size_t>(c_iProducers * c_iScansPerProducer));
         steering.reset();
     }
 }

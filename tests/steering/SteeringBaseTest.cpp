@@ -26,13 +26,6 @@ TEST(ZoCAcquisitionSteeringOrbal2, OnlyTheFirstAssociationOfANameReceivesTheImag
     steering.AssociateRequestAndImageSourceID(L"unknown", CreateGuid());  // nothing happens
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2, UnrecordedRequestsShareTheZeroImageSourceId) {
-    TestSteering steering;
-    const float a[5] = {1, 2, 3, 4, 5};
-    steering.AssociateRequestAndDHParameters(L"x", a);
-    EXPECT_NE(steering.GetDHParametersForImageSourceID(GUID{}), nullptr);
-}
-
 TEST(ZoCAcquisitionSteeringOrbal2, AcceptsTheAcquisitionModesOfItsType) {
     auto accepted = [](ZoCAcquisitionSteeringOrbal2::EAcquisitionType type) {
         TestSteering steering(type);
@@ -135,26 +128,46 @@ TEST(ZoCAcquisitionSteeringOrbal2, NarrowsTheTiltJointsAroundTheirHomeAngle) {
     EXPECT_FLOAT_EQ(steering.Store().JointParameters()->at(0).minPosition, -169.0f);  // untouched
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2, EnlargesSmallRegionsToTheMinimumSize) {
-    TestSteering steering;
-    CRect r(600, 500, 640, 520);
-    steering.enlargeFrame(r, 0, 300);
-    // centre (620, 510), half-size 150
-    EXPECT_EQ(r, CRect(470, 360, 770, 660));
-    CRect grown(100, 50, 140, 60);
-    steering.enlargeFrame(grown, 240, 300);
-    // width 280 -> 300, height 250 -> 300; centre moved to 150 so the region stays inside
-    EXPECT_EQ(grown, CRect(0, 0, 300, 300));
+TEST(ZoCAcquisitionSteeringOrbal2, EnlargedRegionsReachTheMinimumSizeAndStayInTheImage) {
+    // A host's camera with a 640 x 480 image, handed over as a temporary: the steering keeps
+    // its own copy of the host's type.
+    class SmallCamera : public ZoCCamProjCalib {
+    public:
+        bool GetCameraImageSize(long& width, long& height) const override {
+            width = 640;
+            height = 480;
+            return true;
+        }
+        std::unique_ptr<ZoCCamProjCalib> Clone() const override { return std::make_unique<SmallCamera>(*this); }
+    };
+    TestSteering reference, small;
+    ASSERT_TRUE(small.setCameraAndProjectorParameters(SmallCamera()));
+    struct Case { TestSteering* steering; CRect in; int grow; CRect out; };
+    for (const Case& c : {
+             // centre (620, 510), half-size 150
+             Case{&reference, CRect(600, 500, 640, 520), 0, CRect(470, 360, 770, 660)},
+             // 280 x 250 grows to 300 x 300; the centre moves to 150 so the region stays inside
+             Case{&reference, CRect(100, 50, 140, 60), 240, CRect(0, 0, 300, 300)},
+             Case{&reference, CRect(1270, 1015, 1279, 1023), 240, CRect(979, 723, 1279, 1023)},
+             Case{&reference, CRect(-50, -50, 5000, 5000), 240, CRect(0, 0, 1279, 1023)},
+             // centre (620, 410) moves in to (489, 329) so that 150 on each side fit the image
+             Case{&small, CRect(600, 400, 640, 420), 0, CRect(339, 179, 639, 479)}}) {
+        CRect r = c.in;
+        EXPECT_TRUE(c.steering->enlargeFrame(r, c.grow, 300));
+        EXPECT_EQ(r, c.out) << c.in.left << " " << c.in.top;
+    }
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2, EnlargedRegionAtTheImageCornerStaysInside) {
+TEST(ZoCAcquisitionSteeringOrbal2, SettingsStartWithTheirDefaults) {
     TestSteering steering;
-    CRect corner(1270, 1015, 1279, 1023);
-    steering.enlargeFrame(corner, 240, 300);
-    EXPECT_EQ(corner, CRect(979, 723, 1279, 1023));
-    CRect huge(-50, -50, 5000, 5000);
-    steering.enlargeFrame(huge, 240, 300);
-    EXPECT_EQ(huge, CRect(0, 0, 1279, 1023));
+    const auto& s = steering.GetSettings();
+    EXPECT_EQ(s.m_strJointPartPath, CString(L"..\\STL\\gelenkbauteil_nr_"));
+    EXPECT_EQ(s.m_strImagePath, CString(L"..\\Image"));
+    EXPECT_EQ(s.m_fExposureFactor, 1.0f);
+    EXPECT_EQ(s.m_iNumBuccalRings, 2);
+    EXPECT_EQ(s.m_fOverlapFactor, 0.5f);
+    EXPECT_EQ(s.m_fGyrationTiltAngle, 0.0f);
+    EXPECT_FALSE(s.m_textFile.is_open());
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, InterruptFlagAndEventStopThePlanning) {

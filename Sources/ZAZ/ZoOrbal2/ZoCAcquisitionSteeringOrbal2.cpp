@@ -183,7 +183,7 @@ bool ZoCAcquisitionSteeringOrbal2::setCameraAndProjectorParameters(const ZoCCamP
     };
     m_pPlanning->SetCameraParameters(block(cView, cUp, cEye, cFov, cWidth, cHeight));
     m_pPlanning->SetProjectorParameters(block(pView, pUp, pEye, pFov, pWidth, pHeight));
-    m_pCamProjCalib = std::make_unique<const ZoCCamProjCalib>(calib);
+    m_pCamProjCalib = calib.Clone();
     return true;
 }
 
@@ -250,6 +250,9 @@ float ZoCAcquisitionSteeringOrbal2::getZLimitOfRotScan(const std::vector<ZoCFiel
     float zMin = std::numeric_limits<float>::max();
     for (const ZoCFieldCoord& field : fields) {
         const CyBoundingBox3D box = field.GetBBox();
+        // An empty field (no valid point) has no corners; its +-largest-float box would drag
+        // the limit below every point of the others.
+        if (box.IsEmpty()) continue;
         for (int c = 0; c < 8; ++c) {
             const CbVector3f p = ZoCPlanningFrame::ImageAreaToDisc(m_trafoImageAreaToDisc, box.GetCorner(c));
             zMin = std::min(zMin, p.z);

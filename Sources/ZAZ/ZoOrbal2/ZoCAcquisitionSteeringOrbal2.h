@@ -11,6 +11,7 @@
 #include "Platform.h"
 
 #include <atomic>
+#include <fstream>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -47,16 +48,29 @@ public:
         std::atomic<bool> m_bInterrupt{false};
     };
 
-    // Settings read by the derived steerings.
+    // Settings read by the derived steerings: a text file for their diagnostics, the folders
+    // of the joint parts and of written images, and sixteen further values. Everything not
+    // named with a default here starts empty, zero or off.
     struct NSSettings {
+        std::wofstream m_textFile;  // closed until a steering writes diagnostics
         CString m_strJointPartPath = L"..\\STL\\gelenkbauteil_nr_";
         CString m_strImagePath = L"..\\Image";
         float m_fExposureFactor = 1.0f;
         int m_iNumBuccalRings = 2;
         float m_fOverlapFactor = 0.5f;
         float m_fGyrationTiltAngle = 0.0f;  // degrees; used by the gyration steering when positive
+        float m_fScanbodyTiltAngle = 0.0f;
+        int m_iJointPartIndex = 0;
+        int m_iDebugLevel = 0;
+        CString m_strJointPartName;
+        CString m_strImagePrefix;
+        CString m_strTextFileName;
         bool m_bWriteImages = false;
         bool m_bUseJointParts = false;
+        bool m_bWriteTextFile = false;
+        bool m_bExtendedOverview = false;
+        bool m_bSkipBuccal = false;
+        bool m_bSimulation = false;
     };
 
     // One request name tied to its joints and, once recorded, to its image source.
@@ -188,8 +202,9 @@ protected:
     std::vector<float> m_jawBorderPlanning;       // the same in planning coordinates
     NSSettings m_settings;
     ZoCOrbal2AxisChain m_axisChain;
-    // A copy of the calibration last accepted: the host's device configuration may be a
-    // temporary, so the steering keeps its own.
+    // A copy of the calibration last accepted, made through its virtual Clone so that a host's
+    // subclass (its own image size, its own projection) survives: the host's device
+    // configuration may be a temporary, so the steering cannot keep a pointer to it.
     std::unique_ptr<const ZoCCamProjCalib> m_pCamProjCalib;
     // Per image (rotation, gyration position, optimised request): the values of L1..L5.
     // Rows 1 and 2 are the rotation images' joint 1 and joint 2 values.

@@ -64,7 +64,27 @@ void ZoCAcquisitionSteeringOrbal2Jaw::appendRequest(const wchar_t* pattern, int 
 // ---------------------------------------------------------------------------------------------
 // Jaw line
 
+namespace {
+// Knots farther out than this cannot come from a model on the disc (image-area units, 40 per
+// millimetre), and differences of such values would overflow while the spline is sampled.
+constexpr float c_fMaxSkeletonCoordinate = 1e15f;
+
+bool isUsableKnot(const CbVector3f& p) {
+    return std::fabs(p.x) <= c_fMaxSkeletonCoordinate && std::fabs(p.y) <= c_fMaxSkeletonCoordinate &&
+           std::fabs(p.z) <= c_fMaxSkeletonCoordinate;  // false for NaN as well
+}
+}  // namespace
+
 float ZoCAcquisitionSteeringOrbal2Jaw::ExtractLLFromSkeleton(CyHermiteSpline skeleton, float lowerThreshold) {
+    // A skeleton with a NaN, infinite or absurdly far knot gives no jaw line: sampling it
+    // would turn lengths and indices into garbage. The steering keeps what it had.
+    const std::vector<CbVector3f>& knots = skeleton.GetControlPoints();
+    if (!std::all_of(knots.begin(), knots.end(), isUsableKnot)) {
+        if (logger().IsLogLevelEnabled(Logging::Error))
+            logger().Error(__FILE__, __LINE__, __func__, L"Condition failed: %ls",
+                           L"Das Skelett enthaelt Punkte mit nicht endlichen Koordinaten");
+        return 0.0f;
+    }
     const float length = skeleton.SubdivideByLength();
     m_fLLLength = length;
     const int n = std::clamp(static_cast<int>(0.5f * length), 3, m_iMaxNumPts);
@@ -136,7 +156,9 @@ void ZoCAcquisitionSteeringOrbal2Jaw::SetROI(CbList<std::pair<float, float>> int
             a = 0;
             b = length;
         } else {
-            const bool mirrored = m_fLLArea <= 0;
+            // Only a clockwise skeleton (negative area) has its jaw line reversed; a straight
+            // one (area exactly 0) runs along its own arc lengths and is not mirrored.
+            const bool mirrored = m_fLLArea < 0;
             ia = static_cast<int>(k * (mirrored ? length - a : a) + 0.5f);
             ib = static_cast<int>(k * (mirrored ? length - b : b) + 0.5f);
             if (ia > ib) {

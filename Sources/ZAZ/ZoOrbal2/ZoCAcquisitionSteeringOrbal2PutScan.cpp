@@ -64,6 +64,8 @@ void ZoCAcquisitionSteeringOrbal2::ZoNPutScanThread::WaitForEmptyQueue() {
             std::lock_guard<std::mutex> lock(m_queueMutex);
             if (m_queue.empty()) return;
         }
+        // A worker that has ended will never take what is left: nothing to wait for.
+        if (m_bCancel.load() && !IsAlive()) return;
         if (m_queueEmpty.Wait(static_cast<unsigned long>(c_pollInterval.count()))) {
             m_queueEmpty.Reset();
             return;
@@ -94,6 +96,12 @@ void ZoCAcquisitionSteeringOrbal2::ZoNPutScanThread::Run() {
         std::lock_guard<std::mutex> lock(m_queueMutex);
         m_queue.pop_front();
         if (m_queue.empty()) m_queueEmpty.Set();
+    }
+    // Cancelled: the scans still queued are dropped, so that every later wait for an empty
+    // queue returns at once instead of waiting for a worker that is gone.
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_queue.clear();
     }
     m_queueEmpty.Set();
 }

@@ -108,9 +108,10 @@ void ZoCAcquisitionSteeringOrbal2TripleTray::ReInitScanPlan(ECAIAcquireMode mode
     if (mode != ZoNTripleTrayAcquireModes::c_eSide1 && mode != ZoNTripleTrayAcquireModes::c_eSide2)
         return;
     if (const ZoCCamProjCalib* calib = cameraCalibration()) {
-        // The base remembers the calibration it accepts; hand over a copy, not itself.
-        const ZoCCamProjCalib copy = *calib;
-        setCameraAndProjectorParameters(copy);
+        // The base remembers the calibration it accepts; hand over a copy of the same dynamic
+        // type (not itself, and not a slice that would lose a host's image size).
+        const std::unique_ptr<ZoCCamProjCalib> copy = calib->Clone();
+        setCameraAndProjectorParameters(*copy);
     }
     setLimitedJointParameters(mode);
     m_pPlanning->SetModeFlag(true);

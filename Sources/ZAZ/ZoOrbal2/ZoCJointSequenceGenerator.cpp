@@ -50,9 +50,10 @@ void ZoCJointSequenceGenerator::FillComponent(int component) {
     const float l2[8] = {x + h, hi, h, lo, h - x, lo, h, hi};
     const float l3[8] = {h, hi, x + h, hi, h, lo, h - x, lo};
     const float* values = component == 1 ? l2 : l3;
-    // The cone has eight positions; a generator with fewer fills only its own.
-    const int n = std::min(m_iNumPositions, 8);
-    for (int i = 0; i < n; ++i) m_afPositions[i][component] = values[i] * c_fRadToDeg;
+    // The cone has eight positions (the table holds ten, so all eight always fit); then the
+    // component of every position of this generator is turned from radians into degrees.
+    for (int i = 0; i < 8; ++i) m_afPositions[i][component] = values[i];
+    for (int i = 0; i < m_iNumPositions; ++i) m_afPositions[i][component] *= c_fRadToDeg;
 }
 
 float ZoCJointSequenceGenerator::TravelCost(const int* order, int component) const {
@@ -120,7 +121,14 @@ void ZoCJointSequenceGenerator::GetBestOrder(int* out) const {
 
 float ZoCJointSequenceGenerator::TravelTime(int joint, float d) {
     if (joint < 1 || joint > 5) return 0;
-    if (joint == 5 && d > 180.0f) d = 360.0f - d;
+    if (joint == 5) {
+        // The disc turns endlessly: a move of more than a full turn ends where its remainder
+        // does, and beyond half a turn the disc goes the other way round. Without the
+        // remainder, 360 - d turns negative past a full turn and a long move looks free.
+        d = std::fmod(d, 360.0f);
+        if (d < 0) d += 360.0f;
+        if (d > 180.0f) d = 360.0f - d;
+    }
     const TravelTable& t = c_tables[joint - 1];
     const float firstD = t.distances[0], lastD = t.distances[t.count - 1];
     if (d <= firstD) return d / firstD * t.times[0];

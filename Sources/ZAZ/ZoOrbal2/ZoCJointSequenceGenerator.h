@@ -30,7 +30,8 @@ public:
     void SetPositionValues(int i, const float values[5]);
     void GetBestOrder(int* out) const;
 
-    // Time joint 1..5 needs to travel `distance` (joint units); 0 for other joint numbers.
+    // Time joint 1..5 needs to travel `distance` (joint units); 0 for other joint numbers. The
+    // disc (joint 5) takes its distance modulo a full turn, then the short way round.
     static float TravelTime(int joint, float distance);
     // Time of joint index j to reach position order[k] from position order[k-1] (from `start`
     // for k = 0); 0 for negative k.
