@@ -175,6 +175,11 @@ TEST(ZoCNLSObjectiveFunction, CovarianceMarksUndeterminedParametersInfinite) {
     const ZoTMatrix<double> cf = f.getCovariance(f.Jacobian(vectorOf({1, 1})), deficient, 1e-8);
     EXPECT_EQ(values(deficient), std::vector<int>{1});
     EXPECT_EQ(cf(1, 1), c_dInf);
+    // Fewer measurements than free parameters: the columns keep their order, so the first one
+    // alone is determined (variance 1 / 1^2) and the second is not.
+    const ZoTMatrix<double> under = linearModel({{1, 2}}).GetCovariance(vectorOf({0, 0}), 1e-8);
+    EXPECT_NEAR(under(0, 0), 1.0, 1e-12);
+    EXPECT_EQ(under(1, 1), c_dInf);
     // Without measurements nothing is determined, and the D-criterion is 0.
     LambdaObjective none(2, 0, [](const ZoTVector<double>&) { return ZoTVector<double>(); });
     const ZoTMatrix<double> unknown = none.GetCovariance(vectorOf({1, 2}), 1e-8);
