@@ -159,8 +159,8 @@ TEST(RobustMean, NoPositiveWeightGivesFalse) {
 
 TEST(MotorPosition, SimulatorIncrementsConvertToJointValuesFromHome) {
     SimulatorMotorPosition motors;
-    motors.m_afValues[0] = 400;  // 2 mm
-    motors.m_afValues[4] = 500;  // 10 degrees
+    motors.m_afValues[0] = 4;    // 2 mm at 2 increments per mm
+    motors.m_afValues[4] = 10;   // 10 degrees at 1 increment per degree
     const Config c = motors.ConvertToSteeringPos().ConvertToJointConfiguration();
     EXPECT_FLOAT_EQ(c[0], 2);
     EXPECT_FLOAT_EQ(c[1], 90);

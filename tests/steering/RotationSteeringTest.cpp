@@ -48,19 +48,19 @@ TEST(ZoCAcquisitionSteeringOrbal2Rotation, RegistersEveryRequestWithItsJoints) {
 
 TEST(ZoCAcquisitionSteeringOrbal2Rotation, AddsTheCamerasAxisOffsetsToL1L4AndTheSixthAxis) {
     ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
-    SimulatedSmartCamera camera({400, 1000, 1000, -200, 500, 100});
+    SimulatedSmartCamera camera({4, 10, 20, -2, 10, 2});
     ZoCOrbal2AxisChain::CJointPositionSequence seq;
     steering.GetJointConfigurationForRotation(camera, seq, 45);
-    EXPECT_FLOAT_EQ(seq[0].m_config[0], 2.0f);   // 400 / 200
+    EXPECT_FLOAT_EQ(seq[0].m_config[0], 2.0f);   // 4 increments at 2 per mm
     EXPECT_FLOAT_EQ(seq[0].m_config[1], 90.0f);  // L2 offset not applied
-    EXPECT_FLOAT_EQ(seq[0].m_config[3], -1.0f);  // -200 / 200
+    EXPECT_FLOAT_EQ(seq[0].m_config[3], -1.0f);  // -2 increments at 2 per mm
     EXPECT_FLOAT_EQ(seq[1].m_config[4], 45.0f);  // L5 offset not applied
-    EXPECT_FLOAT_EQ(seq[0].m_config[5], 2.0f);   // 100 / 50
+    EXPECT_FLOAT_EQ(seq[0].m_config[5], 2.0f);   // 2 disc increments at 1 per degree
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Rotation, MouseRotationStartsFromZeroAndAddsAllOffsets) {
     ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
-    SimulatedSmartCamera camera({400, 1000, 1000, -200, 500, 100});
+    SimulatedSmartCamera camera({4, 10, 20, -2, 10, 2});
     ZoCOrbal2AxisChain::CJointPositionSequence seq;
     EXPECT_TRUE(steering.GetJointConfigurationForRotationMouse(camera, seq));
     ASSERT_EQ(seq.GetCount(), 8);
