@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
 #include <random>
 
 namespace {
@@ -126,4 +128,28 @@ TEST(CyHermiteSpline, DegenerateSplinesAnswerWithoutFailing) {
     CyHermiteSpline single({{1, 2, 3}});
     EXPECT_EQ(single.ComputePosition(0.5f), CbVector3f(1, 2, 3));
     EXPECT_EQ(single.SubdivideByLength(), 0);
+}
+
+// Knots at NaN, Inf or so far apart that the length overflows give a length that is not finite;
+// every query still lands on one of the samples (the first for a NaN or non-positive length, the
+// last beyond the end) instead of reading outside them.
+TEST(CyHermiteSpline, NonFiniteKnotsAnswerWithTheirSamples) {
+    auto same = [](const CbVector3f& a, const CbVector3f& b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    for (const float bad : {NAN, INFINITY, 3e38f}) {
+        SCOPED_TRACE(bad);
+        CyHermiteSpline spline({{0, 0, 0}, {10, bad, 0}, {-bad, 0, 0}, {40, 0, 0}});
+        EXPECT_FALSE(std::isfinite(spline.SubdivideByLength()));
+        const CyPolyline3D& samples = spline.GetSubdivision();
+        const CbVector3f first = samples[0], last = samples[samples.GetCount() - 1];
+        for (const float s : {NAN, -1.0f, 0.0f})
+            EXPECT_TRUE(same(spline.ComputePositionAtLength(s), first)) << s;
+        EXPECT_TRUE(same(spline.ComputePositionAtLength(INFINITY), last));
+        for (const float s : {5.0f, 1e30f})
+            spline.ComputePositionAtLength(s);  // inside: any sample, but inside the buffers
+    }
+    CyHermiteSpline line({{0, 0, 0}, {10, 0, 0}});
+    EXPECT_EQ(line.ComputePosition(NAN), CbVector3f(0, 0, 0));
+    CbVector3f tangent, normal;
+    line.ComputeDirectionVectors(NAN, tangent, normal);
+    EXPECT_NEAR(tangent.x, 1, 1e-6);
 }

@@ -1,6 +1,7 @@
 // The saw-cut detector on a flat scene seen from straight above, whose answers follow in closed
 // form: two plates with a gap of 20 pixels under a pinhole camera. Listing, guide line,
 // lifting, anchoring on the skeleton, clustering and the face data.
+#include "CapturingLogSink.h"
 #include "SawCutTestSupport.h"
 #include "ZoCSawCutDetector.h"
 
@@ -124,13 +125,15 @@ TEST_F(DetectorScene, CutBetweenPlatesIsAnchoredWhereTheSkeletonCrossesIt) {
     EXPECT_NEAR(centre.x, expectedCrossingX(), 0.5);
     EXPECT_NEAR(centre.y, c_fTy - 200, 0.5);
     EXPECT_NEAR(centre.z, c_fPlateZ, 0.01);
-    // The faces lie half the gap's width (in pixels, 10.5) either side, their normals across
-    // the gap (the image's x is the area's x) pointing into it.
+    // The face points lie on the plates' faces at x = tx -+ 50 (the gap is 20 pixels of 5 units),
+    // up to one pixel: the cut is traced through the boundary pixels' centres and its centre
+    // taken on a whole pixel's ray. Their normals run across the gap (the image's x is the
+    // area's x) and point into it.
     const CbVector3f across = data[3];
     EXPECT_NEAR(across.Length(), 1.0f, 1e-5);
     EXPECT_GT(std::fabs(across.x), 0.9999f);
-    EXPECT_NEAR((data[0] - centre).Length(), 10.5f, 0.5f);
-    EXPECT_NEAR((data[2] - centre).Length(), 10.5f, 0.5f);
+    EXPECT_NEAR(std::min(data[0].x, data[2].x), c_fTx - 50, c_fUnitsPerPixel);
+    EXPECT_NEAR(std::max(data[0].x, data[2].x), c_fTx + 50, c_fUnitsPerPixel);
     EXPECT_EQ(data[1], -data[3]);
     EXPECT_GT((centre - data[0]).Dot(data[1]), 0);  // from each face into the cut
     EXPECT_GT((centre - data[2]).Dot(data[3]), 0);
@@ -211,6 +214,21 @@ TEST_F(DetectorScene, SkeletonsThatGiveNoGuideLineGiveNoData) {
     EXPECT_EQ(run(CyHermiteSpline(points)).size(), 4u);
 }
 
+TEST_F(DetectorScene, SkeletonsWithNonFiniteKnotsFindNothingAndSayWhy) {
+    ASSERT_TRUE(area().AddImageSource(plateSource(registration())));
+    for (const float bad : {NAN, INFINITY, 3e38f}) {
+        SCOPED_TRACE(bad);
+        std::vector<CbVector3f> points = arcSkeleton().GetControlPoints();
+        points[20].y = bad;
+        points[21].x = -bad;
+        ScopedLogCapture capture;
+        EXPECT_TRUE(run(CyHermiteSpline(points)).empty());
+        const auto messages = capture.Sink().Messages("ZAZ.ZoOrbal2.SawCut.ZoCSawCutDetector");
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_NE(messages[0].find(L"skeleton"), std::wstring::npos);
+    }
+}
+
 TEST_F(DetectorScene, SingularRegistrationThrowsNotInvertible) {
     CbMatrix4Rf singular = registration();
     for (int c = 0; c < 3; ++c)
@@ -275,7 +293,7 @@ TEST_F(Lifting, PointOfThePixelRayAtTheMeanHeight) {
     EXPECT_NEAR(lifted.m_centre.x, c_fTx + xc, 1e-2);
     EXPECT_NEAR(lifted.m_centre.y, c_fTy - yc, 1e-2);
     EXPECT_NEAR(lifted.m_centre.z, c_fPlateZ, 1e-2);
-    EXPECT_EQ(lifted.m_dHalfWidth, 3.0);
+    EXPECT_NEAR(lifted.m_dHalfWidth, 3.0 * c_fUnitsPerPixel, 0.01);  // pixels to image-area units
     EXPECT_DOUBLE_EQ(lifted.m_dLength, 360.0);
     EXPECT_EQ(lifted.m_pClusterLink, nullptr);
     // The view direction is the pixel's ray in the image area: pointing down onto the plates.
