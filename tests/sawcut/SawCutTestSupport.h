@@ -178,6 +178,14 @@ inline ZoCSawCutExtractor::ZoNGuideLine GuideThrough(double x0, double y0, doubl
     return {ZoCPolynomial::Fit(3, t, xs, 2), ZoCPolynomial::Fit(3, t, ys, 2)};
 }
 
+inline std::vector<ZoCSawCutExtractor::ZoNSawCut> cutsOf(const Bitmap& b,
+                                                        const ZoCSawCutExtractor::ZoNGuideLine& guide = {}) {
+    ZoCSawCutExtractor extractor(b, guide);
+    std::vector<ZoCSawCutExtractor::ZoNSawCut> cuts;
+    extractor.detectSawCuts(cuts);
+    return cuts;
+}
+
 inline CbVector2f V(double x, double y) {
     return {static_cast<float>(x), static_cast<float>(y)};
 }
