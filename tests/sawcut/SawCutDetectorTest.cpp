@@ -18,6 +18,8 @@ namespace {
 class DetectorProbe : public ZoCSawCutDetector {
 public:
     using ZoCSawCutDetector::clusterSawCuts;
+    using ZoCSawCutDetector::collectPoints;
+    using ZoCSawCutDetector::fitGuideLine;
     using ZoCSawCutDetector::detectSawCutSingle;
     using ZoCSawCutDetector::generateSawCutData;
     using ZoCSawCutDetector::GetZMean;
@@ -51,11 +53,11 @@ ZoCFieldRay cameraRays(bool ortho = false) {
 }
 
 // Plates over rows 40..439: columns 100..309 and 330..539 (the gap: 310..329).
-CImage plateImage(bool ortho = false) {
+CImage plateImage(bool ortho = false, int lastColumn = 539) {
     const ZoCFieldRay rays = cameraRays(ortho);
     ZoCFieldRange range(c_iWidth, c_iHeight, 0.0f);
     for (int y = 40; y <= 439; ++y)
-        for (int x = 100; x <= 539; ++x)
+        for (int x = 100; x <= lastColumn; ++x)
             if (x < 310 || x > 329)
                 range.At(x, y) = c_fDepth / rays.GetRay(x, y).m_direction.z;
     CImage image(CImageTypes::eImageTypeRange);
@@ -66,9 +68,9 @@ CImage plateImage(bool ortho = false) {
 }
 
 CImageSource plateSource(const CbMatrix4Rf& reg, bool ortho = false, int contentType = 41,
-                         bool correlated = true) {
+                         bool correlated = true, int lastColumn = 539) {
     CImageSource source(contentType);
-    source.SetImage(plateImage(ortho));
+    source.SetImage(plateImage(ortho, lastColumn));
     CImage intensity(CImageTypes::eImageTypeIntensity);
     intensity.SetFieldIntensity(ZoCFieldIntensity(c_iWidth, c_iHeight, 128));
     source.SetImage(intensity);
@@ -139,24 +141,6 @@ TEST_F(DetectorScene, CutBetweenPlatesIsAnchoredWhereTheSkeletonCrossesIt) {
     EXPECT_GT((centre - data[2]).Dot(data[3]), 0);
 }
 
-TEST_F(DetectorScene, DataIsTakenThroughTheTransform) {
-    ASSERT_TRUE(area().AddImageSource(plateSource(registration())));
-    const std::vector<CbVector3f> plain = run(arcSkeleton());
-    // A scaled rotation with a translation: points follow all of it, directions only the
-    // rotation, and stay unit vectors.
-    const CbMatrix4Rf transform =
-        CbMatrix4Rf::Translation(10, -20, 30) * CbMatrix4Rf::RotationZ(0.7f) * CbMatrix4Rf::Scaling(2.0f);
-    const std::vector<CbVector3f> moved = run(arcSkeleton(), transform);
-    ASSERT_EQ(plain.size(), 4u);
-    ASSERT_EQ(moved.size(), 4u);
-    for (size_t i = 0; i < 4; i += 2) {
-        const CbVector3f expected = transform.TransformPoint(plain[i]);
-        EXPECT_NEAR((moved[i] - expected).Length(), 0.0f, 1e-2f);
-        const CbVector3f turned = CbMatrix4Rf::RotationZ(0.7f).TransformDirection(plain[i + 1]);
-        EXPECT_NEAR((moved[i + 1] - turned).Length(), 0.0f, 1e-5f);
-    }
-}
-
 TEST_F(DetectorScene, SameCutInTwoImagesIsMergedWithinSixty) {
     // The second recording is registered 50 units further along x: its cut is anchored 50
     // units away, close enough to merge with the first at their mean.
@@ -198,20 +182,16 @@ TEST_F(DetectorScene, OnlyCorrelatedScansWithRaysOfACameraAreSearched) {
     EXPECT_TRUE(images.back().m_fieldRange.IsEmpty());
 }
 
-TEST_F(DetectorScene, EmptyOrMissingAreasGiveNoData) {
-    EXPECT_TRUE(run(arcSkeleton()).empty());
-    ZoCSawCutDetector detector(eAreaTypeNone, arcSkeleton(), c_matIdentity);  // never stored
-    detector.Run();
-    EXPECT_TRUE(detector.GetSawCutData().empty());
-}
-
-TEST_F(DetectorScene, SkeletonsThatGiveNoGuideLineGiveNoData) {
+TEST_F(DetectorScene, AreasAndSkeletonsThatGiveNoGuideLineGiveNoData) {
+    EXPECT_TRUE(run(arcSkeleton()).empty());  // an empty area
+    ZoCSawCutDetector missing(eAreaTypeNone, arcSkeleton(), c_matIdentity);  // never stored
+    missing.Run();
+    EXPECT_TRUE(missing.GetSawCutData().empty());
     ASSERT_TRUE(area().AddImageSource(plateSource(registration())));
     EXPECT_TRUE(run(CyHermiteSpline()).empty());
     EXPECT_TRUE(run(CyHermiteSpline({CbVector3f(c_fTx, c_fTy, c_fPlateZ)})).empty());  // one point
     // A skeleton that was never sampled is sampled by the detector.
-    std::vector<CbVector3f> points = arcSkeleton().GetControlPoints();
-    EXPECT_EQ(run(CyHermiteSpline(points)).size(), 4u);
+    EXPECT_EQ(run(CyHermiteSpline(arcSkeleton().GetControlPoints())).size(), 4u);
 }
 
 TEST_F(DetectorScene, SkeletonsWithNonFiniteKnotsFindNothingAndSayWhy) {
@@ -226,6 +206,41 @@ TEST_F(DetectorScene, SkeletonsWithNonFiniteKnotsFindNothingAndSayWhy) {
         const auto messages = capture.Sink().Messages("ZAZ.ZoOrbal2.SawCut.ZoCSawCutDetector");
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_NE(messages[0].find(L"skeleton"), std::wstring::npos);
+    }
+}
+
+// The guide line keeps the skeleton samples whose nearest point lies more than 10 pixels inside
+// the valid rectangle. Points are taken every 4th pixel from its left and top, so the first
+// kept column and row are 12, and the last the largest multiple of 4 below width - 11 (height -
+// 11): 428 for 440 columns (432 lies 8 inside) and for 443 (432 is width - 11), 388 for 400 rows.
+TEST_F(DetectorScene, GuideLineKeepsMoreThanTenPixelsInsideTheRectangle) {
+    const CyHermiteSpline alongX({{c_fTx - 1400, c_fTy, c_fPlateZ}, {c_fTx + 1400, c_fTy, c_fPlateZ}});
+    const CyHermiteSpline alongY({{c_fTx - 300, c_fTy + 1200, c_fPlateZ}, {c_fTx - 300, c_fTy - 1200, c_fPlateZ}});
+    struct Case {
+        const CyHermiteSpline* skeleton;
+        int lastColumn;
+        bool columns;
+        double first, last;
+    } cases[] = {{&alongX, 539, true, 12, 428}, {&alongX, 542, true, 12, 428}, {&alongY, 539, false, 12, 388}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lastColumn);
+        area().RemoveAll();
+        ASSERT_TRUE(area().AddImageSource(plateSource(registration(), false, 41, true, c.lastColumn)));
+        CyHermiteSpline skeleton = *c.skeleton;
+        skeleton.SubdivideByLength();
+        DetectorProbe probe(c_eArea, skeleton, c_matIdentity);
+        std::list<ZoCSawCutDetector::ZoNOverviewImage> images;
+        probe.listImages(images);
+        ASSERT_EQ(images.size(), 1u);
+        const ZoCSawCutDetector::ZoNOverviewImage& image = images.front();
+        std::vector<CbVector3f> cameraPoints;
+        std::vector<ZoNPixel> pixels;
+        probe.collectPoints(image, *image.m_rangeImage.GetFieldRayPtr(), cameraPoints, pixels);
+        ZoCSawCutExtractor::ZoNGuideLine guide;
+        ASSERT_TRUE(probe.fitGuideLine(image, cameraPoints, pixels, skeleton, guide));
+        const auto along = [&](double t) { return c.columns ? guide.At(t).x : guide.At(t).y; };
+        EXPECT_NEAR(along(0), c.first, 1.5);
+        EXPECT_NEAR(along(1), c.last, 1.5);
     }
 }
 
@@ -328,13 +343,6 @@ TEST_F(Lifting, DirectionsFollowTheImageAxes) {
     }
 }
 
-TEST_F(Lifting, CutsOutsideTheRaysAreDropped) {
-    const ZoCSawCutDetector::ZoNOverviewImage& image = m_images.front();
-    ZoCSawCutExtractor::ZoNSawCut cut(V(700, 0), V(700, 100));
-    Cut3D lifted;
-    EXPECT_FALSE(m_probe.liftSawCut(cut, image, *image.m_rangeImage.GetFieldRayPtr(), m_skeleton, lifted));
-}
-
 // ---------------------------------------------------------------------------------------------
 // Clustering and face data
 
@@ -352,8 +360,9 @@ Cut3D cut3D(const CbVector3f& centre, double length, const CbVector3f& across = 
 }
 }  // namespace
 
-TEST(ZoCSawCutDetector, ClustersFormAroundTheLongestFreeCut) {
-    const DetectorProbe probe(eAreaTypeUpperJaw, CyHermiteSpline(), c_matIdentity);
+TEST(ZoCSawCutDetector, ClustersFormAroundTheLongestFreeCutWithinSixty) {
+    DetectorProbe probe(eAreaTypeUpperJaw, CyHermiteSpline(), c_matIdentity);
+    probe.SetClusteringRadius(25);  // stored only: the distance stays 60
     // B lies within 60 of A; C within 60 of B but not of A: C is not chained into A's cluster.
     std::vector<Cut3D> cuts = {cut3D({60.1f, 0, 0}, 100), cut3D({0, 0, 0}, 300), cut3D({59.9f, 0, 0}, 200)};
     probe.clusterSawCuts(cuts);
@@ -362,17 +371,6 @@ TEST(ZoCSawCutDetector, ClustersFormAroundTheLongestFreeCut) {
     EXPECT_EQ(cuts[0].m_pClusterLink, nullptr);
     EXPECT_EQ(cuts[1].m_centre.x, 60.1f);
     EXPECT_EQ(cuts[1].m_dLength, 100.0);
-}
-
-TEST(ZoCSawCutDetector, ClusteringDistanceIsSixtyWhateverTheRadius) {
-    DetectorProbe probe(eAreaTypeUpperJaw, CyHermiteSpline(), c_matIdentity);
-    probe.SetClusteringRadius(25);
-    std::vector<Cut3D> cuts = {cut3D({0, 0, 0}, 300), cut3D({0, 59.0f, 0}, 200)};
-    probe.clusterSawCuts(cuts);
-    EXPECT_EQ(cuts.size(), 1u);
-    cuts = {cut3D({0, 0, 0}, 300), cut3D({0, 0, 60.5f}, 200)};
-    probe.clusterSawCuts(cuts);
-    EXPECT_EQ(cuts.size(), 2u);
 }
 
 TEST(ZoCSawCutDetector, CutsAreOrderedLongestFirstAndEqualLengthsKeepTheirOrder) {

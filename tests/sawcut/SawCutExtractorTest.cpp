@@ -155,27 +155,19 @@ TEST(ZoCSawCutExtractor, SegmentsAreStraightRunsOfMoreThanTwentyPoints) {
 // ---------------------------------------------------------------------------------------------
 // Edges, pairs and cuts
 
-TEST(ZoCSawCutExtractor, CollinearSegmentsMergeIntoOneEdge) {
-    std::vector<Line> lines = {Line(V(0, 50), V(100, 50)), Line(V(110, 50), V(200, 50))};
+// The far piece is too short for its gap to the first one; once the middle piece has joined,
+// the gap is small enough: passes repeat until none joins.
+TEST(ZoCSawCutExtractor, SegmentsMergeIntoEdgesUntilNoneJoins) {
+    std::vector<Line> lines = {Line(V(0, 0), V(100, 0)), Line(V(330, 0), V(400, 0)), Line(V(110, 0), V(290, 0)),
+                               Line(V(0, 50), V(100, 50))};
     std::vector<Edge> edges;
     ExtractorProbe probe(Bitmap(10, 10));
     probe.combineSegments(lines, edges);
-    ASSERT_EQ(edges.size(), 1u);
-    EXPECT_EQ(edges[0].GetStart(), V(0, 50));
-    EXPECT_EQ(edges[0].GetEnd(), V(200, 50));
-    EXPECT_TRUE(lines[0].m_bUsed && lines[1].m_bUsed);
-}
-
-TEST(ZoCSawCutExtractor, MergingRepeatsUntilNoSegmentJoins) {
-    // The far piece is too short for its gap to the first one; once the middle piece has
-    // joined, the gap is small enough.
-    std::vector<Line> lines = {Line(V(0, 0), V(100, 0)), Line(V(330, 0), V(400, 0)),
-                               Line(V(110, 0), V(290, 0))};
-    std::vector<Edge> edges;
-    ExtractorProbe probe(Bitmap(10, 10));
-    probe.combineSegments(lines, edges);
-    ASSERT_EQ(edges.size(), 1u);
+    ASSERT_EQ(edges.size(), 2u);
+    EXPECT_EQ(edges[0].GetStart(), V(0, 0));
     EXPECT_EQ(edges[0].GetEnd(), V(400, 0));
+    EXPECT_EQ(edges[1].GetEnd(), V(100, 50));
+    EXPECT_TRUE(lines[0].m_bUsed && lines[1].m_bUsed && lines[2].m_bUsed && lines[3].m_bUsed);
 }
 
 TEST(ZoCSawCutExtractor, ParallelOffsetLimitGrowsWithTheGap) {

@@ -48,13 +48,6 @@ inline void FillRotatedRect(Bitmap& b, double cx, double cy, double halfLength, 
         }
 }
 
-inline void FillDisc(Bitmap& b, double cx, double cy, double r, uint8_t value = c_uValid) {
-    for (int y = 0; y < b.height; ++y)
-        for (int x = 0; x < b.width; ++x)
-            if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r)
-                b.At(x, y) = value;
-}
-
 inline ZoCPaddedImage Padded(const Bitmap& b) {
     return ZoCPaddedImage(b.pixels.data(), b.width, b.height, b.width);
 }
