@@ -343,6 +343,20 @@ TEST_F(Lifting, DirectionsFollowTheImageAxes) {
     }
 }
 
+// A field of one pixel has no neighbours to give the image's axes: the rays' own x and y stand
+// in. A vertical cut (2D normal along -x) then lies across the rays' x, which the registration
+// keeps as the area's x.
+TEST_F(Lifting, CutInAOnePixelFieldTakesTheRaysOwnAxes) {
+    const ZoCFieldRay single(1, 1, {ZoCRay{CbVector3f(), CbVector3f(0, 0, 1)}}, false);
+    ZoCSawCutDetector::ZoNOverviewImage image = m_images.front();
+    image.m_rectValid = {0, 0, 1, 1};
+    Cut3D lifted;
+    ASSERT_TRUE(m_probe.liftSawCut(ZoCSawCutExtractor::ZoNSawCut(V(0.5, -50), V(0.5, 50)), image, single,
+                                   CyHermiteSpline(), lifted));
+    EXPECT_NEAR(std::fabs(lifted.m_across.x), 1.0f, 1e-6f);
+    EXPECT_NEAR(std::fabs(lifted.m_along.y), 1.0f, 1e-6f);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Clustering and face data
 

@@ -215,6 +215,22 @@ TEST(ZoCSawCutExtractor, ExtensionRefusesTurnedReversedShortOrUsedPieces) {
     }
 }
 
+// A piece 6 degrees off the edge, starting 22 along and 4 aside: its near end lies far from the
+// edge's line (10.6 after weighting, more than 7.5), but the edge's end lies close to the piece's
+// line (4.4): one close end is enough, whichever of the two is the edge.
+TEST(ZoCSawCutExtractor, ExtensionNeedsOnlyOneEndCloseToTheOtherLine) {
+    const double a = 6.0 * c_dPi / 180.0;
+    const CbVector2f p0 = V(122, 54), p1 = V(122 + 100 * std::cos(a), 54 + 100 * std::sin(a));
+    Edge e = edge(0, 50, 100, 50);
+    Line tilted(p0, p1);
+    EXPECT_TRUE(ExtractorProbe::extend(e, tilted));
+    EXPECT_EQ(e.GetEnd(), p1);
+    Edge tiltedEdge(Line(p0, p1));
+    Line level(V(0, 50), V(100, 50));
+    EXPECT_TRUE(ExtractorProbe::extend(tiltedEdge, level));
+    EXPECT_EQ(tiltedEdge.GetStart(), V(0, 50));
+}
+
 TEST(ZoCSawCutExtractor, FacingEdgesScoreByGapLengthRatioAndParallelism) {
     // e1 runs west along y = 0 (normal (0, -1)); e2 runs east along y = -d (normal (0, 1)).
     const Edge e1 = edge(100, 0, 0, 0);
@@ -315,6 +331,19 @@ TEST(ZoCSawCutExtractor, GuideLineCosineWeighsTheNearPartMost) {
         const Cut cut(V(-20 - 10 * std::cos(a), 50 - 10 * std::sin(a)),
                       V(-20 + 10 * std::cos(a), 50 + 10 * std::sin(a)));
         EXPECT_NEAR(probe.guideLineCosine(cut), std::fabs(std::cos(a)), 1e-5) << deg;
+    }
+}
+
+// The cut's centre lies on the guide line's extension 20 beyond its end: distances fall linearly,
+// so sample k weighs k / 25, and the last sample (t = 1, tangent zero) still counts with weight 1:
+// the result is 12 / 13 of |cos|.
+TEST(ZoCSawCutExtractor, GuideLineCosineCountsTheLastSampleWithoutATangent) {
+    double t[2] = {0, 1}, x[2] = {0, 200}, y[2] = {100, 100};
+    ExtractorProbe probe(Bitmap(10, 10), {ZoCPolynomial::Fit(2, t, x, 1), ZoCPolynomial::Fit(2, t, y, 1)});
+    for (double deg : {0.0, 60.0}) {
+        const double a = deg * c_dPi / 180.0;
+        const Cut cut(V(220 - 10 * std::cos(a), 100 - 10 * std::sin(a)), V(220 + 10 * std::cos(a), 100 + 10 * std::sin(a)));
+        EXPECT_NEAR(probe.guideLineCosine(cut), 12.0 / 13.0 * std::cos(a), 1e-5) << deg;
     }
 }
 
