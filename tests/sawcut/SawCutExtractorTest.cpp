@@ -194,23 +194,24 @@ TEST(ZoCSawCutExtractor, ExtensionRefusesTurnedReversedShortOrUsedPieces) {
         const char* name;
         Line piece;
         bool used, joins;
-        float end;
+        float start, end;
     };
     const std::vector<Case> cases = {
-        {"turned 10 degrees (cos < 0.985)", Line(V(105, 50), V(105 + 100 * c10, 50 + 100 * s10)), false, false, 100},
-        {"turned 9 degrees", Line(V(105, 50), V(105 + 100 * c9, 50 + 100 * s9)), false, true, float(105 + 100 * c9)},
-        {"reversed", Line(V(200, 50), V(110, 50)), false, false, 100},
-        {"10 long, 31 away (10 / 31 < 0.4)", Line(V(130, 50), V(140, 50)), false, false, 100},
-        {"10 long, 21 away", Line(V(120, 50), V(130, 50)), false, true, 130},
-        {"already used", Line(V(110, 50), V(200, 50)), true, false, 100},
-        {"inside: absorbed without growing", Line(V(20, 50), V(80, 50)), false, true, 100},
+        {"turned 10 degrees (cos < 0.985)", Line(V(105, 50), V(105 + 100 * c10, 50 + 100 * s10)), false, false, 0, 100},
+        {"turned 9 degrees", Line(V(105, 50), V(105 + 100 * c9, 50 + 100 * s9)), false, true, 0, float(105 + 100 * c9)},
+        {"reversed", Line(V(200, 50), V(110, 50)), false, false, 0, 100},
+        {"10 long, 31 away (10 / 31 < 0.4)", Line(V(130, 50), V(140, 50)), false, false, 0, 100},
+        {"10 long, 21 away", Line(V(120, 50), V(130, 50)), false, true, 0, 130},
+        {"already used", Line(V(110, 50), V(200, 50)), true, false, 0, 100},
+        {"inside: absorbed without growing", Line(V(20, 50), V(80, 50)), false, true, 0, 100},
+        {"before the start", Line(V(-90, 50), V(-10, 50)), false, true, -90, 100},
     };
     for (Case c : cases) {
         Edge e = edge(0, 50, 100, 50);
         c.piece.m_bUsed = c.used;
         EXPECT_EQ(ExtractorProbe::extend(e, c.piece), c.joins) << c.name;
         EXPECT_EQ(c.piece.m_bUsed, c.used || c.joins) << c.name;
-        EXPECT_EQ(e.GetStart(), V(0, 50)) << c.name;
+        EXPECT_EQ(e.GetStart(), V(c.start, 50)) << c.name;
         EXPECT_FLOAT_EQ(e.GetEnd().x, c.end) << c.name;
     }
 }
@@ -367,6 +368,13 @@ TEST(ZoCSawCutExtractor, IntersectionSolvesTheGuideLinesQuadratic) {
         EXPECT_TRUE(probe.intersectGuideLine(Cut(V(150, 10), V(150, 110)), t));
         EXPECT_NEAR(t, 0.5 - std::sqrt(0.125), 1e-5);
         EXPECT_FALSE(probe.intersectGuideLine(Cut(V(50, 0), V(50, 300)), t));  // no real root
+    }
+    {
+        // x(t) = 400 (t - 0.2)^2 + 100: x = 200 at t = 0.7 and at -0.3; the root inside counts
+        // although the other one's guide point lies nearer to the cut's centre.
+        ExtractorProbe probe(Bitmap(10, 10), GuideThrough(116, 0, 136, 150, 356, 300));
+        EXPECT_TRUE(probe.intersectGuideLine(Cut(V(200, -110), V(200, -10)), t));
+        EXPECT_NEAR(t, 0.7, 1e-5);
     }
     {
         // A straight guide line has no quadratic term along the cut's normal: no intersection
