@@ -100,6 +100,23 @@ TEST(ZoCCamProjCalib, ImageCentreLooksAtTheTiltCentre) {
     EXPECT_NEAR(p[2], 0, 1e-9);
 }
 
+// The projector stands the baseline beside the camera's eye, square to its view and up
+// directions, and aims at the tilt centre (the origin).
+TEST(ZoCCamProjCalib, ProjectorStandsBesideTheCameraAimingAtTheTiltCentre) {
+    const ZoCCamProjCalib calib;
+    CCoordinate3<double> eye, view, up, peye, pview;
+    ASSERT_TRUE(calib.GetCamera().GetEyePt(eye) && calib.GetCamera().GetViewDirection(view) &&
+                calib.GetCamera().GetUpDirection(up) && calib.GetPEyePt(peye) && calib.GetPViewDirection(pview));
+    const double d[3] = {peye.x - eye.x, peye.y - eye.y, peye.z - eye.z};
+    EXPECT_NEAR(std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]), ReferenceDevice::c_dProjectorBaseline, 1e-6);
+    EXPECT_NEAR(d[0] * view.x + d[1] * view.y + d[2] * view.z, 0, 1e-6);
+    EXPECT_NEAR(d[0] * up.x + d[1] * up.y + d[2] * up.z, 0, 1e-6);
+    const double pl = std::sqrt(peye.x * peye.x + peye.y * peye.y + peye.z * peye.z);
+    EXPECT_NEAR(pview.x, -peye.x / pl, 1e-9);
+    EXPECT_NEAR(pview.y, -peye.y / pl, 1e-9);
+    EXPECT_NEAR(pview.z, -peye.z / pl, 1e-9);
+}
+
 TEST(ZoCCamProjCalib, ProjectionInvertsThePixelRay) {
     ZoCCamProjCalib calib;
     for (double u : {0.0, 100.5, 640.0, 1279.0})

@@ -109,6 +109,12 @@ TEST(ZoCPointSetField, StepsKeepEveryNthColumnAndRow) {
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 3; ++x)
             EXPECT_EQ(b.At(x, y), a.At(3 * x, 2 * y));
+    // A step of 1 in one direction only still thins the other.
+    const ZoCPointSetField rows(1, m.database, eAreaTypeUpperJaw, c_iScan, false, 4, nullptr, 1, 2);
+    const ZoCFieldCoord c = ZoCPointSetField::CIterSubSet(rows)->GetFieldCoord();
+    ASSERT_EQ(c.GetWidth(), 8);
+    ASSERT_EQ(c.GetHeight(), 3);
+    EXPECT_EQ(c.At(5, 2), a.At(5, 4));
 }
 
 TEST(ZoCPointSetField, OutOfRangeArgumentsGiveAnEmptyInvalidSet) {
