@@ -35,6 +35,11 @@ TEST(CbMatrix4Rf, TransformsPointsWithHomogeneousDivide) {
     EXPECT_FLOAT_EQ(p.x, 2);
     EXPECT_FLOAT_EQ(p.y, 2);
     EXPECT_FLOAT_EQ(p.z, 3);
+    // Scaling and rotation leave w at 1: (1, 2, 3) scaled by 2, then turned a quarter about z.
+    const CbVector3f q = (CbMatrix4Rf::RotationZ(1.5707964f) * CbMatrix4Rf::Scaling(2)).TransformPoint({1, 2, 3});
+    EXPECT_NEAR(q.x, -4, 1e-5);
+    EXPECT_NEAR(q.y, 2, 1e-5);
+    EXPECT_NEAR(q.z, 6, 1e-5);
 }
 
 TEST(CbMatrix4Rf, InverseOfRandomRigidTransformsGivesIdentity) {
