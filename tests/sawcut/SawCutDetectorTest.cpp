@@ -25,6 +25,7 @@ public:
     using ZoCSawCutDetector::GetZMean;
     using ZoCSawCutDetector::liftSawCut;
     using ZoCSawCutDetector::listImages;
+    using ZoCSawCutDetector::nearestCrossing;
     using ZoCSawCutDetector::transformSawCutData;
     using ZoCSawCutDetector::ZoCSawCutDetector;
 };
@@ -355,6 +356,21 @@ TEST_F(Lifting, CutInAOnePixelFieldTakesTheRaysOwnAxes) {
                                    CyHermiteSpline(), lifted));
     EXPECT_NEAR(std::fabs(lifted.m_across.x), 1.0f, 1e-6f);
     EXPECT_NEAR(std::fabs(lifted.m_along.y), 1.0f, 1e-6f);
+}
+
+// A straight skeleton along y at x = 1000, 2000 long: the plane x = 1000 holds all of it (the
+// crossing nearest to the point is found within one of the 64 coarse steps, 31.25), a zero
+// normal spans no plane, and the plane y = 37 is crossed where the skeleton reaches y = 37.
+TEST(ZoCSawCutDetector, CrossingsOfPlanesThatHoldTheSkeletonOrNone) {
+    CyHermiteSpline skeleton({{1000, -1000, 0}, {1000, 1000, 0}});
+    skeleton.SubdivideByLength();
+    CbVector3f crossing;
+    ASSERT_TRUE(DetectorProbe::nearestCrossing(skeleton, {1000, 37, 0}, {1, 0, 0}, crossing));
+    EXPECT_NEAR(crossing.y, 37, 31.25);
+    EXPECT_FALSE(DetectorProbe::nearestCrossing(skeleton, {1000, 37, 0}, {0, 0, 0}, crossing));
+    ASSERT_TRUE(DetectorProbe::nearestCrossing(skeleton, {500, 37, 0}, {0, 1, 0}, crossing));
+    EXPECT_NEAR(crossing.y, 37, 0.01);
+    EXPECT_EQ(crossing.x, 1000);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -319,9 +319,13 @@ bool ZoCSawCutDetector::liftSawCut(const ZoCSawCutExtractor::ZoNSawCut& cut, con
 // Crossings of the skeleton with the plane through `point` with `normal`: 64 steps over the
 // skeleton's length; each step whose ends lie on both sides (or on the plane) is searched the
 // same way, four levels deep, and the deepest step's midpoint is a crossing. The one nearest
-// to `point` wins.
+// to `point` wins. A zero normal spans no plane: no crossing. A step with both ends on the
+// plane lies in it; searching it deeper would find the plane at every one of its 64^4 samples,
+// so its own midpoint stands for it.
 bool ZoCSawCutDetector::nearestCrossing(const CyHermiteSpline& skeleton, const CbVector3f& point,
                                         const CbVector3f& normal, CbVector3f& crossing) {
+    if (normal.Dot(normal) <= FLT_MIN)
+        return false;
     bool found = false;
     float best = FLT_MAX;
     auto search = [&](auto& self, float s0, float s1, int level) -> void {
@@ -332,7 +336,7 @@ bool ZoCSawCutDetector::nearestCrossing(const CyHermiteSpline& skeleton, const C
             const CbVector3f current = skeleton.ComputePositionAtLength(s);
             const float side = (current - point).Dot(normal);
             if (previousSide * side <= 0) {
-                if (level < ciCrossingRefinements) {
+                if (level < ciCrossingRefinements && (previousSide != 0 || side != 0)) {
                     self(self, s - (s1 - s0) / ciCrossingSteps, s, level + 1);
                 } else {
                     const CbVector3f middle = (previous + current) * 0.5f;
