@@ -48,6 +48,12 @@ TEST(CbMatrix4Rf, InverseOfRandomRigidTransformsGivesIdentity) {
         SCOPED_TRACE(i);
         const CbMatrix4Rf m = randomRigid(rng);
         expectNear(m * m.Inverted(), c_matIdentity, 2e-4f);
+        // A general matrix, projective row included (diagonally dominant: well conditioned).
+        std::uniform_real_distribution<float> entry(-1.0f, 1.0f);
+        CbMatrix4Rf g;
+        for (int k = 0; k < 16; ++k)
+            g[k] = entry(rng) + (k % 5 == 0 ? 4.0f : 0.0f);
+        expectNear(g * g.Inverted(), c_matIdentity, 1e-5f);
         expectNear(m.Inverted().Inverted(), m, 2e-3f);
     }
 }
