@@ -11,15 +11,6 @@
 using namespace sawcuttest;
 
 namespace {
-// Traces the region whose first pixel a raster scan finds first.
-ZoCPixelChain traceFirst(const Bitmap& b) {
-    const ZoCPaddedImage image = Padded(b);
-    ZoNPixel at;
-    if (!image.FindNext(c_uValid, at.x, at.y))
-        return {};
-    return ZoCBoundaryTracer::TraceOuterBoundary(image, at, c_uValid);
-}
-
 ZoNPixel sum(const ZoCPixelChain& chain) {
     ZoNPixel s;
     for (uint8_t d : chain.GetSteps()) {
@@ -45,52 +36,6 @@ TEST(ZoCPaddedImage, BadSourcesGiveAnEmptyImage) {
 
 // ---------------------------------------------------------------------------------------------
 // ZoCBoundaryTracer and ZoCPixelChain
-
-TEST(ZoCBoundaryTracer, RectangleIsWalkedCounterClockwiseOnTheScreen) {
-    // 6 x 4 rectangle at (2, 1): down the left side, east along the bottom, up the right side,
-    // west along the top.
-    Bitmap b(10, 7);
-    FillRect(b, 2, 1, 7, 4);
-    const ZoCPixelChain chain = traceFirst(b);
-    ASSERT_TRUE(chain.IsValid());
-    EXPECT_EQ(chain.GetStart(), (ZoNPixel{2, 1}));
-    std::vector<uint8_t> expected;
-    expected.insert(expected.end(), 3, 6);  // S
-    expected.insert(expected.end(), 5, 0);  // E
-    expected.insert(expected.end(), 3, 2);  // N
-    expected.insert(expected.end(), 5, 4);  // W
-    EXPECT_EQ(chain.GetSteps(), expected);
-    EXPECT_EQ(chain.GetStraightStepCount(), 16u);
-    EXPECT_EQ(chain.GetDiagonalStepCount(), 0u);
-}
-
-TEST(ZoCBoundaryTracer, ThinShapesAreWalkedOnBothSides) {
-    {
-        // A single pixel: a valid chain without steps.
-        const ZoCPixelChain chain = traceFirst(FromText({"...", ".#.", "..."}));
-        ASSERT_TRUE(chain.IsValid());
-        EXPECT_TRUE(chain.GetSteps().empty());
-        EXPECT_EQ(chain.GetPixels(), (std::vector<ZoNPixel>{{1, 1}}));
-    }
-    {
-        // A horizontal line of 5: east 4 times, back west 4 times.
-        const ZoCPixelChain chain = traceFirst(FromText({".....", "#####"}));
-        EXPECT_EQ(chain.GetSteps(), (std::vector<uint8_t>{0, 0, 0, 0, 4, 4, 4, 4}));
-    }
-    {
-        // A diagonal line of 3: south-east twice and back.
-        const ZoCPixelChain chain = traceFirst(FromText({"#..", ".#.", "..#"}));
-        EXPECT_EQ(chain.GetSteps(), (std::vector<uint8_t>{7, 7, 3, 3}));
-        EXPECT_EQ(chain.GetDiagonalStepCount(), 4u);
-    }
-    {
-        // Two blobs joined at one pixel: the joint is visited from both sides.
-        const ZoCPixelChain chain = traceFirst(FromText({"##...", "##...", "..#..", "...##", "...##"}));
-        const std::vector<ZoNPixel> pixels = chain.GetPixels();
-        EXPECT_EQ(std::count(pixels.begin(), pixels.end(), ZoNPixel{2, 2}), 2);
-        EXPECT_EQ(sum(chain), (ZoNPixel{0, 0}));
-    }
-}
 
 TEST(ZoCBoundaryTracer, RefusesStartsThatCannotBeAFirstPixel) {
     const Bitmap b = FromText({".##", "###"});

@@ -260,16 +260,6 @@ TEST_F(DetectorScene, SingularRegistrationThrowsNotInvertible) {
     EXPECT_TRUE(detector.GetSawCutData().empty());
 }
 
-TEST(ZoCSawCutDetector, RadiusAndThresholdAreStoredOnly) {
-    ZoCSawCutDetector detector(eAreaTypeUpperJaw, CyHermiteSpline(), c_matIdentity);
-    EXPECT_EQ(detector.GetClusteringRadius(), 50.0f);
-    EXPECT_EQ(detector.GetSegmentationThreshold(), 50.0f);
-    detector.SetClusteringRadius(25);
-    detector.SetSegmentationThreshold(7);
-    EXPECT_EQ(detector.GetClusteringRadius(), 25.0f);
-    EXPECT_EQ(detector.GetSegmentationThreshold(), 7.0f);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Lifting a 2D cut
 
@@ -392,7 +382,12 @@ Cut3D cut3D(const CbVector3f& centre, double length, const CbVector3f& across = 
 
 TEST(ZoCSawCutDetector, ClustersFormAroundTheLongestFreeCutWithinSixty) {
     DetectorProbe probe(eAreaTypeUpperJaw, CyHermiteSpline(), c_matIdentity);
+    EXPECT_EQ(probe.GetClusteringRadius(), 50.0f);
+    EXPECT_EQ(probe.GetSegmentationThreshold(), 50.0f);
     probe.SetClusteringRadius(25);  // stored only: the distance stays 60
+    probe.SetSegmentationThreshold(7);
+    EXPECT_EQ(probe.GetClusteringRadius(), 25.0f);
+    EXPECT_EQ(probe.GetSegmentationThreshold(), 7.0f);
     // B lies within 60 of A; C within 60 of B but not of A: C is not chained into A's cluster.
     std::vector<Cut3D> cuts = {cut3D({60.1f, 0, 0}, 100), cut3D({0, 0, 0}, 300), cut3D({59.9f, 0, 0}, 200)};
     probe.clusterSawCuts(cuts);

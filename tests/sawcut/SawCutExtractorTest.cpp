@@ -494,11 +494,6 @@ TEST(ZoCSawCutExtractor, DegenerateBitmapsGiveNoCut) {
         FillRect(full, 0, 0, w - 1, h - 1);
         cases.push_back({"all valid " + std::to_string(w) + " x " + std::to_string(h), full});
     }
-    Bitmap checker(200, 200);
-    for (int y = 0; y < 200; ++y)
-        for (int x = 0; x < 200; ++x)
-            checker.At(x, y) = (x + y) % 2 ? c_uValid : 0;  // one 8-connected region
-    cases.push_back({"checkerboard", checker});
     Bitmap grey = twoPlates();
     for (uint8_t& p : grey.pixels)
         p = p ? 128 : 0;  // plates of another value are not data
