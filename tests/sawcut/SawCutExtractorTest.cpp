@@ -464,8 +464,9 @@ TEST(ZoCSawCutExtractor, SidesWithinTenPixelsOfTheImageBorderArePairedWithNothin
             extractor.detectSawCuts(cuts);
             SCOPED_TRACE("border " + std::to_string(border) + ", inner side " + std::to_string(inner));
             ASSERT_EQ(cuts.size(), inner > 10 ? 1u : 0u);
-            if (!cuts.empty())
+            if (!cuts.empty()) {
                 EXPECT_NEAR(cuts[0].m_dHalfWidth, 10.0, 0.5);  // boundary pixels 20 apart
+            }
         }
 }
 
@@ -482,8 +483,9 @@ TEST(ZoCSawCutExtractor, RegionsWithAContourShorterThanSixtyAreIgnored) {
         std::vector<Cut> cuts;
         extractor.detectSawCuts(cuts);
         ASSERT_EQ(cuts.size(), cornerCut ? 0u : 1u) << cornerCut;
-        if (!cornerCut)
+        if (!cornerCut) {
             EXPECT_NEAR(cuts[0].m_dHalfWidth, 5.0, 0.5);  // rows 101 and 112
+        }
     }
 }
 
