@@ -122,6 +122,18 @@ TEST(CyHermiteSpline, ArcLengthOfAStraightSplineIsItsChord) {
     EXPECT_NEAR(normal.y, 1, 1e-6);  // z cross x
 }
 
+// The tangent is the curve's own direction: a central difference of positions agrees.
+TEST(CyHermiteSpline, TangentFollowsTheCurve) {
+    const CyHermiteSpline spline({{0, 0, 0}, {10, 5, 0}, {20, 0, 2}, {30, -5, 0}});
+    for (const float t : {0.3f, 1.5f, 2.25f}) {
+        CbVector3f tangent, normal;
+        spline.ComputeDirectionVectors(t, tangent, normal);
+        const CbVector3f chord = (spline.ComputePosition(t + 1e-3f) - spline.ComputePosition(t - 1e-3f)).Normalized();
+        EXPECT_NEAR((tangent - chord).Length(), 0, 1e-3) << t;
+        EXPECT_NEAR(normal.Dot(tangent), 0, 1e-5) << t;
+    }
+}
+
 TEST(CyHermiteSpline, ArcLengthOfAQuarterCircleApproachesPiOverTwo) {
     std::vector<CbVector3f> points;
     for (int i = 0; i <= 16; ++i) {

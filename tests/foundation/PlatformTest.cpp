@@ -17,6 +17,8 @@ TEST(CString, FormatsPaddedRequestNamesAndLongTexts) {
     s.Format(L"%ls-%d", longText.c_str(), 42);
     EXPECT_EQ(s.GetLength(), 3003);
     EXPECT_EQ(s.str().substr(3000), L"-42");
+    // UTF-8 of one, two, three and four bytes.
+    EXPECT_EQ(CString(L"a\u00e9\u20ac\U0001F600").ToUtf8(), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
 }
 
 TEST(GUID, FreshIdsAreDistinctAndNeverNull) {
