@@ -128,6 +128,7 @@ TEST(ZoCSawCutExtractor, SegmentsAreStraightRunsOfMoreThanTwentyPoints) {
         {"straight run from the second point", run(0, 50), 0, 50, 1, 49},
         {"bend skipped", join({0, 20, 40}, run(40, 40)), 0, 43, 3, 42},
         {"fifteen deviations tolerated", join(join(run(0, 31), run(10, 15)), run(1, 30)), 0, 76, 1, 75},
+        {"fifteen deviations right after the start", join(join(run(0, 2), run(10, 15)), run(0, 25)), 0, 42, 1, 41},
         {"sixteenth deviation (7.5 deviates) ends it", join(join(run(0, 31), run(7.5, 16)), run(0, 30)), 0, 46, 1, 30},
         {"twenty apart is too short", join(run(0, 22), run(90, 20)), 0, 37, -1, -1},
         {"twenty-one apart is a segment", join(run(0, 23), run(90, 20)), 0, 38, 1, 22},
