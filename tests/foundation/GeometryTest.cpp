@@ -42,7 +42,7 @@ TEST(CbMatrix4Rf, TransformsPointsWithHomogeneousDivide) {
     EXPECT_NEAR(q.z, 6, 1e-5);
 }
 
-TEST(CbMatrix4Rf, InverseOfRandomRigidTransformsGivesIdentity) {
+TEST(CbMatrix4Rf, InverseOfRandomRigidAndGeneralMatricesGivesIdentity) {
     std::mt19937_64 rng(5489);
     for (int i = 0; i < 200; ++i) {
         SCOPED_TRACE(i);
