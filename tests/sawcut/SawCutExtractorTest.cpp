@@ -129,6 +129,7 @@ TEST(ZoCSawCutExtractor, SegmentsAreStraightRunsOfMoreThanTwentyPoints) {
         {"bend skipped", join({0, 20, 40}, run(40, 40)), 0, 43, 3, 42},
         {"fifteen deviations tolerated", join(join(run(0, 31), run(10, 15)), run(1, 30)), 0, 76, 1, 75},
         {"fifteen deviations right after the start", join(join(run(0, 2), run(10, 15)), run(0, 25)), 0, 42, 1, 41},
+        {"sixteen deviations right after the start", join(join(run(0, 2), run(10, 16)), run(0, 25)), 0, 17, -1, -1},
         {"sixteenth deviation (7.5 deviates) ends it", join(join(run(0, 31), run(7.5, 16)), run(0, 30)), 0, 46, 1, 30},
         {"twenty apart is too short", join(run(0, 22), run(90, 20)), 0, 37, -1, -1},
         {"twenty-one apart is a segment", join(run(0, 23), run(90, 20)), 0, 38, 1, 22},
@@ -460,14 +461,20 @@ TEST(ZoCSawCutExtractor, SidesWithinTenPixelsOfTheImageBorderArePairedWithNothin
             };
             fill(inner - 5, inner, 50, 349);
             fill(inner + 20, inner + 200, 50, 349);
-            ZoCSawCutExtractor extractor(b);
-            std::vector<Cut> cuts;
-            extractor.detectSawCuts(cuts);
+            std::vector<Cut> cuts = cutsOf(b);
             SCOPED_TRACE("border " + std::to_string(border) + ", inner side " + std::to_string(inner));
             ASSERT_EQ(cuts.size(), inner > 10 ? 1u : 0u);
             if (!cuts.empty()) {
                 EXPECT_NEAR(cuts[0].m_dHalfWidth, 10.0, 0.5);  // boundary pixels 20 apart
             }
+            // Plates reaching out from the border, a gap between them: their facing sides end near
+            // the border at one end only, and pair.
+            b = Bitmap(c_iSize, c_iSize);
+            fill(0, 300, 100, 180);
+            fill(0, 300, 200, 280);
+            cuts = cutsOf(b);
+            ASSERT_EQ(cuts.size(), 1u);
+            EXPECT_NEAR(cuts[0].m_dHalfWidth, 10.0, 0.5);
         }
 }
 
