@@ -3,6 +3,14 @@
 
 #include <algorithm>
 
+namespace {
+// The curve parameter clamped to [0, n - 1]; NaN reads as the start, so that the segment index
+// is always a valid integer.
+float clampParameter(float t, int n) {
+    return t > 0 ? std::min(t, static_cast<float>(n - 1)) : 0.0f;
+}
+}  // namespace
+
 CyHermiteSpline::CyHermiteSpline(std::vector<CbVector3f> controlPoints) {
     SetControlPoints(std::move(controlPoints));
 }
@@ -34,7 +42,7 @@ CbVector3f CyHermiteSpline::ComputePosition(float t) const {
     const int n = GetNumControlPoints();
     if (n == 0) return {};
     if (n == 1) return m_points[0];
-    t = std::clamp(t, 0.0f, static_cast<float>(n - 1));
+    t = clampParameter(t, n);
     const int i = std::min(static_cast<int>(t), n - 2);
     const float u = t - static_cast<float>(i);
     const float u2 = u * u, u3 = u2 * u;
@@ -48,7 +56,7 @@ void CyHermiteSpline::ComputeDirectionVectors(float t, CbVector3f& tangent, CbVe
     tangent = CbVector3f();
     normal = CbVector3f();
     if (n < 2) return;
-    t = std::clamp(t, 0.0f, static_cast<float>(n - 1));
+    t = clampParameter(t, n);
     const int i = std::min(static_cast<int>(t), n - 2);
     const float u = t - static_cast<float>(i), u2 = u * u;
     const float d00 = 6 * u2 - 6 * u, d10 = 3 * u2 - 4 * u + 1, d01 = -6 * u2 + 6 * u, d11 = 3 * u2 - 2 * u;
@@ -78,10 +86,12 @@ float CyHermiteSpline::SubdivideByLength(int samplesPerSegment) {
 
 CbVector3f CyHermiteSpline::ComputePositionAtLength(float s) const {
     if (m_cumulative.empty()) return GetNumControlPoints() ? m_points[0] : CbVector3f();
-    if (s <= 0) return m_subdivision[0];
-    if (s >= m_length) return m_subdivision[m_subdivision.GetCount() - 1];
+    // Written so that NaN in s or in the length (knots at NaN, Inf or so far apart that the
+    // length overflows) ends at one of the two ends rather than outside the samples.
+    if (!(s > 0)) return m_subdivision[0];
+    if (!(s < m_length) || m_cumulative.size() < 2) return m_subdivision[m_subdivision.GetCount() - 1];
     const auto it = std::upper_bound(m_cumulative.begin(), m_cumulative.end(), s);
-    const size_t hi = static_cast<size_t>(it - m_cumulative.begin());
+    const size_t hi = std::clamp<size_t>(static_cast<size_t>(it - m_cumulative.begin()), 1, m_cumulative.size() - 1);
     const size_t lo = hi - 1;
     const float span = m_cumulative[hi] - m_cumulative[lo];
     const float f = span > 0 ? (s - m_cumulative[lo]) / span : 0.0f;

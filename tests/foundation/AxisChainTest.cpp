@@ -98,6 +98,42 @@ TEST(ZoCCamProjCalib, ImageCentreLooksAtTheTiltCentre) {
     EXPECT_NEAR(p[0], 0, 1e-9);
     EXPECT_NEAR(p[1], 0, 1e-9);
     EXPECT_NEAR(p[2], 0, 1e-9);
+    // 200 pixels to the right: along the camera's right, square to its view and up directions.
+    double q[3];
+    calib.ImagePointToCameraSpace(w / 2.0 + 200, h / 2.0, q);
+    CCoordinate3<double> view, up;
+    ASSERT_TRUE(calib.GetCamera().GetViewDirection(view) && calib.GetCamera().GetUpDirection(up));
+    EXPECT_GT(std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]), 1.0);
+    EXPECT_NEAR(q[0] * view.x + q[1] * view.y + q[2] * view.z, 0, 1e-6);
+    EXPECT_NEAR(q[0] * up.x + q[1] * up.y + q[2] * up.z, 0, 1e-6);
+}
+
+// The projector stands the baseline beside the camera's eye, square to its view and up
+// directions, and aims at the tilt centre (the origin).
+TEST(ZoCCamProjCalib, ProjectorStandsBesideTheCameraAimingAtTheTiltCentre) {
+    const ZoCCamProjCalib calib;
+    CCoordinate3<double> eye, view, up, peye, pview;
+    ASSERT_TRUE(calib.GetCamera().GetEyePt(eye) && calib.GetCamera().GetViewDirection(view) &&
+                calib.GetCamera().GetUpDirection(up) && calib.GetPEyePt(peye) && calib.GetPViewDirection(pview));
+    const double d[3] = {peye.x - eye.x, peye.y - eye.y, peye.z - eye.z};
+    EXPECT_NEAR(std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]), ReferenceDevice::c_dProjectorBaseline, 1e-6);
+    EXPECT_NEAR(d[0] * view.x + d[1] * view.y + d[2] * view.z, 0, 1e-6);
+    EXPECT_NEAR(d[0] * up.x + d[1] * up.y + d[2] * up.z, 0, 1e-6);
+    const double pl = std::sqrt(peye.x * peye.x + peye.y * peye.y + peye.z * peye.z);
+    EXPECT_NEAR(pview.x, -peye.x / pl, 1e-9);
+    EXPECT_NEAR(pview.y, -peye.y / pl, 1e-9);
+    EXPECT_NEAR(pview.z, -peye.z / pl, 1e-9);
+}
+
+// A camera looking along x with y up: its right is z (view x up), so pixels right of the centre
+// lie towards +z or -z at the distance asked, 100 pixels being 100 / f of it.
+TEST(ZoCAbstractCamCalib, PixelsRightOfTheCentreLieAlongViewCrossUp) {
+    const ZoCAbstractCamCalib camera({0, 0, 0}, {1, 0, 0}, {0, 1, 0}, 90.0, 200, 100);
+    double p[3];
+    camera.PixelToPoint(200, 50, 10.0, p);  // f = 100 for 90 degrees over 200 pixels
+    EXPECT_NEAR(p[0], 10.0, 1e-9);
+    EXPECT_NEAR(p[1], 0.0, 1e-9);
+    EXPECT_NEAR(std::fabs(p[2]), 10.0, 1e-9);
 }
 
 TEST(ZoCCamProjCalib, ProjectionInvertsThePixelRay) {
@@ -155,6 +191,9 @@ TEST(RobustMean, NoPositiveWeightGivesFalse) {
     float mean = 5, deviation = 5;
     EXPECT_FALSE(robustMean(values, weights, 2, mean, deviation));
     EXPECT_FALSE(robustMean(values, weights, 0, mean, deviation));
+    const float good[2] = {1, 1};
+    EXPECT_FALSE(robustMean(nullptr, good, 2, mean, deviation));
+    EXPECT_FALSE(robustMean(values, nullptr, 2, mean, deviation));
 }
 
 TEST(MotorPosition, SimulatorIncrementsConvertToJointValuesFromHome) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
 #include <random>
 
 namespace {
@@ -33,14 +35,25 @@ TEST(CbMatrix4Rf, TransformsPointsWithHomogeneousDivide) {
     EXPECT_FLOAT_EQ(p.x, 2);
     EXPECT_FLOAT_EQ(p.y, 2);
     EXPECT_FLOAT_EQ(p.z, 3);
+    // Scaling and rotation leave w at 1: (1, 2, 3) scaled by 2, then turned a quarter about z.
+    const CbVector3f q = (CbMatrix4Rf::RotationZ(1.5707964f) * CbMatrix4Rf::Scaling(2)).TransformPoint({1, 2, 3});
+    EXPECT_NEAR(q.x, -4, 1e-5);
+    EXPECT_NEAR(q.y, 2, 1e-5);
+    EXPECT_NEAR(q.z, 6, 1e-5);
 }
 
-TEST(CbMatrix4Rf, InverseOfRandomRigidTransformsGivesIdentity) {
+TEST(CbMatrix4Rf, InverseOfRandomRigidAndGeneralMatricesGivesIdentity) {
     std::mt19937_64 rng(5489);
     for (int i = 0; i < 200; ++i) {
         SCOPED_TRACE(i);
         const CbMatrix4Rf m = randomRigid(rng);
         expectNear(m * m.Inverted(), c_matIdentity, 2e-4f);
+        // A general matrix, projective row included (diagonally dominant: well conditioned).
+        std::uniform_real_distribution<float> entry(-1.0f, 1.0f);
+        CbMatrix4Rf g;
+        for (int k = 0; k < 16; ++k)
+            g[k] = entry(rng) + (k % 5 == 0 ? 4.0f : 0.0f);
+        expectNear(g * g.Inverted(), c_matIdentity, 1e-5f);
         expectNear(m.Inverted().Inverted(), m, 2e-3f);
     }
 }
@@ -109,6 +122,18 @@ TEST(CyHermiteSpline, ArcLengthOfAStraightSplineIsItsChord) {
     EXPECT_NEAR(normal.y, 1, 1e-6);  // z cross x
 }
 
+// The tangent is the curve's own direction: a central difference of positions agrees.
+TEST(CyHermiteSpline, TangentFollowsTheCurve) {
+    const CyHermiteSpline spline({{0, 0, 0}, {10, 5, 0}, {20, 0, 2}, {30, -5, 0}});
+    for (const float t : {0.3f, 1.5f, 2.25f}) {
+        CbVector3f tangent, normal;
+        spline.ComputeDirectionVectors(t, tangent, normal);
+        const CbVector3f chord = (spline.ComputePosition(t + 1e-3f) - spline.ComputePosition(t - 1e-3f)).Normalized();
+        EXPECT_NEAR((tangent - chord).Length(), 0, 1e-3) << t;
+        EXPECT_NEAR(normal.Dot(tangent), 0, 1e-5) << t;
+    }
+}
+
 TEST(CyHermiteSpline, ArcLengthOfAQuarterCircleApproachesPiOverTwo) {
     std::vector<CbVector3f> points;
     for (int i = 0; i <= 16; ++i) {
@@ -119,11 +144,32 @@ TEST(CyHermiteSpline, ArcLengthOfAQuarterCircleApproachesPiOverTwo) {
     EXPECT_NEAR(spline.SubdivideByLength(), 157.0796f, 0.05f);
 }
 
-TEST(CyHermiteSpline, DegenerateSplinesAnswerWithoutFailing) {
-    CyHermiteSpline empty;
+// Knots at NaN, Inf or so far apart that the length overflows give a length that is not finite;
+// every query still lands on one of the samples (the first for a NaN or non-positive length, the
+// last beyond the end) instead of reading outside them.
+TEST(CyHermiteSpline, DegenerateAndNonFiniteKnotsAnswerWithTheirSamples) {
+    auto same = [](const CbVector3f& a, const CbVector3f& b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    for (const float bad : {NAN, INFINITY, 3e38f}) {
+        SCOPED_TRACE(bad);
+        CyHermiteSpline spline({{0, 0, 0}, {10, bad, 0}, {-bad, 0, 0}, {40, 0, 0}});
+        EXPECT_FALSE(std::isfinite(spline.SubdivideByLength()));
+        const CyPolyline3D& samples = spline.GetSubdivision();
+        const CbVector3f first = samples[0], last = samples[samples.GetCount() - 1];
+        for (const float s : {NAN, -1.0f, 0.0f})
+            EXPECT_TRUE(same(spline.ComputePositionAtLength(s), first)) << s;
+        EXPECT_TRUE(same(spline.ComputePositionAtLength(INFINITY), last));
+        for (const float s : {5.0f, 1e30f})
+            spline.ComputePositionAtLength(s);  // inside: any sample, but inside the buffers
+    }
+    CyHermiteSpline empty;  // no knots, or one: answers without samples
     EXPECT_EQ(empty.SubdivideByLength(), 0);
     EXPECT_EQ(empty.ComputePositionAtLength(3), CbVector3f());
     CyHermiteSpline single({{1, 2, 3}});
     EXPECT_EQ(single.ComputePosition(0.5f), CbVector3f(1, 2, 3));
     EXPECT_EQ(single.SubdivideByLength(), 0);
+    CyHermiteSpline line({{0, 0, 0}, {10, 0, 0}});
+    EXPECT_EQ(line.ComputePosition(NAN), CbVector3f(0, 0, 0));
+    CbVector3f tangent, normal;
+    line.ComputeDirectionVectors(NAN, tangent, normal);
+    EXPECT_NEAR(tangent.x, 1, 1e-6);
 }

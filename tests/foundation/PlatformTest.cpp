@@ -7,20 +7,18 @@
 #include <set>
 #include <stdexcept>
 
-TEST(CString, FormatsPaddedRequestNames) {
+TEST(CString, FormatsPaddedRequestNamesAndLongTexts) {
     CString s;
     s.Format(L"%03d_R%li_%li", 7, 12L, 3L);
     EXPECT_EQ(s, CString(L"007_R12_3"));
     s.Format(L"%03d_U0_%d", 1234, 5);
     EXPECT_EQ(s, CString(L"1234_U0_5"));
-}
-
-TEST(CString, FormatsTextLongerThanTheFirstBuffer) {
-    std::wstring longText(3000, L'x');
-    CString s;
+    const std::wstring longText(3000, L'x');  // longer than the first buffer
     s.Format(L"%ls-%d", longText.c_str(), 42);
     EXPECT_EQ(s.GetLength(), 3003);
     EXPECT_EQ(s.str().substr(3000), L"-42");
+    // UTF-8 of one, two, three and four bytes.
+    EXPECT_EQ(CString(L"a\u00e9\u20ac\U0001F600").ToUtf8(), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
 }
 
 TEST(GUID, FreshIdsAreDistinctAndNeverNull) {
@@ -34,27 +32,18 @@ TEST(GUID, FreshIdsAreDistinctAndNeverNull) {
     EXPECT_TRUE(GUID{} == GUID{});
 }
 
-TEST(CbEvent, ManualResetStaysSetUntilReset) {
-    CbEvent event(true, false);
-    EXPECT_FALSE(event.Wait(0));
-    event.Set();
-    EXPECT_TRUE(event.Wait(0));
-    EXPECT_TRUE(event.Wait(0));
-    event.Reset();
-    EXPECT_FALSE(event.Wait(1));
-}
-
-TEST(CbEvent, AutoResetReleasesOneWait) {
-    CbEvent event(false, true);
-    EXPECT_TRUE(event.Wait(0));
-    EXPECT_FALSE(event.Wait(0));
-}
-
-TEST(CbEvent, WakesAWaiterOnAnotherThread) {
-    CbEvent event(true, false);
-    std::thread setter([&] { event.Set(); });
-    EXPECT_TRUE(event.Wait(INFINITE));
+TEST(CbEvent, ManualResetStaysSetAutoResetReleasesOneWait) {
+    CbEvent manual(true, false);
+    EXPECT_FALSE(manual.Wait(0));
+    std::thread setter([&] { manual.Set(); });  // wakes a waiter on another thread
+    EXPECT_TRUE(manual.Wait(INFINITE));
     setter.join();
+    EXPECT_TRUE(manual.Wait(0));
+    manual.Reset();
+    EXPECT_FALSE(manual.Wait(1));
+    CbEvent automatic(false, true);
+    EXPECT_TRUE(automatic.Wait(0));
+    EXPECT_FALSE(automatic.Wait(0));
 }
 
 namespace {

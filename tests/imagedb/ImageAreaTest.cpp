@@ -13,33 +13,21 @@ namespace {
 constexpr int c_iScan = CImageContentTypes::eContentTypeScan3D;
 }
 
-TEST(CImageSource, FreshSourcesHaveDistinctNonZeroIds) {
-    const CImageSource a, b;
-    EXPECT_FALSE(a.GetID().IsNull());
-    EXPECT_FALSE(a.GetID() == b.GetID());
-    EXPECT_EQ(a.GetContentType(), 41);
-    EXPECT_FALSE(a.IsCorrelationSuccess());
-}
-
-TEST(CImageSource, MissingAndUnknownImageTypesGiveNull) {
+TEST(CImageSource, HoldsItsImagesUnderTheHostsTypeNumbers) {
+    const CImageSource fresh, other;
+    EXPECT_FALSE(fresh.GetID().IsNull());
+    EXPECT_FALSE(fresh.GetID() == other.GetID());
+    EXPECT_EQ(fresh.GetContentType(), 41);
+    EXPECT_FALSE(fresh.IsCorrelationSuccess());
     const CImageSource source = PlaneSource(c_iScan, true, CbMatrix4Rf());
-    ASSERT_NE(source.GetImagePtr(CImageTypes::eImageTypeRange), nullptr);
-    ASSERT_NE(source.GetImagePtr(CImageTypes::eImageTypeIntensity), nullptr);
-    EXPECT_EQ(source.GetImagePtr(CImageTypes::eImageTypeColor), nullptr);
-    EXPECT_EQ(source.GetImagePtr(static_cast<CImageTypes::EImageType>(17)), nullptr);
-    EXPECT_EQ(source.GetImagePtr(static_cast<CImageTypes::EImageType>(-1)), nullptr);
-}
-
-TEST(CImageSource, ImageTypesAreTheHostsNumbers) {
-    EXPECT_EQ(CImageTypes::eImageTypeIntensity, 0);
-    EXPECT_EQ(CImageTypes::eImageTypeRange, 2);
-}
-
-TEST(CImageSource, IntensityImageCarriesNoRays) {
-    const CImageSource source = PlaneSource(c_iScan, true, CbMatrix4Rf());
-    EXPECT_EQ(source.GetImagePtr(CImageTypes::eImageTypeIntensity)->GetFieldRayPtr(), nullptr);
-    EXPECT_NE(source.GetImagePtr(CImageTypes::eImageTypeRange)->GetFieldRayPtr(), nullptr);
-    EXPECT_EQ(source.GetImagePtr(CImageTypes::eImageTypeIntensity)->GetFieldIntensity().At(3, 2), 200);
+    const CImage* range = source.GetImagePtr(static_cast<CImageTypes::EImageType>(2));
+    const CImage* intensity = source.GetImagePtr(static_cast<CImageTypes::EImageType>(0));
+    ASSERT_TRUE(range && intensity);
+    EXPECT_NE(range->GetFieldRayPtr(), nullptr);
+    EXPECT_EQ(intensity->GetFieldRayPtr(), nullptr);  // the intensity image carries no rays
+    EXPECT_EQ(intensity->GetFieldIntensity().At(3, 2), 200);
+    for (int missing : {-1, 1, 17})
+        EXPECT_EQ(source.GetImagePtr(static_cast<CImageTypes::EImageType>(missing)), nullptr) << missing;
 }
 
 TEST(CImageSource, CopiesDoNotSeeLaterImages) {
@@ -70,30 +58,19 @@ TEST(CImageArea, ListsIdsInStoringOrderAndReplacesTheArray) {
         EXPECT_TRUE(ids[i] == stored[static_cast<size_t>(i)]) << "position " << i;
 }
 
-TEST(CImageArea, EmptyAreaListsNothing) {
-    const CImageArea area(eAreaTypeLowerJaw);
+TEST(CImageArea, RefusesDuplicateAndZeroIdsAndFindsOnlyStoredOnes) {
+    CImageArea area(eAreaTypeUpperJaw);
     CArray<GUID> ids;
     EXPECT_EQ(area.ListAllImageSourceIDs(ids), 0);
-    EXPECT_EQ(ids.GetCount(), 0);
-}
-
-TEST(CImageArea, UnknownIdsGiveNull) {
-    CImageArea area(eAreaTypeUpperJaw);
-    const CImageSource source = PlaneSource(c_iScan, true, CbMatrix4Rf());
-    area.AddImageSource(source);
-    EXPECT_EQ(area.GetImageSourcePtr(CreateGuid()), nullptr);
-    EXPECT_EQ(area.GetImageSourcePtr(GUID{}), nullptr);
-    ASSERT_NE(area.GetImageSourcePtr(source.GetID()), nullptr);
-    EXPECT_TRUE(area.GetImageSourcePtr(source.GetID())->GetID() == source.GetID());
-}
-
-TEST(CImageArea, RefusesDuplicateAndZeroIds) {
-    CImageArea area(eAreaTypeUpperJaw);
     const CImageSource source = PlaneSource(c_iScan, true, CbMatrix4Rf());
     EXPECT_TRUE(area.AddImageSource(source));
     EXPECT_FALSE(area.AddImageSource(source));
     EXPECT_FALSE(area.AddImageSource(CImageSource(GUID{}, c_iScan)));
     EXPECT_EQ(area.GetImageSourceCount(), 1);
+    EXPECT_EQ(area.GetImageSourcePtr(CreateGuid()), nullptr);
+    EXPECT_EQ(area.GetImageSourcePtr(GUID{}), nullptr);
+    ASSERT_NE(area.GetImageSourcePtr(source.GetID()), nullptr);
+    EXPECT_TRUE(area.GetImageSourcePtr(source.GetID())->GetID() == source.GetID());
 }
 
 TEST(CImageArea, SetsTheRegistrationOfAStoredSourceOnly) {
@@ -154,7 +131,7 @@ TEST(CImageArea, ReadersUnderTheLockSeeOnlyCompleteSources) {
     EXPECT_EQ(incomplete, 0);
 }
 
-TEST(ZoIImageDatabase, AreaIsNullUntilTheHostProvidesIt) {
+TEST(ZoIImageDatabase, AreasExistOnceProvidedAndAreIndependent) {
     ZoIImageDatabase database;
     EXPECT_EQ(database.GetImageArea(eAreaTypeUpperJaw), nullptr);
     CImageArea& area = database.ProvideImageArea(eAreaTypeUpperJaw);
@@ -162,24 +139,13 @@ TEST(ZoIImageDatabase, AreaIsNullUntilTheHostProvidesIt) {
     EXPECT_EQ(&database.ProvideImageArea(eAreaTypeUpperJaw), &area);
     EXPECT_EQ(area.GetAreaType(), eAreaTypeUpperJaw);
     EXPECT_EQ(database.GetImageArea(eAreaTypeLowerJaw), nullptr);
-}
-
-TEST(ZoIImageDatabase, AreasOfDifferentTypesAreIndependent) {
-    ZoIImageDatabase database;
     database.ProvideImageArea(eAreaTypeLowerJaw).AddImageSource(PlaneSource(c_iScan, true, CbMatrix4Rf()));
-    database.ProvideImageArea(eAreaTypeUpperJaw);
     EXPECT_EQ(database.GetImageArea(eAreaTypeLowerJaw)->GetImageSourceCount(), 1);
-    EXPECT_EQ(database.GetImageArea(eAreaTypeUpperJaw)->GetImageSourceCount(), 0);
-    EXPECT_EQ(database.ListAreaTypes(), (std::vector<EAreaType>{eAreaTypeUpperJaw, eAreaTypeLowerJaw}));
-}
-
-TEST(ZoIImageDatabase, ClearEmptiesAreasButKeepsThem) {
-    ZoIImageDatabase database;
-    CImageArea& area = database.ProvideImageArea(eAreaTypeStumps);
-    area.AddImageSource(PlaneSource(c_iScan, true, CbMatrix4Rf()));
-    database.Clear();
-    EXPECT_EQ(database.GetImageArea(eAreaTypeStumps), &area);
     EXPECT_EQ(area.GetImageSourceCount(), 0);
+    EXPECT_EQ(database.ListAreaTypes(), (std::vector<EAreaType>{eAreaTypeUpperJaw, eAreaTypeLowerJaw}));
+    database.Clear();  // empties the areas but keeps them
+    EXPECT_EQ(database.GetImageArea(eAreaTypeLowerJaw)->GetImageSourceCount(), 0);
+    EXPECT_EQ(database.GetImageArea(eAreaTypeUpperJaw), &area);
 }
 
 TEST(ZAZComponentFactory, OneDatabasePerDevice) {

@@ -50,6 +50,14 @@ TEST(ZoCPointSetField, TakesCorrelatedSourcesOfEveryContentTypeWithTheUsualArgum
     ASSERT_EQ(ids.size(), 2u);
     EXPECT_TRUE(ids[0] == m.correlated);
     EXPECT_TRUE(ids[1] == m.other);
+    ZoCPointSetField::CIterSubSet it(set);  // stays at null past the end
+    for (int i = 0; i < 3; ++i)
+        ++it;
+    EXPECT_EQ(it.GetCurrent(), nullptr);
+    EXPECT_FALSE(static_cast<bool>(it));
+    const ZoCPointSetField missing(1, m.database, eAreaTypeLowerJaw, 0, false, 4, nullptr, 1, 1);
+    EXPECT_TRUE(missing.IsValid());  // an area the host never provided: valid and empty
+    EXPECT_EQ(missing.GetSubSetCount(), 0);
 }
 
 TEST(ZoCPointSetField, FiltersByContentTypeAndTakesUncorrelatedOnRequest) {
@@ -59,18 +67,6 @@ TEST(ZoCPointSetField, FiltersByContentTypeAndTakesUncorrelatedOnRequest) {
     ASSERT_EQ(ids.size(), 2u);
     EXPECT_TRUE(ids[0] == m.correlated);
     EXPECT_TRUE(ids[1] == m.uncorrelated);
-}
-
-TEST(ZoCPointSetField, IteratorStaysAtNullPastTheEnd) {
-    MixedArea m;
-    const ZoCPointSetField set(1, m.database, eAreaTypeUpperJaw, 0, false, 4, nullptr, 1, 1);
-    ZoCPointSetField::CIterSubSet it(set);
-    ++it;
-    ++it;
-    EXPECT_EQ(it.GetCurrent(), nullptr);
-    ++it;
-    EXPECT_EQ(it.GetCurrent(), nullptr);
-    EXPECT_FALSE(static_cast<bool>(it));
 }
 
 TEST(ZoCPointSetField, SubsetTransformationIsTheGivenTransformationAfterTheRegistration) {
@@ -113,6 +109,12 @@ TEST(ZoCPointSetField, StepsKeepEveryNthColumnAndRow) {
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 3; ++x)
             EXPECT_EQ(b.At(x, y), a.At(3 * x, 2 * y));
+    // A step of 1 in one direction only still thins the other.
+    const ZoCPointSetField rows(1, m.database, eAreaTypeUpperJaw, c_iScan, false, 4, nullptr, 1, 2);
+    const ZoCFieldCoord c = ZoCPointSetField::CIterSubSet(rows)->GetFieldCoord();
+    ASSERT_EQ(c.GetWidth(), 8);
+    ASSERT_EQ(c.GetHeight(), 3);
+    EXPECT_EQ(c.At(5, 2), a.At(5, 4));
 }
 
 TEST(ZoCPointSetField, OutOfRangeArgumentsGiveAnEmptyInvalidSet) {
@@ -125,13 +127,6 @@ TEST(ZoCPointSetField, OutOfRangeArgumentsGiveAnEmptyInvalidSet) {
         EXPECT_EQ(set->GetSubSetCount(), 0);
         EXPECT_EQ(ZoCPointSetField::CIterSubSet(*set).GetCurrent(), nullptr);
     }
-}
-
-TEST(ZoCPointSetField, MissingAreaGivesAnEmptyValidSet) {
-    MixedArea m;
-    const ZoCPointSetField set(1, m.database, eAreaTypeLowerJaw, 0, false, 4, nullptr, 1, 1);
-    EXPECT_TRUE(set.IsValid());
-    EXPECT_EQ(set.GetSubSetCount(), 0);
 }
 
 TEST(ZoCPointSetField, StaysValidAfterTheHostEmptiesTheArea) {

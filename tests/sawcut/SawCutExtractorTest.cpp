@@ -1,6 +1,6 @@
-// The saw-cut extractor: its records, the bitmap of a range image, and each step of the search
-// (contour length, tangents, segments, edges, pairs, cuts, validation) on inputs whose answers
-// are known in closed form; then whole bitmaps of drawn shapes.
+// The saw-cut extractor: the bitmap of a range image, each step of the search (contour length,
+// tangents, segments, edges, pairs, cuts, validation) on inputs whose answers are known in
+// closed form, and whole bitmaps of drawn plates whose gaps are known.
 #include "SawCutTestSupport.h"
 #include "ZoCSawCutExtractor.h"
 
@@ -17,46 +17,8 @@ using Cut = ZoCSawCutExtractor::ZoNSawCut;
 namespace {
 constexpr double c_dPi = 3.14159265358979;
 
-double angleDeg(const CbVector2f& v) {
-    return std::atan2(v.y, v.x) * 180.0 / c_dPi;
-}
-
-// Angle between two undirected lines, in [0, 90].
-double lineAngleDeg(double a, double b) {
-    double d = std::fmod(std::fabs(a - b), 180.0);
-    return std::min(d, 180.0 - d);
-}
-
 Edge edge(double x0, double y0, double x1, double y1) {
     return Edge(Line(V(x0, y0), V(x1, y1)));
-}
-
-// The straight segments of every region of a bitmap, found as the extractor finds them.
-std::vector<Line> segmentsOf(ExtractorProbe& probe, const Bitmap& b) {
-    ZoCPaddedImage image = Padded(b);
-    std::vector<Line> lines;
-    std::vector<CbVector2f> points;
-    std::vector<double> angles;
-    ZoNPixel at;
-    while (image.FindNext(c_uValid, at.x, at.y)) {
-        const ZoCPixelChain chain = ZoCBoundaryTracer::TraceOuterBoundary(image, at, c_uValid);
-        ZoCPixelPolygon polygon(chain, ExtractorProbe::contourLength(chain));
-        for (const auto& span : polygon.GetAreaSpans())
-            image.FillSpan(span.y, span.x0, span.x1, 0);
-        if (polygon.GetContourLength() < 60)
-            continue;
-        probe.computeTangents(polygon, points, angles);
-        for (size_t next = 0; next < points.size();)
-            next = probe.findSegment(points, angles, next, lines);
-    }
-    return lines;
-}
-
-std::vector<Cut> cutsOf(const Bitmap& b, const ZoCSawCutExtractor::ZoNGuideLine& guide) {
-    ZoCSawCutExtractor extractor(b, guide);
-    std::vector<Cut> cuts;
-    extractor.detectSawCuts(cuts);
-    return cuts;
 }
 
 std::vector<Cut> validOnly(const std::vector<Cut>& cuts) {
@@ -66,79 +28,15 @@ std::vector<Cut> validOnly(const std::vector<Cut>& cuts) {
             valid.push_back(c);
     return valid;
 }
+
+// Two plates 400 pixels tall side by side with a gap of 20 pixels (columns 280..299).
+Bitmap twoPlates(int height = 400) {
+    Bitmap b(600, 600);
+    FillRect(b, 100, 100, 279, 99 + height);
+    FillRect(b, 300, 100, 479, 99 + height);
+    return b;
+}
 }  // namespace
-
-// ---------------------------------------------------------------------------------------------
-// Records
-
-TEST(ZoCSawCutExtractor, LineFollowsItsEndPoints) {
-    Line line(V(1, 2), V(4, 6));
-    EXPECT_DOUBLE_EQ(line.GetLength(), 5.0);
-    EXPECT_FLOAT_EQ(line.GetDirection().x, 0.6f);
-    EXPECT_FLOAT_EQ(line.GetDirection().y, 0.8f);
-    EXPECT_FLOAT_EQ(line.GetNormal().x, -0.8f);  // the direction turned a quarter: (-dy, dx)
-    EXPECT_FLOAT_EQ(line.GetNormal().y, 0.6f);
-    EXPECT_EQ(line.GetCentre(), V(2.5, 4));
-    line.SetStart(V(4, 2));
-    EXPECT_DOUBLE_EQ(line.GetLength(), 4.0);
-    EXPECT_EQ(line.GetDirection(), V(0, 1));
-    EXPECT_EQ(line.GetNormal(), V(-1, 0));
-    line.SetEnd(V(4, 2));  // zero length: no direction
-    EXPECT_EQ(line.GetLength(), 0.0);
-    EXPECT_EQ(line.GetDirection(), V(0, 0));
-    EXPECT_EQ(line.GetNormal(), V(0, 0));
-    EXPECT_FALSE(line.m_bUsed);
-}
-
-TEST(ZoCSawCutExtractor, LineExtendsOnlyBeyondItsEnds) {
-    Line line(V(0, 0), V(10, 0));
-    line.ExtendTo(V(5, 3));  // beside the line, between its ends
-    EXPECT_EQ(line.GetStart(), V(0, 0));
-    EXPECT_EQ(line.GetEnd(), V(10, 0));
-    line.ExtendTo(V(-3, 1));
-    EXPECT_EQ(line.GetStart(), V(-3, 1));
-    line.ExtendTo(V(12, 0));
-    EXPECT_EQ(line.GetEnd(), V(12, 0));
-}
-
-TEST(ZoCSawCutExtractor, GuideLineTakesThePolynomialsCoefficients) {
-    const ZoCSawCutExtractor::ZoNGuideLine guide = GuideThrough(0, 0, 5, 1, 10, 4);  // x = 10 t, y = 4 t^2
-    EXPECT_NEAR(guide.c0.x, 0, 1e-5);
-    EXPECT_NEAR(guide.c1.x, 10, 1e-5);
-    EXPECT_NEAR(guide.c2.x, 0, 1e-5);
-    EXPECT_NEAR(guide.c1.y, 0, 1e-5);
-    EXPECT_NEAR(guide.c2.y, 4, 1e-5);
-    EXPECT_NEAR(guide.At(0.5).y, 1, 1e-5);
-    EXPECT_NEAR(guide.x(0.25), 2.5, 1e-9);
-
-    double t[2] = {0, 1}, x[2] = {3, 5};
-    const ZoCSawCutExtractor::ZoNGuideLine linear(ZoCPolynomial::Fit(2, t, x, 1),
-                                                  ZoCPolynomial::Fit(2, t, x, 1));
-    EXPECT_EQ(linear.c2, V(0, 0));  // no quadratic term
-    EXPECT_NEAR(linear.c1.x, 2, 1e-5);
-
-    const ZoCSawCutExtractor::ZoNGuideLine invalid(ZoCPolynomial(), ZoCPolynomial(2));
-    EXPECT_EQ(invalid.c0, V(0, 0));
-    EXPECT_EQ(invalid.c1, V(0, 0));
-    EXPECT_EQ(invalid.c2, V(0, 0));
-}
-
-TEST(ZoCSawCutExtractor, CopiesOwnTheirPixels) {
-    Bitmap b(4, 3);
-    b.At(1, 1) = c_uValid;
-    ZoCSawCutExtractor extractor(b);
-    b.At(1, 1) = 0;
-    ZoCSawCutExtractor copy = extractor;
-    EXPECT_EQ(extractor.GetBitmap().At(1, 1), c_uValid);
-    EXPECT_EQ(copy.GetBitmap().At(1, 1), c_uValid);
-    EXPECT_NE(copy.GetBitmap().pixels.data(), extractor.GetBitmap().pixels.data());
-    const ZoCSawCutExtractor moved = std::move(copy);
-    EXPECT_EQ(moved.GetBitmap().width, 4);
-    EXPECT_EQ(moved.GetBitmap().At(1, 1), c_uValid);
-}
-
-// ---------------------------------------------------------------------------------------------
-// The bitmap of a range image
 
 TEST(ZoCSawCutExtractor, BitmapCoversTheValidRectangleAndDropsRejectedPixels) {
     ZoCFieldRange range(8, 6, 0.0f);
@@ -165,23 +63,6 @@ TEST(ZoCSawCutExtractor, BitmapCoversTheValidRectangleAndDropsRejectedPixels) {
     image.SetFieldMask(ZoCFieldMask(3, 3, 0x40));
     EXPECT_EQ(ZoCSawCutExtractor::MakeBitmap(image).At(1, 2), c_uValid);
 }
-
-TEST(ZoCSawCutExtractor, ImagesWithoutRangeGiveAnEmptyBitmap) {
-    CImage none;
-    EXPECT_TRUE(ZoCSawCutExtractor::MakeBitmap(none).pixels.empty());
-    CImage zeros;
-    zeros.SetFieldRange(ZoCFieldRange(5, 5, 0.0f));
-    const Bitmap b = ZoCSawCutExtractor::MakeBitmap(zeros);
-    EXPECT_EQ(b.width, 0);
-    EXPECT_TRUE(b.pixels.empty());
-    ZoCSawCutExtractor extractor(zeros, ZoCSawCutExtractor::ZoNGuideLine());
-    std::vector<Cut> cuts;
-    extractor.detectSawCuts(cuts);
-    EXPECT_TRUE(cuts.empty());
-}
-
-// ---------------------------------------------------------------------------------------------
-// Contour length and tangents
 
 TEST(ZoCSawCutExtractor, ContourLengthCountsDiagonalStepsAsRootTwo) {
     Bitmap rect(12, 9);
@@ -228,154 +109,67 @@ TEST(ZoCSawCutExtractor, TangentsOfARectangleFollowItsSides) {
     EXPECT_NEAR(angles[39], 45.0, c_dPiDigits);           // a corner: 5 steps down against 5 steps east
 }
 
-TEST(ZoCSawCutExtractor, TangentsOfADiscAreSquareToItsRadius) {
-    Bitmap b(120, 120);
-    const double cx = 60.2, cy = 59.7, r = 40.0;
-    FillDisc(b, cx, cy, r);
-    ZoCPaddedImage image = Padded(b);
-    ZoNPixel at;
-    ASSERT_TRUE(image.FindNext(c_uValid, at.x, at.y));
-    ZoCPixelPolygon polygon(ZoCBoundaryTracer::TraceOuterBoundary(image, at, c_uValid), 0);
-    ExtractorProbe probe(b);
-    std::vector<CbVector2f> points;
-    std::vector<double> angles;
-    probe.computeTangents(polygon, points, angles);
-    for (size_t i = 0; i < points.size(); ++i) {
-        const double radial = std::atan2(points[i].y - cy, points[i].x - cx) * 180.0 / c_dPi;
-        double d = std::fabs(angles[i] - (radial - 90.0));
-        d = std::fmod(d, 360.0);
-        EXPECT_LT(std::min(d, 360.0 - d), 5.0) << "point " << i;
-    }
-}
-
 // ---------------------------------------------------------------------------------------------
-// Straight segments
+// Straight segments, on points along y = 100 with given tangent angles
 
-class FindSegment : public ::testing::Test {
-protected:
-    FindSegment() : m_probe(Bitmap(200, 200)) {}
-    // n points along y = 100 from x = 50, with the given tangent angles.
-    void along(const std::vector<double>& a) {
-        angles = a;
-        points.clear();
-        for (size_t i = 0; i < a.size(); ++i)
-            points.push_back(V(50.0 + static_cast<double>(i), 100));
-    }
-    size_t find(size_t start) { return m_probe.findSegment(points, angles, start, lines); }
-    static std::vector<double> repeat(double value, size_t n) { return std::vector<double>(n, value); }
-    static std::vector<double> join(std::vector<double> a, const std::vector<double>& b) {
+TEST(ZoCSawCutExtractor, SegmentsAreStraightRunsOfMoreThanTwentyPoints) {
+    auto run = [](double value, size_t n) { return std::vector<double>(n, value); };
+    auto join = [](std::vector<double> a, const std::vector<double>& b) {
         a.insert(a.end(), b.begin(), b.end());
         return a;
+    };
+    struct Case {
+        const char* name;
+        std::vector<double> angles;
+        size_t start, next;
+        int first, last;  // indices of the segment's ends; -1: no segment
+    };
+    const std::vector<Case> cases = {
+        {"straight run from the second point", run(0, 50), 0, 50, 1, 49},
+        {"bend skipped", join({0, 20, 40}, run(40, 40)), 0, 43, 3, 42},
+        {"fifteen deviations tolerated", join(join(run(0, 31), run(10, 15)), run(1, 30)), 0, 76, 1, 75},
+        {"fifteen deviations right after the start", join(join(run(0, 2), run(10, 15)), run(0, 25)), 0, 42, 1, 41},
+        {"sixteen deviations right after the start", join(join(run(0, 2), run(10, 16)), run(0, 25)), 0, 17, -1, -1},
+        {"sixteenth deviation (7.5 deviates) ends it", join(join(run(0, 31), run(7.5, 16)), run(0, 30)), 0, 46, 1, 30},
+        {"twenty apart is too short", join(run(0, 22), run(90, 20)), 0, 37, -1, -1},
+        {"twenty-one apart is a segment", join(run(0, 23), run(90, 20)), 0, 38, 1, 22},
+        {"angles wrap around the half turn", join(run(179, 1), join(run(-178, 20), run(179, 19))), 0, 40, 1, 39},
+        {"start at the end", run(0, 10), 9, 10, -1, -1},
+        {"start beyond the end", run(0, 10), 20, 21, -1, -1},
+        {"a bend that never ends", {0, 50, 100}, 0, 3, -1, -1},
+    };
+    ExtractorProbe probe(Bitmap(200, 200));
+    for (const Case& c : cases) {
+        std::vector<double> angles = c.angles;
+        std::vector<CbVector2f> points;
+        for (size_t i = 0; i < angles.size(); ++i)
+            points.push_back(V(50.0 + static_cast<double>(i), 100));
+        std::vector<Line> lines;
+        EXPECT_EQ(probe.findSegment(points, angles, c.start, lines), c.next) << c.name;
+        ASSERT_EQ(lines.size(), c.first < 0 ? 0u : 1u) << c.name;
+        if (c.first >= 0) {
+            EXPECT_EQ(lines[0].GetStart(), points[static_cast<size_t>(c.first)]) << c.name;
+            EXPECT_EQ(lines[0].GetEnd(), points[static_cast<size_t>(c.last)]) << c.name;
+        }
     }
-    ExtractorProbe m_probe;
-    std::vector<CbVector2f> points;
-    std::vector<double> angles;
-    std::vector<Line> lines;
-};
-
-TEST_F(FindSegment, StraightRunFromTheSecondPointToTheLast) {
-    along(repeat(0.0, 50));
-    EXPECT_EQ(find(0), 50u);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].GetStart(), points[1]);
-    EXPECT_EQ(lines[0].GetEnd(), points[49]);
-}
-
-TEST_F(FindSegment, SkipsTheBendBeforeTheRun) {
-    along(join({0.0, 20.0, 40.0}, repeat(40.0, 40)));
-    EXPECT_EQ(find(0), 43u);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].GetStart(), points[3]);  // d(20, 40) > 7.5, d(40, 40) is not
-}
-
-TEST_F(FindSegment, ToleratesFifteenDeviationsButNotSixteen) {
-    along(join(join(repeat(0.0, 31), repeat(10.0, 15)), repeat(1.0, 30)));
-    EXPECT_EQ(find(0), 76u);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].GetEnd(), points[75]);
-
-    lines.clear();
-    along(join(join(repeat(0.0, 31), repeat(7.5, 16)), repeat(0.0, 30)));  // 7.5 already deviates
-    EXPECT_EQ(find(0), 46u);                                               // stops at the sixteenth deviation
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].GetEnd(), points[30]);
-}
-
-TEST_F(FindSegment, NeedsMoreThanTwentyPointsBetweenItsEnds) {
-    along(join(repeat(0.0, 22), repeat(90.0, 20)));  // points 1..21: 20 apart
-    EXPECT_EQ(find(0), 37u);                         // the sixteenth deviating point
-    EXPECT_TRUE(lines.empty());
-    along(join(repeat(0.0, 23), repeat(90.0, 20)));  // points 1..22
-    find(0);
-    EXPECT_EQ(lines.size(), 1u);
-}
-
-TEST_F(FindSegment, AnglesWrapAroundTheHalfTurn) {
-    std::vector<double> a;
-    for (int i = 0; i < 40; ++i)
-        a.push_back(i % 2 ? -178.0 : 179.0);
-    along(a);
-    EXPECT_EQ(find(0), 40u);
-    EXPECT_EQ(lines.size(), 1u);
-}
-
-TEST_F(FindSegment, RunsAlongTheImageBorderAreNoSegments) {
-    // Bitmap 200 x 200: x <= 10 and x >= 189 are near the left and right border.
-    const std::vector<std::pair<CbVector2f, CbVector2f>> border = {
-        {V(10, 20), V(3, 150)}, {V(189, 20), V(199, 150)}, {V(20, 10), V(150, 0)}, {V(20, 189), V(150, 195)}};
-    for (const auto& [a, b] : border) {
-        angles = repeat(0.0, 40);
-        points.assign(40, a);
-        points.back() = b;
-        lines.clear();
-        find(0);
-        EXPECT_TRUE(lines.empty()) << a.x << "," << a.y << " - " << b.x << "," << b.y;
-    }
-    // One end near a border is not enough; nor are ends near different borders.
-    for (const auto& [a, b] :
-         std::vector<std::pair<CbVector2f, CbVector2f>>{{V(10, 20), V(11, 150)}, {V(5, 20), V(150, 195)}}) {
-        angles = repeat(0.0, 40);
-        points.assign(40, a);
-        points.back() = b;
-        lines.clear();
-        find(0);
-        EXPECT_EQ(lines.size(), 1u);
-    }
-}
-
-TEST_F(FindSegment, StartsAtTheEndGiveNothing) {
-    along(repeat(0.0, 10));
-    EXPECT_EQ(find(9), 10u);
-    EXPECT_EQ(find(20), 21u);
-    along(join({0.0}, {50.0, 100.0}));
-    EXPECT_EQ(find(0), 3u);  // the bend never ends
-    EXPECT_TRUE(lines.empty());
 }
 
 // ---------------------------------------------------------------------------------------------
-// Edges: merging segments
+// Edges, pairs and cuts
 
-TEST(ZoCSawCutExtractor, CollinearSegmentsMergeIntoOneEdge) {
-    std::vector<Line> lines = {Line(V(0, 50), V(100, 50)), Line(V(110, 50), V(200, 50))};
+// The far piece is too short for its gap to the first one; once the middle piece has joined,
+// the gap is small enough: passes repeat until none joins.
+TEST(ZoCSawCutExtractor, SegmentsMergeIntoEdgesUntilNoneJoins) {
+    std::vector<Line> lines = {Line(V(0, 0), V(100, 0)), Line(V(330, 0), V(400, 0)), Line(V(110, 0), V(290, 0)),
+                               Line(V(0, 50), V(100, 50))};
     std::vector<Edge> edges;
     ExtractorProbe probe(Bitmap(10, 10));
     probe.combineSegments(lines, edges);
-    ASSERT_EQ(edges.size(), 1u);
-    EXPECT_EQ(edges[0].GetStart(), V(0, 50));
-    EXPECT_EQ(edges[0].GetEnd(), V(200, 50));
-    EXPECT_TRUE(lines[0].m_bUsed && lines[1].m_bUsed);
-}
-
-TEST(ZoCSawCutExtractor, MergingRepeatsUntilNoSegmentJoins) {
-    // The far piece is too short for its gap to the first one; once the middle piece has
-    // joined, the gap is small enough.
-    std::vector<Line> lines = {Line(V(0, 0), V(100, 0)), Line(V(330, 0), V(400, 0)),
-                               Line(V(110, 0), V(290, 0))};
-    std::vector<Edge> edges;
-    ExtractorProbe probe(Bitmap(10, 10));
-    probe.combineSegments(lines, edges);
-    ASSERT_EQ(edges.size(), 1u);
+    ASSERT_EQ(edges.size(), 2u);
+    EXPECT_EQ(edges[0].GetStart(), V(0, 0));
     EXPECT_EQ(edges[0].GetEnd(), V(400, 0));
+    EXPECT_EQ(edges[1].GetEnd(), V(100, 50));
+    EXPECT_TRUE(lines[0].m_bUsed && lines[1].m_bUsed && lines[2].m_bUsed && lines[3].m_bUsed);
 }
 
 TEST(ZoCSawCutExtractor, ParallelOffsetLimitGrowsWithTheGap) {
@@ -394,46 +188,51 @@ TEST(ZoCSawCutExtractor, ParallelOffsetLimitGrowsWithTheGap) {
     EXPECT_FALSE(joins(-2.2));
 }
 
+// An edge from (0, 50) to (100, 50) and a piece: whether the piece joins, and the edge's new end.
 TEST(ZoCSawCutExtractor, ExtensionRefusesTurnedReversedShortOrUsedPieces) {
     const double c10 = std::cos(10.0 * c_dPi / 180.0), s10 = std::sin(10.0 * c_dPi / 180.0);
     const double c9 = std::cos(9.0 * c_dPi / 180.0), s9 = std::sin(9.0 * c_dPi / 180.0);
-    {
+    struct Case {
+        const char* name;
+        Line piece;
+        bool used, joins;
+        float start, end;
+    };
+    const std::vector<Case> cases = {
+        {"turned 10 degrees (cos < 0.985)", Line(V(105, 50), V(105 + 100 * c10, 50 + 100 * s10)), false, false, 0, 100},
+        {"turned 9 degrees", Line(V(105, 50), V(105 + 100 * c9, 50 + 100 * s9)), false, true, 0, float(105 + 100 * c9)},
+        {"reversed", Line(V(200, 50), V(110, 50)), false, false, 0, 100},
+        {"10 long, 31 away (10 / 31 < 0.4)", Line(V(130, 50), V(140, 50)), false, false, 0, 100},
+        {"10 long, 21 away", Line(V(120, 50), V(130, 50)), false, true, 0, 130},
+        {"already used", Line(V(110, 50), V(200, 50)), true, false, 0, 100},
+        {"inside: absorbed without growing", Line(V(20, 50), V(80, 50)), false, true, 0, 100},
+        {"before the start", Line(V(-90, 50), V(-10, 50)), false, true, -90, 100},
+    };
+    for (Case c : cases) {
         Edge e = edge(0, 50, 100, 50);
-        Line turned(V(105, 50), V(105 + 100 * c10, 50 + 100 * s10));  // cos 10 deg < 0.985
-        EXPECT_FALSE(ExtractorProbe::extend(e, turned));
-        Line slightly(V(105, 50), V(105 + 100 * c9, 50 + 100 * s9));
-        EXPECT_TRUE(ExtractorProbe::extend(e, slightly));
-        EXPECT_TRUE(slightly.m_bUsed);
-        EXPECT_FLOAT_EQ(e.GetEnd().x, static_cast<float>(105 + 100 * c9));
-    }
-    {
-        Edge e = edge(0, 50, 100, 50);
-        Line reversed(V(200, 50), V(110, 50));
-        EXPECT_FALSE(ExtractorProbe::extend(e, reversed));
-    }
-    {
-        // Length 10 against the gap: 10 / (1 + 30) < 0.4 is refused, 10 / (1 + 20) is not.
-        Edge e = edge(0, 50, 100, 50);
-        Line far(V(130, 50), V(140, 50));
-        EXPECT_FALSE(ExtractorProbe::extend(e, far));
-        Line near(V(120, 50), V(130, 50));
-        EXPECT_TRUE(ExtractorProbe::extend(e, near));
-        EXPECT_EQ(e.GetEnd(), V(130, 50));
-    }
-    {
-        Edge e = edge(0, 50, 100, 50);
-        Line used(V(110, 50), V(200, 50));
-        used.m_bUsed = true;
-        EXPECT_FALSE(ExtractorProbe::extend(e, used));
-        Line inside(V(20, 50), V(80, 50));
-        EXPECT_TRUE(ExtractorProbe::extend(e, inside));  // absorbed without growing the edge
-        EXPECT_EQ(e.GetStart(), V(0, 50));
-        EXPECT_EQ(e.GetEnd(), V(100, 50));
+        c.piece.m_bUsed = c.used;
+        EXPECT_EQ(ExtractorProbe::extend(e, c.piece), c.joins) << c.name;
+        EXPECT_EQ(c.piece.m_bUsed, c.used || c.joins) << c.name;
+        EXPECT_EQ(e.GetStart(), V(c.start, 50)) << c.name;
+        EXPECT_FLOAT_EQ(e.GetEnd().x, c.end) << c.name;
     }
 }
 
-// ---------------------------------------------------------------------------------------------
-// Pairs and the cuts built from them
+// A piece 6 degrees off the edge, starting 22 along and 4 aside: its near end lies far from the
+// edge's line (10.6 after weighting, more than 7.5), but the edge's end lies close to the piece's
+// line (4.4): one close end is enough, whichever of the two is the edge.
+TEST(ZoCSawCutExtractor, ExtensionNeedsOnlyOneEndCloseToTheOtherLine) {
+    const double a = 6.0 * c_dPi / 180.0;
+    const CbVector2f p0 = V(122, 54), p1 = V(122 + 100 * std::cos(a), 54 + 100 * std::sin(a));
+    Edge e = edge(0, 50, 100, 50);
+    Line tilted(p0, p1);
+    EXPECT_TRUE(ExtractorProbe::extend(e, tilted));
+    EXPECT_EQ(e.GetEnd(), p1);
+    Edge tiltedEdge(Line(p0, p1));
+    Line level(V(0, 50), V(100, 50));
+    EXPECT_TRUE(ExtractorProbe::extend(tiltedEdge, level));
+    EXPECT_EQ(tiltedEdge.GetStart(), V(0, 50));
+}
 
 TEST(ZoCSawCutExtractor, FacingEdgesScoreByGapLengthRatioAndParallelism) {
     // e1 runs west along y = 0 (normal (0, -1)); e2 runs east along y = -d (normal (0, 1)).
@@ -475,8 +274,6 @@ TEST(ZoCSawCutExtractor, CutRunsHalfWayAcrossTheGapOverBothEdges) {
     EXPECT_FALSE(cut.m_bValid);
 }
 
-// For edges that are not quite parallel, the cut is their bisector: each of its points lies as
-// far from one edge's line as from the other's.
 TEST(ZoCSawCutExtractor, CutOfTurnedEdgesIsTheirBisector) {
     std::mt19937_64 rng(5489);
     std::uniform_real_distribution<double> angle(-4.0, 4.0), shift(-30.0, 30.0), gap(5.0, 100.0);
@@ -526,9 +323,6 @@ TEST(ZoCSawCutExtractor, BestPairsFirstAndEachEdgeOnce) {
     EXPECT_DOUBLE_EQ(cuts[1].m_dHalfWidth, 15.0);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Validation against the guide line
-
 TEST(ZoCSawCutExtractor, GuideLineCosineWeighsTheNearPartMost) {
     // Guide line along y = 100 from x = 0 to 200; the cut's centre lies off its start, so the
     // last sample (whose tangent step has no room and is zero) has weight 0 and the result is
@@ -543,10 +337,17 @@ TEST(ZoCSawCutExtractor, GuideLineCosineWeighsTheNearPartMost) {
     }
 }
 
-TEST(ZoCSawCutExtractor, GuideLineCosineOfAPointLikeGuideIsZero) {
-    ExtractorProbe probe(Bitmap(10, 10));  // empty guide line: P(t) = 0
-    EXPECT_EQ(probe.guideLineCosine(Cut(V(0, 0), V(10, 0))), 0.0);
-    EXPECT_EQ(probe.guideLineCosine(Cut(V(5, 5), V(10, 20))), 0.0);
+// The cut's centre lies on the guide line's extension 20 beyond its end: distances fall linearly,
+// so sample k weighs k / 25, and the last sample (t = 1, tangent zero) still counts with weight 1:
+// the result is 12 / 13 of |cos|.
+TEST(ZoCSawCutExtractor, GuideLineCosineCountsTheLastSampleWithoutATangent) {
+    double t[2] = {0, 1}, x[2] = {0, 200}, y[2] = {100, 100};
+    ExtractorProbe probe(Bitmap(10, 10), {ZoCPolynomial::Fit(2, t, x, 1), ZoCPolynomial::Fit(2, t, y, 1)});
+    for (double deg : {0.0, 60.0}) {
+        const double a = deg * c_dPi / 180.0;
+        const Cut cut(V(220 - 10 * std::cos(a), 100 - 10 * std::sin(a)), V(220 + 10 * std::cos(a), 100 + 10 * std::sin(a)));
+        EXPECT_NEAR(probe.guideLineCosine(cut), 12.0 / 13.0 * std::cos(a), 1e-5) << deg;
+    }
 }
 
 TEST(ZoCSawCutExtractor, IntersectionSolvesTheGuideLinesQuadratic) {
@@ -571,6 +372,13 @@ TEST(ZoCSawCutExtractor, IntersectionSolvesTheGuideLinesQuadratic) {
         EXPECT_FALSE(probe.intersectGuideLine(Cut(V(50, 0), V(50, 300)), t));  // no real root
     }
     {
+        // x(t) = 400 (t - 0.2)^2 + 100: x = 200 at t = 0.7 and at -0.3; the root inside counts
+        // although the other one's guide point lies nearer to the cut's centre.
+        ExtractorProbe probe(Bitmap(10, 10), GuideThrough(116, 0, 136, 150, 356, 300));
+        EXPECT_TRUE(probe.intersectGuideLine(Cut(V(200, -110), V(200, -10)), t));
+        EXPECT_NEAR(t, 0.7, 1e-5);
+    }
+    {
         // A straight guide line has no quadratic term along the cut's normal: no intersection
         // by rule, although the lines cross.
         ExtractorProbe probe(Bitmap(10, 10), GuideThrough(0, 100, 100, 100, 200, 100));
@@ -580,16 +388,6 @@ TEST(ZoCSawCutExtractor, IntersectionSolvesTheGuideLinesQuadratic) {
 
 // ---------------------------------------------------------------------------------------------
 // Whole bitmaps
-
-namespace {
-// Two plates 400 pixels tall side by side with a gap of 20 pixels (columns 280..299).
-Bitmap twoPlates(int height = 400) {
-    Bitmap b(600, 600);
-    FillRect(b, 100, 100, 279, 99 + height);
-    FillRect(b, 300, 100, 479, 99 + height);
-    return b;
-}
-}  // namespace
 
 TEST(ZoCSawCutExtractor, GapCrossingTheGuideLineSteeplyIsAValidCut) {
     // The guide line runs across the plates (x = 50 + 300 t + 200 t^2, a little bent).
@@ -607,29 +405,18 @@ TEST(ZoCSawCutExtractor, GapCrossingTheGuideLineSteeplyIsAValidCut) {
 }
 
 TEST(ZoCSawCutExtractor, GapAlongTheGuideLineOrTooShortIsNoValidCut) {
-    {
-        const std::vector<Cut> cuts = cutsOf(twoPlates(), GuideThrough(285, 60, 300, 300, 290, 540));
-        ASSERT_EQ(cuts.size(), 1u);
-        EXPECT_FALSE(cuts[0].m_bValid);
+    const std::vector<std::pair<const char*, std::vector<Cut>>> cases = {
+        {"along the guide line", cutsOf(twoPlates(), GuideThrough(285, 60, 300, 300, 290, 540))},
+        {"250 long", cutsOf(twoPlates(250), GuideThrough(50, 220, 250, 210, 550, 240))},
+        {"the guide line ends before the gap", cutsOf(twoPlates(), GuideThrough(50, 300, 130, 290, 250, 320))},
+        {"no guide line", cutsOf(twoPlates(), ZoCSawCutExtractor::ZoNGuideLine())},
+    };
+    for (const auto& [name, cuts] : cases) {
+        ASSERT_EQ(cuts.size(), 1u) << name;
+        EXPECT_FALSE(cuts[0].m_bValid) << name;
     }
-    {
-        const std::vector<Cut> cuts = cutsOf(twoPlates(250), GuideThrough(50, 220, 250, 210, 550, 240));
-        ASSERT_EQ(cuts.size(), 1u);
-        EXPECT_LT(cuts[0].GetLength(), 300.0);
-        EXPECT_FALSE(cuts[0].m_bValid);
-    }
-    {
-        // The guide line ends before it reaches the gap.
-        const std::vector<Cut> cuts = cutsOf(twoPlates(), GuideThrough(50, 300, 130, 290, 250, 320));
-        ASSERT_EQ(cuts.size(), 1u);
-        EXPECT_FALSE(cuts[0].m_bValid);
-    }
-    {
-        // Without a guide line nothing is valid.
-        const std::vector<Cut> cuts = cutsOf(twoPlates(), ZoCSawCutExtractor::ZoNGuideLine());
-        ASSERT_EQ(cuts.size(), 1u);
-        EXPECT_FALSE(cuts[0].m_bValid);
-    }
+    // 340 tall is long enough, with the guide line of the 250 case.
+    EXPECT_TRUE(cutsOf(twoPlates(340), GuideThrough(50, 220, 250, 210, 550, 240)).at(0).m_bValid);
 }
 
 TEST(ZoCSawCutExtractor, TurnedGapIsFoundAtItsAngle) {
@@ -646,65 +433,111 @@ TEST(ZoCSawCutExtractor, TurnedGapIsFoundAtItsAngle) {
                                         cx + 300 * nx + 30 * ux, cy + 300 * ny + 30 * uy);
         const std::vector<Cut> valid = validOnly(cutsOf(b, guide));
         ASSERT_EQ(valid.size(), 1u);
-        EXPECT_LT(lineAngleDeg(angleDeg(valid[0].GetDirection()), deg), 1.0);
+        // Along the plates: |sin| of the angle to them below sin 1 degree.
+        const CbVector2f d = valid[0].GetDirection();
+        EXPECT_LT(std::fabs(d.x * uy - d.y * ux), 0.0175);
         EXPECT_NEAR(valid[0].m_dHalfWidth, 12.5, 1.5);
         EXPECT_NEAR(valid[0].GetCentre().x, cx, 3.0 + 200 * std::fabs(ux));
         EXPECT_NEAR((valid[0].GetCentre().x - cx) * nx + (valid[0].GetCentre().y - cy) * ny, 0.0, 1.0);
     }
 }
 
-TEST(ZoCSawCutExtractor, BoundariesAlongTheImageBorderGiveNoSegments) {
-    ExtractorProbe probe(Bitmap(10, 10));
-    {
-        Bitmap full(300, 300);
-        FillRect(full, 0, 0, 299, 299);
-        EXPECT_TRUE(segmentsOf(probe, full).empty());
-    }
-    {
-        // A square in the top-left corner: only its right and bottom sides are segments.
-        Bitmap corner(300, 300);
-        FillRect(corner, 0, 0, 99, 99);
-        ExtractorProbe cornerProbe(corner);
-        const std::vector<Line> lines = segmentsOf(cornerProbe, corner);
-        ASSERT_EQ(lines.size(), 2u);
-        for (const Line& l : lines)
-            EXPECT_TRUE(std::fabs(l.GetStart().x - 99) < 0.5 || std::fabs(l.GetStart().y - 99) < 0.5);
-    }
-    {
-        // Plates that fill the image from top to bottom still have their gap.
-        Bitmap b(400, 400);
-        FillRect(b, 0, 0, 189, 399);
-        FillRect(b, 210, 0, 399, 399);
-        const std::vector<Cut> cuts = cutsOf(b, GuideThrough(20, 200, 170, 190, 380, 230));
-        ASSERT_EQ(cuts.size(), 1u);
-        EXPECT_TRUE(cuts[0].m_bValid);
+// A strip six pixels wide beside the image border and a plate 20 pixels beyond it: the strip's
+// inner side pairs with the plate only when it lies more than 10 pixels from the border; the
+// strip's outer side, on the border, never counts. Drawn for each of the four borders.
+TEST(ZoCSawCutExtractor, SidesWithinTenPixelsOfTheImageBorderArePairedWithNothing) {
+    constexpr int c_iSize = 400;
+    for (int border = 0; border < 4; ++border)
+        for (const int inner : {10, 11}) {
+            Bitmap b(c_iSize, c_iSize);
+            // Drawn against the left border, then mirrored (right) and transposed (top, bottom).
+            auto fill = [&](int x0, int x1, int y0, int y1) {
+                if (border % 2)
+                    std::tie(x0, x1) = std::make_pair(c_iSize - 1 - x1, c_iSize - 1 - x0);
+                if (border >= 2)
+                    FillRect(b, y0, x0, y1, x1);
+                else
+                    FillRect(b, x0, y0, x1, y1);
+            };
+            fill(inner - 5, inner, 50, 349);
+            fill(inner + 20, inner + 200, 50, 349);
+            std::vector<Cut> cuts = cutsOf(b);
+            SCOPED_TRACE("border " + std::to_string(border) + ", inner side " + std::to_string(inner));
+            ASSERT_EQ(cuts.size(), inner > 10 ? 1u : 0u);
+            if (!cuts.empty()) {
+                EXPECT_NEAR(cuts[0].m_dHalfWidth, 10.0, 0.5);  // boundary pixels 20 apart
+            }
+            // Plates reaching out from the border, a gap between them: their facing sides end near
+            // the border at one end only, and pair.
+            b = Bitmap(c_iSize, c_iSize);
+            fill(0, 300, 100, 180);
+            fill(0, 300, 200, 280);
+            cuts = cutsOf(b);
+            ASSERT_EQ(cuts.size(), 1u);
+            EXPECT_NEAR(cuts[0].m_dHalfWidth, 10.0, 0.5);
+        }
+}
+
+// A bar of 30 x 2 pixels over a plate: its boundary has 60 straight steps and is searched; with
+// one corner cut off (59.4: two straight steps become one diagonal) the same long side is not.
+TEST(ZoCSawCutExtractor, RegionsWithAContourShorterThanSixtyAreIgnored) {
+    for (const bool cornerCut : {false, true}) {
+        Bitmap b(300, 300);
+        FillRect(b, 100, 100, 129, 101);
+        if (cornerCut)
+            b.At(100, 100) = 0;
+        FillRect(b, 60, 112, 169, 200);
+        ZoCSawCutExtractor extractor(b);
+        std::vector<Cut> cuts;
+        extractor.detectSawCuts(cuts);
+        ASSERT_EQ(cuts.size(), cornerCut ? 0u : 1u) << cornerCut;
+        if (!cornerCut) {
+            EXPECT_NEAR(cuts[0].m_dHalfWidth, 5.0, 0.5);  // rows 101 and 112
+        }
     }
 }
 
-TEST(ZoCSawCutExtractor, SegmentNormalsPointOutOfTheirRegion) {
-    Bitmap b(300, 300);
-    FillRect(b, 50, 60, 249, 199);
-    ExtractorProbe probe(b);
-    const std::vector<Line> lines = segmentsOf(probe, b);
-    ASSERT_EQ(lines.size(), 4u);
-    for (const Line& l : lines) {
-        // A step along the normal from the segment's centre leaves the rectangle.
-        const int x = static_cast<int>(std::lround(l.GetCentre().x + 2 * l.GetNormal().x));
-        const int y = static_cast<int>(std::lround(l.GetCentre().y + 2 * l.GetNormal().y));
-        EXPECT_EQ(b.At(x, y), 0) << l.GetCentre().x << "," << l.GetCentre().y;
+TEST(ZoCSawCutExtractor, DegenerateBitmapsGiveNoCut) {
+    std::vector<std::pair<std::string, Bitmap>> cases = {{"0 x 0", Bitmap()}, {"negative", Bitmap(-3, 5)}};
+    for (auto [w, h] : std::vector<std::pair<int, int>>{{1, 1}, {1, 500}, {500, 1}, {700, 300}}) {
+        Bitmap full(w, h);
+        FillRect(full, 0, 0, w - 1, h - 1);
+        cases.push_back({"all valid " + std::to_string(w) + " x " + std::to_string(h), full});
     }
+    Bitmap grey = twoPlates();
+    for (uint8_t& p : grey.pixels)
+        p = p ? 128 : 0;  // plates of another value are not data
+    cases.push_back({"plates of value 128", grey});
+    Bitmap broken = twoPlates();
+    broken.pixels.resize(50);  // fewer pixels than the size says
+    cases.push_back({"inconsistent", broken});
+    for (const auto& [name, bitmap] : cases)
+        EXPECT_TRUE(cutsOf(bitmap, GuideThrough(0, 0, 50, 70, 300, 40)).empty()) << name;
 }
 
-TEST(ZoCSawCutExtractor, SearchLeavesTheBitmapAndRepeats) {
-    const Bitmap b = twoPlates();
-    ZoCSawCutExtractor extractor(b, GuideThrough(50, 300, 250, 290, 550, 320));
-    std::vector<Cut> first, second;
-    extractor.detectSawCuts(first);
-    extractor.detectSawCuts(second);
-    EXPECT_EQ(extractor.GetBitmap().pixels, b.pixels);
-    ASSERT_EQ(first.size(), second.size());
-    EXPECT_EQ(first[0].GetStart(), second[0].GetStart());
-    // Appends to what the caller already has.
-    extractor.detectSawCuts(first);
-    EXPECT_EQ(first.size(), 2 * second.size());
+// Random bitmaps and random guide lines: whatever is found is finite, found again on a second
+// search (the bitmap is left as it was), and valid only when long enough.
+TEST(ZoCSawCutExtractor, RandomBitmapsGiveFiniteRepeatableCuts) {
+    std::mt19937_64 rng(47110518);
+    for (int trial = 0; trial < 30; ++trial) {
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        std::uniform_int_distribution<int> size(1, 220);
+        const int w = size(rng), h = size(rng);
+        Bitmap b = RandomBitmap(rng, w, h, 0.05 + 0.9 * (trial % 7) / 6.0);
+        if (trial % 2)
+            FillRect(b, w / 4, 0, w / 2 - 3, h - 1, 0);  // a clean gap through the noise
+        std::uniform_real_distribution<double> x(0, w), y(0, h);
+        ZoCSawCutExtractor extractor(b, GuideThrough(x(rng), y(rng), x(rng), y(rng), x(rng), y(rng)));
+        std::vector<Cut> first, second;
+        extractor.detectSawCuts(first);
+        extractor.detectSawCuts(second);
+        EXPECT_EQ(extractor.GetBitmap().pixels, b.pixels);
+        ASSERT_EQ(first.size(), second.size());
+        for (size_t i = 0; i < first.size(); ++i) {
+            EXPECT_EQ(first[i].GetStart(), second[i].GetStart());
+            EXPECT_EQ(first[i].m_bValid, second[i].m_bValid);
+            EXPECT_TRUE(std::isfinite(first[i].GetStart().x + first[i].GetEnd().y + first[i].m_dHalfWidth));
+            EXPECT_TRUE(!first[i].m_bValid || first[i].GetLength() >= 300.0);
+        }
+    }
 }

@@ -48,13 +48,6 @@ inline void FillRotatedRect(Bitmap& b, double cx, double cy, double halfLength, 
         }
 }
 
-inline void FillDisc(Bitmap& b, double cx, double cy, double r, uint8_t value = c_uValid) {
-    for (int y = 0; y < b.height; ++y)
-        for (int x = 0; x < b.width; ++x)
-            if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r)
-                b.At(x, y) = value;
-}
-
 inline ZoCPaddedImage Padded(const Bitmap& b) {
     return ZoCPaddedImage(b.pixels.data(), b.width, b.height, b.width);
 }
@@ -176,6 +169,14 @@ inline ZoCSawCutExtractor::ZoNGuideLine GuideThrough(double x0, double y0, doubl
                                                      double y1) {
     double t[3] = {0.0, 0.5, 1.0}, xs[3] = {x0, xm, x1}, ys[3] = {y0, ym, y1};
     return {ZoCPolynomial::Fit(3, t, xs, 2), ZoCPolynomial::Fit(3, t, ys, 2)};
+}
+
+inline std::vector<ZoCSawCutExtractor::ZoNSawCut> cutsOf(const Bitmap& b,
+                                                        const ZoCSawCutExtractor::ZoNGuideLine& guide = {}) {
+    ZoCSawCutExtractor extractor(b, guide);
+    std::vector<ZoCSawCutExtractor::ZoNSawCut> cuts;
+    extractor.detectSawCuts(cuts);
+    return cuts;
 }
 
 inline CbVector2f V(double x, double y) {

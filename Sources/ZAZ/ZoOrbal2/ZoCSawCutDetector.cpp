@@ -1,13 +1,25 @@
 // Saw cuts over all overview images: guide lines, 2D cuts lifted to 3D, clusters, face data.
 #include "ZoCSawCutDetector.h"
 
+#include "Logging.h"
+
 #include <nanoflann.hpp>
 
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdlib>
 
 namespace {
+Logging::CLogger& logger() {
+    static Logging::CLogger instance("ZAZ.ZoOrbal2.SawCut.ZoCSawCutDetector");
+    return instance;
+}
+
+bool isFinite(const CbVector3f& p) {
+    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
 // The registration's rotation with each column scaled to unit length (no translation).
 CbMatrix4Rf normalisedRotation(const CbMatrix4Rf& m) {
     CbMatrix4Rf r;
@@ -55,17 +67,34 @@ ZoCSawCutDetector::ZoCSawCutDetector(EAreaType areaType, const CyHermiteSpline& 
       m_fZMaximum(FLT_MIN) {}
 
 void ZoCSawCutDetector::Run() {
-    std::list<ZoNOverviewImage> images;
-    listImages(images);
     // Positions along the skeleton are asked by arc length, which a spline knows only once it
     // has been sampled.
     if (m_skeleton.GetLength() <= 0 && m_skeleton.GetNumControlPoints() >= 2)
         m_skeleton.SubdivideByLength();
+    if (!HasUsableSkeleton()) {
+        if (logger().IsLogLevelEnabled(Logging::Warn))
+            logger().Warn(__FILE__, __LINE__, __func__,
+                          L"Saw-cut detection skipped: the skeleton has a knot that is not finite or a length "
+                          L"that overflows (%d knots)",
+                          m_skeleton.GetNumControlPoints());
+        return;
+    }
+    std::list<ZoNOverviewImage> images;
+    listImages(images);
     std::vector<ZoNSawCut3D> cuts;
     detectSawCuts(images, m_skeleton, cuts);
     clusterSawCuts(cuts);
     generateSawCutData(cuts);
     transformSawCutData();
+}
+
+// A knot at NaN or Inf, or knots so far apart that the sampled length overflows (3e38), would
+// place every guide-line sample and every crossing at NaN: such a skeleton finds no cut.
+bool ZoCSawCutDetector::HasUsableSkeleton() const {
+    for (const CbVector3f& knot : m_skeleton.GetControlPoints())
+        if (!isFinite(knot))
+            return false;
+    return std::isfinite(m_skeleton.GetLength());
 }
 
 // =============================================================================================
@@ -255,7 +284,29 @@ bool ZoCSawCutDetector::liftSawCut(const ZoCSawCutExtractor::ZoNSawCut& cut, con
     lifted.m_viewDirection = unitOrZero(rotation.TransformDirection(view));
     lifted.m_along = unitOrZero(rotation.TransformDirection(along));
     lifted.m_across = unitOrZero(rotation.TransformDirection(across));
-    lifted.m_dHalfWidth = cut.m_dHalfWidth;
+    // The extractor measures the half width in pixels, while the centre and the face points live
+    // in image-area units. We read the half width as the gap's extent on the model and scale it by
+    // the footprint of one pixel across the cut at the lifted depth, so that the face points land
+    // on the faces; a field without neighbouring rays keeps the pixel value. The footprint is
+    // measured where the neighbouring pixels' rays meet the plane of the mean height, the plane
+    // the centre was placed on (one-sided at the field's edge).
+    auto onMeanPlane = [&](const ZoNPixel& p) {
+        const ZoCRay& r = rays.GetRay(p.x, p.y);
+        const CbVector3f o = registration.TransformPoint(r.m_origin);
+        const CbVector3f d = registration.TransformDirection(r.m_direction);
+        const float at = std::fabs(d.z) > 1e-6f ? (GetZMean() - o.z) / d.z : depth;
+        return o + d * at;
+    };
+    auto stepOnPlane = [&](int dx, int dy) {
+        const ZoNPixel a = clampToField(x - dx, y - dy, rays), b = clampToField(x + dx, y + dy, rays);
+        const int pixels = std::abs(b.x - a.x) + std::abs(b.y - a.y);
+        if (pixels == 0)
+            return CbVector3f();
+        return (onMeanPlane(b) - onMeanPlane(a)) * (1.0f / static_cast<float>(pixels));
+    };
+    const CbVector3f acrossStep = stepOnPlane(1, 0) * cut.GetNormal().x + stepOnPlane(0, 1) * cut.GetNormal().y;
+    const float footprint = acrossStep.Length();
+    lifted.m_dHalfWidth = footprint > 0 && std::isfinite(footprint) ? cut.m_dHalfWidth * footprint : cut.m_dHalfWidth;
     lifted.m_dLength = cut.GetLength();
     lifted.m_pClusterLink = nullptr;
 
@@ -268,9 +319,13 @@ bool ZoCSawCutDetector::liftSawCut(const ZoCSawCutExtractor::ZoNSawCut& cut, con
 // Crossings of the skeleton with the plane through `point` with `normal`: 64 steps over the
 // skeleton's length; each step whose ends lie on both sides (or on the plane) is searched the
 // same way, four levels deep, and the deepest step's midpoint is a crossing. The one nearest
-// to `point` wins.
+// to `point` wins. A zero normal spans no plane: no crossing. A step with both ends on the
+// plane lies in it; searching it deeper would find the plane at every one of its 64^4 samples,
+// so its own midpoint stands for it.
 bool ZoCSawCutDetector::nearestCrossing(const CyHermiteSpline& skeleton, const CbVector3f& point,
                                         const CbVector3f& normal, CbVector3f& crossing) {
+    if (normal.Dot(normal) <= FLT_MIN)
+        return false;
     bool found = false;
     float best = FLT_MAX;
     auto search = [&](auto& self, float s0, float s1, int level) -> void {
@@ -281,7 +336,7 @@ bool ZoCSawCutDetector::nearestCrossing(const CyHermiteSpline& skeleton, const C
             const CbVector3f current = skeleton.ComputePositionAtLength(s);
             const float side = (current - point).Dot(normal);
             if (previousSide * side <= 0) {
-                if (level < ciCrossingRefinements) {
+                if (level < ciCrossingRefinements && (previousSide != 0 || side != 0)) {
                     self(self, s - (s1 - s0) / ciCrossingSteps, s, level + 1);
                 } else {
                     const CbVector3f middle = (previous + current) * 0.5f;

@@ -53,7 +53,8 @@ public:
 
     // Finds the cuts and appends their data. A detector is meant for one run: the data and
     // the height statistics are not reset. A singular registration matrix throws
-    // CyExceptionNotInvertible.
+    // CyExceptionNotInvertible. A skeleton with a non-finite knot, or whose length overflows,
+    // finds nothing and says so in the log.
     void Run();
     // Pairs (point on a face of a cut, normal of that face pointing into the cut), two per cut.
     const std::vector<CbVector3f>& GetSawCutData() const { return m_vecSawCutData; }
@@ -87,6 +88,7 @@ protected:
     static ZoNSawCut3D mergeCluster(const ZoNSawCut3D& cut, const std::vector<const ZoNSawCut3D*>& members);
 
     float GetZMean() const { return m_fZSumMean; }
+    bool HasUsableSkeleton() const;
 
 private:
     EAreaType m_eAreaType;
