@@ -12,6 +12,7 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -135,32 +136,30 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, DefaultTablesDifferOnlyInTheTiltAngles
     EXPECT_EQ(nominal[2].minValue, -104.0);
 }
 
-TEST(ZoCOrbal2AxisCalibrationObjFunction, ParameterCountFollowsTheFlags) {
-    EXPECT_EQ(Objective(false, false).GetNumParams(), 15);
-    EXPECT_EQ(Objective(false, true).GetNumParams(), 20);
-    EXPECT_EQ(Objective(true, false).GetNumParams(), 3);
-    EXPECT_EQ(Objective(true, true).GetNumParams(), 4);
-    EXPECT_EQ(Objective().GetNumParams(), 20);
-    EXPECT_EQ(Objective().GetNumMeasurements(), 0);
-    EXPECT_EQ(Objective().GetErrorsPerSample(), 7);
-}
-
-// Records whose field k of joint j holds 10 j + k, so that every exported entry names its source.
+// Records whose field k of joint j holds 10 j + k, so that every exported entry names its source;
+// the parameter count is the layout's length.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, ExportsTheLayoutOfEachFlagCombination) {
     Params records[5];
     for (int j = 0; j < 5; ++j)
         records[j] = {10.0 * j, 10.0 * j + 1, 10.0 * j + 2, 10.0 * j + 3, 'X', 0, 0};
-    auto exported = [&](bool first, bool offsets) {
-        const ZoTVector<double> v = Objective(first, offsets).ExportJointParameters(records);
-        return std::vector<double>(v.data, v.data + v.size);
+    struct NSCase {
+        bool first, offsets;
+        std::vector<double> layout;
     };
-    EXPECT_EQ(exported(false, true), (std::vector<double>{0,  1,  2,  3,  10, 11, 12, 13, 20, 21,
-                                                          22, 23, 30, 31, 32, 33, 40, 41, 42, 43}));
     // Without offsets the joint variable's entry (d of joints 1 and 4, theta of 2, 3, 5) is absent.
-    EXPECT_EQ(exported(false, false),
-              (std::vector<double>{0, 2, 3, 11, 12, 13, 21, 22, 23, 30, 32, 33, 41, 42, 43}));
-    EXPECT_EQ(exported(true, true), (std::vector<double>{0, 1, 2, 3}));
-    EXPECT_EQ(exported(true, false), (std::vector<double>{0, 2, 3}));
+    for (const NSCase& c : std::vector<NSCase>{
+             {false, true, {0, 1, 2, 3, 10, 11, 12, 13, 20, 21, 22, 23, 30, 31, 32, 33, 40, 41, 42, 43}},
+             {false, false, {0, 2, 3, 11, 12, 13, 21, 22, 23, 30, 32, 33, 41, 42, 43}},
+             {true, true, {0, 1, 2, 3}},
+             {true, false, {0, 2, 3}}}) {
+        const Objective objective(c.first, c.offsets);
+        const ZoTVector<double> v = objective.ExportJointParameters(records);
+        EXPECT_EQ(std::vector<double>(v.data, v.data + v.size), c.layout) << c.first << c.offsets;
+        EXPECT_EQ(objective.GetNumParams(), static_cast<int>(c.layout.size()));
+    }
+    EXPECT_EQ(Objective().GetNumParams(), 20);
+    EXPECT_EQ(Objective().GetNumMeasurements(), 0);
+    EXPECT_EQ(Objective().GetErrorsPerSample(), 7);
 }
 
 TEST(ZoCOrbal2AxisCalibrationObjFunction, ImportTakesMissingEntriesFromTheWorkingRecords) {
@@ -186,17 +185,12 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, ImportTakesMissingEntriesFromTheWorkin
     const Params one = objective.ImportJointParameters(params, 4);
     EXPECT_EQ(one.d, 112);
     EXPECT_EQ(one.alpha, 114);
-}
-
-TEST(ZoCOrbal2AxisCalibrationObjFunction, FirstJointOnlyCopiesTheOtherJointsWhole) {
-    Objective objective(true, true);
-    const std::unique_ptr<Params[]> joints = objective.ImportJointParameters(VectorOf({1, 2, 3, 4}));
-    EXPECT_EQ(joints[0].theta, 1);
-    EXPECT_EQ(joints[0].d, 2);
-    EXPECT_EQ(joints[0].a, 3);
-    EXPECT_EQ(joints[0].alpha, 4);
-    EXPECT_EQ(joints[2].a, 24);
-    EXPECT_EQ(joints[3].theta, Objective::m_defaultJointParams[3].theta);
+    // The first joint alone: the other joints are copied whole.
+    const std::unique_ptr<Params[]> first = Objective(true, true).ImportJointParameters(VectorOf({1, 2, 3, 4}));
+    EXPECT_EQ(std::vector<double>({first[0].theta, first[0].d, first[0].a, first[0].alpha}),
+              std::vector<double>({1, 2, 3, 4}));
+    EXPECT_EQ(first[2].a, 24);
+    EXPECT_EQ(first[3].theta, nominal[3].theta);
 }
 
 TEST(ZoCOrbal2AxisCalibrationObjFunction, PreparingARunStoresTheImportedRecords) {
@@ -290,21 +284,6 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, DhMatrixUsesTheTruncatedPi) {
     EXPECT_GT(m(1, 0), 3e-15);
 }
 
-TEST(ZoCOrbal2AxisCalibrationObjFunction, NominalTrafoAtZeroIsTheInvertedScaledChainTurnedAboutX) {
-    const Objective objective;
-    const std::vector<double> zero(5, 0.0);
-    Mat4 chain = translation(0, 0, 0);
-    for (int i = 0; i < 5; ++i) {
-        const Params& j = Objective::m_defaultJointParams[i];
-        chain = multiply(chain, dh(j.theta, j.d, j.a, j.alpha));
-    }
-    for (int r = 0; r < 3; ++r)
-        chain[4 * r + 3] *= 40;
-    const Mat4 expected = multiply(rigidInverse(chain), rotX(3.14159265358979));
-    expectMatrixNear(objective.BuildTrafo(Objective::m_defaultJointParams, VectorOf(zero)), expected, 1e-12);
-    expectMatrixNear(objective.BuildTrafoWithDefaultParams(VectorOf(zero)), expected, 1e-12);
-}
-
 // The reference device's chain is the nominal model: both give the same registrations (the
 // device's in single precision).
 TEST(ZoCOrbal2AxisCalibrationObjFunction, NominalTrafoIsTheReferenceDevicesRegistration) {
@@ -317,6 +296,8 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, NominalTrafoIsTheReferenceDevicesRegis
         const CbMatrix4Rf registration =
             device.GetCamToDiscTransformation(ZoCOrbal2AxisChain::NCJointConfiguration(values), true);
         const ZoTMatrix<double> model = objective.BuildTrafo(Objective::m_defaultJointParams, VectorOf(q));
+        expectMatrixNear(objective.BuildTrafoWithDefaultParams(VectorOf(q)),
+                         cameraToDisc(Objective::m_defaultJointParams, q), 1e-9);
         for (int r = 0; r < 3; ++r) {
             for (int c = 0; c < 3; ++c)
                 EXPECT_NEAR(model(r, c), registration(r, c), 1e-6);
@@ -381,8 +362,15 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, FirstSampleIsTheReferenceOfTheStoredRe
     EXPECT_EQ(objective.GetNumMeasurements(), 14);
 }
 
+// Fewer than two samples give no residuals; removing all samples restarts the count.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, RemovingAllSamplesRestartsTheCount) {
     Objective objective;
+    for (int count = 0; count < 2; ++count) {
+        EXPECT_EQ(objective.Error(objective.GetInitialParameters()).size, 0);
+        EXPECT_EQ(objective.ComputeTrafoErrors(objective.GetInitialParameters(), false).size, 0);
+        objective.AddInputResponseSample(VectorOf(c_configurations[0]), ZoTMatrix<double>::Identity(4));
+    }
+    objective.RemoveAllSamples();
     for (const std::vector<double>& q : c_configurations)
         objective.AddInputResponseSample(VectorOf(q), objective.BuildTrafoWithDefaultParams(VectorOf(q)));
     EXPECT_EQ(objective.GetNumMeasurements(), 28);
@@ -406,15 +394,6 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, ReplacingASampleStoresItAsGiven) {
     EXPECT_EQ(objective.GetSamples()[1].input[4], c_configurations[2][4]);
     EXPECT_EQ(objective.GetSamples()[1].response(2, 3), 9.0);  // as given, not relative
     EXPECT_EQ(objective.GetNumMeasurements(), 7);
-}
-
-TEST(ZoCOrbal2AxisCalibrationObjFunction, FewerThanTwoSamplesGiveNoResiduals) {
-    Objective objective;
-    EXPECT_EQ(objective.Error(objective.GetInitialParameters()).size, 0);
-    EXPECT_EQ(objective.ComputeTrafoErrors(objective.GetInitialParameters(), false).size, 0);
-    objective.AddInputResponseSample(VectorOf(c_configurations[0]), ZoTMatrix<double>::Identity(4));
-    EXPECT_EQ(objective.Error(objective.GetInitialParameters()).size, 0);
-    EXPECT_EQ(objective.ComputeTrafoErrors(objective.GetInitialParameters(), false).size, 0);
 }
 
 TEST(ZoCOrbal2AxisCalibrationObjFunction, ResidualsVanishAtTheGeneratingParameters) {
@@ -453,39 +432,26 @@ Objective objectiveMeasuringTurnAboutZ(double degrees, int errorsPerSample) {
 
 }  // namespace
 
-TEST(ZoCOrbal2AxisCalibrationObjFunction, SevenResidualsAreQuaternionAndTranslationDifferences) {
-    Objective objective = objectiveMeasuringTurnAboutZ(30, 7);
-    const ZoTVector<double> r = objective.Error(objective.GetInitialParameters());
-    const double half = 15 * c_dDeg;
-    const std::vector<double> expected = {1 - std::cos(half), 0, 0, -std::sin(half), -1, -2, -3};
-    ASSERT_EQ(r.size, 7);
-    for (int i = 0; i < 7; ++i)
-        EXPECT_NEAR(r[i], expected[static_cast<size_t>(i)], 1e-9) << i;
-}
-
-TEST(ZoCOrbal2AxisCalibrationObjFunction, TwelveResidualsAreRotationAndTranslationDifferences) {
-    Objective objective = objectiveMeasuringTurnAboutZ(30, 12);
-    const ZoTVector<double> r = objective.Error(objective.GetInitialParameters());
-    const double c = std::cos(30 * c_dDeg), s = std::sin(30 * c_dDeg);
-    const std::vector<double> expected = {1 - c, s, 0, -s, 1 - c, 0, 0, 0, 0, -1, -2, -3};
-    ASSERT_EQ(r.size, 12);
-    for (int i = 0; i < 12; ++i)
-        EXPECT_NEAR(r[i], expected[static_cast<size_t>(i)], 1e-9) << i;
-}
-
-TEST(ZoCOrbal2AxisCalibrationObjFunction, OneResidualIsTheNormOfTheTwelveAndOtherModesGiveNone) {
-    Objective objective = objectiveMeasuringTurnAboutZ(30, 1);
-    const ZoTVector<double> r = objective.Error(objective.GetInitialParameters());
-    const double c = std::cos(30 * c_dDeg), s = std::sin(30 * c_dDeg);
-    ASSERT_EQ(r.size, 1);
-    EXPECT_NEAR(r[0], std::sqrt(2 * (1 - c) * (1 - c) + 2 * s * s + 14), 1e-9);
-
-    Objective other = objectiveMeasuringTurnAboutZ(30, 5);
-    const ZoTVector<double> empty = other.Error(other.GetInitialParameters());
-    ASSERT_EQ(empty.size, 5);  // the count grew by 5, no block fills it
-    EXPECT_EQ(empty.MaxAbs(), 0.0);
-    EXPECT_EQ(Access::trafoDist(other, ZoTMatrix<double>::Identity(4), ZoTMatrix<double>::Identity(4)).size,
-              0);
+// 7: quaternion and translation differences; 12: rotation and translation differences; 1: the
+// norm of the twelve; any other mode grows the count but fills no block.
+TEST(ZoCOrbal2AxisCalibrationObjFunction, ResidualModesCompareRotationsAndTranslations) {
+    const double c = std::cos(30 * c_dDeg), s = std::sin(30 * c_dDeg), half = 15 * c_dDeg;
+    const std::vector<std::pair<int, std::vector<double>>> cases = {
+        {7, {1 - std::cos(half), 0, 0, -std::sin(half), -1, -2, -3}},
+        {12, {1 - c, s, 0, -s, 1 - c, 0, 0, 0, 0, -1, -2, -3}},
+        {1, {std::sqrt(2 * (1 - c) * (1 - c) + 2 * s * s + 14)}},
+        {5, {0, 0, 0, 0, 0}}};
+    for (const auto& [mode, expected] : cases) {
+        Objective objective = objectiveMeasuringTurnAboutZ(30, mode);
+        const ZoTVector<double> r = objective.Error(objective.GetInitialParameters());
+        ASSERT_EQ(r.size, static_cast<int>(expected.size())) << mode;
+        for (int i = 0; i < r.size; ++i)
+            EXPECT_NEAR(r[i], expected[static_cast<size_t>(i)], 1e-9) << mode << " " << i;
+        if (mode == 5) {
+            EXPECT_EQ(r.MaxAbs(), 0.0);
+            EXPECT_EQ(Access::trafoDist(objective, ZoTMatrix<double>::Identity(4), ZoTMatrix<double>::Identity(4)).size, 0);
+        }
+    }
 }
 
 TEST(ZoCOrbal2AxisCalibrationObjFunction, VerboseTrafoErrorsPrintEachComparison) {

@@ -135,4 +135,38 @@ std::string FreshDirectory(const std::string& name) {
     return directory.string();
 }
 
+std::string LogToFreshDirectory(ZoCOrbal2AxisCalibration& calibration, const std::string& name) {
+    const std::string logFile = FreshDirectory(name) + "/calibration.log";
+    calibration.SetLogfileName(std::wstring(logFile.begin(), logFile.end()).c_str());
+    return logFile;
+}
+
+void AddDefaultSequence(ZoCOrbal2AxisCalibration& calibration, const ZoCOrbal2AxisChain& chain, int count) {
+    std::mt19937_64 rng(1);
+    for (int i = 0; i < count; ++i) {
+        const float* joints = ZoCOrbal2AxisCalibration::c_defaultCalibrationSequence[i].values;
+        calibration.AddInputResponse(joints, Registration(chain, joints, {}, rng));
+    }
+}
+
+ZoTVector<double> SequenceInput(int i) {
+    const float* values = ZoCOrbal2AxisCalibration::c_defaultCalibrationSequence[i].values;
+    return VectorOf(std::vector<double>(values, values + 5));
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        out.push_back(line);
+    return out;
+}
+
+size_t CountOf(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
 }  // namespace calibtest

@@ -89,4 +89,15 @@ class ScopedCurrentDirectory {
 // A fresh, empty scratch folder for one test below the suite's scratch directory.
 std::string FreshDirectory(const std::string& name);
 
+// The log file `calibration.log` in a fresh scratch folder `name`, set as `calibration`'s log.
+std::string LogToFreshDirectory(ZoCOrbal2AxisCalibration& calibration, const std::string& name);
+
+// The first `count` entries of the default sequence, registered by `chain` without noise.
+void AddDefaultSequence(ZoCOrbal2AxisCalibration& calibration, const ZoCOrbal2AxisChain& chain, int count = 26);
+// The joints of entry `i` of the default sequence.
+ZoTVector<double> SequenceInput(int i);
+
+std::vector<std::string> Lines(const std::string& text);
+size_t CountOf(const std::string& text, const std::string& what);
+
 }  // namespace calibtest
