@@ -85,9 +85,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, FastResidualsEqualTheStraightforwardOn
         Access::setErrorsPerSample(fast, mode);
         Access::setErrorsPerSample(plain, mode);
         for (size_t i = 0; i < registrations.size(); ++i) {
-            const ZoTVector<double> q =
-                calibtest::VectorOf(std::vector<double>(Calibration::c_defaultCalibrationSequence[i].values,
-                                                        Calibration::c_defaultCalibrationSequence[i].values + 5));
+            const ZoTVector<double> q = calibtest::SequenceInput(static_cast<int>(i));
             fast.AddInputResponseSample(q, calibtest::ToMatrix(registrations[i]));
             plain.AddInputResponseSample(q, calibtest::ToMatrix(registrations[i]));
         }
@@ -120,9 +118,8 @@ TEST(ZoCOrbal2AxisCalibration, FastRunAndReportEqualTheStraightforwardEvaluation
     ScopedLogCapture quiet;
     std::mt19937_64 rng(5);
     const std::vector<CbMatrix4Rf> registrations = noisyDefaultSequence(rng);
-    const std::string logFile = calibtest::FreshDirectory("fast_report") + "/calibration.log";
     Calibration calibration;
-    calibration.SetLogfileName(std::wstring(logFile.begin(), logFile.end()).c_str());
+    const std::string logFile = calibtest::LogToFreshDirectory(calibration, "fast_report");
     StraightforwardObjective plain;
     for (size_t i = 0; i < registrations.size(); ++i) {
         calibration.AddInputResponse(Calibration::c_defaultCalibrationSequence[i].values, registrations[i]);

@@ -320,14 +320,10 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, TrafoIsTheCompositionOfTheJointMatrice
         for (int r = 0; r < 3; ++r)
             P(r, 3) *= 40.0;
         ASSERT_TRUE(P.Invert());
-        ZoTMatrix<double> Rx = ZoTMatrix<double>::Identity(4);
-        Rx(1, 1) = Rx(2, 2) = std::cos(3.14159265358979);
-        Rx(2, 1) = std::sin(3.14159265358979);
-        Rx(1, 2) = -Rx(2, 1);
-        const ZoTMatrix<double> expected = P * Rx;
+        const ZoTMatrix<double> expected = P * toMatrix(rotX(3.14159265358979));
         const ZoTMatrix<double> actual = objective.BuildTrafo(chain.data(), VectorOf(q));
-        for (int i = 0; i < 16; ++i)
-            EXPECT_EQ(actual.data[i], expected.data[i]) << i;
+        EXPECT_EQ(std::vector<double>(actual.data, actual.data + 16),
+                  std::vector<double>(expected.data, expected.data + 16));
     }
 }
 
@@ -340,8 +336,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, WithoutOffsetsTheRecordsJointVariableI
     const ZoTVector<double> q = VectorOf(c_configurations[2]);
     const ZoTMatrix<double> a = objective.BuildTrafo(joints, q);
     const ZoTMatrix<double> b = objective.BuildTrafo(Objective::m_defaultJointParams, q);
-    for (int i = 0; i < 16; ++i)
-        EXPECT_DOUBLE_EQ(a.data[i], b.data[i]);
+    EXPECT_EQ(std::vector<double>(a.data, a.data + 16), std::vector<double>(b.data, b.data + 16));
 }
 
 // -----------------------------------------------------------------------------------------------
@@ -477,20 +472,16 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, VerboseTrafoErrorsPrintEachComparison)
 // Quaternions
 
 TEST(ZoCOrbal2AxisCalibrationObjFunction, QuaternionsOfHalfTurnsTakeTheDiagonalBranches) {
-    auto diagonal = [](double a, double b, double c) {
+    const std::vector<std::vector<double>> cases = {
+        {1, 1, 1, 1, 0, 0, 0}, {1, -1, -1, 0, 1, 0, 0}, {-1, 1, -1, 0, 0, 1, 0}, {-1, -1, 1, 0, 0, 0, 1}};
+    for (const std::vector<double>& c : cases) {
         ZoTMatrix<double> m(3);
-        m(0, 0) = a, m(1, 1) = b, m(2, 2) = c;
-        return m;
-    };
-    auto expectQuaternion = [](const ZoTVector<double>& q, std::vector<double> expected) {
-        for (int i = 0; i < 4; ++i)
-            EXPECT_EQ(q[i], expected[static_cast<size_t>(i)]) << i;
-    };
-    expectQuaternion(Objective::QuaternionFromRotation(diagonal(1, 1, 1)), {1, 0, 0, 0});
-    expectQuaternion(Objective::QuaternionFromRotation(diagonal(1, -1, -1)), {0, 1, 0, 0});
-    expectQuaternion(Objective::QuaternionFromRotation(diagonal(-1, 1, -1)), {0, 0, 1, 0});
-    expectQuaternion(Objective::QuaternionFromRotation(diagonal(-1, -1, 1)), {0, 0, 0, 1});
-    expectQuaternion(Objective::QuaternionFromRotation(ZoTMatrix<double>::Identity(4)), {1, 0, 0, 0});
+        m(0, 0) = c[0], m(1, 1) = c[1], m(2, 2) = c[2];
+        const ZoTVector<double> q = Objective::QuaternionFromRotation(m);
+        EXPECT_EQ(std::vector<double>(q.data, q.data + 4), std::vector<double>(c.begin() + 3, c.end()));
+    }
+    const ZoTVector<double> q = Objective::QuaternionFromRotation(ZoTMatrix<double>::Identity(4));
+    EXPECT_EQ(std::vector<double>(q.data, q.data + 4), std::vector<double>({1, 0, 0, 0}));
 }
 
 // Every branch: a rotation from a random quaternion gives that quaternion back up to its sign.
@@ -527,9 +518,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, QuaternionAngleAndAxisOfATurn) {
         }
     }
     const ZoTVector<double> none = Objective::QuaternionToAxis(VectorOf({1, 0, 0, 0}));
-    EXPECT_EQ(none[0], 0.0);
-    EXPECT_EQ(none[1], 0.0);
-    EXPECT_EQ(none[2], 0.0);
+    EXPECT_EQ(std::vector<double>(none.data, none.data + 3), std::vector<double>(3, 0.0));
     // Below the threshold the vector part is returned unscaled.
     const ZoTVector<double> tiny = Objective::QuaternionToAxis(VectorOf({std::sqrt(1 - 1e-8), 1e-4, 0, 0}));
     EXPECT_NEAR(tiny[0], 1e-4, 1e-11);  // single precision
