@@ -12,6 +12,7 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -116,14 +117,11 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, DefaultTablesDifferOnlyInTheTiltAngles
     const Params* nominal = Objective::m_defaultJointParams;
     const Params* home = Objective::GetDefaultHomePositionJointParams();
     for (int j = 0; j < 5; ++j) {
-        SCOPED_TRACE(j);
-        EXPECT_EQ(nominal[j].theta, home[j].theta - (j == 1 || j == 2 ? 90.0 : 0.0));
-        EXPECT_EQ(nominal[j].d, home[j].d);
-        EXPECT_EQ(nominal[j].a, home[j].a);
-        EXPECT_EQ(nominal[j].alpha, home[j].alpha);
-        EXPECT_EQ(nominal[j].type, home[j].type);
-        EXPECT_EQ(nominal[j].minValue, home[j].minValue);
-        EXPECT_EQ(nominal[j].maxValue, home[j].maxValue);
+        auto fields = [](const Params& p) {
+            return std::make_tuple(p.d, p.a, p.alpha, p.type, p.minValue, p.maxValue);
+        };
+        EXPECT_EQ(nominal[j].theta, home[j].theta - (j == 1 || j == 2 ? 90.0 : 0.0)) << j;
+        EXPECT_EQ(fields(nominal[j]), fields(home[j])) << j;
     }
     // atan(4/3) in degrees as a float, and 180 minus it.
     const double angle = static_cast<float>(std::atan(4.0 / 3.0) * 180.0 / 3.14159265358979323846);

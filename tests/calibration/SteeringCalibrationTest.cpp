@@ -70,17 +70,14 @@ NSEstimate estimateOf(Calibration& calibration) {
     return e;
 }
 
-double truth(int index) {
-    const Objective::ZoSJointParams& joint = Objective::m_simulationJointParams[index / 4];
+// Field `index % 4` (theta, d, a, alpha) of joint `index / 4` of a table.
+double field(const Objective::ZoSJointParams* table, int index) {
+    const Objective::ZoSJointParams& joint = table[index / 4];
     const double fields[4] = {joint.theta, joint.d, joint.a, joint.alpha};
     return fields[index % 4];
 }
-
-double nominal(int index) {
-    const Objective::ZoSJointParams& joint = Objective::GetDefaultHomePositionJointParams()[index / 4];
-    const double fields[4] = {joint.theta, joint.d, joint.a, joint.alpha};
-    return fields[index % 4];
-}
+double truth(int index) { return field(Objective::m_simulationJointParams, index); }
+double nominal(int index) { return field(Objective::GetDefaultHomePositionJointParams(), index); }
 
 std::wstring wide(const std::string& text) {
     return std::wstring(text.begin(), text.end());
@@ -91,7 +88,7 @@ std::wstring wide(const std::string& text) {
 // -----------------------------------------------------------------------------------------------
 // Operations of the steering
 
-TEST(ZoCAcquisitionSteeringOrbal2, AddsOnlyRegistrationsOfAssociatedImages) {
+TEST(ZoCAcquisitionSteeringOrbal2, AddsOnlyRegistrationsOfAssociatedImagesAndForwardsTheSequence) {
     ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
     const Calibration* const owned = steering.GetAxisCalibration();
     const float joints[5] = {-7, 59, 68, -13, 312};
@@ -112,10 +109,7 @@ TEST(ZoCAcquisitionSteeringOrbal2, AddsOnlyRegistrationsOfAssociatedImages) {
     steering.AddToCalibrationSet(recorded, registration);
     EXPECT_EQ(steering.GetAxisCalibration()->GetCalibrationSet().size(), 2u);
     EXPECT_EQ(steering.GetAxisCalibration(), owned);  // one calibration for the steering's lifetime
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2, ForwardsTheDefaultCalibrationSequence) {
-    ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
+    // The steering forwards the driver's default sequence.
     ZoCOrbal2AxisChain::CJointPositionSequence sequence;
     steering.GetDefaultCalibrationSequence(sequence);
     ASSERT_EQ(sequence.GetCount(), 26);
