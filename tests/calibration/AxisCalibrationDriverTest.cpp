@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <limits>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -302,17 +301,13 @@ TEST(ZoCOrbal2AxisCalibration, TiltAnglesAreReportedFromTheirHomePosition) {
     Calibration calibration;
     calibration.SetJointParameters(1, 1.25, -2.0, 0.5, 91.0);
     EXPECT_EQ(calibration.GetParameters()[4], 1.25);  // stored as given
-    double theta, d, a, alpha;
-    calibration.GetJointParameters(1, theta, d, a, alpha);
-    EXPECT_EQ(theta, 91.25);
-    EXPECT_EQ(d, -2.0);
-    EXPECT_EQ(a, 0.5);
-    EXPECT_EQ(alpha, 91.0);
+    double v[4];
+    calibration.GetJointParameters(1, v[0], v[1], v[2], v[3]);
+    EXPECT_EQ(std::vector<double>(v, v + 4), std::vector<double>({91.25, -2.0, 0.5, 91.0}));
     // Translational joints carry their home value (0) in d.
     calibration.SetJointParameters(0, 50.0, 4.5, -0.25, 90.5);
-    calibration.GetJointParameters(0, theta, d, a, alpha);
-    EXPECT_EQ(theta, 50.0);
-    EXPECT_EQ(d, 4.5);
+    calibration.GetJointParameters(0, v[0], v[1], v[2], v[3]);
+    EXPECT_EQ(std::vector<double>(v, v + 4), std::vector<double>({50.0, 4.5, -0.25, 90.5}));
 }
 
 TEST(ZoCOrbal2AxisCalibration, StatisticsFollowTheParametersAndTheSamples) {

@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 

@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
-#include <random>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -196,12 +195,11 @@ TEST(ZoCOrbal2AxisCalibration, ReportSummarisesTheTrafoErrors) {
 }
 
 TEST(ZoCOrbal2AxisCalibration, CorrelationEntriesAreSixCharactersWide) {
-    EXPECT_EQ(Access::correlationEntryText(std::numeric_limits<double>::quiet_NaN()), " indet");
-    EXPECT_EQ(Access::correlationEntryText(std::numeric_limits<double>::infinity()), "  +Inf");
-    EXPECT_EQ(Access::correlationEntryText(-std::numeric_limits<double>::infinity()), "  -Inf");
-    EXPECT_EQ(Access::correlationEntryText(1.0), " +1.00");
-    EXPECT_EQ(Access::correlationEntryText(-0.456), " -0.46");
-    EXPECT_EQ(Access::correlationEntryText(0.0), " +0.00");
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::vector<std::pair<double, std::string>> cases = {
+        {std::nan(""), " indet"}, {inf, "  +Inf"}, {-inf, "  -Inf"}, {1.0, " +1.00"}, {-0.456, " -0.46"}, {0.0, " +0.00"}};
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(Access::correlationEntryText(value), text) << value;
 }
 
 // After a calibration the statistics and the correlations are those of the solution; the fixed

@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <random>
 #include <string>
-#include <vector>
 
 namespace {
 
