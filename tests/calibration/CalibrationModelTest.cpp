@@ -268,15 +268,12 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, ConstraintsFollowTheLayoutWithoutOffse
 // -----------------------------------------------------------------------------------------------
 // Kinematics
 
-TEST(ZoCOrbal2AxisCalibrationObjFunction, DhMatrixIsRotZTransZTransXRotX) {
+TEST(ZoCOrbal2AxisCalibrationObjFunction, DhMatrixIsRotZTransZTransXRotXWithTheTruncatedPi) {
     for (const auto& v :
          std::vector<std::array<double, 4>>{{0, 0, 0, 0}, {30, 5, -2, 90}, {-123.4, -7, 24, 17.5}})
         expectMatrixNear(Access::dhTransformation(v[0], v[1], v[2], v[3]), dh(v[0], v[1], v[2], v[3]), 1e-14);
-}
-
-// The degree factor is 3.14159265358979 / 180, a little below pi / 180: half a turn leaves a
-// sine of about 3.2e-15 instead of 1.2e-16.
-TEST(ZoCOrbal2AxisCalibrationObjFunction, DhMatrixUsesTheTruncatedPi) {
+    // The degree factor is 3.14159265358979 / 180, a little below pi / 180: half a turn leaves a
+    // sine of about 3.2e-15 instead of 1.2e-16.
     const ZoTMatrix<double> m = Access::dhTransformation(180, 0, 0, 0);
     EXPECT_NEAR(m(1, 0), 3.14159265358979323846 - 3.14159265358979, 3e-16);
     EXPECT_GT(m(1, 0), 3e-15);

@@ -88,19 +88,12 @@ TEST(ZoCOrbal2AxisCalibration, ReportWithoutSamplesIsKnownWordForWord) {
         "(CALIB)  JOINT2 = 90,0,0,90,R\n"
         "(CALIB)  JOINT3 = 90,0,24,90,R\n"
         "(CALIB)  JOINT4 = 126.87,0,0,0,T\n"
-        "(CALIB)  JOINT5 = 0,0,0,0,R\n"
-        "(CALIB)  stddev(JOINT1) = inf,inf,inf,inf,T\n"
-        "(CALIB)  stddev(JOINT2) = inf,inf,inf,inf,R\n"
-        "(CALIB)  stddev(JOINT3) = inf,inf,inf,inf,R\n"
-        "(CALIB)  stddev(JOINT4) = inf,inf,inf,inf,T\n"
-        "(CALIB)  stddev(JOINT5) = inf,inf,inf,inf,R\n"
-        "(CALIB)  t(JOINT1) = 0,0,0,0,T\n"
-        "(CALIB)  t(JOINT2) = 0,0,0,0,R\n"
-        "(CALIB)  t(JOINT3) = 0,0,0,0,R\n"
-        "(CALIB)  t(JOINT4) = 0,0,0,0,T\n"
-        "(CALIB)  t(JOINT5) = 0,0,0,0,R\n"
-        "\n"
-        "(CALIB) *** CORRELATION MATRIX ***\n";
+        "(CALIB)  JOINT5 = 0,0,0,0,R\n";
+    for (int j = 0; j < 5; ++j)
+        expected += "(CALIB)  stddev(JOINT" + std::to_string(j + 1) + ") = inf,inf,inf,inf," + "TRRTR"[j] + "\n";
+    for (int j = 0; j < 5; ++j)
+        expected += "(CALIB)  t(JOINT" + std::to_string(j + 1) + ") = 0,0,0,0," + "TRRTR"[j] + "\n";
+    expected += "\n(CALIB) *** CORRELATION MATRIX ***\n";
     std::string row = "(CALIB) ";
     for (int c = 0; c < 20; ++c)
         row += " indet";
