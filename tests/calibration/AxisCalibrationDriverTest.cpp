@@ -318,14 +318,8 @@ TEST(ZoCOrbal2AxisCalibration, StatisticsFollowTheParametersAndTheSamples) {
     double sd[4];
     for (int joint = 0; joint < 5; ++joint) {
         calibration.GetJointParametersStdDev(joint, sd[0], sd[1], sd[2], sd[3]);
-        for (int k = 0; k < 4; ++k) {
-            if (joint < 3) {
-                EXPECT_GT(sd[k], 0.0);
-                EXPECT_LT(sd[k], 1.0);  // degrees and millimetres per unit residual
-            } else {
-                EXPECT_EQ(sd[k], 0.0);  // fixed
-            }
-        }
+        for (int k = 0; k < 4; ++k)  // degrees and millimetres per unit residual; fixed joints 0
+            EXPECT_TRUE(joint < 3 ? sd[k] > 0.0 && sd[k] < 1.0 : sd[k] == 0.0) << joint << " " << sd[k];
     }
     const double criterion = calibration.GetJointParametersDCriterion();
     EXPECT_GT(criterion, 0.0);
