@@ -136,13 +136,9 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, BuccalRingHasSevenEvenlySpacedImages) {
     ASSERT_EQ(seq.GetCount(), 7);
     for (int k = 0; k < 7; ++k) {
         EXPECT_NEAR(seq[k].m_config[4], k * 360.0f / 7, 1e-4);
-        EXPECT_EQ(seq[k].m_config[0], 48.0f);
-        EXPECT_EQ(seq[k].m_config[1], 50.0f);
-        EXPECT_EQ(seq[k].m_config[2], 90.0f);
+        EXPECT_EQ(std::vector<float>(seq[k].m_config.Data(), seq[k].m_config.Data() + 3), (std::vector<float>{48, 50, 90}));
         EXPECT_EQ(suffix(seq, k), L"_U0_" + std::to_wstring(k));
     }
-    EXPECT_NEAR(seq[1].m_config[4], 51.43f, 0.01);
-    EXPECT_NEAR(seq[2].m_config[4], 102.86f, 0.01);
     EXPECT_EQ(jaw.GetLastRequest().m_config, ReferenceDevice::Home());  // not changed
 }
 
@@ -151,17 +147,15 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringAnswersFromTheEvaluation) {
     ScriptedPlanning& planning = jaw.Script();
     CbEvent cancel(true, false);
     Sequence seq;
-    for (int status : {1, 2, 3, 5}) {
-        planning.evaluation.status = status;
-        EXPECT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq)) << status;
+    // Status 4 fails, other statuses succeed; with status 0, q2 below 0.25 or q1 below 1 means
+    // covered well enough. None of them plans a scan.
+    struct Case { ZoCOrbal2AcquisitionPlanning::NSEvaluationResult evaluation; bool success; };
+    for (const Case& c : {Case{{1}, true}, Case{{2}, true}, Case{{3}, true}, Case{{5}, true}, Case{{4}, false},
+                          Case{{0, 2.0f, 0.2f}, true}, Case{{0, 0.5f, 0.5f}, true}}) {
+        planning.evaluation = c.evaluation;
+        EXPECT_EQ(jaw.GetJointConfigurationForGapCovering(cancel, seq), c.success) << c.evaluation.status;
         EXPECT_EQ(seq.GetCount(), 0);
     }
-    planning.evaluation.status = 4;
-    EXPECT_FALSE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
-    planning.evaluation = {0, 2.0f, 0.2f};  // q2 below 0.25: covered well enough
-    EXPECT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
-    planning.evaluation = {0, 0.5f, 0.5f};  // q1 below 1
-    EXPECT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
     planning.ready = false;
     EXPECT_FALSE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
     // Cancelled while proposals wait: an empty sequence, and success.
@@ -231,7 +225,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, ProposalsBecomeRequestsOnlyWhenThereAreAny
     EXPECT_EQ(suffix(seq, 0), L"_UU_0");
 }
 
-TEST(ZoCJawScanJointSequenceGenerator, PrunedSearchFindsTheExhaustiveSearchsOrder) {
+TEST(ZoCJawScanJointSequenceGenerator, PrunedSearchFindsTheExhaustiveSearchsOrderAndAnEmptyTableNone) {
     std::mt19937_64 rng(5489);
     std::uniform_real_distribution<float> l1(-30, 30), tilt(40, 140), l4(-20, 20), disc(-180, 360);
     // Coarse values make equal costs, and so ties between orders, common.
@@ -254,13 +248,10 @@ TEST(ZoCJawScanJointSequenceGenerator, PrunedSearchFindsTheExhaustiveSearchsOrde
         ASSERT_TRUE(generator.FindLeastTimeOrderExhaustive(start, exhaustive));
         EXPECT_EQ(pruned, exhaustive);
     }
-}
-
-TEST(ZoCJawScanJointSequenceGenerator, EmptyTableHasNoOrder) {
-    ZoCJawScanJointSequenceGenerator generator(0, 60);
+    ZoCJawScanJointSequenceGenerator empty(0, 60);
     std::vector<int> order;
-    EXPECT_FALSE(generator.FindLeastTimeOrder(ZoCOrbal2AxisChain::NCJointConfiguration(), order));
-    EXPECT_FALSE(generator.FindLeastTimeOrderExhaustive(ZoCOrbal2AxisChain::NCJointConfiguration(), order));
+    EXPECT_FALSE(empty.FindLeastTimeOrder(ZoCOrbal2AxisChain::NCJointConfiguration(), order));
+    EXPECT_FALSE(empty.FindLeastTimeOrderExhaustive(ZoCOrbal2AxisChain::NCJointConfiguration(), order));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, ProposalRegionFramesItsPointsBeforeEnlargement) {
@@ -285,16 +276,7 @@ TEST(ZoCAcquisitionSteeringOrbal2, ProposalRegionFramesItsPointsBeforeEnlargemen
     EXPECT_EQ(out[0].m_iROICenterX, 120);
     EXPECT_EQ(out[0].m_iROICenterY, 55);
     EXPECT_EQ(out[0].m_rectCameraROI, CRect(0, 0, 300, 300));
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2, ProposalWithoutPointsGetsTheWholeImage) {
-    TestJaw jaw;
-    ScriptedPlanning& planning = jaw.Script();
-    planning.proposals = {proposal(0, 90, 90, 0, 0)};
-    std::vector<Request> out;
-    ZoCOrbal2AcquisitionPlanning::NSComputationResult result;
-    ASSERT_EQ(jaw.computeAdditionalAxisConfigs(out, result), 1);
-    EXPECT_EQ(out[0].m_rectCameraROI, CRect(0, 0, 1279, 1023));
+    // A failed computation proposes nothing.
     planning.code = 1;
     EXPECT_EQ(jaw.computeAdditionalAxisConfigs(out, result), 0);
     EXPECT_TRUE(out.empty());
@@ -315,7 +297,7 @@ TEST(ZoCAcquisitionSteeringOrbal2, ProposedConfigurationsAreClampedIntoTheJointL
     EXPECT_FALSE(jaw.checkAdditionalAxisConfigs(none));
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, JointTestSwingsTheJointBetweenThreeValuesInsideItsLimits) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, JointTestSwingsTheJointBetweenThreeValuesInsideItsLimitsOnly) {
     TestJaw jaw;
     Sequence seq;
     ASSERT_TRUE(jaw.GetJointConfigurationForTestOfJointNr(seq, 1));  // L2: [30, 150], neutral 90
@@ -330,12 +312,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, JointTestSwingsTheJointBetweenThreeValuesI
     ASSERT_TRUE(jaw.GetJointConfigurationForTestOfJointNr(seq, 0));
     EXPECT_NEAR(seq[0].m_config[0], 21.9f, 1e-4);
     EXPECT_FALSE(jaw.GetJointConfigurationForTestOfJointNr(seq, 7));
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, JointTestCandidateOutsideTheLimitsLeavesTheJoint) {
-    TestJaw jaw;
-    Sequence seq;
-    jaw.GetJointConfigurationForTestOfJointNr(seq, 2);  // refreshes limits
+    // A candidate outside the limits leaves the joint.
     Request req;
     req.m_config = ReferenceDevice::Home();
     // L4: [-45, 45], neutral 0: 0 + 9, -45 + 4.5, 45 - 4.5 are all inside.

@@ -65,7 +65,7 @@ TEST(ScanHandOff, ImageAreaTransformIsAppliedBeforeTheScale) {
     EXPECT_NEAR(scan.points[1], -camera.y, 1e-4);
 }
 
-TEST(ScanHandOff, AssociatedScanCarriesPixelsAndJoints) {
+TEST(ScanHandOff, OnlyAnAssociatedScanCarriesPixelsAndJoints) {
     TestSteering steering;
     const float joints[5] = {1, 91, 89, 2, 45};
     steering.AssociateRequestAndDHParameters(L"010_U0_3", joints);
@@ -76,15 +76,12 @@ TEST(ScanHandOff, AssociatedScanCarriesPixelsAndJoints) {
     EXPECT_EQ(scan.pixels, (std::vector<int>{0, 0, 1, 0, 0, 1, 1, 1}));
     EXPECT_EQ(scan.numPixelInts, 8u);
     EXPECT_EQ(std::vector<float>(scan.joints, scan.joints + 5), std::vector<float>(joints, joints + 5));
-}
-
-TEST(ScanHandOff, UnassociatedScanHasNoPixelsAndTheNoPixelMark) {
-    TestSteering steering;
+    // An unassociated scan has no pixels and the no-pixel mark.
     ASSERT_TRUE(steering.putScanSync({gridField(3, 2, -5), gridField(2, 2, -5)}, CreateGuid()));
-    const auto scan = steering.Store().Scans().at(0);
-    EXPECT_TRUE(scan.pixels.empty());
-    EXPECT_EQ(scan.numPixelInts, 0xFFFFFFFFu);
-    EXPECT_EQ(scan.points.size(), 8u * 3u);
+    const auto unassociated = steering.Store().Scans().at(1);
+    EXPECT_TRUE(unassociated.pixels.empty());
+    EXPECT_EQ(unassociated.numPixelInts, 0xFFFFFFFFu);
+    EXPECT_EQ(unassociated.points.size(), 8u * 3u);
 }
 
 TEST(ScanHandOff, RotationScanDropsPointsAboveItsZLimit) {
