@@ -19,6 +19,7 @@ public:
                      const ZoCOrbal2DeviceConfig& device = ZoCOrbal2DeviceConfig())
         : Jaw(device, tripleTray, extended, skipLimit) {}
     AcquisitionPlanningStore& Store() { return dynamic_cast<AcquisitionPlanningStore&>(*GetAcquisitionPlanning()); }
+    void SetLastRequest(const ZoCOrbal2AxisChain::NCJointConfiguration& c) { m_lastRequest.m_config = c; }
     // Refreshes neutral values and limits as every planner does first.
     void Refresh() {
         NCJointConfiguration neutral;
@@ -489,12 +490,9 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, StartOfTheSequenceIsWhereTheAxesNeedLeastT
         seq.Add(r);
     }
     // The axes stand at L5 = 120: entering at index 2 saves most.
-    ZoCOrbal2AxisChain::CJointPositionSequence overview;
-    auto start = ReferenceDevice::Home();
-    start[4] = 120 - 300;  // the overview's last request ends at 120
-    jaw.SetStartJointPositionOvw(start);
-    jaw.GetJointConfigurationForOverview(overview);
-    ASSERT_EQ(jaw.GetLastRequest().m_config[4], 120);
+    auto last = ReferenceDevice::Home();
+    last[4] = 120;
+    jaw.SetLastRequest(last);
     EXPECT_EQ(jaw.getStartIndexForLLSequence(seq), 2);
     jaw.reArrangeSequence(seq, 2);
     std::vector<std::wstring> names;

@@ -35,7 +35,7 @@ CbVector3f cameraPointAtNeutral(const TestSteering& steering, const CbVector3f& 
 
 }  // namespace
 
-TEST(ScanHandOff, PointsLandInThePlanningFrameThatTheKinematicsPredict) {
+TEST(ScanHandOff, PointsLandInThePlanningFrameThatTheKinematicsPredictAfterTheImageAreaTransform) {
     TestSteering steering;
     const ZoCFieldCoord field = gridField(6, 4, -12.0f, 3.0f);
     ASSERT_TRUE(steering.putScanSync({field}, CreateGuid()));
@@ -53,14 +53,11 @@ TEST(ScanHandOff, PointsLandInThePlanningFrameThatTheKinematicsPredict) {
             EXPECT_NEAR(scans[0].points[k + 2], camera.z, 2e-4);
             k += 3;
         }
-}
-
-TEST(ScanHandOff, ImageAreaTransformIsAppliedBeforeTheScale) {
-    TestSteering steering;
+    // The image-area transform is applied before the scale.
     steering.SetTrafoImageAreaToDisc(CbMatrix4Rf::Translation(400, 0, 0));  // 10 mm along x
     ASSERT_TRUE(steering.putScanSync({ZoCFieldCoord(1, 1, {CbVector3f(0, 0, 0)})}, CreateGuid()));
     const CbVector3f camera = cameraPointAtNeutral(steering, CbVector3f(10, 0, 0));
-    const auto scan = steering.Store().Scans().at(0);
+    const auto scan = steering.Store().Scans().at(1);
     EXPECT_NEAR(scan.points[0], camera.x, 1e-4);
     EXPECT_NEAR(scan.points[1], -camera.y, 1e-4);
 }
