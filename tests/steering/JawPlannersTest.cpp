@@ -159,9 +159,15 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringAnswersFromTheEvaluation) {
     }
     planning.ready = false;
     EXPECT_FALSE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
-    // Cancelled while proposals wait: an empty sequence, and success.
     planning.ready = true;
     planning.evaluation = {0, 5.0f, 0.9f};
+    // Without proposals the planning's computation code answers: 1 and 3 are success.
+    for (const auto& [code, success] : {std::pair{1, true}, std::pair{2, false}, std::pair{3, true}, std::pair{4, false}}) {
+        planning.code = code;
+        EXPECT_EQ(jaw.GetJointConfigurationForGapCovering(cancel, seq), success) << code;
+    }
+    planning.code = 0;
+    // Cancelled while proposals wait: an empty sequence, and success.
     planning.proposals = {proposal(0, 90, 90, 0, 10)};
     cancel.Set();
     seq.Add(Request());
@@ -169,30 +175,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringAnswersFromTheEvaluation) {
     EXPECT_EQ(seq.GetCount(), 0);
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringPlansOnlyTheFirstTenProposals) {
-    TestJaw jaw;
-    ScriptedPlanning& planning = jaw.Script();
-    planning.evaluation = {0, 5.0f, 0.9f};
-    for (int i = 0; i < 12; ++i) planning.proposals.push_back(proposal(0, 90, 90, 0, 30.0f * i));
-    CbEvent cancel(true, false);
-    Sequence seq;
-    ASSERT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
-    ASSERT_EQ(seq.GetCount(), 10);
-    std::vector<float> discs;
-    for (int k = 0; k < 10; ++k) {
-        discs.push_back(seq[k].m_config[4]);
-        EXPECT_EQ(suffix(seq, k), L"_UG_" + std::to_wstring(k));
-    }
-    std::sort(discs.begin(), discs.end());
-    for (int k = 0; k < 10; ++k) EXPECT_EQ(discs[static_cast<size_t>(k)], 30.0f * k);  // 300 and 330 dropped
-    // Without proposals the planning's computation code answers: 1 and 3 are success.
-    for (const auto& [code, success] : {std::pair{1, true}, std::pair{2, false}, std::pair{3, true}, std::pair{4, false}}) {
-        planning.code = code;
-        EXPECT_EQ(jaw.GetJointConfigurationForGapCovering(cancel, seq), success) << code;
-    }
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringVisitsProposalsInTheFastestOrder) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringVisitsTheFirstTenProposalsInTheFastestOrder) {
     TestJaw jaw;
     ScriptedPlanning& planning = jaw.Script();
     planning.evaluation = {0, 5.0f, 0.9f};
@@ -212,6 +195,18 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringVisitsProposalsInTheFastestOrde
     }
     EXPECT_EQ(std::vector<int>(jaw.VisitingOrder(), jaw.VisitingOrder() + 4), (std::vector<int>{1, 3, 0, 2}));
     EXPECT_EQ(jaw.GetLastRequest().m_config[4], 160.0f);
+    // Of twelve proposals only the first ten are planned.
+    planning.proposals.clear();
+    for (int i = 0; i < 12; ++i) planning.proposals.push_back(proposal(0, 90, 90, 0, 30.0f * i));
+    ASSERT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
+    ASSERT_EQ(seq.GetCount(), 10);
+    std::vector<float> discs;
+    for (int k = 0; k < 10; ++k) {
+        discs.push_back(seq[k].m_config[4]);
+        EXPECT_EQ(suffix(seq, k), L"_UG_" + std::to_wstring(k));
+    }
+    std::sort(discs.begin(), discs.end());
+    for (int k = 0; k < 10; ++k) EXPECT_EQ(discs[static_cast<size_t>(k)], 30.0f * k);  // 300 and 330 dropped
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, ProposalsBecomeRequestsOnlyWhenThereAreAny) {
