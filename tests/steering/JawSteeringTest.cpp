@@ -359,12 +359,13 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, PhasesTiltAsTheirFactorsSay) {
     const Sequence seq = phases(jaw, 18, false, &tooHigh);  // 18 mm: lower than the L3 length
     ASSERT_FALSE(tooHigh);
     ASSERT_EQ(seq.GetCount(), 15);
-    // L3 = 90 + sign * t3 with t3 = -factor * 60 degrees.
-    for (int k = 0; k < 5; ++k) EXPECT_NEAR(seq[k].m_config[2], 90 + 40, 1e-3) << k;  // forward, -1
-    EXPECT_NEAR(seq[5].m_config[2], 90 - 45, 1e-3);                                    // far end
-    for (int k = 6; k < 14; ++k) EXPECT_NEAR(seq[k].m_config[2], 90 - 70, 1e-3) << k;  // back
-    EXPECT_NEAR(seq[14].m_config[2], 90 - 45, 1e-3);                                   // near end
-    for (int k = 0; k < 15; ++k) EXPECT_NEAR(seq[k].m_config[1], 90, 1e-3);
+    // L3 = 90 + sign * t3 with t3 = -factor * 60 degrees: five forward (-1), the far end, eight
+    // back, the near end.
+    const float l3[15] = {130, 130, 130, 130, 130, 45, 20, 20, 20, 20, 20, 20, 20, 20, 45};
+    for (int k = 0; k < 15; ++k) {
+        EXPECT_NEAR(seq[k].m_config[2], l3[k], 1e-3) << k;
+        EXPECT_NEAR(seq[k].m_config[1], 90, 1e-3);
+    }
     // The back phase stands 5 lower.
     EXPECT_NEAR(seq[7].m_config[3], 13, 1e-3);
     EXPECT_NEAR(seq[0].m_config[3], 18, 1e-3);

@@ -34,7 +34,7 @@ TEST(ZoCAcquisitionSteeringOrbal2, AcceptsTheAcquisitionModesOfItsType) {
     EXPECT_TRUE(accepted(static_cast<ZoCAcquisitionSteeringOrbal2::EAcquisitionType>(3)).empty());
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2, ConstructionSetsUpThePlanningAndLogsTheStumpReminder) {
+TEST(ZoCAcquisitionSteeringOrbal2, ConstructionAndANewScanPlanSetUpThePlanningAndConstructionLogsTheStumpReminder) {
     ScopedLogCapture capture;
     TestSteering steering(ZoCOrbal2AcquisitionPlanning::eTypeGyration);
     const auto lines = capture.Sink().Messages("ZoCWinLog");
@@ -44,6 +44,11 @@ TEST(ZoCAcquisitionSteeringOrbal2, ConstructionSetsUpThePlanningAndLogsTheStumpR
     EXPECT_EQ(store.AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeGyration);
     EXPECT_EQ(store.ProgressCallback(), &ZoCAcquisitionSteeringOrbal2::GetProgressCallback());
     EXPECT_EQ(steering.GetTrafoImageAreaToDisc(), c_matIdentity);
+    // A new scan plan replaces the planning and sets it up the same way.
+    steering.initScanPlan();
+    EXPECT_EQ(steering.Store().AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeGyration);
+    EXPECT_EQ(steering.Store().ProgressCallback(), &ZoCAcquisitionSteeringOrbal2::GetProgressCallback());
+    EXPECT_FALSE(steering.Store().Camera().has_value());  // a fresh object knows nothing yet
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, PlanningTransformationIsTheInverseOfTheFlippedNeutralCamToDisc) {
@@ -173,14 +178,6 @@ TEST(ZoCAcquisitionSteeringOrbal2, InterruptFlagAndEventStopThePlanning) {
     EXPECT_FALSE(progress.GoOn());
     ZoCAcquisitionSteeringOrbal2::SetInterruptEvent(nullptr);
     EXPECT_TRUE(progress.GoOn());
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2, InitScanPlanReplacesThePlanningAndSetsItUp) {
-    TestSteering steering(ZoCOrbal2AcquisitionPlanning::eTypeTripleTray);
-    steering.initScanPlan();
-    EXPECT_EQ(steering.Store().AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeTripleTray);
-    EXPECT_EQ(steering.Store().ProgressCallback(), &ZoCAcquisitionSteeringOrbal2::GetProgressCallback());
-    EXPECT_FALSE(steering.Store().Camera().has_value());  // a fresh object knows nothing yet
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, ZLimitOfNoFieldsIsTheLargestFloat) {
