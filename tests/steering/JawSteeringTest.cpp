@@ -107,7 +107,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, JawLineHasHalfThePointsOfItsLengthWithinTh
     EXPECT_EQ(jaw.LL(500), CbVector3f());  // beyond the used points: zero
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, ClockwiseSkeletonIsReversed) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, ClockwiseSkeletonIsReversedAndItsRegionsMirrored) {
     TestJaw ccw, cw;
     const float areaCcw = ccw.ExtractLLFromSkeleton(arch(), -500);
     const float areaCw = cw.ExtractLLFromSkeleton(arch(22, 26, 18, true), -500);
@@ -121,6 +121,23 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, ClockwiseSkeletonIsReversed) {
     EXPECT_LT((cw.LL(n - 1) - ccw.LL(n - 1)).Length(), 1.1f * step);
     EXPECT_GT(cw.LL(n / 4).x * ccw.LL(n / 4).x, 0);
     EXPECT_NEAR(ccw.LL(0).z, -18.0f, 1e-3);
+    // Regions are given in the skeleton's arc lengths: on the clockwise one they run from the
+    // other end of the reversed jaw line.
+    const float length = cw.GetLLLength();
+    CbList<std::pair<float, float>> list;
+    list.AddTail({0.1f * length, 0.3f * length});
+    ccw.SetROI(list);
+    cw.SetROI(list);
+    EXPECT_NEAR(cw.GetROIIndices()[0], 0.7f * (n - 1), 2);
+    EXPECT_NEAR(cw.GetROIIndices()[1], 0.9f * (n - 1), 2);
+    EXPECT_NEAR(ccw.GetROIIndices()[0], 0.1f * (n - 1), 2);
+    EXPECT_NEAR(ccw.GetROIIndices()[1], 0.3f * (n - 1), 2);
+    // An infinite region covers the whole line and marks the area positive.
+    CbList<std::pair<float, float>> infinite;
+    infinite.AddTail({-FLT_MAX, 5.0f});
+    cw.SetROI(infinite);
+    EXPECT_EQ(cw.GetLLArea(), 1.0f);
+    EXPECT_EQ(std::vector<int>(cw.GetROIIndices(), cw.GetROIIndices() + 2), (std::vector<int>{0, n - 1}));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, LowerThresholdIsClampedAndNegatedForTheTray) {
@@ -147,29 +164,6 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, NearestJawLinePointIsSearchedInAWindow) {
 
 // ---------------------------------------------------------------------------------------------
 // Regions of interest
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, RegionsOnAClockwiseSkeletonAreMirrored) {
-    TestJaw ccw, cw;
-    ccw.ExtractLLFromSkeleton(arch(), -500);
-    cw.ExtractLLFromSkeleton(arch(22, 26, 18, true), -500);
-    const float length = cw.GetLLLength();
-    CbList<std::pair<float, float>> list;
-    list.AddTail({0.1f * length, 0.3f * length});
-    ccw.SetROI(list);
-    cw.SetROI(list);
-    const int used = cw.GetNumberOfUsedPoints();
-    // The clockwise skeleton's arc lengths run from the other end of the reversed jaw line.
-    EXPECT_NEAR(cw.GetROIIndices()[0], 0.7f * (used - 1), 2);
-    EXPECT_NEAR(cw.GetROIIndices()[1], 0.9f * (used - 1), 2);
-    EXPECT_NEAR(ccw.GetROIIndices()[0], 0.1f * (used - 1), 2);
-    EXPECT_NEAR(ccw.GetROIIndices()[1], 0.3f * (used - 1), 2);
-    // An infinite region covers the whole line and marks the area positive.
-    CbList<std::pair<float, float>> infinite;
-    infinite.AddTail({-FLT_MAX, 5.0f});
-    cw.SetROI(infinite);
-    EXPECT_EQ(cw.GetLLArea(), 1.0f);
-    EXPECT_EQ(std::vector<int>(cw.GetROIIndices(), cw.GetROIIndices() + 2), (std::vector<int>{0, used - 1}));
-}
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, RegionsOnAStraightSkeletonFollowItsArcLengths) {
     TestJaw jaw;
