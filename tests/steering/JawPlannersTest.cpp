@@ -89,7 +89,7 @@ CyRay rayThroughPixel(const TestJaw& jaw, const ZoCOrbal2AxisChain::NCJointConfi
 
 }  // namespace
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, UserRayIsPlannedOnlyWhenItsPointIsInTheImageNearTheSolvedPoint) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, UserRayIsPlannedOnlyWhenItsPointIsInTheImageNearTheSolvedPointAndLateFramesItsRegion) {
     TestJaw jaw;
     ScriptedPlanning& planning = jaw.Script();
     const auto home = ReferenceDevice::Home();
@@ -110,13 +110,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, UserRayIsPlannedOnlyWhenItsPointIsInTheIma
             EXPECT_EQ(suffix(seq, 0), L"_UU_0");
         }
     }
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, LateInAScanAUserRayFramesOnlyTheRegionAroundItsPoint) {
-    TestJaw jaw;
-    ScriptedPlanning& planning = jaw.Script();
-    const auto home = ReferenceDevice::Home();
-    std::copy(home.Data(), home.Data() + 5, planning.solvedJoints);
+    // Late in a scan a user ray frames only the region around its point.
     planning.solvedPoint = planningPointSeenAt(jaw, home, 600.3, 400.3);
     const CyRay ray = rayThroughPixel(jaw, home, 600.3, 400.3);
     Sequence seq;

@@ -81,7 +81,7 @@ TEST(ScanHandOff, OnlyAnAssociatedScanCarriesPixelsAndJoints) {
     EXPECT_EQ(unassociated.points.size(), 8u * 3u);
 }
 
-TEST(ScanHandOff, RotationScanDropsPointsAboveItsZLimit) {
+TEST(ScanHandOff, RotationScanDropsPointsAboveItsZLimitAndScansWithoutPointsAreNotHandedOn) {
     TestSteering steering;
     // Eight fields: the lowest box corner lies at z = -30 mm, so the limit is -15 mm.
     std::vector<ZoCFieldCoord> fields;
@@ -92,19 +92,16 @@ TEST(ScanHandOff, RotationScanDropsPointsAboveItsZLimit) {
     const auto scan = steering.Store().Scans().at(0);
     EXPECT_EQ(scan.points.size(), 2u * 3u);  // -30 and -20 pass, -10 and the -14 points do not
     EXPECT_EQ(scan.numPixelInts, 0u);        // the rotation scan's no-pixel mark
-}
-
-TEST(ScanHandOff, ScansWithoutPointsAreNotHandedOn) {
-    TestSteering steering;
+    // Scans without points are not handed on.
     EXPECT_FALSE(steering.putScanSync({}, CreateGuid()));
     const ZoCFieldCoord empty(2, 2, {});
     EXPECT_FALSE(steering.putScanSync({empty}, CreateGuid()));
     // Eight fields whose every point lies above the rotation scan's limit: nothing passes
     // except what lies at most 15 mm above the lowest corner.
-    std::vector<ZoCFieldCoord> fields(8, ZoCFieldCoord(1, 1, {{0, 0, 40 * -5.0f}}));
+    fields = std::vector<ZoCFieldCoord>(8, ZoCFieldCoord(1, 1, {{0, 0, 40 * -5.0f}}));
     fields[0] = ZoCFieldCoord(2, 1, {{c_fInvalid, c_fInvalid, c_fInvalid}, {0, 0, 40 * -5.0f}});
     EXPECT_TRUE(steering.putScanSync(fields, CreateGuid()));  // -5 <= -5 + 15
-    EXPECT_EQ(steering.Store().ScanCount(), 1u);
+    EXPECT_EQ(steering.Store().ScanCount(), 2u);
 }
 
 TEST(ScanHandOff, WorkerSkipsAScanWithNoPointsAndGoesOn) {
