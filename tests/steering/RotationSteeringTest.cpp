@@ -38,7 +38,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Rotation, RegistersEveryRequestWithItsJoints) {
     for (int j = 0; j < 5; ++j) EXPECT_EQ(joints[j], seq[3].m_config[j]);
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Rotation, AddsTheCamerasAxisOffsetsToL1L4AndTheSixthAxis) {
+TEST(ZoCAcquisitionSteeringOrbal2Rotation, AddsTheCamerasAxisOffsetsToL1L4AndTheSixthAxisAndTheMouseRotationAllOfThem) {
     ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
     SimulatedSmartCamera camera({4, 10, 20, -2, 10, 2});
     ZoCOrbal2AxisChain::CJointPositionSequence seq;
@@ -48,12 +48,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Rotation, AddsTheCamerasAxisOffsetsToL1L4AndThe
     EXPECT_FLOAT_EQ(seq[0].m_config[3], -1.0f);  // -2 increments at 2 per mm
     EXPECT_FLOAT_EQ(seq[1].m_config[4], 45.0f);  // L5 offset not applied
     EXPECT_FLOAT_EQ(seq[0].m_config[5], 2.0f);   // 2 disc increments at 1 per degree
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Rotation, MouseRotationStartsFromZeroAndAddsAllOffsets) {
-    ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
-    SimulatedSmartCamera camera({4, 10, 20, -2, 10, 2});
-    ZoCOrbal2AxisChain::CJointPositionSequence seq;
+    // The mouse rotation starts from zero and adds all offsets.
+    seq.RemoveAll();
     EXPECT_TRUE(steering.GetJointConfigurationForRotationMouse(camera, seq));
     ASSERT_EQ(seq.GetCount(), 8);
     EXPECT_FLOAT_EQ(seq[0].m_config[5], 0.0f);
