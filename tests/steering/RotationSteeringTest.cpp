@@ -6,24 +6,16 @@ namespace {
 std::wstring name(const ZoCOrbal2AxisChain::CJointPositionSequence& seq, int i) { return seq[i].m_strName.str(); }
 }  // namespace
 
-TEST(ZoCAcquisitionSteeringOrbal2Rotation, TiltIsClampedToFortyFiveAndOneHundredFive) {
-    ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
-    SimulatedSmartCamera camera;
-    ZoCOrbal2AxisChain::CJointPositionSequence low, high;
-    steering.GetJointConfigurationForRotation(camera, low, 30);
-    steering.GetJointConfigurationForRotation(camera, high, 120);
-    EXPECT_FLOAT_EQ(low[0].m_config[2], 90 - 45);
-    EXPECT_FLOAT_EQ(high[0].m_config[2], 90 - 105);
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Rotation, NamesRequestsByIndexAndStumpAndAdvancesTheStump) {
+TEST(ZoCAcquisitionSteeringOrbal2Rotation, ClampsTheTiltToFortyFiveAndOneHundredFiveNamesRequestsAndAdvancesTheStump) {
     ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
     SimulatedSmartCamera camera;
     const int stump = ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex.load();
     ZoCOrbal2AxisChain::CJointPositionSequence seq;
-    EXPECT_TRUE(steering.GetJointConfigurationForRotation(camera, seq, 60));
-    EXPECT_TRUE(steering.GetJointConfigurationForRotation(camera, seq, 60));  // appends
+    EXPECT_TRUE(steering.GetJointConfigurationForRotation(camera, seq, 30));
+    EXPECT_TRUE(steering.GetJointConfigurationForRotation(camera, seq, 120));  // appends
     ASSERT_EQ(seq.GetCount(), 16);
+    EXPECT_FLOAT_EQ(seq[0].m_config[2], 90 - 45);
+    EXPECT_FLOAT_EQ(seq[8].m_config[2], 90 - 105);
     for (int k = 0; k < 8; ++k) {
         EXPECT_EQ(name(seq, k), L"00" + std::to_wstring(k) + L"_R" + std::to_wstring(stump) + L"_" + std::to_wstring(k));
         EXPECT_EQ(name(seq, 8 + k),
@@ -46,7 +38,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Rotation, RegistersEveryRequestWithItsJoints) {
     for (int j = 0; j < 5; ++j) EXPECT_EQ(joints[j], seq[3].m_config[j]);
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Rotation, AddsTheCamerasAxisOffsetsToL1L4AndTheSixthAxis) {
+TEST(ZoCAcquisitionSteeringOrbal2Rotation, AddsTheCamerasAxisOffsetsToL1L4AndTheSixthAxisAndTheMouseRotationAllOfThem) {
     ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
     SimulatedSmartCamera camera({4, 10, 20, -2, 10, 2});
     ZoCOrbal2AxisChain::CJointPositionSequence seq;
@@ -56,12 +48,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Rotation, AddsTheCamerasAxisOffsetsToL1L4AndThe
     EXPECT_FLOAT_EQ(seq[0].m_config[3], -1.0f);  // -2 increments at 2 per mm
     EXPECT_FLOAT_EQ(seq[1].m_config[4], 45.0f);  // L5 offset not applied
     EXPECT_FLOAT_EQ(seq[0].m_config[5], 2.0f);   // 2 disc increments at 1 per degree
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Rotation, MouseRotationStartsFromZeroAndAddsAllOffsets) {
-    ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
-    SimulatedSmartCamera camera({4, 10, 20, -2, 10, 2});
-    ZoCOrbal2AxisChain::CJointPositionSequence seq;
+    // The mouse rotation starts from zero and adds all offsets.
+    seq.RemoveAll();
     EXPECT_TRUE(steering.GetJointConfigurationForRotationMouse(camera, seq));
     ASSERT_EQ(seq.GetCount(), 8);
     EXPECT_FLOAT_EQ(seq[0].m_config[5], 0.0f);

@@ -35,7 +35,7 @@ CbVector3f cameraPointAtNeutral(const TestSteering& steering, const CbVector3f& 
 
 }  // namespace
 
-TEST(ScanHandOff, PointsLandInThePlanningFrameThatTheKinematicsPredict) {
+TEST(ScanHandOff, PointsLandInThePlanningFrameThatTheKinematicsPredictAfterTheImageAreaTransform) {
     TestSteering steering;
     const ZoCFieldCoord field = gridField(6, 4, -12.0f, 3.0f);
     ASSERT_TRUE(steering.putScanSync({field}, CreateGuid()));
@@ -53,19 +53,16 @@ TEST(ScanHandOff, PointsLandInThePlanningFrameThatTheKinematicsPredict) {
             EXPECT_NEAR(scans[0].points[k + 2], camera.z, 2e-4);
             k += 3;
         }
-}
-
-TEST(ScanHandOff, ImageAreaTransformIsAppliedBeforeTheScale) {
-    TestSteering steering;
+    // The image-area transform is applied before the scale.
     steering.SetTrafoImageAreaToDisc(CbMatrix4Rf::Translation(400, 0, 0));  // 10 mm along x
     ASSERT_TRUE(steering.putScanSync({ZoCFieldCoord(1, 1, {CbVector3f(0, 0, 0)})}, CreateGuid()));
     const CbVector3f camera = cameraPointAtNeutral(steering, CbVector3f(10, 0, 0));
-    const auto scan = steering.Store().Scans().at(0);
+    const auto scan = steering.Store().Scans().at(1);
     EXPECT_NEAR(scan.points[0], camera.x, 1e-4);
     EXPECT_NEAR(scan.points[1], -camera.y, 1e-4);
 }
 
-TEST(ScanHandOff, AssociatedScanCarriesPixelsAndJoints) {
+TEST(ScanHandOff, OnlyAnAssociatedScanCarriesPixelsAndJoints) {
     TestSteering steering;
     const float joints[5] = {1, 91, 89, 2, 45};
     steering.AssociateRequestAndDHParameters(L"010_U0_3", joints);
@@ -76,18 +73,15 @@ TEST(ScanHandOff, AssociatedScanCarriesPixelsAndJoints) {
     EXPECT_EQ(scan.pixels, (std::vector<int>{0, 0, 1, 0, 0, 1, 1, 1}));
     EXPECT_EQ(scan.numPixelInts, 8u);
     EXPECT_EQ(std::vector<float>(scan.joints, scan.joints + 5), std::vector<float>(joints, joints + 5));
-}
-
-TEST(ScanHandOff, UnassociatedScanHasNoPixelsAndTheNoPixelMark) {
-    TestSteering steering;
+    // An unassociated scan has no pixels and the no-pixel mark.
     ASSERT_TRUE(steering.putScanSync({gridField(3, 2, -5), gridField(2, 2, -5)}, CreateGuid()));
-    const auto scan = steering.Store().Scans().at(0);
-    EXPECT_TRUE(scan.pixels.empty());
-    EXPECT_EQ(scan.numPixelInts, 0xFFFFFFFFu);
-    EXPECT_EQ(scan.points.size(), 8u * 3u);
+    const auto unassociated = steering.Store().Scans().at(1);
+    EXPECT_TRUE(unassociated.pixels.empty());
+    EXPECT_EQ(unassociated.numPixelInts, 0xFFFFFFFFu);
+    EXPECT_EQ(unassociated.points.size(), 8u * 3u);
 }
 
-TEST(ScanHandOff, RotationScanDropsPointsAboveItsZLimit) {
+TEST(ScanHandOff, RotationScanDropsPointsAboveItsZLimitAndScansWithoutPointsAreNotHandedOn) {
     TestSteering steering;
     // Eight fields: the lowest box corner lies at z = -30 mm, so the limit is -15 mm.
     std::vector<ZoCFieldCoord> fields;
@@ -98,19 +92,16 @@ TEST(ScanHandOff, RotationScanDropsPointsAboveItsZLimit) {
     const auto scan = steering.Store().Scans().at(0);
     EXPECT_EQ(scan.points.size(), 2u * 3u);  // -30 and -20 pass, -10 and the -14 points do not
     EXPECT_EQ(scan.numPixelInts, 0u);        // the rotation scan's no-pixel mark
-}
-
-TEST(ScanHandOff, ScansWithoutPointsAreNotHandedOn) {
-    TestSteering steering;
+    // Scans without points are not handed on.
     EXPECT_FALSE(steering.putScanSync({}, CreateGuid()));
     const ZoCFieldCoord empty(2, 2, {});
     EXPECT_FALSE(steering.putScanSync({empty}, CreateGuid()));
     // Eight fields whose every point lies above the rotation scan's limit: nothing passes
     // except what lies at most 15 mm above the lowest corner.
-    std::vector<ZoCFieldCoord> fields(8, ZoCFieldCoord(1, 1, {{0, 0, 40 * -5.0f}}));
+    fields = std::vector<ZoCFieldCoord>(8, ZoCFieldCoord(1, 1, {{0, 0, 40 * -5.0f}}));
     fields[0] = ZoCFieldCoord(2, 1, {{c_fInvalid, c_fInvalid, c_fInvalid}, {0, 0, 40 * -5.0f}});
     EXPECT_TRUE(steering.putScanSync(fields, CreateGuid()));  // -5 <= -5 + 15
-    EXPECT_EQ(steering.Store().ScanCount(), 1u);
+    EXPECT_EQ(steering.Store().ScanCount(), 2u);
 }
 
 TEST(ScanHandOff, WorkerSkipsAScanWithNoPointsAndGoesOn) {
