@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -77,10 +78,6 @@ bool sameTree(const AxisNode& a, const AxisNode& b) {
     return true;
 }
 
-std::vector<std::wstring> loaderMessages(const CapturingLogSink& sink) {
-    return sink.Messages(c_pszLoaderLogger);
-}
-
 size_t count(const std::vector<std::wstring>& messages, const std::wstring& text) {
     return static_cast<size_t>(std::count(messages.begin(), messages.end(), text));
 }
@@ -98,9 +95,8 @@ TEST(IntervalFileParser, ReadsSixNumbersAndRefusesEverythingElseWithItsReason) {
         for (int i = 0; i < 6; ++i)
             EXPECT_EQ(rep.m_afValues[i], static_cast<float>(i + 1)) << line;
     }
-    const LineRep decimals = parse("-1.5 2e1 0.25 -0 7.5 7.5");  // a single angle is an interval too
-    ASSERT_TRUE(decimals.m_bValid);
-    EXPECT_EQ(decimals.m_afValues[1], 20.0f);
+    EXPECT_TRUE(parse("-1.5 2e1 0.25 -0 7.5 7.5").m_bValid);  // a single angle is an interval too
+    EXPECT_EQ(parse("-1.5 2e1 0.25 -0 7.5 7.5").m_afValues[1], 20.0f);
     std::string longest = "1 2 3 4 5 6";
     longest.resize(LineParser::c_iMaxLineLength, ' ');
     EXPECT_TRUE(parse(longest).m_bValid);
@@ -138,7 +134,7 @@ TEST(IntervalFileParser, DeliversEveryLineInOrderAndSkipsAnOverlongOneWhole) {
     EXPECT_EQ(readAll(scratchFile("tail.txt", std::string(4096, '\n') + "7")).size(), 4097u);
 }
 
-TEST(IntervalFileParser, ReadsOnlyRegularFilesWithinTheSizeLimit) {
+TEST(IntervalFileParser, ReadsOnlyRegularFilesWithinTheSizeLimitUntilCancelled) {
     const std::string fifo = scratchPath("refused.fifo");
     fs::remove(fifo);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -161,9 +157,7 @@ TEST(IntervalFileParser, ReadsOnlyRegularFilesWithinTheSizeLimit) {
     EXPECT_FALSE(IntervalFileParser(nullptr).LoadData(nullptr));
     fs::remove(fifo);
     fs::remove(huge);
-}
-
-TEST(IntervalFileParser, ACancelledReadStopsBeforeTheNextLine) {
+    // A cancelled read stops before the next line.
     std::atomic<bool> cancel{false};
     std::vector<int> lines;
     IntervalFileParser parser([&](const LineRep& rep) {
@@ -250,15 +244,13 @@ const fs::path c_sampleTable = fs::path(__FILE__).parent_path() / "../../data/Do
 // cylinder about each sensor's optical axis, from 50 mm behind the eye to 75 mm before it.
 bool trayHitsASensor(const ZoCOrbal2DeviceConfig& device, const ZoCOrbal2AxisChain::NCJointConfiguration& config) {
     const CbMatrix4Rf discToCamera = device.m_axisChain.GetCamToDiscTransformation(config, false).Inverted();
-    std::vector<CbVector3f> corners;
-    for (float x : {-35.0f, 0.0f, 35.0f})
-        for (float y : {-30.0f, 30.0f})
-            for (float z : {0.0f, -25.0f})
-                corners.emplace_back(x, y, z);
-    for (float x : {35.0f, 80.0f})
-        for (float y : {-8.0f, 8.0f})
-            for (float z : {-5.0f, -15.0f})
-                corners.emplace_back(x, y, z);
+    std::vector<CbVector3f> corners;  // the tray's body, then its handle
+    for (const auto& [xs, ys, zs] : {std::array<std::vector<float>, 3>{{{-35, 0, 35}, {-30, 30}, {0, -25}}},
+                                     std::array<std::vector<float>, 3>{{{35, 80}, {-8, 8}, {-5, -15}}}})
+        for (float x : xs)
+            for (float y : ys)
+                for (float z : zs)
+                    corners.emplace_back(x, y, z);
     for (const ZoCAbstractCamCalib* sensor : {&device.m_camProjCalib.GetCamera(), &device.m_camProjCalib.GetProjector()}) {
         CCoordinate3<double> eye, view;
         sensor->GetEyePt(eye);
@@ -342,8 +334,7 @@ struct NSSeen {
 
 // A log sink that holds the loader's thread where a read begins until the test lets it go, or
 // until a loader says that it cancels its load.
-class GateSink : public CapturingLogSink {
-public:
+struct GateSink : CapturingLogSink {
     CbEvent atStart{true, false}, release{true, false};
     void Write(const Logging::NSLogEntry& entry) override {
         CapturingLogSink::Write(entry);
@@ -392,7 +383,7 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadsOnceOnItsThreadForEveryLoaderThatAsksMe
     EXPECT_NE(meanwhile.thread, std::this_thread::get_id());
     for (const NSSeen* seen : {&first, &meanwhile, &later})
         EXPECT_EQ(seen->nodes, 7u);
-    EXPECT_EQ(loaderMessages(*gate),
+    EXPECT_EQ((*gate).Messages(c_pszLoaderLogger),
               (std::vector<std::wstring>{L"Beginne mit dem Laden der Kollisionstabelle",
                                          L"Kollisionstabelle: Einträge gelesen: 2, Zeilen übersprungen: 1 (erste: Zeile 3, "
                                          L"not a number)",
@@ -416,7 +407,7 @@ TEST(ZoCTripleTrayCollisionsLoader, TablesWithoutRecordsSaySoAndTheNextRequestRe
         ASSERT_TRUE(empty.done.Wait(c_dwHandshakeTimeout));
         EXPECT_EQ(empty.nodes, 0u);
         EXPECT_FALSE(Loader::IsLoaded());
-        EXPECT_EQ(count(loaderMessages(capture.Sink()), said), 1u);
+        EXPECT_EQ(count(capture.Sink().Messages(c_pszLoaderLogger), said), 1u);
     }
     ScopedLogCapture capture;
     const ScopedTable table(scratchFile("changing.txt", "1 2 3 4 5 6\n"));
@@ -446,7 +437,7 @@ TEST(ZoCTripleTrayCollisionsLoader, DestroyingTheSteeringCancelsItsRunningLoad) 
     steering.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(20));  // returns at all
     EXPECT_FALSE(Loader::IsLoaded());
-    const auto messages = loaderMessages(*gate);
+    const auto messages = (*gate).Messages(c_pszLoaderLogger);
     EXPECT_EQ(count(messages, L"Laden der Kollisionstabelle abgebrochen"), 1u);
     EXPECT_EQ(count(messages, L"Kollisionstabelle erfolgreich geladen"), 0u);
     fs::remove(huge);
@@ -455,6 +446,7 @@ TEST(ZoCTripleTrayCollisionsLoader, DestroyingTheSteeringCancelsItsRunningLoad) 
 // Once loaded, the table goes to the steering's planning at once, and again to the new planning
 // of every later stage.
 TEST(ZoCTripleTrayCollisionsLoader, EveryStageHandsTheLoadedTableToItsNewPlanning) {
+    EXPECT_STREQ(Loader::m_pszFileName.load(), "DoubleArchJointCollisions.txt");  // the working directory's
     const ScopedTable table(scratchFile("stages.txt", "1 2 3 4 5 6\n"));
     NSSeen loaded;
     {
@@ -468,10 +460,6 @@ TEST(ZoCTripleTrayCollisionsLoader, EveryStageHandsTheLoadedTableToItsNewPlannin
         ASSERT_NE(planning.CollisionTree(), nullptr) << stage;
         EXPECT_EQ(planning.CollisionTree()->CountDescendants(), 5u) << stage;
     }
-}
-
-TEST(ZoCTripleTrayCollisionsLoader, ReadsTheDefaultFileNameFromTheWorkingDirectory) {
-    EXPECT_STREQ(Loader::m_pszFileName.load(), "DoubleArchJointCollisions.txt");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -493,8 +481,7 @@ TEST(ZoCThreadPool, RunsTasksInOrderOnItsThreadsAndDeliversResultsAndExceptions)
     std::vector<int> expected(20);
     std::iota(expected.begin(), expected.end(), 0);
     EXPECT_EQ(done, expected);
-    EXPECT_EQ(started.load(), 1);
-    EXPECT_EQ(stopped.load(), 1);
+    EXPECT_EQ(std::make_pair(started.load(), stopped.load()), std::make_pair(1, 1));
     EXPECT_EQ(ZoCThreadPool(0).GetNumThreads(), 1);
     EXPECT_EQ(ZoCThreadPool(3).GetNumThreads(), 3);
 }
