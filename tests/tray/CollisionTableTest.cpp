@@ -390,7 +390,8 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadsOnceOnItsThreadForEveryLoaderThatAsksMe
                                          L"Kollisionstabelle erfolgreich geladen"}));
 }
 
-TEST(ZoCTripleTrayCollisionsLoader, TablesWithoutRecordsSaySoAndTheNextRequestReadsAgain) {
+TEST(ZoCTripleTrayCollisionsLoader, TablesWithoutRecordsSaySoAndTheNextRequestReadsAgainForEveryStage) {
+    EXPECT_STREQ(Loader::m_pszFileName.load(), "DoubleArchJointCollisions.txt");  // the working directory's
     const std::string fifo = scratchPath("table.fifo");
     fs::remove(fifo);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -409,14 +410,23 @@ TEST(ZoCTripleTrayCollisionsLoader, TablesWithoutRecordsSaySoAndTheNextRequestRe
         EXPECT_FALSE(Loader::IsLoaded());
         EXPECT_EQ(count(capture.Sink().Messages(c_pszLoaderLogger), said), 1u);
     }
-    ScopedLogCapture capture;
+    fs::remove(fifo);
+    // Once loaded, the table goes to the steering's planning at once, and again to the new
+    // planning of every later stage.
     const ScopedTable table(scratchFile("changing.txt", "1 2 3 4 5 6\n"));
     NSSeen filled;
-    Loader loader;
-    loader.LoadAsync(filled.Callback());
-    ASSERT_TRUE(filled.done.Wait(c_dwHandshakeTimeout));
+    {
+        Loader loader;
+        loader.LoadAsync(filled.Callback());
+        ASSERT_TRUE(filled.done.Wait(c_dwHandshakeTimeout));
+    }
     EXPECT_EQ(filled.nodes, 5u);
-    fs::remove(fifo);
+    ZoCAcquisitionSteeringOrbal2TripleTray steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
+    for (int stage = 0; stage < 4; ++stage, steering.SetNextState()) {
+        const auto& planning = dynamic_cast<const AcquisitionPlanningStore&>(*steering.GetAcquisitionPlanning());
+        ASSERT_NE(planning.CollisionTree(), nullptr) << stage;
+        EXPECT_EQ(planning.CollisionTree()->CountDescendants(), 5u) << stage;
+    }
 }
 
 // The steering goes while its table is being read: a huge table is not read to its end, nothing
@@ -441,25 +451,6 @@ TEST(ZoCTripleTrayCollisionsLoader, DestroyingTheSteeringCancelsItsRunningLoad) 
     EXPECT_EQ(count(messages, L"Laden der Kollisionstabelle abgebrochen"), 1u);
     EXPECT_EQ(count(messages, L"Kollisionstabelle erfolgreich geladen"), 0u);
     fs::remove(huge);
-}
-
-// Once loaded, the table goes to the steering's planning at once, and again to the new planning
-// of every later stage.
-TEST(ZoCTripleTrayCollisionsLoader, EveryStageHandsTheLoadedTableToItsNewPlanning) {
-    EXPECT_STREQ(Loader::m_pszFileName.load(), "DoubleArchJointCollisions.txt");  // the working directory's
-    const ScopedTable table(scratchFile("stages.txt", "1 2 3 4 5 6\n"));
-    NSSeen loaded;
-    {
-        Loader loader;
-        loader.LoadAsync(loaded.Callback());
-        ASSERT_TRUE(loaded.done.Wait(c_dwHandshakeTimeout));
-    }
-    ZoCAcquisitionSteeringOrbal2TripleTray steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
-    for (int stage = 0; stage < 4; ++stage, steering.SetNextState()) {
-        const auto& planning = dynamic_cast<const AcquisitionPlanningStore&>(*steering.GetAcquisitionPlanning());
-        ASSERT_NE(planning.CollisionTree(), nullptr) << stage;
-        EXPECT_EQ(planning.CollisionTree()->CountDescendants(), 5u) << stage;
-    }
 }
 
 // ---------------------------------------------------------------------------------------------
