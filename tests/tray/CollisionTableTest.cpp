@@ -45,18 +45,19 @@ std::string scratchFile(const std::string& name, const std::string& content) {
     return scratchPath(name);
 }
 
-// The lines a parser delivers; `ok` gets LoadData's result and `parser` may be prepared.
-std::vector<LineRep> readAll(const std::string& path, bool* ok = nullptr, const std::atomic<bool>* cancel = nullptr,
-                             const char** problem = nullptr) {
+// The lines a parser delivers, LoadData's result and the problem the parser names.
+struct NSRead {
     std::vector<LineRep> reps;
-    IntervalFileParser parser([&reps](const LineRep& rep) { reps.push_back(rep); });
-    parser.SetCancelFlag(cancel);
-    const bool read = parser.LoadData(path.c_str());
-    if (ok)
-        *ok = read;
-    if (problem)
-        *problem = parser.GetProblem();
-    return reps;
+    bool ok = false;
+    std::string problem;
+};
+NSRead readAll(const std::string& path) {
+    NSRead read;
+    IntervalFileParser parser([&read](const LineRep& rep) { read.reps.push_back(rep); });
+    read.ok = parser.LoadData(path.c_str());
+    if (const char* problem = parser.GetProblem())
+        read.problem = problem;
+    return read;
 }
 
 // The tree the prescribed procedure gives: every valid record inserted in file order.
@@ -116,9 +117,9 @@ TEST(IntervalFileParser, ReadsSixNumbersAndRefusesEverythingElseWithItsReason) {
 TEST(IntervalFileParser, DeliversEveryLineInOrderAndSkipsAnOverlongOneWhole) {
     const std::string path =
         scratchFile("order.txt", "# head\r\n1 2 3 4 5 6\r\n\n" + std::string(5000, '7') + "\n7 8 9 10 11 12");
-    bool ok = false;
-    const std::vector<LineRep> reps = readAll(path, &ok);
-    EXPECT_TRUE(ok);
+    const NSRead read = readAll(path);
+    const std::vector<LineRep>& reps = read.reps;
+    EXPECT_TRUE(read.ok);
     ASSERT_EQ(reps.size(), 5u);
     const std::vector<bool> valid = {false, true, false, false, true};
     for (size_t i = 0; i < reps.size(); ++i) {
@@ -127,11 +128,11 @@ TEST(IntervalFileParser, DeliversEveryLineInOrderAndSkipsAnOverlongOneWhole) {
     }
     EXPECT_EQ(std::string(reps[3].m_pszProblem), "line too long");
     EXPECT_EQ(reps[4].m_afValues[5], 12.0f);  // the last line needs no line end
-    EXPECT_TRUE(readAll(scratchFile("empty.txt", ""), &ok).empty());
-    EXPECT_TRUE(ok);
+    const NSRead empty = readAll(scratchFile("empty.txt", ""));
+    EXPECT_TRUE(empty.ok && empty.reps.empty());
     // A lone CR is a line end, not text; a last line of one byte after a full block still counts.
-    EXPECT_EQ(std::string(readAll(scratchFile("cr.txt", "\r\n"))[0].m_pszProblem), "comment line");
-    EXPECT_EQ(readAll(scratchFile("tail.txt", std::string(4096, '\n') + "7")).size(), 4097u);
+    EXPECT_EQ(std::string(readAll(scratchFile("cr.txt", "\r\n")).reps.at(0).m_pszProblem), "comment line");
+    EXPECT_EQ(readAll(scratchFile("tail.txt", std::string(4096, '\n') + "7")).reps.size(), 4097u);
 }
 
 TEST(IntervalFileParser, ReadsOnlyRegularFilesWithinTheSizeLimitUntilCancelled) {
@@ -148,11 +149,9 @@ TEST(IntervalFileParser, ReadsOnlyRegularFilesWithinTheSizeLimitUntilCancelled) 
         {"/dev/zero", "not a regular file"}, {testsupport::ScratchDirectory(), "not a regular file"},
         {huge, "larger than the table limit"}};
     for (const auto& [path, problem] : cases) {
-        bool ok = true;
-        const char* said = "";
-        EXPECT_TRUE(readAll(path, &ok, nullptr, &said).empty()) << path;
-        EXPECT_FALSE(ok) << path;
-        EXPECT_EQ(std::string(said), problem) << path;
+        const NSRead read = readAll(path);
+        EXPECT_TRUE(!read.ok && read.reps.empty()) << path;
+        EXPECT_EQ(read.problem, problem) << path;
     }
     EXPECT_FALSE(IntervalFileParser(nullptr).LoadData(nullptr));
     fs::remove(fifo);
@@ -192,7 +191,7 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInserti
                 c = trial % 3 == 0 ? static_cast<char>(rng() & 0xFF) : numberish[rng() % numberish.size()];
         }
         const std::string path = scratchFile("random.txt", bytes);
-        const std::vector<LineRep> reps = readAll(path);
+        const std::vector<LineRep> reps = readAll(path).reps;
         size_t lines = static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
         lines += !bytes.empty() && bytes.back() != '\n';
         ASSERT_EQ(reps.size(), lines) << "trial " << trial;
@@ -271,9 +270,9 @@ bool trayHitsASensor(const ZoCOrbal2DeviceConfig& device, const ZoCOrbal2AxisCha
 
 TEST(ZoCTripleTrayCollisionsLoader, TheSampleTableHoldsCollisionsOfTheReferenceDevice) {
     const ZoCOrbal2DeviceConfig device;
-    bool ok = false;
     int records = 0, checked = 0;
-    for (const LineRep& rep : readAll(c_sampleTable.string(), &ok)) {
+    const NSRead table = readAll(c_sampleTable.string());
+    for (const LineRep& rep : table.reps) {
         if (!rep.m_bValid) {
             EXPECT_EQ(std::string(rep.m_pszProblem), "comment line") << "line " << rep.m_iLineNumber;
             continue;
@@ -288,7 +287,7 @@ TEST(ZoCTripleTrayCollisionsLoader, TheSampleTableHoldsCollisionsOfTheReferenceD
         EXPECT_TRUE(trayHitsASensor(device, config)) << "line " << rep.m_iLineNumber;
         ++checked;
     }
-    ASSERT_TRUE(ok) << c_sampleTable;
+    ASSERT_TRUE(table.ok) << c_sampleTable;
     EXPECT_GT(checked, 10);
     for (float l5 = 0; l5 < 360; l5 += 15) {  // clear of the sensor at home, whatever the disc's turn
         ZoCOrbal2AxisChain::NCJointConfiguration home;

@@ -112,12 +112,11 @@ TEST(ZoCCreateScanPositionsAlongJawline, DegenerateJawLinesAreLoggedAndGiveNoPos
     positions.Calculate(CyHermiteSpline({{0, 0, 0}, {0, 0, 100}}));  // vertical: length 0 on the disc
     positions.Calculate(straightLine(5));                            // shorter than one walking step
     EXPECT_TRUE(positions.GetScanPositions().empty());
-    const auto messages = log.Sink().Messages(c_pszPositionsLogger);
-    ASSERT_EQ(messages.size(), 4u);
-    EXPECT_EQ(messages[0], L"Condition failed: Spline ungültig. Sie hat keine Kontrollpunkte");
-    EXPECT_EQ(messages[1], L"Condition failed: Die Spline hat die Länge 0");
-    EXPECT_EQ(messages[2], L"Condition failed: Die Spline hat die Länge 0");
-    EXPECT_EQ(messages[3], L"calculateScanPositions: Keine Scanpositionen gefunden");
+    EXPECT_EQ(log.Sink().Messages(c_pszPositionsLogger),
+              (std::vector<std::wstring>{L"Condition failed: Spline ungültig. Sie hat keine Kontrollpunkte",
+                                         L"Condition failed: Die Spline hat die Länge 0",
+                                         L"Condition failed: Die Spline hat die Länge 0",
+                                         L"calculateScanPositions: Keine Scanpositionen gefunden"}));
 }
 
 // ---------------------------------------------------------------------------------------------
