@@ -75,8 +75,7 @@ TEST(ZoCCreateJawBoundaries, HeightImageScalesTheHighestPointOverTheBoxDepth) {
     // Mean (0, 0, 1): box [-5, 5] x [-4, 4] x [-3, 7]; the two far points lie outside it.
     ASSERT_TRUE(b.CreateGriddedImage(
         {{0.5f, 0.5f, 2}, {0.5f, 0.5f, -1}, {-4.5f, -3.5f, 2}, {3.5f, 2.5f, 1}, {20, 0, 1}, {-20, 0, 1}}));
-    EXPECT_EQ(b.GetWidth(), 10);
-    EXPECT_EQ(b.GetHeight(), 8);
+    EXPECT_EQ(std::pair(b.GetWidth(), b.GetHeight()), std::pair(10, 8));
     EXPECT_EQ(b.GetValue(5, 4), static_cast<int>((2.0f + 3.0f) * 255 / 10));  // 127: the higher point
     EXPECT_EQ(b.GetValue(0, 0), 127);
     EXPECT_EQ(b.GetValue(8, 6), static_cast<int>((1.0f + 3.0f) * 255 / 10));  // 102
@@ -98,12 +97,10 @@ TEST(ZoCCreateJawBoundaries, HeightImageIsTheDefaultGridWhereverTheJawLies) {
         const CbVector3f c(centre(rng), centre(rng), centre(rng));
         Boundaries b;
         ASSERT_TRUE(b.CreateGriddedImage({c}));
-        ASSERT_EQ(b.GetWidth(), p.m_iGridWidth) << c.x << " " << c.y;
-        ASSERT_EQ(b.GetHeight(), p.m_iGridHeight) << c.x << " " << c.y;
+        ASSERT_EQ(std::pair(b.GetWidth(), b.GetHeight()), std::pair(p.m_iGridWidth, p.m_iGridHeight)) << c.x << " " << c.y;
         ZoCHeightGridding grid;
         ASSERT_TRUE(grid.Init(CyBoundingBox3D({c.x, c.y, 0}, {c.x + 10.5f, c.y + 3, 1}), {2, 2, 2}));
-        EXPECT_EQ(grid.GetSizeX(), 6);
-        EXPECT_EQ(grid.GetSizeY(), 2);
+        EXPECT_EQ(std::pair(grid.GetSizeX(), grid.GetSizeY()), std::pair(6, 2));
     }
 }
 
