@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -44,18 +45,19 @@ std::string scratchFile(const std::string& name, const std::string& content) {
     return scratchPath(name);
 }
 
-// The lines a parser delivers; `ok` gets LoadData's result and `parser` may be prepared.
-std::vector<LineRep> readAll(const std::string& path, bool* ok = nullptr, const std::atomic<bool>* cancel = nullptr,
-                             const char** problem = nullptr) {
+// The lines a parser delivers, LoadData's result and the problem the parser names.
+struct NSRead {
     std::vector<LineRep> reps;
-    IntervalFileParser parser([&reps](const LineRep& rep) { reps.push_back(rep); });
-    parser.SetCancelFlag(cancel);
-    const bool read = parser.LoadData(path.c_str());
-    if (ok)
-        *ok = read;
-    if (problem)
-        *problem = parser.GetProblem();
-    return reps;
+    bool ok = false;
+    std::string problem;
+};
+NSRead readAll(const std::string& path) {
+    NSRead read;
+    IntervalFileParser parser([&read](const LineRep& rep) { read.reps.push_back(rep); });
+    read.ok = parser.LoadData(path.c_str());
+    if (const char* problem = parser.GetProblem())
+        read.problem = problem;
+    return read;
 }
 
 // The tree the prescribed procedure gives: every valid record inserted in file order.
@@ -77,10 +79,6 @@ bool sameTree(const AxisNode& a, const AxisNode& b) {
     return true;
 }
 
-std::vector<std::wstring> loaderMessages(const CapturingLogSink& sink) {
-    return sink.Messages(c_pszLoaderLogger);
-}
-
 size_t count(const std::vector<std::wstring>& messages, const std::wstring& text) {
     return static_cast<size_t>(std::count(messages.begin(), messages.end(), text));
 }
@@ -98,9 +96,8 @@ TEST(IntervalFileParser, ReadsSixNumbersAndRefusesEverythingElseWithItsReason) {
         for (int i = 0; i < 6; ++i)
             EXPECT_EQ(rep.m_afValues[i], static_cast<float>(i + 1)) << line;
     }
-    const LineRep decimals = parse("-1.5 2e1 0.25 -0 7.5 7.5");  // a single angle is an interval too
-    ASSERT_TRUE(decimals.m_bValid);
-    EXPECT_EQ(decimals.m_afValues[1], 20.0f);
+    EXPECT_TRUE(parse("-1.5 2e1 0.25 -0 7.5 7.5").m_bValid);  // a single angle is an interval too
+    EXPECT_EQ(parse("-1.5 2e1 0.25 -0 7.5 7.5").m_afValues[1], 20.0f);
     std::string longest = "1 2 3 4 5 6";
     longest.resize(LineParser::c_iMaxLineLength, ' ');
     EXPECT_TRUE(parse(longest).m_bValid);
@@ -120,9 +117,9 @@ TEST(IntervalFileParser, ReadsSixNumbersAndRefusesEverythingElseWithItsReason) {
 TEST(IntervalFileParser, DeliversEveryLineInOrderAndSkipsAnOverlongOneWhole) {
     const std::string path =
         scratchFile("order.txt", "# head\r\n1 2 3 4 5 6\r\n\n" + std::string(5000, '7') + "\n7 8 9 10 11 12");
-    bool ok = false;
-    const std::vector<LineRep> reps = readAll(path, &ok);
-    EXPECT_TRUE(ok);
+    const NSRead read = readAll(path);
+    const std::vector<LineRep>& reps = read.reps;
+    EXPECT_TRUE(read.ok);
     ASSERT_EQ(reps.size(), 5u);
     const std::vector<bool> valid = {false, true, false, false, true};
     for (size_t i = 0; i < reps.size(); ++i) {
@@ -131,14 +128,14 @@ TEST(IntervalFileParser, DeliversEveryLineInOrderAndSkipsAnOverlongOneWhole) {
     }
     EXPECT_EQ(std::string(reps[3].m_pszProblem), "line too long");
     EXPECT_EQ(reps[4].m_afValues[5], 12.0f);  // the last line needs no line end
-    EXPECT_TRUE(readAll(scratchFile("empty.txt", ""), &ok).empty());
-    EXPECT_TRUE(ok);
+    const NSRead empty = readAll(scratchFile("empty.txt", ""));
+    EXPECT_TRUE(empty.ok && empty.reps.empty());
     // A lone CR is a line end, not text; a last line of one byte after a full block still counts.
-    EXPECT_EQ(std::string(readAll(scratchFile("cr.txt", "\r\n"))[0].m_pszProblem), "comment line");
-    EXPECT_EQ(readAll(scratchFile("tail.txt", std::string(4096, '\n') + "7")).size(), 4097u);
+    EXPECT_EQ(std::string(readAll(scratchFile("cr.txt", "\r\n")).reps.at(0).m_pszProblem), "comment line");
+    EXPECT_EQ(readAll(scratchFile("tail.txt", std::string(4096, '\n') + "7")).reps.size(), 4097u);
 }
 
-TEST(IntervalFileParser, ReadsOnlyRegularFilesWithinTheSizeLimit) {
+TEST(IntervalFileParser, ReadsOnlyRegularFilesWithinTheSizeLimitUntilCancelled) {
     const std::string fifo = scratchPath("refused.fifo");
     fs::remove(fifo);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -152,18 +149,14 @@ TEST(IntervalFileParser, ReadsOnlyRegularFilesWithinTheSizeLimit) {
         {"/dev/zero", "not a regular file"}, {testsupport::ScratchDirectory(), "not a regular file"},
         {huge, "larger than the table limit"}};
     for (const auto& [path, problem] : cases) {
-        bool ok = true;
-        const char* said = "";
-        EXPECT_TRUE(readAll(path, &ok, nullptr, &said).empty()) << path;
-        EXPECT_FALSE(ok) << path;
-        EXPECT_EQ(std::string(said), problem) << path;
+        const NSRead read = readAll(path);
+        EXPECT_TRUE(!read.ok && read.reps.empty()) << path;
+        EXPECT_EQ(read.problem, problem) << path;
     }
     EXPECT_FALSE(IntervalFileParser(nullptr).LoadData(nullptr));
     fs::remove(fifo);
     fs::remove(huge);
-}
-
-TEST(IntervalFileParser, ACancelledReadStopsBeforeTheNextLine) {
+    // A cancelled read stops before the next line.
     std::atomic<bool> cancel{false};
     std::vector<int> lines;
     IntervalFileParser parser([&](const LineRep& rep) {
@@ -198,7 +191,7 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInserti
                 c = trial % 3 == 0 ? static_cast<char>(rng() & 0xFF) : numberish[rng() % numberish.size()];
         }
         const std::string path = scratchFile("random.txt", bytes);
-        const std::vector<LineRep> reps = readAll(path);
+        const std::vector<LineRep> reps = readAll(path).reps;
         size_t lines = static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
         lines += !bytes.empty() && bytes.back() != '\n';
         ASSERT_EQ(reps.size(), lines) << "trial " << trial;
@@ -250,15 +243,13 @@ const fs::path c_sampleTable = fs::path(__FILE__).parent_path() / "../../data/Do
 // cylinder about each sensor's optical axis, from 50 mm behind the eye to 75 mm before it.
 bool trayHitsASensor(const ZoCOrbal2DeviceConfig& device, const ZoCOrbal2AxisChain::NCJointConfiguration& config) {
     const CbMatrix4Rf discToCamera = device.m_axisChain.GetCamToDiscTransformation(config, false).Inverted();
-    std::vector<CbVector3f> corners;
-    for (float x : {-35.0f, 0.0f, 35.0f})
-        for (float y : {-30.0f, 30.0f})
-            for (float z : {0.0f, -25.0f})
-                corners.emplace_back(x, y, z);
-    for (float x : {35.0f, 80.0f})
-        for (float y : {-8.0f, 8.0f})
-            for (float z : {-5.0f, -15.0f})
-                corners.emplace_back(x, y, z);
+    std::vector<CbVector3f> corners;  // the tray's body, then its handle
+    for (const auto& [xs, ys, zs] : {std::array<std::vector<float>, 3>{{{-35, 0, 35}, {-30, 30}, {0, -25}}},
+                                     std::array<std::vector<float>, 3>{{{35, 80}, {-8, 8}, {-5, -15}}}})
+        for (float x : xs)
+            for (float y : ys)
+                for (float z : zs)
+                    corners.emplace_back(x, y, z);
     for (const ZoCAbstractCamCalib* sensor : {&device.m_camProjCalib.GetCamera(), &device.m_camProjCalib.GetProjector()}) {
         CCoordinate3<double> eye, view;
         sensor->GetEyePt(eye);
@@ -279,9 +270,9 @@ bool trayHitsASensor(const ZoCOrbal2DeviceConfig& device, const ZoCOrbal2AxisCha
 
 TEST(ZoCTripleTrayCollisionsLoader, TheSampleTableHoldsCollisionsOfTheReferenceDevice) {
     const ZoCOrbal2DeviceConfig device;
-    bool ok = false;
     int records = 0, checked = 0;
-    for (const LineRep& rep : readAll(c_sampleTable.string(), &ok)) {
+    const NSRead table = readAll(c_sampleTable.string());
+    for (const LineRep& rep : table.reps) {
         if (!rep.m_bValid) {
             EXPECT_EQ(std::string(rep.m_pszProblem), "comment line") << "line " << rep.m_iLineNumber;
             continue;
@@ -296,7 +287,7 @@ TEST(ZoCTripleTrayCollisionsLoader, TheSampleTableHoldsCollisionsOfTheReferenceD
         EXPECT_TRUE(trayHitsASensor(device, config)) << "line " << rep.m_iLineNumber;
         ++checked;
     }
-    ASSERT_TRUE(ok) << c_sampleTable;
+    ASSERT_TRUE(table.ok) << c_sampleTable;
     EXPECT_GT(checked, 10);
     for (float l5 = 0; l5 < 360; l5 += 15) {  // clear of the sensor at home, whatever the disc's turn
         ZoCOrbal2AxisChain::NCJointConfiguration home;
@@ -342,8 +333,7 @@ struct NSSeen {
 
 // A log sink that holds the loader's thread where a read begins until the test lets it go, or
 // until a loader says that it cancels its load.
-class GateSink : public CapturingLogSink {
-public:
+struct GateSink : CapturingLogSink {
     CbEvent atStart{true, false}, release{true, false};
     void Write(const Logging::NSLogEntry& entry) override {
         CapturingLogSink::Write(entry);
@@ -392,14 +382,15 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadsOnceOnItsThreadForEveryLoaderThatAsksMe
     EXPECT_NE(meanwhile.thread, std::this_thread::get_id());
     for (const NSSeen* seen : {&first, &meanwhile, &later})
         EXPECT_EQ(seen->nodes, 7u);
-    EXPECT_EQ(loaderMessages(*gate),
+    EXPECT_EQ((*gate).Messages(c_pszLoaderLogger),
               (std::vector<std::wstring>{L"Beginne mit dem Laden der Kollisionstabelle",
                                          L"Kollisionstabelle: Einträge gelesen: 2, Zeilen übersprungen: 1 (erste: Zeile 3, "
                                          L"not a number)",
                                          L"Kollisionstabelle erfolgreich geladen"}));
 }
 
-TEST(ZoCTripleTrayCollisionsLoader, TablesWithoutRecordsSaySoAndTheNextRequestReadsAgain) {
+TEST(ZoCTripleTrayCollisionsLoader, TablesWithoutRecordsSaySoAndTheNextRequestReadsAgainForEveryStage) {
+    EXPECT_STREQ(Loader::m_pszFileName.load(), "DoubleArchJointCollisions.txt");  // the working directory's
     const std::string fifo = scratchPath("table.fifo");
     fs::remove(fifo);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -416,16 +407,25 @@ TEST(ZoCTripleTrayCollisionsLoader, TablesWithoutRecordsSaySoAndTheNextRequestRe
         ASSERT_TRUE(empty.done.Wait(c_dwHandshakeTimeout));
         EXPECT_EQ(empty.nodes, 0u);
         EXPECT_FALSE(Loader::IsLoaded());
-        EXPECT_EQ(count(loaderMessages(capture.Sink()), said), 1u);
+        EXPECT_EQ(count(capture.Sink().Messages(c_pszLoaderLogger), said), 1u);
     }
-    ScopedLogCapture capture;
+    fs::remove(fifo);
+    // Once loaded, the table goes to the steering's planning at once, and again to the new
+    // planning of every later stage.
     const ScopedTable table(scratchFile("changing.txt", "1 2 3 4 5 6\n"));
     NSSeen filled;
-    Loader loader;
-    loader.LoadAsync(filled.Callback());
-    ASSERT_TRUE(filled.done.Wait(c_dwHandshakeTimeout));
+    {
+        Loader loader;
+        loader.LoadAsync(filled.Callback());
+        ASSERT_TRUE(filled.done.Wait(c_dwHandshakeTimeout));
+    }
     EXPECT_EQ(filled.nodes, 5u);
-    fs::remove(fifo);
+    ZoCAcquisitionSteeringOrbal2TripleTray steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
+    for (int stage = 0; stage < 4; ++stage, steering.SetNextState()) {
+        const auto& planning = dynamic_cast<const AcquisitionPlanningStore&>(*steering.GetAcquisitionPlanning());
+        ASSERT_NE(planning.CollisionTree(), nullptr) << stage;
+        EXPECT_EQ(planning.CollisionTree()->CountDescendants(), 5u) << stage;
+    }
 }
 
 // The steering goes while its table is being read: a huge table is not read to its end, nothing
@@ -446,32 +446,10 @@ TEST(ZoCTripleTrayCollisionsLoader, DestroyingTheSteeringCancelsItsRunningLoad) 
     steering.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(20));  // returns at all
     EXPECT_FALSE(Loader::IsLoaded());
-    const auto messages = loaderMessages(*gate);
+    const auto messages = (*gate).Messages(c_pszLoaderLogger);
     EXPECT_EQ(count(messages, L"Laden der Kollisionstabelle abgebrochen"), 1u);
     EXPECT_EQ(count(messages, L"Kollisionstabelle erfolgreich geladen"), 0u);
     fs::remove(huge);
-}
-
-// Once loaded, the table goes to the steering's planning at once, and again to the new planning
-// of every later stage.
-TEST(ZoCTripleTrayCollisionsLoader, EveryStageHandsTheLoadedTableToItsNewPlanning) {
-    const ScopedTable table(scratchFile("stages.txt", "1 2 3 4 5 6\n"));
-    NSSeen loaded;
-    {
-        Loader loader;
-        loader.LoadAsync(loaded.Callback());
-        ASSERT_TRUE(loaded.done.Wait(c_dwHandshakeTimeout));
-    }
-    ZoCAcquisitionSteeringOrbal2TripleTray steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
-    for (int stage = 0; stage < 4; ++stage, steering.SetNextState()) {
-        const auto& planning = dynamic_cast<const AcquisitionPlanningStore&>(*steering.GetAcquisitionPlanning());
-        ASSERT_NE(planning.CollisionTree(), nullptr) << stage;
-        EXPECT_EQ(planning.CollisionTree()->CountDescendants(), 5u) << stage;
-    }
-}
-
-TEST(ZoCTripleTrayCollisionsLoader, ReadsTheDefaultFileNameFromTheWorkingDirectory) {
-    EXPECT_STREQ(Loader::m_pszFileName.load(), "DoubleArchJointCollisions.txt");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -493,8 +471,7 @@ TEST(ZoCThreadPool, RunsTasksInOrderOnItsThreadsAndDeliversResultsAndExceptions)
     std::vector<int> expected(20);
     std::iota(expected.begin(), expected.end(), 0);
     EXPECT_EQ(done, expected);
-    EXPECT_EQ(started.load(), 1);
-    EXPECT_EQ(stopped.load(), 1);
+    EXPECT_EQ(std::make_pair(started.load(), stopped.load()), std::make_pair(1, 1));
     EXPECT_EQ(ZoCThreadPool(0).GetNumThreads(), 1);
     EXPECT_EQ(ZoCThreadPool(3).GetNumThreads(), 3);
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <memory>
@@ -47,10 +48,8 @@ TEST(ZoCGridding3D, RefusesInvalidBoundsAndCellSizesWithTheirMessages) {
     EXPECT_FALSE(grid.Init(CyBoundingBox3D({0, 0, 0}, {1, 1, 1}), {FLT_MAX, FLT_MAX, FLT_MAX}));
     grid.Add(CbVector3f(0.5f, 0.5f, 0.5f));
     EXPECT_EQ(grid.GetCells().GetCount(), 0u);
-    const auto messages = log.Sink().Messages("ZAZ.ImageTools.JawCenterLine.Gridding");
-    ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[0], L"Invalid grid bounds");
-    EXPECT_EQ(messages[1], L"Invalid Gridsize");
+    EXPECT_EQ(log.Sink().Messages("ZAZ.ImageTools.JawCenterLine.Gridding"),
+              (std::vector<std::wstring>{L"Invalid grid bounds", L"Invalid Gridsize"}));
 }
 
 TEST(ZoCGrayImage, ConversionsAreInverseOfEachOther) {
@@ -76,15 +75,11 @@ TEST(ZoCCreateJawBoundaries, HeightImageScalesTheHighestPointOverTheBoxDepth) {
     // Mean (0, 0, 1): box [-5, 5] x [-4, 4] x [-3, 7]; the two far points lie outside it.
     ASSERT_TRUE(b.CreateGriddedImage(
         {{0.5f, 0.5f, 2}, {0.5f, 0.5f, -1}, {-4.5f, -3.5f, 2}, {3.5f, 2.5f, 1}, {20, 0, 1}, {-20, 0, 1}}));
-    EXPECT_EQ(b.GetWidth(), 10);
-    EXPECT_EQ(b.GetHeight(), 8);
+    EXPECT_EQ(std::pair(b.GetWidth(), b.GetHeight()), std::pair(10, 8));
     EXPECT_EQ(b.GetValue(5, 4), static_cast<int>((2.0f + 3.0f) * 255 / 10));  // 127: the higher point
     EXPECT_EQ(b.GetValue(0, 0), 127);
     EXPECT_EQ(b.GetValue(8, 6), static_cast<int>((1.0f + 3.0f) * 255 / 10));  // 102
-    int occupied = 0;
-    for (uint8_t v : b.Pixels())
-        occupied += v != 0;
-    EXPECT_EQ(occupied, 3);
+    EXPECT_EQ(std::count_if(b.Pixels().begin(), b.Pixels().end(), [](uint8_t v) { return v != 0; }), 3);
     EXPECT_EQ(b.GetOrigin(), CbVector3f(-5, -4, -3));
     EXPECT_FLOAT_EQ(b.GetPixelSize().z, 10.0f / 255);
 }
@@ -102,12 +97,10 @@ TEST(ZoCCreateJawBoundaries, HeightImageIsTheDefaultGridWhereverTheJawLies) {
         const CbVector3f c(centre(rng), centre(rng), centre(rng));
         Boundaries b;
         ASSERT_TRUE(b.CreateGriddedImage({c}));
-        ASSERT_EQ(b.GetWidth(), p.m_iGridWidth) << c.x << " " << c.y;
-        ASSERT_EQ(b.GetHeight(), p.m_iGridHeight) << c.x << " " << c.y;
+        ASSERT_EQ(std::pair(b.GetWidth(), b.GetHeight()), std::pair(p.m_iGridWidth, p.m_iGridHeight)) << c.x << " " << c.y;
         ZoCHeightGridding grid;
         ASSERT_TRUE(grid.Init(CyBoundingBox3D({c.x, c.y, 0}, {c.x + 10.5f, c.y + 3, 1}), {2, 2, 2}));
-        EXPECT_EQ(grid.GetSizeX(), 6);
-        EXPECT_EQ(grid.GetSizeY(), 2);
+        EXPECT_EQ(std::pair(grid.GetSizeX(), grid.GetSizeY()), std::pair(6, 2));
     }
 }
 
@@ -124,8 +117,7 @@ TEST(ZoCImageContourExtractor, NearestEmptySampleBeyondTheBandIsTheEdgeAndSmallH
     const auto profile = extractor.GetObjectW(0);
     ASSERT_EQ(profile.size(), 161u);
     const auto [lower, upper] = Boundaries::EdgesOfProfile(profile);
-    EXPECT_EQ(lower, -41);
-    EXPECT_EQ(upper, 41);
+    EXPECT_EQ(std::pair(lower, upper), std::pair(-41, 41));
     EXPECT_EQ(extractor.GetImagePosByLinesPos(upper), (ZoNImagePos{141, 2}));
     // The raw profile still shows the hole.
     EXPECT_EQ(extractor.GetObjectW(1)[80 + 28].second, 0.0f);
@@ -136,8 +128,7 @@ TEST(ZoCCreateJawBoundaries, CrossLineWithoutSamplesBeyondTheBandGivesVerticesAt
     ZoCGrayImage image(41, 41);  // the cross line leaves the image at +-20
     auto extractor = std::make_shared<ZoCImageContourExtractor>(image, CbVector2f(0, 1), ZoNImagePos{20, 20});
     const auto [lower, upper] = Boundaries::EdgesOfProfile(extractor->GetObjectW(0));
-    EXPECT_EQ(lower, -80);
-    EXPECT_EQ(upper, 80);
+    EXPECT_EQ(std::pair(lower, upper), std::pair(-80, 80));
     Boundaries::ZoNEdgeSample sample{{20, 20}, extractor, lower, upper};
     const auto lines = Boundaries::ConvertToPolylines({sample});
     EXPECT_EQ(lines.first, (Boundaries::TPolyline{{20, -60}}));
@@ -182,10 +173,8 @@ TEST(ZoCCreateJawBoundaries, StraightBandGivesARectangleJustOutsideItsEdges) {
     ASSERT_EQ(polygon.size(), 4u);  // each edge line simplifies to its two ends
     for (const CbVector3f& p : polygon) {
         // Cells of 10 units; the first empty cell beyond the band starts at |y| = 290.
-        EXPECT_GE(std::fabs(p.y), 280.0f) << p.x << "," << p.y;
-        EXPECT_LE(std::fabs(p.y), 300.0f) << p.x << "," << p.y;
-        EXPECT_LE(std::fabs(p.x), 1210.0f);
-        EXPECT_GE(std::fabs(p.x), 1150.0f);
+        EXPECT_TRUE(std::fabs(p.y) >= 280 && std::fabs(p.y) <= 300) << p.x << "," << p.y;
+        EXPECT_TRUE(std::fabs(p.x) >= 1150 && std::fabs(p.x) <= 1210) << p.x << "," << p.y;
     }
     // First polyline in order, second reversed: the polygon runs round the band.
     EXPECT_LT(polygon[0].x, polygon[1].x);
@@ -202,11 +191,10 @@ TEST(ZoCCreateJawBoundaries, FailedPreconditionsLeaveThePolygonAndSayWhy) {
     // A jaw line of one point has no direction: no edge sample.
     b.Calculate(straightBand(), CyHermiteSpline({{0, 0, 0}}));
     EXPECT_TRUE(b.GetPolygon().empty());
-    const auto messages = log.Sink().Messages(c_pszBoundariesLogger);
-    ASSERT_EQ(messages.size(), 3u);
-    EXPECT_EQ(messages[0], L"Condition failed: Die Spline ist ungültig, da sie keine Kontrollpunkte besitzt");
-    EXPECT_EQ(messages[1], L"Condition failed: Die Punktewolke ist leer");
-    EXPECT_EQ(messages[2], L"Condition failed: Kann kein Polygon berechnen, da keine Konturen existieren.");
+    EXPECT_EQ(log.Sink().Messages(c_pszBoundariesLogger),
+              (std::vector<std::wstring>{L"Condition failed: Die Spline ist ungültig, da sie keine Kontrollpunkte besitzt",
+                                         L"Condition failed: Die Punktewolke ist leer",
+                                         L"Condition failed: Kann kein Polygon berechnen, da keine Konturen existieren."}));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, EmptyOverviewReplacesTheBorderByAnEmptyPolygon) {
@@ -217,9 +205,8 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, EmptyOverviewReplacesTheBorderByAnE
     ZoCImageDataBase database;
     steering.CalcInvalidJawRegionsFromJawLine(database, eAreaTypeUpperJaw, nullptr);
     EXPECT_TRUE(steering.GetJawBorderPoints().empty());
-    const auto tray = log.Sink().Messages("ZAZ.ZoOrbal2.Steering.ZoCAcquisitionSteeringOrbal2TripleTray");
-    ASSERT_EQ(tray.size(), 1u);
-    EXPECT_EQ(tray[0], L"Berechne Umgebendes Polygon-ROI");
+    EXPECT_EQ(log.Sink().Messages("ZAZ.ZoOrbal2.Steering.ZoCAcquisitionSteeringOrbal2TripleTray"),
+              std::vector<std::wstring>{L"Berechne Umgebendes Polygon-ROI"});
     EXPECT_EQ(log.Sink().Messages(c_pszBoundariesLogger),
               std::vector<std::wstring>{L"Condition failed: Die Punktewolke ist leer"});
 }

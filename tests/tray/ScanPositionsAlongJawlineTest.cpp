@@ -9,6 +9,7 @@
 #include <cmath>
 #include <memory>
 #include <random>
+#include <tuple>
 
 namespace {
 
@@ -22,13 +23,11 @@ CyHermiteSpline straightLine(float length) {
 }
 
 TEST(ZoCCreateScanPositionsAlongJawline, SpacingIsTheLengthOverItsRoundedNumberOfUnits) {
-    EXPECT_EQ(Positions::NumberOfPositions(1300), 2);
-    EXPECT_FLOAT_EQ(Positions::Spacing(1300), 650);
-    EXPECT_EQ(Positions::NumberOfPositions(900), 1);
-    EXPECT_FLOAT_EQ(Positions::Spacing(900), 450);
-    EXPECT_EQ(Positions::NumberOfPositions(300), 0);
-    EXPECT_FLOAT_EQ(Positions::Spacing(300), 150);
-    EXPECT_EQ(Positions::NumberOfPositions(4000), 6);
+    for (const auto& [length, count, spacing] : {std::tuple{1300.0f, 2, 650.0f}, {900.0f, 1, 450.0f}, {300.0f, 0, 150.0f},
+                                                  {4000.0f, 6, 4000.0f / 6}}) {
+        EXPECT_EQ(Positions::NumberOfPositions(length), count) << length;
+        EXPECT_FLOAT_EQ(Positions::Spacing(length), spacing) << length;
+    }
 }
 
 // Positions are placed once the walked length exceeds the spacing: every
@@ -113,12 +112,11 @@ TEST(ZoCCreateScanPositionsAlongJawline, DegenerateJawLinesAreLoggedAndGiveNoPos
     positions.Calculate(CyHermiteSpline({{0, 0, 0}, {0, 0, 100}}));  // vertical: length 0 on the disc
     positions.Calculate(straightLine(5));                            // shorter than one walking step
     EXPECT_TRUE(positions.GetScanPositions().empty());
-    const auto messages = log.Sink().Messages(c_pszPositionsLogger);
-    ASSERT_EQ(messages.size(), 4u);
-    EXPECT_EQ(messages[0], L"Condition failed: Spline ungültig. Sie hat keine Kontrollpunkte");
-    EXPECT_EQ(messages[1], L"Condition failed: Die Spline hat die Länge 0");
-    EXPECT_EQ(messages[2], L"Condition failed: Die Spline hat die Länge 0");
-    EXPECT_EQ(messages[3], L"calculateScanPositions: Keine Scanpositionen gefunden");
+    EXPECT_EQ(log.Sink().Messages(c_pszPositionsLogger),
+              (std::vector<std::wstring>{L"Condition failed: Spline ungültig. Sie hat keine Kontrollpunkte",
+                                         L"Condition failed: Die Spline hat die Länge 0",
+                                         L"Condition failed: Die Spline hat die Länge 0",
+                                         L"calculateScanPositions: Keine Scanpositionen gefunden"}));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -126,11 +124,15 @@ TEST(ZoCCreateScanPositionsAlongJawline, DegenerateJawLinesAreLoggedAndGiveNoPos
 
 using Steering = ZoCAcquisitionSteeringOrbal2TripleTray;
 
-int requestNumber(const CString& name) {
-    return std::stoi(std::wstring(name.GetString()).substr(0, 3));
-}
-std::wstring suffix(const CString& name) {
-    return std::wstring(name.GetString()).substr(3);
+// Requests are numbered on from the first, each named "_D0_" and its place in the sequence.
+void expectConsecutiveRequests(const ZoCOrbal2AxisChain::CJointPositionSequence& seq) {
+    ASSERT_GT(seq.GetCount(), 0);
+    const int first = std::stoi(std::wstring(seq[0].m_strName.GetString()).substr(0, 3));
+    for (int64_t k = 0; k < seq.GetCount(); ++k) {
+        const std::wstring name(seq[k].m_strName.GetString());
+        EXPECT_EQ(std::stoi(name.substr(0, 3)), first + k);
+        EXPECT_EQ(name.substr(3), L"_D0_" + std::to_wstring(k));
+    }
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, TurnAroundFixedScansAreFifteenConsecutiveRequests) {
@@ -140,13 +142,10 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, TurnAroundFixedScansAreFifteenConse
     ZoCOrbal2AxisChain::CJointPositionSequence seq;
     ASSERT_TRUE(steering.GetJointConfigurationForFixed(seq, 1));
     ASSERT_EQ(seq.GetCount(), 15);
-    const int first = requestNumber(seq[0].m_strName);
-    for (int k = 0; k < 15; ++k) {
-        EXPECT_EQ(requestNumber(seq[k].m_strName), first + k);
-        EXPECT_EQ(suffix(seq[k].m_strName), L"_D0_" + std::to_wstring(k));
+    expectConsecutiveRequests(seq);
+    for (int k = 0; k < 15; ++k)
         EXPECT_EQ(seq[k].m_config,
                   Steering::ConvertSimMotPosToJointConfig(ZoCTripleTrayStageTables::SideTurnAround()[k]));
-    }
     // Each request's joints are registered under its name.
     const GUID id = CreateGuid();
     steering.AssociateRequestAndImageSourceID(seq[14].m_strName, id);
@@ -157,32 +156,22 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, TurnAroundFixedScansAreFifteenConse
     EXPECT_EQ(steering.GetOffsetAngle(), steering.limitAngleL5(steering.GetStartJointPositionOvw()[4]));
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansInTheEndStageAreAnEmptySuccess) {
-    Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
-    for (int i = 0; i < 3; ++i)
-        steering.SetNextState();
-    ZoCOrbal2AxisChain::CJointPositionSequence seq;
-    seq.Add({});
-    EXPECT_TRUE(steering.GetJointConfigurationForFixed(seq, 1));
-    EXPECT_EQ(seq.GetCount(), 0);
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansFailWithoutNeutralConfiguration) {
-    ZoCOrbal2DeviceConfig device;
-    device.m_axisChain = ZoCOrbal2AxisChain(ReferenceDevice::Joints(), ReferenceDevice::Home(), false);
-    Steering steering(device, eAreaTypeUpperJaw);
-    ZoCOrbal2AxisChain::CJointPositionSequence seq;
-    seq.Add({});
-    EXPECT_FALSE(steering.GetJointConfigurationForFixed(seq, 1));
-    EXPECT_EQ(seq.GetCount(), 0);
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansWithoutJawLineLogAndReturnAnEmptySequence) {
+// The end stage has no fixed scans (a success), a chain without a neutral configuration none
+// (a failure), and without a jaw line the scans along it are an empty success that says why.
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansWithoutAnythingToScanAreEmpty) {
     ScopedLogCapture log;
-    Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
-    ZoCOrbal2AxisChain::CJointPositionSequence seq;
-    EXPECT_TRUE(steering.GetJointConfigurationForFixed(seq, 0));
-    EXPECT_EQ(seq.GetCount(), 0);
+    ZoCOrbal2DeviceConfig noNeutral;
+    noNeutral.m_axisChain = ZoCOrbal2AxisChain(ReferenceDevice::Joints(), ReferenceDevice::Home(), false);
+    Steering atEnd(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw), unmoved(noNeutral, eAreaTypeUpperJaw),
+        lineless(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
+    for (int i = 0; i < 3; ++i)
+        atEnd.SetNextState();
+    for (const auto& [steering, kind, succeeds] : {std::tuple{&atEnd, 1, true}, {&unmoved, 1, false}, {&lineless, 0, true}}) {
+        ZoCOrbal2AxisChain::CJointPositionSequence seq;
+        seq.Add({});
+        EXPECT_EQ(steering->GetJointConfigurationForFixed(seq, kind), succeeds) << kind << succeeds;
+        EXPECT_EQ(seq.GetCount(), 0);
+    }
     EXPECT_EQ(log.Sink().Messages(c_pszPositionsLogger),
               std::vector<std::wstring>{L"Condition failed: Spline ungültig. Sie hat keine Kontrollpunkte"});
 }
@@ -207,15 +196,9 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansAlongTheJawLineAreSortedB
     // At most one request per view ray, and the reference device reaches most of them.
     ASSERT_LE(seq.GetCount(), static_cast<int64_t>(2 * positions.GetScanPositions().size()));
     EXPECT_GE(seq.GetCount(), static_cast<int64_t>(positions.GetScanPositions().size()));
-    const int first = requestNumber(seq[0].m_strName);
-    for (int64_t k = 0; k < seq.GetCount(); ++k) {
-        EXPECT_EQ(requestNumber(seq[k].m_strName), first + k);
-        EXPECT_EQ(suffix(seq[k].m_strName), L"_D0_" + std::to_wstring(k));
-        if (k > 0) {
-            EXPECT_LE(seq[k - 1].m_config[1] + seq[k - 1].m_config[2],
-                      seq[k].m_config[1] + seq[k].m_config[2]);
-        }
-    }
+    expectConsecutiveRequests(seq);
+    for (int64_t k = 1; k < seq.GetCount(); ++k)
+        EXPECT_LE(seq[k - 1].m_config[1] + seq[k - 1].m_config[2], seq[k].m_config[1] + seq[k].m_config[2]) << k;
 }
 
 }  // namespace

@@ -211,9 +211,7 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, CheckAndDivideSequenceNeverDivides)
     in.Add(req);
     in.Add(req);
     EXPECT_FALSE(steering.CheckAndDivideSequence(in, first, second, a, b));
-    EXPECT_EQ(first.GetCount(), 2);
-    EXPECT_EQ(second.GetCount(), 0);
-    EXPECT_FALSE(a);
-    EXPECT_TRUE(b);
+    EXPECT_EQ(std::pair(first.GetCount(), second.GetCount()), std::pair(int64_t{2}, int64_t{0}));
+    EXPECT_EQ(std::pair(a, b), std::pair(false, true));
     EXPECT_FALSE(steering.CheckIfCollisionsAreLikely(in));
 }
