@@ -104,10 +104,12 @@ TEST(ZoCNLSSolver, StopsWithTheirResultAndLog) {
         Rigged f(test.make(), std::string(test.name) == "NaN derivative");
         const auto o = solveLogged(f, test.start, test.maxIter, 0, ZoCNLSSolver::eGibbs, 42);
         EXPECT_EQ(o.result, test.result) << test.name;
-        if (!std::isnan(test.p))
+        if (!std::isnan(test.p)) {
             EXPECT_EQ(o.p[0], test.p) << test.name;
-        if (!std::isnan(test.residual))
+        }
+        if (!std::isnan(test.residual)) {
             EXPECT_DOUBLE_EQ(o.residual, test.residual) << test.name;
+        }
         ASSERT_EQ(o.lines.size(), test.lines.size()) << test.name;
         for (size_t i = 0; i < o.lines.size(); ++i)
             EXPECT_TRUE(startsWith(o.lines[i], test.lines[i])) << test.name << ": " << o.lines[i];
@@ -158,12 +160,15 @@ TEST(ZoCNLSSolver, ReachesClosedFormMinimaUnderBoundsAndEqualities) {
         for (int i = 0; i < 2; ++i)
             EXPECT_NEAR(o.p[i], test.expected[i], test.tolerance * std::max(1.0, std::abs(test.expected[i])))
                 << test.name;
-        if (f.HasInequalities())
+        if (f.HasInequalities()) {
             EXPECT_LE(o.p[0], test.expected[0]) << test.name;
-        if (f.HasEqualities())
+        }
+        if (f.HasEqualities()) {
             EXPECT_EQ(o.p[1], test.expected[1]) << test.name;
-        if (!std::isnan(test.residual))
+        }
+        if (!std::isnan(test.residual)) {
             EXPECT_NEAR(o.residual, test.residual, 1e-7) << test.name;
+        }
         if (std::string(test.name) == "rosenbrock") {
             // Progress lines only for accepted iterations whose number is a multiple of five.
             ASSERT_GE(o.lines.size(), 3u);
@@ -220,8 +225,9 @@ TEST(ZoCNLSSolver, WeightsFollowBiweightOnRobustScaleOrInverseVariance) {
     EXPECT_EQ(w[6], 0.0);
     for (int i = 0; i < 7; ++i) {
         const double u = r[i] / scale;
-        if (i < 6)
+        if (i < 6) {
             EXPECT_NEAR(w[i], u == 0 ? 1.0 : Access::psiTukey(robust, u) / u, 1e-15) << i;
+        }
         EXPECT_EQ(unit[i], 1.0);
     }
     EXPECT_EQ(Access::psiHuber(robust, 1.0), 1.0);

@@ -57,8 +57,9 @@ TEST(ZoCAcquisitionSteeringOrbal2StateContext, WalksTheStagesKeepingOnlyThePrevi
         const auto next = before->Next();
         EXPECT_EQ(next, context.GetCurrentState());
         EXPECT_EQ(next == before, step >= 3);  // the end stays itself
-        if (step < 3)
+        if (step < 3) {
             EXPECT_EQ(context.GetPreviousState(), before);
+        }
         EXPECT_EQ(first.expired(), step >= 1);  // the stage before the previous is released
     }
 }
