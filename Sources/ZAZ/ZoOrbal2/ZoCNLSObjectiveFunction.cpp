@@ -481,7 +481,10 @@ ZoTMatrix<double> ZoCNLSObjectiveFunction::GetCovariance(const ZoTVector<double>
 }
 
 ZoTMatrix<double> ZoCNLSObjectiveFunction::GetCorrelation(const ZoTVector<double>& x, double tol) {
-    ZoTMatrix<double> C = GetCovariance(x, tol);
+    return CorrelationOfCovariance(GetCovariance(x, tol));
+}
+
+ZoTMatrix<double> ZoCNLSObjectiveFunction::CorrelationOfCovariance(ZoTMatrix<double> C) {
     ZoTVector<double> deviation(C.rows);
     for (int i = 0; i < C.rows; ++i)
         deviation[i] = std::sqrt(C(i, i));

@@ -71,6 +71,8 @@ class ZoCNLSObjectiveFunction {
     // rows and columns of parameters beyond the numerical rank (relative tolerance tol).
     ZoTMatrix<double> GetCovariance(const ZoTVector<double>& x, double tol);
     ZoTMatrix<double> GetCorrelation(const ZoTVector<double>& x, double tol);
+    // A covariance scaled by its standard deviations: C(r, c) / (sd_r sd_c).
+    static ZoTMatrix<double> CorrelationOfCovariance(ZoTMatrix<double> C);
     // det(J^T J) of the unweighted Jacobian at z; 0 when J^T J is not positive definite.
     double GetDCriterionValue(const ZoTVector<double>& z);
 

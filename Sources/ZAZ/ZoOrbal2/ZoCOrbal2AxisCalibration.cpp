@@ -604,13 +604,7 @@ void ZoCOrbal2AxisCalibration::logCorrelation() const {
     // same parameters), unless its factorisation failed, when there is no correlation to print.
     if (!m_covarianceFactorised)
         return;
-    ZoTMatrix<double> correlation = m_covariance;
-    ZoTVector<double> deviation(correlation.rows);
-    for (int i = 0; i < correlation.rows; ++i)
-        deviation[i] = std::sqrt(correlation(i, i));
-    for (int c = 0; c < correlation.cols; ++c)
-        for (int r = 0; r < correlation.rows; ++r)
-            correlation(r, c) /= deviation[r] * deviation[c];
+    const ZoTMatrix<double> correlation = ZoCNLSObjectiveFunction::CorrelationOfCovariance(m_covariance);
     for (int r = 0; r < correlation.rows; ++r) {
         log("(CALIB) ");
         for (int c = 0; c < correlation.cols; ++c)

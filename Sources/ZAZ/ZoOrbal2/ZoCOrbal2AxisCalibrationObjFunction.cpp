@@ -282,6 +282,15 @@ std::array<double, 4> quaternionOf(const Matrix& R) {
     return q;
 }
 
+// The twelve differences of two transforms: the rotation block row by row, then the translation.
+void twelveDifferences(const NSMatrix4& predicted, const NSMatrix4& measured, double twelve[12]) {
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            twelve[3 * r + c] = predicted(r, c) - measured(r, c);
+    for (int r = 0; r < 3; ++r)
+        twelve[9 + r] = predicted(r, 3) - measured(r, 3);
+}
+
 // The distance of two transforms in the objective's modes: 7 quaternion and translation
 // differences; 12 rotation block and translation differences; 1 the norm of the twelve. Other
 // modes have none. Returns the number of values written. Quaternion signs are not aligned: near
@@ -289,11 +298,7 @@ std::array<double, 4> quaternionOf(const Matrix& R) {
 int transformDistance(const NSMatrix4& predicted, const NSMatrix4& measured, int mode, double out[12],
                       const double* measuredQuaternion = nullptr) {
     double twelve[12];
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c)
-            twelve[3 * r + c] = predicted(r, c) - measured(r, c);
-    for (int r = 0; r < 3; ++r)
-        twelve[9 + r] = predicted(r, 3) - measured(r, 3);
+    twelveDifferences(predicted, measured, twelve);
     switch (mode) {
         case 12:
             std::copy(twelve, twelve + 12, out);
@@ -754,11 +759,7 @@ ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::Jacobian(const ZoTVector<
                     break;
                 case 1: {
                     double twelve[12];
-                    for (int r = 0; r < 3; ++r)
-                        for (int col = 0; col < 3; ++col)
-                            twelve[3 * r + col] = prediction(r, col) - measured(r, col);
-                    for (int r = 0; r < 3; ++r)
-                        twelve[9 + r] = prediction(r, 3) - measured(r, 3);
+                    twelveDifferences(prediction, measured, twelve);
                     double dot = 0.0;
                     for (int e = 0; e < 12; ++e)
                         dot += twelve[e] * d[e];
