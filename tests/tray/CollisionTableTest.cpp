@@ -175,6 +175,8 @@ TEST(IntervalFileParser, ReadsOnlyRegularFilesWithinTheSizeLimitUntilCancelled) 
 TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInsertion) {
     std::mt19937_64 rng(47110815);
     const std::string numberish = "0123456789 .,;-+e\tna#\r\n";
+    Loader::TCollisionTree grown;  // every structured table read into one tree, one after another
+    std::vector<LineRep> grownReps;
     for (int trial = 0; trial < 90; ++trial) {
         std::string bytes;
         if (trial % 3 == 2) {
@@ -204,6 +206,12 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInserti
         Loader::TCollisionTree tree;
         EXPECT_TRUE(Loader::ReadTable(path.c_str(), tree));
         EXPECT_TRUE(sameTree(tree, insertOneByOne(reps))) << "trial " << trial;
+        if (trial % 3 == 2) {
+            // A tree that already holds records takes a further table's records along its paths.
+            EXPECT_TRUE(Loader::ReadTable(path.c_str(), grown));
+            grownReps.insert(grownReps.end(), reps.begin(), reps.end());
+            EXPECT_TRUE(sameTree(grown, insertOneByOne(grownReps))) << "trial " << trial;
+        }
     }
 }
 

@@ -197,22 +197,25 @@ bool ZoCTripleTrayCollisionsLoader::ReadTable(const char* fileName, AxisNode& ro
                               shownName, parser.GetProblem());
             return false;
         }
-        std::sort(records.begin(), records.end(), [](const NSRecord& a, const NSRecord& b) {
-            for (int i = 0; i < 6; ++i)
-                if (a.values[i] != b.values[i])
-                    return a.values[i] < b.values[i];
-            return a.order < b.order;
-        });
         if (cancel && cancel->load())
             return false;
         if (root.HasChilds()) {
-            // Adding to a tree that already holds records: the new records join the paths there.
+            // Adding to a tree that already holds records: the new records join its paths one by
+            // one in the table's order, as record-by-record insertion would place them.
             for (const NSRecord& record : records) {
                 LineParser::LineRep rep;
                 std::copy(record.values, record.values + 6, rep.m_afValues);
                 AddRecord(rep, root);
             }
         } else {
+            std::sort(records.begin(), records.end(), [](const NSRecord& a, const NSRecord& b) {
+                for (int i = 0; i < 6; ++i)
+                    if (a.values[i] != b.values[i])
+                        return a.values[i] < b.values[i];
+                return a.order < b.order;
+            });
+            if (cancel && cancel->load())
+                return false;
             std::vector<NSGroup> scratch[5];
             buildLevel(root, records.data(), records.data() + records.size(), 0, scratch, cancel);
             if (cancel && cancel->load()) {
