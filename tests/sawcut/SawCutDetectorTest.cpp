@@ -1,465 +1,339 @@
-// The saw-cut detector on a flat scene seen from straight above, whose answers follow in closed
-// form: two plates with a gap of 20 pixels under a pinhole camera. Listing, guide line,
-// lifting, anchoring on the skeleton, clustering and the face data.
+// The saw-cut detector on a flat scene seen from straight above whose answers follow in closed
+// form (two plates with a gap of 20 pixels under a pinhole camera), and on given 3D cuts.
 #include "CapturingLogSink.h"
 #include "SawCutTestSupport.h"
 #include "ZoCSawCutDetector.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cfloat>
 #include <cmath>
 
 using namespace sawcuttest;
+using testing::FloatNear;
+using testing::Pointwise;
 using Cut3D = ZoCSawCutDetector::ZoNSawCut3D;
+using Overview = ZoCSawCutDetector::ZoNOverviewImage;
 
 namespace {
-
 class DetectorProbe : public ZoCSawCutDetector {
 public:
-    using ZoCSawCutDetector::clusterSawCuts;
-    using ZoCSawCutDetector::collectPoints;
-    using ZoCSawCutDetector::fitGuideLine;
-    using ZoCSawCutDetector::detectSawCutSingle;
-    using ZoCSawCutDetector::generateSawCutData;
-    using ZoCSawCutDetector::GetZMean;
-    using ZoCSawCutDetector::liftSawCut;
-    using ZoCSawCutDetector::listImages;
-    using ZoCSawCutDetector::nearestCrossing;
-    using ZoCSawCutDetector::transformSawCutData;
-    using ZoCSawCutDetector::ZoCSawCutDetector;
+    using ZoCSawCutDetector::ZoCSawCutDetector, ZoCSawCutDetector::clusterSawCuts, ZoCSawCutDetector::collectPoints,
+        ZoCSawCutDetector::fitGuideLine, ZoCSawCutDetector::generateSawCutData, ZoCSawCutDetector::GetZMean,
+        ZoCSawCutDetector::liftSawCut, ZoCSawCutDetector::listImages, ZoCSawCutDetector::nearestCrossing,
+        ZoCSawCutDetector::transformSawCutData;
 };
 
-// The scene. Camera frame: eye at the origin looking along +z, pixel (x, y) on the ray towards
-// (x - 319.5, y - 239.5, 800). The plates lie in the camera plane z = 4000, where one pixel is
-// 5 units. The registration turns the camera half a turn about x and moves it so that the
-// plates lie in the image area's plane z = -200, the camera's centre ray hitting (tx, ty).
+// Eye at the origin looking along +z; pixel (x, y) on the ray to (x - 319.5, y - 239.5, 800); the
+// plates at z = 4000 (5 units a pixel), registered half a turn about x onto the area's z = -200.
 constexpr int c_iWidth = 640, c_iHeight = 480;
-constexpr float c_fFocal = 800, c_fDepth = 4000, c_fCx = 319.5f, c_fCy = 239.5f;
+constexpr float c_fFocal = 800, c_fDepth = 4000, c_fCx = 319.5f, c_fCy = 239.5f, c_fPixel = c_fDepth / c_fFocal;
 constexpr float c_fTx = 1000, c_fTy = 500, c_fPlateZ = -200;
-constexpr float c_fUnitsPerPixel = c_fDepth / c_fFocal;
 
-CbMatrix4Rf registration(float shiftX = 0) {
-    return CbMatrix4Rf::FromRows({1, 0, 0, c_fTx + shiftX,  //
-                                  0, -1, 0, c_fTy,          //
-                                  0, 0, -1, c_fDepth + c_fPlateZ, 0, 0, 0, 1});
+CbMatrix4Rf registration() {
+    return CbMatrix4Rf::FromRows({1, 0, 0, c_fTx, 0, -1, 0, c_fTy, 0, 0, -1, c_fDepth + c_fPlateZ, 0, 0, 0, 1});
 }
 
-ZoCFieldRay cameraRays(bool ortho = false) {
+// Plates over rows 40..439: columns 100..309 and 330..lastColumn (the gap: 310..329).
+struct Scan {
+    CbMatrix4Rf reg = registration();
+    bool ortho = false, correlated = true;
+    int contentType = 41, lastColumn = 539;
+};
+CImageSource plateSource(const Scan& scan = {}) {
     std::vector<ZoCRay> rays;
-    for (int y = 0; y < c_iHeight; ++y)
-        for (int x = 0; x < c_iWidth; ++x)
-            rays.push_back({CbVector3f(), CbVector3f(x - c_fCx, y - c_fCy, c_fFocal).Normalized()});
-    return ZoCFieldRay(c_iWidth, c_iHeight, std::move(rays), ortho);
-}
-
-// Plates over rows 40..439: columns 100..309 and 330..539 (the gap: 310..329).
-CImage plateImage(bool ortho = false, int lastColumn = 539) {
-    const ZoCFieldRay rays = cameraRays(ortho);
     ZoCFieldRange range(c_iWidth, c_iHeight, 0.0f);
-    for (int y = 40; y <= 439; ++y)
-        for (int x = 100; x <= lastColumn; ++x)
-            if (x < 310 || x > 329)
-                range.At(x, y) = c_fDepth / rays.GetRay(x, y).m_direction.z;
-    CImage image(CImageTypes::eImageTypeRange);
+    for (int y = 0; y < c_iHeight; ++y)
+        for (int x = 0; x < c_iWidth; ++x) {
+            rays.push_back({CbVector3f(), CbVector3f(x - c_fCx, y - c_fCy, c_fFocal).Normalized()});
+            if (y >= 40 && y <= 439 && x >= 100 && x <= scan.lastColumn && (x < 310 || x > 329))
+                range.At(x, y) = c_fDepth / rays.back().m_direction.z;
+        }
+    CImage image(CImageTypes::eImageTypeRange), intensity(CImageTypes::eImageTypeIntensity);
     image.SetFieldRange(range);
     image.SetFieldMask(ZoCFieldMask(c_iWidth, c_iHeight, 1));
-    image.SetFieldRay(rays);
-    return image;
-}
-
-CImageSource plateSource(const CbMatrix4Rf& reg, bool ortho = false, int contentType = 41,
-                         bool correlated = true, int lastColumn = 539) {
-    CImageSource source(contentType);
-    source.SetImage(plateImage(ortho, lastColumn));
-    CImage intensity(CImageTypes::eImageTypeIntensity);
+    image.SetFieldRay(ZoCFieldRay(c_iWidth, c_iHeight, std::move(rays), scan.ortho));
     intensity.SetFieldIntensity(ZoCFieldIntensity(c_iWidth, c_iHeight, 128));
+    CImageSource source(scan.contentType);
+    source.SetImage(image);
     source.SetImage(intensity);
-    source.SetCorrelation(correlated, reg);
+    source.SetCorrelation(scan.correlated, scan.reg);
     return source;
 }
 
-// A bent skeleton on the plates' plane crossing the gap: an arc of radius 1500 through
-// (tx, ty - 200) for angles -0.35 .. 0.6 (uneven, so the guide line bends along the gap's normal).
-CyHermiteSpline arcSkeleton() {
-    std::vector<CbVector3f> points;
-    for (int i = 0; i <= 40; ++i) {
-        const float a = -0.35f + 0.95f * static_cast<float>(i) / 40.0f;
-        points.push_back({c_fTx + 1500 * std::sin(a), c_fTy - 200 + 1500 * (1 - std::cos(a)), c_fPlateZ});
-    }
-    CyHermiteSpline spline(points);
+CyHermiteSpline sampled(const std::vector<CbVector3f>& knots) {
+    CyHermiteSpline spline(knots);
     spline.SubdivideByLength();
     return spline;
 }
 
-// Where the cut's plane meets the skeleton: the cut is lifted on the ray of pixel column 319
-// (its centre 319.5 truncated), half a pixel left of the camera's centre.
-float expectedCrossingX(float shiftX = 0) {
-    return c_fTx + shiftX - 0.5f * c_fUnitsPerPixel;
+// Knots on an arc of radius 1500 on the plates' plane through (tx, ty - 200), for angles -0.35 ..
+// 0.6 (uneven, so that the guide line bends along the gap's normal).
+std::vector<CbVector3f> arcKnots() {
+    std::vector<CbVector3f> knots;
+    for (int i = 0; i <= 40; ++i) {
+        const float a = -0.35f + 0.95f * static_cast<float>(i) / 40.0f;
+        knots.push_back({c_fTx + 1500 * std::sin(a), c_fTy - 200 + 1500 * (1 - std::cos(a)), c_fPlateZ});
+    }
+    return knots;
+}
+
+// The arc's point at x (its plane holds the arc).
+CbVector3f onArc(float x) {
+    return {x, c_fTy - 200 + 1500 * (1 - std::cos(std::asin((x - c_fTx) / 1500))), c_fPlateZ};
 }
 
 // An image area of the factory's database, emptied before and after each test.
 class DetectorScene : public ::testing::Test {
 protected:
     static constexpr EAreaType c_eArea = eAreaTypeScanBody;
-    CImageArea& area() {
-        return ZAZComponentFactory::GetImageDatabase(eAcquireDeviceOrbal2).ProvideImageArea(c_eArea);
-    }
+    CImageArea& area() { return ZAZComponentFactory::GetImageDatabase(eAcquireDeviceOrbal2).ProvideImageArea(c_eArea); }
     void SetUp() override { area().RemoveAll(); }
     void TearDown() override { area().RemoveAll(); }
-    std::vector<CbVector3f> run(const CyHermiteSpline& skeleton,
-                                const CbMatrix4Rf& transform = c_matIdentity) {
-        ZoCSawCutDetector detector(c_eArea, skeleton, transform);
+    std::vector<CbVector3f> run(const CyHermiteSpline& skeleton, EAreaType type = c_eArea) {
+        ZoCSawCutDetector detector(type, skeleton, c_matIdentity);
         detector.Run();
         return detector.GetSawCutData();
     }
+    // The only image listed, its points collected (which measures the mean height).
+    Overview overview(DetectorProbe& probe) {
+        std::list<Overview> images;
+        probe.listImages(images);
+        EXPECT_EQ(images.size(), 1u);
+        probe.collectPoints(images.front(), *images.front().m_rangeImage.GetFieldRayPtr(), m_points, m_pixels);
+        return images.front();
+    }
+    std::vector<CbVector3f> m_points;
+    std::vector<ZoNPixel> m_pixels;
 };
 
+MATCHER_P(Near, tolerance, "") {
+    return (std::get<0>(arg) - std::get<1>(arg)).Length() <= tolerance;
+}
 }  // namespace
 
-// ---------------------------------------------------------------------------------------------
-// The whole detection
-
+// Face points on the plates' faces at x = tx -+ 50 (20 pixels of 5 units, up to a pixel) about
+// the arc's point at the ray of the gap's centre pixel (319.5, truncated), normals into the gap.
 TEST_F(DetectorScene, CutBetweenPlatesIsAnchoredWhereTheSkeletonCrossesIt) {
-    ASSERT_TRUE(area().AddImageSource(plateSource(registration())));
-    const std::vector<CbVector3f> data = run(arcSkeleton());
+    ASSERT_TRUE(area().AddImageSource(plateSource()));
+    const std::vector<CbVector3f> data = run(sampled(arcKnots()));
     ASSERT_EQ(data.size(), 4u);
     const CbVector3f centre = (data[0] + data[2]) * 0.5f;
-    EXPECT_NEAR(centre.x, expectedCrossingX(), 0.5);
-    EXPECT_NEAR(centre.y, c_fTy - 200, 0.5);
-    EXPECT_NEAR(centre.z, c_fPlateZ, 0.01);
-    // The face points lie on the plates' faces at x = tx -+ 50 (the gap is 20 pixels of 5 units),
-    // up to one pixel: the cut is traced through the boundary pixels' centres and its centre
-    // taken on a whole pixel's ray. Their normals run across the gap (the image's x is the
-    // area's x) and point into it.
-    const CbVector3f across = data[3];
-    EXPECT_NEAR(across.Length(), 1.0f, 1e-5);
-    EXPECT_GT(std::fabs(across.x), 0.9999f);
-    EXPECT_NEAR(std::min(data[0].x, data[2].x), c_fTx - 50, c_fUnitsPerPixel);
-    EXPECT_NEAR(std::max(data[0].x, data[2].x), c_fTx + 50, c_fUnitsPerPixel);
+    EXPECT_NEAR((centre - onArc(c_fTx - 0.5f * c_fPixel)).Length(), 0, 0.5);
+    EXPECT_THAT((std::vector{data[0].x, data[2].x}),
+                testing::UnorderedPointwise(FloatNear(c_fPixel), {c_fTx - 50, c_fTx + 50}));
+    EXPECT_NEAR(std::fabs(data[3].x), 1.0f, 1e-4f);
+    EXPECT_NEAR(data[3].Length(), 1.0f, 1e-5f);
     EXPECT_EQ(data[1], -data[3]);
-    EXPECT_GT((centre - data[0]).Dot(data[1]), 0);  // from each face into the cut
-    EXPECT_GT((centre - data[2]).Dot(data[3]), 0);
+    EXPECT_GT(std::min((centre - data[0]).Dot(data[1]), (centre - data[2]).Dot(data[3])), 0);
 }
 
-TEST_F(DetectorScene, SameCutInTwoImagesIsMergedWithinSixty) {
-    // The second recording is registered 50 units further along x: its cut is anchored 50
-    // units away, close enough to merge with the first at their mean.
-    ASSERT_TRUE(area().AddImageSource(plateSource(registration())));
-    ASSERT_TRUE(area().AddImageSource(plateSource(registration(50))));
-    std::vector<CbVector3f> data = run(arcSkeleton());
-    ASSERT_EQ(data.size(), 4u);
-    EXPECT_NEAR(((data[0] + data[2]) * 0.5f).x, (expectedCrossingX() + expectedCrossingX(50)) / 2, 0.5);
-
-    // 70 units apart they stay two cuts, the first image's first (equal lengths keep their order).
-    area().RemoveAll();
-    ASSERT_TRUE(area().AddImageSource(plateSource(registration())));
-    ASSERT_TRUE(area().AddImageSource(plateSource(registration(70))));
-    data = run(arcSkeleton());
-    ASSERT_EQ(data.size(), 8u);
-    EXPECT_NEAR(((data[0] + data[2]) * 0.5f).x, expectedCrossingX(), 0.5);
-    EXPECT_NEAR(((data[4] + data[6]) * 0.5f).x, expectedCrossingX(70), 0.5);
-}
-
+// Listed: correlated 3D scans. Searched: those with a range image and rays of a camera.
 TEST_F(DetectorScene, OnlyCorrelatedScansWithRaysOfACameraAreSearched) {
-    ASSERT_TRUE(area().AddImageSource(plateSource(registration(), false, 0)));          // not a 3D scan
-    ASSERT_TRUE(area().AddImageSource(plateSource(registration(), false, 41, false)));  // not registered
-    ASSERT_TRUE(area().AddImageSource(plateSource(registration(), true)));              // orthographic rays
     CImageSource intensityOnly(41);
     intensityOnly.SetImage(CImage(CImageTypes::eImageTypeIntensity));
     intensityOnly.SetCorrelation(true, registration());
-    ASSERT_TRUE(area().AddImageSource(intensityOnly));
-    EXPECT_TRUE(run(arcSkeleton()).empty());
-
-    DetectorProbe probe(c_eArea, arcSkeleton(), c_matIdentity);
-    std::list<ZoCSawCutDetector::ZoNOverviewImage> images;
-    probe.listImages(images);
-    ASSERT_EQ(images.size(), 2u);  // the orthographic scan and the one without a range image
-    EXPECT_NE(images.front().m_pRangeImage, nullptr);
+    for (const CImageSource& source : {plateSource({.contentType = 0}), plateSource({.correlated = false}),
+                                       plateSource({.ortho = true}), intensityOnly})
+        ASSERT_TRUE(area().AddImageSource(source));
+    EXPECT_TRUE(run(sampled(arcKnots())).empty());
+    std::list<Overview> images;
+    DetectorProbe(c_eArea, CyHermiteSpline(), c_matIdentity).listImages(images);
+    ASSERT_EQ(images.size(), 2u);
     EXPECT_EQ(images.front().m_rectValid, (ZoCRect2{100, 40, 540, 440}));
     EXPECT_EQ(images.front().m_matRegistration, registration());
-    EXPECT_EQ(images.front().m_fieldIntensity.GetWidth(), c_iWidth);
-    EXPECT_EQ(images.back().m_pRangeImage, nullptr);
-    EXPECT_TRUE(images.back().m_fieldRange.IsEmpty());
+    EXPECT_TRUE(images.back().m_pRangeImage == nullptr && images.back().m_fieldRange.IsEmpty());
 }
 
 TEST_F(DetectorScene, AreasAndSkeletonsThatGiveNoGuideLineGiveNoData) {
-    EXPECT_TRUE(run(arcSkeleton()).empty());  // an empty area
-    ZoCSawCutDetector missing(eAreaTypeNone, arcSkeleton(), c_matIdentity);  // never stored
-    missing.Run();
-    EXPECT_TRUE(missing.GetSawCutData().empty());
-    ASSERT_TRUE(area().AddImageSource(plateSource(registration())));
+    EXPECT_TRUE(run(sampled(arcKnots())).empty());                  // an empty area
+    EXPECT_TRUE(run(sampled(arcKnots()), eAreaTypeNone).empty());  // an area never stored
+    ASSERT_TRUE(area().AddImageSource(plateSource()));
     EXPECT_TRUE(run(CyHermiteSpline()).empty());
-    EXPECT_TRUE(run(CyHermiteSpline({CbVector3f(c_fTx, c_fTy, c_fPlateZ)})).empty());  // one point
-    // A skeleton that was never sampled is sampled by the detector.
-    EXPECT_EQ(run(CyHermiteSpline(arcSkeleton().GetControlPoints())).size(), 4u);
+    EXPECT_TRUE(run(CyHermiteSpline({CbVector3f(c_fTx, c_fTy, c_fPlateZ)})).empty());
+    EXPECT_EQ(run(CyHermiteSpline(arcKnots())).size(), 4u);  // a skeleton never sampled is sampled
 }
 
 TEST_F(DetectorScene, SkeletonsWithNonFiniteKnotsFindNothingAndSayWhy) {
-    ASSERT_TRUE(area().AddImageSource(plateSource(registration())));
-    for (const float bad : {NAN, INFINITY, 3e38f}) {
-        SCOPED_TRACE(bad);
-        std::vector<CbVector3f> points = arcSkeleton().GetControlPoints();
-        points[20].y = bad;
-        points[21].x = -bad;
+    ASSERT_TRUE(area().AddImageSource(plateSource()));
+    for (const float bad : {NAN, INFINITY, 3e38f}) {  // 3e38: the length overflows
+        std::vector<CbVector3f> knots = arcKnots();
+        knots[20].y = bad;
+        knots[21].x = -bad;
         ScopedLogCapture capture;
-        EXPECT_TRUE(run(CyHermiteSpline(points)).empty());
-        const auto messages = capture.Sink().Messages("ZAZ.ZoOrbal2.SawCut.ZoCSawCutDetector");
-        ASSERT_EQ(messages.size(), 1u);
-        EXPECT_NE(messages[0].find(L"skeleton"), std::wstring::npos);
+        EXPECT_TRUE(run(CyHermiteSpline(knots)).empty()) << bad;
+        const auto entries = capture.Sink().Entries();
+        ASSERT_EQ(entries.size(), 1u) << bad;
+        EXPECT_EQ(std::make_pair(entries[0].level, entries[0].logger),
+                  std::make_pair(int{Logging::Warn}, std::string("ZAZ.ZoOrbal2.SawCut.ZoCSawCutDetector")));
+        EXPECT_NE(entries[0].message.find(L"skeleton"), std::wstring::npos);
     }
 }
 
-// The guide line keeps the skeleton samples whose nearest point lies more than 10 pixels inside
-// the valid rectangle. Points are taken every 4th pixel from its left and top, so the first
-// kept column and row are 12, and the last the largest multiple of 4 below width - 11 (height -
-// 11): 428 for 440 columns (432 lies 8 inside) and for 443 (432 is width - 11), 388 for 400 rows.
+// The guide line keeps the skeleton's points seen more than 10 pixels inside the valid rectangle,
+// seen every 4th pixel from its left and top: the first kept column and row are 12, the last 428
+// for 440 columns (432 lies 8 inside) and for 443 (432 is width - 11), 388 for 400 rows.
 TEST_F(DetectorScene, GuideLineKeepsMoreThanTenPixelsInsideTheRectangle) {
-    const CyHermiteSpline alongX({{c_fTx - 1400, c_fTy, c_fPlateZ}, {c_fTx + 1400, c_fTy, c_fPlateZ}});
-    const CyHermiteSpline alongY({{c_fTx - 300, c_fTy + 1200, c_fPlateZ}, {c_fTx - 300, c_fTy - 1200, c_fPlateZ}});
-    struct Case {
-        const CyHermiteSpline* skeleton;
-        int lastColumn;
-        bool columns;
-        double first, last;
-    } cases[] = {{&alongX, 539, true, 12, 428}, {&alongX, 542, true, 12, 428}, {&alongY, 539, false, 12, 388}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.lastColumn);
+    const CbVector3f west(c_fTx - 1400, c_fTy, c_fPlateZ), east(c_fTx + 1400, c_fTy, c_fPlateZ);
+    const CbVector3f north(c_fTx - 300, c_fTy + 1200, c_fPlateZ), south(c_fTx - 300, c_fTy - 1200, c_fPlateZ);
+    const struct { CbVector3f from, to; int lastColumn; bool columns; double last; } cases[] = {
+        {west, east, 539, true, 428}, {west, east, 542, true, 428}, {north, south, 539, false, 388}};
+    for (const auto& c : cases) {
         area().RemoveAll();
-        ASSERT_TRUE(area().AddImageSource(plateSource(registration(), false, 41, true, c.lastColumn)));
-        CyHermiteSpline skeleton = *c.skeleton;
-        skeleton.SubdivideByLength();
+        ASSERT_TRUE(area().AddImageSource(plateSource({.lastColumn = c.lastColumn})));
+        const CyHermiteSpline skeleton = sampled({c.from, c.to});
         DetectorProbe probe(c_eArea, skeleton, c_matIdentity);
-        std::list<ZoCSawCutDetector::ZoNOverviewImage> images;
-        probe.listImages(images);
-        ASSERT_EQ(images.size(), 1u);
-        const ZoCSawCutDetector::ZoNOverviewImage& image = images.front();
-        std::vector<CbVector3f> cameraPoints;
-        std::vector<ZoNPixel> pixels;
-        probe.collectPoints(image, *image.m_rangeImage.GetFieldRayPtr(), cameraPoints, pixels);
         ZoCSawCutExtractor::ZoNGuideLine guide;
-        ASSERT_TRUE(probe.fitGuideLine(image, cameraPoints, pixels, skeleton, guide));
+        ASSERT_TRUE(probe.fitGuideLine(overview(probe), m_points, m_pixels, skeleton, guide));
         const auto along = [&](double t) { return c.columns ? guide.At(t).x : guide.At(t).y; };
-        EXPECT_NEAR(along(0), c.first, 1.5);
-        EXPECT_NEAR(along(1), c.last, 1.5);
+        EXPECT_NEAR(along(0), 12, 1.5) << c.lastColumn;
+        EXPECT_NEAR(along(1), c.last, 1.5) << c.lastColumn;
     }
 }
 
 TEST_F(DetectorScene, SingularRegistrationThrowsNotInvertible) {
     CbMatrix4Rf singular = registration();
-    for (int c = 0; c < 3; ++c)
-        singular(2, c) = 0;  // flattens everything onto z = const
-    ASSERT_TRUE(area().AddImageSource(plateSource(singular)));
-    ZoCSawCutDetector detector(c_eArea, arcSkeleton(), c_matIdentity);
-    try {
-        detector.Run();
-        FAIL() << "no exception";
-    } catch (const CyExceptionNotInvertible& e) {
-        EXPECT_NE(std::string(e.GetSource()).find("Invert"), std::string::npos);
-    }
+    singular(2, 0) = singular(2, 1) = singular(2, 2) = 0;  // flattens everything onto z = const
+    ASSERT_TRUE(area().AddImageSource(plateSource({.reg = singular})));
+    ZoCSawCutDetector detector(c_eArea, sampled(arcKnots()), c_matIdentity);
+    EXPECT_THROW(detector.Run(), CyExceptionNotInvertible);
     EXPECT_TRUE(detector.GetSawCutData().empty());
 }
 
 // ---------------------------------------------------------------------------------------------
-// Lifting a 2D cut
+// Lifting a 2D cut (bitmap coordinates: the valid rectangle starts at pixel 100, 40)
 
 class Lifting : public DetectorScene {
 protected:
-    Lifting() : m_probe(c_eArea, arcSkeleton(), c_matIdentity) {}
     void SetUp() override {
         DetectorScene::SetUp();
-        ASSERT_TRUE(area().AddImageSource(plateSource(registration())));
-        m_probe.listImages(m_images);
-        ASSERT_EQ(m_images.size(), 1u);
-        // One pass over the image measures the plates' mean height.
-        std::vector<Cut3D> ignored;
-        m_skeleton = arcSkeleton();
-        m_probe.detectSawCutSingle(m_images.front(), m_skeleton, ignored);
+        ASSERT_TRUE(area().AddImageSource(plateSource()));
+        m_image = overview(m_probe);
     }
-    DetectorProbe m_probe;
-    std::list<ZoCSawCutDetector::ZoNOverviewImage> m_images;
-    CyHermiteSpline m_skeleton;
+    Cut3D lift(const ZoCSawCutExtractor::ZoNSawCut& cut, const CyHermiteSpline& skeleton) {
+        Cut3D lifted;
+        EXPECT_TRUE(m_probe.liftSawCut(cut, m_image, *m_image.m_rangeImage.GetFieldRayPtr(), skeleton, lifted));
+        return lifted;
+    }
+    DetectorProbe m_probe{c_eArea, CyHermiteSpline(), c_matIdentity};
+    Overview m_image;
 };
 
-TEST_F(Lifting, PointOfThePixelRayAtTheMeanHeight) {
+// Off the skeleton the centre is the point of the ray of pixel (219, 240) at the plates' mean
+// height; the half width turns from pixels into units; the arc, crossing the plane, anchors it.
+TEST_F(Lifting, PointOfThePixelRayAtTheMeanHeightMovedOntoTheSkeleton) {
     EXPECT_NEAR(m_probe.GetZMean(), c_fPlateZ, 1e-3);
-    // A skeleton beside the cut, parallel to its plane, never crosses it: the centre stays on
-    // the ray of pixel (119 + 100, 200 + 40) at the plates' height.
-    const CyHermiteSpline beside = [] {
-        CyHermiteSpline s({{c_fTx + 700, c_fTy - 900, c_fPlateZ}, {c_fTx + 700, c_fTy + 900, c_fPlateZ}});
-        s.SubdivideByLength();
-        return s;
-    }();
-    ZoCSawCutExtractor::ZoNSawCut cut(V(119.5, 20), V(119.5, 380));  // bitmap coordinates
+    ZoCSawCutExtractor::ZoNSawCut cut(V(119.5, 20), V(119.5, 380));
     cut.m_dHalfWidth = 3;
-    Cut3D lifted;
-    const ZoCSawCutDetector::ZoNOverviewImage& image = m_images.front();
-    ASSERT_TRUE(m_probe.liftSawCut(cut, image, *image.m_rangeImage.GetFieldRayPtr(), beside, lifted));
-    const float xc = (219 - c_fCx) * c_fUnitsPerPixel, yc = (240 - c_fCy) * c_fUnitsPerPixel;
-    EXPECT_NEAR(lifted.m_centre.x, c_fTx + xc, 1e-2);
-    EXPECT_NEAR(lifted.m_centre.y, c_fTy - yc, 1e-2);
-    EXPECT_NEAR(lifted.m_centre.z, c_fPlateZ, 1e-2);
-    EXPECT_NEAR(lifted.m_dHalfWidth, 3.0 * c_fUnitsPerPixel, 0.01);  // pixels to image-area units
-    EXPECT_DOUBLE_EQ(lifted.m_dLength, 360.0);
-    EXPECT_EQ(lifted.m_pClusterLink, nullptr);
-    // The view direction is the pixel's ray in the image area: pointing down onto the plates.
-    EXPECT_LT(lifted.m_viewDirection.z, -0.98f);
+    const Cut3D lifted = lift(cut, sampled({{c_fTx + 700, c_fTy - 900, c_fPlateZ}, {c_fTx + 700, c_fTy, c_fPlateZ}}));
+    const CbVector3f onRay(c_fTx + (219 - c_fCx) * c_fPixel, c_fTy - (240 - c_fCy) * c_fPixel, c_fPlateZ);
+    EXPECT_NEAR((lifted.m_centre - onRay).Length(), 0, 2e-2);
+    EXPECT_NEAR(lifted.m_dHalfWidth, 3.0 * c_fPixel, 0.01);
+    EXPECT_EQ(std::make_pair(lifted.m_dLength, lifted.m_pClusterLink), std::make_pair(360.0, static_cast<Cut3D*>(nullptr)));
+    EXPECT_LT(lifted.m_viewDirection.z, -0.98f);  // the pixel's ray, down onto the plates
     EXPECT_NEAR(lifted.m_viewDirection.Length(), 1.0f, 1e-5);
-    // With the crossing skeleton, the centre moves onto it.
-    ASSERT_TRUE(m_probe.liftSawCut(cut, image, *image.m_rangeImage.GetFieldRayPtr(), m_skeleton, lifted));
-    EXPECT_NEAR(lifted.m_centre.z, c_fPlateZ, 1e-2);
-    const float crossingX = c_fTx + (219 - c_fCx) * c_fUnitsPerPixel;
-    EXPECT_NEAR(lifted.m_centre.x, crossingX, 0.5);
-    const float a = std::asin((crossingX - c_fTx) / 1500);
-    EXPECT_NEAR(lifted.m_centre.y, c_fTy - 200 + 1500 * (1 - std::cos(a)), 0.5);
+    EXPECT_NEAR((lift(cut, sampled(arcKnots())).m_centre - onArc(onRay.x)).Length(), 0, 0.5);
 }
 
+// A cut through the image centre at an angle: its directions in the area, the image's y turned over.
 TEST_F(Lifting, DirectionsFollowTheImageAxes) {
-    // Seen from straight above, the image's x is the area's x and the image's y the area's -y.
-    const ZoCSawCutDetector::ZoNOverviewImage& image = m_images.front();
     for (double deg : {0.0, 30.0, 90.0, 135.0}) {
-        const double a = deg * 3.14159265358979 / 180.0;
-        const CbVector2f u = V(std::cos(a), std::sin(a));
-        // A cut through the image centre (pixel 320, 240 of the image; the rectangle starts
-        // at 100, 40); its 2D normal is (-u.y, u.x).
-        ZoCSawCutExtractor::ZoNSawCut cut(V(220 - 50 * u.x, 200 - 50 * u.y),
-                                          V(220 + 50 * u.x, 200 + 50 * u.y));
-        Cut3D lifted;
-        ASSERT_TRUE(m_probe.liftSawCut(cut, image, *image.m_rangeImage.GetFieldRayPtr(), m_skeleton, lifted));
-        const CbVector3f normal(-u.y, -u.x, 0);  // (-u.y, u.x) with y turned over
-        EXPECT_NEAR(std::fabs(lifted.m_across.Dot(normal)), 1.0f, 1e-3f) << deg;
-        EXPECT_NEAR(std::fabs(lifted.m_along.Dot(CbVector3f(u.x, -u.y, 0))), 1.0f, 1e-3f) << deg;
-        EXPECT_NEAR(lifted.m_across.Dot(lifted.m_along), 0.0f, 1e-5f);
-        EXPECT_NEAR(lifted.m_across.Dot(lifted.m_viewDirection), 0.0f, 1e-5f);
+        const double ux = std::cos(deg * c_dPi / 180.0), uy = std::sin(deg * c_dPi / 180.0);
+        const Cut3D lifted = lift({V(220 - 50 * ux, 200 - 50 * uy), V(220 + 50 * ux, 200 + 50 * uy)}, {});
+        EXPECT_NEAR(std::fabs(lifted.m_across.Dot(CbVector3f(-uy, -ux, 0))), 1.0f, 1e-3f) << deg;
+        EXPECT_NEAR(std::fabs(lifted.m_along.Dot(CbVector3f(ux, -uy, 0))), 1.0f, 1e-3f) << deg;
+        EXPECT_NEAR(lifted.m_across.Dot(lifted.m_viewDirection), 0.0f, 1e-5f) << deg;
     }
 }
 
 // A field of one pixel has no neighbours to give the image's axes: the rays' own x and y stand
-// in, each as a unit. A diagonal cut then lies at 45 degrees between the area's x and y.
+// in, each as a unit, and a diagonal cut lies at 45 degrees between the area's x and y.
 TEST_F(Lifting, CutInAOnePixelFieldTakesTheRaysOwnAxes) {
     const ZoCFieldRay single(1, 1, {ZoCRay{CbVector3f(), CbVector3f(0, 0, 1)}}, false);
-    ZoCSawCutDetector::ZoNOverviewImage image = m_images.front();
+    Overview image = m_image;
     image.m_rectValid = {0, 0, 1, 1};
     Cut3D lifted;
-    ASSERT_TRUE(m_probe.liftSawCut(ZoCSawCutExtractor::ZoNSawCut(V(-29.5, -30), V(30.5, 30)), image, single,
-                                   CyHermiteSpline(), lifted));
-    EXPECT_NEAR(std::fabs(lifted.m_across.x), std::sqrt(0.5f), 1e-6f);
-    EXPECT_NEAR(std::fabs(lifted.m_across.y), std::sqrt(0.5f), 1e-6f);
-    EXPECT_NEAR(lifted.m_across.z, 0.0f, 1e-6f);
+    ASSERT_TRUE(m_probe.liftSawCut({V(-29.5, -30), V(30.5, 30)}, image, single, CyHermiteSpline(), lifted));
+    const CbVector3f across(std::fabs(lifted.m_across.x), std::fabs(lifted.m_across.y), lifted.m_across.z);
+    EXPECT_NEAR((across - CbVector3f(std::sqrt(0.5f), std::sqrt(0.5f), 0)).Length(), 0, 1e-6f);
 }
 
-// A straight skeleton along y at x = 1000, 2000 long: the plane x = 1000 holds all of it (the
-// crossing nearest to the point is found within one of the 64 coarse steps, 31.25), a zero
-// normal spans no plane, and the plane y = 37 is crossed where the skeleton reaches y = 37.
+// A straight skeleton along y at x = 1000: the plane x = 1000 holds all of it (the crossing nearest
+// the point is found within one of 64 steps, 31.25), a zero normal spans no plane, and the plane
+// y = 37 is crossed where the skeleton reaches y = 37.
 TEST(ZoCSawCutDetector, CrossingsOfPlanesThatHoldTheSkeletonOrNone) {
-    CyHermiteSpline skeleton({{1000, -1000, 0}, {1000, 1000, 0}});
-    skeleton.SubdivideByLength();
+    const CyHermiteSpline skeleton = sampled({{1000, -1000, 0}, {1000, 1000, 0}});
     CbVector3f crossing;
     ASSERT_TRUE(DetectorProbe::nearestCrossing(skeleton, {1000, 37, 0}, {1, 0, 0}, crossing));
     EXPECT_NEAR(crossing.y, 37, 31.25);
     EXPECT_FALSE(DetectorProbe::nearestCrossing(skeleton, {1000, 37, 0}, {0, 0, 0}, crossing));
     ASSERT_TRUE(DetectorProbe::nearestCrossing(skeleton, {500, 37, 0}, {0, 1, 0}, crossing));
-    EXPECT_NEAR(crossing.y, 37, 0.01);
-    EXPECT_EQ(crossing.x, 1000);
+    EXPECT_NEAR((crossing - CbVector3f(1000, 37, 0)).Length(), 0, 0.01);
 }
 
 // ---------------------------------------------------------------------------------------------
-// Clustering and face data
+// Clusters and face data
 
 namespace {
-Cut3D cut3D(const CbVector3f& centre, double length, const CbVector3f& across = {1, 0, 0},
-            double halfWidth = 5) {
-    Cut3D c;
-    c.m_centre = centre;
-    c.m_across = across.Normalized();
-    c.m_along = CbVector3f(0, 1, 0);
-    c.m_viewDirection = CbVector3f(0, 0, -1);
-    c.m_dLength = length;
-    c.m_dHalfWidth = halfWidth;
-    return c;
+Cut3D cut3D(float x, double length, const CbVector3f& across = {1, 0, 0}, double halfWidth = 5, float y = 0) {
+    return {.m_centre = {x, y, 0}, .m_viewDirection = {0, 0, -1}, .m_along = {0, 1, 0},
+            .m_across = across.Normalized(), .m_dHalfWidth = halfWidth, .m_dLength = length};
 }
 }  // namespace
 
+// Longest first (equal lengths in their order); each free cut absorbs the free cuts within 60 of
+// it, at their mean: B joins A, C within 60 of B only stays. Radius and threshold are stored only.
 TEST(ZoCSawCutDetector, ClustersFormAroundTheLongestFreeCutWithinSixty) {
     DetectorProbe probe(eAreaTypeUpperJaw, CyHermiteSpline(), c_matIdentity);
-    EXPECT_EQ(probe.GetClusteringRadius(), 50.0f);
-    EXPECT_EQ(probe.GetSegmentationThreshold(), 50.0f);
-    probe.SetClusteringRadius(25);  // stored only: the distance stays 60
+    EXPECT_EQ(std::make_pair(probe.GetClusteringRadius(), probe.GetSegmentationThreshold()),
+              std::make_pair(50.0f, 50.0f));
+    probe.SetClusteringRadius(25);
     probe.SetSegmentationThreshold(7);
-    EXPECT_EQ(probe.GetClusteringRadius(), 25.0f);
-    EXPECT_EQ(probe.GetSegmentationThreshold(), 7.0f);
-    // B lies within 60 of A; C within 60 of B but not of A: C is not chained into A's cluster.
-    std::vector<Cut3D> cuts = {cut3D({60.1f, 0, 0}, 100), cut3D({0, 0, 0}, 300), cut3D({59.9f, 0, 0}, 200)};
+    std::vector<Cut3D> cuts = {cut3D(59.9f, 200), cut3D(1000, 300), cut3D(119.8f, 100), cut3D(0, 300),
+                               cut3D(-500, 250)};  // B, D, C, A, E
     probe.clusterSawCuts(cuts);
-    ASSERT_EQ(cuts.size(), 2u);
-    EXPECT_NEAR(cuts[0].m_centre.x, 59.9f / 2, 1e-4);  // A and B merged
-    EXPECT_EQ(cuts[0].m_pClusterLink, nullptr);
-    EXPECT_EQ(cuts[1].m_centre.x, 60.1f);
-    EXPECT_EQ(cuts[1].m_dLength, 100.0);
-}
-
-TEST(ZoCSawCutDetector, CutsAreOrderedLongestFirstAndEqualLengthsKeepTheirOrder) {
-    const DetectorProbe probe(eAreaTypeUpperJaw, CyHermiteSpline(), c_matIdentity);
-    std::vector<Cut3D> cuts = {cut3D({0, 0, 0}, 100), cut3D({500, 0, 0}, 300), cut3D({1000, 0, 0}, 200),
-                               cut3D({1500, 0, 0}, 300)};
-    probe.clusterSawCuts(cuts);
-    ASSERT_EQ(cuts.size(), 4u);
-    EXPECT_EQ(cuts[0].m_centre.x, 500);
-    EXPECT_EQ(cuts[1].m_centre.x, 1500);
-    EXPECT_EQ(cuts[2].m_centre.x, 1000);
-    EXPECT_EQ(cuts[3].m_centre.x, 0);
-    // A single cut is left alone.
-    std::vector<Cut3D> one = {cut3D({7, 0, 0}, 1)};
+    std::vector<std::pair<float, double>> found;
+    for (const Cut3D& c : cuts)
+        found.push_back({c.m_centre.x, c.m_dLength});
+    EXPECT_EQ(found, (std::vector<std::pair<float, double>>{{1000, 300}, {59.9f / 2, 300}, {-500, 250}, {119.8f, 100}}));
+    std::vector<Cut3D> one = {cut3D(7, 1)};  // a single cut is left alone
     one[0].m_pClusterLink = &one[0];
     probe.clusterSawCuts(one);
     EXPECT_EQ(one[0].m_pClusterLink, &one[0]);
 }
 
+// Directions summed weighted by length, each turned to agree with the longest; the widest half width.
 TEST(ZoCSawCutDetector, MergedDirectionsAreLengthWeightedAndTurnedToAgree) {
-    const DetectorProbe probe(eAreaTypeUpperJaw, CyHermiteSpline(), c_matIdentity);
-    const CbVector3f a(1, 0, 0), b = CbVector3f(-1, 0.2f, 0).Normalized(),
-                                 c = CbVector3f(0.9f, -0.3f, 0.1f).Normalized();
-    std::vector<Cut3D> cuts = {cut3D({0, 0, 0}, 300, a, 4), cut3D({10, 0, 0}, 200, b, 9),
-                               cut3D({0, 20, 0}, 100, c, 6)};
-    cuts[1].m_viewDirection = CbVector3f(0, 0.1f, -1).Normalized();
-    probe.clusterSawCuts(cuts);
+    const CbVector3f a(1, 0, 0), b = CbVector3f(-1, 0.2f, 0).Normalized(), c = CbVector3f(0.9f, -0.3f, 0.1f).Normalized();
+    const CbVector3f tilted = CbVector3f(0, 0.1f, -1).Normalized();
+    std::vector<Cut3D> cuts = {cut3D(0, 300, a, 4), cut3D(10, 200, b, 9), cut3D(0, 100, c, 6, 20)};
+    cuts[1].m_viewDirection = tilted;
+    DetectorProbe(eAreaTypeUpperJaw, CyHermiteSpline(), c_matIdentity).clusterSawCuts(cuts);
     ASSERT_EQ(cuts.size(), 1u);
-    // b points the other way: it is subtracted.
-    const CbVector3f across = (a * 300 - b * 200 + c * 100).Normalized();
-    EXPECT_NEAR((cuts[0].m_across - across).Length(), 0, 1e-5);
-    const CbVector3f view =
-        (CbVector3f(0, 0, -1) * 400 + CbVector3f(0, 0.1f, -1).Normalized() * 200).Normalized();
-    EXPECT_NEAR((cuts[0].m_viewDirection - view).Length(), 0, 1e-5);
-    EXPECT_NEAR((cuts[0].m_along - CbVector3f(0, 1, 0)).Length(), 0, 1e-6);
-    EXPECT_NEAR(cuts[0].m_centre.x, 10.0f / 3, 1e-5);
-    EXPECT_NEAR(cuts[0].m_centre.y, 20.0f / 3, 1e-5);
-    EXPECT_EQ(cuts[0].m_dHalfWidth, 9.0);
-    EXPECT_EQ(cuts[0].m_dLength, 300.0);
+    EXPECT_THAT((std::vector{cuts[0].m_across, cuts[0].m_viewDirection, cuts[0].m_along, cuts[0].m_centre}),
+                Pointwise(Near(1e-5f), {(a * 300 - b * 200 + c * 100).Normalized(),
+                                        (CbVector3f(0, 0, -400) + tilted * 200).Normalized(), CbVector3f(0, 1, 0),
+                                        CbVector3f(10.0f / 3, 20.0f / 3, 0)}));
+    EXPECT_EQ(std::make_pair(cuts[0].m_dHalfWidth, cuts[0].m_dLength), std::make_pair(9.0, 300.0));
 }
 
+// Per cut the face point on each side with its normal into the gap, appended; then each point
+// moved and each normal turned (without the scaling) by the transform.
 TEST(ZoCSawCutDetector, FaceDataIsTwoPointsWithInwardNormalsPerCut) {
-    DetectorProbe probe(eAreaTypeUpperJaw, CyHermiteSpline(), c_matIdentity);
-    std::vector<Cut3D> cuts = {cut3D({100, 200, 300}, 50, {0, 1, 0}, 4), cut3D({0, 0, 0}, 50, {1, 0, 0}, 2)};
-    probe.generateSawCutData(cuts);
-    const std::vector<CbVector3f> expected = {{100, 204, 300}, {0, -1, 0}, {100, 196, 300}, {0, 1, 0},
-                                              {2, 0, 0},       {-1, 0, 0}, {-2, 0, 0},      {1, 0, 0}};
-    EXPECT_EQ(probe.GetSawCutData(), expected);
-    // The data is appended, never replaced.
-    probe.generateSawCutData(cuts);
-    EXPECT_EQ(probe.GetSawCutData().size(), 16u);
-}
-
-TEST(ZoCSawCutDetector, TransformMovesPointsAndTurnsDirections) {
-    // Scaled by 3, turned a quarter about z, moved by (1, 2, 3).
-    const CbMatrix4Rf transform =
+    const CbMatrix4Rf transform =  // (x, y, z) -> (1 - 3y, 2 + 3x, 3 + 3z)
         CbMatrix4Rf::Translation(1, 2, 3) * CbMatrix4Rf::RotationZ(1.5707964f) * CbMatrix4Rf::Scaling(3.0f);
     DetectorProbe probe(eAreaTypeUpperJaw, CyHermiteSpline(), transform);
-    std::vector<Cut3D> cuts = {cut3D({10, 0, 0}, 50, {1, 0, 0}, 1)};
+    std::vector<Cut3D> cuts = {cut3D(100, 50, {0, 1, 0}, 4, 200), cut3D(10, 50, {1, 0, 0}, 2)};
     probe.generateSawCutData(cuts);
+    probe.generateSawCutData(cuts);
+    std::vector<CbVector3f> face = {{100, 204, 0}, {0, -1, 0}, {100, 196, 0}, {0, 1, 0},
+                                    {12, 0, 0},    {-1, 0, 0}, {8, 0, 0},     {1, 0, 0}}, moved;
+    for (size_t i = 0; i < 8; ++i)  // appended, not replaced
+        face.push_back(face[i]);
+    EXPECT_EQ(probe.GetSawCutData(), face);
+    for (size_t i = 0; i < face.size(); ++i)
+        moved.push_back(i % 2 ? CbVector3f(-face[i].y, face[i].x, face[i].z)
+                              : CbVector3f(1 - 3 * face[i].y, 2 + 3 * face[i].x, 3 + 3 * face[i].z));
     probe.transformSawCutData();
-    const std::vector<CbVector3f>& data = probe.GetSawCutData();
-    ASSERT_EQ(data.size(), 4u);
-    const std::vector<CbVector3f> expected = {{1, 35, 3}, {0, -1, 0}, {1, 29, 3}, {0, 1, 0}};  // (11, 0, 0), ...
-    for (size_t i = 0; i < 4; ++i)
-        EXPECT_NEAR((data[i] - expected[i]).Length(), 0.0f, 1e-4f) << i;  // directions lose the scaling
+    EXPECT_THAT(probe.GetSawCutData(), Pointwise(Near(1e-3f), moved));
 }
