@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
-#include <string>
 #include <vector>
 
 namespace sawcuttest {
@@ -16,15 +15,6 @@ namespace sawcuttest {
 using Bitmap = ZoCSawCutExtractor::ZoNBitmap;
 constexpr uint8_t c_uValid = ZoCSawCutExtractor::cuValid;
 constexpr double c_dPi = 3.14159265358979;
-
-// A bitmap from rows of text: '#' valid, anything else empty.
-inline Bitmap FromText(const std::vector<std::string>& rows) {
-    Bitmap b(static_cast<int>(rows[0].size()), static_cast<int>(rows.size()));
-    for (int y = 0; y < b.height; ++y)
-        for (int x = 0; x < b.width; ++x)
-            b.At(x, y) = rows[static_cast<size_t>(y)][static_cast<size_t>(x)] == '#' ? c_uValid : 0;
-    return b;
-}
 
 // Fills the pixels x0..x1, y0..y1 (inclusive, clipped).
 inline void FillRect(Bitmap& b, int x0, int y0, int x1, int y1, uint8_t value = c_uValid) {
