@@ -230,6 +230,9 @@ TEST_F(Lifting, CutInAOnePixelFieldTakesTheRaysOwnAxes) {
     ASSERT_TRUE(m_probe.liftSawCut({V(-29.5, -30), V(30.5, 30)}, image, single, CyHermiteSpline(), lifted));
     const CbVector3f across(std::fabs(lifted.m_across.x), std::fabs(lifted.m_across.y), lifted.m_across.z);
     EXPECT_NEAR((across - CbVector3f(std::sqrt(0.5f), std::sqrt(0.5f), 0)).Length(), 0, 1e-6f);
+    const double off[][2] = {{1.5, 0}, {-1.5, 0}, {0, 1.5}, {0, -1.5}};  // centres off the field: refused
+    for (const auto& c : off)
+        EXPECT_FALSE(m_probe.liftSawCut({V(c[0] - 1, c[1] - 30), V(c[0] + 1, c[1] + 30)}, image, single, {}, lifted));
 }
 
 // The skeleton x = 1000 lies in the plane x = 1000 (a crossing within one of 64 steps, 31.25 long,
