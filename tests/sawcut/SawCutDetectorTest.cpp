@@ -220,16 +220,19 @@ TEST_F(Lifting, PointOfThePixelRayAtTheMeanHeightMovedOntoTheSkeleton) {
     EXPECT_NEAR((anchored.m_centre - onArc(onRay.x)).Length(), 0, 0.5);
 }
 
-// A field of one pixel has no neighbours to give the image's axes: the rays' own x and y stand
-// in, each as a unit, and a diagonal cut lies at 45 degrees between the area's x and y.
+// A field of one pixel has no neighbours to give the image's axes: the rays' own x and y stand in,
+// each as a unit, and a diagonal cut lies at 45 degrees between the area's x and y.
 TEST_F(Lifting, CutInAOnePixelFieldTakesTheRaysOwnAxes) {
     const ZoCFieldRay single(1, 1, {ZoCRay{CbVector3f(), CbVector3f(0, 0, 1)}}, false);
     Overview image = m_image;
     image.m_rectValid = {0, 0, 1, 1};
+    ZoCSawCutExtractor::ZoNSawCut diagonal(V(-29.5, -30), V(30.5, 30));
+    diagonal.m_dHalfWidth = 3;
     Cut3D lifted;
-    ASSERT_TRUE(m_probe.liftSawCut({V(-29.5, -30), V(30.5, 30)}, image, single, CyHermiteSpline(), lifted));
+    ASSERT_TRUE(m_probe.liftSawCut(diagonal, image, single, CyHermiteSpline(), lifted));
     const CbVector3f across(std::fabs(lifted.m_across.x), std::fabs(lifted.m_across.y), lifted.m_across.z);
     EXPECT_NEAR((across - CbVector3f(std::sqrt(0.5f), std::sqrt(0.5f), 0)).Length(), 0, 1e-6f);
+    EXPECT_EQ(lifted.m_dHalfWidth, 3.0);  // no neighbouring rays to measure a footprint: kept in pixels
     const double off[][2] = {{1.5, 0}, {-1.5, 0}, {0, 1.5}, {0, -1.5}};  // centres off the field: refused
     for (const auto& c : off)
         EXPECT_FALSE(m_probe.liftSawCut({V(c[0] - 1, c[1] - 30), V(c[0] + 1, c[1] + 30)}, image, single, {}, lifted));
