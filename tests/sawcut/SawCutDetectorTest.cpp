@@ -10,9 +10,9 @@ using testing::FloatNear;
 using testing::Pointwise;
 using Cut3D = ZoCSawCutDetector::ZoNSawCut3D;
 using Overview = ZoCSawCutDetector::ZoNOverviewImage;
-constexpr Cut3D* c_pNone = nullptr;
 
 namespace {
+constexpr Cut3D* c_pNone = nullptr;
 class DetectorProbe : public ZoCSawCutDetector {
 public:
     using ZoCSawCutDetector::ZoCSawCutDetector, ZoCSawCutDetector::clusterSawCuts,
@@ -70,7 +70,6 @@ std::vector<CbVector3f> arcKnots() {
     return knots;
 }
 
-// The arc's point at x (its plane holds the arc).
 CbVector3f onArc(float x) {
     return {x, c_fTy - 200 + 1500 * (1 - std::cos(std::asin((x - c_fTx) / 1500))), c_fPlateZ};
 }
@@ -89,13 +88,12 @@ protected:
         detector.Run();
         return detector.GetSawCutData();
     }
-    // The only image listed, its points collected (which measures the mean height).
     Overview overview(DetectorProbe& probe) {
         std::list<Overview> images;
         probe.listImages(images);
         EXPECT_EQ(images.size(), 1u);
         probe.collectPoints(images.front(), *images.front().m_rangeImage.GetFieldRayPtr(), m_points, m_pixels);
-        return images.front();
+        return images.front();  // its points collected, its mean height measured
     }
     std::vector<CbVector3f> m_points;
     std::vector<ZoNPixel> m_pixels;
@@ -281,7 +279,7 @@ TEST(ZoCSawCutDetector, ClustersFormAroundTheLongestFreeCutWithinSixty) {
     EXPECT_EQ(two.size(), 1u);
 }
 
-// Per cut a face point on each side with its normal into the gap, appended; then moved and turned.
+// Per cut a face point on each side with its normal into the gap; then moved, normals only turned.
 TEST(ZoCSawCutDetector, FaceDataIsTwoPointsWithInwardNormalsPerCut) {
     const CbMatrix4Rf transform =  // (x, y, z) -> (1 - 3y, 2 + 3x, 3 + 3z)
         CbMatrix4Rf::Translation(1, 2, 3) * CbMatrix4Rf::RotationZ(1.5707964f) * CbMatrix4Rf::Scaling(3.0f);
