@@ -94,7 +94,7 @@ TEST(ZoCSawCutExtractor, TangentsOfARectangleFollowItsSides) {
 // the angle stays within 7.5 degrees of its first one, up to 15 deviations in a row.
 TEST(ZoCSawCutExtractor, SegmentsAreStraightRunsOfMoreThanTwentyPoints) {
     using Runs = std::vector<std::pair<double, size_t>>;  // angle, count
-    using Ends = std::vector<std::pair<float, float>>;        // indices of the segments' ends
+    using Ends = std::vector<std::pair<float, float>>;     // indices of the segments' ends
     const struct { const char* name; Runs runs; size_t start, next; Ends ends; } cases[] = {
         {"straight run from the second point", {{0, 50}}, 0, 50, {{1, 49}}},
         {"bend skipped", {{0, 1}, {20, 1}, {40, 41}}, 0, 43, {{3, 42}}},
