@@ -89,10 +89,10 @@ class ZoCFieldIntensity : public ZoCField<uint8_t> {
 public:
     using ZoCField<uint8_t>::ZoCField;
 };
-// Non-zero where the pixel belongs to the object.
-class ZoCFieldMask : public ZoCField<uint8_t> {
+// Non-zero where the pixel belongs to the object; the sensor's flags reach up to bit 0x800.
+class ZoCFieldMask : public ZoCField<uint16_t> {
 public:
-    using ZoCField<uint8_t>::ZoCField;
+    using ZoCField<uint16_t>::ZoCField;
 };
 
 struct ZoCRay {

@@ -381,7 +381,7 @@ RecordedImage VirtualScanner::Record(const ZoCOrbal2AxisChain::NCJointConfigurat
         castCameraRays(frame, candidates);
         castShadowRays(frame, candidates);
         float* range = image.range.MutableData();
-        uint8_t* mask = image.mask.MutableData();
+        uint16_t* mask = image.mask.MutableData();
         uint8_t* intensity = image.intensity.MutableData();
         for (const Candidate& c : candidates) {
             if (c.pixel < 0)

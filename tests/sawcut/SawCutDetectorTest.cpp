@@ -5,6 +5,9 @@
 
 #include <gmock/gmock.h>
 
+#include <cmath>
+#include <random>
+
 using namespace sawcuttest;
 using testing::FloatNear;
 using testing::Pointwise;
@@ -246,6 +249,29 @@ TEST(ZoCSawCutDetector, CrossingsOfPlanesThatHoldTheSkeletonOrNone) {
     EXPECT_FALSE(DetectorProbe::nearestCrossing(skeleton, {1000, 37, 0}, {0, 0, 0}, crossing));
     ASSERT_TRUE(DetectorProbe::nearestCrossing(skeleton, {500, 37, 0}, {0, 1, 0}, crossing));
     EXPECT_NEAR((crossing - CbVector3f(1000, 37, 0)).Length(), 0, 0.01);
+}
+
+// Planes through points of an arc, turned up to 30 degrees off its tangent, all cross it: each search
+// finds a crossing on its plane, however deep in float resolution the refinement goes (length ~1000).
+TEST(ZoCSawCutDetector, EveryPlaneThroughTheSkeletonFindsItsCrossing) {
+    std::vector<CbVector3f> knots;
+    for (int i = 0; i <= 40; ++i) {
+        const float a = -0.35f + 0.95f * static_cast<float>(i) / 40;
+        knots.emplace_back(1000 + 1500 * std::sin(a), 300 + 1500 * (1 - std::cos(a)), -200.0f);
+    }
+    const CyHermiteSpline arc = sampled(knots);
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<float> along(100, arc.GetLength() - 100), turn(-0.5f, 0.5f);
+    for (int k = 0; k < 400; ++k) {
+        const float s = k == 0 ? 540 : along(rng), d = 0.05f;
+        const CbVector3f p = arc.ComputePositionAtLength(s) + CbVector3f(turn(rng), turn(rng), turn(rng)) * 40;
+        const CbVector3f t = (arc.ComputePositionAtLength(s + d) - arc.ComputePositionAtLength(s - d)).Normalized();
+        const float c = std::cos(turn(rng)), w = std::sin(turn(rng));
+        const CbVector3f n(c * t.x - w * t.y, w * t.x + c * t.y, 0);
+        CbVector3f crossing;
+        ASSERT_TRUE(DetectorProbe::nearestCrossing(arc, p, n, crossing)) << "plane " << k << " at " << s;
+        EXPECT_NEAR((crossing - p).Dot(n), 0, 0.01) << "plane " << k;
+    }
 }
 
 namespace {

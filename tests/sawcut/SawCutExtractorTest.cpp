@@ -60,13 +60,16 @@ TEST(ZoCSawCutExtractor, BitmapCoversTheValidRectangleAndDropsRejectedPixels) {
     range.At(3, 3) = range.At(4, 3) = 70.0f;
     mask.At(3, 3) = 0x41;  // bit 0x040: not trusted
     mask.At(4, 3) = 0x80;  // other bits do not matter
+    range.At(5, 1) = range.At(2, 4) = 70.0f;
+    mask.At(5, 1) = 0x801;  // bit 0x800: not trusted either
+    mask.At(2, 4) = 0x401;
     CImage image;
     image.SetFieldRange(range);
     image.SetFieldMask(mask);
     const Bitmap b = ZoCSawCutExtractor::MakeBitmap(image);
     EXPECT_EQ(std::make_pair(b.width, b.height), std::make_pair(4, 4));
     const uint8_t v = c_uValid;
-    EXPECT_EQ(b.pixels, (std::vector<uint8_t>{v, 0, 0, 0, 0, v, 0, 0, 0, 0, v, 0, 0, 0, 0, v}));  // the diagonal
+    EXPECT_EQ(b.pixels, (std::vector<uint8_t>{v, 0, 0, 0, 0, v, 0, 0, 0, 0, v, 0, v, 0, 0, v}));
     image.SetFieldMask(ZoCFieldMask(3, 3, 0x40));  // a mask of another size is not consulted
     EXPECT_EQ(ZoCSawCutExtractor::MakeBitmap(image).At(1, 2), c_uValid);
 }

@@ -331,13 +331,17 @@ bool ZoCSawCutDetector::nearestCrossing(const CyHermiteSpline& skeleton, const C
     auto search = [&](auto& self, float s0, float s1, int level) -> void {
         CbVector3f previous = skeleton.ComputePositionAtLength(s0);
         float previousSide = (previous - point).Dot(normal);
+        float sPrevious = s0;
         for (int i = 1; i <= ciCrossingSteps; ++i) {
             const float s = s0 + (s1 - s0) * static_cast<float>(i) / ciCrossingSteps;
             const CbVector3f current = skeleton.ComputePositionAtLength(s);
             const float side = (current - point).Dot(normal);
             if (previousSide * side <= 0) {
+                // The step is refined between the very lengths that bracket the change of side:
+                // recomputing its start as s minus a step would, at the deeper levels where a
+                // step is below a float's resolution, move it across the plane and lose it.
                 if (level < ciCrossingRefinements && (previousSide != 0 || side != 0)) {
-                    self(self, s - (s1 - s0) / ciCrossingSteps, s, level + 1);
+                    self(self, sPrevious, s, level + 1);
                 } else {
                     const CbVector3f middle = (previous + current) * 0.5f;
                     const float d = (middle - point).Length();
@@ -350,6 +354,7 @@ bool ZoCSawCutDetector::nearestCrossing(const CyHermiteSpline& skeleton, const C
             }
             previous = current;
             previousSide = side;
+            sPrevious = s;
         }
     };
     search(search, 0.0f, skeleton.GetLength(), 0);

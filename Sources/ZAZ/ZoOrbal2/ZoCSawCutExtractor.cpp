@@ -150,7 +150,7 @@ ZoCSawCutExtractor::ZoNBitmap ZoCSawCutExtractor::MakeBitmap(const CImage& range
     for (int y = 0; y < bitmap.height; ++y) {
         const size_t row = static_cast<size_t>(rect.top + y) * stride + static_cast<size_t>(rect.left);
         const float* ranges = range.Data() + row;
-        const uint8_t* marks = withMask ? mask.Data() + row : nullptr;
+        const uint16_t* marks = withMask ? mask.Data() + row : nullptr;
         uint8_t* out = &bitmap.At(0, y);
         for (int x = 0; x < bitmap.width; ++x) {
             const bool rejected = marks && (marks[x] & ciMaskBitsRejected) != 0;
