@@ -74,13 +74,35 @@ void AcquisitionPlanningStore::updateProposalsUnlocked() {
     }
 }
 
+void AcquisitionPlanningStore::updateSurfaceUnlocked() {
+    // The relief is built over the plate: planning-frame points are carried back to the disc,
+    // whose third coordinate in the planning's convention (x, y, -z) is the height above the plate.
+    CbMatrix4Rf toPlate;
+    if (m_planning) {
+        try {
+            toPlate = m_planning->Inverted();
+        } catch (const CyExceptionNotInvertible&) {
+            m_surface.Build({});
+            return;
+        }
+    }
+    std::vector<CbVector3f> points;
+    for (const StoredScan& s : m_scans)
+        for (size_t k = 0; k + 2 < s.points.size(); k += 3) {
+            const CbVector3f p(s.points[k], s.points[k + 1], s.points[k + 2]);
+            points.push_back(m_planning ? toPlate.TransformPoint(p) : p);
+        }
+    m_surface.Build(points);
+}
+
 void AcquisitionPlanningStore::Evaluate(NSEvaluationResult& result) {
     Lock lock(m_mutex);
     result = NSEvaluationResult();
     int points = 0;
     for (const StoredScan& s : m_scans) points += static_cast<int>(s.points.size() / 3);
     result.numPoints = points;
-    result.coverage = static_cast<float>(m_coverage.Coverage());
+    updateSurfaceUnlocked();
+    result.coverage = static_cast<float>(m_surface.Coverage());
     if (m_scans.empty()) {
         result.status = 1;
         return;

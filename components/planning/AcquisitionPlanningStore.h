@@ -6,6 +6,7 @@
 
 #include "AcquisitionPlanning.h"
 #include "CoverageMap.h"
+#include "MeasuredSurface.h"
 
 #include <atomic>
 #include <mutex>
@@ -111,6 +112,8 @@ private:
         float facingShare = 0;
     };
     void updateProposalsUnlocked();
+    void updateSurfaceUnlocked();
+    MeasuredSurface m_surface;
     CoverageMap m_coverage;
     std::vector<PlannedView> m_proposals;
     float m_fLargestGapArea = 0;
