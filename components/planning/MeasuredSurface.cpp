@@ -22,8 +22,8 @@ int64_t MeasuredSurface::voxelIndex(int x, int y, int z) const {
 
 bool MeasuredSurface::IsNearMeasured(const CbVector3f& p) const {
     if (m_near.empty()) return false;
-    const float size = m_fVoxel;
-    const CbVector3f local = (p - m_voxelOrigin) * (1.0f / size);
+    const CbVector3f d = p - m_voxelOrigin;
+    const CbVector3f local(d.x / m_voxel.x, d.y / m_voxel.y, d.z / m_voxel.z);
     if (!(std::isfinite(local.x) && std::isfinite(local.y) && std::isfinite(local.z))) return false;
     const int64_t v = voxelIndex(static_cast<int>(std::floor(local.x)), static_cast<int>(std::floor(local.y)),
                                  static_cast<int>(std::floor(local.z)));
@@ -108,28 +108,36 @@ void MeasuredSurface::Build(const std::vector<CbVector3f>& input) {
         if (filled.empty()) break;
     }
 
-    // Occupancy, dilated to every voxel whose centre lies within c_fNear of an occupied one's.
-    m_fVoxel = c_fVoxel;
+    // Occupancy, dilated to every voxel whose centre lies within the nearness ellipsoid of an
+    // occupied one's: c_fNear across, c_fNearUp along the height.
+    // Two voxels per nearness radius keep the dilated shape within a quarter radius of the ellipsoid.
+    m_voxel = CbVector3f(c_fNear / 2, c_fNear / 2, c_fNearUp / 2);
     const CbVector3f extent = box.GetMax() - box.GetMin();
-    const double volume = static_cast<double>(extent.x + 2) * (extent.y + 2) * (extent.z + 2);
-    while (volume / (static_cast<double>(m_fVoxel) * m_fVoxel * m_fVoxel) > c_dMaxVoxels) m_fVoxel *= 2;
-    const int reach = static_cast<int>(std::ceil(c_fNear / m_fVoxel));
-    const float margin = static_cast<float>(reach + 1) * m_fVoxel;
-    m_voxelOrigin = box.GetMin() - CbVector3f(margin, margin, margin);
-    for (int k = 0; k < 3; ++k)
-        m_aiVoxels[k] = static_cast<int>(std::ceil((extent[k] + 2 * margin) / m_fVoxel)) + 1;
+    auto voxels = [&] { return static_cast<double>(extent.x + 2) * (extent.y + 2) * (extent.z + 2) / (static_cast<double>(m_voxel.x) * m_voxel.y * m_voxel.z); };
+    while (voxels() > c_dMaxVoxels) m_voxel = m_voxel * 2.0f;
+    // The ellipsoid is flat because the relief follows the surface closely in height over the crowns
+    // but only to a column's width across a wall: a point at a wall's rim must not cover the wall.
+    const int reach[3] = {static_cast<int>(std::ceil(c_fNear / m_voxel.x)), static_cast<int>(std::ceil(c_fNear / m_voxel.y)),
+                          static_cast<int>(std::ceil(c_fNearUp / m_voxel.z))};
+    for (int k = 0; k < 3; ++k) {
+        const float margin = static_cast<float>(reach[k] + 1) * m_voxel[k];
+        m_voxelOrigin[k] = box.GetMin()[k] - margin;
+        m_aiVoxels[k] = static_cast<int>(std::ceil((extent[k] + 2 * margin) / m_voxel[k])) + 1;
+    }
     std::vector<uint8_t> occupied(static_cast<size_t>(m_aiVoxels[0]) * m_aiVoxels[1] * m_aiVoxels[2], 0);
     for (const CbVector3f& p : points) {
-        const CbVector3f local = (p - m_voxelOrigin) * (1.0f / m_fVoxel);
-        const int64_t v = voxelIndex(static_cast<int>(local.x), static_cast<int>(local.y), static_cast<int>(local.z));
+        const int64_t v = voxelIndex(static_cast<int>((p.x - m_voxelOrigin.x) / m_voxel.x),
+                                     static_cast<int>((p.y - m_voxelOrigin.y) / m_voxel.y),
+                                     static_cast<int>((p.z - m_voxelOrigin.z) / m_voxel.z));
         if (v >= 0) occupied[static_cast<size_t>(v)] = 1;
     }
     std::vector<std::array<int, 3>> ball;
-    const float limit = c_fNear / m_fVoxel;
-    for (int dz = -reach; dz <= reach; ++dz)
-        for (int dy = -reach; dy <= reach; ++dy)
-            for (int dx = -reach; dx <= reach; ++dx)
-                if (static_cast<float>(dx * dx + dy * dy + dz * dz) <= limit * limit) ball.push_back({dx, dy, dz});
+    for (int dz = -reach[2]; dz <= reach[2]; ++dz)
+        for (int dy = -reach[1]; dy <= reach[1]; ++dy)
+            for (int dx = -reach[0]; dx <= reach[0]; ++dx) {
+                const float ex = dx * m_voxel.x / c_fNear, ey = dy * m_voxel.y / c_fNear, ez = dz * m_voxel.z / c_fNearUp;
+                if (ex * ex + ey * ey + ez * ez <= 1.0f) ball.push_back({dx, dy, dz});
+            }
     m_near.assign(occupied.size(), 0);
     for (int z = 0; z < m_aiVoxels[2]; ++z)
         for (int y = 0; y < m_aiVoxels[1]; ++y)
@@ -155,7 +163,7 @@ void MeasuredSurface::Build(const std::vector<CbVector3f>& input) {
         if (normal.z < 0) normal = -normal;
         normal = normal * (0.5f / area);
         const float longest = std::max({(b - a).Length(), (c - b).Length(), (a - c).Length()});
-        const int n = std::max(1, static_cast<int>(std::ceil(longest / c_fVoxel)));
+        const int n = std::max(1, static_cast<int>(std::ceil(longest / std::min(m_voxel.x, m_voxel.z))));
         const float share = area / static_cast<float>(n * n);
         Patch missed{{0, 0, 0}, normal, 0};
         // Sub-triangle centroids: n*n triangles of the grid with step 1/n.

@@ -12,8 +12,9 @@
 // The closed relief is triangulated over the column centres. Its area above the clearance is the
 // scannable surface: flanks and the walls between crowns are steep triangles whose area is that
 // of the wall (a step of height d between columns spans c_fColumn x d). A part of the closed
-// surface counts as covered when a measured point lies within c_fNear of it; a wall nobody
-// looked at has points only at its rims and stays uncovered except for those rims.
+// surface counts as covered when a measured point lies within c_fNear of it across and c_fNearUp
+// in height; a wall nobody looked at has points only at its rims and stays uncovered except for
+// those rims.
 //
 // What the relief cannot hold: surface under an overhang (a crown's bulge over its neck) counts
 // neither as scannable nor as covered.
@@ -27,8 +28,8 @@
 class MeasuredSurface {
 public:
     static constexpr float c_fColumn = 0.5f;     // mm: side of a relief column
-    static constexpr float c_fVoxel = 0.25f;     // mm: side of an occupancy voxel
-    static constexpr float c_fNear = 0.5f;       // mm: a measured point this close covers the surface
+    static constexpr float c_fNear = 0.5f;       // mm: a measured point this close across covers the surface
+    static constexpr float c_fNearUp = 0.25f;    // mm: ... and this close in height
     static constexpr float c_fClearance = 1.0f;  // mm: surface lower than this above the plate is not scannable
 
     // Points with x, y on the plate and z the height above it (mm). Points below the plate or
@@ -47,7 +48,7 @@ public:
         float area = 0;     // mm^2
     };
     const std::vector<Patch>& UncoveredPatches() const { return m_uncovered; }
-    // True when a measured point lies within c_fNear of `p` (plate frame).
+    // True when a measured point lies near `p` (plate frame) as the coverage counts it.
     bool IsNearMeasured(const CbVector3f& p) const;
     // The relief's top at (x, y); the clearance beside the model.
     float Height(float x, float y) const;
@@ -61,7 +62,7 @@ private:
     std::vector<float> m_heights;
     // Occupancy voxels, dilated by c_fNear.
     CbVector3f m_voxelOrigin;
-    float m_fVoxel = c_fVoxel;
+    CbVector3f m_voxel;
     int m_aiVoxels[3] = {0, 0, 0};
     std::vector<uint8_t> m_near;
     double m_dScannable = 0;
