@@ -5,7 +5,6 @@
 #pragma once
 
 #include "AcquisitionPlanning.h"
-#include "CoverageMap.h"
 #include "MeasuredSurface.h"
 
 #include <atomic>
@@ -109,12 +108,11 @@ private:
         NSDHAxisConfiguration config;
         NSProposalInfo info;
         std::vector<float> points;  // planning frame
-        float facingShare = 0;
     };
     void updateProposalsUnlocked();
     void updateSurfaceUnlocked();
     MeasuredSurface m_surface;
-    CoverageMap m_coverage;
     std::vector<PlannedView> m_proposals;
-    float m_fLargestGapArea = 0;
+    float m_fBestGain = 0;   // mm^2, predicted for the first proposal
+    float m_fBestShare = 0;  // of its target's uncovered surface
 };

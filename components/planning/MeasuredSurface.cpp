@@ -20,21 +20,52 @@ int64_t MeasuredSurface::voxelIndex(int x, int y, int z) const {
     return (static_cast<int64_t>(z) * m_aiVoxels[1] + y) * m_aiVoxels[0] + x;
 }
 
-bool MeasuredSurface::IsNearMeasured(const CbVector3f& p) const {
-    if (m_near.empty()) return false;
+bool MeasuredSurface::IsNearMeasured(const CbVector3f& p) const { return flags(p) & c_uNear; }
+
+bool MeasuredSurface::IsInHole(const CbVector3f& p, const CbVector3f& n) const {
+    // Where the model bulges over its neck, the relief runs outside the surface below the bulge:
+    // the measured surface lies behind it. A hole has nothing measured behind it either.
+    for (float depth = 0; depth <= c_fHoleDepth; depth += 0.5f * c_fNear)
+        if (flags(p - n * depth) & c_uNear) return false;
+    return true;
+}
+
+uint8_t MeasuredSurface::flags(const CbVector3f& p) const {
+    if (m_near.empty()) return 0;
     const CbVector3f d = p - m_voxelOrigin;
     const CbVector3f local(d.x / m_voxel.x, d.y / m_voxel.y, d.z / m_voxel.z);
-    if (!(std::isfinite(local.x) && std::isfinite(local.y) && std::isfinite(local.z))) return false;
+    if (!(std::isfinite(local.x) && std::isfinite(local.y) && std::isfinite(local.z))) return 0;
     const int64_t v = voxelIndex(static_cast<int>(std::floor(local.x)), static_cast<int>(std::floor(local.y)),
                                  static_cast<int>(std::floor(local.z)));
-    return v >= 0 && m_near[static_cast<size_t>(v)] != 0;
+    return v >= 0 ? m_near[static_cast<size_t>(v)] : uint8_t{0};
 }
 
 float MeasuredSurface::Height(float x, float y) const {
-    const int i = static_cast<int>(std::floor((x - m_fOriginX) / c_fColumn));
-    const int j = static_cast<int>(std::floor((y - m_fOriginY) / c_fColumn));
-    if (i < 0 || j < 0 || i >= m_iColumnsX || j >= m_iColumnsY) return c_fClearance;
-    return m_heights[static_cast<size_t>(j) * static_cast<size_t>(m_iColumnsX) + static_cast<size_t>(i)];
+    // Column centres are the nodes; each square splits along its rising diagonal as Build does.
+    const float u = (x - m_fOriginX) / c_fColumn - 0.5f, v = (y - m_fOriginY) / c_fColumn - 0.5f;
+    if (!(u >= 0 && v >= 0 && u < static_cast<float>(m_iColumnsX - 1) && v < static_cast<float>(m_iColumnsY - 1)))
+        return c_fClearance;
+    const int i = static_cast<int>(u), j = static_cast<int>(v);
+    const float fu = u - static_cast<float>(i), fv = v - static_cast<float>(j);
+    auto h = [&](int di, int dj) {
+        return m_heights[static_cast<size_t>(j + dj) * static_cast<size_t>(m_iColumnsX) + static_cast<size_t>(i + di)];
+    };
+    if (fu >= fv) return h(0, 0) + (h(1, 0) - h(0, 0)) * fu + (h(1, 1) - h(1, 0)) * fv;
+    return h(0, 0) + (h(1, 1) - h(0, 1)) * fu + (h(0, 1) - h(0, 0)) * fv;
+}
+
+bool MeasuredSurface::Unobstructed(const CbVector3f& from, const CbVector3f& to) const {
+    if (m_heights.empty()) return true;
+    const CbVector3f d = to - from;
+    const float length = d.Length();
+    if (!(length > 0)) return true;
+    const float step = 0.5f * c_fColumn;
+    for (float t = step; t < length; t += step) {
+        const CbVector3f p = from + d * (t / length);
+        if (p.z > m_fTop && d.z >= 0) return true;  // above everything and rising
+        if (Height(p.x, p.y) > p.z + c_fShadowMargin) return false;
+    }
+    return true;
 }
 
 void MeasuredSurface::Build(const std::vector<CbVector3f>& input) {
@@ -86,6 +117,7 @@ void MeasuredSurface::Build(const std::vector<CbVector3f>& input) {
     }
     for (size_t k = 0; k < m_heights.size(); ++k)
         if (beside[k]) m_heights[k] = c_fClearance;
+    m_fTop = *std::max_element(m_heights.begin(), m_heights.end());
     // Holes: from the rim inwards, each column takes the mean of its already known neighbours.
     for (bool pending = true; pending;) {
         pending = false;
@@ -145,7 +177,7 @@ void MeasuredSurface::Build(const std::vector<CbVector3f>& input) {
                 if (!occupied[static_cast<size_t>(voxelIndex(x, y, z))]) continue;
                 for (const auto& d : ball) {
                     const int64_t v = voxelIndex(x + d[0], y + d[1], z + d[2]);
-                    if (v >= 0) m_near[static_cast<size_t>(v)] = 1;
+                    if (v >= 0) m_near[static_cast<size_t>(v)] = c_uNear;
                 }
             }
 
@@ -175,9 +207,9 @@ void MeasuredSurface::Build(const std::vector<CbVector3f>& input) {
                     const CbVector3f p = a + (b - a) * fu + (c - a) * fv;
                     if (p.z < c_fClearance) continue;
                     m_dScannable += share;
-                    if (IsNearMeasured(p)) {
+                    if (flags(p) & c_uNear) {
                         m_dCovered += share;
-                    } else {
+                    } else if (IsInHole(p, normal)) {
                         missed.point += p * share;
                         missed.area += share;
                     }

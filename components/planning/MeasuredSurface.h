@@ -41,7 +41,10 @@ public:
     // Covered over scannable area, 0 when nothing is scannable.
     double Coverage() const { return m_dScannable > 0 ? m_dCovered / m_dScannable : 0.0; }
 
-    // One piece of the closed surface that no measured point is near (for gap covering).
+    // A hole of the measured surface, not the relief's misfit where the model bulges over its
+    // neck: nothing measured near the relief nor up to c_fHoleDepth behind it.
+    static constexpr float c_fHoleDepth = 1.0f;
+    // One piece of the closed surface inside a hole (for gap covering).
     struct Patch {
         CbVector3f point;   // centre, plate frame
         CbVector3f normal;  // unit, pointing away from the model
@@ -50,17 +53,26 @@ public:
     const std::vector<Patch>& UncoveredPatches() const { return m_uncovered; }
     // True when a measured point lies near `p` (plate frame) as the coverage counts it.
     bool IsNearMeasured(const CbVector3f& p) const;
-    // The relief's top at (x, y); the clearance beside the model.
+    // True when `p`, on the relief with outward unit normal `n`, lies in a hole as the patches count it.
+    bool IsInHole(const CbVector3f& p, const CbVector3f& n) const;
+    // The closed relief's height at (x, y), on its triangles; the clearance beside the model.
     float Height(float x, float y) const;
+    // True when the straight line from `from` to `to` never passes more than c_fShadowMargin
+    // under the closed relief: nothing measured, nor the closed holes, stands between them.
+    bool Unobstructed(const CbVector3f& from, const CbVector3f& to) const;
+    static constexpr float c_fShadowMargin = 0.25f;  // mm: what the relief's coarseness may hide
 
 private:
     int64_t voxelIndex(int x, int y, int z) const;
+    uint8_t flags(const CbVector3f& p) const;
+    static constexpr uint8_t c_uNear = 1;
 
     // Relief columns.
     float m_fOriginX = 0, m_fOriginY = 0;
     int m_iColumnsX = 0, m_iColumnsY = 0;
     std::vector<float> m_heights;
-    // Occupancy voxels, dilated by c_fNear.
+    float m_fTop = 0;  // highest column
+    // Occupancy voxels, dilated: c_uNear within the nearness ellipsoid.
     CbVector3f m_voxelOrigin;
     CbVector3f m_voxel;
     int m_aiVoxels[3] = {0, 0, 0};
