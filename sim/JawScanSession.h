@@ -21,6 +21,8 @@ struct JawScanOptions {
     // A sectioned model: the saw cuts are found in the overview's images and handed to the jaw
     // steering with the jaw line, as a host does.
     bool findSawCuts = false;
+    // Stops after the overview, its jaw line and saw cuts.
+    bool overviewOnly = false;
 };
 
 // A saw cut the detector found (disc frame, mm).
