@@ -1,7 +1,7 @@
-// The acquisition planning component as it stands: it keeps everything the steerings hand
-// it, so hosts and tests can read it back. It has no coverage model yet, so it answers
-// honestly that there is nothing to plan: evaluation reports that nothing can be proposed and
-// there are no proposals. Its joint solver is real (JointSolver.h).
+// The acquisition planning component: it keeps everything the steerings hand it, so hosts and
+// tests can read it back. Evaluation estimates the coverage from the measured points alone
+// (MeasuredSurface.h) and proposes views into the holes of the measured surface, each scored by
+// the new surface it is predicted to measure (ViewPrediction.h); the joint solver is JointSolver.h.
 #pragma once
 
 #include "AcquisitionPlanning.h"
