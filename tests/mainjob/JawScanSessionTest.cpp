@@ -77,18 +77,16 @@ TEST(RunJawScan, CoverageRisesWithEverySequence) {
 }
 
 // The saw cuts the job finds in the overview of the sectioned jaw lie on the model's true cuts,
-// across the plate and in direction; the whole jaw has none.
+// across the plate and in direction.
 TEST(RunJawScan, FindsTheSawCutsOfASectionedJawInItsOverview) {
     const Sim::SectionedJawModel sectioned = Sim::BuildSectionedJawModel();
     Sim::JawScanOptions options;
     options.findSawCuts = true;
     options.overviewOnly = true;
-    const Sim::JawScanReport whole = Sim::RunJawScan(Sim::BuildJawModel().mesh, options);
-    ASSERT_TRUE(whole.ok) << whole.error;
-    EXPECT_TRUE(whole.sawCuts.empty());
     const Sim::JawScanReport report = Sim::RunJawScan(sectioned.jaw.mesh, options);
     ASSERT_TRUE(report.ok) << report.error;
     ASSERT_EQ(report.steps.size(), 1u);
+    ASSERT_FALSE(report.sawCuts.empty());
     std::set<size_t> matched;
     for (const Sim::FoundSawCut& found : report.sawCuts) {
         auto off = [&](const Sim::SawCutTruth& t) {
