@@ -78,7 +78,8 @@ void MeasuredSurface::Build(const std::vector<CbVector3f>& input) {
     points.reserve(input.size());
     CyBoundingBox3D box;
     for (const CbVector3f& p : input)
-        if (std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z) && p.z >= 0) {
+        if (std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z) && p.z >= 0 &&
+            std::fabs(p.x) <= c_fMaxReach && std::fabs(p.y) <= c_fMaxReach && p.z <= c_fMaxReach) {
             points.push_back(p);
             box.Add(p);
         }

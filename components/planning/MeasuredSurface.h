@@ -32,8 +32,10 @@ public:
     static constexpr float c_fNearUp = 0.25f;    // mm: ... and this close in height
     static constexpr float c_fClearance = 1.0f;  // mm: surface lower than this above the plate is not scannable
 
-    // Points with x, y on the plate and z the height above it (mm). Points below the plate or
-    // not finite are ignored.
+    // Points with x, y on the plate and z the height above it (mm). Points below the plate, not
+    // finite or farther than c_fMaxReach from the disc's centre along any axis are ignored: no
+    // model on the disc reaches there, and the grids stay bounded.
+    static constexpr float c_fMaxReach = 200.0f;
     void Build(const std::vector<CbVector3f>& points);
 
     double ScannableArea() const { return m_dScannable; }

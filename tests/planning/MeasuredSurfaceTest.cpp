@@ -67,7 +67,7 @@ TEST(MeasuredSurface, EstimatesTheBlocksScannableAndCoveredAreaFromItsPointsAlon
     EXPECT_GT(whole.CoveredArea() - holed.CoveredArea(), 9);
     EXPECT_LT(whole.CoveredArea() - holed.CoveredArea(), 16);
     MeasuredSurface empty;
-    empty.Build({{NAN, 0, 1}, {0, INFINITY, 1}, {0, 0, -2}});
+    empty.Build({{NAN, 0, 1}, {0, INFINITY, 1}, {0, 0, -2}, {1e30f, 0, 1}, {0, 0, 1e30f}});
     EXPECT_EQ(empty.ScannableArea(), 0.0);
     EXPECT_EQ(empty.Coverage(), 0.0);
 }
