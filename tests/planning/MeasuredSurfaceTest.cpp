@@ -153,4 +153,14 @@ TEST(GapCovering, AimsAtTheUnmeasuredSideAndNeverRepeatsAView) {
                           std::fabs(std::remainder(c.values[4] - best.values[4], 360.0f)) <= 2;
         EXPECT_FALSE(near);
     }
+    // A host that asks to stop gets "interrupted" from both operations.
+    struct Stop : ZoCOrbal2AcquisitionPlanning::NSProgressCallback {
+        bool GoOn() override { return false; }
+    } stop;
+    store->SetProgressCallback(&stop);
+    store->Evaluate(result);
+    EXPECT_EQ(result.status, 5);
+    EXPECT_EQ(store->GetNumberOfProposals(computation), 0);
+    EXPECT_EQ(computation.code, 3);
+    store->SetProgressCallback(nullptr);
 }
