@@ -2,6 +2,7 @@
 // the plate whose areas are known in closed form.
 #include "AcquisitionPlanningStore.h"
 #include "MeasuredSurface.h"
+#include "ViewPrediction.h"
 #include "ZoOrbal2.h"
 
 #include <gtest/gtest.h>
@@ -94,6 +95,25 @@ TEST(MeasuredSurface, HolesAreFoundWhereTheyAreAndTheBlockCastsShadows) {
     EXPECT_TRUE(surface.Unobstructed(beside, {-8, 0, 200}));  // steep enough to pass over it
 }
 
+// A measured ramp z = 3 + 0.2 x + 0.1 y: every column carries the top of its points, so the closed
+// relief is the plane raised by the rise from a column's centre to its highest point (between
+// 0.045 and 0.075 mm, as the 0.1 mm point grid meets the columns), on both triangles of every
+// square; beside it lies the clearance, and nothing is near a point far off the grids.
+TEST(MeasuredSurface, ReliefFollowsAMeasuredRamp) {
+    std::vector<CbVector3f> ramp;
+    for (float x = -5; x <= 5.001f; x += 0.1f)
+        for (float y = -5; y <= 5.001f; y += 0.1f) ramp.push_back({x, y, 3 + 0.2f * x + 0.1f * y});
+    MeasuredSurface surface;
+    surface.Build(ramp);
+    for (const auto& [x, y] : {std::pair{0.3f, 0.1f}, {0.1f, 0.3f}, {-2.2f, 3.35f}, {3.4f, -1.15f}})
+        EXPECT_NEAR(surface.Height(x, y) - (3 + 0.2f * x + 0.1f * y), 0.06f, 0.02f) << x << ", " << y;
+    EXPECT_EQ(surface.Height(40, 0), MeasuredSurface::c_fClearance);
+    EXPECT_TRUE(surface.IsNearMeasured({1, 1, 3.3f}));
+    EXPECT_FALSE(surface.IsNearMeasured({1, 1, 4.3f}));
+    EXPECT_FALSE(surface.IsNearMeasured({0, 150, 3}));
+    EXPECT_FALSE(surface.IsNearMeasured({0, 0, 150}));
+}
+
 TEST(GapCovering, AimsAtTheUnmeasuredSideAndNeverRepeatsAView) {
     const ZoCOrbal2DeviceConfig device;
     ZoCAcquisitionSteeringOrbal2Jaw steering(device, false, false, false);
@@ -124,10 +144,14 @@ TEST(GapCovering, AimsAtTheUnmeasuredSideAndNeverRepeatsAView) {
     EXPECT_NEAR(result.coverage, 250.0 / c_dScannable, 0.05);
     EXPECT_GE(result.q1, 1.0f);
     EXPECT_GE(result.q2, 0.25f);
+    EXPECT_LE(result.q2, 1.0f);
     ZoCOrbal2AcquisitionPlanning::NSComputationResult computation;
     const int n = store->GetNumberOfProposals(computation);
     ASSERT_GE(n, 1);
     ZoCOrbal2AcquisitionPlanning::NSDHAxisConfiguration best;
+    best.values[0] = 12345;
+    store->GetProposals(0, &best, nullptr);  // asked for none, nothing is written
+    EXPECT_EQ(best.values[0], 12345);
     ZoCOrbal2AcquisitionPlanning::NSProposalInfo info;
     std::vector<float> points;
     store->GetProposals(1, &best, &info);
@@ -145,9 +169,9 @@ TEST(GapCovering, AimsAtTheUnmeasuredSideAndNeverRepeatsAView) {
     store->PutScan(scan);
     store->Evaluate(result);
     const int again = store->GetNumberOfProposals(computation);
-    std::vector<ZoCOrbal2AcquisitionPlanning::NSDHAxisConfiguration> configs(static_cast<size_t>(again));
-    store->GetProposals(again, configs.data(), nullptr);
-    for (const auto& c : configs) {
+    std::vector<ZoCOrbal2AcquisitionPlanning::NSDHAxisConfiguration> later(static_cast<size_t>(again));
+    store->GetProposals(again, later.data(), nullptr);
+    for (const auto& c : later) {
         const bool near = std::fabs(c.values[0] - best.values[0]) <= 1 && std::fabs(c.values[3] - best.values[3]) <= 1 &&
                           std::fabs(c.values[1] - best.values[1]) <= 2 && std::fabs(c.values[2] - best.values[2]) <= 2 &&
                           std::fabs(std::remainder(c.values[4] - best.values[4], 360.0f)) <= 2;
@@ -163,4 +187,11 @@ TEST(GapCovering, AimsAtTheUnmeasuredSideAndNeverRepeatsAView) {
     EXPECT_EQ(store->GetNumberOfProposals(computation), 0);
     EXPECT_EQ(computation.code, 3);
     store->SetProgressCallback(nullptr);
+    // A sensor with a coordinate that is not a number gives a prediction that is not set up.
+    ZoCOrbal2AcquisitionPlanning::NSSensorParameters broken = store->Camera().value();
+    broken.eye[1] = NAN;
+    const auto records = store->JointParameters().value();
+    EXPECT_TRUE(ViewPrediction(store->Camera().value(), store->Projector().value(), records.data()).IsSetUp());
+    EXPECT_FALSE(ViewPrediction(broken, store->Projector().value(), records.data()).IsSetUp());
+    EXPECT_FALSE(ViewPrediction(store->Camera().value(), broken, records.data()).IsSetUp());
 }
