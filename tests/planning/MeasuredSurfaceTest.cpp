@@ -95,21 +95,22 @@ TEST(MeasuredSurface, HolesAreFoundWhereTheyAreAndTheBlockCastsShadows) {
     EXPECT_TRUE(surface.Unobstructed(beside, {-8, 0, 200}));  // steep enough to pass over it
 }
 
-// A measured ramp z = 3 + 0.2 x + 0.1 y: every column carries the top of its points, so the closed
+// A measured ramp z = 3 + 0.2 x + 0.3 y: every column carries the top of its points, so the closed
 // relief is the plane raised by the rise from a column's centre to its highest point (between
-// 0.045 and 0.075 mm, as the 0.1 mm point grid meets the columns), on both triangles of every
-// square; beside it lies the clearance, and nothing is near a point far off the grids.
+// 0.075 and 0.125 mm, as the 0.1 mm point grid meets the columns), on both triangles of every
+// square (the last point lies near the far corner of an upper one); beside it lies the
+// clearance, and nothing is near a point far off the grids.
 TEST(MeasuredSurface, ReliefFollowsAMeasuredRamp) {
     std::vector<CbVector3f> ramp;
     for (float x = -5; x <= 5.001f; x += 0.1f)
-        for (float y = -5; y <= 5.001f; y += 0.1f) ramp.push_back({x, y, 3 + 0.2f * x + 0.1f * y});
+        for (float y = -5; y <= 5.001f; y += 0.1f) ramp.push_back({x, y, 3 + 0.2f * x + 0.3f * y});
     MeasuredSurface surface;
     surface.Build(ramp);
-    for (const auto& [x, y] : {std::pair{0.3f, 0.1f}, {0.1f, 0.3f}, {-2.2f, 3.35f}, {3.4f, -1.15f}})
-        EXPECT_NEAR(surface.Height(x, y) - (3 + 0.2f * x + 0.1f * y), 0.06f, 0.02f) << x << ", " << y;
+    for (const auto& [x, y] : {std::pair{0.3f, 0.1f}, {0.1f, 0.3f}, {-2.2f, 3.35f}, {3.4f, -1.15f}, {0.475f, 0.49f}})
+        EXPECT_NEAR(surface.Height(x, y) - (3 + 0.2f * x + 0.3f * y), 0.1f, 0.03f) << x << ", " << y;
     EXPECT_EQ(surface.Height(40, 0), MeasuredSurface::c_fClearance);
-    EXPECT_TRUE(surface.IsNearMeasured({1, 1, 3.3f}));
-    EXPECT_FALSE(surface.IsNearMeasured({1, 1, 4.3f}));
+    EXPECT_TRUE(surface.IsNearMeasured({1, 1, 3.5f}));
+    EXPECT_FALSE(surface.IsNearMeasured({1, 1, 4.5f}));
     EXPECT_FALSE(surface.IsNearMeasured({0, 150, 3}));
     EXPECT_FALSE(surface.IsNearMeasured({0, 0, 150}));
 }
