@@ -89,6 +89,7 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--write-fine-jaw") == 0)
         return writeFineJaw(argv[2], std::strtoull(argv[3], nullptr, 10)) ? 0 : 1;
     const bool computeLimit = argc > 1 && std::strcmp(argv[1], "--limit") == 0;
+    const bool showSteps = argc > 1 && std::strcmp(argv[1], "--steps") == 0;
     const std::pair<const char*, Sim::TriangleMesh> models[] = {
         {"built-in jaw", Sim::BuildJawModel().mesh},
         {"sectioned jaw", Sim::BuildSectionedJawModel().jaw.mesh},
@@ -98,7 +99,11 @@ int main(int argc, char** argv) {
                 "share", "axes s", "compute s", "axes s/cm2");
     for (const auto& [name, model] : models) {
         const auto start = std::chrono::steady_clock::now();
-        const Sim::JawScanReport report = Sim::RunJawScan(model, Sim::JawScanOptions());
+        const Sim::JawScanReport report = Sim::RunJawScan(model, Sim::JawScanOptions(), [&](const Sim::JawScanStep& s) {
+            if (showSteps)
+                std::printf("  %-20s %3d images  estimate %5.1f%%  truth %5.1f%%  axes %6.2f s\n", s.name.c_str(),
+                            s.totalImages, 100 * s.coverage, 100 * s.truth, s.travelTime);
+        });
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (!report.ok) {
             std::printf("%-16s failed: %s\n", name, report.error.c_str());

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 #include <random>
 
@@ -173,6 +174,80 @@ private:
     std::vector<Part> m_parts;
     std::vector<int> m_partOfTriangle;  // index into m_parts, -1 for open parts
 };
+// The whole model as one ray-casting scene, to tell whether light from above the plate can reach
+// a point of its surface at all: a mesh open underneath (crowns set into a gum shell that was cut
+// off, segments sawn apart) encloses surface between itself and the plate that no view reaches.
+class Enclosure {
+public:
+    explicit Enclosure(const TriangleMesh& mesh) {
+        if (mesh.triangles.empty() || !(m_device = rtcNewDevice("threads=1")))
+            return;
+        RTCGeometry geometry = rtcNewGeometry(m_device, RTC_GEOMETRY_TYPE_TRIANGLE);
+        auto* vertices = static_cast<float*>(rtcSetNewGeometryBuffer(
+            geometry, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3, 3 * sizeof(float), mesh.vertices.size()));
+        auto* indices = static_cast<uint32_t*>(rtcSetNewGeometryBuffer(
+            geometry, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, 3 * sizeof(uint32_t), mesh.triangles.size()));
+        if (!vertices || !indices) {
+            rtcReleaseGeometry(geometry);
+            return;
+        }
+        for (size_t i = 0; i < mesh.vertices.size(); ++i)
+            for (int k = 0; k < 3; ++k)
+                vertices[3 * i + k] = mesh.vertices[i][k];
+        for (size_t i = 0; i < mesh.triangles.size(); ++i)
+            for (int k = 0; k < 3; ++k)
+                indices[3 * i + k] = mesh.triangles[i][k];
+        rtcCommitGeometry(geometry);
+        m_scene = rtcNewScene(m_device);
+        rtcAttachGeometry(m_scene, geometry);
+        rtcReleaseGeometry(geometry);
+        rtcCommitScene(m_scene);
+        // Straight up, and eight directions around it at 55 and at 20 degrees above the plate.
+        m_directions.push_back({0, 0, -1});
+        for (float elevation : {55.0f, 20.0f})
+            for (int k = 0; k < 8; ++k) {
+                const float e = elevation * c_fPi / 180.0f, a = static_cast<float>(k) * c_fPi / 4;
+                m_directions.push_back({std::cos(e) * std::cos(a), std::cos(e) * std::sin(a), -std::sin(e)});
+            }
+    }
+    ~Enclosure() {
+        if (m_scene)
+            rtcReleaseScene(m_scene);
+        if (m_device)
+            rtcReleaseDevice(m_device);
+    }
+    Enclosure(const Enclosure&) = delete;
+    Enclosure& operator=(const Enclosure&) = delete;
+
+    // True when every one of the directions above the plate that leaves the surface at `p`
+    // (outward unit normal `n`) runs into the model: no view from above can see the point.
+    bool Enclosed(const CbVector3f& p, const CbVector3f& n) const {
+        if (!m_scene)
+            return false;
+        RTCIntersectContext context;
+        rtcInitIntersectContext(&context);
+        for (const CbVector3f& d : m_directions) {
+            if (d.Dot(n) <= 0.05f)
+                continue;  // into the material, or grazing it
+            RTCRay ray{};
+            const CbVector3f o = p + n * 1e-3f;
+            ray.org_x = o.x, ray.org_y = o.y, ray.org_z = o.z;
+            ray.dir_x = d.x, ray.dir_y = d.y, ray.dir_z = d.z;
+            ray.tnear = 1e-3f;
+            ray.tfar = std::numeric_limits<float>::infinity();
+            ray.mask = 0xFFFFFFFFu;
+            rtcOccluded1(m_scene, &context, &ray);
+            if (ray.tfar >= 0)
+                return false;  // this one escapes
+        }
+        return true;
+    }
+
+private:
+    RTCDevice m_device = nullptr;
+    RTCScene m_scene = nullptr;
+    std::vector<CbVector3f> m_directions;
+};
 }  // namespace
 
 uint64_t GroundTruth::cellKey(int x, int y, int z) const {
@@ -188,6 +263,7 @@ GroundTruth::GroundTruth(const TriangleMesh& model, const GroundTruthOptions& op
     const float downLimit = std::sin(options.maxDownDeg * c_fPi / 180.0f);
     const float perSample = options.spacing * options.spacing;
     const ClosedParts parts(model);
+    const Enclosure enclosure(model);
     std::vector<Sample> samples;
     for (size_t ti = 0; ti < model.triangles.size(); ++ti) {
         const auto& t = model.triangles[ti];
@@ -205,7 +281,8 @@ GroundTruth::GroundTruth(const TriangleMesh& model, const GroundTruthOptions& op
             if (u + v > 1)
                 u = 1 - u, v = 1 - v;
             const CbVector3f p = a + (b - a) * u + (c - a) * v;
-            if (-p.z < options.plateClearance || parts.InsideAnotherPart(p, ti))
+            if (-p.z < options.plateClearance || parts.InsideAnotherPart(p, ti) ||
+                enclosure.Enclosed(p, n * (1.0f / twiceArea)))
                 continue;
             samples.push_back({p, weight});
         }

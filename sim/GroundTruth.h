@@ -12,6 +12,10 @@
 //   - a model built of overlapping closed parts (crowns set into a base) has surface inside other
 //     parts that no light reaches; samples of a closed part (every edge shared by exactly two
 //     of its triangles, by vertex index) that lie inside another closed part are left out;
+//   - a mesh open underneath (crowns set into a gum shell cut off below, as intraoral scans give
+//     teeth) hides surface between itself and the plate: a sample is left out when every
+//     direction above the plate that leaves its face (straight up, and eight around it at 55 and
+//     at 20 degrees above the plate) runs into the model;
 //   - a sample is covered when some recorded image measured a point within 0.1 mm of it.
 // Coverage is the covered weight over the weight of all samples that count.
 #pragma once
@@ -39,7 +43,7 @@ public:
     };
 
     // Changes whenever the samples' order for a given model changes (kept limits follow it).
-    static constexpr int c_iLayout = 2;
+    static constexpr int c_iLayout = 3;
 
     explicit GroundTruth(const TriangleMesh& model, const GroundTruthOptions& options = {});
 

@@ -95,6 +95,7 @@ public:
         m_steering.GetLL(line.data());
         line.resize(static_cast<size_t>(m_steering.GetNumberOfUsedPoints()));
         m_report.jawLine = line;
+        if (m_options.overviewOnly) return finish();
 
         bool tooHigh = false;
         m_steering.GetJointConfigurationAlongLL(seq, tooHigh);
@@ -110,6 +111,11 @@ public:
             record("gap covering " + std::to_string(round), seq);
             if (m_report.steps.back().coverage <= before + c_dMinGain) break;
         }
+        return finish();
+    }
+
+private:
+    JawScanReport finish() {
         m_report.ok = true;
         m_report.images = m_host.GetNumImages();
         m_report.travelTime = m_host.GetTravelTime();
@@ -122,7 +128,6 @@ public:
         return m_report;
     }
 
-private:
     // The detector reads the overview's images from the image area, as on the device; its data
     // are (point, direction) pairs, two per cut face, in image-area units.
     std::vector<CbVector3f> findSawCuts(const CyHermiteSpline& skeleton) {

@@ -21,6 +21,8 @@ struct JawScanOptions {
     // A sectioned model: the saw cuts are found in the overview's images and handed to the jaw
     // steering with the jaw line, as a host does.
     bool findSawCuts = false;
+    // Stops after the overview, its jaw line and saw cuts.
+    bool overviewOnly = false;
 };
 
 // A saw cut the detector found (disc frame, mm).
@@ -33,7 +35,7 @@ struct JawScanStep {
     std::string name;
     int images = 0;         // recorded in this step
     int totalImages = 0;    // recorded so far
-    double coverage = 0;    // the planning's estimate after the step (surface around the jaw line)
+    double coverage = 0;    // the planning's estimate after the step, from the measured points alone
     double truth = 0;       // share of the model's scannable surface measured so far (GroundTruth)
     double travelTime = 0;  // seconds the axes moved in this step
 };

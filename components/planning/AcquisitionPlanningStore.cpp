@@ -59,7 +59,6 @@ void AcquisitionPlanningStore::PutScan(const NSScanRecord& scan) {
         stored.pixels.assign(scan.pixels, scan.pixels + scan.numPixelInts);
     for (int i = 0; i < 5; ++i) stored.joints[i] = scan.joints[i];
     Lock lock(m_mutex);
-    m_coverage.AddPoints(stored.points.data(), stored.points.size());
     m_scans.push_back(std::move(stored));
 }
 
@@ -79,15 +78,7 @@ void AcquisitionPlanningStore::PutCenterLine(const NSCenterLineRecord& record, b
     if (record.prepFlags && record.numPreps > 0) line.prepFlags.assign(record.prepFlags, record.prepFlags + record.numPreps);
     line.lowerThreshold = record.lowerThreshold;
     line.modeFlag = modeFlag;
-    std::vector<CbVector3f> jawLine;
-    for (size_t k = 0; k + 2 < line.points.size(); k += 3)
-        jawLine.push_back({line.points[k], line.points[k + 1], line.points[k + 2]});
     Lock lock(m_mutex);
-    // Up in the planning frame: the disc's up (-z) carried by the planning transformation.
-    const CbVector3f up = m_planning ? CbVector3f((*m_planning)(0, 2), (*m_planning)(1, 2), (*m_planning)(2, 2))
-                                     : CbVector3f(0, 0, 1);
-    m_coverage.SetCenterLine(jawLine, up);
-    for (const StoredScan& scan : m_scans) m_coverage.AddPoints(scan.points.data(), scan.points.size());
     m_centerLine = std::move(line);
 }
 

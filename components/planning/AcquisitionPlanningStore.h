@@ -1,11 +1,11 @@
-// The acquisition planning component as it stands: it keeps everything the steerings hand
-// it, so hosts and tests can read it back. It has no coverage model yet, so it answers
-// honestly that there is nothing to plan: evaluation reports that nothing can be proposed and
-// there are no proposals. Its joint solver is real (JointSolver.h).
+// The acquisition planning component: it keeps everything the steerings hand it, so hosts and
+// tests can read it back. Evaluation estimates the coverage from the measured points alone
+// (MeasuredSurface.h) and proposes views into the holes of the measured surface, each scored by
+// the new surface it is predicted to measure (ViewPrediction.h); the joint solver is JointSolver.h.
 #pragma once
 
 #include "AcquisitionPlanning.h"
-#include "CoverageMap.h"
+#include "MeasuredSurface.h"
 
 #include <atomic>
 #include <mutex>
@@ -108,10 +108,11 @@ private:
         NSDHAxisConfiguration config;
         NSProposalInfo info;
         std::vector<float> points;  // planning frame
-        float facingShare = 0;
     };
     void updateProposalsUnlocked();
-    CoverageMap m_coverage;
+    void updateSurfaceUnlocked();
+    MeasuredSurface m_surface;
     std::vector<PlannedView> m_proposals;
-    float m_fLargestGapArea = 0;
+    float m_fBestGain = 0;   // mm^2, predicted for the first proposal
+    float m_fBestShare = 0;  // of its target's uncovered surface
 };

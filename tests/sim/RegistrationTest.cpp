@@ -29,30 +29,27 @@ void relativeMotion(const CbMatrix4Rf& a, const CbMatrix4Rf& b, double& angleDeg
 const Config c_config = MakeConfig(5, 80, 95, 0, 30);
 }  // namespace
 
-TEST(VirtualScanner, ExactRegistrationIsTheChainsCamToDiscInImageAreaUnits) {
+// Without noise the registration is the chain's camera-to-disc in image-area units; with noise a
+// rigid motion of the given size, drawn anew for every recording.
+TEST(VirtualScanner, RegistrationIsTheChainsOrARigidMotionOfTheGivenSizeAway) {
     const ZoCOrbal2DeviceConfig device;
-    Sim::VirtualScanner scanner(device, BoxMesh({-5, -5, -5}, {5, 5, 0}), smallImage());
-    const Sim::RecordedImage image = scanner.Record(c_config);
+    Sim::VirtualScanner exact(device, BoxMesh({-5, -5, -5}, {5, 5, 0}), smallImage());
+    const Sim::RecordedImage image = exact.Record(c_config);
     EXPECT_EQ(image.registration, device.m_axisChain.GetCamToDiscTransformation(c_config, true));
     EXPECT_EQ(image.exactRegistration, image.registration);
-}
-
-TEST(VirtualScanner, NoisyRegistrationIsARigidMotionOfTheGivenSize) {
-    const ZoCOrbal2DeviceConfig device;
     Sim::VirtualScannerOptions options = smallImage();
     options.noise = {0.2f, 0.05f};
     Sim::VirtualScanner scanner(device, BoxMesh({-5, -5, -5}, {5, 5, 0}), options);
-    const Sim::RecordedImage first = scanner.Record(c_config);
-    const Sim::RecordedImage second = scanner.Record(c_config);
-    for (const Sim::RecordedImage* image : {&first, &second}) {
+    const Sim::RecordedImage first = scanner.Record(c_config), second = scanner.Record(c_config);
+    for (const Sim::RecordedImage* noisy : {&first, &second}) {
         double angle = 0, shift = 0;
-        relativeMotion(image->registration, image->exactRegistration, angle, shift);
+        relativeMotion(noisy->registration, noisy->exactRegistration, angle, shift);
         EXPECT_NEAR(angle, 0.2, 2e-3);
         // The disturbance turns about the disc origin and then shifts, so the offset of the
         // combined motion is the shift itself: 0.05 mm = 2 image-area units.
         EXPECT_NEAR(shift, 2.0, 1e-3);
     }
-    EXPECT_FALSE(first.registration == second.registration) << "every recording draws its own disturbance";
+    EXPECT_FALSE(first.registration == second.registration);
 }
 
 // The points follow the reported registration: with noise they are the true surface moved by

@@ -111,39 +111,27 @@ TEST(StlReader, RefusesBrokenInputWithAMessage) {
         expectRefused(bytes, reason);
 }
 
-TEST(StlReader, ReadsFilesAndNamesTheFileInItsMessages) {
-    const std::string path = testsupport::ScratchDirectory() + "/two_triangles.stl";
-    {
-        std::ofstream out(path, std::ios::binary);
-        const std::string bytes = binary(c_twoTriangles);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
+// A file is read; a missing one, a directory, a FIFO without a writer (refused at once instead of
+// waiting for one) and a device are refused with the file's name.
+TEST(StlReader, ReadsRegularFilesOnlyAndNamesTheFileInItsMessages) {
+    const std::string directory = testsupport::ScratchDirectory();
+    const std::string path = directory + "/two_triangles.stl", fifo = directory + "/model_pipe.stl";
+    std::ofstream(path, std::ios::binary) << binary(c_twoTriangles);
     Sim::StlReader reader;
     Sim::TriangleMesh mesh;
     EXPECT_TRUE(reader.ReadFile(path, mesh)) << reader.GetError();
     EXPECT_EQ(mesh.triangles.size(), 2u);
-    const std::string missing = testsupport::ScratchDirectory() + "/no_such_model.stl";
-    EXPECT_FALSE(reader.ReadFile(missing, mesh));
-    EXPECT_TRUE(mesh.IsEmpty());
-    EXPECT_EQ(reader.GetError(), "cannot open '" + missing + "'");
-}
-
-// Only regular files are read: a directory says what it is, and a FIFO without a writer is
-// refused at once instead of waiting for one.
-TEST(StlReader, ReadsOnlyRegularFiles) {
-    const std::string directory = testsupport::ScratchDirectory();
-    const std::string fifo = directory + "/model_pipe.stl";
     std::remove(fifo.c_str());
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::pair<std::string, std::string> cases[] = {
+        {directory + "/no_such_model.stl", "cannot open '" + directory + "/no_such_model.stl'"},
         {directory, "'" + directory + "' is a directory, not a file"},
         {fifo, "'" + fifo + "' is not a regular file"},
         {"/dev/zero", "'/dev/zero' is not a regular file"},
     };
-    for (const auto& [path, message] : cases) {
-        Sim::StlReader reader;
-        Sim::TriangleMesh mesh;
-        EXPECT_FALSE(reader.ReadFile(path, mesh));
+    for (const auto& [file, message] : cases) {
+        EXPECT_FALSE(reader.ReadFile(file, mesh));
+        EXPECT_TRUE(mesh.IsEmpty());
         EXPECT_EQ(reader.GetError(), message);
     }
     std::remove(fifo.c_str());
@@ -172,18 +160,16 @@ TEST(StlReader, RandomBytesAreReadOrRefusedCleanly) {
         }
         Sim::StlReader reader;
         Sim::TriangleMesh mesh;
-        if (reader.Parse(bytes, mesh)) {
-            EXPECT_FALSE(mesh.IsEmpty()) << "round " << round;
-            EXPECT_LE(mesh.triangles.size() * 50, bytes.size()) << "round " << round;
-            for (const CbVector3f& v : mesh.vertices)
-                EXPECT_TRUE(std::isfinite(v.x + v.y + v.z)) << "round " << round;
-        } else {
-            ++refused;
-            EXPECT_FALSE(reader.GetError().empty()) << "round " << round;
-            for (const char c : reader.GetError())  // whatever bytes came, no raw control byte
-                ASSERT_TRUE(c >= 0x20 && c < 0x7F) << "round " << round << ": " << reader.GetError();
-            EXPECT_TRUE(mesh.IsEmpty()) << "round " << round;
-        }
+        const bool read = reader.Parse(bytes, mesh);
+        refused += !read;
+        // Read: something, no more than the bytes hold, all finite. Refused: nothing, and a
+        // message without a raw control byte whatever bytes came.
+        EXPECT_EQ(mesh.IsEmpty(), !read) << "round " << round;
+        EXPECT_LE(mesh.triangles.size() * 50, bytes.size()) << "round " << round;
+        for (const CbVector3f& v : mesh.vertices) ASSERT_TRUE(std::isfinite(v.x + v.y + v.z)) << "round " << round;
+        EXPECT_EQ(reader.GetError().empty(), read) << "round " << round;
+        for (const char c : reader.GetError())
+            ASSERT_TRUE(c >= 0x20 && c < 0x7F) << "round " << round << ": " << reader.GetError();
     }
     EXPECT_GT(refused, 1000);
 }

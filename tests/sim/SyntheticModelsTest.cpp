@@ -33,10 +33,6 @@ double signedVolume(const Sim::TriangleMesh& mesh) {
     return v;
 }
 
-float horizontalDistance(const CbVector3f& a, const CbVector3f& b) {
-    return std::hypot(a.x - b.x, a.y - b.y);
-}
-
 }  // namespace
 
 TEST(SyntheticModels, EveryModelIsClosedFacesOutwardsAndStandsOnThePlate) {
@@ -54,32 +50,3 @@ TEST(SyntheticModels, EveryModelIsClosedFacesOutwardsAndStandsOnThePlate) {
         EXPECT_LT(std::hypot(box.GetMax().x, box.GetMax().y), 50.0f) << name << " fits on the disc";
     }
 }
-
-// Nothing of the model lies inside a saw cut's slot, and both faces of the slot are there.
-TEST(SyntheticModels, SawCutsAreEmptySlotsWithFacesWhereTheyAreDeclared) {
-    const Sim::SectionedJawModel model = Sim::BuildSectionedJawModel();
-    ASSERT_EQ(model.cuts.size(), 4u);
-    for (const Sim::SawCutTruth& cut : model.cuts) {
-        EXPECT_NEAR(cut.normal.Length(), 1.0f, 1e-5f);
-        EXPECT_NEAR(cut.normal.Dot(cut.along), 0.0f, 1e-5f);
-        EXPECT_NEAR(cut.normal.z, 0.0f, 1e-6f);
-        int inside = 0, onFaces[2] = {0, 0};
-        for (const CbVector3f& v : model.jaw.mesh.vertices) {
-            const CbVector3f rel = v - cut.centre;
-            if (std::fabs(rel.Dot(cut.along)) > 8.0f || horizontalDistance(v, cut.centre) > 12.0f)
-                continue;
-            const float across = rel.Dot(cut.normal);
-            if (std::fabs(across) < 0.5f * cut.width - 1e-4f)
-                ++inside;
-            if (std::fabs(across + 0.5f * cut.width) < 1e-4f)
-                ++onFaces[0];
-            if (std::fabs(across - 0.5f * cut.width) < 1e-4f)
-                ++onFaces[1];
-        }
-        EXPECT_EQ(inside, 0) << "cut at " << cut.arcLength;
-        EXPECT_GE(onFaces[0], 9) << "cut at " << cut.arcLength;  // the base's cross-section
-        EXPECT_GE(onFaces[1], 9) << "cut at " << cut.arcLength;
-        EXPECT_FLOAT_EQ(cut.depth, model.jaw.baseHeight);
-    }
-}
-
