@@ -10,7 +10,7 @@
 // opt-in exact derivatives of its objective. Prints time per calibration and final residual RMSE of each, and the
 // time ratios library / Ceres. Times are processor time per calibration.
 //
-// Usage: calibration_vs_ceres
+// Usage: calibration_vs_ceres [--profile [seconds]]
 #include "Logging.h"
 #include "ReferenceDevice.h"
 #include "ZoOrbal2.h"
@@ -24,6 +24,7 @@
 #include <ctime>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -397,9 +398,30 @@ void printRow(const char* scenario, const char* who, const NSOutcome& o, double 
     std::printf("\n");
 }
 
+// With --profile: only the library's default calibration, repeated for `seconds` of processor
+// time, for a profiler to attach to.
+void profileLibrary(double seconds) {
+    const NSScenario scenario{"noise", 0.002, 0.5};
+    const std::vector<CbMatrix4Rf> registrations = recordDefaultSequence(scenario);
+    const double start = cpuSeconds();
+    int calls = 0;
+    while (cpuSeconds() - start < seconds) {
+        Calibration calibration;
+        for (size_t i = 0; i < registrations.size(); ++i)
+            calibration.AddInputResponse(Calibration::c_defaultCalibrationSequence[i].values, registrations[i]);
+        calibration.Run(0, 0, 0);
+        ++calls;
+    }
+    std::printf("%d calibrations, %.3f ms each\n", calls, (cpuSeconds() - start) * 1e3 / calls);
+}
+
 }  // namespace
 
-int main(int, char** argv) {
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--profile") {
+        profileLibrary(argc > 2 ? std::atof(argv[2]) : 5.0);
+        return 0;
+    }
 #ifdef ZOORBAL2_HAVE_CERES
     google::InitGoogleLogging(argv[0]);
     FLAGS_minloglevel = google::GLOG_ERROR;

@@ -22,9 +22,11 @@ using Objective = ZoCOrbal2AxisCalibrationObjFunction;
 using Access = ZoCOrbal2AxisCalibrationObjFunctionTestAccess;
 
 // The model evaluated as written: every joint matrix anew, full 4 x 4 products from the disc end,
-// inversions of general matrices, both quaternions per sample.
+// inversions of general matrices, both quaternions per sample; the Jacobian by the base class's
+// finite differences of these residuals.
 class StraightforwardObjective : public Objective {
   public:
+    ZoTMatrix<double> Jacobian(const ZoTVector<double>& z) override { return ZoCNLSObjectiveFunction::Jacobian(z); }
     ZoTVector<double> Error(const ZoTVector<double>& params) override {
         const std::vector<ZoSInputResponsePair>& samples = GetSamples();
         if (samples.size() < 2)

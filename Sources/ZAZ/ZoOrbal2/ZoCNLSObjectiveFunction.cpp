@@ -14,24 +14,7 @@ namespace {
 constexpr double c_dEpsilon = 2.220446049250313e-16;
 // Kernel entries below this magnitude do not make a parameter variable.
 constexpr double c_dVariableThreshold = 2.220446049250313e-15;
-// Central differences of order 4 with an absolute step: the calibration's parameters are all of
-// moderate size, so one absolute step serves them all.
-constexpr double c_dJacobianStep = 0.000123;
-constexpr int c_iJacobianOrder = 4;
 constexpr double c_dInfinity = std::numeric_limits<double>::infinity();
-
-// Stencil coefficients for offsets -floor(order / 2) .. floor((order + 1) / 2).
-const double* finiteDifferenceStencil(int order) {
-    static const double c_stencils[6][7] = {
-        {-1.0, 1.0},
-        {-1.0 / 2, 0.0, 1.0 / 2},
-        {-1.0 / 3, -1.0 / 2, 1.0, -1.0 / 6},
-        {1.0 / 12, -2.0 / 3, 0.0, 2.0 / 3, -1.0 / 12},
-        {1.0 / 20, -1.0 / 2, -1.0 / 3, 1.0, -1.0 / 4, 1.0 / 30},
-        {-1.0 / 60, 3.0 / 20, -3.0 / 4, 0.0, 3.0 / 4, -3.0 / 20, 1.0 / 60},
-    };
-    return c_stencils[order - 1];
-}
 
 // The equalities E x = f after Gaussian elimination with complete pivoting: rows and columns
 // permuted so that the leading rank x rank block is upper triangular.
@@ -135,6 +118,18 @@ ZoTMatrix<double> parametricSolution(const NSReducedEqualities& s, ZoTVector<int
 }
 
 }  // namespace
+
+const double* ZoCNLSObjectiveFunction::FiniteDifferenceStencil(int order) {
+    static const double c_stencils[6][7] = {
+        {-1.0, 1.0},
+        {-1.0 / 2, 0.0, 1.0 / 2},
+        {-1.0 / 3, -1.0 / 2, 1.0, -1.0 / 6},
+        {1.0 / 12, -2.0 / 3, 0.0, 2.0 / 3, -1.0 / 12},
+        {1.0 / 20, -1.0 / 2, -1.0 / 3, 1.0, -1.0 / 4, 1.0 / 30},
+        {-1.0 / 60, 3.0 / 20, -3.0 / 4, 0.0, 3.0 / 4, -3.0 / 20, 1.0 / 60},
+    };
+    return c_stencils[std::clamp(order, 1, 6) - 1];
+}
 
 ZoCNLSObjectiveFunction::ZoCNLSObjectiveFunction(int numParams, int numMeasurements)
     : m_numParams(numParams), m_numMeasurements(numMeasurements) {
@@ -322,7 +317,7 @@ ZoTMatrix<double> ZoCNLSObjectiveFunction::Jacobian(const ZoTVector<double>& z) 
 ZoTVector<double> ZoCNLSObjectiveFunction::errorFDDerivatives(ZoTVector<double>& x, int index, double h,
                                                               int order) {
     order = std::clamp(order, 1, 6);
-    const double* coefficients = finiteDifferenceStencil(order);
+    const double* coefficients = FiniteDifferenceStencil(order);
     const double x0 = x[index];
     ZoTVector<double> derivative(m_numMeasurements);
     const int first = -(order / 2), last = (order + 1) / 2;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <numeric>
+#include <type_traits>
 #include <random>
 #include <stdexcept>
 #include <utility>
@@ -66,21 +67,51 @@ std::vector<int> randomPermutation(int count, std::mt19937_64& rng) {
     return permutation;
 }
 
+// The four evaluations of one finite-difference column (the stencil's offsets), one per lane.
+// Each lane goes through exactly the operations of a single evaluation, in the same order (no
+// fused or reassociated arithmetic), so every lane's result equals its own evaluation to the bit.
+// The lanes live only inside this file, so the calling convention of such vectors on machines
+// without AVX, which GCC warns about, concerns no other code.
+#pragma GCC diagnostic ignored "-Wpsabi"
+typedef double NSLanes __attribute__((vector_size(32)));
+
+template <class V>
+constexpr int c_iLanes = 1;
+template <>
+constexpr int c_iLanes<NSLanes> = 4;
+
+inline double laneOf(double v, int) { return v; }
+inline double laneOf(const NSLanes& v, int lane) { return v[lane]; }
+template <class V>
+V splat(double v) {
+    if constexpr (std::is_same_v<V, double>)
+        return v;
+    else
+        return NSLanes{v, v, v, v};
+}
+inline double sqrtOf(double v) { return std::sqrt(v); }
+inline NSLanes sqrtOf(NSLanes v) {
+    for (int lane = 0; lane < 4; ++lane)
+        v[lane] = std::sqrt(v[lane]);
+    return v;
+}
+
 // A 4 x 4 matrix on the stack, column by column like ZoTMatrix, for the hot path of the
 // residuals (every Jacobian builds thousands of transforms). Product and inversion repeat
 // ZoTMatrix's operations in the same order, so the results agree to the bit.
-struct NSMatrix4 {
-    double e[16] = {};
+template <class V>
+struct NSMatrix4T {
+    V e[16] = {};
 
-    double& operator()(int r, int c) { return e[4 * c + r]; }
-    double operator()(int r, int c) const { return e[4 * c + r]; }
-    static NSMatrix4 Identity() {
-        NSMatrix4 m;
-        m.e[0] = m.e[5] = m.e[10] = m.e[15] = 1.0;
+    V& operator()(int r, int c) { return e[4 * c + r]; }
+    const V& operator()(int r, int c) const { return e[4 * c + r]; }
+    static NSMatrix4T Identity() {
+        NSMatrix4T m;
+        m.e[0] = m.e[5] = m.e[10] = m.e[15] = splat<V>(1.0);
         return m;
     }
-    static NSMatrix4 From(const ZoTMatrix<double>& m) {
-        NSMatrix4 out;
+    static NSMatrix4T From(const ZoTMatrix<double>& m) {
+        NSMatrix4T out;
         for (int c = 0; c < 4 && c < m.cols; ++c)
             for (int r = 0; r < 4 && r < m.rows; ++r)
                 out(r, c) = m(r, c);
@@ -92,6 +123,18 @@ struct NSMatrix4 {
         return m;
     }
 };
+using NSMatrix4 = NSMatrix4T<double>;
+
+NSMatrix4 laneOf(const NSMatrix4T<NSLanes>& m, int lane) {
+    NSMatrix4 out;
+    for (int i = 0; i < 16; ++i)
+        out.e[i] = m.e[i][lane];
+    return out;
+}
+void setLane(NSMatrix4T<NSLanes>& m, int lane, const NSMatrix4& value) {
+    for (int i = 0; i < 16; ++i)
+        m.e[i][lane] = value.e[i];
+}
 
 NSMatrix4 multiply(const NSMatrix4& a, const NSMatrix4& b) {
     NSMatrix4 product;
@@ -103,28 +146,31 @@ NSMatrix4 multiply(const NSMatrix4& a, const NSMatrix4& b) {
 }
 
 // The same product for two rigid transforms in homogeneous form (last row 0 0 0 1, as every DH
-// matrix and every product of them has it exactly). The terms left out are products with an
-// exact zero; a sum that starts at +0 never becomes -0, so adding them changes no bit of a finite
-// result, and the terms kept are added in the order of `multiply`.
-NSMatrix4 multiplyRigid(const NSMatrix4& a, const NSMatrix4& b) {
-    NSMatrix4 product;
+// matrix and every product or inverse of them has it exactly). The terms left out are products
+// with an exact zero; a sum that starts at +0 never becomes -0, so adding them changes no bit of a
+// finite result, and the terms kept are added in the order of `multiply`.
+template <class VA, class VB>
+auto multiplyRigid(const NSMatrix4T<VA>& a, const NSMatrix4T<VB>& b) {
+    using V = decltype(VA() * VB());
+    NSMatrix4T<V> product;
     for (int c = 0; c < 4; ++c)
         for (int r = 0; r < 3; ++r) {
-            double sum = 0.0;
+            V sum = V();
             for (int k = 0; k < 3; ++k)
                 sum += a(r, k) * b(k, c);
             if (c == 3)
                 sum += a(r, 3);  // times b(3, 3) = 1
             product(r, c) = sum;
         }
-    product(3, 3) = 1.0;
+    product(3, 3) = splat<V>(1.0);
     return product;
 }
 
 // A rotation about x on the right: columns 0 and 3 stay, columns 1 and 2 mix. Exact-zero terms
 // are left out as in multiplyRigid; 0 + x turns a -0 of column 0 or 3 into +0 as `multiply` does.
-NSMatrix4 multiplyRotationX(const NSMatrix4& a, double c, double s) {
-    NSMatrix4 product;
+template <class V>
+NSMatrix4T<V> multiplyRotationX(const NSMatrix4T<V>& a, double c, double s) {
+    NSMatrix4T<V> product;
     for (int r = 0; r < 4; ++r) {
         product(r, 0) = 0.0 + a(r, 0);
         product(r, 1) = (0.0 + a(r, 1) * c) + a(r, 2) * s;
@@ -173,10 +219,76 @@ bool invert(NSMatrix4& m) {
     return true;
 }
 
-// Rot_z(theta) Trans_z(d) Trans_x(a) Rot_x(alpha), angles in degrees.
-NSMatrix4 dhMatrix(double theta, double d, double a, double alpha) {
-    const double ct = std::cos(theta * c_dDegToRad), st = std::sin(theta * c_dDegToRad);
-    const double ca = std::cos(alpha * c_dDegToRad), sa = std::sin(alpha * c_dDegToRad);
+enum class NSInversion { eDone, eSingular, eLanesDiffer };
+
+// `invert` for a rigid transform whose last row is exactly (+0, +0, +0, 1), with the work on that
+// row left out. In `invert` the row never wins a pivot (its entries stay +0), its multipliers are
+// zeros, so its eliminations and substitutions subtract only zeros from +0 and 1 and leave them,
+// and its division is one by 1: for finite entries the result is `invert`'s to the bit. The
+// products with the last row's zeros that land in the other rows are kept, as they can turn a -0
+// into +0. With lanes, all lanes must take the same pivots (they almost always do, the
+// evaluations of a column differ by a tiny step); otherwise, or when a lane is singular, nothing
+// changes and the caller inverts lane by lane.
+template <class V>
+NSInversion invertRigid(NSMatrix4T<V>& m) {
+    NSMatrix4T<V> lu = m;
+    int permutation[3] = {0, 1, 2};
+    for (int k = 0; k < 3; ++k) {
+        int pivot = k;
+        for (int lane = 0; lane < c_iLanes<V>; ++lane) {
+            int lanePivot = k;
+            for (int r = k + 1; r < 3; ++r)
+                if (std::abs(laneOf(lu(r, k), lane)) > std::abs(laneOf(lu(lanePivot, k), lane)))
+                    lanePivot = r;
+            if (laneOf(lu(lanePivot, k), lane) == 0.0)
+                return NSInversion::eSingular;
+            if (lane == 0)
+                pivot = lanePivot;
+            else if (lanePivot != pivot)
+                return NSInversion::eLanesDiffer;
+        }
+        if (pivot != k) {
+            for (int c = 0; c < 4; ++c)
+                std::swap(lu(pivot, c), lu(k, c));
+            std::swap(permutation[pivot], permutation[k]);
+        }
+        for (int r = k + 1; r < 3; ++r) {
+            lu(r, k) /= lu(k, k);
+            for (int c = k + 1; c < 4; ++c)
+                lu(r, c) -= lu(r, k) * lu(k, c);
+        }
+    }
+    for (int j = 0; j < 4; ++j) {
+        V x[4];
+        for (int r = 0; r < 3; ++r)
+            x[r] = splat<V>(permutation[r] == j ? 1.0 : 0.0);
+        x[3] = splat<V>(j == 3 ? 1.0 : 0.0);
+        for (int r = 1; r < 3; ++r)
+            for (int k = 0; k < r; ++k)
+                x[r] -= lu(r, k) * x[k];
+        for (int r = 2; r >= 0; --r) {
+            for (int k = r + 1; k < 4; ++k)
+                x[r] -= lu(r, k) * x[k];
+            x[r] /= lu(r, r);
+        }
+        for (int r = 0; r < 4; ++r)
+            m(r, j) = x[r];
+    }
+    return NSInversion::eDone;
+}
+
+// Cosine and sine of an angle in degrees. Every joint matrix takes its trigonometry from here,
+// so that a matrix assembled from stored values equals one computed afresh, to the bit.
+struct NSTrig {
+    double c, s;
+};
+NSTrig trigOf(double degrees) {
+    return {std::cos(degrees * c_dDegToRad), std::sin(degrees * c_dDegToRad)};
+}
+
+// Rot_z(theta) Trans_z(d) Trans_x(a) Rot_x(alpha) from the cosines and sines of theta and alpha.
+NSMatrix4 dhFromTrig(NSTrig theta, double d, double a, NSTrig alpha) {
+    const double ct = theta.c, st = theta.s, ca = alpha.c, sa = alpha.s;
     NSMatrix4 m;
     m(0, 0) = ct, m(0, 1) = -st * ca, m(0, 2) = st * sa, m(0, 3) = a * ct;
     m(1, 0) = st, m(1, 1) = ct * ca, m(1, 2) = -ct * sa, m(1, 3) = a * st;
@@ -185,11 +297,31 @@ NSMatrix4 dhMatrix(double theta, double d, double a, double alpha) {
     return m;
 }
 
+// Rot_z(theta) Trans_z(d) Trans_x(a) Rot_x(alpha), angles in degrees.
+NSMatrix4 dhMatrix(double theta, double d, double a, double alpha) {
+    return dhFromTrig(trigOf(theta), d, a, trigOf(alpha));
+}
+
+// The DH angle theta and offset d that a joint has at a joint value.
+struct NSEffectiveJoint {
+    double theta, d;
+};
+NSEffectiveJoint effectiveJoint(const Params& joint, double value, bool offsets) {
+    if (joint.type == 'R')
+        return {value + (offsets ? joint.theta : 0.0), joint.d};
+    return {joint.theta, value + (offsets ? joint.d : 0.0)};
+}
+
+// The turn by pi about x from the disc's frame into the camera's.
+const NSTrig& rotationX() {
+    static const NSTrig turn{std::cos(c_dPi), std::sin(c_dPi)};
+    return turn;
+}
+
 // One joint at one value: a revolute joint's value turns theta, any other kind's shifts d.
 NSMatrix4 jointMatrix(const Params& joint, double value, bool offsets) {
-    if (joint.type == 'R')
-        return dhMatrix(value + (offsets ? joint.theta : 0.0), joint.d, joint.a, joint.alpha);
-    return dhMatrix(joint.theta, value + (offsets ? joint.d : 0.0), joint.a, joint.alpha);
+    const NSEffectiveJoint e = effectiveJoint(joint, value, offsets);
+    return dhMatrix(e.theta, e.d, joint.a, joint.alpha);
 }
 
 // The chain product A1 (A2 (A3 (A4 (A5)))), built from the disc end as the model defines it.
@@ -250,9 +382,8 @@ NSMatrix4 cameraToDisc(const Params joints[5], const ZoTVector<double>& values, 
     NSMatrix4 P = chainProduct(joints, values, offsets, store);
     for (int r = 0; r < 3; ++r)
         P(r, 3) *= c_dImageAreaUnitsPerMillimetre;
-    invert(P);
-    static const double c = std::cos(c_dPi), s = std::sin(c_dPi);
-    return multiplyRotationX(P, c, s);
+    invertRigid(P);  // a singular product stays as it is
+    return multiplyRotationX(P, rotationX().c, rotationX().s);
 }
 
 // The unit quaternion (w, x, y, z) of the upper-left 3 x 3 block; the branch with the largest
@@ -327,6 +458,110 @@ int transformDistance(const NSMatrix4& predicted, const NSMatrix4& measured, int
     }
 }
 
+// quaternionOf for lanes, with the same arithmetic. False when the lanes would take different
+// branches, or only some lanes have a norm to divide by; the caller then goes lane by lane.
+template <class V>
+bool quaternionLanes(const NSMatrix4T<V>& R, V q[4]) {
+    const V trace = R(0, 0) + R(1, 1) + R(2, 2);
+    int branch = 0;
+    for (int lane = 0; lane < c_iLanes<V>; ++lane) {
+        const double r00 = laneOf(R(0, 0), lane), r11 = laneOf(R(1, 1), lane), r22 = laneOf(R(2, 2), lane);
+        const int laneBranch = laneOf(trace, lane) > 0 ? 0 : r00 > r11 && r00 > r22 ? 1 : r11 > r22 ? 2 : 3;
+        if (lane == 0)
+            branch = laneBranch;
+        else if (laneBranch != branch)
+            return false;
+    }
+    if (branch == 0) {
+        const V s = sqrtOf(trace + 1.0);
+        const V f = 0.5 / s;
+        q[0] = s / 2.0, q[1] = (R(2, 1) - R(1, 2)) * f, q[2] = (R(0, 2) - R(2, 0)) * f, q[3] = (R(1, 0) - R(0, 1)) * f;
+    } else if (branch == 1) {
+        const V s = 2.0 * sqrtOf(1.0 + R(0, 0) - R(1, 1) - R(2, 2));
+        q[0] = (R(2, 1) - R(1, 2)) / s, q[1] = s / 4.0, q[2] = (R(0, 1) + R(1, 0)) / s, q[3] = (R(0, 2) + R(2, 0)) / s;
+    } else if (branch == 2) {
+        const V s = 2.0 * sqrtOf(1.0 + R(1, 1) - R(0, 0) - R(2, 2));
+        q[0] = (R(0, 2) - R(2, 0)) / s, q[1] = (R(0, 1) + R(1, 0)) / s, q[2] = s / 4.0, q[3] = (R(1, 2) + R(2, 1)) / s;
+    } else {
+        const V s = 2.0 * sqrtOf(1.0 + R(2, 2) - R(0, 0) - R(1, 1));
+        q[0] = (R(1, 0) - R(0, 1)) / s, q[1] = (R(0, 2) + R(2, 0)) / s, q[2] = (R(1, 2) + R(2, 1)) / s, q[3] = s / 4.0;
+    }
+    const V norm = sqrtOf(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+    int positive = 0;
+    for (int lane = 0; lane < c_iLanes<V>; ++lane)
+        positive += laneOf(norm, lane) > 0 ? 1 : 0;
+    if (positive == c_iLanes<V>)
+        for (int i = 0; i < 4; ++i)
+            q[i] /= norm;
+    else if (positive > 0)
+        return false;
+    return true;
+}
+
+// transformDistance for lanes of predictions against one measured transform and its quaternion;
+// -1 when the lanes must go one by one (see quaternionLanes).
+template <class V>
+int distanceLanes(const NSMatrix4T<V>& predicted, const NSMatrix4& measured, const double measuredQuaternion[4],
+                  int mode, V out[12]) {
+    V twelve[12];
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            twelve[3 * r + c] = predicted(r, c) - measured(r, c);
+    for (int r = 0; r < 3; ++r)
+        twelve[9 + r] = predicted(r, 3) - measured(r, 3);
+    switch (mode) {
+        case 12:
+            std::copy(twelve, twelve + 12, out);
+            return 12;
+        case 1: {
+            V sum = V();
+            for (const V& v : twelve)
+                sum += v * v;
+            out[0] = sqrtOf(sum);
+            return 1;
+        }
+        case 7: {
+            V q[4];
+            if (!quaternionLanes(predicted, q))
+                return -1;
+            for (int i = 0; i < 4; ++i)
+                out[i] = q[i] - measuredQuaternion[i];
+            std::copy(twelve + 9, twelve + 12, out + 4);
+            return 7;
+        }
+        default:
+            return 0;
+    }
+}
+
+// What a sample's evaluations share while one joint's parameter moves: the trigonometry of each
+// joint's theta and each joint matrix at the unperturbed parameters, the products A_j ... A_5
+// (suffix[5] the identity), and the measured response with its quaternion.
+struct NSSampleTerms {
+    NSTrig theta[5];
+    NSMatrix4 A[5];
+    NSMatrix4 suffix[6];
+    NSMatrix4 measured;
+    double measuredQuaternion[4] = {};
+};
+
+// camera -> disc of one sample with joint i's matrix replaced by Ai: the same products in the same
+// order as cameraToDisc (A1 (A2 (... (Ai (A_i+1 ... A5))))). With lanes, a failed inversion is left
+// to the caller, lane by lane; a single evaluation keeps a singular product as it is.
+template <class V>
+NSInversion cameraToDiscWith(const NSMatrix4T<V>& Ai, int i, const NSSampleTerms& terms, NSMatrix4T<V>& T) {
+    NSMatrix4T<V> P = multiplyRigid(Ai, terms.suffix[i + 1]);
+    for (int j = i - 1; j >= 0; --j)
+        P = multiplyRigid(terms.A[j], P);
+    for (int r = 0; r < 3; ++r)
+        P(r, 3) *= c_dImageAreaUnitsPerMillimetre;
+    const NSInversion inversion = invertRigid(P);
+    if (inversion != NSInversion::eDone && c_iLanes<V> > 1)
+        return inversion;
+    T = multiplyRotationX(P, rotationX().c, rotationX().s);
+    return NSInversion::eDone;
+}
+
 ZoTVector<double> vectorOf(const double* values, int count) {
     ZoTVector<double> v(count);
     std::copy(values, values + count, v.data);
@@ -374,7 +609,7 @@ ZoCOrbal2AxisCalibrationObjFunction::ZoCOrbal2AxisCalibrationObjFunction(bool fi
 void ZoCOrbal2AxisCalibrationObjFunction::AddInputResponseSample(const ZoTVector<double>& joints,
                                                                  const ZoTMatrix<double>& registration) {
     m_samples.push_back({joints, registration});
-    m_suffixProducts.clear();
+    forgetEvaluations();
     if (m_samples.size() == 1) {
         PrepareNextOptimizationRun(ExportJointParameters(m_defaultJointParams));
         m_referenceInverse = registration;
@@ -394,13 +629,13 @@ ZoCOrbal2AxisCalibrationObjFunction::ReplaceInputResponseSample(int index, const
     ZoSInputResponsePair old = sample;
     sample.input = joints;
     sample.response = registration;
-    m_suffixProducts.clear();
+    forgetEvaluations();
     return old;
 }
 
 void ZoCOrbal2AxisCalibrationObjFunction::RemoveAllSamples() {
     m_samples.clear();
-    m_suffixProducts.clear();
+    forgetEvaluations();
     SetNumMeasurements(0);
 }
 
@@ -535,10 +770,10 @@ void ZoCOrbal2AxisCalibrationObjFunction::forEachSampleBlock(const ZoSJointParam
     m_suffixProducts.resize(m_samples.size());
     NSMatrix4 firstInverse =
         cameraToDisc(joints, m_samples.front().input, m_calibrateOffsets, &m_suffixProducts[0]);
-    invert(firstInverse);
+    invertRigid(firstInverse);
     double block[12];
     for (size_t k = 1; k < m_samples.size(); ++k) {
-        const NSMatrix4 prediction = multiply(
+        const NSMatrix4 prediction = multiplyRigid(
             firstInverse, cameraToDisc(joints, m_samples[k].input, m_calibrateOffsets, &m_suffixProducts[k]));
         ZoNSuffixProducts& cache = m_suffixProducts[k];
         if (!cache.responseFilled) {
@@ -669,8 +904,184 @@ std::array<double, 4> quaternionDerivative(const NSMatrix4& R, const NSMatrix4& 
 }  // namespace
 
 ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::Jacobian(const ZoTVector<double>& z) {
-    if (!m_exactDerivatives)
+    if (m_exactDerivatives)
+        return exactJacobian(z);
+    if (GetNumMeasurements() == 0)
+        return ZoTMatrix<double>();
+    const ZoTVector<double> x = BuildParamsFromFree(z);
+    // The driver's statistics ask for the Jacobian at the solution, where the solver's last
+    // accepted step has just computed it: the same columns are handed out again.
+    NSJacobianMemo& memo = m_lastJacobian;
+    if (memo.valid && isMemoOf(x))
+        return memo.jacobian;
+    ZoTMatrix<double> J = differencesJacobian(z, x);
+    memo.valid = true;
+    memo.x = x;
+    memo.freeIndices = GetFreeVariablesIndices();
+    memo.measurements = GetNumMeasurements();
+    memo.errorsPerSample = m_errorsPerSample;
+    std::copy(m_jointParams, m_jointParams + c_iNumJoints, memo.joints);
+    memo.jacobian = J;
+    return J;
+}
+
+bool ZoCOrbal2AxisCalibrationObjFunction::isMemoOf(const ZoTVector<double>& x) const {
+    const NSJacobianMemo& memo = m_lastJacobian;
+    const ZoTVector<int>& freeIndices = GetFreeVariablesIndices();
+    if (memo.x.size != x.size || memo.freeIndices.size != freeIndices.size ||
+        memo.measurements != GetNumMeasurements() || memo.errorsPerSample != m_errorsPerSample)
+        return false;
+    if (std::memcmp(memo.x.data, x.data, sizeof(double) * static_cast<size_t>(x.size)) != 0 ||
+        !std::equal(freeIndices.data, freeIndices.data + freeIndices.size, memo.freeIndices.data))
+        return false;
+    for (int j = 0; j < c_iNumJoints; ++j) {
+        const ZoSJointParams &a = memo.joints[j], &b = m_jointParams[j];
+        const double fa[4] = {a.theta, a.d, a.a, a.alpha}, fb[4] = {b.theta, b.d, b.a, b.alpha};
+        if (std::memcmp(fa, fb, sizeof fa) != 0 || a.type != b.type)
+            return false;
+    }
+    return true;
+}
+
+void ZoCOrbal2AxisCalibrationObjFunction::forgetEvaluations() {
+    m_suffixProducts.clear();
+    m_lastJacobian.valid = false;
+}
+
+// The base's finite differences of Error (the same perturbed values, the same arithmetic, so the
+// same bits), without evaluating whole residual vectors: a parameter of joint i leaves the
+// joints' trigonometry, the products A_i+1 ... A_5 and the measured quaternions as they are, so
+// these are computed once per Jacobian, and the stencil's four evaluations of a column run side by
+// side in lanes. Shapes the fast path does not cover go to the base.
+ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::differencesJacobian(const ZoTVector<double>& z,
+                                                                           const ZoTVector<double>& x) {
+    const int m = GetNumMeasurements(), mode = m_errorsPerSample;
+    const int sampleCount = static_cast<int>(m_samples.size());
+    const ZoTVector<int>& freeIndices = GetFreeVariablesIndices();
+    const int k = freeIndices.size;
+    const double* stencil = FiniteDifferenceStencil(c_iJacobianOrder);
+    int offsets[4] = {}, lanes = 0;
+    double coefficients[4] = {};
+    for (int offset = -(c_iJacobianOrder / 2); offset <= (c_iJacobianOrder + 1) / 2; ++offset) {
+        const double c = stencil[offset + c_iJacobianOrder / 2];
+        if (c == 0.0)
+            continue;
+        if (lanes == 4)
+            return ZoCNLSObjectiveFunction::Jacobian(z);
+        offsets[lanes] = offset;
+        coefficients[lanes++] = c;
+    }
+    if (lanes != 4 || sampleCount < 2 || m != (sampleCount - 1) * mode || (mode != 1 && mode != 7 && mode != 12))
         return ZoCNLSObjectiveFunction::Jacobian(z);
+    std::vector<int> jointOf(static_cast<size_t>(k), -1), fieldOf(static_cast<size_t>(k), -1);
+    for (int col = 0; col < k; ++col) {
+        for (int j = 0; j < c_iNumJoints; ++j)
+            for (int f = 0; f < 4; ++f)
+                if (parameterIndex(j, f) == freeIndices[col])
+                    jointOf[static_cast<size_t>(col)] = j, fieldOf[static_cast<size_t>(col)] = f;
+        if (jointOf[static_cast<size_t>(col)] < 0)
+            return ZoCNLSObjectiveFunction::Jacobian(z);
+    }
+
+    Params joints[c_iNumJoints];
+    NSTrig alpha[c_iNumJoints];
+    for (int j = 0; j < c_iNumJoints; ++j) {
+        joints[j] = ImportJointParameters(x, j);
+        alpha[j] = trigOf(joints[j].alpha);
+    }
+    std::vector<NSSampleTerms> terms(static_cast<size_t>(sampleCount));
+    for (int s = 0; s < sampleCount; ++s) {
+        NSSampleTerms& t = terms[static_cast<size_t>(s)];
+        const ZoTVector<double>& q = m_samples[static_cast<size_t>(s)].input;
+        for (int j = 0; j < c_iNumJoints; ++j) {
+            const NSEffectiveJoint e = effectiveJoint(joints[j], q[j], m_calibrateOffsets);
+            t.theta[j] = trigOf(e.theta);
+            t.A[j] = dhFromTrig(t.theta[j], e.d, joints[j].a, alpha[j]);
+        }
+        t.suffix[c_iNumJoints] = NSMatrix4::Identity();
+        for (int j = c_iNumJoints - 1; j >= 0; --j)
+            t.suffix[j] = multiplyRigid(t.A[j], t.suffix[j + 1]);
+        if (s > 0) {
+            t.measured = NSMatrix4::From(m_samples[static_cast<size_t>(s)].response);
+            const std::array<double, 4> mq = quaternionOf(t.measured);
+            std::copy(mq.begin(), mq.end(), t.measuredQuaternion);
+        }
+    }
+
+    ZoTMatrix<double> J(m, k);
+    for (int col = 0; col < k; ++col) {
+        const int i = jointOf[static_cast<size_t>(col)], f = fieldOf[static_cast<size_t>(col)];
+        const double x0 = x[freeIndices[col]];
+        Params record[4];
+        NSTrig alphaLane[4], thetaLane[4];
+        for (int l = 0; l < 4; ++l) {
+            record[l] = joints[i];
+            field(record[l], f) = x0 + offsets[l] * c_dJacobianStep;
+            alphaLane[l] = f == 3 ? trigOf(record[l].alpha) : alpha[i];
+            thetaLane[l] = trigOf(record[l].theta);  // theta itself is the angle of a joint that slides
+        }
+        // Joint i's matrix at sample s for the four perturbed records.
+        auto jointLanes = [&](int s) {
+            NSMatrix4T<NSLanes> A;
+            for (int l = 0; l < 4; ++l) {
+                const NSEffectiveJoint e =
+                    effectiveJoint(record[l], m_samples[static_cast<size_t>(s)].input[i], m_calibrateOffsets);
+                const NSTrig theta = f != 0                  ? terms[static_cast<size_t>(s)].theta[i]
+                                     : record[l].type == 'R' ? trigOf(e.theta)
+                                                             : thetaLane[l];
+                setLane(A, l, dhFromTrig(theta, e.d, record[l].a, alphaLane[l]));
+            }
+            return A;
+        };
+        const NSMatrix4T<NSLanes> A0 = jointLanes(0);
+        NSMatrix4T<NSLanes> T0;
+        if (cameraToDiscWith(A0, i, terms[0], T0) != NSInversion::eDone) {
+            for (int l = 0; l < 4; ++l) {
+                NSMatrix4 lane;
+                cameraToDiscWith(laneOf(A0, l), i, terms[0], lane);
+                setLane(T0, l, lane);
+            }
+        }
+        NSMatrix4T<NSLanes> firstInverse = T0;
+        if (invertRigid(firstInverse) != NSInversion::eDone) {
+            for (int l = 0; l < 4; ++l) {
+                NSMatrix4 lane = laneOf(T0, l);
+                invertRigid(lane);  // a singular one stays as it is
+                setLane(firstInverse, l, lane);
+            }
+        }
+        for (int s = 1; s < sampleCount; ++s) {
+            const NSSampleTerms& t = terms[static_cast<size_t>(s)];
+            const NSMatrix4T<NSLanes> A = jointLanes(s);
+            NSLanes block[12];
+            int size = -1;
+            NSMatrix4T<NSLanes> T;
+            if (cameraToDiscWith(A, i, t, T) == NSInversion::eDone)
+                size = distanceLanes(multiplyRigid(firstInverse, T), t.measured, t.measuredQuaternion, mode, block);
+            if (size < 0) {
+                for (int l = 0; l < 4; ++l) {
+                    NSMatrix4 laneT;
+                    cameraToDiscWith(laneOf(A, l), i, t, laneT);
+                    double laneBlock[12];
+                    size = distanceLanes(multiplyRigid(laneOf(firstInverse, l), laneT), t.measured,
+                                         t.measuredQuaternion, mode, laneBlock);
+                    for (int e = 0; e < size; ++e)
+                        block[e][l] = laneBlock[e];
+                }
+            }
+            const int row0 = (s - 1) * mode;
+            for (int e = 0; e < size; ++e) {
+                double derivative = 0.0;
+                for (int l = 0; l < 4; ++l)
+                    derivative += coefficients[l] * block[e][l];
+                J(row0 + e, col) = derivative / c_dJacobianStep;
+            }
+        }
+    }
+    return J;
+}
+
+ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::exactJacobian(const ZoTVector<double>& z) {
     const int m = GetNumMeasurements();
     if (m == 0)
         return ZoTMatrix<double>();
@@ -1282,7 +1693,7 @@ ZoTVector<int> ZoCOrbal2AxisCalibrationObjFunction::OptimizeCalibrationSequence(
     ZoDebugPrint("(CALIB OED) D-criterion value for optimal design: %g\n", best);
 
     m_samples = std::move(saved);
-    m_suffixProducts.clear();
+    forgetEvaluations();
     m_referenceInverse = savedReferenceInverse;
     std::copy(savedJointParams, savedJointParams + c_iNumJoints, m_jointParams);
     m_errorsPerSample = 12;

@@ -150,6 +150,13 @@ class ZoCOrbal2AxisCalibrationObjFunction : public ZoCNLSObjectiveFunction {
     static ZoTMatrix<double> dhTransformation(double theta, double d, double a, double alpha);
     // Index of field k (0 theta, 1 d, 2 a, 3 alpha) of joint j in the parameter vector, or -1.
     int parameterIndex(int joint, int field) const;
+    ZoTMatrix<double> differencesJacobian(const ZoTVector<double>& z, const ZoTVector<double>& x);
+    ZoTMatrix<double> exactJacobian(const ZoTVector<double>& z);
+    // Whether the last finite-difference Jacobian was taken at the parameters x with the present
+    // samples, free variables, residual mode and working records.
+    bool isMemoOf(const ZoTVector<double>& x) const;
+    // The samples changed: no stored evaluation holds any more.
+    void forgetEvaluations();
     // Writes the errors of the samples after the first (block per sample) through `sink`.
     template <typename Sink>
     void forEachSampleBlock(const ZoSJointParams joints[c_iNumJoints], Sink sink) const;
@@ -164,4 +171,15 @@ class ZoCOrbal2AxisCalibrationObjFunction : public ZoCNLSObjectiveFunction {
     // Evaluation cache of the residuals, one entry per sample; not part of the objective's state.
     // Emptied whenever the samples change.
     mutable std::vector<ZoNSuffixProducts> m_suffixProducts;
+    // The last finite-difference Jacobian and what it was computed from.
+    struct NSJacobianMemo {
+        bool valid = false;
+        ZoTVector<double> x;
+        ZoTVector<int> freeIndices;
+        int measurements = 0;
+        int errorsPerSample = 0;
+        ZoSJointParams joints[c_iNumJoints] = {};
+        ZoTMatrix<double> jacobian;
+    };
+    NSJacobianMemo m_lastJacobian;
 };
