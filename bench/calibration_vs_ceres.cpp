@@ -10,7 +10,7 @@
 // opt-in exact derivatives of its objective. Prints time per calibration and final residual RMSE of each, and the
 // time ratios library / Ceres. Times are processor time per calibration.
 //
-// Usage: calibration_vs_ceres [--profile [seconds]]
+// Usage: calibration_vs_ceres [--profile [seconds [exact]]]
 #include "Logging.h"
 #include "ReferenceDevice.h"
 #include "ZoOrbal2.h"
@@ -104,6 +104,7 @@ struct NSOutcome {
     double rmse = 0.0;
     const char* status = "";
     int iterations = -1;
+    ZoTVector<double> params;  // the library's estimate
 };
 
 // Reads the solver's iteration count from its closing "(NLS) stopped after %i iterations" line.
@@ -140,6 +141,7 @@ NSOutcome calibrateWithLibrary(const std::vector<CbMatrix4Rf>& registrations, bo
         outcome.iterations = sink->Iterations();
     }
     outcome.rmse = once.GetRMSE();
+    outcome.params = once.GetParameters();
     outcome.status = ZoCNLSSolver::ResultText(once.GetResult());
     outcome.seconds = timePerCall([&] {
         Calibration calibration;
@@ -398,15 +400,17 @@ void printRow(const char* scenario, const char* who, const NSOutcome& o, double 
     std::printf("\n");
 }
 
-// With --profile: only the library's default calibration, repeated for `seconds` of processor
+// With --profile: only the library's default calibration (with "exact": the opt-in exact
+// derivatives), repeated for `seconds` of processor
 // time, for a profiler to attach to.
-void profileLibrary(double seconds) {
+void profileLibrary(double seconds, bool exactDerivatives) {
     const NSScenario scenario{"noise", 0.002, 0.5};
     const std::vector<CbMatrix4Rf> registrations = recordDefaultSequence(scenario);
     const double start = cpuSeconds();
     int calls = 0;
     while (cpuSeconds() - start < seconds) {
         Calibration calibration;
+        calibration.GetObjective()->SetExactDerivatives(exactDerivatives);
         for (size_t i = 0; i < registrations.size(); ++i)
             calibration.AddInputResponse(Calibration::c_defaultCalibrationSequence[i].values, registrations[i]);
         calibration.Run(0, 0, 0);
@@ -419,7 +423,7 @@ void profileLibrary(double seconds) {
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "--profile") {
-        profileLibrary(argc > 2 ? std::atof(argv[2]) : 5.0);
+        profileLibrary(argc > 2 ? std::atof(argv[2]) : 5.0, argc > 3 && std::string(argv[3]) == "exact");
         return 0;
     }
 #ifdef ZOORBAL2_HAVE_CERES
@@ -446,6 +450,22 @@ int main(int argc, char** argv) {
         printRow(scenario.name, "Run(0,0,0), exact derivatives (opt-in)", exact, 0.0);
         std::printf("%-22s %-34s %10s %14s  %-22s %5s %8.2f\n", scenario.name,
                     "  (exact derivatives / Ceres automatic)", "", "", "", "", exact.seconds / automatic.seconds);
+        // The opt-in's estimate against the default's, parameter by parameter.
+        double largest = 0.0;
+        int worst = -1;
+        for (int j = 0; j < library.params.size; ++j) {
+            const double scale = std::abs(library.params[j]);
+            const double relative = scale > 0 ? std::abs(exact.params[j] - library.params[j]) / scale : 0.0;
+            if (relative > largest || worst < 0) {
+                largest = relative;
+                worst = j;
+            }
+        }
+        std::printf("%-22s   exact derivatives against default: largest relative difference %.2g (parameter %d)\n",
+                    scenario.name, largest, worst);
+        if (std::getenv("CALIB_BENCH_PARAMS"))
+            for (int j = 0; j < library.params.size; ++j)
+                std::printf("   %2d %.17g %.17g %.3g\n", j, library.params[j], exact.params[j], exact.params[j] - library.params[j]);
         std::printf("%-22s %-34s %10s %14s  %-22s %5s %8.2f\n", scenario.name,
                     "  (solve alone / Ceres central)", "", "", "", "", solver.seconds / numeric.seconds);
 #endif

@@ -75,8 +75,8 @@ std::vector<CbMatrix4Rf> noisyDefaultSequence(std::mt19937_64& rng) {
 
 }  // namespace
 
-// Residuals and their finite-difference Jacobian, at the start and at random points around it,
-// in every residual mode.
+// Residuals and their finite-difference Jacobian (against the base's differences of the plain
+// residuals), at the start and at random points around it, in every residual mode.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, FastResidualsEqualTheStraightforwardOnesToTheBit) {
     std::mt19937_64 rng(3);
     const std::vector<CbMatrix4Rf> registrations = noisyDefaultSequence(rng);
@@ -91,11 +91,14 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, FastResidualsEqualTheStraightforwardOn
             plain.AddInputResponseSample(q, calibtest::ToMatrix(registrations[i]));
         }
         std::normal_distribution<double> step(0.0, 2.0);
-        for (int trial = 0; trial < 6; ++trial) {
+        for (int trial = 0; trial < 8; ++trial) {
             ZoTVector<double> x = fast.GetInitialParameters();
-            if (trial > 0)
-                for (int j = 0; j < 12; ++j)
-                    x[j] += step(rng);
+            for (int j = 0; j < 12 && trial > 0 && trial < 6; ++j)
+                x[j] += step(rng);
+            if (trial == 7) {  // a sample replaced after evaluations at this very point
+                fast.ReplaceInputResponseSample(2, fast.GetSamples()[4].input, fast.GetSamples()[2].response);
+                plain.ReplaceInputResponseSample(2, plain.GetSamples()[4].input, plain.GetSamples()[2].response);
+            }
             EXPECT_TRUE(sameBits(fast.Error(x), plain.Error(x))) << "mode " << mode << " trial " << trial;
             ZoTVector<double> z(fast.GetFreeVariablesIndices().size);
             for (int j = 0; j < z.size; ++j)
@@ -105,11 +108,6 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, FastResidualsEqualTheStraightforwardOn
             EXPECT_EQ(std::memcmp(Jf.data, Jp.data, sizeof(double) * static_cast<size_t>(Jf.rows * Jf.cols)), 0)
                 << "mode " << mode << " trial " << trial;
         }
-        // A sample replaced after evaluations is seen by the next one.
-        const ZoTVector<double> x = fast.GetInitialParameters();
-        fast.ReplaceInputResponseSample(2, fast.GetSamples()[4].input, fast.GetSamples()[2].response);
-        plain.ReplaceInputResponseSample(2, plain.GetSamples()[4].input, plain.GetSamples()[2].response);
-        EXPECT_TRUE(sameBits(fast.Error(x), plain.Error(x))) << "mode " << mode << " after replacing";
     }
 }
 
@@ -152,9 +150,8 @@ TEST(ZoCOrbal2AxisCalibration, FastRunAndReportEqualTheStraightforwardEvaluation
     };
     EXPECT_EQ(withoutTime(report), withoutTime(again));
 
-    // The correlation rows against the objective's own correlation of the solution.
-    const ZoTMatrix<double> correlation =
-        calibration.GetObjective()->GetCorrelation(calibration.GetParameters(), 1e-8);
+    // The correlation rows against the straightforward model's correlation of the solution.
+    const ZoTMatrix<double> correlation = plain.GetCorrelation(calibration.GetParameters(), 1e-8);
     std::string expected = "(CALIB) *** CORRELATION MATRIX ***\n";
     for (int r = 0; r < correlation.rows; ++r) {
         expected += "(CALIB) ";
