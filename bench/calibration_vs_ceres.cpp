@@ -463,9 +463,6 @@ int main(int argc, char** argv) {
         }
         std::printf("%-22s   exact derivatives against default: largest relative difference %.2g (parameter %d)\n",
                     scenario.name, largest, worst);
-        if (std::getenv("CALIB_BENCH_PARAMS"))
-            for (int j = 0; j < library.params.size; ++j)
-                std::printf("   %2d %.17g %.17g %.3g\n", j, library.params[j], exact.params[j], exact.params[j] - library.params[j]);
         std::printf("%-22s %-34s %10s %14s  %-22s %5s %8.2f\n", scenario.name,
                     "  (solve alone / Ceres central)", "", "", "", "", solver.seconds / numeric.seconds);
 #endif

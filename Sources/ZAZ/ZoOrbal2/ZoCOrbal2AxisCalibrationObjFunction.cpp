@@ -74,6 +74,8 @@ std::vector<int> randomPermutation(int count, std::mt19937_64& rng) {
 // without AVX, which GCC warns about, concerns no other code.
 #pragma GCC diagnostic ignored "-Wpsabi"
 typedef double NSLanes __attribute__((vector_size(32)));
+// The lane code is inlined whole into each of its builds (see evaluateColumn).
+#define c_inlineLanes inline __attribute__((always_inline))
 
 template <class V>
 constexpr int c_iLanes = 1;
@@ -90,7 +92,7 @@ V splat(double v) {
         return NSLanes{v, v, v, v};
 }
 inline double sqrtOf(double v) { return std::sqrt(v); }
-inline NSLanes sqrtOf(NSLanes v) {
+c_inlineLanes NSLanes sqrtOf(NSLanes v) {
     for (int lane = 0; lane < 4; ++lane)
         v[lane] = std::sqrt(v[lane]);
     return v;
@@ -125,32 +127,24 @@ struct NSMatrix4T {
 };
 using NSMatrix4 = NSMatrix4T<double>;
 
-NSMatrix4 laneOf(const NSMatrix4T<NSLanes>& m, int lane) {
+c_inlineLanes NSMatrix4 laneOf(const NSMatrix4T<NSLanes>& m, int lane) {
     NSMatrix4 out;
     for (int i = 0; i < 16; ++i)
         out.e[i] = m.e[i][lane];
     return out;
 }
-void setLane(NSMatrix4T<NSLanes>& m, int lane, const NSMatrix4& value) {
+c_inlineLanes void setLane(NSMatrix4T<NSLanes>& m, int lane, const NSMatrix4& value) {
     for (int i = 0; i < 16; ++i)
         m.e[i][lane] = value.e[i];
 }
 
-NSMatrix4 multiply(const NSMatrix4& a, const NSMatrix4& b) {
-    NSMatrix4 product;
-    for (int c = 0; c < 4; ++c)
-        for (int k = 0; k < 4; ++k)
-            for (int r = 0; r < 4; ++r)
-                product(r, c) += a(r, k) * b(k, c);
-    return product;
-}
-
-// The same product for two rigid transforms in homogeneous form (last row 0 0 0 1, as every DH
-// matrix and every product or inverse of them has it exactly). The terms left out are products
-// with an exact zero; a sum that starts at +0 never becomes -0, so adding them changes no bit of a
-// finite result, and the terms kept are added in the order of `multiply`.
+// The product of two rigid transforms in homogeneous form (last row 0 0 0 1, as every DH matrix
+// and every product or inverse of them has it exactly), equal to the bit to ZoTMatrix's product
+// (sums over k = 0..3 in order, starting at +0): the terms left out are products with an exact
+// zero, and a sum that starts at +0 never becomes -0, so adding them changes no bit of a finite
+// result.
 template <class VA, class VB>
-auto multiplyRigid(const NSMatrix4T<VA>& a, const NSMatrix4T<VB>& b) {
+c_inlineLanes auto multiplyRigid(const NSMatrix4T<VA>& a, const NSMatrix4T<VB>& b) {
     using V = decltype(VA() * VB());
     NSMatrix4T<V> product;
     for (int c = 0; c < 4; ++c)
@@ -167,9 +161,10 @@ auto multiplyRigid(const NSMatrix4T<VA>& a, const NSMatrix4T<VB>& b) {
 }
 
 // A rotation about x on the right: columns 0 and 3 stay, columns 1 and 2 mix. Exact-zero terms
-// are left out as in multiplyRigid; 0 + x turns a -0 of column 0 or 3 into +0 as `multiply` does.
+// are left out as in multiplyRigid; 0 + x turns a -0 of column 0 or 3 into +0 as the full product
+// does.
 template <class V>
-NSMatrix4T<V> multiplyRotationX(const NSMatrix4T<V>& a, double c, double s) {
+c_inlineLanes NSMatrix4T<V> multiplyRotationX(const NSMatrix4T<V>& a, double c, double s) {
     NSMatrix4T<V> product;
     for (int r = 0; r < 4; ++r) {
         product(r, 0) = 0.0 + a(r, 0);
@@ -180,57 +175,19 @@ NSMatrix4T<V> multiplyRotationX(const NSMatrix4T<V>& a, double c, double s) {
     return product;
 }
 
-// LU with partial row pivoting (the first largest pivot wins); a singular matrix stays as it is.
-bool invert(NSMatrix4& m) {
-    NSMatrix4 lu = m;
-    int permutation[4] = {0, 1, 2, 3};
-    for (int k = 0; k < 4; ++k) {
-        int pivot = k;
-        for (int r = k + 1; r < 4; ++r)
-            if (std::abs(lu(r, k)) > std::abs(lu(pivot, k)))
-                pivot = r;
-        if (lu(pivot, k) == 0.0)
-            return false;
-        if (pivot != k) {
-            for (int c = 0; c < 4; ++c)
-                std::swap(lu(pivot, c), lu(k, c));
-            std::swap(permutation[pivot], permutation[k]);
-        }
-        for (int r = k + 1; r < 4; ++r) {
-            lu(r, k) /= lu(k, k);
-            for (int c = k + 1; c < 4; ++c)
-                lu(r, c) -= lu(r, k) * lu(k, c);
-        }
-    }
-    NSMatrix4 inverse;
-    for (int j = 0; j < 4; ++j) {
-        for (int r = 0; r < 4; ++r)
-            inverse(r, j) = permutation[r] == j ? 1.0 : 0.0;
-        for (int r = 1; r < 4; ++r)
-            for (int k = 0; k < r; ++k)
-                inverse(r, j) -= lu(r, k) * inverse(k, j);
-        for (int r = 3; r >= 0; --r) {
-            for (int k = r + 1; k < 4; ++k)
-                inverse(r, j) -= lu(r, k) * inverse(k, j);
-            inverse(r, j) /= lu(r, r);
-        }
-    }
-    m = inverse;
-    return true;
-}
-
 enum class NSInversion { eDone, eSingular, eLanesDiffer };
 
-// `invert` for a rigid transform whose last row is exactly (+0, +0, +0, 1), with the work on that
-// row left out. In `invert` the row never wins a pivot (its entries stay +0), its multipliers are
-// zeros, so its eliminations and substitutions subtract only zeros from +0 and 1 and leave them,
-// and its division is one by 1: for finite entries the result is `invert`'s to the bit. The
-// products with the last row's zeros that land in the other rows are kept, as they can turn a -0
-// into +0. With lanes, all lanes must take the same pivots (they almost always do, the
+// ZoTMatrix::Invert (LU with partial row pivoting, the first largest pivot winning; a singular
+// matrix stays as it is) for a rigid transform whose last row is exactly (+0, +0, +0, 1), with
+// the work on that row left out. In the general LU the row never wins a pivot (its entries stay
+// +0), its multipliers are zeros, so its eliminations and substitutions subtract only zeros from
+// +0 and 1 and leave them, and its division is one by 1: for finite entries the result is the
+// general one to the bit. The products with the last row's zeros that land in the other rows are
+// kept, as they can turn a -0 into +0. With lanes, all lanes must take the same pivots (they almost always do, the
 // evaluations of a column differ by a tiny step); otherwise, or when a lane is singular, nothing
 // changes and the caller inverts lane by lane.
 template <class V>
-NSInversion invertRigid(NSMatrix4T<V>& m) {
+c_inlineLanes NSInversion invertRigid(NSMatrix4T<V>& m) {
     NSMatrix4T<V> lu = m;
     int permutation[3] = {0, 1, 2};
     for (int k = 0; k < 3; ++k) {
@@ -461,7 +418,7 @@ int transformDistance(const NSMatrix4& predicted, const NSMatrix4& measured, int
 // quaternionOf for lanes, with the same arithmetic. False when the lanes would take different
 // branches, or only some lanes have a norm to divide by; the caller then goes lane by lane.
 template <class V>
-bool quaternionLanes(const NSMatrix4T<V>& R, V q[4]) {
+c_inlineLanes bool quaternionLanes(const NSMatrix4T<V>& R, V q[4]) {
     const V trace = R(0, 0) + R(1, 1) + R(2, 2);
     int branch = 0;
     for (int lane = 0; lane < c_iLanes<V>; ++lane) {
@@ -501,7 +458,7 @@ bool quaternionLanes(const NSMatrix4T<V>& R, V q[4]) {
 // transformDistance for lanes of predictions against one measured transform and its quaternion;
 // -1 when the lanes must go one by one (see quaternionLanes).
 template <class V>
-int distanceLanes(const NSMatrix4T<V>& predicted, const NSMatrix4& measured, const double measuredQuaternion[4],
+c_inlineLanes int distanceLanes(const NSMatrix4T<V>& predicted, const NSMatrix4& measured, const double measuredQuaternion[4],
                   int mode, V out[12]) {
     V twelve[12];
     for (int r = 0; r < 3; ++r)
@@ -549,7 +506,7 @@ struct NSSampleTerms {
 // order as cameraToDisc (A1 (A2 (... (Ai (A_i+1 ... A5))))). With lanes, a failed inversion is left
 // to the caller, lane by lane; a single evaluation keeps a singular product as it is.
 template <class V>
-NSInversion cameraToDiscWith(const NSMatrix4T<V>& Ai, int i, const NSSampleTerms& terms, NSMatrix4T<V>& T) {
+c_inlineLanes NSInversion cameraToDiscWith(const NSMatrix4T<V>& Ai, int i, const NSSampleTerms& terms, NSMatrix4T<V>& T) {
     NSMatrix4T<V> P = multiplyRigid(Ai, terms.suffix[i + 1]);
     for (int j = i - 1; j >= 0; --j)
         P = multiplyRigid(terms.A[j], P);
@@ -579,7 +536,7 @@ struct NSColumn {
 };
 
 template <int>
-inline __attribute__((always_inline)) void evaluateColumnBody(const NSColumn& column) {
+c_inlineLanes void evaluateColumnBody(const NSColumn& column) {
     const std::vector<NSSampleTerms>& terms = *column.terms;
     const int i = column.joint, sampleCount = static_cast<int>(terms.size());
     // Joint i's matrix at sample s for the four perturbed records.
@@ -942,11 +899,19 @@ NSMatrix4 minus(const NSMatrix4& a, const NSMatrix4& b) {
     return m;
 }
 
-NSMatrix4 negated(const NSMatrix4& a) {
-    NSMatrix4 m;
-    for (int i = 0; i < 16; ++i)
-        m.e[i] = -a.e[i];
-    return m;
+// a b for two matrices whose last rows are zero but for their last entry (rigid transforms and
+// their derivatives): the products with those zeros are left out.
+NSMatrix4 multiplyAffine(const NSMatrix4& a, const NSMatrix4& b) {
+    NSMatrix4 product;
+    for (int c = 0; c < 4; ++c)
+        for (int r = 0; r < 3; ++r) {
+            double sum = a(r, 0) * b(0, c) + a(r, 1) * b(1, c) + a(r, 2) * b(2, c);
+            if (c == 3)
+                sum += a(r, 3) * b(3, 3);
+            product(r, c) = sum;
+        }
+    product(3, 3) = a(3, 3) * b(3, 3);
+    return product;
 }
 
 void scaleTranslation(NSMatrix4& m) {
@@ -1146,69 +1111,80 @@ ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::exactJacobian(const ZoTVe
     Params joints[c_iNumJoints];
     for (int j = 0; j < c_iNumJoints; ++j)
         joints[j] = ImportJointParameters(x, j);
-    static const double c = std::cos(c_dPi), s = std::sin(c_dPi);
     // Parameters that no free variable moves (the lift and the disc) need no derivative.
     bool moved[4 * c_iNumJoints] = {};
     for (int p = 0; p < K.rows && p < 4 * c_iNumJoints; ++p)
         for (int j = 0; j < k && !moved[p]; ++j)
             moved[p] = K(p, 1 + j) != 0.0;
+    int parameters[4 * c_iNumJoints], jointOf[4 * c_iNumJoints], fieldOf[4 * c_iNumJoints], count = 0;
+    for (int i = 0; i < c_iNumJoints; ++i)
+        for (int f = 0; f < 4; ++f)
+            if (const int p = parameterIndex(i, f); p >= 0 && moved[p])
+                parameters[count] = p, jointOf[count] = i, fieldOf[count++] = f;
 
-    // For one sample: T = (scaled chain)^-1 Rx and dT/dx_p for every parameter p.
-    struct NSSampleDerivatives {
-        NSMatrix4 T;
-        NSMatrix4 dT[4 * c_iNumJoints];
-        int index[4 * c_iNumJoints];
-        int count = 0;
+    // With P' the chain product with its translation in image-area units, T = P'^-1 Rx, and
+    // dT = -P'^-1 dP' T for a parameter's dP'. The prediction T0^-1 Tn then moves by
+    // d(T0^-1 Tn) = W T0^-1 Tn - (T0^-1 P'n^-1) dP'n Tn, where W = Rx^-1 dP'0 T0 (as
+    // T0^-1 P'0^-1 = Rx^-1) belongs to the first sample alone.
+    struct NSSampleChain {
+        NSMatrix4 prefix[c_iNumJoints + 1], suffix[c_iNumJoints + 1];
+        NSTrig theta[c_iNumJoints];
+        NSMatrix4 inverse, T;  // P'^-1 and P'^-1 Rx
     };
-    auto derive = [&](const ZoTVector<double>& q, NSSampleDerivatives& out) {
-        NSMatrix4 A[c_iNumJoints], prefix[c_iNumJoints + 1], suffix[c_iNumJoints + 1];
-        for (int i = 0; i < c_iNumJoints; ++i)
-            A[i] = jointMatrix(joints[i], q[i], m_calibrateOffsets);
-        prefix[0] = NSMatrix4::Identity();
-        for (int i = 0; i < c_iNumJoints; ++i)
-            prefix[i + 1] = multiply(prefix[i], A[i]);
-        suffix[c_iNumJoints] = NSMatrix4::Identity();
-        for (int i = c_iNumJoints - 1; i >= 0; --i)
-            suffix[i] = multiply(A[i], suffix[i + 1]);
-        NSMatrix4 inverse = suffix[0];
-        scaleTranslation(inverse);
-        invert(inverse);
-        out.T = multiplyRotationX(inverse, c, s);
-        out.count = 0;
+    NSTrig alpha[c_iNumJoints];
+    for (int i = 0; i < c_iNumJoints; ++i)
+        alpha[i] = trigOf(joints[i].alpha);
+    auto chainOf = [&](const ZoTVector<double>& q, NSSampleChain& out) {
+        NSMatrix4 A[c_iNumJoints];
         for (int i = 0; i < c_iNumJoints; ++i) {
-            const Params& joint = joints[i];
-            const bool revolute = joint.type == 'R';
-            const double theta = revolute ? q[i] + (m_calibrateOffsets ? joint.theta : 0.0) : joint.theta;
-            const double ct = std::cos(theta * c_dDegToRad), st = std::sin(theta * c_dDegToRad);
-            const double ca = std::cos(joint.alpha * c_dDegToRad), sa = std::sin(joint.alpha * c_dDegToRad);
-            for (int field = 0; field < 4; ++field) {
-                const int p = parameterIndex(i, field);
-                if (p < 0 || !moved[p])
-                    continue;
-                NSMatrix4 dP = multiply(multiply(prefix[i], dhDerivative(ct, st, ca, sa, joint.a, field)),
-                                        suffix[i + 1]);
-                scaleTranslation(dP);
-                out.dT[out.count] = negated(multiply(multiply(inverse, dP), out.T));
-                out.index[out.count++] = p;
-            }
+            const NSEffectiveJoint e = effectiveJoint(joints[i], q[i], m_calibrateOffsets);
+            out.theta[i] = trigOf(e.theta);
+            A[i] = dhFromTrig(out.theta[i], e.d, joints[i].a, alpha[i]);
         }
+        out.prefix[0] = NSMatrix4::Identity();
+        for (int i = 0; i < c_iNumJoints; ++i)
+            out.prefix[i + 1] = multiplyRigid(out.prefix[i], A[i]);
+        out.suffix[c_iNumJoints] = NSMatrix4::Identity();
+        for (int i = c_iNumJoints - 1; i >= 0; --i)
+            out.suffix[i] = multiplyRigid(A[i], out.suffix[i + 1]);
+        out.inverse = out.suffix[0];
+        scaleTranslation(out.inverse);
+        invertRigid(out.inverse);
+        out.T = multiplyRotationX(out.inverse, rotationX().c, rotationX().s);
+    };
+    // dP' of parameter t at a sample.
+    auto chainDerivative = [&](const NSSampleChain& chain, int t) {
+        const int i = jointOf[t];
+        const NSTrig& th = chain.theta[i];
+        NSMatrix4 dP = multiplyAffine(multiplyAffine(chain.prefix[i], dhDerivative(th.c, th.s, alpha[i].c, alpha[i].s,
+                                                                                   joints[i].a, fieldOf[t])),
+                                      chain.suffix[i + 1]);
+        scaleTranslation(dP);
+        return dP;
     };
 
-    NSSampleDerivatives first, sample;
-    derive(m_samples.front().input, first);
+    NSSampleChain first, sample;
+    chainOf(m_samples.front().input, first);
     NSMatrix4 firstInverse = first.T;
-    invert(firstInverse);
+    invertRigid(firstInverse);
+    NSMatrix4 turnBack = NSMatrix4::Identity();  // Rx^-1
+    turnBack(1, 1) = rotationX().c, turnBack(1, 2) = rotationX().s;
+    turnBack(2, 1) = -rotationX().s, turnBack(2, 2) = rotationX().c;
+    NSMatrix4 W[4 * c_iNumJoints];
+    for (int t = 0; t < count; ++t)
+        W[t] = multiplyAffine(multiplyAffine(turnBack, chainDerivative(first, t)), first.T);
     for (size_t n = 1; n < m_samples.size(); ++n) {
-        derive(m_samples[n].input, sample);
-        const NSMatrix4 prediction = multiply(firstInverse, sample.T);
+        chainOf(m_samples[n].input, sample);
+        const NSMatrix4 prediction = multiplyRigid(firstInverse, sample.T);
+        const NSMatrix4 toFirst = multiplyRigid(firstInverse, sample.inverse);
         const NSMatrix4 measured = NSMatrix4::From(m_samples[n].response);
         double values[12];
         const int size = transformDistance(prediction, measured, m_errorsPerSample, values);
         const int row0 = static_cast<int>(n - 1) * m_errorsPerSample;
-        for (int t = 0; t < sample.count; ++t) {
-            // d(T0^-1 Tn) = T0^-1 (dTn - dT0 T0^-1 Tn); the parameters come in the same order.
+        for (int t = 0; t < count; ++t) {
             const NSMatrix4 dPrediction =
-                multiply(firstInverse, minus(sample.dT[t], multiply(first.dT[t], prediction)));
+                minus(multiplyAffine(W[t], prediction),
+                      multiplyAffine(multiplyAffine(toFirst, chainDerivative(sample, t)), sample.T));
             double d[12];
             for (int r = 0; r < 3; ++r)
                 for (int col = 0; col < 3; ++col)
@@ -1238,7 +1214,7 @@ ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::exactJacobian(const ZoTVe
                 default:
                     break;
             }
-            const int p = sample.index[t];
+            const int p = parameters[t];
             for (int j = 0; j < k; ++j) {
                 const double weight = K(p, 1 + j);
                 if (weight == 0.0)
