@@ -96,10 +96,16 @@ class ZoCOrbal2AxisCalibrationObjFunction : public ZoCNLSObjectiveFunction {
     // fewer than two samples.
     ZoTVector<double> Error(const ZoTVector<double>& params) override;
     // Off (the default): the base's finite differences of Error, as every figure of the
-    // calibration is defined. On: the exact derivatives of the residuals from the chain's
-    // matrices, which a host may ask for when it prefers speed to those figures (a deliberate
-    // addition: the estimates agree to about 1e-9 relative, the iteration count and the
-    // statistics' last digits may differ).
+    // calibration is defined, to the bit; they are evaluated here without whole residual vectors
+    // (shared per-sample terms, the stencil's points side by side), and the Jacobian last computed
+    // is handed out again for the same parameters and samples. On: the exact derivatives of the
+    // residuals from the chain's matrices, which a host may ask for when it prefers speed to those
+    // figures (a deliberate addition, not part of the calibration as defined). The estimates then
+    // agree with the default's to about 1e-9 of the parameter vector's norm; the weakly determined
+    // pair J1 alpha / J3 theta may differ by a few 1e-9 degrees, because near the minimum the
+    // residuals' rounding hides the remaining gain and each run stops where that happens (the
+    // default itself, started 0.001 degrees away, lands as far off). The iteration count and the
+    // statistics' last digits differ too.
     ZoTMatrix<double> Jacobian(const ZoTVector<double>& z) override;
     void SetExactDerivatives(bool exact) { m_exactDerivatives = exact; }
     bool HasExactDerivatives() const { return m_exactDerivatives; }
