@@ -72,7 +72,9 @@ std::vector<int> randomPermutation(int count, std::mt19937_64& rng) {
 // fused or reassociated arithmetic), so every lane's result equals its own evaluation to the bit.
 // The lanes live only inside this file, so the calling convention of such vectors on machines
 // without AVX, which GCC warns about, concerns no other code.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wpsabi"
+#endif
 typedef double NSLanes __attribute__((vector_size(32)));
 // The lane code is inlined whole into each of its builds (see evaluateColumn).
 #define c_inlineLanes inline __attribute__((always_inline))
