@@ -10,7 +10,7 @@
 // opt-in exact derivatives of its objective. Prints time per calibration and final residual RMSE of each, and the
 // time ratios library / Ceres. Times are processor time per calibration.
 //
-// Usage: calibration_vs_ceres
+// Usage: calibration_vs_ceres [--profile [seconds [exact]]]
 #include "Logging.h"
 #include "ReferenceDevice.h"
 #include "ZoOrbal2.h"
@@ -20,10 +20,12 @@
 #include <glog/logging.h>
 #endif
 
+#include <algorithm>
 #include <array>
 #include <ctime>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -103,6 +105,23 @@ struct NSOutcome {
     double rmse = 0.0;
     const char* status = "";
     int iterations = -1;
+    ZoTVector<double> params;  // the library's estimate
+    int evaluations = -1;      // residual vectors computed in one calibration
+    int jacobians = -1;        // Jacobians asked for (the library)
+};
+
+// The driver's objective, counting what the solver asks of it.
+class CountingObjective : public Objective {
+  public:
+    ZoTVector<double> Error(const ZoTVector<double>& x) override {
+        ++errors;
+        return Objective::Error(x);
+    }
+    ZoTMatrix<double> Jacobian(const ZoTVector<double>& z) override {
+        ++jacobians;
+        return Objective::Jacobian(z);
+    }
+    int errors = 0, jacobians = 0;
 };
 
 // Reads the solver's iteration count from its closing "(NLS) stopped after %i iterations" line.
@@ -139,6 +158,7 @@ NSOutcome calibrateWithLibrary(const std::vector<CbMatrix4Rf>& registrations, bo
         outcome.iterations = sink->Iterations();
     }
     outcome.rmse = once.GetRMSE();
+    outcome.params = once.GetParameters();
     outcome.status = ZoCNLSSolver::ResultText(once.GetResult());
     outcome.seconds = timePerCall([&] {
         Calibration calibration;
@@ -150,7 +170,7 @@ NSOutcome calibrateWithLibrary(const std::vector<CbMatrix4Rf>& registrations, bo
 // The solve alone, as Run's step 4 does it: the driver's objective and solver, the nominal start,
 // 150 iterations, tau 0.001, no multistart.
 NSOutcome solveWithLibrarySolver(const std::vector<CbMatrix4Rf>& registrations) {
-    Objective objective;
+    CountingObjective objective;
     for (size_t i = 0; i < registrations.size(); ++i) {
         ZoTVector<double> q(5);
         ZoTMatrix<double> m(4);
@@ -177,6 +197,8 @@ NSOutcome solveWithLibrarySolver(const std::vector<CbMatrix4Rf>& registrations) 
         Logging::SetLogSink(previous);
         outcome.iterations = sink->Iterations();
     }
+    outcome.evaluations = objective.errors;
+    outcome.jacobians = objective.jacobians;
     outcome.seconds = timePerCall(solve);
     return outcome;
 }
@@ -220,7 +242,9 @@ struct NSProblemSetup {
 // Central differences of the library's residual function.
 struct NSLibraryResiduals {
     Objective* objective;
+    int* evaluations;  // counts the calls
     bool operator()(const double* z, double* residuals) const {
+        ++*evaluations;
         ZoTVector<double> free(12);
         for (int j = 0; j < 12; ++j)
             free[j] = z[j];
@@ -351,6 +375,7 @@ struct NSTemplateResiduals {
 
 NSOutcome calibrateWithCeres(const std::vector<CbMatrix4Rf>& registrations, bool automatic) {
     NSProblemSetup setup(registrations);
+    int evaluations = 0;
     const int m = setup.objective.GetNumMeasurements();
     auto solve = [&](std::vector<double>& z) {
         z = setup.z0;
@@ -361,7 +386,7 @@ NSOutcome calibrateWithCeres(const std::vector<CbMatrix4Rf>& registrations, bool
                 new NSTemplateResiduals{&setup.objective});
         else
             cost = new ceres::NumericDiffCostFunction<NSLibraryResiduals, ceres::CENTRAL, 175, 12>(
-                new NSLibraryResiduals{&setup.objective});
+                new NSLibraryResiduals{&setup.objective, &evaluations});
         problem.AddResidualBlock(cost, nullptr, z.data());
         for (int j = 0; j < 12; ++j) {
             problem.SetParameterLowerBound(z.data(), j, setup.lower[static_cast<size_t>(j)]);
@@ -380,6 +405,7 @@ NSOutcome calibrateWithCeres(const std::vector<CbMatrix4Rf>& registrations, bool
     outcome.rmse = std::sqrt(2.0 * summary.final_cost / m);
     outcome.status = summary.termination_type == ceres::CONVERGENCE ? "converged" : "not converged";
     outcome.iterations = summary.num_successful_steps + summary.num_unsuccessful_steps;
+    outcome.evaluations = evaluations;
     outcome.seconds = timePerCall([&] {
         std::vector<double> scratch;
         solve(scratch);
@@ -397,9 +423,32 @@ void printRow(const char* scenario, const char* who, const NSOutcome& o, double 
     std::printf("\n");
 }
 
+// With --profile: only the library's default calibration (with "exact": the opt-in exact
+// derivatives), repeated for `seconds` of processor
+// time, for a profiler to attach to.
+void profileLibrary(double seconds, bool exactDerivatives) {
+    const NSScenario scenario{"noise", 0.002, 0.5};
+    const std::vector<CbMatrix4Rf> registrations = recordDefaultSequence(scenario);
+    const double start = cpuSeconds();
+    int calls = 0;
+    while (cpuSeconds() - start < seconds) {
+        Calibration calibration;
+        calibration.GetObjective()->SetExactDerivatives(exactDerivatives);
+        for (size_t i = 0; i < registrations.size(); ++i)
+            calibration.AddInputResponse(Calibration::c_defaultCalibrationSequence[i].values, registrations[i]);
+        calibration.Run(0, 0, 0);
+        ++calls;
+    }
+    std::printf("%d calibrations, %.3f ms each\n", calls, (cpuSeconds() - start) * 1e3 / calls);
+}
+
 }  // namespace
 
-int main(int, char** argv) {
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--profile") {
+        profileLibrary(argc > 2 ? std::atof(argv[2]) : 5.0, argc > 3 && std::string(argv[3]) == "exact");
+        return 0;
+    }
 #ifdef ZOORBAL2_HAVE_CERES
     google::InitGoogleLogging(argv[0]);
     FLAGS_minloglevel = google::GLOG_ERROR;
@@ -422,8 +471,32 @@ int main(int, char** argv) {
         printRow(scenario.name, "Ceres, central differences", numeric, library.seconds);
         printRow(scenario.name, "Ceres, automatic derivatives", automatic, library.seconds);
         printRow(scenario.name, "Run(0,0,0), exact derivatives (opt-in)", exact, 0.0);
+        // What each side evaluates: the library's solve computes one residual vector per trial and a
+        // Jacobian of 12 columns x 4 stencil points per accepted step (the driver's statistics
+        // reuse the last one); Ceres's central differences take 2 points per column, on one
+        // residual block of all 175 residuals (per-sample blocks would each recompute the first
+        // sample's chain, which every residual depends on).
+        std::printf("%-22s   residual vectors per solve: library %d + %d Jacobians x 48 stencil points = %d, "
+                    "Ceres central %d\n",
+                    scenario.name, solver.evaluations, solver.jacobians, solver.evaluations + 48 * solver.jacobians,
+                    numeric.evaluations);
         std::printf("%-22s %-34s %10s %14s  %-22s %5s %8.2f\n", scenario.name,
                     "  (exact derivatives / Ceres automatic)", "", "", "", "", exact.seconds / automatic.seconds);
+        // The opt-in's estimate against the default's, parameter by parameter, relative to the
+        // estimate or to 1 (degree, millimetre) where it is smaller: a length that is 0 on the
+        // device (the second tilt's a) has no relative digits to compare.
+        double largest = 0.0;
+        int worst = -1;
+        for (int j = 0; j < library.params.size; ++j) {
+            const double scale = std::max(1.0, std::abs(library.params[j]));
+            const double relative = std::abs(exact.params[j] - library.params[j]) / scale;
+            if (relative > largest || worst < 0) {
+                largest = relative;
+                worst = j;
+            }
+        }
+        std::printf("%-22s   exact derivatives against default: largest difference %.2g (parameter %d), relative to max(1, |estimate|)\n",
+                    scenario.name, largest, worst);
         std::printf("%-22s %-34s %10s %14s  %-22s %5s %8.2f\n", scenario.name,
                     "  (solve alone / Ceres central)", "", "", "", "", solver.seconds / numeric.seconds);
 #endif

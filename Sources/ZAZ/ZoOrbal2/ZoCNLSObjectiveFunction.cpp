@@ -8,30 +8,24 @@
 #include <limits>
 #include <stdexcept>
 #include <utility>
+#include <vector>
+
+extern "C" {
+// LAPACK: A P = Q R with column pivoting. A: M x N with LDA >= max(1, M), returns R in its upper
+// triangle and the Householder vectors below it; JPVT (N, one-based on return): on entry nonzero
+// marks a column moved to the front and kept there, zero a free column; TAU (min(M, N)) the
+// reflectors' scalars. LWORK -1 is a workspace query (optimal length in WORK[0]). INFO: 0
+// success, -i the i-th argument was illegal.
+void dgeqp3_(const int* m, const int* n, double* a, const int* lda, int* jpvt, double* tau, double* work,
+             const int* lwork, int* info);
+}
 
 namespace {
 
 constexpr double c_dEpsilon = 2.220446049250313e-16;
 // Kernel entries below this magnitude do not make a parameter variable.
 constexpr double c_dVariableThreshold = 2.220446049250313e-15;
-// Central differences of order 4 with an absolute step: the calibration's parameters are all of
-// moderate size, so one absolute step serves them all.
-constexpr double c_dJacobianStep = 0.000123;
-constexpr int c_iJacobianOrder = 4;
 constexpr double c_dInfinity = std::numeric_limits<double>::infinity();
-
-// Stencil coefficients for offsets -floor(order / 2) .. floor((order + 1) / 2).
-const double* finiteDifferenceStencil(int order) {
-    static const double c_stencils[6][7] = {
-        {-1.0, 1.0},
-        {-1.0 / 2, 0.0, 1.0 / 2},
-        {-1.0 / 3, -1.0 / 2, 1.0, -1.0 / 6},
-        {1.0 / 12, -2.0 / 3, 0.0, 2.0 / 3, -1.0 / 12},
-        {1.0 / 20, -1.0 / 2, -1.0 / 3, 1.0, -1.0 / 4, 1.0 / 30},
-        {-1.0 / 60, 3.0 / 20, -3.0 / 4, 0.0, 3.0 / 4, -3.0 / 20, 1.0 / 60},
-    };
-    return c_stencils[order - 1];
-}
 
 // The equalities E x = f after Gaussian elimination with complete pivoting: rows and columns
 // permuted so that the leading rank x rank block is upper triangular.
@@ -134,7 +128,50 @@ ZoTMatrix<double> parametricSolution(const NSReducedEqualities& s, ZoTVector<int
     return K;
 }
 
+// The triangle R and the order P of lapack::qrp, by the same DGEQP3 call with the same
+// workspace (so to the bit), without forming Q: the covariance reads R alone, and for a tall
+// Jacobian (the calibration's is 175 x 12) forming the square Q costs several times the
+// factorisation. A has at least as many rows as columns, and at least one column. False where
+// qrp fails: an entry that is not finite, or LAPACK reporting an error.
+bool triangleOfQR(ZoTMatrix<double>& A, ZoTMatrix<double>& R, ZoCPMatrix& P) {
+    const int m = A.rows, n = A.cols;
+    if (!std::all_of(A.data, A.data + static_cast<size_t>(m) * static_cast<size_t>(n),
+                     [](double v) { return std::isfinite(v); }))
+        return false;
+    std::vector<int> pivots(P.order.data, P.order.data + n);
+    std::vector<double> tau(static_cast<size_t>(std::min(m, n)));
+    int info = 0, lwork = -1;
+    double query = 0;
+    dgeqp3_(&m, &n, A.data, &m, pivots.data(), tau.data(), &query, &lwork, &info);
+    if (info != 0)
+        return false;
+    std::vector<double> work(static_cast<size_t>(std::max(1, static_cast<int>(query))));
+    lwork = static_cast<int>(work.size());
+    dgeqp3_(&m, &n, A.data, &m, pivots.data(), tau.data(), work.data(), &lwork, &info);
+    if (info != 0)
+        return false;
+    R = ZoTMatrix<double>(m, n);
+    for (int c = 0; c < n; ++c)
+        for (int r = 0; r <= std::min(m - 1, c); ++r)
+            R(r, c) = A(r, c);
+    for (int j = 0; j < n; ++j)
+        P.order[j] = pivots[static_cast<size_t>(j)] - 1;
+    return true;
+}
+
 }  // namespace
+
+const double* ZoCNLSObjectiveFunction::FiniteDifferenceStencil(int order) {
+    static const double c_stencils[6][7] = {
+        {-1.0, 1.0},
+        {-1.0 / 2, 0.0, 1.0 / 2},
+        {-1.0 / 3, -1.0 / 2, 1.0, -1.0 / 6},
+        {1.0 / 12, -2.0 / 3, 0.0, 2.0 / 3, -1.0 / 12},
+        {1.0 / 20, -1.0 / 2, -1.0 / 3, 1.0, -1.0 / 4, 1.0 / 30},
+        {-1.0 / 60, 3.0 / 20, -3.0 / 4, 0.0, 3.0 / 4, -3.0 / 20, 1.0 / 60},
+    };
+    return c_stencils[std::clamp(order, 1, 6) - 1];
+}
 
 ZoCNLSObjectiveFunction::ZoCNLSObjectiveFunction(int numParams, int numMeasurements)
     : m_numParams(numParams), m_numMeasurements(numMeasurements) {
@@ -322,7 +359,7 @@ ZoTMatrix<double> ZoCNLSObjectiveFunction::Jacobian(const ZoTVector<double>& z) 
 ZoTVector<double> ZoCNLSObjectiveFunction::errorFDDerivatives(ZoTVector<double>& x, int index, double h,
                                                               int order) {
     order = std::clamp(order, 1, 6);
-    const double* coefficients = finiteDifferenceStencil(order);
+    const double* coefficients = FiniteDifferenceStencil(order);
     const double x0 = x[index];
     ZoTVector<double> derivative(m_numMeasurements);
     const int first = -(order / 2), last = (order + 1) / 2;
@@ -372,9 +409,9 @@ ZoTMatrix<double> ZoCNLSObjectiveFunction::getCovariance(ZoTMatrix<double> J, Zo
                 square(r, c) = J(r, c);
         J = std::move(square);
     }
-    ZoTMatrix<double> Q(J.rows), R(J.rows, k);
+    ZoTMatrix<double> R;
     ZoCPMatrix P(k);
-    if (!lapack::qrp(J, Q, R, P))
+    if (!triangleOfQR(J, R, P))
         return ZoTMatrix<double>();
     const ZoTVector<int>& order = P.order;
 

@@ -77,6 +77,15 @@ class ZoCNLSObjectiveFunction {
     double GetDCriterionValue(const ZoTVector<double>& z);
 
   protected:
+    // The Jacobian's finite differences: central differences of order 4 with an absolute step;
+    // the calibration's parameters are all of moderate size, so one absolute step serves them
+    // all. A derived problem that evaluates the same differences faster uses these.
+    static constexpr double c_dJacobianStep = 0.000123;
+    static constexpr int c_iJacobianOrder = 4;
+    // Coefficients for the offsets -floor(order / 2) .. floor((order + 1) / 2); orders outside
+    // 1..6 are clamped into that range.
+    static const double* FiniteDifferenceStencil(int order);
+
     void addBound(int i, double v, bool lower);
     // k x k covariance of the free variables from their m x k Jacobian; rankDeficient receives
     // the free variables beyond the numerical rank.

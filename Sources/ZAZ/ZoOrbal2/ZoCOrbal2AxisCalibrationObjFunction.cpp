@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <numeric>
+#include <type_traits>
 #include <random>
 #include <stdexcept>
 #include <utility>
@@ -66,21 +67,55 @@ std::vector<int> randomPermutation(int count, std::mt19937_64& rng) {
     return permutation;
 }
 
+// The four evaluations of one finite-difference column (the stencil's offsets), one per lane.
+// Each lane goes through exactly the operations of a single evaluation, in the same order (no
+// fused or reassociated arithmetic), so every lane's result equals its own evaluation to the bit.
+// The lanes live only inside this file, so the calling convention of such vectors on machines
+// without AVX, which GCC warns about, concerns no other code.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+typedef double NSLanes __attribute__((vector_size(32)));
+// The lane code is inlined whole into each of its builds (see evaluateColumn).
+#define c_inlineLanes inline __attribute__((always_inline))
+
+template <class V>
+constexpr int c_iLanes = 1;
+template <>
+constexpr int c_iLanes<NSLanes> = 4;
+
+inline double laneOf(double v, int) { return v; }
+inline double laneOf(const NSLanes& v, int lane) { return v[lane]; }
+template <class V>
+V splat(double v) {
+    if constexpr (std::is_same_v<V, double>)
+        return v;
+    else
+        return NSLanes{v, v, v, v};
+}
+inline double sqrtOf(double v) { return std::sqrt(v); }
+c_inlineLanes NSLanes sqrtOf(NSLanes v) {
+    for (int lane = 0; lane < 4; ++lane)
+        v[lane] = std::sqrt(v[lane]);
+    return v;
+}
+
 // A 4 x 4 matrix on the stack, column by column like ZoTMatrix, for the hot path of the
 // residuals (every Jacobian builds thousands of transforms). Product and inversion repeat
 // ZoTMatrix's operations in the same order, so the results agree to the bit.
-struct NSMatrix4 {
-    double e[16] = {};
+template <class V>
+struct NSMatrix4T {
+    V e[16] = {};
 
-    double& operator()(int r, int c) { return e[4 * c + r]; }
-    double operator()(int r, int c) const { return e[4 * c + r]; }
-    static NSMatrix4 Identity() {
-        NSMatrix4 m;
-        m.e[0] = m.e[5] = m.e[10] = m.e[15] = 1.0;
+    V& operator()(int r, int c) { return e[4 * c + r]; }
+    const V& operator()(int r, int c) const { return e[4 * c + r]; }
+    static NSMatrix4T Identity() {
+        NSMatrix4T m;
+        m.e[0] = m.e[5] = m.e[10] = m.e[15] = splat<V>(1.0);
         return m;
     }
-    static NSMatrix4 From(const ZoTMatrix<double>& m) {
-        NSMatrix4 out;
+    static NSMatrix4T From(const ZoTMatrix<double>& m) {
+        NSMatrix4T out;
         for (int c = 0; c < 4 && c < m.cols; ++c)
             for (int r = 0; r < 4 && r < m.rows; ++r)
                 out(r, c) = m(r, c);
@@ -92,39 +127,47 @@ struct NSMatrix4 {
         return m;
     }
 };
+using NSMatrix4 = NSMatrix4T<double>;
 
-NSMatrix4 multiply(const NSMatrix4& a, const NSMatrix4& b) {
-    NSMatrix4 product;
-    for (int c = 0; c < 4; ++c)
-        for (int k = 0; k < 4; ++k)
-            for (int r = 0; r < 4; ++r)
-                product(r, c) += a(r, k) * b(k, c);
-    return product;
+c_inlineLanes NSMatrix4 laneOf(const NSMatrix4T<NSLanes>& m, int lane) {
+    NSMatrix4 out;
+    for (int i = 0; i < 16; ++i)
+        out.e[i] = m.e[i][lane];
+    return out;
+}
+c_inlineLanes void setLane(NSMatrix4T<NSLanes>& m, int lane, const NSMatrix4& value) {
+    for (int i = 0; i < 16; ++i)
+        m.e[i][lane] = value.e[i];
 }
 
-// The same product for two rigid transforms in homogeneous form (last row 0 0 0 1, as every DH
-// matrix and every product of them has it exactly). The terms left out are products with an
-// exact zero; a sum that starts at +0 never becomes -0, so adding them changes no bit of a finite
-// result, and the terms kept are added in the order of `multiply`.
-NSMatrix4 multiplyRigid(const NSMatrix4& a, const NSMatrix4& b) {
-    NSMatrix4 product;
+// The product of two rigid transforms in homogeneous form (last row 0 0 0 1, as every DH matrix
+// and every product or inverse of them has it exactly), equal to the bit to ZoTMatrix's product
+// (sums over k = 0..3 in order, starting at +0): the terms left out are products with an exact
+// zero, and a sum that starts at +0 never becomes -0, so adding them changes no bit of a finite
+// result.
+template <class VA, class VB>
+c_inlineLanes auto multiplyRigid(const NSMatrix4T<VA>& a, const NSMatrix4T<VB>& b) {
+    using V = decltype(VA() * VB());
+    NSMatrix4T<V> product;
     for (int c = 0; c < 4; ++c)
         for (int r = 0; r < 3; ++r) {
-            double sum = 0.0;
+            V sum = V();
             for (int k = 0; k < 3; ++k)
                 sum += a(r, k) * b(k, c);
             if (c == 3)
                 sum += a(r, 3);  // times b(3, 3) = 1
             product(r, c) = sum;
         }
-    product(3, 3) = 1.0;
+    product(3, 3) = splat<V>(1.0);
     return product;
 }
 
 // A rotation about x on the right: columns 0 and 3 stay, columns 1 and 2 mix. Exact-zero terms
-// are left out as in multiplyRigid; 0 + x turns a -0 of column 0 or 3 into +0 as `multiply` does.
-NSMatrix4 multiplyRotationX(const NSMatrix4& a, double c, double s) {
-    NSMatrix4 product;
+// are left out as in multiplyRigid; 0 + x turns a -0 of column 0 or 3 into +0 as the full product
+// does.
+template <class V>
+c_inlineLanes NSMatrix4T<V> multiplyRotationX(const NSMatrix4T<V>& a, double c, double s) {
+    NSMatrix4T<V> product;
     for (int r = 0; r < 4; ++r) {
         product(r, 0) = 0.0 + a(r, 0);
         product(r, 1) = (0.0 + a(r, 1) * c) + a(r, 2) * s;
@@ -134,49 +177,77 @@ NSMatrix4 multiplyRotationX(const NSMatrix4& a, double c, double s) {
     return product;
 }
 
-// LU with partial row pivoting (the first largest pivot wins); a singular matrix stays as it is.
-bool invert(NSMatrix4& m) {
-    NSMatrix4 lu = m;
-    int permutation[4] = {0, 1, 2, 3};
-    for (int k = 0; k < 4; ++k) {
+enum class NSInversion { eDone, eSingular, eLanesDiffer };
+
+// ZoTMatrix::Invert (LU with partial row pivoting, the first largest pivot winning; a singular
+// matrix stays as it is) for a rigid transform whose last row is exactly (+0, +0, +0, 1), with
+// the work on that row left out. In the general LU the row never wins a pivot (its entries stay
+// +0), its multipliers are zeros, so its eliminations and substitutions subtract only zeros from
+// +0 and 1 and leave them, and its division is one by 1: for finite entries the result is the
+// general one to the bit. The products with the last row's zeros that land in the other rows are
+// kept, as they can turn a -0 into +0. With lanes, all lanes must take the same pivots (they almost always do, the
+// evaluations of a column differ by a tiny step); otherwise, or when a lane is singular, nothing
+// changes and the caller inverts lane by lane.
+template <class V>
+c_inlineLanes NSInversion invertRigid(NSMatrix4T<V>& m) {
+    NSMatrix4T<V> lu = m;
+    int permutation[3] = {0, 1, 2};
+    for (int k = 0; k < 3; ++k) {
         int pivot = k;
-        for (int r = k + 1; r < 4; ++r)
-            if (std::abs(lu(r, k)) > std::abs(lu(pivot, k)))
-                pivot = r;
-        if (lu(pivot, k) == 0.0)
-            return false;
+        for (int lane = 0; lane < c_iLanes<V>; ++lane) {
+            int lanePivot = k;
+            for (int r = k + 1; r < 3; ++r)
+                if (std::abs(laneOf(lu(r, k), lane)) > std::abs(laneOf(lu(lanePivot, k), lane)))
+                    lanePivot = r;
+            if (laneOf(lu(lanePivot, k), lane) == 0.0)
+                return NSInversion::eSingular;
+            if (lane == 0)
+                pivot = lanePivot;
+            else if (lanePivot != pivot)
+                return NSInversion::eLanesDiffer;
+        }
         if (pivot != k) {
             for (int c = 0; c < 4; ++c)
                 std::swap(lu(pivot, c), lu(k, c));
             std::swap(permutation[pivot], permutation[k]);
         }
-        for (int r = k + 1; r < 4; ++r) {
+        for (int r = k + 1; r < 3; ++r) {
             lu(r, k) /= lu(k, k);
             for (int c = k + 1; c < 4; ++c)
                 lu(r, c) -= lu(r, k) * lu(k, c);
         }
     }
-    NSMatrix4 inverse;
     for (int j = 0; j < 4; ++j) {
-        for (int r = 0; r < 4; ++r)
-            inverse(r, j) = permutation[r] == j ? 1.0 : 0.0;
-        for (int r = 1; r < 4; ++r)
+        V x[4];
+        for (int r = 0; r < 3; ++r)
+            x[r] = splat<V>(permutation[r] == j ? 1.0 : 0.0);
+        x[3] = splat<V>(j == 3 ? 1.0 : 0.0);
+        for (int r = 1; r < 3; ++r)
             for (int k = 0; k < r; ++k)
-                inverse(r, j) -= lu(r, k) * inverse(k, j);
-        for (int r = 3; r >= 0; --r) {
+                x[r] -= lu(r, k) * x[k];
+        for (int r = 2; r >= 0; --r) {
             for (int k = r + 1; k < 4; ++k)
-                inverse(r, j) -= lu(r, k) * inverse(k, j);
-            inverse(r, j) /= lu(r, r);
+                x[r] -= lu(r, k) * x[k];
+            x[r] /= lu(r, r);
         }
+        for (int r = 0; r < 4; ++r)
+            m(r, j) = x[r];
     }
-    m = inverse;
-    return true;
+    return NSInversion::eDone;
 }
 
-// Rot_z(theta) Trans_z(d) Trans_x(a) Rot_x(alpha), angles in degrees.
-NSMatrix4 dhMatrix(double theta, double d, double a, double alpha) {
-    const double ct = std::cos(theta * c_dDegToRad), st = std::sin(theta * c_dDegToRad);
-    const double ca = std::cos(alpha * c_dDegToRad), sa = std::sin(alpha * c_dDegToRad);
+// Cosine and sine of an angle in degrees. Every joint matrix takes its trigonometry from here,
+// so that a matrix assembled from stored values equals one computed afresh, to the bit.
+struct NSTrig {
+    double c, s;
+};
+NSTrig trigOf(double degrees) {
+    return {std::cos(degrees * c_dDegToRad), std::sin(degrees * c_dDegToRad)};
+}
+
+// Rot_z(theta) Trans_z(d) Trans_x(a) Rot_x(alpha) from the cosines and sines of theta and alpha.
+NSMatrix4 dhFromTrig(NSTrig theta, double d, double a, NSTrig alpha) {
+    const double ct = theta.c, st = theta.s, ca = alpha.c, sa = alpha.s;
     NSMatrix4 m;
     m(0, 0) = ct, m(0, 1) = -st * ca, m(0, 2) = st * sa, m(0, 3) = a * ct;
     m(1, 0) = st, m(1, 1) = ct * ca, m(1, 2) = -ct * sa, m(1, 3) = a * st;
@@ -185,11 +256,31 @@ NSMatrix4 dhMatrix(double theta, double d, double a, double alpha) {
     return m;
 }
 
+// Rot_z(theta) Trans_z(d) Trans_x(a) Rot_x(alpha), angles in degrees.
+NSMatrix4 dhMatrix(double theta, double d, double a, double alpha) {
+    return dhFromTrig(trigOf(theta), d, a, trigOf(alpha));
+}
+
+// The DH angle theta and offset d that a joint has at a joint value.
+struct NSEffectiveJoint {
+    double theta, d;
+};
+NSEffectiveJoint effectiveJoint(const Params& joint, double value, bool offsets) {
+    if (joint.type == 'R')
+        return {value + (offsets ? joint.theta : 0.0), joint.d};
+    return {joint.theta, value + (offsets ? joint.d : 0.0)};
+}
+
+// The turn by pi about x from the disc's frame into the camera's.
+const NSTrig& rotationX() {
+    static const NSTrig turn{std::cos(c_dPi), std::sin(c_dPi)};
+    return turn;
+}
+
 // One joint at one value: a revolute joint's value turns theta, any other kind's shifts d.
 NSMatrix4 jointMatrix(const Params& joint, double value, bool offsets) {
-    if (joint.type == 'R')
-        return dhMatrix(value + (offsets ? joint.theta : 0.0), joint.d, joint.a, joint.alpha);
-    return dhMatrix(joint.theta, value + (offsets ? joint.d : 0.0), joint.a, joint.alpha);
+    const NSEffectiveJoint e = effectiveJoint(joint, value, offsets);
+    return dhMatrix(e.theta, e.d, joint.a, joint.alpha);
 }
 
 // The chain product A1 (A2 (A3 (A4 (A5)))), built from the disc end as the model defines it.
@@ -250,9 +341,8 @@ NSMatrix4 cameraToDisc(const Params joints[5], const ZoTVector<double>& values, 
     NSMatrix4 P = chainProduct(joints, values, offsets, store);
     for (int r = 0; r < 3; ++r)
         P(r, 3) *= c_dImageAreaUnitsPerMillimetre;
-    invert(P);
-    static const double c = std::cos(c_dPi), s = std::sin(c_dPi);
-    return multiplyRotationX(P, c, s);
+    invertRigid(P);  // a singular product stays as it is
+    return multiplyRotationX(P, rotationX().c, rotationX().s);
 }
 
 // The unit quaternion (w, x, y, z) of the upper-left 3 x 3 block; the branch with the largest
@@ -327,6 +417,209 @@ int transformDistance(const NSMatrix4& predicted, const NSMatrix4& measured, int
     }
 }
 
+// quaternionOf for lanes, with the same arithmetic. False when the lanes would take different
+// branches, or only some lanes have a norm to divide by; the caller then goes lane by lane.
+template <class V>
+c_inlineLanes bool quaternionLanes(const NSMatrix4T<V>& R, V q[4]) {
+    const V trace = R(0, 0) + R(1, 1) + R(2, 2);
+    int branch = 0;
+    for (int lane = 0; lane < c_iLanes<V>; ++lane) {
+        const double r00 = laneOf(R(0, 0), lane), r11 = laneOf(R(1, 1), lane), r22 = laneOf(R(2, 2), lane);
+        const int laneBranch = laneOf(trace, lane) > 0 ? 0 : r00 > r11 && r00 > r22 ? 1 : r11 > r22 ? 2 : 3;
+        if (lane == 0)
+            branch = laneBranch;
+        else if (laneBranch != branch)
+            return false;
+    }
+    if (branch == 0) {
+        const V s = sqrtOf(trace + 1.0);
+        const V f = 0.5 / s;
+        q[0] = s / 2.0, q[1] = (R(2, 1) - R(1, 2)) * f, q[2] = (R(0, 2) - R(2, 0)) * f, q[3] = (R(1, 0) - R(0, 1)) * f;
+    } else if (branch == 1) {
+        const V s = 2.0 * sqrtOf(1.0 + R(0, 0) - R(1, 1) - R(2, 2));
+        q[0] = (R(2, 1) - R(1, 2)) / s, q[1] = s / 4.0, q[2] = (R(0, 1) + R(1, 0)) / s, q[3] = (R(0, 2) + R(2, 0)) / s;
+    } else if (branch == 2) {
+        const V s = 2.0 * sqrtOf(1.0 + R(1, 1) - R(0, 0) - R(2, 2));
+        q[0] = (R(0, 2) - R(2, 0)) / s, q[1] = (R(0, 1) + R(1, 0)) / s, q[2] = s / 4.0, q[3] = (R(1, 2) + R(2, 1)) / s;
+    } else {
+        const V s = 2.0 * sqrtOf(1.0 + R(2, 2) - R(0, 0) - R(1, 1));
+        q[0] = (R(1, 0) - R(0, 1)) / s, q[1] = (R(0, 2) + R(2, 0)) / s, q[2] = (R(1, 2) + R(2, 1)) / s, q[3] = s / 4.0;
+    }
+    const V norm = sqrtOf(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+    int positive = 0;
+    for (int lane = 0; lane < c_iLanes<V>; ++lane)
+        positive += laneOf(norm, lane) > 0 ? 1 : 0;
+    if (positive == c_iLanes<V>)
+        for (int i = 0; i < 4; ++i)
+            q[i] /= norm;
+    else if (positive > 0)
+        return false;
+    return true;
+}
+
+// transformDistance for lanes of predictions against one measured transform and its quaternion;
+// -1 when the lanes must go one by one (see quaternionLanes).
+template <class V>
+c_inlineLanes int distanceLanes(const NSMatrix4T<V>& predicted, const NSMatrix4& measured, const double measuredQuaternion[4],
+                  int mode, V out[12]) {
+    V twelve[12];
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            twelve[3 * r + c] = predicted(r, c) - measured(r, c);
+    for (int r = 0; r < 3; ++r)
+        twelve[9 + r] = predicted(r, 3) - measured(r, 3);
+    switch (mode) {
+        case 12:
+            std::copy(twelve, twelve + 12, out);
+            return 12;
+        case 1: {
+            V sum = V();
+            for (const V& v : twelve)
+                sum += v * v;
+            out[0] = sqrtOf(sum);
+            return 1;
+        }
+        case 7: {
+            V q[4];
+            if (!quaternionLanes(predicted, q))
+                return -1;
+            for (int i = 0; i < 4; ++i)
+                out[i] = q[i] - measuredQuaternion[i];
+            std::copy(twelve + 9, twelve + 12, out + 4);
+            return 7;
+        }
+        default:
+            return 0;
+    }
+}
+
+// What a sample's evaluations share while one joint's parameter moves: the trigonometry of each
+// joint's theta and each joint matrix at the unperturbed parameters, the products A_j ... A_5
+// (suffix[5] the identity), and the measured response with its quaternion.
+struct NSSampleTerms {
+    NSTrig theta[5];
+    NSMatrix4 A[5];
+    NSMatrix4 suffix[6];
+    NSMatrix4 measured;
+    double measuredQuaternion[4] = {};
+};
+
+// camera -> disc of one sample with joint i's matrix replaced by Ai: the same products in the same
+// order as cameraToDisc (A1 (A2 (... (Ai (A_i+1 ... A5))))). With lanes, a failed inversion is left
+// to the caller, lane by lane; a single evaluation keeps a singular product as it is.
+template <class V>
+c_inlineLanes NSInversion cameraToDiscWith(const NSMatrix4T<V>& Ai, int i, const NSSampleTerms& terms, NSMatrix4T<V>& T) {
+    NSMatrix4T<V> P = multiplyRigid(Ai, terms.suffix[i + 1]);
+    for (int j = i - 1; j >= 0; --j)
+        P = multiplyRigid(terms.A[j], P);
+    for (int r = 0; r < 3; ++r)
+        P(r, 3) *= c_dImageAreaUnitsPerMillimetre;
+    const NSInversion inversion = invertRigid(P);
+    if (inversion != NSInversion::eDone && c_iLanes<V> > 1)
+        return inversion;
+    T = multiplyRotationX(P, rotationX().c, rotationX().s);
+    return NSInversion::eDone;
+}
+
+// One finite-difference column: joint `joint`'s field `field` at the four perturbed values of
+// `record` (with their alpha and theta trigonometry), for every sample after the first, written
+// to `out` (one entry per residual).
+struct NSColumn {
+    const std::vector<ZoCOrbal2AxisCalibrationObjFunction::ZoSInputResponsePair>* samples = nullptr;
+    const std::vector<NSSampleTerms>* terms = nullptr;
+    bool offsets = false;
+    int mode = 0;
+    double coefficients[4] = {};
+    double step = 0.0;
+    int joint = 0, field = 0;
+    Params record[4] = {};
+    NSTrig alpha[4] = {}, theta[4] = {};
+    double* out = nullptr;
+};
+
+template <int>
+c_inlineLanes void evaluateColumnBody(const NSColumn& column) {
+    const std::vector<NSSampleTerms>& terms = *column.terms;
+    const int i = column.joint, sampleCount = static_cast<int>(terms.size());
+    // Joint i's matrix at sample s for the four perturbed records.
+    auto jointLanes = [&](int s) {
+        NSMatrix4T<NSLanes> A;
+        for (int l = 0; l < 4; ++l) {
+            const Params& record = column.record[l];
+            const NSEffectiveJoint e =
+                effectiveJoint(record, (*column.samples)[static_cast<size_t>(s)].input[i], column.offsets);
+            const NSTrig theta = column.field != 0   ? terms[static_cast<size_t>(s)].theta[i]
+                                 : record.type == 'R' ? trigOf(e.theta)
+                                                      : column.theta[l];
+            setLane(A, l, dhFromTrig(theta, e.d, record.a, column.alpha[l]));
+        }
+        return A;
+    };
+    const NSMatrix4T<NSLanes> A0 = jointLanes(0);
+    NSMatrix4T<NSLanes> T0;
+    if (cameraToDiscWith(A0, i, terms[0], T0) != NSInversion::eDone) {
+        for (int l = 0; l < 4; ++l) {
+            NSMatrix4 lane;
+            cameraToDiscWith(laneOf(A0, l), i, terms[0], lane);
+            setLane(T0, l, lane);
+        }
+    }
+    NSMatrix4T<NSLanes> firstInverse = T0;
+    if (invertRigid(firstInverse) != NSInversion::eDone) {
+        for (int l = 0; l < 4; ++l) {
+            NSMatrix4 lane = laneOf(T0, l);
+            invertRigid(lane);  // a singular one stays as it is
+            setLane(firstInverse, l, lane);
+        }
+    }
+    for (int s = 1; s < sampleCount; ++s) {
+        const NSSampleTerms& t = terms[static_cast<size_t>(s)];
+        const NSMatrix4T<NSLanes> A = jointLanes(s);
+        NSLanes block[12];
+        int size = -1;
+        NSMatrix4T<NSLanes> T;
+        if (cameraToDiscWith(A, i, t, T) == NSInversion::eDone)
+            size = distanceLanes(multiplyRigid(firstInverse, T), t.measured, t.measuredQuaternion, column.mode, block);
+        if (size < 0) {
+            for (int l = 0; l < 4; ++l) {
+                NSMatrix4 laneT;
+                cameraToDiscWith(laneOf(A, l), i, t, laneT);
+                double laneBlock[12];
+                size = distanceLanes(multiplyRigid(laneOf(firstInverse, l), laneT), t.measured, t.measuredQuaternion,
+                                     column.mode, laneBlock);
+                for (int e = 0; e < size; ++e)
+                    block[e][l] = laneBlock[e];
+            }
+        }
+        double* rows = column.out + static_cast<size_t>(s - 1) * static_cast<size_t>(column.mode);
+        for (int e = 0; e < size; ++e) {
+            double derivative = 0.0;
+            for (int l = 0; l < 4; ++l)
+                derivative += column.coefficients[l] * block[e][l];
+            rows[e] = derivative / column.step;
+        }
+    }
+}
+
+// The lanes take twice as few instructions with AVX; where the processor has it, the column runs
+// in a copy of the code built for it. AVX brings no fused multiply-add, so the arithmetic, and
+// with it every bit, is the same in both copies.
+#if defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("avx"), flatten)) void evaluateColumnAvx(const NSColumn& column) {
+    evaluateColumnBody<0>(column);
+}
+#endif
+__attribute__((flatten)) void evaluateColumnPlain(const NSColumn& column) { evaluateColumnBody<0>(column); }
+
+void evaluateColumn(const NSColumn& column) {
+#if defined(__GNUC__) && defined(__x86_64__)
+    static const bool avx = __builtin_cpu_supports("avx");
+    if (avx)
+        return evaluateColumnAvx(column);
+#endif
+    evaluateColumnPlain(column);
+}
+
 ZoTVector<double> vectorOf(const double* values, int count) {
     ZoTVector<double> v(count);
     std::copy(values, values + count, v.data);
@@ -374,7 +667,7 @@ ZoCOrbal2AxisCalibrationObjFunction::ZoCOrbal2AxisCalibrationObjFunction(bool fi
 void ZoCOrbal2AxisCalibrationObjFunction::AddInputResponseSample(const ZoTVector<double>& joints,
                                                                  const ZoTMatrix<double>& registration) {
     m_samples.push_back({joints, registration});
-    m_suffixProducts.clear();
+    forgetEvaluations();
     if (m_samples.size() == 1) {
         PrepareNextOptimizationRun(ExportJointParameters(m_defaultJointParams));
         m_referenceInverse = registration;
@@ -394,13 +687,13 @@ ZoCOrbal2AxisCalibrationObjFunction::ReplaceInputResponseSample(int index, const
     ZoSInputResponsePair old = sample;
     sample.input = joints;
     sample.response = registration;
-    m_suffixProducts.clear();
+    forgetEvaluations();
     return old;
 }
 
 void ZoCOrbal2AxisCalibrationObjFunction::RemoveAllSamples() {
     m_samples.clear();
-    m_suffixProducts.clear();
+    forgetEvaluations();
     SetNumMeasurements(0);
 }
 
@@ -535,10 +828,10 @@ void ZoCOrbal2AxisCalibrationObjFunction::forEachSampleBlock(const ZoSJointParam
     m_suffixProducts.resize(m_samples.size());
     NSMatrix4 firstInverse =
         cameraToDisc(joints, m_samples.front().input, m_calibrateOffsets, &m_suffixProducts[0]);
-    invert(firstInverse);
+    invertRigid(firstInverse);
     double block[12];
     for (size_t k = 1; k < m_samples.size(); ++k) {
-        const NSMatrix4 prediction = multiply(
+        const NSMatrix4 prediction = multiplyRigid(
             firstInverse, cameraToDisc(joints, m_samples[k].input, m_calibrateOffsets, &m_suffixProducts[k]));
         ZoNSuffixProducts& cache = m_suffixProducts[k];
         if (!cache.responseFilled) {
@@ -608,11 +901,19 @@ NSMatrix4 minus(const NSMatrix4& a, const NSMatrix4& b) {
     return m;
 }
 
-NSMatrix4 negated(const NSMatrix4& a) {
-    NSMatrix4 m;
-    for (int i = 0; i < 16; ++i)
-        m.e[i] = -a.e[i];
-    return m;
+// a b for two matrices whose last rows are zero but for their last entry (rigid transforms and
+// their derivatives): the products with those zeros are left out.
+NSMatrix4 multiplyAffine(const NSMatrix4& a, const NSMatrix4& b) {
+    NSMatrix4 product;
+    for (int c = 0; c < 4; ++c)
+        for (int r = 0; r < 3; ++r) {
+            double sum = a(r, 0) * b(0, c) + a(r, 1) * b(1, c) + a(r, 2) * b(2, c);
+            if (c == 3)
+                sum += a(r, 3) * b(3, 3);
+            product(r, c) = sum;
+        }
+    product(3, 3) = a(3, 3) * b(3, 3);
+    return product;
 }
 
 void scaleTranslation(NSMatrix4& m) {
@@ -669,8 +970,137 @@ std::array<double, 4> quaternionDerivative(const NSMatrix4& R, const NSMatrix4& 
 }  // namespace
 
 ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::Jacobian(const ZoTVector<double>& z) {
-    if (!m_exactDerivatives)
+    if (m_exactDerivatives)
+        return exactJacobian(z);
+    if (GetNumMeasurements() == 0)
+        return ZoTMatrix<double>();
+    const ZoTVector<double> x = BuildParamsFromFree(z);
+    // The driver's statistics ask for the Jacobian at the solution, where the solver's last
+    // accepted step has just computed it: the same columns are handed out again.
+    NSJacobianMemo& memo = m_lastJacobian;
+    if (memo.valid && isMemoOf(x))
+        return memo.jacobian;
+    ZoTMatrix<double> J = differencesJacobian(z, x);
+    memo.valid = true;
+    memo.x = x;
+    memo.freeIndices = GetFreeVariablesIndices();
+    memo.measurements = GetNumMeasurements();
+    memo.errorsPerSample = m_errorsPerSample;
+    std::copy(m_jointParams, m_jointParams + c_iNumJoints, memo.joints);
+    memo.jacobian = J;
+    return J;
+}
+
+bool ZoCOrbal2AxisCalibrationObjFunction::isMemoOf(const ZoTVector<double>& x) const {
+    const NSJacobianMemo& memo = m_lastJacobian;
+    const ZoTVector<int>& freeIndices = GetFreeVariablesIndices();
+    if (memo.x.size != x.size || memo.freeIndices.size != freeIndices.size ||
+        memo.measurements != GetNumMeasurements() || memo.errorsPerSample != m_errorsPerSample)
+        return false;
+    if (std::memcmp(memo.x.data, x.data, sizeof(double) * static_cast<size_t>(x.size)) != 0 ||
+        !std::equal(freeIndices.data, freeIndices.data + freeIndices.size, memo.freeIndices.data))
+        return false;
+    for (int j = 0; j < c_iNumJoints; ++j) {
+        const ZoSJointParams &a = memo.joints[j], &b = m_jointParams[j];
+        const double fa[4] = {a.theta, a.d, a.a, a.alpha}, fb[4] = {b.theta, b.d, b.a, b.alpha};
+        if (std::memcmp(fa, fb, sizeof fa) != 0 || a.type != b.type)
+            return false;
+    }
+    return true;
+}
+
+void ZoCOrbal2AxisCalibrationObjFunction::forgetEvaluations() {
+    m_suffixProducts.clear();
+    m_lastJacobian.valid = false;
+}
+
+// The base's finite differences of Error (the same perturbed values, the same arithmetic, so the
+// same bits), without evaluating whole residual vectors: a parameter of joint i leaves the
+// joints' trigonometry, the products A_i+1 ... A_5 and the measured quaternions as they are, so
+// these are computed once per Jacobian, and the stencil's four evaluations of a column run side by
+// side in lanes. Shapes the fast path does not cover go to the base.
+ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::differencesJacobian(const ZoTVector<double>& z,
+                                                                           const ZoTVector<double>& x) {
+    const int m = GetNumMeasurements(), mode = m_errorsPerSample;
+    const int sampleCount = static_cast<int>(m_samples.size());
+    const ZoTVector<int>& freeIndices = GetFreeVariablesIndices();
+    const int k = freeIndices.size;
+    const double* stencil = FiniteDifferenceStencil(c_iJacobianOrder);
+    int offsets[4] = {}, lanes = 0;
+    double coefficients[4] = {};
+    for (int offset = -(c_iJacobianOrder / 2); offset <= (c_iJacobianOrder + 1) / 2; ++offset) {
+        const double c = stencil[offset + c_iJacobianOrder / 2];
+        if (c == 0.0)
+            continue;
+        if (lanes == 4)
+            return ZoCNLSObjectiveFunction::Jacobian(z);
+        offsets[lanes] = offset;
+        coefficients[lanes++] = c;
+    }
+    if (lanes != 4 || sampleCount < 2 || m != (sampleCount - 1) * mode || (mode != 1 && mode != 7 && mode != 12))
         return ZoCNLSObjectiveFunction::Jacobian(z);
+    std::vector<int> jointOf(static_cast<size_t>(k), -1), fieldOf(static_cast<size_t>(k), -1);
+    for (int col = 0; col < k; ++col) {
+        for (int j = 0; j < c_iNumJoints; ++j)
+            for (int f = 0; f < 4; ++f)
+                if (parameterIndex(j, f) == freeIndices[col])
+                    jointOf[static_cast<size_t>(col)] = j, fieldOf[static_cast<size_t>(col)] = f;
+        if (jointOf[static_cast<size_t>(col)] < 0)
+            return ZoCNLSObjectiveFunction::Jacobian(z);
+    }
+
+    Params joints[c_iNumJoints];
+    NSTrig alpha[c_iNumJoints];
+    for (int j = 0; j < c_iNumJoints; ++j) {
+        joints[j] = ImportJointParameters(x, j);
+        alpha[j] = trigOf(joints[j].alpha);
+    }
+    std::vector<NSSampleTerms> terms(static_cast<size_t>(sampleCount));
+    for (int s = 0; s < sampleCount; ++s) {
+        NSSampleTerms& t = terms[static_cast<size_t>(s)];
+        const ZoTVector<double>& q = m_samples[static_cast<size_t>(s)].input;
+        for (int j = 0; j < c_iNumJoints; ++j) {
+            const NSEffectiveJoint e = effectiveJoint(joints[j], q[j], m_calibrateOffsets);
+            t.theta[j] = trigOf(e.theta);
+            t.A[j] = dhFromTrig(t.theta[j], e.d, joints[j].a, alpha[j]);
+        }
+        t.suffix[c_iNumJoints] = NSMatrix4::Identity();
+        for (int j = c_iNumJoints - 1; j >= 0; --j)
+            t.suffix[j] = multiplyRigid(t.A[j], t.suffix[j + 1]);
+        if (s > 0) {
+            t.measured = NSMatrix4::From(m_samples[static_cast<size_t>(s)].response);
+            const std::array<double, 4> mq = quaternionOf(t.measured);
+            std::copy(mq.begin(), mq.end(), t.measuredQuaternion);
+        }
+    }
+
+    ZoTMatrix<double> J(m, k);
+    NSColumn column;
+    column.samples = &m_samples;
+    column.terms = &terms;
+    column.offsets = m_calibrateOffsets;
+    column.mode = mode;
+    column.step = c_dJacobianStep;
+    std::copy(coefficients, coefficients + 4, column.coefficients);
+    for (int col = 0; col < k; ++col) {
+        const int i = jointOf[static_cast<size_t>(col)], f = fieldOf[static_cast<size_t>(col)];
+        const double x0 = x[freeIndices[col]];
+        column.joint = i;
+        column.field = f;
+        for (int l = 0; l < 4; ++l) {
+            Params& record = column.record[l];
+            record = joints[i];
+            field(record, f) = x0 + offsets[l] * c_dJacobianStep;
+            column.alpha[l] = f == 3 ? trigOf(record.alpha) : alpha[i];
+            column.theta[l] = trigOf(record.theta);  // theta itself is the angle of a joint that slides
+        }
+        column.out = J.data + static_cast<size_t>(col) * static_cast<size_t>(m);
+        evaluateColumn(column);
+    }
+    return J;
+}
+
+ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::exactJacobian(const ZoTVector<double>& z) {
     const int m = GetNumMeasurements();
     if (m == 0)
         return ZoTMatrix<double>();
@@ -683,69 +1113,80 @@ ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::Jacobian(const ZoTVector<
     Params joints[c_iNumJoints];
     for (int j = 0; j < c_iNumJoints; ++j)
         joints[j] = ImportJointParameters(x, j);
-    static const double c = std::cos(c_dPi), s = std::sin(c_dPi);
     // Parameters that no free variable moves (the lift and the disc) need no derivative.
     bool moved[4 * c_iNumJoints] = {};
     for (int p = 0; p < K.rows && p < 4 * c_iNumJoints; ++p)
         for (int j = 0; j < k && !moved[p]; ++j)
             moved[p] = K(p, 1 + j) != 0.0;
+    int parameters[4 * c_iNumJoints], jointOf[4 * c_iNumJoints], fieldOf[4 * c_iNumJoints], count = 0;
+    for (int i = 0; i < c_iNumJoints; ++i)
+        for (int f = 0; f < 4; ++f)
+            if (const int p = parameterIndex(i, f); p >= 0 && moved[p])
+                parameters[count] = p, jointOf[count] = i, fieldOf[count++] = f;
 
-    // For one sample: T = (scaled chain)^-1 Rx and dT/dx_p for every parameter p.
-    struct NSSampleDerivatives {
-        NSMatrix4 T;
-        NSMatrix4 dT[4 * c_iNumJoints];
-        int index[4 * c_iNumJoints];
-        int count = 0;
+    // With P' the chain product with its translation in image-area units, T = P'^-1 Rx, and
+    // dT = -P'^-1 dP' T for a parameter's dP'. The prediction T0^-1 Tn then moves by
+    // d(T0^-1 Tn) = W T0^-1 Tn - (T0^-1 P'n^-1) dP'n Tn, where W = Rx^-1 dP'0 T0 (as
+    // T0^-1 P'0^-1 = Rx^-1) belongs to the first sample alone.
+    struct NSSampleChain {
+        NSMatrix4 prefix[c_iNumJoints + 1], suffix[c_iNumJoints + 1];
+        NSTrig theta[c_iNumJoints];
+        NSMatrix4 inverse, T;  // P'^-1 and P'^-1 Rx
     };
-    auto derive = [&](const ZoTVector<double>& q, NSSampleDerivatives& out) {
-        NSMatrix4 A[c_iNumJoints], prefix[c_iNumJoints + 1], suffix[c_iNumJoints + 1];
-        for (int i = 0; i < c_iNumJoints; ++i)
-            A[i] = jointMatrix(joints[i], q[i], m_calibrateOffsets);
-        prefix[0] = NSMatrix4::Identity();
-        for (int i = 0; i < c_iNumJoints; ++i)
-            prefix[i + 1] = multiply(prefix[i], A[i]);
-        suffix[c_iNumJoints] = NSMatrix4::Identity();
-        for (int i = c_iNumJoints - 1; i >= 0; --i)
-            suffix[i] = multiply(A[i], suffix[i + 1]);
-        NSMatrix4 inverse = suffix[0];
-        scaleTranslation(inverse);
-        invert(inverse);
-        out.T = multiplyRotationX(inverse, c, s);
-        out.count = 0;
+    NSTrig alpha[c_iNumJoints];
+    for (int i = 0; i < c_iNumJoints; ++i)
+        alpha[i] = trigOf(joints[i].alpha);
+    auto chainOf = [&](const ZoTVector<double>& q, NSSampleChain& out) {
+        NSMatrix4 A[c_iNumJoints];
         for (int i = 0; i < c_iNumJoints; ++i) {
-            const Params& joint = joints[i];
-            const bool revolute = joint.type == 'R';
-            const double theta = revolute ? q[i] + (m_calibrateOffsets ? joint.theta : 0.0) : joint.theta;
-            const double ct = std::cos(theta * c_dDegToRad), st = std::sin(theta * c_dDegToRad);
-            const double ca = std::cos(joint.alpha * c_dDegToRad), sa = std::sin(joint.alpha * c_dDegToRad);
-            for (int field = 0; field < 4; ++field) {
-                const int p = parameterIndex(i, field);
-                if (p < 0 || !moved[p])
-                    continue;
-                NSMatrix4 dP = multiply(multiply(prefix[i], dhDerivative(ct, st, ca, sa, joint.a, field)),
-                                        suffix[i + 1]);
-                scaleTranslation(dP);
-                out.dT[out.count] = negated(multiply(multiply(inverse, dP), out.T));
-                out.index[out.count++] = p;
-            }
+            const NSEffectiveJoint e = effectiveJoint(joints[i], q[i], m_calibrateOffsets);
+            out.theta[i] = trigOf(e.theta);
+            A[i] = dhFromTrig(out.theta[i], e.d, joints[i].a, alpha[i]);
         }
+        out.prefix[0] = NSMatrix4::Identity();
+        for (int i = 0; i < c_iNumJoints; ++i)
+            out.prefix[i + 1] = multiplyRigid(out.prefix[i], A[i]);
+        out.suffix[c_iNumJoints] = NSMatrix4::Identity();
+        for (int i = c_iNumJoints - 1; i >= 0; --i)
+            out.suffix[i] = multiplyRigid(A[i], out.suffix[i + 1]);
+        out.inverse = out.suffix[0];
+        scaleTranslation(out.inverse);
+        invertRigid(out.inverse);
+        out.T = multiplyRotationX(out.inverse, rotationX().c, rotationX().s);
+    };
+    // dP' of parameter t at a sample.
+    auto chainDerivative = [&](const NSSampleChain& chain, int t) {
+        const int i = jointOf[t];
+        const NSTrig& th = chain.theta[i];
+        NSMatrix4 dP = multiplyAffine(multiplyAffine(chain.prefix[i], dhDerivative(th.c, th.s, alpha[i].c, alpha[i].s,
+                                                                                   joints[i].a, fieldOf[t])),
+                                      chain.suffix[i + 1]);
+        scaleTranslation(dP);
+        return dP;
     };
 
-    NSSampleDerivatives first, sample;
-    derive(m_samples.front().input, first);
+    NSSampleChain first, sample;
+    chainOf(m_samples.front().input, first);
     NSMatrix4 firstInverse = first.T;
-    invert(firstInverse);
+    invertRigid(firstInverse);
+    NSMatrix4 turnBack = NSMatrix4::Identity();  // Rx^-1
+    turnBack(1, 1) = rotationX().c, turnBack(1, 2) = rotationX().s;
+    turnBack(2, 1) = -rotationX().s, turnBack(2, 2) = rotationX().c;
+    NSMatrix4 W[4 * c_iNumJoints];
+    for (int t = 0; t < count; ++t)
+        W[t] = multiplyAffine(multiplyAffine(turnBack, chainDerivative(first, t)), first.T);
     for (size_t n = 1; n < m_samples.size(); ++n) {
-        derive(m_samples[n].input, sample);
-        const NSMatrix4 prediction = multiply(firstInverse, sample.T);
+        chainOf(m_samples[n].input, sample);
+        const NSMatrix4 prediction = multiplyRigid(firstInverse, sample.T);
+        const NSMatrix4 toFirst = multiplyRigid(firstInverse, sample.inverse);
         const NSMatrix4 measured = NSMatrix4::From(m_samples[n].response);
         double values[12];
         const int size = transformDistance(prediction, measured, m_errorsPerSample, values);
         const int row0 = static_cast<int>(n - 1) * m_errorsPerSample;
-        for (int t = 0; t < sample.count; ++t) {
-            // d(T0^-1 Tn) = T0^-1 (dTn - dT0 T0^-1 Tn); the parameters come in the same order.
+        for (int t = 0; t < count; ++t) {
             const NSMatrix4 dPrediction =
-                multiply(firstInverse, minus(sample.dT[t], multiply(first.dT[t], prediction)));
+                minus(multiplyAffine(W[t], prediction),
+                      multiplyAffine(multiplyAffine(toFirst, chainDerivative(sample, t)), sample.T));
             double d[12];
             for (int r = 0; r < 3; ++r)
                 for (int col = 0; col < 3; ++col)
@@ -775,7 +1216,7 @@ ZoTMatrix<double> ZoCOrbal2AxisCalibrationObjFunction::Jacobian(const ZoTVector<
                 default:
                     break;
             }
-            const int p = sample.index[t];
+            const int p = parameters[t];
             for (int j = 0; j < k; ++j) {
                 const double weight = K(p, 1 + j);
                 if (weight == 0.0)
@@ -1282,7 +1723,7 @@ ZoTVector<int> ZoCOrbal2AxisCalibrationObjFunction::OptimizeCalibrationSequence(
     ZoDebugPrint("(CALIB OED) D-criterion value for optimal design: %g\n", best);
 
     m_samples = std::move(saved);
-    m_suffixProducts.clear();
+    forgetEvaluations();
     m_referenceInverse = savedReferenceInverse;
     std::copy(savedJointParams, savedJointParams + c_iNumJoints, m_jointParams);
     m_errorsPerSample = 12;

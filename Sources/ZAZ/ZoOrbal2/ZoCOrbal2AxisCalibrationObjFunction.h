@@ -96,10 +96,16 @@ class ZoCOrbal2AxisCalibrationObjFunction : public ZoCNLSObjectiveFunction {
     // fewer than two samples.
     ZoTVector<double> Error(const ZoTVector<double>& params) override;
     // Off (the default): the base's finite differences of Error, as every figure of the
-    // calibration is defined. On: the exact derivatives of the residuals from the chain's
-    // matrices, which a host may ask for when it prefers speed to those figures (a deliberate
-    // addition: the estimates agree to about 1e-9 relative, the iteration count and the
-    // statistics' last digits may differ).
+    // calibration is defined, to the bit; they are evaluated here without whole residual vectors
+    // (shared per-sample terms, the stencil's points side by side), and the Jacobian last computed
+    // is handed out again for the same parameters and samples. On: the exact derivatives of the
+    // residuals from the chain's matrices, which a host may ask for when it prefers speed to those
+    // figures (a deliberate addition, not part of the calibration as defined). The estimates then
+    // agree with the default's to about 1e-9 of the parameter vector's norm; the weakly determined
+    // pair J1 alpha / J3 theta may differ by a few 1e-9 degrees, because near the minimum the
+    // residuals' rounding hides the remaining gain and each run stops where that happens (the
+    // default itself, started 0.001 degrees away, lands as far off). The iteration count and the
+    // statistics' last digits differ too.
     ZoTMatrix<double> Jacobian(const ZoTVector<double>& z) override;
     void SetExactDerivatives(bool exact) { m_exactDerivatives = exact; }
     bool HasExactDerivatives() const { return m_exactDerivatives; }
@@ -150,6 +156,13 @@ class ZoCOrbal2AxisCalibrationObjFunction : public ZoCNLSObjectiveFunction {
     static ZoTMatrix<double> dhTransformation(double theta, double d, double a, double alpha);
     // Index of field k (0 theta, 1 d, 2 a, 3 alpha) of joint j in the parameter vector, or -1.
     int parameterIndex(int joint, int field) const;
+    ZoTMatrix<double> differencesJacobian(const ZoTVector<double>& z, const ZoTVector<double>& x);
+    ZoTMatrix<double> exactJacobian(const ZoTVector<double>& z);
+    // Whether the last finite-difference Jacobian was taken at the parameters x with the present
+    // samples, free variables, residual mode and working records.
+    bool isMemoOf(const ZoTVector<double>& x) const;
+    // The samples changed: no stored evaluation holds any more.
+    void forgetEvaluations();
     // Writes the errors of the samples after the first (block per sample) through `sink`.
     template <typename Sink>
     void forEachSampleBlock(const ZoSJointParams joints[c_iNumJoints], Sink sink) const;
@@ -164,4 +177,15 @@ class ZoCOrbal2AxisCalibrationObjFunction : public ZoCNLSObjectiveFunction {
     // Evaluation cache of the residuals, one entry per sample; not part of the objective's state.
     // Emptied whenever the samples change.
     mutable std::vector<ZoNSuffixProducts> m_suffixProducts;
+    // The last finite-difference Jacobian and what it was computed from.
+    struct NSJacobianMemo {
+        bool valid = false;
+        ZoTVector<double> x;
+        ZoTVector<int> freeIndices;
+        int measurements = 0;
+        int errorsPerSample = 0;
+        ZoSJointParams joints[c_iNumJoints] = {};
+        ZoTMatrix<double> jacobian;
+    };
+    NSJacobianMemo m_lastJacobian;
 };
