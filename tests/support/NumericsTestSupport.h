@@ -17,60 +17,62 @@
 // Reaches the solver's internals for the tests.
 class ZoCNLSSolverTestAccess {
   public:
-    static ZoCNLSSolver::EResult run(ZoCNLSSolver& s, ZoTVector<double>& p, double& r, int maxIter,
-                                     double tau) {
+    using Vec = ZoTVector<double>;
+    using Mat = ZoTMatrix<double>;
+    using Uniform = std::function<double(double, double)>;
+    static ZoCNLSSolver::EResult run(ZoCNLSSolver& s, Vec& p, double& r, int maxIter, double tau) {
         return s.run(p, r, maxIter, tau);
     }
-    static ZoTVector<double> computeWeight(ZoCNLSSolver& s, const ZoTVector<double>& r) {
-        return s.computeWeight(r);
-    }
+    static Vec computeWeight(ZoCNLSSolver& s, const Vec& r) { return s.computeWeight(r); }
     static double psiTukey(const ZoCNLSSolver& s, double u) { return s.psiTukey(u); }
     static double psiHuber(const ZoCNLSSolver& s, double u) { return s.psiHuber(u); }
-    static ZoTVector<double> cutBack(ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
-                                     const ZoTVector<double>& z, const ZoTVector<double>& d) {
+    static Vec cutBack(ZoCNLSSolver& s, const Mat& A, const Vec& b, const Vec& z, const Vec& d) {
         return s.cutBack(A, b, z, d, false);
     }
-    static bool checkConstraints(const ZoCNLSSolver& s, const ZoTMatrix<double>& A,
-                                 const ZoTVector<double>& b, const ZoTVector<double>& z) {
+    static bool checkConstraints(const ZoCNLSSolver& s, const Mat& A, const Vec& b, const Vec& z) {
         return s.checkConstraints(A, b, z);
     }
-    static void shrink(const ZoCNLSSolver& s, ZoTMatrix<double>& A, ZoTVector<double>& b, double eps) {
-        s.shrinkConstraints(A, b, eps);
-    }
-    static void distances(const ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
-                          const ZoTVector<double>& x, const ZoTVector<double>& d, double& back, double& fwd) {
+    static void shrink(const ZoCNLSSolver& s, Mat& A, Vec& b, double eps) { s.shrinkConstraints(A, b, eps); }
+    static void distances(const ZoCNLSSolver& s, const Mat& A, const Vec& b, const Vec& x, const Vec& d,
+                          double& back, double& fwd) {
         s.distanceToConstraints(A, b, x, d, back, fwd);
     }
-    static void gibbs(ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
-                      std::mt19937_64& rng, std::function<double(double, double)>& u, ZoTVector<double>& x) {
-        s.sampleGibbs(A, b, rng, u, x);
-    }
-    static void hitAndRun(ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
-                          std::mt19937_64& rng, std::function<double(double, double)>& u,
-                          ZoTVector<double>& x) {
-        s.sampleHitAndRun(A, b, rng, u, x);
+    // The Gibbs sampler (hitAndRun false) or the hit-and-run one, one step from x.
+    static void sample(ZoCNLSSolver& s, bool hitAndRun, const Mat& A, const Vec& b, std::mt19937_64& rng,
+                       Uniform& u, Vec& x) {
+        if (hitAndRun)
+            s.sampleHitAndRun(A, b, rng, u, x);
+        else
+            s.sampleGibbs(A, b, rng, u, x);
     }
 };
 
 namespace testsupport {
 
-inline ZoTMatrix<double> fromRows(const std::vector<std::vector<double>>& rows) {
-    ZoTMatrix<double> m(static_cast<int>(rows.size()), static_cast<int>(rows.front().size()));
+using Vec = ZoTVector<double>;
+using Mat = ZoTMatrix<double>;
+
+inline Mat fromRows(const std::vector<std::vector<double>>& rows) {
+    Mat m(static_cast<int>(rows.size()), static_cast<int>(rows.front().size()));
     for (int r = 0; r < m.rows; ++r)
         for (int c = 0; c < m.cols; ++c)
             m(r, c) = rows[r][c];
     return m;
 }
 
-inline ZoTVector<double> vectorOf(const std::vector<double>& values) {
-    ZoTVector<double> v(static_cast<int>(values.size()));
-    for (int i = 0; i < v.size; ++i)
-        v[i] = values[i];
+inline Vec vectorOf(const std::vector<double>& values) {
+    Vec v(static_cast<int>(values.size()));
+    std::copy(values.begin(), values.end(), v.data);
     return v;
 }
 
+template <typename T>
+std::vector<T> values(const ZoTVector<T>& v) {
+    return std::vector<T>(v.data, v.data + v.size);
+}
+
 // Largest elementwise difference of two matrices; 1e300 when their shapes differ.
-inline double maxDifference(const ZoTMatrix<double>& a, const ZoTMatrix<double>& b) {
+inline double maxDifference(const Mat& a, const Mat& b) {
     if (a.rows != b.rows || a.cols != b.cols)
         return 1e300;
     double largest = 0;
@@ -87,19 +89,26 @@ inline std::vector<std::string> logLines(ScopedLogCapture& capture) {
     return lines;
 }
 
+inline bool startsWith(const std::string& line, const std::string& prefix) {
+    return line.rfind(prefix, 0) == 0;
+}
+
+inline long countPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const std::string& l) { return startsWith(l, prefix); });
+}
+
 // A least-squares problem whose residuals a test gives as a function; counts the evaluations.
 class LambdaObjective : public ZoCNLSObjectiveFunction {
   public:
-    using Residuals = std::function<ZoTVector<double>(const ZoTVector<double>&)>;
+    using Residuals = std::function<Vec(const Vec&)>;
     LambdaObjective(int n, int m, Residuals f) : ZoCNLSObjectiveFunction(n, m), m_f(std::move(f)) {}
-    ZoTVector<double> Error(const ZoTVector<double>& x) override {
+    Vec Error(const Vec& x) override {
         ++evaluations;
         return m_f(x);
     }
     // Residual standard deviations when given, the base's default otherwise.
-    ZoTVector<double> StdDev() override {
-        return stdDev.empty() ? ZoCNLSObjectiveFunction::StdDev() : vectorOf(stdDev);
-    }
+    Vec StdDev() override { return stdDev.empty() ? ZoCNLSObjectiveFunction::StdDev() : vectorOf(stdDev); }
     std::vector<double> stdDev;
     using ZoCNLSObjectiveFunction::errorFDDerivatives;
     using ZoCNLSObjectiveFunction::getCovariance;
@@ -112,7 +121,7 @@ class LambdaObjective : public ZoCNLSObjectiveFunction {
 // One solver run from a start, with its result, end point, residual and log.
 struct SolveOutcome {
     ZoCNLSSolver::EResult result = ZoCNLSSolver::eLSFailed;
-    ZoTVector<double> p;
+    Vec p;
     double residual = 0;
     std::vector<std::string> lines;
 };
@@ -122,16 +131,10 @@ inline SolveOutcome solveLogged(ZoCNLSObjectiveFunction& f, const std::vector<do
                                 double residual = 0) {
     ZoCNLSSolver solver(f, false, 0);
     ScopedLogCapture capture;
-    SolveOutcome o;
-    o.p = vectorOf(start);
-    o.residual = residual;
+    SolveOutcome o{ZoCNLSSolver::eLSFailed, vectorOf(start), residual, {}};
     o.result = solver.Run(o.p, o.residual, maxIter, 1e-3, multistartRuns, sampler);
     o.lines = logLines(capture);
     return o;
-}
-
-inline bool startsWith(const std::string& line, const std::string& prefix) {
-    return line.rfind(prefix, 0) == 0;
 }
 
 }  // namespace testsupport
