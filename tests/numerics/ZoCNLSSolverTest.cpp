@@ -1,10 +1,12 @@
-// Levenberg-Marquardt runs: convergence, damping, weights, constraints, stop results and log.
+// Levenberg-Marquardt runs (convergence, damping, weights, constraints, stop results and log),
+// multistart series and the samplers of their starting points inside the constraint polytope.
 #include "NumericsTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,12 +15,6 @@ using namespace testsupport;
 using Access = ZoCNLSSolverTestAccess;
 
 namespace {
-
-std::string format(const char* pattern, double value) {
-    char buffer[128];
-    std::snprintf(buffer, sizeof buffer, pattern, value);
-    return buffer;
-}
 
 // y = a exp(b t) sampled without noise at t = 0, 0.1, ..., 1.9.
 LambdaObjective exponentialFit(double a, double b) {
@@ -30,115 +26,119 @@ LambdaObjective exponentialFit(double a, double b) {
     });
 }
 
+// Two valleys in [-2, 2]: a perfect fit at x = 1 and a worse local minimum near x = -1.
+LambdaObjective twoValleys() {
+    LambdaObjective f(1, 2, [](const Vec& x) { return vectorOf({x[0] * x[0] - 1, 0.3 * (x[0] - 1)}); });
+    f.AddBounds(0, -2, 2);
+    return f;
+}
+
+const double c_dInf = std::numeric_limits<double>::infinity();
+
 }  // namespace
 
-// Runs that stop early: the result, an untouched start or residual where nothing was solved, and
-// the exact log (an expected line that is cut short is matched as a prefix).
-TEST(ZoCNLSSolver, StopsWithTheirResultAndLog) {
-    const double rmse = std::sqrt((4.0 + 16.0) / 2.0), inf = std::numeric_limits<double>::infinity();
-    const std::string failed = "(NLS) stopped after 1 iterations ('LS solution failed (--)'";
+// Runs from starts away from known minima, inside bounds, on them, infeasible, and runs that stop
+// early: the result, the end point (the start where nothing was solved, feasible where bounded),
+// the residual, and the log: the expected lines as prefixes, the last one last, and in between only
+// progress lines for accepted iterations whose number is a multiple of five.
+TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
+    const ZoCNLSSolver::EResult converged = ZoCNLSSolver::EResult(-1), failed = ZoCNLSSolver::eLSFailed;
+    const std::string stop = "(NLS) stopped after ",
+                      lsFailed = "(NLS) stopped after 1 iterations ('LS solution failed (--)'";
     const std::string notFinite = "(NLS) residuals or their derivatives are not finite\n";
     auto linear = [](const Vec& x) { return vectorOf({x[0] - 1, x[0] + 1}); };
-    auto withDeviations = [&](std::vector<double> deviations) {
-        LambdaObjective f(1, 2, linear);
-        f.stdDev = deviations;
+    // Residuals x - (a, b) with lower <= x0 <= upper, and 0 <= x1 <= 1 when boxed.
+    auto bounded = [](double a, double b, double lower, double upper, bool boxed = false) {
+        LambdaObjective f(2, 2, [a, b](const Vec& x) { return vectorOf({x[0] - a, x[1] - b}); });
+        f.AddBounds(0, lower, upper);
+        if (boxed)
+            f.AddBounds(1, 0, 1);
         return f;
     };
+    LambdaObjective fixed = exponentialFit(2.0, -0.5), exact = LambdaObjective(1, 2, linear),
+                    past(1, 1, [](const Vec&x) { return vectorOf({x[0] - 3}); });
+    fixed.AddEquality(1, -0.5);
+    exact.stdDev = {1, 0};  // a residual known exactly has weight 1 / 0^2
+    past.AddUpperBound(0, 0.9);
     struct {
         const char* name;
         LambdaObjective f;
         std::vector<double> start;
         int maxIter;
         ZoCNLSSolver::EResult result;
-        double p, residual;  // NaN when not checked
+        std::vector<double> p;
+        double tolerance, residual;  // residual NaN when not checked
         std::vector<std::string> lines;
         // clang-format off
     } cases[] = {
-        {"zero iterations", LambdaObjective(1, 2, linear), {3}, 0, ZoCNLSSolver::eMaxIterExceeded, 3, rmse,
-         {format("(NLS) iter. 0: residual RMSE=%g\n", rmse),
-          format("(NLS) stopped after 0 iterations ('maxiter exceeded (-)', residual RMSE=%g)\n", rmse)}},
-        {"exact start", exponentialFit(2.0, -0.5), {2, -0.5}, 100, ZoCNLSSolver::eSmallGradient, 2, 0,
-         {"(NLS) iter. 0: residual RMSE=0\n",
-          "(NLS) stopped after 1 iterations ('small gradient (++)', residual RMSE=0)\n"}},
+        {"zero iterations", LambdaObjective(1, 2, linear), {3}, 0, ZoCNLSSolver::eMaxIterExceeded, {3}, 0, std::sqrt(10.0),
+         {"(NLS) iter. 0: residual RMSE=3.16228\n", "(NLS) stopped after 0 iterations ('maxiter exceeded (-)', residual RMSE=3.16228)\n"}},
+        {"exact start", exponentialFit(2.0, -0.5), {2, -0.5}, 100, ZoCNLSSolver::eSmallGradient, {2, -0.5}, 0, 0,
+         {"(NLS) iter. 0: residual RMSE=0\n", "(NLS) stopped after 1 iterations ('small gradient (++)', residual RMSE=0)\n"}},
         // From z = 0 the limit is 2^52 * 4.44e-16 = 2: a Gauss-Newton step of length 5 exceeds it.
         {"huge step", LambdaObjective(1, 1, [](const Vec& x) { return vectorOf({x[0] - 5}); }), {0}, 10,
-         ZoCNLSSolver::eAlmostSingular, 0, 5, {"(NLS) iter. 0: residual RMSE=5\n",
-         "(NLS) stopped after 1 iterations ('almost singular matrix (-)', residual RMSE=5)\n"}},
-        {"no residuals", LambdaObjective(2, 0, [](const Vec&) { return Vec(); }), {1, 2}, 10,
-         ZoCNLSSolver::eLSFailed, 1, 42, {}},
+         ZoCNLSSolver::eAlmostSingular, {0}, 0, 5,
+         {"(NLS) iter. 0: residual RMSE=5\n", "(NLS) stopped after 1 iterations ('almost singular matrix (-)', residual RMSE=5)\n"}},
+        {"no residuals", LambdaObjective(2, 0, [](const Vec&) { return Vec(); }), {1, 2}, 10, failed, {1, 2}, 0, 42, {}},
         {"NaN residual", LambdaObjective(1, 2, [](const Vec& x) { return vectorOf({x[0] - 1, NAN}); }), {4}, 20,
-         ZoCNLSSolver::eLSFailed, 4, NAN, {"(NLS) iter. 0", notFinite, failed}},
-        {"Inf residual", LambdaObjective(1, 2, [=](const Vec& x) { return vectorOf({x[0] - 1, inf}); }), {4}, 20,
-         ZoCNLSSolver::eLSFailed, 4, NAN, {"(NLS) iter. 0", notFinite, failed}},
+         failed, {4}, 0, NAN, {"(NLS) iter. 0", notFinite, lsFailed}},
+        {"Inf residual", LambdaObjective(1, 2, [](const Vec& x) { return vectorOf({x[0] - 1, c_dInf}); }), {4}, 20,
+         failed, {4}, 0, NAN, {"(NLS) iter. 0", notFinite, lsFailed}},
         // Finite at the start only: the difference quotients around it are NaN.
-        {"NaN derivative", LambdaObjective(1, 1, [](const Vec& x) { return vectorOf({x[0] == 4 ? 3 : NAN}); }),
-         {4}, 20, ZoCNLSSolver::eLSFailed, 4, 3, {"(NLS) iter. 0", notFinite, failed}},
-        // A residual known exactly has weight 1 / 0^2.
-        {"zero deviation", withDeviations({1, 0}), {4}, 20, ZoCNLSSolver::eLSFailed, NAN, NAN,
-         {"(NLS) iter. 0", failed}},
+        {"NaN derivative", LambdaObjective(1, 1, [](const Vec& x) { return vectorOf({x[0] == 4 ? 3 : NAN}); }), {4}, 20,
+         failed, {4}, 0, 3, {"(NLS) iter. 0", notFinite, lsFailed}},
+        {"zero deviation", exact, {4}, 20, failed, {}, 0, NAN, {"(NLS) iter. 0", lsFailed}},
+        {"distant start", exponentialFit(2.0, -0.5), {1.0, 0.3}, 500, converged, {2.0, -0.5}, 1e-7, 0, {"(NLS) iter. 0", stop}},
+        {"rosenbrock", LambdaObjective(2, 2, [](const Vec& x) { return vectorOf({10 * (x[1] - x[0] * x[0]), 1 - x[0]}); }),
+         {-1.2, 1}, 500, converged, {1, 1}, 1e-6, NAN, {"(NLS) iter. 0", stop}},
+        // Unconstrained minimum at (3, -1); x0 <= 1 moves it to (1, -1).
+        {"on the bound", bounded(3, -1, -5, 1), {0, 0}, 500, converged, {1, -1}, 1e-8, std::sqrt(2.0), {"(NLS) iter. 0", stop}},
+        {"fixed parameter", fixed, {7, 123}, 500, converged, {2, -0.5}, 1e-9, NAN, {"(NLS) iter. 0", stop}},
+        // Minimum (2000, 2e5); x0 <= 1000 makes it (1000, 2e5). At |z| ~ 1e5 a start a rounding
+        // error or 1e-12 inside the bound is "on" it: the step slides along the bound instead of
+        // being cut to a sliver that stops the run as a small step.
+        {"start on bound", bounded(2000, 2e5, -5000, 1000), {1000, 1e5}, 500, converged, {1000, 2e5}, 1e-9, NAN, {"(NLS) iter. 0", stop}},
+        {"start 1e-12 inside", bounded(2000, 2e5, -5000, 1000), {1000 - 1e-12, 1e5}, 500, converged, {1000, 2e5}, 1e-9, NAN,
+         {"(NLS) iter. 0", stop}},
+        {"start 1 ulp inside", bounded(2000, 2e5, -5000, 1000), {std::nextafter(1000.0, 0.0), 1e5}, 500, converged, {1000, 2e5},
+         1e-9, NAN, {"(NLS) iter. 0", stop}},
+        // 0.3 + 0.6 lands on 0.9 + 1 ulp: the cut-back step is pulled back inside and taken.
+        {"rounded past bound", past, {0.3}, 150, ZoCNLSSolver::eSmallStepSize, {0.9}, 1e-12, NAN, {"(NLS) iter. 0", stop}},
+        // An infeasible start is replaced by the programme's: the least sum of the variables just
+        // inside the lower bounds (2, 0).
+        {"infeasible start", bounded(3, 0.5, 2, 4, true), {10, 10}, 100, converged, {3, 0.5}, 1e-8, NAN,
+         {"(NLS) constructed initial feasible solution\n", "2-vector:\n", "\t2,\t2.22045e-14;\n", "(NLS) iter. 0", stop}},
     };
     // clang-format on
     for (auto& test : cases) {
         const auto o = solveLogged(test.f, test.start, test.maxIter, 0, ZoCNLSSolver::eGibbs, 42);
-        EXPECT_EQ(o.result, test.result) << test.name;
-        EXPECT_TRUE(std::isnan(test.p) || o.p[0] == test.p) << test.name;
-        EXPECT_TRUE(std::isnan(test.residual) || std::abs(o.residual - test.residual) < 1e-12) << test.name;
-        ASSERT_EQ(o.lines.size(), test.lines.size()) << test.name;
-        for (size_t i = 0; i < o.lines.size(); ++i)
-            EXPECT_TRUE(startsWith(o.lines[i], test.lines[i])) << test.name << ": " << o.lines[i];
+        EXPECT_TRUE(test.result == converged ? o.result <= ZoCNLSSolver::eSmallStepSize
+                                             : o.result == test.result)
+            << test.name << ": " << o.result;
+        for (size_t i = 0; i < test.p.size(); ++i)
+            EXPECT_NEAR(o.p[i], test.p[i], test.tolerance * std::max(1.0, std::abs(test.p[i]))) << test.name;
+        EXPECT_TRUE(std::isnan(test.residual) || std::abs(o.residual - test.residual) < 1e-7) << test.name;
+        const Vec slack = test.f.GetInequalitiesRHS() - test.f.GetInequalitiesLHS() * o.p;
+        for (int i = 0; i < slack.size; ++i)
+            EXPECT_GE(slack[i], 0.0) << test.name;
+        if (test.f.HasEqualities()) {
+            EXPECT_EQ((test.f.GetEqualitiesLHS() * o.p - test.f.GetEqualitiesRHS()).MaxAbs(), 0.0)
+                << test.name;
+        }
+        ASSERT_EQ(o.lines.empty(), test.lines.empty()) << test.name;
+        ASSERT_GE(o.lines.size(), test.lines.size()) << test.name;
+        for (size_t i = 0, head = test.lines.size() - 1; i < o.lines.size(); ++i) {
+            int iteration = 0;
+            const bool last = i + 1 == o.lines.size();
+            EXPECT_TRUE(i < head || last
+                            ? startsWith(o.lines[i], test.lines[last ? head : i])
+                            : std::sscanf(o.lines[i].c_str(), "(NLS) iter. %d:", &iteration) == 1 &&
+                                  iteration % 5 == 0)
+                << test.name << ": " << o.lines[i];
+        }
     }
     EXPECT_STREQ(ZoCNLSSolver::ResultText(ZoCNLSSolver::eConstraintsViolated), "constraints violated (-)");
     EXPECT_STREQ(ZoCNLSSolver::ResultText(ZoCNLSSolver::eSmallStepSize), "small step size (++)");
-}
-
-// Minima known in closed form, from starts away from them, inside bounds and on them.
-TEST(ZoCNLSSolver, ReachesClosedFormMinimaUnderBoundsAndEqualities) {
-    auto shifted = [](double a, double b, double upper) {
-        LambdaObjective f(2, 2, [a, b](const Vec& x) { return vectorOf({x[0] - a, x[1] - b}); });
-        f.AddBounds(0, -5000, upper);
-        return f;
-    };
-    LambdaObjective fixed = exponentialFit(2.0, -0.5);
-    fixed.AddEquality(1, -0.5);
-    struct {
-        const char* name;
-        LambdaObjective f;
-        std::vector<double> start, expected;
-        double tolerance, residual;  // residual: NaN when not checked
-        // clang-format off
-    } cases[] = {
-        {"distant start", exponentialFit(2.0, -0.5), {1.0, 0.3}, {2.0, -0.5}, 1e-7, 0},
-        {"rosenbrock", LambdaObjective(2, 2, [](const Vec& x) { return vectorOf({10 * (x[1] - x[0] * x[0]), 1 - x[0]}); }),
-         {-1.2, 1}, {1, 1}, 1e-6, NAN},
-        // Unconstrained minimum at (3, -1); x0 <= 1 moves it to (1, -1).
-        {"on the bound", shifted(3, -1, 1), {0, 0}, {1, -1}, 1e-8, std::sqrt(2.0)},
-        {"fixed parameter", fixed, {7, 123}, {2, -0.5}, 1e-9, NAN},
-        // Minimum (2000, 2e5); x0 <= 1000 makes it (1000, 2e5). At |z| ~ 1e5 a start a rounding
-        // error or 1e-12 inside the bound is "on" it: the step slides along the bound instead of
-        // being cut to a sliver that stops the run as a small step.
-        {"start on bound", shifted(2000, 2e5, 1000), {1000, 1e5}, {1000, 2e5}, 1e-9, NAN},
-        {"start 1e-12 inside", shifted(2000, 2e5, 1000), {1000 - 1e-12, 1e5}, {1000, 2e5}, 1e-9, NAN},
-        {"start 1 ulp inside", shifted(2000, 2e5, 1000), {std::nextafter(1000.0, 0.0), 1e5}, {1000, 2e5}, 1e-9, NAN},
-    };
-    // clang-format on
-    for (auto& test : cases) {
-        const auto o = solveLogged(test.f, test.start, 500);
-        EXPECT_LE(o.result, ZoCNLSSolver::eSmallStepSize) << test.name;
-        for (int i = 0; i < 2; ++i)
-            EXPECT_NEAR(o.p[i], test.expected[i], test.tolerance * std::max(1.0, std::abs(test.expected[i])))
-                << test.name;
-        EXPECT_TRUE(!test.f.HasInequalities() || o.p[0] <= test.expected[0]) << test.name;
-        EXPECT_TRUE(!test.f.HasEqualities() || o.p[1] == test.expected[1]) << test.name;
-        EXPECT_TRUE(std::isnan(test.residual) || std::abs(o.residual - test.residual) < 1e-7) << test.name;
-        // Progress lines only for accepted iterations whose number is a multiple of five.
-        ASSERT_GE(o.lines.size(), 2u);
-        for (size_t i = 1; i + 1 < o.lines.size(); ++i) {
-            int iteration = -1;
-            ASSERT_EQ(std::sscanf(o.lines[i].c_str(), "(NLS) iter. %d: residual RMSE=", &iteration), 1);
-            EXPECT_EQ(iteration % 5, 0) << o.lines[i];
-        }
-        EXPECT_TRUE(startsWith(o.lines.back(), "(NLS) stopped after ")) << test.name;
-    }
 }
 
 // Residual x with Jacobian 1 keeps gradient and normal matrix fixed, so each trial reveals the
@@ -243,35 +243,6 @@ TEST(ZoCNLSSolver, StepsAreCutAtTheNearestBoundAndProjectedFromOne) {
     EXPECT_TRUE(Access::checkConstraints(s, one, vectorOf({1}), vectorOf({NAN})));
 }
 
-TEST(ZoCNLSSolver, InfeasibleStartIsRepairedByLinearProgramme) {
-    LambdaObjective f(2, 2, [](const Vec& x) { return vectorOf({x[0] - 3, x[1] - 0.5}); });
-    f.AddBounds(0, 2, 4);
-    f.AddBounds(1, 0, 1);
-    const auto o = solveLogged(f, {10, 10}, 100);
-    EXPECT_LE(o.result, ZoCNLSSolver::eSmallStepSize);
-    EXPECT_LT((o.p - vectorOf({3, 0.5})).MaxAbs(), 1e-8);
-    // The start minimises the sum of the variables just inside the lower bounds.
-    const double inside = 2.220446049250313e-14;
-    ASSERT_GE(o.lines.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(o.lines.begin(), o.lines.begin() + 3),
-              (std::vector<std::string>{"(NLS) constructed initial feasible solution\n", "2-vector:\n",
-                                        format("\t%g,", 2 + inside) + format("\t%g;\n", inside)}));
-}
-
-TEST(ZoCNLSSolver, StepThatRoundingPushesPastBoundIsPulledBackInside) {
-    // 0.3 + 0.6 lands on 0.9 + 1 ulp: the cut-back step must still be taken.
-    LambdaObjective f(1, 1, [](const Vec& x) { return vectorOf({x[0] - 3}); });
-    f.AddUpperBound(0, 0.9);
-    const auto o = solveLogged(f, {0.3}, 150);
-    EXPECT_EQ(o.result, ZoCNLSSolver::eSmallStepSize);
-    EXPECT_LE(o.p[0], 0.9);
-    EXPECT_NEAR(o.p[0], 0.9, 1e-12);
-    ASSERT_EQ(o.lines.size(), 2u);  // start and stop, no "violates constraints" warnings
-    int iterations = 0;
-    ASSERT_EQ(std::sscanf(o.lines[1].c_str(), "(NLS) stopped after %d", &iterations), 1);
-    EXPECT_LE(iterations, 3);
-}
-
 TEST(ZoCNLSSolver, RefusesArgumentsOutsideItsContract) {
     LambdaObjective f(2, 3, [](const Vec& x) { return vectorOf({x[0], x[1]}); });
     ZoCNLSSolver solver(f, false, 0);
@@ -281,4 +252,130 @@ TEST(ZoCNLSSolver, RefusesArgumentsOutsideItsContract) {
     EXPECT_THROW(solver.Run(p, residual, -1, 1e-3, 0, ZoCNLSSolver::eGibbs), std::invalid_argument);
     // Two residuals where three are declared.
     EXPECT_THROW(solver.Run(p, residual, 10, 1e-3, 0, ZoCNLSSolver::eGibbs), std::length_error);
+}
+
+TEST(ZoCNLSMultistart, ShrinkAndDistancesAlongDirections) {
+    LambdaObjective f(1, 1, [](const Vec& x) { return x; });
+    ZoCNLSSolver s(f, false, 0);
+    Mat row = fromRows({{3, 4}});
+    Vec rhs = vectorOf({2});
+    Access::shrink(s, row, rhs, 0.1);  // inward by eps times the row's norm
+    EXPECT_DOUBLE_EQ(rhs[0], 1.5);
+    EXPECT_EQ(row(0, 0), 3.0);
+    double back = 0, fwd = 0;
+    Access::distances(s, fromRows({{-1}, {1}}), vectorOf({0, 1}), vectorOf({0.25}), vectorOf({1}), back, fwd);
+    EXPECT_EQ(std::vector<double>({back, fwd}), std::vector<double>({0.25, 0.75}));
+    // Along a direction parallel to every face both distances stay infinite.
+    Access::distances(s, fromRows({{1, 0}}), vectorOf({1}), vectorOf({0, 0}), vectorOf({0, 1}), back, fwd);
+    EXPECT_EQ(std::vector<double>({back, fwd}), std::vector<double>({c_dInf, c_dInf}));
+}
+
+// Both samplers stay in the triangle x, y >= 0, x + y <= 1 with mean at its centroid (1/3, 1/3),
+// and give finite points in a half-plane whose open directions are unbounded.
+TEST(ZoCNLSMultistart, SamplersStayInsideSpreadUniformlyOverTriangleAndStayFiniteInHalfPlane) {
+    LambdaObjective f(2, 1, [](const Vec& x) { return vectorOf({x[0]}); });
+    ZoCNLSSolver s(f, false, 0);
+    const Mat triangle = fromRows({{-1, 0}, {0, -1}, {1, 1}}), halfPlane = fromRows({{1, 0}});
+    for (bool hitAndRun : {false, true}) {
+        std::mt19937_64 rng(5489);
+        Access::Uniform uniform = [&rng](double a, double b) {
+            return a + std::generate_canonical<double, std::numeric_limits<double>::digits>(rng) * (b - a);
+        };
+        Vec x = vectorOf({0.2, 0.2}), sum(2);
+        const int samples = 20000;
+        for (int i = 0; i < samples; ++i) {
+            Access::sample(s, hitAndRun, triangle, vectorOf({0, 0, 1}), rng, uniform, x);
+            ASSERT_TRUE(x[0] >= -1e-15 && x[1] >= -1e-15 && x[0] + x[1] <= 1 + 1e-15) << x[0] << " " << x[1];
+            sum = sum + x;
+        }
+        EXPECT_LT((sum * (1.0 / samples) - vectorOf({1.0 / 3, 1.0 / 3})).MaxAbs(), 0.02) << hitAndRun;
+        for (int i = 0; i < 50; ++i)
+            Access::sample(s, hitAndRun, halfPlane, vectorOf({1}), rng, uniform, x);
+        EXPECT_TRUE(std::isfinite(x[0]) && std::isfinite(x[1]) && x[0] <= 1) << hitAndRun;
+    }
+}
+
+TEST(ZoCNLSMultistart, NoRunsEqualsSingleRunAndNoBoundsSkipsWithWarning) {
+    LambdaObjective f = twoValleys();
+    const auto a = solveLogged(f, {-1.5}, 100, 0, ZoCNLSSolver::eHitAndRun);
+    const auto b = solveLogged(f, {-1.5}, 100, 0, ZoCNLSSolver::eGibbs);
+    EXPECT_EQ(a.result, b.result);
+    EXPECT_EQ(a.p[0], b.p[0]);
+    EXPECT_EQ(a.lines, b.lines);
+    EXPECT_EQ(countPrefix(a.lines, "(NLS) SAMPLING") + countPrefix(a.lines, "(NLS) final"), 0);
+    LambdaObjective free(1, 1, [](const Vec& x) { return vectorOf({x[0] * x[0] - 2}); });
+    const auto o = solveLogged(free, {1}, 100, 3, ZoCNLSSolver::eHitAndRun);
+    EXPECT_LE(o.result, ZoCNLSSolver::eSmallStepSize);
+    const std::string warning = "(NLS) warning: skipping multistart (no inequality constraints!)\n";
+    EXPECT_EQ(countPrefix(o.lines, warning), 1);
+    EXPECT_EQ(o.lines.back(), warning);
+}
+
+// A perfect first run ends the series before any sampling; otherwise the series escapes the local
+// minimum and stops at the perfect fit.
+TEST(ZoCNLSMultistart, SeriesEscapesLocalMinimumAndStopsAtPerfectFit) {
+    LambdaObjective f = twoValleys();
+    const auto perfect = solveLogged(f, {1}, 100, 4, ZoCNLSSolver::eHitAndRun);
+    EXPECT_EQ(perfect.result, ZoCNLSSolver::eSmallGradient);
+    EXPECT_EQ(countPrefix(perfect.lines, "(NLS) SAMPLING"), 0);
+    ASSERT_GE(perfect.lines.size(), 2u);
+    EXPECT_EQ(perfect.lines[perfect.lines.size() - 2],
+              "(NLS) obtained the best possible residual - omitting further multistart runs\n");
+    EXPECT_EQ(perfect.lines.back(), "(NLS) final residual RMSE=0\n");
+    for (auto sampler : {ZoCNLSSolver::eGibbs, ZoCNLSSolver::eHitAndRun}) {
+        const auto o = solveLogged(f, {-1.5}, 200, 10, sampler);
+        EXPECT_NEAR(o.p[0], 1.0, 1e-7) << "sampler " << sampler;
+        EXPECT_LT(o.residual, 1e-7);
+        EXPECT_EQ(countPrefix(o.lines, "(NLS) SAMPLING FOR MULTISTART RUN 1 OF 10 (try #1)\n"), 1);
+        EXPECT_TRUE(startsWith(o.lines.back(), "(NLS) final residual RMSE="));
+    }
+}
+
+TEST(ZoCNLSMultistart, RepeatedCallsGiveIdenticalSeries) {
+    // A valley floor that no run fits perfectly, so that all five runs take place.
+    LambdaObjective f(2, 3, [](const Vec& x) {
+        return vectorOf({std::sin(3 * x[0]) + x[1] * x[1], x[0] - x[1], 0.5});
+    });
+    f.AddBounds(0, -2, 2);
+    f.AddBounds(1, -2, 2);
+    const auto first = solveLogged(f, {1.5, -1.5}, 50, 5, ZoCNLSSolver::eHitAndRun);
+    const auto second = solveLogged(f, {1.5, -1.5}, 50, 5, ZoCNLSSolver::eHitAndRun);
+    EXPECT_EQ(countPrefix(first.lines, "(NLS) SAMPLING FOR MULTISTART RUN "), 5);
+    EXPECT_EQ(second.lines, first.lines);
+    EXPECT_EQ(second.p[0], first.p[0]);
+}
+
+TEST(ZoCNLSMultistart, FailedWarmUpsCountAsDoneAndKeepStart) {
+    // Bounds that contradict each other: neither the run nor the sampler finds a feasible point.
+    LambdaObjective f(1, 1, [](const Vec& x) { return x; });
+    f.AddLowerBound(0, 2);
+    f.AddUpperBound(0, 1);
+    const auto o = solveLogged(f, {5}, 10, 2, ZoCNLSSolver::eGibbs, c_dInf);
+    EXPECT_EQ(o.result, ZoCNLSSolver::eConstraintsViolated);
+    EXPECT_EQ(o.p[0], 5.0);
+    EXPECT_EQ(o.residual, c_dInf);
+    EXPECT_EQ(o.lines, (std::vector<std::string>{
+                           "(NLS) infeasible constraints detected\n",
+                           "(NLS) SAMPLING FOR MULTISTART RUN 1 OF 2 (try #1)\n", "(NLS) warmup failed.\n",
+                           "(NLS) SAMPLING FOR MULTISTART RUN 2 OF 2 (try #1)\n", "(NLS) warmup failed.\n",
+                           "(NLS) final residual RMSE=inf\n"}));
+}
+
+TEST(ZoCNLSMultistart, FiveConsecutiveFailuresAbortTheSeries) {
+    // x1 is fixed at 5 by an equality but bounded by 4: every run finds its free-variable
+    // inequalities infeasible, while the sampler, working on the full parameters, succeeds.
+    LambdaObjective f(2, 1, [](const Vec& x) { return vectorOf({x[0]}); });
+    f.AddBounds(0, -1, 1);
+    f.AddBounds(1, 0, 4);
+    ASSERT_TRUE(f.AddEquality(1, 5.0));
+    const auto o = solveLogged(f, {0.5, 3}, 10, 3, ZoCNLSSolver::eHitAndRun, c_dInf);
+    EXPECT_EQ(o.result, ZoCNLSSolver::eConstraintsViolated);
+    EXPECT_EQ(countPrefix(o.lines, "(NLS) multistart run #1/#3 failed: constraint violation\n"), 5);
+    for (int attempt = 1; attempt <= 5; ++attempt)
+        EXPECT_EQ(
+            countPrefix(o.lines, "(NLS) SAMPLING FOR MULTISTART RUN 1 OF 3 (try #" + std::to_string(attempt)),
+            1);
+    ASSERT_GE(o.lines.size(), 2u);
+    EXPECT_EQ(o.lines[o.lines.size() - 2], "(NLS) multistart series aborted (too many errors)\n");
+    EXPECT_EQ(values(o.p), (std::vector<double>{0.5, 3}));  // the start is returned
 }
