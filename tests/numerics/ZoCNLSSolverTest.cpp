@@ -42,7 +42,7 @@ const double c_dInf = std::numeric_limits<double>::infinity();
 // the residual, and the log: the expected lines as prefixes, the last one last, and in between only
 // progress lines for accepted iterations whose number is a multiple of five.
 TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
-    const ZoCNLSSolver::EResult converged = ZoCNLSSolver::EResult(-1), failed = ZoCNLSSolver::eLSFailed;
+    const int converged = -1, failed = ZoCNLSSolver::eLSFailed;  // converged: small gradient or step
     const std::string stop = "(NLS) stopped after ",
                       lsFailed = "(NLS) stopped after 1 iterations ('LS solution failed (--)'";
     const std::string notFinite = "(NLS) residuals or their derivatives are not finite\n";
@@ -55,8 +55,8 @@ TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
             f.AddBounds(1, 0, 1);
         return f;
     };
-    LambdaObjective fixed = exponentialFit(2.0, -0.5), exact = LambdaObjective(1, 2, linear),
-                    past(1, 1, [](const Vec&x) { return vectorOf({x[0] - 3}); });
+    LambdaObjective fixed = exponentialFit(2.0, -0.5), exact(1, 2, linear);
+    LambdaObjective past(1, 1, [](const Vec& x) { return vectorOf({x[0] - 3}); });
     fixed.AddEquality(1, -0.5);
     exact.stdDev = {1, 0};  // a residual known exactly has weight 1 / 0^2
     past.AddUpperBound(0, 0.9);
@@ -65,7 +65,7 @@ TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
         LambdaObjective f;
         std::vector<double> start;
         int maxIter;
-        ZoCNLSSolver::EResult result;
+        int result;
         std::vector<double> p;
         double tolerance, residual;  // residual NaN when not checked
         std::vector<std::string> lines;
@@ -187,6 +187,9 @@ TEST(ZoCNLSSolver, WeightsFollowBiweightOnRobustScaleOrInverseVariance) {
         EXPECT_NEAR(w[i], i == 6 ? 0.0 : u == 0 ? 1.0 : Access::psiTukey(robust, u) / u, 1e-15) << i;
     }
     EXPECT_EQ(values(Access::computeWeight(plain, r)), std::vector<double>(7, 1.0));
+    // More than half of the residuals equal: no robust scale, plain weights.
+    EXPECT_EQ(values(Access::computeWeight(robust, vectorOf({0, 0, 0, 0, 5, 9, 40}))),
+              std::vector<double>(7, 1.0));
     EXPECT_EQ(Access::psiHuber(robust, 1.0), 1.0);
     EXPECT_EQ(Access::psiHuber(robust, -5.0), -1.345);
     EXPECT_EQ(Access::psiTukey(robust, 5.0), 0.0);
