@@ -93,6 +93,13 @@ TEST(ZoCLinearProgram, ClosedFormProgrammes) {
         {{{-1, -1}, {1, 0}, {0, 1}}, {-2, 3, 3}, {-1, -2}, ZoCLinearProgram::eOptimal, {2, 0}},
         // a redundant row pair (x = y written twice) keeps the initialisation's variable basic.
         {{{1, -1}, {-1, 1}, {1, -1}, {0, 1}}, {0, 0, 0, 2}, {1, 1}, ZoCLinearProgram::eOptimal, {2, 2}},
+        // degenerate at the origin, unbounded along x3 (its column is <= 0, its gain 1): ties broken by
+        // the smallest basic index keep the simplex from cycling there until its pivot limit.
+        {{{-1, 1, -1, -1, 2, -2}, {-3, -2, 1, -3, 2, -3}, {0, 1, 0, -3, -2, -1}, {2, 0, 3, -1, -3, -2}},
+         {0, 0, 0, 0},
+         {-3, -2, 2, 1, 1, 2},
+         ZoCLinearProgram::eUnbounded,
+         {}},
     };
     for (const auto& test : cases) {
         ZoCLinearProgram lp(fromRows(test.a), vectorOf(test.b), vectorOf(test.c));
