@@ -45,7 +45,8 @@ TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
     const int converged = -1, failed = ZoCNLSSolver::eLSFailed;  // converged: small gradient or step
     const std::string stop = "(NLS) stopped after ",
                       lsFailed = "(NLS) stopped after 1 iterations ('LS solution failed (--)'";
-    const std::string notFinite = "(NLS) residuals or their derivatives are not finite\n";
+    const std::string notFinite = "(NLS) residuals or their derivatives are not finite\n",
+                      iter0 = "(NLS) iter. 0";
     auto linear = [](const Vec& x) { return vectorOf({x[0] - 1, x[0] + 1}); };
     // Residuals x - (a, b) with lower <= x0 <= upper, and 0 <= x1 <= 1 when boxed.
     auto bounded = [](double a, double b, double lower, double upper, bool boxed = false) {
@@ -60,6 +61,11 @@ TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
     fixed.AddEquality(1, -0.5);
     exact.stdDev = {1, 0};  // a residual known exactly has weight 1 / 0^2
     past.AddUpperBound(0, 0.9);
+    const LambdaObjective far = bounded(2000, 2e5, -5000, 1000);
+    LambdaObjective rosenbrock(2, 2, [](const Vec& x) {
+        return vectorOf({10 * (x[1] - x[0] * x[0]), 1 - x[0]});
+    });
+    using S = ZoCNLSSolver;
     struct {
         const char* name;
         LambdaObjective f;
@@ -71,43 +77,49 @@ TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
         std::vector<std::string> lines;
         // clang-format off
     } cases[] = {
-        {"zero iterations", LambdaObjective(1, 2, linear), {3}, 0, ZoCNLSSolver::eMaxIterExceeded, {3}, 0, std::sqrt(10.0),
-         {"(NLS) iter. 0: residual RMSE=3.16228\n", "(NLS) stopped after 0 iterations ('maxiter exceeded (-)', residual RMSE=3.16228)\n"}},
-        {"exact start", exponentialFit(2.0, -0.5), {2, -0.5}, 100, ZoCNLSSolver::eSmallGradient, {2, -0.5}, 0, 0,
-         {"(NLS) iter. 0: residual RMSE=0\n", "(NLS) stopped after 1 iterations ('small gradient (++)', residual RMSE=0)\n"}},
+        {"no iterations", LambdaObjective(1, 2, linear), {3}, 0, S::eMaxIterExceeded, {3}, 0, std::sqrt(10.0),
+         {"(NLS) iter. 0: residual RMSE=3.16228\n",
+          "(NLS) stopped after 0 iterations ('maxiter exceeded (-)', residual RMSE=3.16228)\n"}},
+        {"exact start", exponentialFit(2.0, -0.5), {2, -0.5}, 100, S::eSmallGradient, {2, -0.5}, 0, 0,
+         {"(NLS) iter. 0: residual RMSE=0\n",
+          "(NLS) stopped after 1 iterations ('small gradient (++)', residual RMSE=0)\n"}},
         // From z = 0 the limit is 2^52 * 4.44e-16 = 2: a Gauss-Newton step of length 5 exceeds it.
         {"huge step", LambdaObjective(1, 1, [](const Vec& x) { return vectorOf({x[0] - 5}); }), {0}, 10,
-         ZoCNLSSolver::eAlmostSingular, {0}, 0, 5,
-         {"(NLS) iter. 0: residual RMSE=5\n", "(NLS) stopped after 1 iterations ('almost singular matrix (-)', residual RMSE=5)\n"}},
-        {"no residuals", LambdaObjective(2, 0, [](const Vec&) { return Vec(); }), {1, 2}, 10, failed, {1, 2}, 0, 42, {}},
-        {"NaN residual", LambdaObjective(1, 2, [](const Vec& x) { return vectorOf({x[0] - 1, NAN}); }), {4}, 20,
-         failed, {4}, 0, NAN, {"(NLS) iter. 0", notFinite, lsFailed}},
-        {"Inf residual", LambdaObjective(1, 2, [](const Vec& x) { return vectorOf({x[0] - 1, c_dInf}); }), {4}, 20,
-         failed, {4}, 0, NAN, {"(NLS) iter. 0", notFinite, lsFailed}},
+         S::eAlmostSingular, {0}, 0, 5, {"(NLS) iter. 0: residual RMSE=5\n",
+         "(NLS) stopped after 1 iterations ('almost singular matrix (-)', residual RMSE=5)\n"}},
+        {"no residuals", LambdaObjective(2, 0, [](const Vec&) { return Vec(); }), {1, 2}, 10, failed, {1, 2},
+         0, 42, {}},
+        {"NaN residual", LambdaObjective(1, 2, [](const Vec& x) { return vectorOf({x[0] - 1, NAN}); }),
+         {4}, 20, failed, {4}, 0, NAN, {iter0, notFinite, lsFailed}},
+        {"Inf residual", LambdaObjective(1, 2, [](const Vec& x) { return vectorOf({x[0] - 1, c_dInf}); }),
+         {4}, 20, failed, {4}, 0, NAN, {iter0, notFinite, lsFailed}},
         // Finite at the start only: the difference quotients around it are NaN.
-        {"NaN derivative", LambdaObjective(1, 1, [](const Vec& x) { return vectorOf({x[0] == 4 ? 3 : NAN}); }), {4}, 20,
-         failed, {4}, 0, 3, {"(NLS) iter. 0", notFinite, lsFailed}},
-        {"zero deviation", exact, {4}, 20, failed, {}, 0, NAN, {"(NLS) iter. 0", lsFailed}},
-        {"distant start", exponentialFit(2.0, -0.5), {1.0, 0.3}, 500, converged, {2.0, -0.5}, 1e-7, 0, {"(NLS) iter. 0", stop}},
-        {"rosenbrock", LambdaObjective(2, 2, [](const Vec& x) { return vectorOf({10 * (x[1] - x[0] * x[0]), 1 - x[0]}); }),
-         {-1.2, 1}, 500, converged, {1, 1}, 1e-6, NAN, {"(NLS) iter. 0", stop}},
+        {"NaN derivative",
+         LambdaObjective(1, 1, [](const Vec& x) { return vectorOf({x[0] == 4 ? 3 : NAN}); }), {4}, 20, failed,
+         {4}, 0, 3, {iter0, notFinite, lsFailed}},
+        {"zero deviation", exact, {4}, 20, failed, {}, 0, NAN, {iter0, lsFailed}},
+        {"distant start", exponentialFit(2.0, -0.5), {1.0, 0.3}, 500, converged, {2.0, -0.5}, 1e-7, 0,
+         {iter0, stop}},
+        {"rosenbrock", rosenbrock, {-1.2, 1}, 500, converged, {1, 1}, 1e-6, NAN, {iter0, stop}},
         // Unconstrained minimum at (3, -1); x0 <= 1 moves it to (1, -1).
-        {"on the bound", bounded(3, -1, -5, 1), {0, 0}, 500, converged, {1, -1}, 1e-8, std::sqrt(2.0), {"(NLS) iter. 0", stop}},
-        {"fixed parameter", fixed, {7, 123}, 500, converged, {2, -0.5}, 1e-9, NAN, {"(NLS) iter. 0", stop}},
+        {"on the bound", bounded(3, -1, -5, 1), {0, 0}, 500, converged, {1, -1}, 1e-8, std::sqrt(2.0),
+         {iter0, stop}},
+        {"fixed parameter", fixed, {7, 123}, 500, converged, {2, -0.5}, 1e-9, NAN, {iter0, stop}},
         // Minimum (2000, 2e5); x0 <= 1000 makes it (1000, 2e5). At |z| ~ 1e5 a start a rounding
         // error or 1e-12 inside the bound is "on" it: the step slides along the bound instead of
         // being cut to a sliver that stops the run as a small step.
-        {"start on bound", bounded(2000, 2e5, -5000, 1000), {1000, 1e5}, 500, converged, {1000, 2e5}, 1e-9, NAN, {"(NLS) iter. 0", stop}},
-        {"start 1e-12 inside", bounded(2000, 2e5, -5000, 1000), {1000 - 1e-12, 1e5}, 500, converged, {1000, 2e5}, 1e-9, NAN,
-         {"(NLS) iter. 0", stop}},
-        {"start 1 ulp inside", bounded(2000, 2e5, -5000, 1000), {std::nextafter(1000.0, 0.0), 1e5}, 500, converged, {1000, 2e5},
-         1e-9, NAN, {"(NLS) iter. 0", stop}},
+        {"start on bound", far, {1000, 1e5}, 500, converged, {1000, 2e5}, 1e-9, NAN, {iter0, stop}},
+        {"start 1e-12 inside", far, {1000 - 1e-12, 1e5}, 500, converged, {1000, 2e5}, 1e-9, NAN,
+         {iter0, stop}},
+        {"start 1 ulp inside", far, {std::nextafter(1000.0, 0.0), 1e5}, 500, converged, {1000, 2e5}, 1e-9,
+         NAN, {iter0, stop}},
         // 0.3 + 0.6 lands on 0.9 + 1 ulp: the cut-back step is pulled back inside and taken.
-        {"rounded past bound", past, {0.3}, 150, ZoCNLSSolver::eSmallStepSize, {0.9}, 1e-12, NAN, {"(NLS) iter. 0", stop}},
+        {"rounded past bound", past, {0.3}, 150, S::eSmallStepSize, {0.9}, 1e-12, NAN, {iter0, stop}},
         // An infeasible start is replaced by the programme's: the least sum of the variables just
         // inside the lower bounds (2, 0).
         {"infeasible start", bounded(3, 0.5, 2, 4, true), {10, 10}, 100, converged, {3, 0.5}, 1e-8, NAN,
-         {"(NLS) constructed initial feasible solution\n", "2-vector:\n", "\t2,\t2.22045e-14;\n", "(NLS) iter. 0", stop}},
+         {"(NLS) constructed initial feasible solution\n", "2-vector:\n", "\t2,\t2.22045e-14;\n", iter0,
+          stop}},
     };
     // clang-format on
     for (auto& test : cases) {

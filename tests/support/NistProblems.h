@@ -65,13 +65,15 @@ T Predict(EModel model, const T* b, double x, double x2 = 0.0) {
         case EModel::eMisra1a: case EModel::eBoxBOD: return b[0] * (1.0 - exp(-b[1] * x));
         case EModel::eChwirut: return exp(-b[0] * x) / (b[1] + b[2] * x);
         case EModel::eLanczos: return b[0] * exp(-b[1] * x) + b[2] * exp(-b[3] * x) + b[4] * exp(-b[5] * x);
-        case EModel::eGauss: return b[0] * exp(-b[1] * x) + b[2] * exp(-(x - b[3]) * (x - b[3]) / (b[4] * b[4])) +
-                                    b[5] * exp(-(x - b[6]) * (x - b[6]) / (b[7] * b[7]));
+        case EModel::eGauss:
+            return b[0] * exp(-b[1] * x) + b[2] * exp(-(x - b[3]) * (x - b[3]) / (b[4] * b[4])) +
+                   b[5] * exp(-(x - b[6]) * (x - b[6]) / (b[7] * b[7]));
         case EModel::eDanWood: return b[0] * pow(x, b[1]);
         case EModel::eMisra1b: return b[0] * (1.0 - 1.0 / ((1.0 + b[1] * x / 2.0) * (1.0 + b[1] * x / 2.0)));
         case EModel::eKirby2: return (b[0] + b[1] * x + b[2] * x * x) / (1.0 + b[3] * x + b[4] * x * x);
-        case EModel::eHahn1: case EModel::eThurber: return (b[0] + b[1] * x + b[2] * x * x + b[3] * x * x * x) /
-                                                           (1.0 + b[4] * x + b[5] * x * x + b[6] * x * x * x);
+        case EModel::eHahn1: case EModel::eThurber:
+            return (b[0] + b[1] * x + b[2] * x * x + b[3] * x * x * x) /
+                   (1.0 + b[4] * x + b[5] * x * x + b[6] * x * x * x);
         case EModel::eNelson: return b[0] - b[1] * x * exp(-b[2] * x2);
         case EModel::eMGH17: return b[0] + b[1] * exp(-x * b[3]) + b[2] * exp(-x * b[4]);
         case EModel::eMisra1c: return b[0] * (1.0 - pow(1.0 + 2.0 * b[1] * x, -0.5));
