@@ -5,14 +5,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <stdexcept>
 #include <vector>
 
 using namespace testsupport;
-using Rows = std::vector<std::vector<double>>;
 using Ints = std::vector<int>;
-using Reals = std::vector<double>;
 
 namespace {
 
@@ -26,28 +23,25 @@ LambdaObjective unused(int n) {
     return LambdaObjective(n, 1, [](const Vec&) { return Vec(1); });
 }
 
-constexpr double c_dInf = std::numeric_limits<double>::infinity();
-
 }  // namespace
 
+// Fresh: every parameter free, kernel [0 | I]; bounds append their lower then upper row, later rows
+// after; bounded only with both bounds or as a constant; out-of-range indices and short free values refused.
 TEST(ZoCNLSObjectiveFunction, FreshProblemHasAllParametersFreeAndBoundsAppendLowerThenUpperRow) {
     LambdaObjective f = unused(3);
     EXPECT_EQ(
         maxDifference(f.GetEqualityConstraintsKernel(), fromRows({{0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}})),
         0);
     EXPECT_EQ(values(f.GetFreeVariablesIndices()), (Ints{0, 1, 2}));
-    EXPECT_TRUE(f.IsVariable(0) && f.IsVariable(1) && f.IsVariable(2));
     EXPECT_EQ(values(f.BuildParamsFromFree(vectorOf({1.5, -2, 7}))), (Reals{1.5, -2, 7}));
-    EXPECT_FALSE(f.HasEqualities() || f.HasInequalities());
+    EXPECT_FALSE(f.HasEqualities() || f.HasInequalities() || !f.IsVariable(0) || !f.IsVariable(2));
     f.AddBounds(1, -2, 5);
-    f.AddInequality(vectorOf({1, 1, 1}), 9);  // old rows stay first
-    EXPECT_EQ(maxDifference(f.GetInequalitiesLHS(), fromRows({{0, -1, 0}, {0, 1, 0}, {1, 1, 1}})), 0);
-    EXPECT_EQ(values(f.GetInequalitiesRHS()), (Reals{2, 5, 9}));
+    f.AddInequality(vectorOf({1, 1, 1}), 9);
     EXPECT_THROW(f.AddBounds(3, 0, 1), std::invalid_argument);
     EXPECT_THROW(f.AddLowerBound(-1, 0), std::invalid_argument);
     EXPECT_THROW(f.BuildParamsFromFree(vectorOf({1, 2})), std::invalid_argument);
-    EXPECT_EQ(f.GetInequalitiesRHS().size, 3);
-    // Bounded only with both bounds, or as a constant.
+    EXPECT_EQ(maxDifference(f.GetInequalitiesLHS(), fromRows({{0, -1, 0}, {0, 1, 0}, {1, 1, 1}})), 0);
+    EXPECT_EQ(values(f.GetInequalitiesRHS()), (Reals{2, 5, 9}));
     LambdaObjective g = unused(3);
     g.AddLowerBound(0, 1.0);
     EXPECT_FALSE(g.IsBounded(0));
@@ -56,45 +50,45 @@ TEST(ZoCNLSObjectiveFunction, FreshProblemHasAllParametersFreeAndBoundsAppendLow
     EXPECT_TRUE(g.IsBounded(0) && g.IsBounded(2) && g.IsUnbounded(1) && !g.IsBounded(1));
 }
 
+// A fixed parameter leaves the free set; a repeated (implied) equality changes nothing, a contradicting
+// one or one on a missing parameter is refused; SetNumParams resets the kernel, not the constraints.
 TEST(ZoCNLSObjectiveFunction, EqualitiesFixFreeAndRefuseContradictions) {
     LambdaObjective f = unused(2);
     ASSERT_TRUE(f.AddEquality(0, 1.5));
     EXPECT_EQ(values(f.GetFreeVariablesIndices()), Ints{1});
     EXPECT_EQ(values(f.BuildParamsFromFree(vectorOf({7}))), (Reals{1.5, 7}));
     EXPECT_TRUE(f.IsConstant(0) && f.IsVariable(1));
-    EXPECT_TRUE(f.AddEquality(0, 1.5));  // repeated: implied, nothing changes
-    EXPECT_FALSE(f.AddEquality(0, 2.0));
-    EXPECT_FALSE(f.AddEquality(2, 1.0));  // no such parameter
+    EXPECT_EQ(std::vector<bool>({f.AddEquality(0, 1.5), f.AddEquality(0, 2.0), f.AddEquality(2, 1.0)}),
+              std::vector<bool>({true, false, false}));
     EXPECT_EQ(f.GetEqualitiesRHS().size, 1);
     // x0 + x1 = 2: the diagonal keeps the pivot on the tie, x1 is free.
     LambdaObjective sum = unused(2);
     ASSERT_TRUE(sum.AddEquality(vectorOf({1, 1}), 2));
     EXPECT_EQ(values(sum.GetFreeVariablesIndices()), Ints{1});
     EXPECT_EQ(maxDifference(sum.GetEqualityConstraintsKernel(), fromRows({{2, -1}, {0, 1}})), 0);
-    // SetNumParams resets the kernel (its column 0 starts again from zero) but not the constraints.
     f.AddBounds(0, 0, 1);
     f.SetNumParams(2);
     EXPECT_EQ(maxDifference(f.GetEqualityConstraintsKernel(), fromRows({{0, 1, 0}, {0, 0, 1}})), 0);
-    EXPECT_EQ(std::vector<int>(
-                  {f.GetFreeVariablesIndices().size, f.GetInequalitiesRHS().size, f.GetEqualitiesRHS().size}),
-              (Ints{2, 2, 1}));
+    EXPECT_EQ(
+        Ints({f.GetFreeVariablesIndices().size, f.GetInequalitiesRHS().size, f.GetEqualitiesRHS().size}),
+        (Ints{2, 2, 1}));
 }
 
+// Every free-variable combination satisfies all equalities and keeps the free values; inequalities
+// restricted to the free variables: x0 + 2 x1 <= 10 with x0 = 4 is 2 z <= 6.
 TEST(ZoCNLSObjectiveFunction, LargestCoefficientBecomesPivotAndParametrisationSolvesAllEqualities) {
     LambdaObjective f = unused(4);
     ASSERT_TRUE(f.AddEquality(vectorOf({1, 3, 0, 0}), 2));  // pivot on x1 (largest entry)
     EXPECT_EQ(values(f.GetFreeVariablesIndices()), (Ints{0, 2, 3}));
     ASSERT_TRUE(f.AddEquality(vectorOf({0, 1, -2, 1}), -1));
-    ASSERT_EQ(f.GetFreeVariablesIndices().size, 2);
     EXPECT_FALSE(f.AddEquality(vectorOf({1, 4, -2, 1}), 0));  // sum of both rows, wrong rhs
     EXPECT_TRUE(f.AddEquality(vectorOf({1, 4, -2, 1}), 1));   // sum of both rows: implied
-    ASSERT_EQ(f.GetEqualitiesLHS().rows, 2);
+    ASSERT_EQ(Ints({f.GetFreeVariablesIndices().size, f.GetEqualitiesLHS().rows}), Ints({2, 2}));
     for (const auto& z : {vectorOf({0, 0}), vectorOf({1.5, -2}), vectorOf({-3, 0.25})}) {
         const Vec x = f.BuildParamsFromFree(z);
         EXPECT_LT((f.GetEqualitiesLHS() * x - f.GetEqualitiesRHS()).MaxAbs(), 1e-14);
         EXPECT_EQ(Reals({x[f.GetFreeVariablesIndices()[0]], x[f.GetFreeVariablesIndices()[1]]}), values(z));
     }
-    // Inequalities in free variables: x0 + 2 x1 <= 10 with x0 = 4 is 2 z <= 6.
     LambdaObjective g = unused(2);
     g.AddInequality(vectorOf({1, 2}), 10);
     ASSERT_TRUE(g.AddEquality(0, 4));
@@ -106,7 +100,9 @@ TEST(ZoCNLSObjectiveFunction, LargestCoefficientBecomesPivotAndParametrisationSo
 }
 
 // One difference-quotient column per free variable (four evaluations each); none without residuals.
-TEST(ZoCNLSObjectiveFunction, JacobianHasOneAnalyticColumnPerFreeVariable) {
+// A stencil of order p differentiates polynomials of degree p exactly (the cube for p >= 3, the line
+// below) and restores x; central order 2 on the cube is off by its leading term h^2.
+TEST(ZoCNLSObjectiveFunction, JacobianHasOneColumnPerFreeVariableExactForItsStencilsDegree) {
     LambdaObjective f(2, 2, [](const Vec& x) { return vectorOf({x[0] * x[0], x[1]}); });
     EXPECT_LT(maxDifference(f.Jacobian(vectorOf({1, 2})), fromRows({{2, 0}, {0, 1}})), 1e-10);
     EXPECT_EQ(f.evaluations, 8);
@@ -117,11 +113,6 @@ TEST(ZoCNLSObjectiveFunction, JacobianHasOneAnalyticColumnPerFreeVariable) {
     EXPECT_EQ(empty.rows + empty.cols, 0);
     LambdaObjective shortResiduals(1, 3, [](const Vec& x) { return vectorOf({x[0]}); });
     EXPECT_THROW(shortResiduals.Jacobian(vectorOf({1})), std::length_error);
-}
-
-// A stencil of order p differentiates polynomials of degree p exactly (the cube for p >= 3, the
-// line below) and restores x; central order 2 on the cube is off by its leading term h^2.
-TEST(ZoCNLSObjectiveFunction, EveryFiniteDifferenceOrderIsExactForItsPolynomialDegree) {
     LambdaObjective cube(1, 1, [](const Vec& x) { return vectorOf({x[0] * x[0] * x[0]}); });
     LambdaObjective line(1, 1, [](const Vec& x) { return vectorOf({4 * x[0] - 1}); });
     Vec x = vectorOf({1.25});
@@ -133,7 +124,8 @@ TEST(ZoCNLSObjectiveFunction, EveryFiniteDifferenceOrderIsExactForItsPolynomialD
     EXPECT_NEAR(cube.errorFDDerivatives(x, 0, 0.01, 2)[0], 3 * 1.25 * 1.25 + 0.0001, 1e-9);
 }
 
-// Covariances against (J^T W J)^-1 inverted independently by LU.
+// Covariances against (J^T W J)^-1 inverted independently by LU; constrained parameters follow their
+// equalities (x0 = 2 - x1 perfectly anti-correlated, the constant x2 without variance).
 TEST(ZoCNLSObjectiveFunction, CovarianceIsInverseWeightedNormalMatrix) {
     const Rows rows = {{1, 0.5}, {0, 2}, {1, 1}, {3, -1}};
     LambdaObjective f = linearModel(rows);
@@ -145,12 +137,9 @@ TEST(ZoCNLSObjectiveFunction, CovarianceIsInverseWeightedNormalMatrix) {
     const double rho = inverse(0, 1) / std::sqrt(inverse(0, 0) * inverse(1, 1));
     EXPECT_LT(maxDifference(f.GetCorrelation(vectorOf({0.3, -0.7}), 1e-8), fromRows({{1, rho}, {rho, 1}})),
               1e-10);
-    // Deviations 0.5 and 2 weigh the two residuals: 1 / (1 / 0.25 + 1 / 4).
     LambdaObjective weighted = linearModel({{1}, {1}});
-    weighted.stdDev = {0.5, 2.0};
+    weighted.stdDev = {0.5, 2.0};  // 1 / (1 / 0.25 + 1 / 4)
     EXPECT_NEAR(weighted.GetCovariance(vectorOf({0}), 1e-8)(0, 0), 1.0 / 4.25, 1e-12);
-    // x0 + x1 = 2 and x2 = 0.5 leave x1 free: x0 = 2 - x1 has its variance, perfectly
-    // anti-correlated, and the constant x2 none.
     LambdaObjective constrained = linearModel({{1, 0, 0}, {0, 1, 0}, {0, 0, 1}});
     ASSERT_TRUE(constrained.AddEquality(vectorOf({1, 1, 0}), 2) &&
                 constrained.AddEquality(vectorOf({0, 0, 1}), 0.5));
@@ -159,32 +148,29 @@ TEST(ZoCNLSObjectiveFunction, CovarianceIsInverseWeightedNormalMatrix) {
               1e-12);
 }
 
+// A parameter the data do not determine has infinite (co)variance; with fewer measurements than free
+// parameters the columns keep their order (the first determined, variance 1 / 1^2); without any,
+// nothing is determined.
 TEST(ZoCNLSObjectiveFunction, CovarianceMarksUndeterminedParametersInfinite) {
     LambdaObjective f = linearModel({{1, 0}, {2, 0}, {2, 0}});
-    const Mat c = f.GetCovariance(vectorOf({1, 1}), 1e-8);
-    EXPECT_NEAR(c(0, 0), 1.0 / 9.0, 1e-12);
-    EXPECT_EQ(Reals({c(0, 1), c(1, 0), c(1, 1)}), Reals(3, c_dInf));
+    const Mat c = f.GetCovariance(vectorOf({1, 1}), 1e-8),
+              under = linearModel({{1, 2}}).GetCovariance(Vec(2), 1e-8);
+    EXPECT_LT(maxDifference(c, fromRows({{1.0 / 9, c_dInf}, {c_dInf, c_dInf}})), 1e-12);
+    EXPECT_LT(maxDifference(under, fromRows({{1, c_dInf}, {c_dInf, c_dInf}})), 1e-12);
     ZoTVector<int> deficient;
     EXPECT_EQ(f.getCovariance(f.Jacobian(vectorOf({1, 1})), deficient, 1e-8)(1, 1), c_dInf);
     EXPECT_EQ(values(deficient), Ints{1});
-    // Fewer measurements than free parameters: the columns keep their order, so the first one
-    // alone is determined (variance 1 / 1^2) and the second is not.
-    const Mat under = linearModel({{1, 2}}).GetCovariance(vectorOf({0, 0}), 1e-8);
-    EXPECT_NEAR(under(0, 0), 1.0, 1e-12);
-    EXPECT_EQ(under(1, 1), c_dInf);
-    // Without measurements nothing is determined.
     const Mat unknown = linearModel({}).GetCovariance(vectorOf({1, 2}), 1e-8);
-    ASSERT_EQ(unknown.rows, 2);
-    EXPECT_EQ(std::count(unknown.data, unknown.data + 4, c_dInf), 4);
+    EXPECT_EQ(maxDifference(unknown, fromRows({{c_dInf, c_dInf}, {c_dInf, c_dInf}})), 0);
 }
 
 // J^T J = [[10, 14], [14, 21]] has determinant 14; singular, empty (every parameter fixed: no
 // Cholesky factor of order 0) or without measurements the criterion is 0.
 TEST(ZoCNLSObjectiveFunction, DCriterionIsDeterminantOfNormalMatrix) {
-    EXPECT_NEAR(linearModel({{1, 2}, {3, 4}, {0, 1}}).GetDCriterionValue(vectorOf({0.1, 0.2})), 14.0, 1e-8);
-    EXPECT_EQ(linearModel({{1, 2}, {2, 4}}).GetDCriterionValue(vectorOf({0, 0})), 0.0);
-    EXPECT_EQ(linearModel({}).GetDCriterionValue(vectorOf({1, 2})), 0.0);
     LambdaObjective fixed = linearModel({{1}, {2}});
     ASSERT_TRUE(fixed.AddEquality(0, 3.0));
-    EXPECT_EQ(fixed.GetDCriterionValue(Vec()), 0.0);
+    EXPECT_NEAR(linearModel({{1, 2}, {3, 4}, {0, 1}}).GetDCriterionValue(vectorOf({0.1, 0.2})), 14.0, 1e-8);
+    EXPECT_EQ(Reals({linearModel({{1, 2}, {2, 4}}).GetDCriterionValue(Vec(2)),
+                     linearModel({}).GetDCriterionValue(vectorOf({1, 2})), fixed.GetDCriterionValue(Vec())}),
+              Reals(3, 0.0));
 }

@@ -26,7 +26,13 @@ Mat transposed(Mat m) {
     return m;
 }
 
-const double c_dInf = std::numeric_limits<double>::infinity();
+// A permutation whose every column may pivot.
+ZoCPMatrix freePivots(int n) {
+    ZoCPMatrix p(n);
+    for (int j = 0; j < n; ++j)
+        p.order[j] = 0;
+    return p;
+}
 
 }  // namespace
 
@@ -46,18 +52,17 @@ TEST(Lapack, RandomSystemsSatisfyTheirFactorisationsAndNonFiniteOnesAreRefused) 
         Mat g = transposed(a) * a;
         for (int i = 0; i < n; ++i)
             g(i, i) += 1.0;
-        Mat work(a), X(n, 2), u(m), vt(n), q(m), r(m, n), factor(g);
+        Mat work(a), X(n, 2), u(m), vt(n), q(m), r(m, n), factor(g), sigma(m, n), permuted(m, n), inverse;
         Vec x(n), x1(n), s(std::min(m, n));
         double cond = 0;
-        ZoCPMatrix p(n);
-        for (int j = 0; j < n; ++j)
-            p.order[j] = 0;  // every column free to pivot
-        ASSERT_EQ(lapack::lssolve(work, b.Column(0), x, &cond), !poisoned) << trial;
-        ASSERT_EQ(lapack::lssolve(work = a, b.Column(1), x1, nullptr), !poisoned) << trial;
-        ASSERT_EQ(lapack::lssolve(work = a, b, X, nullptr), !poisoned) << trial;
-        ASSERT_EQ(lapack::svd(work = a, u, s, vt), !poisoned) << trial;
-        ASSERT_EQ(lapack::qrp(work = a, q, r, p), !poisoned) << trial;
-        ASSERT_EQ(cholesky(factor), !poisoned) << trial;
+        ZoCPMatrix p = freePivots(n);
+        ASSERT_EQ(
+            std::vector<bool>({lapack::lssolve(work, b.Column(0), x, &cond),
+                               lapack::lssolve(work = a, b.Column(1), x1, nullptr),
+                               lapack::lssolve(work = a, b, X, nullptr), lapack::svd(work = a, u, s, vt),
+                               lapack::qrp(work = a, q, r, p), cholesky(factor)}),
+            std::vector<bool>(6, !poisoned))
+            << trial;
         if (poisoned)
             continue;
         // Least squares: the residual is orthogonal to the columns, both forms agree, cond >= 1.
@@ -65,14 +70,12 @@ TEST(Lapack, RandomSystemsSatisfyTheirFactorisationsAndNonFiniteOnesAreRefused) 
         EXPECT_LT((X.Column(0) - x).MaxAbs() + (X.Column(1) - x1).MaxAbs(), 1e-12) << trial;
         EXPECT_GE(cond, 1.0);
         // SVD: U diag(s) VT = A with descending s.
-        Mat sigma(m, n);
         for (int i = 0; i < s.size; ++i) {
             sigma(i, i) = s[i];
             EXPECT_TRUE(i == 0 || s[i - 1] >= s[i]);
         }
         EXPECT_LT(maxDifference(u * sigma * vt, a), 1e-12) << trial;
         // QR: Q orthogonal, R upper triangular, Q R = A P.
-        Mat permuted(m, n);
         for (int j = 0; j < n; ++j)
             for (int i = 0; i < m; ++i) {
                 permuted(i, j) = a(i, p.order[j]);
@@ -82,7 +85,6 @@ TEST(Lapack, RandomSystemsSatisfyTheirFactorisationsAndNonFiniteOnesAreRefused) 
         EXPECT_LT(maxDifference(q * r, permuted), 1e-12) << trial;
         // Cholesky: U^T U = G; its inverse times G is the identity.
         EXPECT_LT(maxDifference(transposed(factor) * factor, g), 1e-12) << trial;
-        Mat inverse;
         choleskyInverse(factor, inverse);
         EXPECT_LT(maxDifference(inverse * g, Mat::Identity(n)), 1e-10) << trial;
     }
@@ -92,21 +94,21 @@ TEST(Lapack, RandomSystemsSatisfyTheirFactorisationsAndNonFiniteOnesAreRefused) 
 // and the single-precision forms on diagonal systems.
 TEST(LapackLssolve, ClosedFormSystemsAndTheirConditionNumbers) {
     struct {
-        std::vector<std::vector<double>> a;
-        std::vector<double> b, x;
+        Rows a;
+        Reals b, x;
         double condLow, condHigh;
     } cases[] = {
         {{{4, 1, 0}, {1, 3, 1}, {0, 1, 2}}, {2, -2, 4}, {1, -2, 3}, 1.0, 10.0},
         {{{1, 1}, {1, 1}}, {2, 2}, {1, 1}, 1e15, c_dInf},
         {{{0, 0}, {0, 0}}, {1, 2}, {0, 0}, c_dInf, c_dInf},
     };
-    for (const auto& test : cases) {
-        Mat a = fromRows(test.a);
+    for (const auto& t : cases) {
+        Mat a = fromRows(t.a);
         Vec x(a.cols);
         double cond = 0;
-        ASSERT_TRUE(lapack::lssolve(a, vectorOf(test.b), x, &cond));
-        EXPECT_LT((x - vectorOf(test.x)).MaxAbs(), 1e-13);
-        EXPECT_TRUE(cond >= test.condLow && cond <= test.condHigh) << cond;
+        ASSERT_TRUE(lapack::lssolve(a, vectorOf(t.b), x, &cond));
+        EXPECT_LT((x - vectorOf(t.x)).MaxAbs(), 1e-13);
+        EXPECT_TRUE(cond >= t.condLow && cond <= t.condHigh) << cond;
     }
     ZoTMatrix<float> a(3, 2), a2(2, 2), B(2, 1), X(2, 1), u(2), vt(2);
     ZoTVector<float> b(3), x(2), s(2);
@@ -122,48 +124,49 @@ TEST(LapackLssolve, ClosedFormSystemsAndTheirConditionNumbers) {
     EXPECT_FALSE(lapack::lssolve(a2, B, X, nullptr));
 }
 
+// Wrong shapes, empty systems, NaN right-hand sides, the 3 x 3 case on which LAPACK itself never
+// returns, and matrices Cholesky cannot factor (LAPACK has no order 0) are refused; a fresh
+// permutation keeps the column order; Cholesky of 4 is 2.
 TEST(Lapack, RefusesWrongShapesEmptySystemsAndNonFiniteRightHandSides) {
-    Mat a = fromRows({{1, 0}, {0, 1}}), empty, wrongX(3, 2), u(3), vt(2), x3(3, 1);
-    Vec x(2), shortX(1), none, s(2), three(3);
-    EXPECT_FALSE(lapack::lssolve(a, vectorOf({1, 2, 3}), x, nullptr));
-    EXPECT_FALSE(lapack::lssolve(a, vectorOf({1, 2}), shortX, nullptr));
-    EXPECT_FALSE(lapack::lssolve(a, vectorOf({1, NAN}), x, nullptr));
-    EXPECT_FALSE(lapack::lssolve(empty, none, none, nullptr));
-    EXPECT_FALSE(lapack::lssolve(a, fromRows({{1, 2}, {3, 4}}), wrongX, nullptr));
-    EXPECT_FALSE(lapack::svd(a, u, s, vt));
-    // The 3 x 3 case on which LAPACK itself never returns.
-    Mat hang = fromRows({{NAN, 1, 0}, {0, 1, 0}, {0, 0, 2}});
-    EXPECT_FALSE(lapack::lssolve(hang, vectorOf({1, 1, 1}), three, nullptr));
-    // Pivoted QR: wrong shapes refused; a fresh permutation keeps the column order.
-    Mat b = fromRows({{1, 100}, {0, 0}, {0, 1}}), q(3), r(3, 2), wrongQ(2), wrongR(2, 2);
+    Mat a = fromRows({{1, 0}, {0, 1}}), empty, wrongX(3, 2), u(3), vt(2), three(3, 1), inverse;
+    Mat hang = fromRows({{NAN, 1, 0}, {0, 1, 0}, {0, 0, 2}}), b = fromRows({{1, 100}, {0, 0}, {0, 1}});
+    Mat q(3), r(3, 2), wrongQ(2), wrongR(2, 2), four = fromRows({{4}}), rectangular(2, 3);
+    Mat indefinite = fromRows({{1, 2}, {2, 1}});
+    Vec x(2), shortX(1), none, s(2), x3(3);
     ZoCPMatrix p(2), wrongP(3);
+    EXPECT_FALSE(lapack::lssolve(a, vectorOf({1, 2, 3}), x, nullptr) ||
+                 lapack::lssolve(a, vectorOf({1, 2}), shortX, nullptr) ||
+                 lapack::lssolve(a, vectorOf({1, NAN}), x, nullptr) ||
+                 lapack::lssolve(empty, none, none, nullptr) ||
+                 lapack::lssolve(a, fromRows({{1, 2}, {3, 4}}), wrongX, nullptr) ||
+                 lapack::svd(a, u, s, vt) || lapack::lssolve(hang, vectorOf({1, 1, 1}), x3, nullptr));
     EXPECT_FALSE(lapack::qrp(b, wrongQ, r, p) || lapack::qrp(b, q, wrongR, p) ||
                  lapack::qrp(b, q, r, wrongP));
-    ASSERT_TRUE(lapack::qrp(b, q, r, p));
+    EXPECT_FALSE(cholesky(indefinite) || cholesky(rectangular) || cholesky(empty));
+    ASSERT_TRUE(lapack::qrp(b, q, r, p) && cholesky(four));
     EXPECT_EQ(values(p.order), (std::vector<int>{0, 1}));
     EXPECT_NEAR(std::abs(r(0, 0)), 1.0, 1e-15);
+    EXPECT_EQ(four(0, 0), 2.0);
+    choleskyInverse(fromRows({{NAN, 0}, {0, 1}}), inverse);
+    EXPECT_TRUE(std::isnan(inverse(1, 1)));
 }
 
 // Every kernel combination of the particular solution solves the system; a permutation of the wrong
 // size gives no kernel.
 TEST(LapackQrpKernel, ParametrisesEverySolution) {
     Mat single = fromRows({{1, 1}});
-    Vec two = vectorOf({2});
-    ZoCPMatrix fresh(2);
+    Vec two = vectorOf({2}), b = vectorOf({1.0, -2.0, -1.0});
+    ZoCPMatrix fresh(2), wrong(2);
     EXPECT_EQ(maxDifference(lapack::qrp_kernel(single, two, fresh), fromRows({{2, -1}, {0, 1}})), 0.0);
     // Three equations in five unknowns, the third the sum of the first two: rank 2.
     std::mt19937_64 rng(5489);
     Mat a = randomMatrix(3, 5, rng);
     for (int c = 0; c < 5; ++c)
         a(2, c) = a(0, c) + a(1, c);
-    const Mat original(a);
-    Vec b = vectorOf({1.0, -2.0, -1.0});
-    ZoCPMatrix p(5), wrong(2);
-    for (int j = 0; j < 5; ++j)
-        p.order[j] = 0;
+    const Mat original(a), combination = randomMatrix(4, 5, rng);
+    ZoCPMatrix p = freePivots(5);
     const Mat k = lapack::qrp_kernel(a, b, p);
     ASSERT_EQ(std::vector<int>({k.rows, k.cols}), std::vector<int>({5, 4}));
-    const Mat combination = randomMatrix(4, 5, rng);
     for (int trial = 0; trial < 5; ++trial) {
         Vec coefficients = combination.Column(trial);
         coefficients[0] = 1;  // the particular solution
@@ -184,14 +187,5 @@ TEST(Lapack, IllegalArgumentIsReportedNotFatal) {
     EXPECT_EQ(info, -2);
     const auto lines = logLines(capture);
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(startsWith(lines[0], "(LAPACK) illegal argument 2 in DPOTRF"));
-}
-
-TEST(LapackCholesky, FactorOfFourIsTwoAndUnfactorableMatricesAreRefused) {
-    Mat four = fromRows({{4}}), indefinite = fromRows({{1, 2}, {2, 1}}), rectangular(2, 3), empty, inverse;
-    ASSERT_TRUE(cholesky(four));
-    EXPECT_EQ(four(0, 0), 2.0);
-    EXPECT_FALSE(cholesky(indefinite) || cholesky(rectangular) || cholesky(empty));  // LAPACK has no order 0
-    choleskyInverse(fromRows({{NAN, 0}, {0, 1}}), inverse);
-    EXPECT_TRUE(std::isnan(inverse(1, 1)));
+    EXPECT_EQ(lines[0].rfind("(LAPACK) illegal argument 2 in DPOTRF", 0), 0u);
 }
