@@ -63,6 +63,7 @@ struct RunCase {
     Reals p;                          // expected end point, within tol relative to max(1, |p|)
     double tol = 0, residual = NAN;   // residual NaN: not checked
     Lines lines = {c_iter0, c_stop};  // prefixes of the first lines and of the last one
+    bool robust = false;              // robust weights, logging off, a multistart of three requested
 };
 
 }  // namespace
@@ -79,6 +80,13 @@ TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
     LambdaObjective past = fn(1, 1, [](const Vec& x) { return vectorOf({x[0] - 3}); });
     past.AddUpperBound(0, 0.9);
     const Lines bad = {c_iter0, c_notFinite, c_lsFailed};
+    // A line y = 1 + 2 t with three corrupted samples out of 30.
+    const LambdaObjective outliers = fn(2, 30, [](const Vec& x) {
+        Vec r(30);
+        for (int i = 0; i < 30; ++i)
+            r[i] = x[0] + x[1] * i / 10.0 - (1 + 0.2 * i + 0.01 * std::sin(7.0 * i) + (i % 10 == 3 ? 25 : 0));
+        return r;
+    });
     // clang-format off
     RunCase cases[] = {
         {"no iterations", fn(1, 2, linear), {3}, 0, S::eMaxIterExceeded, {3}, 0, std::sqrt(10.0),
@@ -116,10 +124,12 @@ TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
         {"infeasible start", offset(3, 0.5, {{0, 2, 4}, {1, 0, 1}}), {10, 10}, 100, c_converged, {3, 0.5}, 1e-8,
          NAN, {"(NLS) constructed initial feasible solution\n", "2-vector:\n", "\t2,\t2.22045e-14;\n", c_iter0,
           c_stop}},
+        // Robust weights ignore the gross outliers; the run and its skipped multistart stay silent.
+        {"robust fit", outliers, {0.5, 0.5}, 100, c_converged, {1, 2}, 0.01, NAN, {}, true},
     };
     // clang-format on
     for (auto& t : cases) {
-        const auto o = solveLogged(t.f, t.start, t.maxIter, 0, S::eGibbs, 42);
+        const auto o = solveLogged(t.f, t.start, t.maxIter, t.robust ? 3 : 0, S::eGibbs, 42, t.robust);
         EXPECT_TRUE(t.result == c_converged ? o.result <= S::eSmallStepSize : o.result == t.result)
             << t.name << ": " << o.result;
         for (size_t i = 0; i < t.p.size(); ++i)
@@ -142,6 +152,8 @@ TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
                 << t.name << ": " << o.lines[i];
         }
     }
+    LambdaObjective plain = outliers;  // the plain fit is pulled away
+    EXPECT_GT(std::abs(solveLogged(plain, {0.5, 0.5}, 100).p[0] - 1.0), 1.0);
     EXPECT_STREQ(S::ResultText(S::eConstraintsViolated), "constraints violated (-)");
     EXPECT_STREQ(S::ResultText(S::eSmallStepSize), "small step size (++)");
     // Refused: params of the wrong size, a negative iteration count, fewer residuals than declared.
@@ -203,26 +215,6 @@ TEST(ZoCNLSSolver, WeightsFollowBiweightOnRobustScaleOrInverseVariance) {
               Reals({1.0, -1.345, 0.0}));
     EXPECT_NEAR((robust.*A::psiTukey)(4.6851 / 2), 4.6851 / 2 * 0.5625, 1e-12);
     EXPECT_EQ(values((weighted.*A::computeWeight)(vectorOf({1, 2}))), (Reals{4, 1.0 / 16}));
-}
-
-// A line y = 1 + 2 t with three corrupted samples out of 30; logging off silences the run and its
-// skipped multistart.
-TEST(ZoCNLSSolver, RobustFitIgnoresGrossOutliersAndWritesNoLogWhenOff) {
-    LambdaObjective f = fn(2, 30, [](const Vec& x) {
-        Vec r(30);
-        for (int i = 0; i < 30; ++i)
-            r[i] = x[0] + x[1] * i / 10.0 - (1 + 0.2 * i + 0.01 * std::sin(7.0 * i) + (i % 10 == 3 ? 25 : 0));
-        return r;
-    });
-    S robust(f, true, 0);
-    robust.SetLogging(false);
-    Vec p = vectorOf({0.5, 0.5});
-    double residual = 0;
-    ScopedLogCapture capture;
-    robust.Run(p, residual, 100, 1e-3, 3, S::eGibbs);
-    EXPECT_TRUE(logLines(capture).empty());
-    EXPECT_LT(std::abs(p[0] - 1.0) + std::abs(p[1] - 2.0), 0.02);
-    EXPECT_GT(std::abs(solveLogged(f, {0.5, 0.5}, 100).p[0] - 1.0), 1.0);  // the plain fit is pulled away
 }
 
 // From a point inside, the step is cut at the nearest bound; from a point on one, projected onto it.

@@ -1,6 +1,5 @@
-// The NIST StRD nonlinear regression problems: reader and model functions. Header-only so that
-// the benchmark programs can include it by relative path; the models are templates so that an
-// automatic-differentiation peer evaluates the very same residuals as the library's solver.
+// The NIST StRD nonlinear regression problems: reader and models, header-only for the benchmarks; the
+// models are templates so that an automatic-differentiation peer evaluates the very same residuals.
 #pragma once
 
 #include <algorithm>

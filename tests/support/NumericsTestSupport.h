@@ -107,9 +107,12 @@ struct SolveOutcome {
     std::vector<std::string> lines;
 };
 
+// Robust runs here are the quiet ones: logging off.
 inline SolveOutcome solveLogged(ZoCNLSObjectiveFunction& f, const Reals& start, int maxIter, int runs = 0,
-                                ZoCNLSSolver::ESampler sampler = ZoCNLSSolver::eGibbs, double residual = 0) {
-    ZoCNLSSolver solver(f, false, 0);
+                                ZoCNLSSolver::ESampler sampler = ZoCNLSSolver::eGibbs, double residual = 0,
+                                bool robust = false) {
+    ZoCNLSSolver solver(f, robust, 0);
+    solver.SetLogging(!robust);
     ScopedLogCapture capture;
     SolveOutcome o{ZoCNLSSolver::eLSFailed, vectorOf(start), residual, {}};
     o.result = solver.Run(o.p, o.residual, maxIter, 1e-3, runs, sampler);
