@@ -13,6 +13,7 @@ using namespace testsupport;
 using A = ZoCNLSSolverTestAccess;
 using S = ZoCNLSSolver;
 using Lines = std::vector<std::string>;
+using F = LambdaObjective;
 
 namespace {
 
@@ -21,16 +22,9 @@ const std::string c_iter0 = "(NLS) iter. 0", c_stop = "(NLS) stopped after ",
                   c_notFinite = "(NLS) residuals or their derivatives are not finite\n",
                   c_final = "(NLS) final residual RMSE=", c_sampling = "(NLS) SAMPLING FOR MULTISTART RUN ";
 
-LambdaObjective fn(int n, int m, std::function<Vec(const Vec&)> f, const Rows& bounds = {}) {
-    LambdaObjective o(n, m, std::move(f));
-    for (const auto& b : bounds)  // {index, lower, upper}
-        o.AddBounds(static_cast<int>(b[0]), b[1], b[2]);
-    return o;
-}
-
 // y = a exp(b t) sampled without noise at t = 0, 0.1, ..., 1.9.
-LambdaObjective exponentialFit(double a, double b) {
-    return fn(2, 20, [a, b](const Vec& x) {
+F exponentialFit(double a, double b) {
+    return F(2, 20, [a, b](const Vec& x) {
         Vec r(20);
         for (int i = 0; i < 20; ++i)
             r[i] = x[0] * std::exp(x[1] * 0.1 * i) - a * std::exp(b * 0.1 * i);
@@ -39,25 +33,20 @@ LambdaObjective exponentialFit(double a, double b) {
 }
 
 // Residuals x - (a, b), with the given bounds.
-LambdaObjective offset(double a, double b, const Rows& bounds) {
-    return fn(
-        2, 2,
-        [a, b](const Vec& x) {
-            return vectorOf({x[0] - a, x[1] - b});
-        },
-        bounds);
+F offset(double a, double b, const Rows& bounds) {
+    return F(2, 2, bounds, [a, b](const Vec& x) { return vectorOf({x[0] - a, x[1] - b}); });
 }
 
 // Two valleys in [-2, 2]: a perfect fit at x = 1 and a worse local minimum near x = -1.
-LambdaObjective twoValleys() {
-    return fn(1, 2, [](const Vec& x) { return vectorOf({x[0] * x[0] - 1, 0.3 * (x[0] - 1)}); }, {{0, -2, 2}});
+F twoValleys() {
+    return F(1, 2, {{0, -2, 2}}, [](const Vec& x) { return vectorOf({x[0] * x[0] - 1, 0.3 * (x[0] - 1)}); });
 }
 
 const int c_converged = -1;  // small gradient or small step
 
 struct RunCase {
     const char* name;
-    LambdaObjective f;
+    F f;
     Reals start;
     int maxIter, result;
     Reals p;                          // expected end point, within tol relative to max(1, |p|)
@@ -73,15 +62,15 @@ struct RunCase {
 // and log: the expected lines, the last one last, in between only progress lines every fifth iteration.
 TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
     auto linear = [](const Vec& x) { return vectorOf({x[0] - 1, x[0] + 1}); };
-    LambdaObjective fixed = exponentialFit(2.0, -0.5), exact = fn(1, 2, linear);
+    F fixed = exponentialFit(2.0, -0.5), exact = F(1, 2, linear);
     fixed.AddEquality(1, -0.5);
     exact.stdDev = {1, 0};  // a residual known exactly has weight 1 / 0^2
-    const LambdaObjective far = offset(2000, 2e5, {{0, -5000, 1000}});
-    LambdaObjective past = fn(1, 1, [](const Vec& x) { return vectorOf({x[0] - 3}); });
+    const F far = offset(2000, 2e5, {{0, -5000, 1000}});
+    F past = F(1, 1, [](const Vec& x) { return vectorOf({x[0] - 3}); });
     past.AddUpperBound(0, 0.9);
     const Lines bad = {c_iter0, c_notFinite, c_lsFailed};
     // A line y = 1 + 2 t with three corrupted samples out of 30.
-    const LambdaObjective outliers = fn(2, 30, [](const Vec& x) {
+    const F outliers = F(2, 30, [](const Vec& x) {
         Vec r(30);
         for (int i = 0; i < 30; ++i)
             r[i] = x[0] + x[1] * i / 10.0 - (1 + 0.2 * i + 0.01 * std::sin(7.0 * i) + (i % 10 == 3 ? 25 : 0));
@@ -89,23 +78,23 @@ TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
     });
     // clang-format off
     RunCase cases[] = {
-        {"no iterations", fn(1, 2, linear), {3}, 0, S::eMaxIterExceeded, {3}, 0, std::sqrt(10.0),
+        {"no iterations", F(1, 2, linear), {3}, 0, S::eMaxIterExceeded, {3}, 0, std::sqrt(10.0),
          {"(NLS) iter. 0: residual RMSE=3.16228\n",
           "(NLS) stopped after 0 iterations ('maxiter exceeded (-)', residual RMSE=3.16228)\n"}},
         {"exact start", exponentialFit(2.0, -0.5), {2, -0.5}, 100, S::eSmallGradient, {2, -0.5}, 0, 0,
          {"(NLS) iter. 0: residual RMSE=0\n",
           "(NLS) stopped after 1 iterations ('small gradient (++)', residual RMSE=0)\n"}},
         // From z = 0 the limit is 2^52 * 4.44e-16 = 2: a Gauss-Newton step of length 5 exceeds it.
-        {"huge step", fn(1, 1, [](const Vec& x) { return vectorOf({x[0] - 5}); }), {0}, 10, S::eAlmostSingular,
+        {"huge step", F(1, 1, [](const Vec& x) { return vectorOf({x[0] - 5}); }), {0}, 10, S::eAlmostSingular,
          {0}, 0, 5, {"(NLS) iter. 0: residual RMSE=5\n",
          "(NLS) stopped after 1 iterations ('almost singular matrix (-)', residual RMSE=5)\n"}},
-        {"no residuals", fn(2, 0, [](const Vec&) { return Vec(); }), {1, 2}, 10, S::eLSFailed, {1, 2}, 0, 42, {}},
-        {"NaN residual", fn(1, 2, [](const Vec& x) { return vectorOf({x[0] - 1, NAN}); }), {4}, 20, S::eLSFailed,
+        {"no residuals", F(2, 0, [](const Vec&) { return Vec(); }), {1, 2}, 10, S::eLSFailed, {1, 2}, 0, 42, {}},
+        {"NaN residual", F(1, 2, [](const Vec& x) { return vectorOf({x[0] - 1, NAN}); }), {4}, 20, S::eLSFailed,
          {4}, 0, NAN, bad},
-        {"Inf residual", fn(1, 2, [](const Vec& x) { return vectorOf({x[0] - 1, c_dInf}); }), {4}, 20,
+        {"Inf residual", F(1, 2, [](const Vec& x) { return vectorOf({x[0] - 1, c_dInf}); }), {4}, 20,
          S::eLSFailed, {4}, 0, NAN, bad},
         // Finite at the start only: the difference quotients around it are NaN.
-        {"NaN derivative", fn(1, 1, [](const Vec& x) { return vectorOf({x[0] == 4 ? 3 : NAN}); }), {4}, 20,
+        {"NaN derivative", F(1, 1, [](const Vec& x) { return vectorOf({x[0] == 4 ? 3 : NAN}); }), {4}, 20,
          S::eLSFailed, {4}, 0, 3, bad},
         {"zero deviation", exact, {4}, 20, S::eLSFailed, {}, 0, NAN, {c_iter0, c_lsFailed}},
         {"distant start", exponentialFit(2.0, -0.5), {1.0, 0.3}, 500, c_converged, {2.0, -0.5}, 1e-7, 0},
@@ -152,12 +141,12 @@ TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
                 << t.name << ": " << o.lines[i];
         }
     }
-    LambdaObjective plain = outliers;  // the plain fit is pulled away
+    F plain = outliers;  // the plain fit is pulled away
     EXPECT_GT(std::abs(solveLogged(plain, {0.5, 0.5}, 100).p[0] - 1.0), 1.0);
     EXPECT_STREQ(S::ResultText(S::eConstraintsViolated), "constraints violated (-)");
     EXPECT_STREQ(S::ResultText(S::eSmallStepSize), "small step size (++)");
     // Refused: params of the wrong size, a negative iteration count, fewer residuals than declared.
-    LambdaObjective f = fn(2, 3, [](const Vec& x) { return vectorOf({x[0], x[1]}); });
+    F f = F(2, 3, [](const Vec& x) { return vectorOf({x[0], x[1]}); });
     S solver(f, false, 0);
     double residual = 0;
     Vec shortParams = vectorOf({1}), p = vectorOf({1, 2});
@@ -198,8 +187,7 @@ TEST(ZoCNLSSolver, DampingKeptOnFirstRejectionThenDoubledAndAfterAcceptanceCutTo
 // Robust: Tukey's biweight on the residuals scaled by 1.4826 MAD (plain weights when more than half
 // are equal); plain: inverse variances.
 TEST(ZoCNLSSolver, WeightsFollowBiweightOnRobustScaleOrInverseVariance) {
-    LambdaObjective f = fn(1, 7, [](const Vec&) { return Vec(7); }),
-                    g = fn(1, 2, [](const Vec&x) { return x; });
+    F f = F(1, 7, [](const Vec&) { return Vec(7); }), g = F(1, 2, [](const Vec&x) { return x; });
     g.stdDev = {0.5, 4};
     S robust(f, true, 0), plain(f, false, 0), weighted(g, false, 0);
     const Vec r = vectorOf({-1, -0.5, 0, 0.5, 1, 2, 40});
@@ -220,7 +208,7 @@ TEST(ZoCNLSSolver, WeightsFollowBiweightOnRobustScaleOrInverseVariance) {
 // From a point inside, the step is cut at the nearest bound; from a point on one, projected onto it.
 // The check has no tolerance and lets NaN pass; shrinking moves a face inward by eps times its norm.
 TEST(ZoCNLSSolver, StepsAreCutAtTheNearestBoundAndProjectedFromOne) {
-    LambdaObjective f = fn(2, 1, [](const Vec& x) { return vectorOf({x[0]}); });
+    F f = F(2, 1, [](const Vec& x) { return vectorOf({x[0]}); });
     S s(f, false, 0);
     const Mat a = fromRows({{1, 0}}), box = fromRows({{1, 0}, {0, 1}}), one = fromRows({{1}});
     struct {
@@ -250,7 +238,7 @@ TEST(ZoCNLSSolver, StepsAreCutAtTheNearestBoundAndProjectedFromOne) {
 // Both samplers stay in the triangle x, y >= 0, x + y <= 1 with mean at its centroid (1/3, 1/3), and
 // give finite points in a half-plane whose open directions are unbounded.
 TEST(ZoCNLSMultistart, SamplersStayInsideSpreadUniformlyOverTriangleAndStayFiniteInHalfPlane) {
-    LambdaObjective f = fn(2, 1, [](const Vec& x) { return vectorOf({x[0]}); });
+    F f = F(2, 1, [](const Vec& x) { return vectorOf({x[0]}); });
     S s(f, false, 0);
     double back = 0, fwd = 0;
     (s.*A::distances)(fromRows({{-1}, {1}}), vectorOf({0, 1}), vectorOf({0.25}), vectorOf({1}), back, fwd);
@@ -281,14 +269,14 @@ TEST(ZoCNLSMultistart, SamplersStayInsideSpreadUniformlyOverTriangleAndStayFinit
 // minimum and stops at the perfect fit; a valley floor no run fits perfectly takes all five runs; a
 // repeated call repeats the series exactly.
 TEST(ZoCNLSMultistart, SeriesEscapesLocalMinimaStopsAtPerfectFitAndRepeatsExactly) {
-    LambdaObjective f = twoValleys();
+    F f = twoValleys();
     const auto a = solveLogged(f, {-1.5}, 100, 0, S::eHitAndRun),
                b = solveLogged(f, {-1.5}, 100, 0, S::eGibbs);
     EXPECT_EQ(countPrefix(a.lines, c_sampling) + countPrefix(a.lines, c_final), 0);
     EXPECT_EQ(a.result, b.result);
     EXPECT_EQ(a.p[0], b.p[0]);
     EXPECT_EQ(a.lines, b.lines);
-    LambdaObjective free = fn(1, 1, [](const Vec& x) { return vectorOf({x[0] * x[0] - 2}); });
+    F free = F(1, 1, [](const Vec& x) { return vectorOf({x[0] * x[0] - 2}); });
     const auto o = solveLogged(free, {1}, 100, 3, S::eHitAndRun);
     EXPECT_LE(o.result, S::eSmallStepSize);
     const std::string warning = "(NLS) warning: skipping multistart (no inequality constraints!)\n";
@@ -311,7 +299,7 @@ TEST(ZoCNLSMultistart, SeriesEscapesLocalMinimaStopsAtPerfectFitAndRepeatsExactl
     auto valleyFloor = [](const Vec& x) {
         return vectorOf({std::sin(3 * x[0]) + x[1] * x[1], x[0] - x[1], 0.5});
     };
-    LambdaObjective floor = fn(2, 3, valleyFloor, {{0, -2, 2}, {1, -2, 2}});
+    F floor(2, 3, {{0, -2, 2}, {1, -2, 2}}, valleyFloor);
     const auto first = solveLogged(floor, {1.5, -1.5}, 50, 5, S::eHitAndRun),
                second = solveLogged(floor, {1.5, -1.5}, 50, 5, S::eHitAndRun);
     EXPECT_EQ(countPrefix(first.lines, c_sampling), 5);
@@ -325,8 +313,8 @@ TEST(ZoCNLSMultistart, SeriesEscapesLocalMinimaStopsAtPerfectFitAndRepeatsExactl
 // full parameters, succeeds: five failed runs in a row abort the series.
 TEST(ZoCNLSMultistart, FailedWarmUpsCountAsDoneAndFiveFailedRunsAbortTheSeries) {
     const std::string infeasible = "(NLS) infeasible constraints detected\n", final = c_final + "inf\n";
-    LambdaObjective contradicting = fn(1, 1, [](const Vec&x) { return x; }),
-                    fixed = fn(2, 1, [](const Vec&x) { return vectorOf({x[0]}); }, {{0, -1, 1}, {1, 0, 4}});
+    F contradicting(1, 1, [](const Vec&x) { return x; }),
+        fixed(2, 1, {{0, -1, 1}, {1, 0, 4}}, [](const Vec&x) { return vectorOf({x[0]}); });
     contradicting.AddLowerBound(0, 2);
     contradicting.AddUpperBound(0, 1);
     ASSERT_TRUE(fixed.AddEquality(1, 5.0));

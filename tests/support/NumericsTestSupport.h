@@ -87,6 +87,11 @@ class LambdaObjective : public ZoCNLSObjectiveFunction {
   public:
     LambdaObjective(int n, int m, std::function<Vec(const Vec&)> f)
         : ZoCNLSObjectiveFunction(n, m), m_f(std::move(f)) {}
+    LambdaObjective(int n, int m, const Rows& bounds, std::function<Vec(const Vec&)> f)
+        : LambdaObjective(n, m, std::move(f)) {
+        for (const auto& b : bounds)  // {index, lower, upper}
+            AddBounds(static_cast<int>(b[0]), b[1], b[2]);
+    }
     Vec Error(const Vec& x) override { return ++evaluations, m_f(x); }
     // Residual standard deviations when given, the base's default otherwise.
     Vec StdDev() override { return stdDev.empty() ? ZoCNLSObjectiveFunction::StdDev() : vectorOf(stdDev); }
