@@ -124,44 +124,40 @@ TEST(ZoCNLSObjectiveFunction, JacobianHasOneColumnPerFreeVariableExactForItsSten
     EXPECT_NEAR(cube.errorFDDerivatives(x, 0, 0.01, 2)[0], 3 * 1.25 * 1.25 + 0.0001, 1e-9);
 }
 
-// Covariances against (J^T W J)^-1 inverted independently by LU; constrained parameters follow their
-// equalities (x0 = 2 - x1 perfectly anti-correlated, the constant x2 without variance).
-TEST(ZoCNLSObjectiveFunction, CovarianceIsInverseWeightedNormalMatrix) {
-    const Rows rows = {{1, 0.5}, {0, 2}, {1, 1}, {3, -1}};
-    LambdaObjective f = linearModel(rows);
-    Mat j = fromRows(rows), jt = fromRows(rows);
-    jt.Transpose();
-    Mat inverse = jt * j;
-    ASSERT_TRUE(inverse.Invert());
-    EXPECT_LT(maxDifference(f.GetCovariance(vectorOf({0.3, -0.7}), 1e-8), inverse), 1e-10);
-    const double rho = inverse(0, 1) / std::sqrt(inverse(0, 0) * inverse(1, 1));
+// Covariance (J^T W J)^-1 in closed form; a parameter the data do not determine has infinite
+// (co)variances; with fewer measurements than free parameters the columns keep their order (the first
+// determined); constrained parameters follow their equalities (x0 = 2 - x1 perfectly anti-correlated,
+// the constant x2 without variance).
+TEST(ZoCNLSObjectiveFunction, CovarianceIsInverseWeightedNormalMatrixInfiniteWhereUndetermined) {
+    const double d = 66.5, rho = 1.5 / std::sqrt(6.25 * 11);  // J^T J = [[11, -1.5], [-1.5, 6.25]]
+    struct {
+        Rows j;
+        Reals stdDev;
+        Rows covariance;
+    } cases[] = {
+        {{{1, 0.5}, {0, 2}, {1, 1}, {3, -1}}, {}, {{6.25 / d, 1.5 / d}, {1.5 / d, 11 / d}}},
+        {{{1}, {1}}, {0.5, 2.0}, {{1 / (1 / 0.25 + 1 / 4.0)}}},
+        {{{1, 0}, {2, 0}, {2, 0}}, {}, {{1.0 / 9, c_dInf}, {c_dInf, c_dInf}}},
+        {{{1, 2}}, {}, {{1, c_dInf}, {c_dInf, c_dInf}}},
+        {{}, {}, {{c_dInf, c_dInf}, {c_dInf, c_dInf}}},
+    };
+    for (const auto& t : cases) {
+        LambdaObjective f = linearModel(t.j);
+        f.stdDev = t.stdDev;
+        EXPECT_LT(maxDifference(f.GetCovariance(Vec(f.GetNumParams()), 1e-8), fromRows(t.covariance)), 1e-12);
+    }
+    LambdaObjective f = linearModel(cases[0].j), g = linearModel(cases[2].j);
     EXPECT_LT(maxDifference(f.GetCorrelation(vectorOf({0.3, -0.7}), 1e-8), fromRows({{1, rho}, {rho, 1}})),
-              1e-10);
-    LambdaObjective weighted = linearModel({{1}, {1}});
-    weighted.stdDev = {0.5, 2.0};  // 1 / (1 / 0.25 + 1 / 4)
-    EXPECT_NEAR(weighted.GetCovariance(vectorOf({0}), 1e-8)(0, 0), 1.0 / 4.25, 1e-12);
+              1e-12);
+    ZoTVector<int> deficient;
+    EXPECT_EQ(g.getCovariance(g.Jacobian(vectorOf({1, 1})), deficient, 1e-8)(1, 1), c_dInf);
+    EXPECT_EQ(values(deficient), Ints{1});
     LambdaObjective constrained = linearModel({{1, 0, 0}, {0, 1, 0}, {0, 0, 1}});
     ASSERT_TRUE(constrained.AddEquality(vectorOf({1, 1, 0}), 2) &&
                 constrained.AddEquality(vectorOf({0, 0, 1}), 0.5));
     EXPECT_LT(maxDifference(constrained.GetCovariance(vectorOf({1, 1, 0.5}), 1e-8),
                             fromRows({{1, -1, 0}, {-1, 1, 0}, {0, 0, 0}})),
               1e-12);
-}
-
-// A parameter the data do not determine has infinite (co)variance; with fewer measurements than free
-// parameters the columns keep their order (the first determined, variance 1 / 1^2); without any,
-// nothing is determined.
-TEST(ZoCNLSObjectiveFunction, CovarianceMarksUndeterminedParametersInfinite) {
-    LambdaObjective f = linearModel({{1, 0}, {2, 0}, {2, 0}});
-    const Mat c = f.GetCovariance(vectorOf({1, 1}), 1e-8),
-              under = linearModel({{1, 2}}).GetCovariance(Vec(2), 1e-8);
-    EXPECT_LT(maxDifference(c, fromRows({{1.0 / 9, c_dInf}, {c_dInf, c_dInf}})), 1e-12);
-    EXPECT_LT(maxDifference(under, fromRows({{1, c_dInf}, {c_dInf, c_dInf}})), 1e-12);
-    ZoTVector<int> deficient;
-    EXPECT_EQ(f.getCovariance(f.Jacobian(vectorOf({1, 1})), deficient, 1e-8)(1, 1), c_dInf);
-    EXPECT_EQ(values(deficient), Ints{1});
-    const Mat unknown = linearModel({}).GetCovariance(vectorOf({1, 2}), 1e-8);
-    EXPECT_EQ(maxDifference(unknown, fromRows({{c_dInf, c_dInf}, {c_dInf, c_dInf}})), 0);
 }
 
 // J^T J = [[10, 14], [14, 21]] has determinant 14; singular, empty (every parameter fixed: no
