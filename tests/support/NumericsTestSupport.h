@@ -69,6 +69,10 @@ inline double maxDifference(const Mat& a, const Mat& b) {
     return largest;
 }
 
+inline double maxDifference(const Reals& a, const Reals& b) {
+    return maxDifference(fromRows({a}), fromRows({b}));
+}
+
 // The solver's and the debug print's log entries, as narrow strings.
 inline std::vector<std::string> logLines(ScopedLogCapture& capture) {
     std::vector<std::string> lines;
