@@ -88,9 +88,10 @@ TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
         {"huge step", F(1, 1, [](const Vec& x) { return vectorOf({x[0] - 5}); }), {0}, 10, S::eAlmostSingular,
          {0}, 0, 5, {"(NLS) iter. 0: residual RMSE=5\n",
          "(NLS) stopped after 1 iterations ('almost singular matrix (-)', residual RMSE=5)\n"}},
-        {"no residuals", F(2, 0, [](const Vec&) { return Vec(); }), {1, 2}, 10, S::eLSFailed, {1, 2}, 0, 42, {}},
-        {"NaN residual", F(1, 2, [](const Vec& x) { return vectorOf({x[0] - 1, NAN}); }), {4}, 20, S::eLSFailed,
-         {4}, 0, NAN, bad},
+        {"no residuals", F(2, 0, [](const Vec&) { return Vec(); }), {1, 2}, 10, S::eLSFailed, {1, 2}, 0, 42,
+         {}},
+        {"NaN residual", F(1, 2, [](const Vec& x) { return vectorOf({x[0] - 1, NAN}); }), {4}, 20,
+         S::eLSFailed, {4}, 0, NAN, bad},
         {"Inf residual", F(1, 2, [](const Vec& x) { return vectorOf({x[0] - 1, c_dInf}); }), {4}, 20,
          S::eLSFailed, {4}, 0, NAN, bad},
         // Finite at the start only: the difference quotients around it are NaN.
@@ -99,7 +100,8 @@ TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
         {"zero deviation", exact, {4}, 20, S::eLSFailed, {}, 0, NAN, {c_iter0, c_lsFailed}},
         {"distant start", exponentialFit(2.0, -0.5), {1.0, 0.3}, 500, c_converged, {2.0, -0.5}, 1e-7, 0},
         // Unconstrained minimum at (3, -1); x0 <= 1 moves it to (1, -1).
-        {"on the bound", offset(3, -1, {{0, -5, 1}}), {0, 0}, 500, c_converged, {1, -1}, 1e-8, std::sqrt(2.0)},
+        {"on the bound", offset(3, -1, {{0, -5, 1}}), {0, 0}, 500, c_converged, {1, -1}, 1e-8,
+         std::sqrt(2.0)},
         {"fixed parameter", fixed, {7, 123}, 500, c_converged, {2, -0.5}, 1e-9},
         // Minimum (1000, 2e5) on x0 <= 1000. At |z| ~ 1e5 a start a rounding error or 1e-12 inside
         // the bound is "on" it: the step slides along the bound instead of being cut to a sliver.
@@ -110,9 +112,9 @@ TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
         {"rounded past bound", past, {0.3}, 150, S::eSmallStepSize, {0.9}, 1e-12},
         // An infeasible start is replaced by the programme's: the least sum of the variables just
         // inside the lower bounds (2, 0).
-        {"infeasible start", offset(3, 0.5, {{0, 2, 4}, {1, 0, 1}}), {10, 10}, 100, c_converged, {3, 0.5}, 1e-8,
-         NAN, {"(NLS) constructed initial feasible solution\n", "2-vector:\n", "\t2,\t2.22045e-14;\n", c_iter0,
-          c_stop}},
+        {"infeasible start", offset(3, 0.5, {{0, 2, 4}, {1, 0, 1}}), {10, 10}, 100, c_converged, {3, 0.5},
+         1e-8, NAN, {"(NLS) constructed initial feasible solution\n", "2-vector:\n", "\t2,\t2.22045e-14;\n",
+         c_iter0, c_stop}},
         // Robust weights ignore the gross outliers; the run and its skipped multistart stay silent.
         {"robust fit", outliers, {0.5, 0.5}, 100, c_converged, {1, 2}, 0.01, NAN, {}, true},
     };
