@@ -10,9 +10,9 @@
 
 using Reals = std::vector<double>;
 
-// Exact and minimum-norm fits; fits without usable samples (none, a non-finite one, powers that
-// overflow) are invalid; on noisy samples the residual is orthogonal to 1, x and x^2 and the float
-// form agrees with the double one.
+// Exact and minimum-norm fits; fits without usable samples (none, a missing array, a non-finite one,
+// powers that overflow) are invalid; on noisy samples the residual is orthogonal to 1, x and x^2 and
+// the float form agrees with the double one.
 TEST(ZoCPolynomial, FitRecoversExactAndMinimumNormCoefficientsAndRefusesUnusableSamples) {
     const double inf = std::numeric_limits<double>::infinity();
     struct {
@@ -44,6 +44,8 @@ TEST(ZoCPolynomial, FitRecoversExactAndMinimumNormCoefficientsAndRefusesUnusable
         xf[i] = static_cast<float>(x[i] = -2 + 0.125 * i);
         yf[i] = static_cast<float>(y[i] = static_cast<float>(0.5 - x[i] + 0.25 * x[i] * x[i] + noise(rng)));
     }
+    double* none = nullptr;  // samples missing on one side
+    EXPECT_FALSE(ZoCPolynomial::Fit(40, x.data(), none, 2) || ZoCPolynomial::Fit(40, none, y.data(), 2));
     const ZoCPolynomial p = ZoCPolynomial::Fit(40, x.data(), y.data(), 2),
                         pf = ZoCPolynomial::Fit(40, xf.data(), yf.data(), 2);
     for (size_t k = 0; k <= 2; ++k) {

@@ -136,15 +136,15 @@ TEST(Lapack, RefusesWrongShapesEmptySystemsAndNonFiniteRightHandSides) {
     Mat a = fromRows({{1, 0}, {0, 1}}), empty, wrongX(3, 2), u(3), vt(2), three(3, 1), inverse;
     Mat hang = fromRows({{NAN, 1, 0}, {0, 1, 0}, {0, 0, 2}}), b = fromRows({{1, 100}, {0, 0}, {0, 1}});
     Mat q(3), r(3, 2), wrongQ(2), wrongR(2, 2), four = fromRows({{4}}), rectangular(2, 3);
-    Mat indefinite = fromRows({{1, 2}, {2, 1}});
+    Mat indefinite = fromRows({{1, 2}, {2, 1}}), u2(2), wideVT(2, 3);
     Vec x(2), shortX(1), none, s(2), x3(3);
     ZoCPMatrix p(2), wrongP(3);
-    EXPECT_FALSE(lapack::lssolve(a, vectorOf({1, 2, 3}), x, nullptr) ||
-                 lapack::lssolve(a, vectorOf({1, 2}), shortX, nullptr) ||
-                 lapack::lssolve(a, vectorOf({1, NAN}), x, nullptr) ||
-                 lapack::lssolve(empty, none, none, nullptr) ||
-                 lapack::lssolve(a, fromRows({{1, 2}, {3, 4}}), wrongX, nullptr) ||
-                 lapack::svd(a, u, s, vt) || lapack::lssolve(hang, vectorOf({1, 1, 1}), x3, nullptr));
+    EXPECT_FALSE(
+        lapack::lssolve(a, vectorOf({1, 2, 3}), x, nullptr) ||
+        lapack::lssolve(a, vectorOf({1, 2}), shortX, nullptr) ||
+        lapack::lssolve(a, vectorOf({1, NAN}), x, nullptr) || lapack::lssolve(empty, none, none, nullptr) ||
+        lapack::lssolve(a, fromRows({{1, 2}, {3, 4}}), wrongX, nullptr) || lapack::svd(a, u, s, vt) ||
+        lapack::svd(a, u2, s, wideVT) || lapack::lssolve(hang, vectorOf({1, 1, 1}), x3, nullptr));
     EXPECT_FALSE(lapack::qrp(b, wrongQ, r, p) || lapack::qrp(b, q, wrongR, p) ||
                  lapack::qrp(b, q, r, wrongP));
     EXPECT_FALSE(cholesky(indefinite) || cholesky(rectangular) || cholesky(empty));
