@@ -10,73 +10,67 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
 
-// Reaches the solver's internals for the tests.
+// The solver's internals, as member pointers: (solver.*Access::name)(arguments...).
 class ZoCNLSSolverTestAccess {
   public:
-    static ZoCNLSSolver::EResult run(ZoCNLSSolver& s, ZoTVector<double>& p, double& r, int maxIter,
-                                     double tau) {
-        return s.run(p, r, maxIter, tau);
-    }
-    static ZoTVector<double> computeWeight(ZoCNLSSolver& s, const ZoTVector<double>& r) {
-        return s.computeWeight(r);
-    }
-    static double psiTukey(const ZoCNLSSolver& s, double u) { return s.psiTukey(u); }
-    static double psiHuber(const ZoCNLSSolver& s, double u) { return s.psiHuber(u); }
-    static ZoTVector<double> cutBack(ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
-                                     const ZoTVector<double>& z, const ZoTVector<double>& d) {
-        return s.cutBack(A, b, z, d, false);
-    }
-    static bool checkConstraints(const ZoCNLSSolver& s, const ZoTMatrix<double>& A,
-                                 const ZoTVector<double>& b, const ZoTVector<double>& z) {
-        return s.checkConstraints(A, b, z);
-    }
-    static void shrink(const ZoCNLSSolver& s, ZoTMatrix<double>& A, ZoTVector<double>& b, double eps) {
-        s.shrinkConstraints(A, b, eps);
-    }
-    static void distances(const ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
-                          const ZoTVector<double>& x, const ZoTVector<double>& d, double& back, double& fwd) {
-        s.distanceToConstraints(A, b, x, d, back, fwd);
-    }
-    static void gibbs(ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
-                      std::mt19937_64& rng, std::function<double(double, double)>& u, ZoTVector<double>& x) {
-        s.sampleGibbs(A, b, rng, u, x);
-    }
-    static void hitAndRun(ZoCNLSSolver& s, const ZoTMatrix<double>& A, const ZoTVector<double>& b,
-                          std::mt19937_64& rng, std::function<double(double, double)>& u,
-                          ZoTVector<double>& x) {
-        s.sampleHitAndRun(A, b, rng, u, x);
-    }
+    using Uniform = std::function<double(double, double)>;
+    static constexpr auto run = &ZoCNLSSolver::run;
+    static constexpr auto computeWeight = &ZoCNLSSolver::computeWeight;
+    static constexpr auto psiTukey = &ZoCNLSSolver::psiTukey;
+    static constexpr auto psiHuber = &ZoCNLSSolver::psiHuber;
+    static constexpr auto cutBack = &ZoCNLSSolver::cutBack;
+    static constexpr auto checkConstraints = &ZoCNLSSolver::checkConstraints;
+    static constexpr auto shrink = &ZoCNLSSolver::shrinkConstraints;
+    static constexpr auto distances = &ZoCNLSSolver::distanceToConstraints;
+    static constexpr auto gibbs = &ZoCNLSSolver::sampleGibbs;
+    static constexpr auto hitAndRun = &ZoCNLSSolver::sampleHitAndRun;
 };
 
 namespace testsupport {
 
-inline ZoTMatrix<double> fromRows(const std::vector<std::vector<double>>& rows) {
-    ZoTMatrix<double> m(static_cast<int>(rows.size()), static_cast<int>(rows.front().size()));
+using Vec = ZoTVector<double>;
+using Mat = ZoTMatrix<double>;
+using Rows = std::vector<std::vector<double>>;
+using Reals = std::vector<double>;
+inline const double c_dInf = std::numeric_limits<double>::infinity();
+
+inline Mat fromRows(const Rows& rows) {
+    Mat m(static_cast<int>(rows.size()), rows.empty() ? 0 : static_cast<int>(rows.front().size()));
     for (int r = 0; r < m.rows; ++r)
         for (int c = 0; c < m.cols; ++c)
             m(r, c) = rows[r][c];
     return m;
 }
 
-inline ZoTVector<double> vectorOf(const std::vector<double>& values) {
-    ZoTVector<double> v(static_cast<int>(values.size()));
-    for (int i = 0; i < v.size; ++i)
-        v[i] = values[i];
+inline Vec vectorOf(const Reals& values) {
+    Vec v(static_cast<int>(values.size()));
+    std::copy(values.begin(), values.end(), v.data);
     return v;
 }
 
-// Largest elementwise difference of two matrices; 1e300 when their shapes differ.
-inline double maxDifference(const ZoTMatrix<double>& a, const ZoTMatrix<double>& b) {
-    if (a.rows != b.rows || a.cols != b.cols)
-        return 1e300;
-    double largest = 0;
-    for (int i = 0; i < a.rows * a.cols; ++i)
-        largest = std::max(largest, std::abs(a.data[i] - b.data[i]));
+template <typename T>
+std::vector<T> values(const ZoTVector<T>& v) {
+    return std::vector<T>(v.data, v.data + v.size);
+}
+
+// Largest elementwise difference of two matrices (equal infinities differ by 0); 1e300 when their
+// shapes differ or an entry is NaN.
+inline double maxDifference(const Mat& a, const Mat& b) {
+    double largest = a.rows != b.rows || a.cols != b.cols ? 1e300 : 0;
+    for (int i = 0; largest < 1e300 && i < a.rows * a.cols; ++i) {
+        const double d = a.data[i] == b.data[i] ? 0 : std::abs(a.data[i] - b.data[i]);
+        largest = std::isnan(d) ? 1e300 : std::max(largest, d);
+    }
     return largest;
+}
+
+inline double maxDifference(const Reals& a, const Reals& b) {
+    return maxDifference(fromRows({a}), fromRows({b}));
 }
 
 // The solver's and the debug print's log entries, as narrow strings.
@@ -87,51 +81,52 @@ inline std::vector<std::string> logLines(ScopedLogCapture& capture) {
     return lines;
 }
 
+inline long countPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+}
+
 // A least-squares problem whose residuals a test gives as a function; counts the evaluations.
 class LambdaObjective : public ZoCNLSObjectiveFunction {
   public:
-    using Residuals = std::function<ZoTVector<double>(const ZoTVector<double>&)>;
-    LambdaObjective(int n, int m, Residuals f) : ZoCNLSObjectiveFunction(n, m), m_f(std::move(f)) {}
-    ZoTVector<double> Error(const ZoTVector<double>& x) override {
-        ++evaluations;
-        return m_f(x);
+    LambdaObjective(int n, int m, std::function<Vec(const Vec&)> f)
+        : ZoCNLSObjectiveFunction(n, m), m_f(std::move(f)) {}
+    LambdaObjective(int n, int m, const Rows& bounds, std::function<Vec(const Vec&)> f)
+        : LambdaObjective(n, m, std::move(f)) {
+        for (const auto& b : bounds)  // {index, lower, upper}
+            AddBounds(static_cast<int>(b[0]), b[1], b[2]);
     }
+    Vec Error(const Vec& x) override { return ++evaluations, m_f(x); }
     // Residual standard deviations when given, the base's default otherwise.
-    ZoTVector<double> StdDev() override {
-        return stdDev.empty() ? ZoCNLSObjectiveFunction::StdDev() : vectorOf(stdDev);
-    }
-    std::vector<double> stdDev;
+    Vec StdDev() override { return stdDev.empty() ? ZoCNLSObjectiveFunction::StdDev() : vectorOf(stdDev); }
     using ZoCNLSObjectiveFunction::errorFDDerivatives;
     using ZoCNLSObjectiveFunction::getCovariance;
+    Reals stdDev;
     int evaluations = 0;
 
   private:
-    Residuals m_f;
+    std::function<Vec(const Vec&)> m_f;
 };
 
 // One solver run from a start, with its result, end point, residual and log.
 struct SolveOutcome {
-    ZoCNLSSolver::EResult result = ZoCNLSSolver::eLSFailed;
-    ZoTVector<double> p;
-    double residual = 0;
+    ZoCNLSSolver::EResult result;
+    Vec p;
+    double residual;
     std::vector<std::string> lines;
 };
 
-inline SolveOutcome solveLogged(ZoCNLSObjectiveFunction& f, const std::vector<double>& start, int maxIter,
-                                int multistartRuns = 0, ZoCNLSSolver::ESampler sampler = ZoCNLSSolver::eGibbs,
-                                double residual = 0) {
-    ZoCNLSSolver solver(f, false, 0);
+// Robust runs here are the quiet ones: logging off.
+inline SolveOutcome solveLogged(ZoCNLSObjectiveFunction& f, const Reals& start, int maxIter, int runs = 0,
+                                ZoCNLSSolver::ESampler sampler = ZoCNLSSolver::eGibbs, double residual = 0,
+                                bool robust = false) {
+    ZoCNLSSolver solver(f, robust, 0);
+    solver.SetLogging(!robust);
     ScopedLogCapture capture;
-    SolveOutcome o;
-    o.p = vectorOf(start);
-    o.residual = residual;
-    o.result = solver.Run(o.p, o.residual, maxIter, 1e-3, multistartRuns, sampler);
+    SolveOutcome o{ZoCNLSSolver::eLSFailed, vectorOf(start), residual, {}};
+    o.result = solver.Run(o.p, o.residual, maxIter, 1e-3, runs, sampler);
     o.lines = logLines(capture);
     return o;
-}
-
-inline bool startsWith(const std::string& line, const std::string& prefix) {
-    return line.rfind(prefix, 0) == 0;
 }
 
 }  // namespace testsupport
