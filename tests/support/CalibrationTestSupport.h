@@ -63,6 +63,14 @@ CbMatrix4Rf Registration(const ZoCOrbal2AxisChain& chain, const float joints[5],
 // The 4 x 4 double matrix of a registration (element (r, c) = m(r, c)).
 ZoTMatrix<double> ToMatrix(const CbMatrix4Rf& m);
 ZoTVector<double> VectorOf(const std::vector<double>& values);
+// The entries of a vector, or of a matrix in its storage order, for comparing them at once.
+template <class T>
+std::vector<T> Entries(const ZoTVector<T>& v) {
+    return std::vector<T>(v.data, v.data + v.size);
+}
+inline std::vector<double> Entries(const ZoTMatrix<double>& m) {
+    return std::vector<double>(m.data, m.data + m.rows * m.cols);
+}
 
 // Decodes standard Base64 (line feeds skipped); independent of the library's encoder.
 std::vector<uint8_t> DecodeBase64(const std::string& text);
