@@ -106,9 +106,10 @@ TEST(ZoCAcquisitionSteeringOrbal2, RunAxisCalibrationWritesCheckerFileAndLog) {
 // Registrations of the simulation table's chain. Exact ones carry only single-precision rounding
 // (about 2e-4 units on translations of a few thousand): the RMSE is of that order and the
 // parameters agree to 1e-4. Noisy ones (0.002 degrees, 0.5 image-area units per axis) give an
-// RMSE near half a unit; the reported deviations assume unit noise in every residual and so
-// overstate the spread: every estimate lies within three of them, the noise moves the
-// estimates, and the seven parameters perturbed by 16 to 650 deviations leave the nominal chain.
+// RMSE of about a third of a unit; the reported deviations assume unit noise in every residual,
+// so they overstate the spread: every estimate lies within three of them (1.4 at most for these
+// seeds), the noise moves the estimates, and the seven parameters perturbed by 16 to 650
+// deviations leave the nominal chain.
 TEST(ZoCAcquisitionSteeringOrbal2, CalibrationRecoversTheChainThatRecordedTheScans) {
     ScopedLogCapture quiet;
     const std::string directory = calibtest::FreshDirectory("end_to_end");

@@ -43,14 +43,12 @@ class ZoCOrbal2AxisCalibrationTestAccess {
 
 namespace calibtest {
 
-// The chain whose calibrated parameters (as the driver reports them, joint variables counted
-// from the home configuration) are the design search's simulation table: its DH records are the
-// table's values at the home configuration (0, 90, 90, 0, 0).
+// The chain whose calibrated parameters (as the driver reports them, joint variables counted from
+// the home configuration (0, 90, 90, 0, 0)) are the design search's simulation table.
 ZoCOrbal2AxisChain SimulationTableChain();
 
-// Registration noise: each registration is followed by a rotation about a random axis with
-// normally distributed components (degrees) and a translation with normally distributed
-// components (image-area units).
+// Registration noise: each registration is followed by a translation and small turns about x, y
+// and z, all normally distributed (image-area units, degrees).
 struct NSRegistrationNoise {
     double rotationDegrees = 0.0;
     double translationUnits = 0.0;
@@ -79,7 +77,7 @@ std::vector<uint8_t> DecodeBase64(const std::string& text);
 std::tm FixedTime();
 
 std::string ReadFile(const std::string& path);
-// The lines of the debug print and the solver log captured so far, narrowed.
+// Captured log lines, narrowed.
 std::vector<std::string> Narrow(const std::vector<std::wstring>& lines);
 
 // Changes into a directory for the lifetime of the object.
