@@ -23,6 +23,8 @@ using Objective = ZoCOrbal2AxisCalibrationObjFunction;
 using Access = ZoCOrbal2AxisCalibrationObjFunctionTestAccess;
 using Params = Objective::ZoSJointParams;
 using Mat4 = std::array<double, 16>;  // row-major, the tests' own arithmetic
+using calibtest::Entries;
+using calibtest::VectorOf;
 
 constexpr double c_dDeg = 3.14159265358979 / 180.0;
 
@@ -100,15 +102,19 @@ const std::vector<std::vector<double>> c_configurations = {
 // The nominal table and the home-position table differ only in the tilt angles (by 90 degrees);
 // joint 1's theta is atan(4/3) in degrees as a float, joint 4's 180 minus it.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, DefaultTablesDifferOnlyInTheTiltAngles) {
-    const Params *nominal = Objective::m_defaultJointParams, *home = Objective::GetDefaultHomePositionJointParams();
-    auto fields = [](const Params& p) { return std::make_tuple(p.d, p.a, p.alpha, p.type, p.minValue, p.maxValue); };
+    const Params* nominal = Objective::m_defaultJointParams;
+    const Params* home = Objective::GetDefaultHomePositionJointParams();
+    auto fields = [](const Params& p) { return std::tie(p.d, p.a, p.alpha, p.type, p.minValue, p.maxValue); };
     for (int j = 0; j < 5; ++j) {
         EXPECT_EQ(nominal[j].theta, home[j].theta - (j == 1 || j == 2 ? 90.0 : 0.0)) << j;
         EXPECT_EQ(fields(nominal[j]), fields(home[j])) << j;
     }
     const double angle = static_cast<float>(std::atan(4.0 / 3.0) * 180.0 / 3.14159265358979323846);
     EXPECT_EQ(std::make_pair(nominal[0].theta, nominal[3].theta), std::make_pair(angle, 180.0 - angle));
-    EXPECT_EQ(std::string({nominal[0].type, nominal[1].type, nominal[2].type, nominal[3].type, nominal[4].type}), "TRRTR");
+    std::string kinds;
+    for (int j = 0; j < 5; ++j)
+        kinds += nominal[j].type;
+    EXPECT_EQ(kinds, "TRRTR");
     EXPECT_EQ(std::make_pair(nominal[2].a, nominal[2].minValue), std::make_pair(24.0, -104.0));
 }
 
@@ -128,10 +134,11 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, ExportsAndImportsTheLayoutOfEachFlagCo
                  {true, false, {0, 2, 3}}};
     for (const auto& c : cases) {
         const Objective objective(c.first, c.offsets);
-        EXPECT_EQ(calibtest::Entries(objective.ExportJointParameters(records)), c.layout) << c.first << c.offsets;
+        EXPECT_EQ(Entries(objective.ExportJointParameters(records)), c.layout) << c.first << c.offsets;
         EXPECT_EQ(objective.GetNumParams(), static_cast<int>(c.layout.size()));
     }
-    EXPECT_EQ(std::make_tuple(Objective().GetNumParams(), Objective().GetNumMeasurements(), Objective().GetErrorsPerSample()),
+    const Objective standard;
+    EXPECT_EQ(std::make_tuple(standard.GetNumParams(), standard.GetNumMeasurements(), standard.GetErrorsPerSample()),
               std::make_tuple(20, 0, 7));
     auto values = [](const Params& p) { return std::vector<double>({p.theta, p.d, p.a, p.alpha}); };
     auto limits = [](const Params& p) { return std::make_tuple(p.type, p.minValue, p.maxValue); };
@@ -144,8 +151,9 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, ExportsAndImportsTheLayoutOfEachFlagCo
     EXPECT_EQ(values(joints[2]), std::vector<double>({nominal[2].theta, 106, 107, 108}));  // 'R'
     for (int j = 0; j < 5; ++j)
         EXPECT_EQ(limits(joints[j]), limits(nominal[j])) << j;
-    EXPECT_EQ(values(Objective(false, false).ImportJointParameters(params, 4)), std::vector<double>({nominal[4].theta, 112, 113, 114}));
-    const std::unique_ptr<Params[]> first = Objective(true, true).ImportJointParameters(calibtest::VectorOf({1, 2, 3, 4}));
+    EXPECT_EQ(values(Objective(false, false).ImportJointParameters(params, 4)),
+              std::vector<double>({nominal[4].theta, 112, 113, 114}));
+    const std::unique_ptr<Params[]> first = Objective(true, true).ImportJointParameters(VectorOf({1, 2, 3, 4}));
     EXPECT_EQ(values(first[0]), std::vector<double>({1, 2, 3, 4}));
     EXPECT_EQ(values(first[2]), values(nominal[2]));  // the other joints are copied whole
     EXPECT_EQ(values(first[3]), values(nominal[3]));
@@ -159,7 +167,8 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, PreparingARunStoresTheImportedRecords)
     for (size_t j = 0; j < 5; ++j)
         EXPECT_EQ(std::make_pair(objective.GetJointParams()[j].theta, objective.GetJointParams()[j].alpha),
                   std::make_pair(chain[j].theta, chain[j].alpha));
-    const ZoTVector<double> home = objective.GetDefaultHomePositionParameters(), initial = objective.GetInitialParameters();
+    const ZoTVector<double> home = objective.GetDefaultHomePositionParameters();
+    const ZoTVector<double> initial = objective.GetInitialParameters();
     EXPECT_EQ(std::make_pair(home[4] - initial[4], home[8] - initial[8]), std::make_pair(90.0, 90.0));
 }
 
@@ -171,16 +180,19 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, BoundsTheFirstThreeJointsAndFixesTheLi
     const Objective objective;
     const ZoTMatrix<double>& A = objective.GetInequalitiesLHS();
     const ZoTVector<double>& b = objective.GetInequalitiesRHS();
-    const double bounds[12][2] = {{-180, 180}, {-178, 25},  {-150, 150}, {-180, 180}, {-100000, 100000}, {-150, 150},
-                                  {-150, 150}, {-180, 180}, {-100000, 100000}, {-150, 150}, {-150, 150}, {-180, 180}};
+    const double bounds[12][2] = {{-180, 180}, {-178, 25},       {-150, 150}, {-180, 180},
+                                  {-1e5, 1e5}, {-150, 150},       {-150, 150}, {-180, 180},
+                                  {-1e5, 1e5}, {-150, 150},       {-150, 150}, {-180, 180}};
     ASSERT_EQ(std::make_pair(A.rows, A.cols), std::make_pair(24, 20));
     for (int i = 0; i < 12; ++i) {
-        for (int c = 0; c < 20; ++c)
-            EXPECT_EQ(std::make_pair(A(2 * i, c), A(2 * i + 1, c)), c == i ? std::make_pair(-1.0, 1.0) : std::make_pair(0.0, 0.0));
+        for (int c = 0; c < 20; ++c) {
+            const double one = c == i ? 1.0 : 0.0;
+            EXPECT_EQ(std::make_pair(A(2 * i, c), A(2 * i + 1, c)), std::make_pair(-one, one)) << i << " " << c;
+        }
         EXPECT_EQ(std::make_pair(b[2 * i], b[2 * i + 1]), std::make_pair(-bounds[i][0], bounds[i][1])) << i;
         EXPECT_TRUE(objective.IsBounded(i)) << i;
     }
-    std::vector<int> free = calibtest::Entries(objective.GetFreeVariablesIndices());
+    std::vector<int> free = Entries(objective.GetFreeVariablesIndices());
     std::sort(free.begin(), free.end());  // in the elimination's order
     std::vector<int> first12(12);
     std::iota(first12.begin(), first12.end(), 0);
@@ -190,11 +202,10 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, BoundsTheFirstThreeJointsAndFixesTheLi
     for (int i = 13; i < 20; ++i)
         EXPECT_TRUE(x[i] == 0.0 && objective.IsConstant(i)) << i;
     const Objective withoutOffsets(false, false), firstOnly(true, true);
-    EXPECT_EQ(std::make_tuple(withoutOffsets.GetInequalitiesRHS().size, withoutOffsets.GetFreeVariablesIndices().size,
-                              withoutOffsets.GetInequalitiesRHS()[0], withoutOffsets.GetInequalitiesRHS()[2]),
+    const ZoTVector<double>&bWithout = withoutOffsets.GetInequalitiesRHS(), &bFirst = firstOnly.GetInequalitiesRHS();
+    EXPECT_EQ(std::make_tuple(bWithout.size, withoutOffsets.GetFreeVariablesIndices().size, bWithout[0], bWithout[2]),
               std::make_tuple(18, 9, 180.0, 150.0));  // joint 1's theta, then a (no d)
-    EXPECT_EQ(std::make_tuple(firstOnly.GetInequalitiesRHS().size, firstOnly.HasEqualities(), firstOnly.GetInequalitiesRHS()[3]),
-              std::make_tuple(8, false, 25.0));
+    EXPECT_EQ(std::make_tuple(bFirst.size, firstOnly.HasEqualities(), bFirst[3]), std::make_tuple(8, false, 25.0));
 }
 
 // The nominal transform is the reference device's registration (the device's in single
@@ -210,21 +221,22 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, TrafoIsTheInverseCompositionOfTheJoint
                                  static_cast<float>(q[3]), static_cast<float>(q[4])};
         const CbMatrix4Rf registration =
             ZoCOrbal2AxisChain().GetCamToDiscTransformation(ZoCOrbal2AxisChain::NCJointConfiguration(values), true);
-        const ZoTMatrix<double> model = objective.BuildTrafo(Objective::m_defaultJointParams, calibtest::VectorOf(q));
+        const ZoTMatrix<double> model = objective.BuildTrafo(Objective::m_defaultJointParams, VectorOf(q));
         for (int r = 0; r < 3; ++r)
             for (int c = 0; c < 4; ++c)
                 EXPECT_NEAR(model(r, c), registration(r, c), c < 3 ? 1e-6 : 1e-3);  // thousands of units in floats
-        expectMatrixNear(objective.BuildTrafoWithDefaultParams(calibtest::VectorOf(q)), cameraToDisc(Objective::m_defaultJointParams, q), 1e-9);
-        expectMatrixNear(objective.BuildTrafo(chain.data(), calibtest::VectorOf(q)), cameraToDisc(chain.data(), q), 1e-8);
+        expectMatrixNear(objective.BuildTrafoWithDefaultParams(VectorOf(q)),
+                         cameraToDisc(Objective::m_defaultJointParams, q), 1e-9);
+        expectMatrixNear(objective.BuildTrafo(chain.data(), VectorOf(q)), cameraToDisc(chain.data(), q), 1e-8);
     }
     Params joints[5];
     std::copy(std::begin(Objective::m_defaultJointParams), std::end(Objective::m_defaultJointParams), joints);
     joints[1].theta = 33;  // an 'R' joint's theta
     joints[3].d = -12;     // a 'T' joint's d
     const Objective withoutOffsets(false, false);
-    const ZoTVector<double> q = calibtest::VectorOf(c_configurations[2]);
-    EXPECT_EQ(calibtest::Entries(withoutOffsets.BuildTrafo(joints, q)),
-              calibtest::Entries(withoutOffsets.BuildTrafo(Objective::m_defaultJointParams, q)));
+    const ZoTVector<double> q = VectorOf(c_configurations[2]);
+    EXPECT_EQ(Entries(withoutOffsets.BuildTrafo(joints, q)),
+              Entries(withoutOffsets.BuildTrafo(Objective::m_defaultJointParams, q)));
     // The degree factor is 3.14159265358979 / 180, a little below pi / 180: half a turn leaves a
     // sine of about 3.2e-15 instead of 1.2e-16.
     const ZoTMatrix<double> m = Access::dhTransformation(180, 0, 0, 0);
@@ -238,19 +250,20 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, TrafoIsTheInverseCompositionOfTheJoint
 TEST(ZoCOrbal2AxisCalibrationObjFunction, FirstSampleIsTheReferenceOfTheStoredResponsesButNotOfReplacedOnes) {
     Objective objective;
     const std::array<Params, 5> chain = perturbedChain();
-    const Mat4 first = cameraToDisc(chain.data(), c_configurations[1]), second = cameraToDisc(chain.data(), c_configurations[2]);
+    const Mat4 first = cameraToDisc(chain.data(), c_configurations[1]);
+    const Mat4 second = cameraToDisc(chain.data(), c_configurations[2]);
     EXPECT_EQ(objective.Error(objective.GetInitialParameters()).size, 0);
-    objective.AddInputResponseSample(calibtest::VectorOf(c_configurations[1]), toMatrix(first));
+    objective.AddInputResponseSample(VectorOf(c_configurations[1]), toMatrix(first));
     EXPECT_EQ(objective.GetNumMeasurements(), 0);
     EXPECT_EQ(objective.ComputeTrafoErrors(objective.GetInitialParameters(), false).size, 0);
     expectMatrixNear(objective.GetSamples()[0].response, translation(0, 0, 0), 1e-12);
-    objective.AddInputResponseSample(calibtest::VectorOf(c_configurations[2]), toMatrix(second));
+    objective.AddInputResponseSample(VectorOf(c_configurations[2]), toMatrix(second));
     EXPECT_EQ(objective.GetNumMeasurements(), 7);
     expectMatrixNear(objective.GetSamples()[1].response, multiply(rigidInverse(first), second), 1e-9);
-    objective.AddInputResponseSample(calibtest::VectorOf(c_configurations[3]), toMatrix(second));
+    objective.AddInputResponseSample(VectorOf(c_configurations[3]), toMatrix(second));
     EXPECT_EQ(objective.GetNumMeasurements(), 14);
     const Objective::ZoSInputResponsePair old =
-        objective.ReplaceInputResponseSample(1, calibtest::VectorOf(c_configurations[4]), toMatrix(translation(7, 8, 9)));
+        objective.ReplaceInputResponseSample(1, VectorOf(c_configurations[4]), toMatrix(translation(7, 8, 9)));
     EXPECT_EQ(old.input[4], c_configurations[2][4]);
     expectMatrixNear(old.response, multiply(rigidInverse(first), second), 1e-9);
     EXPECT_EQ(objective.GetSamples()[1].input[4], c_configurations[4][4]);
@@ -258,8 +271,8 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, FirstSampleIsTheReferenceOfTheStoredRe
     EXPECT_EQ(objective.GetNumMeasurements(), 14);
     objective.RemoveAllSamples();
     EXPECT_EQ(std::make_pair(objective.GetNumSamples(), objective.GetNumMeasurements()), std::make_pair(0, 0));
-    objective.AddInputResponseSample(calibtest::VectorOf(c_configurations[0]), ZoTMatrix<double>::Identity(4));
-    objective.AddInputResponseSample(calibtest::VectorOf(c_configurations[1]), ZoTMatrix<double>::Identity(4));
+    objective.AddInputResponseSample(VectorOf(c_configurations[0]), ZoTMatrix<double>::Identity(4));
+    objective.AddInputResponseSample(VectorOf(c_configurations[1]), ZoTMatrix<double>::Identity(4));
     EXPECT_EQ(objective.GetNumMeasurements(), 7);
     EXPECT_EQ(objective.Error(objective.GetInitialParameters()).size, 7);
 }
@@ -270,7 +283,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, ResidualsVanishAtTheGeneratingParamete
     Objective objective;
     const std::array<Params, 5> chain = perturbedChain();
     for (const std::vector<double>& q : c_configurations)
-        objective.AddInputResponseSample(calibtest::VectorOf(q), toMatrix(cameraToDisc(chain.data(), q)));
+        objective.AddInputResponseSample(VectorOf(q), toMatrix(cameraToDisc(chain.data(), q)));
     const ZoTVector<double> atTruth = objective.Error(objective.ExportJointParameters(chain.data()));
     ASSERT_EQ(atTruth.size, 28);
     EXPECT_LT(atTruth.MaxAbs(), 1e-9);
@@ -294,8 +307,8 @@ Objective objectiveMeasuringATurnAboutZ(int errorsPerSample) {
     Objective objective;
     Access::setErrorsPerSample(objective, errorsPerSample);
     const Mat4 first = multiply(rotZ(40), translation(100, -50, 20));
-    objective.AddInputResponseSample(calibtest::VectorOf(c_configurations[1]), toMatrix(first));
-    objective.AddInputResponseSample(calibtest::VectorOf(c_configurations[1]),
+    objective.AddInputResponseSample(VectorOf(c_configurations[1]), toMatrix(first));
+    objective.AddInputResponseSample(VectorOf(c_configurations[1]),
                                      toMatrix(multiply(first, multiply(translation(1, 2, 3), rotZ(30)))));
     return objective;
 }
@@ -336,7 +349,8 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, VerboseTrafoErrorsPrintEachComparison)
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 5),
               std::vector<std::string>({"-----------------------------------\n", "5-vector:\n",
                                         "\t0,\t85,\t20,\t-16,\t290;\n", "--- gegeben:\n", "4 x 4-matrix:\n"}));
-    EXPECT_EQ(std::make_pair(lines[9], lines[15]), std::make_pair(std::string("--- simuliert:\n"), std::string(last)));
+    EXPECT_EQ(lines[9], "--- simuliert:\n");
+    EXPECT_EQ(lines[15], last);
 }
 
 // Half turns take the diagonal branches exactly; a rotation from a random quaternion (most near
@@ -347,9 +361,9 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, QuaternionOfARotationReproducesTheRota
     for (const std::vector<double>& c : halfTurns) {
         ZoTMatrix<double> m(3);
         m(0, 0) = c[0], m(1, 1) = c[1], m(2, 2) = c[2];
-        EXPECT_EQ(calibtest::Entries(Objective::QuaternionFromRotation(m)), std::vector<double>(c.begin() + 3, c.end()));
+        EXPECT_EQ(Entries(Objective::QuaternionFromRotation(m)), std::vector<double>(c.begin() + 3, c.end()));
     }
-    EXPECT_EQ(calibtest::Entries(Objective::QuaternionFromRotation(ZoTMatrix<double>::Identity(4))),
+    EXPECT_EQ(Entries(Objective::QuaternionFromRotation(ZoTMatrix<double>::Identity(4))),
               std::vector<double>({1, 0, 0, 0}));
     std::mt19937_64 rng(7);
     std::normal_distribution<double> normal(0.0, 1.0);
@@ -372,15 +386,15 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, QuaternionAngleAndAxisOfATurn) {
     const double axis[3] = {2.0 / 7, -3.0 / 7, 6.0 / 7};
     for (double angle : {0.3, 1.0, 2.5, 3.1}) {
         const double s = std::sin(angle / 2);
-        const ZoTVector<double> q = calibtest::VectorOf({std::cos(angle / 2), axis[0] * s, axis[1] * s, axis[2] * s});
+        const ZoTVector<double> q = VectorOf({std::cos(angle / 2), axis[0] * s, axis[1] * s, axis[2] * s});
         EXPECT_NEAR(Objective::QuaternionToAngle(q), angle, 1e-12);
         const ZoTVector<double> u = Objective::QuaternionToAxis(q);
         ASSERT_EQ(u.size, 3);
         for (int i = 0; i < 3; ++i)
             EXPECT_TRUE(std::abs(u[i] - axis[i]) < 1e-7 && u[i] == static_cast<float>(u[i])) << u[i];
     }
-    EXPECT_EQ(calibtest::Entries(Objective::QuaternionToAxis(calibtest::VectorOf({1, 0, 0, 0}))), std::vector<double>(3, 0.0));
-    EXPECT_NEAR(Objective::QuaternionToAxis(calibtest::VectorOf({std::sqrt(1 - 1e-8), 1e-4, 0, 0}))[0], 1e-4, 1e-11);
+    EXPECT_EQ(Entries(Objective::QuaternionToAxis(VectorOf({1, 0, 0, 0}))), std::vector<double>(3, 0.0));
+    EXPECT_NEAR(Objective::QuaternionToAxis(VectorOf({std::sqrt(1 - 1e-8), 1e-4, 0, 0}))[0], 1e-4, 1e-11);
 }
 
 // Heading, attitude and bank round-trip; at the poles heading and bank turn about the same axis,
@@ -389,7 +403,8 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, EulerAnglesRoundTripAndPutThePolesTurn
     for (double h : {-2.5, -0.4, 0.0, 1.2, 3.0})
         for (double t : {-1.4, -0.3, 0.0, 0.8, 1.5})
             for (double b : {-3.0, 0.0, 0.7, 2.2}) {
-                const ZoTVector<double> angles = Objective::EulerFromQuaternion(Objective::QuaternionFromEuler(h, t, b));
+                const ZoTVector<double> angles =
+                    Objective::EulerFromQuaternion(Objective::QuaternionFromEuler(h, t, b));
                 ASSERT_EQ(angles.size, 3);
                 EXPECT_NEAR(std::abs(angles[0] - h) + std::abs(angles[1] - t) + std::abs(angles[2] - b), 0.0, 3e-9);
             }
@@ -398,7 +413,8 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, EulerAnglesRoundTripAndPutThePolesTurn
         const ZoTVector<double> angles = Objective::EulerFromQuaternion(q);
         EXPECT_EQ(std::make_pair(angles[1], angles[2]), std::make_pair(pole * 1.5707963267949, 0.0));
         const ZoTMatrix<double> expected = Objective::RotationFromQuaternion(q);
-        const ZoTMatrix<double> actual = Objective::RotationFromQuaternion(Objective::QuaternionFromEuler(angles[0], angles[1], angles[2]));
+        const ZoTMatrix<double> actual =
+            Objective::RotationFromQuaternion(Objective::QuaternionFromEuler(angles[0], angles[1], angles[2]));
         for (int i = 0; i < 9; ++i)
             EXPECT_NEAR(actual.data[i], expected.data[i], 1e-9);
     }
