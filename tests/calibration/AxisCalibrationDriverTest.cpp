@@ -162,8 +162,9 @@ TEST(ZoCOrbal2AxisCalibration, FailedSolveIsLoggedWithItsCode) {
     for (int i = 0; i < 10; ++i) {
         const float rx = uniform() * 0.3f, ry = uniform() * 0.3f;
         const float tx = uniform() * 300, ty = uniform() * 300, tz = uniform() * 300;
-        calibration.AddInputResponse(Calibration::c_defaultCalibrationSequence[i].values,
-                                     CbMatrix4Rf::RotationX(rx) * CbMatrix4Rf::RotationY(ry) * CbMatrix4Rf::Translation(tx, ty, tz));
+        const CbMatrix4Rf m =
+            CbMatrix4Rf::RotationX(rx) * CbMatrix4Rf::RotationY(ry) * CbMatrix4Rf::Translation(tx, ty, tz);
+        calibration.AddInputResponse(Calibration::c_defaultCalibrationSequence[i].values, m);
     }
     EXPECT_FALSE(calibration.Run(0, 0, 0));
     ASSERT_EQ(calibration.GetResult(), ZoCNLSSolver::eMaxIterExceeded);
@@ -241,8 +242,9 @@ TEST(ZoCOrbal2AxisCalibration, RefusesArgumentsOutsideTheContract) {
     EXPECT_THROW(calibration.GetObjective()->ImportJointParameters(ZoTVector<double>(19), 0), std::invalid_argument);
     EXPECT_THROW(calibration.AddInputResponse(static_cast<const float*>(nullptr), c_matIdentity),
                  std::invalid_argument);
-    EXPECT_THROW(calibration.GetObjective()->ReplaceInputResponseSample(0, ZoTVector<double>(5), ZoTMatrix<double>(4)),
-                 std::invalid_argument);
+    EXPECT_THROW(
+        calibration.GetObjective()->ReplaceInputResponseSample(0, ZoTVector<double>(5), ZoTMatrix<double>(4)),
+        std::invalid_argument);
     EXPECT_TRUE(calibration.GetCalibrationSet().empty());
     // No sensor text: no file, and no crash.
     const calibtest::ScopedCurrentDirectory inside(calibtest::FreshDirectory("null_sensor"));
@@ -258,7 +260,8 @@ TEST(ZoCOrbal2AxisCalibration, TiltAnglesAreReportedFromTheirHomePosition) {
     const struct {
         int joint;
         std::vector<double> set, read;
-    } cases[] = {{1, {1.25, -2.0, 0.5, 91.0}, {91.25, -2.0, 0.5, 91.0}}, {0, {50.0, 4.5, -0.25, 90.5}, {50.0, 4.5, -0.25, 90.5}}};
+    } cases[] = {{1, {1.25, -2.0, 0.5, 91.0}, {91.25, -2.0, 0.5, 91.0}},
+                 {0, {50.0, 4.5, -0.25, 90.5}, {50.0, 4.5, -0.25, 90.5}}};
     for (const auto& c : cases) {
         calibration.SetJointParameters(c.joint, c.set[0], c.set[1], c.set[2], c.set[3]);
         EXPECT_EQ(calibration.GetParameters()[4 * c.joint], c.set[0]);
@@ -335,7 +338,8 @@ TEST(ZoCOrbal2AxisCalibration, ChecksEverySampleAgainstTheCalibratedChain) {
                               &number, &angle, &axis[0], &axis[1], &axis[2], &t[0], &t[1], &t[2]), 8) << reg;
         EXPECT_EQ(number, static_cast<int>(i + 1));
         const ZoTMatrix<double>& M = calibration.GetCalibrationSet()[i].response;
-        EXPECT_NEAR(std::min(angle, 360 - angle), std::acos((M(0, 0) + M(1, 1) + M(2, 2) - 1) / 2) * 180 / M_PI, 0.006);
+        const double turn = std::acos((M(0, 0) + M(1, 1) + M(2, 2) - 1) / 2) * 180 / M_PI;
+        EXPECT_NEAR(std::min(angle, 360 - angle), turn, 0.006);
         for (int k = 0; k < 3; ++k)
             EXPECT_NEAR(t[k], M(k, 3) * 0.025, 0.006);
         EXPECT_NEAR(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2], 1.0, 0.03);

@@ -288,7 +288,8 @@ TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, NoSingleExchangeImprovesTheDes
     ASSERT_GE(lines.size(), 3u);
     double best = 0.0, criterion = 0.0;
     ASSERT_EQ(std::sscanf(lines[lines.size() - 2].c_str(), "(NLS OED) det best=%lg", &best), 1);
-    ASSERT_EQ(std::sscanf(lines.back().c_str(), "(CALIB OED) D-criterion value for optimal design: %lg", &criterion), 1);
+    ASSERT_EQ(std::sscanf(lines.back().c_str(), "(CALIB OED) D-criterion value for optimal design: %lg", &criterion),
+              1);
     EXPECT_NEAR(best, det, 1e-5 * det);  // %g keeps six digits
     EXPECT_EQ(best, criterion);
     std::mt19937_64 rng(99);
@@ -306,9 +307,9 @@ TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, NoSingleExchangeImprovesTheDes
 TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, CountsRunsThatExchangeAndRestoresTheObjective) {
     ScopedLogCapture capture;
     Objective objective;
-    const ZoTVector<double> q0 = calibtest::VectorOf({0, 85, 20, -16, 290}), q1 = calibtest::VectorOf({1, 88, 91, -13, 139});
-    objective.AddInputResponseSample(q0, objective.BuildTrafoWithDefaultParams(q0));
-    objective.AddInputResponseSample(q1, objective.BuildTrafoWithDefaultParams(q1));
+    for (const std::vector<double>& joints : Rows{{0, 85, 20, -16, 290}, {1, 88, 91, -13, 139}})
+        objective.AddInputResponseSample(calibtest::VectorOf(joints),
+                                         objective.BuildTrafoWithDefaultParams(calibtest::VectorOf(joints)));
     const ZoTMatrix<double> reference = Access::referenceInverse(objective);
     objective.OptimizeCalibrationSequence(candidates(), 3, 20);
     const std::vector<std::string> lines = designLogLines(capture);
@@ -327,8 +328,7 @@ TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, CountsRunsThatExchangeAndResto
     EXPECT_EQ(objective.GetSamples()[1].input[4], 139.0);
     EXPECT_EQ(objective.GetErrorsPerSample(), 12);
     EXPECT_EQ(objective.GetNumMeasurements(), 40);
-    EXPECT_EQ(std::vector<double>(reference.data, reference.data + 16),
-              std::vector<double>(Access::referenceInverse(objective).data, Access::referenceInverse(objective).data + 16));
+    EXPECT_EQ(calibtest::Entries(Access::referenceInverse(objective)), calibtest::Entries(reference));
 }
 
 // Answered at once: all candidates for a subset as large as the candidates, none for one smaller

@@ -32,7 +32,8 @@ struct NSCalibrationScan {
             steering.AssociateRequestAndDHParameters(name, sequence[i].m_config.Data());
             const GUID image = CreateGuid();
             steering.AssociateRequestAndImageSourceID(name, image);
-            steering.AddToCalibrationSet(image, calibtest::Registration(chain, sequence[i].m_config.Data(), noise, rng));
+            steering.AddToCalibrationSet(image,
+                                         calibtest::Registration(chain, sequence[i].m_config.Data(), noise, rng));
         }
     }
     Calibration& Driver() { return *steering.GetAxisCalibration(); }
@@ -126,7 +127,8 @@ TEST(ZoCAcquisitionSteeringOrbal2, CalibrationRecoversTheChainThatRecordedTheSca
         scan.steering.RunAxisCalibration(log.c_str(), nullptr);
         Calibration& driver = scan.Driver();
         ASSERT_EQ(driver.GetCalibrationSet().size(), 26u);
-        EXPECT_TRUE(driver.GetResult() == ZoCNLSSolver::eSmallGradient || driver.GetResult() == ZoCNLSSolver::eSmallStepSize);
+        EXPECT_TRUE(driver.GetResult() == ZoCNLSSolver::eSmallGradient ||
+                    driver.GetResult() == ZoCNLSSolver::eSmallStepSize);
         EXPECT_GT(driver.GetRMSE(), c.minRmse);
         EXPECT_LT(driver.GetRMSE(), c.maxRmse);
         double largestOffset = 0.0, value[4], deviation[4];

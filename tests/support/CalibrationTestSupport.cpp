@@ -33,11 +33,12 @@ CbMatrix4Rf Registration(const ZoCOrbal2AxisChain& chain, const float joints[5],
     if (noise.rotationDegrees == 0.0 && noise.translationUnits == 0.0)
         return exact;
     std::normal_distribution<double> normal(0.0, 1.0);
+    const double radians = noise.rotationDegrees * 3.14159265358979 / 180.0;
     float v[6];  // turns about x, y and z, then the translation
     for (int i = 0; i < 6; ++i)
-        v[i] = static_cast<float>(normal(rng) * (i < 3 ? noise.rotationDegrees * 3.14159265358979 / 180.0 : noise.translationUnits));
-    return exact * CbMatrix4Rf::Translation(v[3], v[4], v[5]) * CbMatrix4Rf::RotationX(v[0]) * CbMatrix4Rf::RotationY(v[1]) *
-           CbMatrix4Rf::RotationZ(v[2]);
+        v[i] = static_cast<float>(normal(rng) * (i < 3 ? radians : noise.translationUnits));
+    return exact * CbMatrix4Rf::Translation(v[3], v[4], v[5]) * CbMatrix4Rf::RotationX(v[0]) *
+           CbMatrix4Rf::RotationY(v[1]) * CbMatrix4Rf::RotationZ(v[2]);
 }
 
 ZoTMatrix<double> ToMatrix(const CbMatrix4Rf& m) {
@@ -119,9 +120,10 @@ std::string LogToFreshDirectory(ZoCOrbal2AxisCalibration& calibration, const std
 
 void AddDefaultSequence(ZoCOrbal2AxisCalibration& calibration, const ZoCOrbal2AxisChain& chain, int count) {
     std::mt19937_64 rng(1);
-    for (int i = 0; i < count; ++i)
-        calibration.AddInputResponse(ZoCOrbal2AxisCalibration::c_defaultCalibrationSequence[i].values,
-                                     Registration(chain, ZoCOrbal2AxisCalibration::c_defaultCalibrationSequence[i].values, {}, rng));
+    for (int i = 0; i < count; ++i) {
+        const float* joints = ZoCOrbal2AxisCalibration::c_defaultCalibrationSequence[i].values;
+        calibration.AddInputResponse(joints, Registration(chain, joints, {}, rng));
+    }
 }
 
 ZoTVector<double> SequenceInput(int i) {
