@@ -159,19 +159,6 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, ExportsAndImportsTheLayoutOfEachFlagCo
     EXPECT_EQ(values(first[3]), values(nominal[3]));
 }
 
-// A run's start stores the imported records; the tilt angles are counted from home.
-TEST(ZoCOrbal2AxisCalibrationObjFunction, PreparingARunStoresTheImportedRecords) {
-    Objective objective;
-    const std::array<Params, 5> chain = perturbedChain();
-    objective.PrepareNextOptimizationRun(objective.ExportJointParameters(chain.data()));
-    for (size_t j = 0; j < 5; ++j)
-        EXPECT_EQ(std::make_pair(objective.GetJointParams()[j].theta, objective.GetJointParams()[j].alpha),
-                  std::make_pair(chain[j].theta, chain[j].alpha));
-    const ZoTVector<double> home = objective.GetDefaultHomePositionParameters();
-    const ZoTVector<double> initial = objective.GetInitialParameters();
-    EXPECT_EQ(std::make_pair(home[4] - initial[4], home[8] - initial[8]), std::make_pair(90.0, 90.0));
-}
-
 // Lower and upper bound of each parameter of the first three joints (lower first, one row each);
 // the lift angle (126.869896, not the table's 126.8698959350586) and the disc are fixed, so the
 // free variables are the first twelve. Without offsets or for the first joint only the bounds
@@ -278,10 +265,18 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, FirstSampleIsTheReferenceOfTheStoredRe
 }
 
 // Residuals of a perturbed chain's samples vanish at its parameters, not at the nominal ones;
-// each sample's trafo error is the norm of its seven residuals.
+// each sample's trafo error is the norm of its seven residuals. A run's start stores the imported
+// records; the tilt angles are counted from home.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, ResidualsVanishAtTheGeneratingParameters) {
     Objective objective;
     const std::array<Params, 5> chain = perturbedChain();
+    objective.PrepareNextOptimizationRun(objective.ExportJointParameters(chain.data()));
+    for (size_t j = 0; j < 5; ++j)
+        EXPECT_EQ(std::make_pair(objective.GetJointParams()[j].theta, objective.GetJointParams()[j].alpha),
+                  std::make_pair(chain[j].theta, chain[j].alpha));
+    const ZoTVector<double> home = objective.GetDefaultHomePositionParameters();
+    const ZoTVector<double> initial = objective.GetInitialParameters();
+    EXPECT_EQ(std::make_pair(home[4] - initial[4], home[8] - initial[8]), std::make_pair(90.0, 90.0));
     for (const std::vector<double>& q : c_configurations)
         objective.AddInputResponseSample(VectorOf(q), toMatrix(cameraToDisc(chain.data(), q)));
     const ZoTVector<double> atTruth = objective.Error(objective.ExportJointParameters(chain.data()));
