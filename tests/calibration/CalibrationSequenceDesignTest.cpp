@@ -331,14 +331,16 @@ TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, CountsRunsThatExchangeAndResto
     EXPECT_EQ(calibtest::Entries(Access::referenceInverse(objective)), calibtest::Entries(reference));
 }
 
-// Answered at once: all candidates for a subset as large as the candidates, none for one smaller
-// than the twelve free parameters, none when no start is positive definite (identical
-// candidates), none for no starts or no candidates.
+// Answered without an exchange run: all candidates, with their determinant as the best, for a
+// subset as large as the candidates; none (best 0) for one smaller than the twelve free
+// parameters, when no start is positive definite (identical candidates), for no starts or no
+// candidates.
 TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, BoundsTheSearchWhereNoRunCanBeCounted) {
     ScopedLogCapture capture;
     Objective objective;
     std::vector<int> all(40);
     std::iota(all.begin(), all.end(), 0);
+    const double allDet = informationDeterminant(designRows(candidates()), all);
     const ZoTMatrix<double> identical = matrixOfRows(Rows(30, {3, 70, 80, -5, 40})), none(0, 5);
     const struct {
         const ZoTMatrix<double>& candidates;
@@ -347,7 +349,14 @@ TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, BoundsTheSearchWhereNoRunCanBe
     } cases[] = {{candidates(), 10, 40, all}, {candidates(), 10, 55, all}, {candidates(), 10, 11, {}},
                  {candidates(), 10, -3, {}},  {candidates(), 0, 15, {}},   {identical, 10, 15, {}},
                  {none, 10, 15, {}}};
-    for (const auto& c : cases)
-        EXPECT_EQ(indicesOf(objective.OptimizeCalibrationSequence(c.candidates, c.starts, c.size)), c.expected)
-            << c.starts << " " << c.size;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.starts << " " << c.size);
+        capture.Sink().Clear();
+        EXPECT_EQ(indicesOf(objective.OptimizeCalibrationSequence(c.candidates, c.starts, c.size)), c.expected);
+        const std::vector<std::string> lines = designLogLines(capture);
+        double best = -1.0;
+        ASSERT_EQ(lines.size(), 3u) << (lines.size() > 1 ? lines[1] : "");
+        ASSERT_EQ(std::sscanf(lines[1].c_str(), "(NLS OED) det best=%lg", &best), 1) << lines[1];
+        EXPECT_NEAR(best, c.expected.empty() ? 0.0 : allDet, 1e-5 * allDet);
+    }
 }
