@@ -216,14 +216,11 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, TrafoIsTheInverseCompositionOfTheJoint
                          cameraToDisc(Objective::m_defaultJointParams, q), 1e-9);
         expectMatrixNear(objective.BuildTrafo(chain.data(), VectorOf(q)), cameraToDisc(chain.data(), q), 1e-8);
     }
-    Params joints[5];
-    std::copy(std::begin(Objective::m_defaultJointParams), std::end(Objective::m_defaultJointParams), joints);
-    joints[1].theta = 33;  // an 'R' joint's theta
-    joints[3].d = -12;     // a 'T' joint's d
-    const Objective withoutOffsets(false, false);
-    const ZoTVector<double> q = VectorOf(c_configurations[2]);
-    EXPECT_EQ(Entries(withoutOffsets.BuildTrafo(joints, q)),
-              Entries(withoutOffsets.BuildTrafo(Objective::m_defaultJointParams, q)));
+    std::array<Params, 5> without = chain;  // the joint value alone turns theta or shifts d
+    for (Params& joint : without)
+        (joint.type == 'R' ? joint.theta : joint.d) = 0.0;
+    expectMatrixNear(Objective(false, false).BuildTrafo(chain.data(), VectorOf(c_configurations[2])),
+                     cameraToDisc(without.data(), c_configurations[2]), 1e-8);
     // The degree factor is 3.14159265358979 / 180, a little below pi / 180: half a turn leaves a
     // sine of about 3.2e-15 instead of 1.2e-16.
     const ZoTMatrix<double> m = Access::dhTransformation(180, 0, 0, 0);
