@@ -1,19 +1,6 @@
 // The calibration driver: reset state, samples, nominal conversion, runs with and without the
 // design search, restarts, failures, parameter access, statistics and the log.
 #include "CalibrationTestSupport.h"
-#include "CapturingLogSink.h"
-#include "ZoCOrbal2AxisCalibration.h"
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
-#include <filesystem>
-#include <limits>
-#include <random>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -1,21 +1,7 @@
 // The DH model of the chain and the calibration objective: tables, parameter layouts,
 // constraints, kinematics against the reference device, residual modes, quaternions.
 #include "CalibrationTestSupport.h"
-#include "CapturingLogSink.h"
 #include "ReferenceDevice.h"
-#include "ZoCOrbal2AxisCalibrationObjFunction.h"
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <array>
-#include <cmath>
-#include <numeric>
-#include <random>
-#include <string>
-#include <tuple>
-#include <utility>
-#include <vector>
 
 namespace {
 

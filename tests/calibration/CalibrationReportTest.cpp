@@ -1,23 +1,10 @@
 // The calibration's report texts: Base64 of the raw data, the log report with its number
 // formats, and the checker file with its name.
 #include "CalibrationTestSupport.h"
-#include "CapturingLogSink.h"
 #include "ZoBase64.h"
-#include "ZoCOrbal2AxisCalibration.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <bit>
-#include <cmath>
-#include <cstdio>
-#include <ctime>
-#include <filesystem>
-#include <limits>
-#include <numeric>
 #include <sstream>
-#include <string>
-#include <vector>
 
 namespace {
 

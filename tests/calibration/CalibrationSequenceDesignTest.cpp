@@ -1,18 +1,6 @@
 // Calibration sequences: the default table, random sequences inside the working volume, their
 // travel order, and D-optimal subsets with the bounds of their search.
 #include "CalibrationTestSupport.h"
-#include "CapturingLogSink.h"
-#include "ZoCOrbal2AxisCalibration.h"
-#include "ZoCOrbal2AxisCalibrationObjFunction.h"
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
-#include <numeric>
-#include <random>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -1,16 +1,7 @@
 // The steering's calibration operations and the calibration from end to end: registrations of
 // a known chain, recorded at the default sequence, fed through the steering and calibrated.
 #include "CalibrationTestSupport.h"
-#include "CapturingLogSink.h"
 #include "ZoCAcquisitionSteeringOrbal2Rotation.h"
-#include "ZoCOrbal2AxisCalibration.h"
-
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <filesystem>
-#include <random>
-#include <string>
 
 namespace {
 

@@ -3,13 +3,26 @@
 #pragma once
 
 #include "AxisChain.h"
+#include "CapturingLogSink.h"
 #include "ZoCOrbal2AxisCalibration.h"
 #include "ZoCOrbal2AxisCalibrationObjFunction.h"
 
+#include <gtest/gtest.h>
+
+// The standard headers the calibration suites share.
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <limits>
+#include <numeric>
 #include <random>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 // Reaches the objective's internals for the tests.
