@@ -184,7 +184,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, BoundsTheFirstThreeJointsAndFixesTheLi
 // The nominal transform is the reference device's registration (the device's in single
 // precision), and any chain's transform the composition of its DH matrices (rotation about z,
 // translation along z and x, rotation about x) scaled by 40, inverted and turned half about x.
-// Without offsets the records' joint variables are ignored.
+// Without offsets the joint value alone turns theta or shifts d.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, TrafoIsTheInverseCompositionOfTheJointMatrices) {
     const Objective objective;
     const std::array<Params, 5> chain = perturbedChain();
