@@ -8,100 +8,81 @@ namespace {
 using Objective = ZoCOrbal2AxisCalibrationObjFunction;
 using Access = ZoCOrbal2AxisCalibrationObjFunctionTestAccess;
 using Params = Objective::ZoSJointParams;
-using Mat4 = std::array<double, 16>;  // row-major, the tests' own arithmetic
+using Mat4 = Eigen::Matrix4d;  // the tests' own arithmetic
 using calibtest::Entries;
 using calibtest::VectorOf;
+using testing::DoubleNear;
+using testing::Pointwise;
 
 constexpr double c_dDeg = 3.14159265358979 / 180.0;
 
-Mat4 multiply(const Mat4& x, const Mat4& y) {
-    Mat4 m{};
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c)
-            for (int k = 0; k < 4; ++k)
-                m[4 * r + c] += x[4 * r + k] * y[4 * k + c];
-    return m;
+Mat4 rotation(double radians, const Eigen::Vector3d& axis) {
+    return Eigen::Affine3d(Eigen::AngleAxisd(radians, axis)).matrix();
 }
-Mat4 rotZ(double deg) {
-    const double c = std::cos(deg * c_dDeg), s = std::sin(deg * c_dDeg);
-    return {c, -s, 0, 0, s, c, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+Mat4 translation(double x, double y, double z) {
+    return Eigen::Affine3d(Eigen::Translation3d(x, y, z)).matrix();
 }
-Mat4 rotX(double radians) {
-    const double c = std::cos(radians), s = std::sin(radians);
-    return {1, 0, 0, 0, 0, c, -s, 0, 0, s, c, 0, 0, 0, 0, 1};
-}
-Mat4 translation(double x, double y, double z) { return {1, 0, 0, x, 0, 1, 0, y, 0, 0, 1, z, 0, 0, 0, 1}; }
-// [R t] -> [R^T, -R^T t]
 Mat4 rigidInverse(const Mat4& m) {
-    Mat4 inv{};
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c) {
-            inv[4 * r + c] = m[4 * c + r];
-            inv[4 * r + 3] -= m[4 * c + r] * m[4 * c + 3];
-        }
-    inv[15] = 1;
-    return inv;
+    return Eigen::Isometry3d(m).inverse().matrix();
 }
 // camera -> disc for records in the model's convention (joint value added to theta or d).
 Mat4 cameraToDisc(const Params joints[5], const std::vector<double>& q) {
-    Mat4 p = translation(0, 0, 0);
+    Mat4 p = Mat4::Identity();
     for (size_t i = 0; i < 5; ++i) {
         const Params& j = joints[i];
         const double theta = j.theta + (j.type == 'R' ? q[i] : 0.0), d = j.d + (j.type == 'R' ? 0.0 : q[i]);
-        p = multiply(multiply(p, multiply(rotZ(theta), translation(j.a, 0, d))), rotX(j.alpha * c_dDeg));
+        p = p * rotation(theta * c_dDeg, Eigen::Vector3d::UnitZ()) * translation(j.a, 0, d) *
+            rotation(j.alpha * c_dDeg, Eigen::Vector3d::UnitX());
     }
-    for (int r = 0; r < 3; ++r)
-        p[4 * r + 3] *= 40.0;
-    return multiply(rigidInverse(p), rotX(3.14159265358979));
+    p.topRightCorner<3, 1>() *= 40.0;
+    return rigidInverse(p) * rotation(3.14159265358979, Eigen::Vector3d::UnitX());
 }
 
+std::vector<double> entriesOf(const Mat4& m) {
+    return std::vector<double>(m.data(), m.data() + 16);
+}
 void expectMatrixNear(const ZoTMatrix<double>& actual, const Mat4& expected, double tolerance) {
-    ASSERT_EQ(std::make_pair(actual.rows, actual.cols), std::make_pair(4, 4));
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c)
-            EXPECT_NEAR(actual(r, c), expected[static_cast<size_t>(4 * r + c)], tolerance) << r << "," << c;
+    EXPECT_THAT(Entries(actual), Pointwise(DoubleNear(tolerance), entriesOf(expected)));
 }
-
 ZoTMatrix<double> toMatrix(const Mat4& m) {
     ZoTMatrix<double> out(4);
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c)
-            out(r, c) = m[static_cast<size_t>(4 * r + c)];
+    Eigen::Map<Mat4>(out.data) = m;
     return out;
 }
 
 // A chain in the model's convention close to the nominal one.
 std::array<Params, 5> perturbedChain() {
     std::array<Params, 5> j;
-    std::copy(std::begin(Objective::m_defaultJointParams), std::end(Objective::m_defaultJointParams), j.begin());
+    std::copy_n(Objective::m_defaultJointParams, 5, j.begin());
     j[0].theta += 1.5, j[0].d += 2.0, j[0].a -= 0.3, j[0].alpha += 0.4;
     j[1].theta += 0.7, j[1].d -= 1.1, j[1].a += 0.2, j[1].alpha -= 0.6;
     j[2].theta -= 0.5, j[2].d += 0.8, j[2].a += 0.4, j[2].alpha += 0.3;
     return j;
 }
 
-const std::vector<std::vector<double>> c_configurations = {
-    {0, 90, 90, 0, 0}, {0, 85, 20, -16, 290}, {-19, 73, 76, 4, 352}, {21, 91, 144, -17, 26}, {-9, 151, 7, -8, 165}};
+const std::vector<std::vector<double>> c_configurations = {{0, 90, 90, 0, 0},
+                                                           {0, 85, 20, -16, 290},
+                                                           {-19, 73, 76, 4, 352},
+                                                           {21, 91, 144, -17, 26},
+                                                           {-9, 151, 7, -8, 165}};
 
 }  // namespace
 
 // The nominal table and the home-position table differ only in the tilt angles (by 90 degrees);
 // joint 1's theta is atan(4/3) in degrees as a float, joint 4's 180 minus it.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, DefaultTablesDifferOnlyInTheTiltAngles) {
-    const Params* nominal = Objective::m_defaultJointParams;
-    const Params* home = Objective::GetDefaultHomePositionJointParams();
+    const Params *nominal = Objective::m_defaultJointParams,
+                 *home = Objective::GetDefaultHomePositionJointParams();
     auto fields = [](const Params& p) { return std::tie(p.d, p.a, p.alpha, p.type, p.minValue, p.maxValue); };
+    std::string kinds;
     for (int j = 0; j < 5; ++j) {
         EXPECT_EQ(nominal[j].theta, home[j].theta - (j == 1 || j == 2 ? 90.0 : 0.0)) << j;
         EXPECT_EQ(fields(nominal[j]), fields(home[j])) << j;
+        kinds += nominal[j].type;
     }
     const double angle = static_cast<float>(std::atan(4.0 / 3.0) * 180.0 / 3.14159265358979323846);
-    EXPECT_EQ(std::make_pair(nominal[0].theta, nominal[3].theta), std::make_pair(angle, 180.0 - angle));
-    std::string kinds;
-    for (int j = 0; j < 5; ++j)
-        kinds += nominal[j].type;
-    EXPECT_EQ(kinds, "TRRTR");
-    EXPECT_EQ(std::make_pair(nominal[2].a, nominal[2].minValue), std::make_pair(24.0, -104.0));
+    EXPECT_EQ(std::make_tuple(nominal[0].theta, nominal[3].theta, kinds, nominal[2].a, nominal[2].minValue),
+              std::make_tuple(angle, 180.0 - angle, "TRRTR", 24.0, -104.0));
 }
 
 // Records whose field k of joint j holds 10 j + k, so that every exported entry names its source;
@@ -124,25 +105,26 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, ExportsAndImportsTheLayoutOfEachFlagCo
         EXPECT_EQ(objective.GetNumParams(), static_cast<int>(c.layout.size()));
     }
     const Objective standard;
-    EXPECT_EQ(std::make_tuple(standard.GetNumParams(), standard.GetNumMeasurements(), standard.GetErrorsPerSample()),
+    EXPECT_EQ(std::make_tuple(standard.GetNumParams(), standard.GetNumMeasurements(),
+                              standard.GetErrorsPerSample()),
               std::make_tuple(20, 0, 7));
     auto values = [](const Params& p) { return std::vector<double>({p.theta, p.d, p.a, p.alpha}); };
     auto limits = [](const Params& p) { return std::make_tuple(p.type, p.minValue, p.maxValue); };
     const Params* nominal = Objective::m_defaultJointParams;
-    ZoTVector<double> params(15);
-    for (int i = 0; i < 15; ++i)
-        params[i] = 100 + i;
-    const std::unique_ptr<Params[]> joints = Objective(false, false).ImportJointParameters(params);
-    EXPECT_EQ(values(joints[0]), std::vector<double>({100, nominal[0].d, 101, 102}));  // 'T'
+    std::vector<double> params(15);
+    std::iota(params.begin(), params.end(), 100.0);
+    const std::unique_ptr<Params[]> joints = Objective(false, false).ImportJointParameters(VectorOf(params));
+    EXPECT_EQ(values(joints[0]), std::vector<double>({100, nominal[0].d, 101, 102}));      // 'T'
     EXPECT_EQ(values(joints[2]), std::vector<double>({nominal[2].theta, 106, 107, 108}));  // 'R'
     for (int j = 0; j < 5; ++j)
         EXPECT_EQ(limits(joints[j]), limits(nominal[j])) << j;
-    EXPECT_EQ(values(Objective(false, false).ImportJointParameters(params, 4)),
+    EXPECT_EQ(values(Objective(false, false).ImportJointParameters(VectorOf(params), 4)),
               std::vector<double>({nominal[4].theta, 112, 113, 114}));
-    const std::unique_ptr<Params[]> first = Objective(true, true).ImportJointParameters(VectorOf({1, 2, 3, 4}));
+    const std::unique_ptr<Params[]> first =
+        Objective(true, true).ImportJointParameters(VectorOf({1, 2, 3, 4}));
     EXPECT_EQ(values(first[0]), std::vector<double>({1, 2, 3, 4}));
-    EXPECT_EQ(values(first[2]), values(nominal[2]));  // the other joints are copied whole
-    EXPECT_EQ(values(first[3]), values(nominal[3]));
+    EXPECT_EQ(std::make_pair(values(first[2]), values(first[3])),  // the other joints are copied whole
+              std::make_pair(values(nominal[2]), values(nominal[3])));
 }
 
 // Lower and upper bound of each parameter of the first three joints (lower first, one row each);
@@ -151,34 +133,31 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, ExportsAndImportsTheLayoutOfEachFlagCo
 // follow the layout.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, BoundsTheFirstThreeJointsAndFixesTheLiftAndTheDisc) {
     const Objective objective;
-    const ZoTMatrix<double>& A = objective.GetInequalitiesLHS();
-    const ZoTVector<double>& b = objective.GetInequalitiesRHS();
-    const double bounds[12][2] = {{-180, 180}, {-178, 25},       {-150, 150}, {-180, 180},
-                                  {-1e5, 1e5}, {-150, 150},       {-150, 150}, {-180, 180},
-                                  {-1e5, 1e5}, {-150, 150},       {-150, 150}, {-180, 180}};
-    ASSERT_EQ(std::make_pair(A.rows, A.cols), std::make_pair(24, 20));
+    Eigen::MatrixXd A = Eigen::MatrixXd::Zero(24, 20);
     for (int i = 0; i < 12; ++i) {
-        for (int c = 0; c < 20; ++c) {
-            const double one = c == i ? 1.0 : 0.0;
-            EXPECT_EQ(std::make_pair(A(2 * i, c), A(2 * i + 1, c)), std::make_pair(-one, one)) << i << " " << c;
-        }
-        EXPECT_EQ(std::make_pair(b[2 * i], b[2 * i + 1]), std::make_pair(-bounds[i][0], bounds[i][1])) << i;
+        A(2 * i, i) = -1, A(2 * i + 1, i) = 1;
         EXPECT_TRUE(objective.IsBounded(i)) << i;
     }
+    const ZoTMatrix<double>& lhs = objective.GetInequalitiesLHS();
+    ASSERT_EQ(std::make_pair(lhs.rows, lhs.cols), std::make_pair(24, 20));
+    EXPECT_TRUE(calibtest::AsEigen(lhs) == A);
+    EXPECT_EQ(Entries(objective.GetInequalitiesRHS()),
+              std::vector<double>({180, 180, 178, 25,  150, 150, 180, 180, 1e5, 1e5, 150, 150,
+                                   150, 150, 180, 180, 1e5, 1e5, 150, 150, 150, 150, 180, 180}));
     std::vector<int> free = Entries(objective.GetFreeVariablesIndices());
     std::sort(free.begin(), free.end());  // in the elimination's order
-    std::vector<int> first12(12);
-    std::iota(first12.begin(), first12.end(), 0);
-    EXPECT_EQ(free, first12);
+    EXPECT_EQ(free, std::vector<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
     const ZoTVector<double> x = objective.BuildParamsFromFree(ZoTVector<double>(12));
     EXPECT_EQ(x[12], 126.869896);
     for (int i = 13; i < 20; ++i)
         EXPECT_TRUE(x[i] == 0.0 && objective.IsConstant(i)) << i;
-    const Objective withoutOffsets(false, false), firstOnly(true, true);
-    const ZoTVector<double>&bWithout = withoutOffsets.GetInequalitiesRHS(), &bFirst = firstOnly.GetInequalitiesRHS();
-    EXPECT_EQ(std::make_tuple(bWithout.size, withoutOffsets.GetFreeVariablesIndices().size, bWithout[0], bWithout[2]),
-              std::make_tuple(18, 9, 180.0, 150.0));  // joint 1's theta, then a (no d)
-    EXPECT_EQ(std::make_tuple(bFirst.size, firstOnly.HasEqualities(), bFirst[3]), std::make_tuple(8, false, 25.0));
+    const Objective without(false, false), firstOnly(true, true);
+    const ZoTVector<double>&bWithout = without.GetInequalitiesRHS(), &bFirst = firstOnly.GetInequalitiesRHS();
+    EXPECT_EQ(
+        std::make_tuple(bWithout.size, without.GetFreeVariablesIndices().size, bWithout[0], bWithout[2]),
+        std::make_tuple(18, 9, 180.0, 150.0));  // joint 1's theta, then a (no d)
+    EXPECT_EQ(std::make_tuple(bFirst.size, firstOnly.HasEqualities(), bFirst[3]),
+              std::make_tuple(8, false, 25.0));
 }
 
 // The nominal transform is the reference device's registration (the device's in single
@@ -190,17 +169,19 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, TrafoIsTheInverseCompositionOfTheJoint
     const std::array<Params, 5> chain = perturbedChain();
     for (const std::vector<double>& q : c_configurations) {
         SCOPED_TRACE(q[4]);
-        const float values[5] = {static_cast<float>(q[0]), static_cast<float>(q[1]), static_cast<float>(q[2]),
-                                 static_cast<float>(q[3]), static_cast<float>(q[4])};
-        const CbMatrix4Rf registration =
-            ZoCOrbal2AxisChain().GetCamToDiscTransformation(ZoCOrbal2AxisChain::NCJointConfiguration(values), true);
-        const ZoTMatrix<double> model = objective.BuildTrafo(Objective::m_defaultJointParams, VectorOf(q));
-        for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 4; ++c)
-                EXPECT_NEAR(model(r, c), registration(r, c), c < 3 ? 1e-6 : 1e-3);  // thousands of units in floats
+        float values[5];
+        std::copy_n(q.begin(), 5, values);
+        const Eigen::MatrixXd difference =
+            (calibtest::AsEigen(objective.BuildTrafo(Objective::m_defaultJointParams, VectorOf(q))) -
+             calibtest::AsEigen(calibtest::ToMatrix(ZoCOrbal2AxisChain().GetCamToDiscTransformation(
+                 ZoCOrbal2AxisChain::NCJointConfiguration(values), true))))
+                .cwiseAbs();  // thousands of units in floats
+        EXPECT_TRUE(difference.topLeftCorner(3, 3).maxCoeff() < 1e-6 && difference.col(3).maxCoeff() < 1e-3)
+            << difference;
         expectMatrixNear(objective.BuildTrafoWithDefaultParams(VectorOf(q)),
                          cameraToDisc(Objective::m_defaultJointParams, q), 1e-9);
-        expectMatrixNear(objective.BuildTrafo(chain.data(), VectorOf(q)), cameraToDisc(chain.data(), q), 1e-8);
+        expectMatrixNear(objective.BuildTrafo(chain.data(), VectorOf(q)), cameraToDisc(chain.data(), q),
+                         1e-8);
     }
     std::array<Params, 5> without = chain;  // the joint value alone turns theta or shifts d
     for (Params& joint : without)
@@ -226,25 +207,26 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, FirstSampleIsTheReferenceOfTheStoredRe
     objective.AddInputResponseSample(VectorOf(c_configurations[1]), toMatrix(first));
     EXPECT_EQ(objective.GetNumMeasurements(), 0);
     EXPECT_EQ(objective.ComputeTrafoErrors(objective.GetInitialParameters(), false).size, 0);
-    expectMatrixNear(objective.GetSamples()[0].response, translation(0, 0, 0), 1e-12);
+    expectMatrixNear(objective.GetSamples()[0].response, Mat4::Identity(), 1e-12);
     objective.AddInputResponseSample(VectorOf(c_configurations[2]), toMatrix(second));
     EXPECT_EQ(objective.GetNumMeasurements(), 7);
-    expectMatrixNear(objective.GetSamples()[1].response, multiply(rigidInverse(first), second), 1e-9);
+    expectMatrixNear(objective.GetSamples()[1].response, rigidInverse(first) * second, 1e-9);
     objective.AddInputResponseSample(VectorOf(c_configurations[3]), toMatrix(second));
-    EXPECT_EQ(objective.GetNumMeasurements(), 14);
-    const Objective::ZoSInputResponsePair old =
-        objective.ReplaceInputResponseSample(1, VectorOf(c_configurations[4]), toMatrix(translation(7, 8, 9)));
+    const Objective::ZoSInputResponsePair old = objective.ReplaceInputResponseSample(
+        1, VectorOf(c_configurations[4]), toMatrix(translation(7, 8, 9)));
     EXPECT_EQ(old.input[4], c_configurations[2][4]);
-    expectMatrixNear(old.response, multiply(rigidInverse(first), second), 1e-9);
+    expectMatrixNear(old.response, rigidInverse(first) * second, 1e-9);
     EXPECT_EQ(objective.GetSamples()[1].input[4], c_configurations[4][4]);
     expectMatrixNear(objective.GetSamples()[1].response, translation(7, 8, 9), 0.0);
     EXPECT_EQ(objective.GetNumMeasurements(), 14);
     objective.RemoveAllSamples();
-    EXPECT_EQ(std::make_pair(objective.GetNumSamples(), objective.GetNumMeasurements()), std::make_pair(0, 0));
+    EXPECT_EQ(std::make_pair(objective.GetNumSamples(), objective.GetNumMeasurements()),
+              std::make_pair(0, 0));
     objective.AddInputResponseSample(VectorOf(c_configurations[0]), ZoTMatrix<double>::Identity(4));
     objective.AddInputResponseSample(VectorOf(c_configurations[1]), ZoTMatrix<double>::Identity(4));
-    EXPECT_EQ(objective.GetNumMeasurements(), 7);
-    EXPECT_EQ(objective.Error(objective.GetInitialParameters()).size, 7);
+    EXPECT_EQ(std::make_pair(objective.GetNumMeasurements(),
+                             objective.Error(objective.GetInitialParameters()).size),
+              std::make_pair(7, 7));
 }
 
 // Residuals of a perturbed chain's samples vanish at its parameters, not at the nominal ones;
@@ -267,14 +249,9 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, ResidualsVanishAtTheGeneratingParamete
     EXPECT_LT(atTruth.MaxAbs(), 1e-9);
     const ZoTVector<double> atNominal = objective.Error(objective.GetInitialParameters());
     EXPECT_GT(atNominal.MaxAbs(), 1e-3);
-    const ZoTVector<double> errors = objective.ComputeTrafoErrors(objective.GetInitialParameters(), false);
-    ASSERT_EQ(errors.size, 4);
-    for (int k = 0; k < 4; ++k) {
-        double sum = 0;
-        for (int i = 0; i < 7; ++i)
-            sum += atNominal[7 * k + i] * atNominal[7 * k + i];
-        EXPECT_NEAR(errors[k], std::sqrt(sum), 1e-12);
-    }
+    const Eigen::VectorXd norms = Eigen::Map<const Eigen::MatrixXd>(atNominal.data, 7, 4).colwise().norm();
+    EXPECT_THAT(Entries(objective.ComputeTrafoErrors(objective.GetInitialParameters(), false)),
+                Pointwise(DoubleNear(1e-12), std::vector<double>(norms.data(), norms.data() + 4)));
 }
 
 namespace {
@@ -284,10 +261,11 @@ namespace {
 Objective objectiveMeasuringATurnAboutZ(int errorsPerSample) {
     Objective objective;
     Access::setErrorsPerSample(objective, errorsPerSample);
-    const Mat4 first = multiply(rotZ(40), translation(100, -50, 20));
+    const Mat4 first = rotation(40 * c_dDeg, Eigen::Vector3d::UnitZ()) * translation(100, -50, 20);
     objective.AddInputResponseSample(VectorOf(c_configurations[1]), toMatrix(first));
-    objective.AddInputResponseSample(VectorOf(c_configurations[1]),
-                                     toMatrix(multiply(first, multiply(translation(1, 2, 3), rotZ(30)))));
+    objective.AddInputResponseSample(
+        VectorOf(c_configurations[1]),
+        toMatrix(first * translation(1, 2, 3) * rotation(30 * c_dDeg, Eigen::Vector3d::UnitZ())));
     return objective;
 }
 
@@ -304,13 +282,13 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, ResidualModesCompareRotationsAndTransl
         {5, {0, 0, 0, 0, 0}}};
     for (const auto& [mode, expected] : cases) {
         Objective objective = objectiveMeasuringATurnAboutZ(mode);
-        const ZoTVector<double> r = objective.Error(objective.GetInitialParameters());
-        ASSERT_EQ(r.size, static_cast<int>(expected.size())) << mode;
-        for (int i = 0; i < r.size; ++i)
-            EXPECT_NEAR(r[i], expected[static_cast<size_t>(i)], 1e-9) << mode << " " << i;
+        EXPECT_THAT(Entries(objective.Error(objective.GetInitialParameters())),
+                    Pointwise(DoubleNear(1e-9), expected))
+            << mode;
     }
     Objective other = objectiveMeasuringATurnAboutZ(5);
-    EXPECT_EQ(Access::trafoDist(other, ZoTMatrix<double>::Identity(4), ZoTMatrix<double>::Identity(4)).size, 0);
+    EXPECT_EQ(Access::trafoDist(other, ZoTMatrix<double>::Identity(4), ZoTMatrix<double>::Identity(4)).size,
+              0);
 }
 
 // Separator, 5-vector (header and row), given matrix (header and four rows), simulated matrix,
@@ -324,11 +302,11 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, VerboseTrafoErrorsPrintEachComparison)
     ASSERT_EQ(lines.size(), 16u);
     char last[64];
     std::snprintf(last, sizeof last, "===> Fehler: %g\n", errors[0]);
-    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 5),
-              std::vector<std::string>({"-----------------------------------\n", "5-vector:\n",
-                                        "\t0,\t85,\t20,\t-16,\t290;\n", "--- gegeben:\n", "4 x 4-matrix:\n"}));
-    EXPECT_EQ(lines[9], "--- simuliert:\n");
-    EXPECT_EQ(lines[15], last);
+    EXPECT_EQ(
+        std::vector<std::string>({lines[0], lines[1], lines[2], lines[3], lines[4], lines[9], lines[15]}),
+        std::vector<std::string>({"-----------------------------------\n", "5-vector:\n",
+                                  "\t0,\t85,\t20,\t-16,\t290;\n", "--- gegeben:\n", "4 x 4-matrix:\n",
+                                  "--- simuliert:\n", last}));
 }
 
 // Half turns take the diagonal branches exactly; a rotation from a random quaternion (most near
@@ -350,11 +328,10 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, QuaternionOfARotationReproducesTheRota
         for (int i = 0; i < 4; ++i)
             q[i] = normal(rng) * (i == 0 && trial % 4 != 0 ? 0.05 : 1.0);
         q = q * (1.0 / q.Norm());
-        const ZoTVector<double> back = Objective::QuaternionFromRotation(Objective::RotationFromQuaternion(q));
-        const double sign = back.Dot(q) < 0 ? -1.0 : 1.0;
-        for (int i = 0; i < 4; ++i)
-            ASSERT_NEAR(back[i], sign * q[i], 1e-12) << "trial " << trial;
-        ASSERT_NEAR(back.Norm(), 1.0, 1e-15);
+        const ZoTVector<double> back =
+            Objective::QuaternionFromRotation(Objective::RotationFromQuaternion(q));
+        ASSERT_THAT(Entries(back * (back.Dot(q) < 0 ? -1.0 : 1.0)), Pointwise(DoubleNear(1e-12), Entries(q)));
+        ASSERT_NEAR(back.Norm(), 1.0, 1e-15) << trial;
     }
 }
 
@@ -366,10 +343,10 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, QuaternionAngleAndAxisOfATurn) {
         const double s = std::sin(angle / 2);
         const ZoTVector<double> q = VectorOf({std::cos(angle / 2), axis[0] * s, axis[1] * s, axis[2] * s});
         EXPECT_NEAR(Objective::QuaternionToAngle(q), angle, 1e-12);
-        const ZoTVector<double> u = Objective::QuaternionToAxis(q);
-        ASSERT_EQ(u.size, 3);
-        for (int i = 0; i < 3; ++i)
-            EXPECT_TRUE(std::abs(u[i] - axis[i]) < 1e-7 && u[i] == static_cast<float>(u[i])) << u[i];
+        const std::vector<double> u = Entries(Objective::QuaternionToAxis(q));
+        EXPECT_THAT(u, Pointwise(DoubleNear(1e-7), axis));
+        for (double v : u)
+            EXPECT_EQ(v, static_cast<float>(v));
     }
     EXPECT_EQ(Entries(Objective::QuaternionToAxis(VectorOf({1, 0, 0, 0}))), std::vector<double>(3, 0.0));
     EXPECT_NEAR(Objective::QuaternionToAxis(VectorOf({std::sqrt(1 - 1e-8), 1e-4, 0, 0}))[0], 1e-4, 1e-11);
@@ -380,20 +357,16 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, QuaternionAngleAndAxisOfATurn) {
 TEST(ZoCOrbal2AxisCalibrationObjFunction, EulerAnglesRoundTripAndPutThePolesTurnIntoTheHeading) {
     for (double h : {-2.5, -0.4, 0.0, 1.2, 3.0})
         for (double t : {-1.4, -0.3, 0.0, 0.8, 1.5})
-            for (double b : {-3.0, 0.0, 0.7, 2.2}) {
-                const ZoTVector<double> angles =
-                    Objective::EulerFromQuaternion(Objective::QuaternionFromEuler(h, t, b));
-                ASSERT_EQ(angles.size, 3);
-                EXPECT_NEAR(std::abs(angles[0] - h) + std::abs(angles[1] - t) + std::abs(angles[2] - b), 0.0, 3e-9);
-            }
+            for (double b : {-3.0, 0.0, 0.7, 2.2})
+                EXPECT_THAT(Entries(Objective::EulerFromQuaternion(Objective::QuaternionFromEuler(h, t, b))),
+                            Pointwise(DoubleNear(1e-9), std::vector<double>({h, t, b})));
     for (double pole : {1.0, -1.0}) {
         const ZoTVector<double> q = Objective::QuaternionFromEuler(0.4, pole * 1.5707963267948966, 0.9);
         const ZoTVector<double> angles = Objective::EulerFromQuaternion(q);
         EXPECT_EQ(std::make_pair(angles[1], angles[2]), std::make_pair(pole * 1.5707963267949, 0.0));
-        const ZoTMatrix<double> expected = Objective::RotationFromQuaternion(q);
-        const ZoTMatrix<double> actual =
-            Objective::RotationFromQuaternion(Objective::QuaternionFromEuler(angles[0], angles[1], angles[2]));
-        for (int i = 0; i < 9; ++i)
-            EXPECT_NEAR(actual.data[i], expected.data[i], 1e-9);
+        const ZoTMatrix<double> actual = Objective::RotationFromQuaternion(
+            Objective::QuaternionFromEuler(angles[0], angles[1], angles[2]));
+        EXPECT_THAT(Entries(actual),
+                    Pointwise(DoubleNear(1e-9), Entries(Objective::RotationFromQuaternion(q))));
     }
 }

@@ -57,29 +57,25 @@ ZoTVector<double> VectorOf(const std::vector<double>& values) {
 }
 
 std::vector<uint8_t> DecodeBase64(const std::string& text) {
-    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/\n=";
     std::vector<uint8_t> bytes;
-    uint32_t buffer = 0;
-    int bits = 0;
+    uint32_t buffer = 0, bits = 0;
     for (char ch : text) {
-        if (ch == '\n' || ch == '=')
-            continue;
-        const size_t value = alphabet.find(ch);
+        const size_t value = alphabet.find(ch);  // line feeds and padding carry no bits
         if (value == std::string::npos)
             return {};
-        buffer = (buffer << 6) | static_cast<uint32_t>(value);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            bytes.push_back(static_cast<uint8_t>((buffer >> bits) & 0xFF));
-        }
+        if (value < 64)
+            buffer = buffer << 6 | static_cast<uint32_t>(value), bits += 6;
+        if (bits >= 8)
+            bytes.push_back(static_cast<uint8_t>(buffer >> (bits -= 8)));
     }
     return bytes;
 }
 
 std::tm FixedTime() {
     std::tm time{};
-    time.tm_year = 2024 - 1900, time.tm_mon = 2, time.tm_mday = 5, time.tm_hour = 7, time.tm_min = 8, time.tm_sec = 9;
+    time.tm_year = 2024 - 1900, time.tm_mon = 2, time.tm_mday = 5, time.tm_hour = 7, time.tm_min = 8,
+    time.tm_sec = 9;
     return time;
 }
 
@@ -93,16 +89,6 @@ std::vector<std::string> Narrow(const std::vector<std::wstring>& lines) {
     for (const std::wstring& line : lines)
         out.emplace_back(line.begin(), line.end());
     return out;
-}
-
-ScopedCurrentDirectory::ScopedCurrentDirectory(const std::string& directory)
-    : m_previous(std::filesystem::current_path().string()) {
-    std::filesystem::current_path(directory);
-}
-
-ScopedCurrentDirectory::~ScopedCurrentDirectory() {
-    std::error_code ignored;
-    std::filesystem::current_path(m_previous, ignored);
 }
 
 std::string FreshDirectory(const std::string& name) {

@@ -7,6 +7,8 @@
 #include "ZoCOrbal2AxisCalibration.h"
 #include "ZoCOrbal2AxisCalibrationObjFunction.h"
 
+#include <eigen3/Eigen/Dense>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 // The standard headers the calibration suites share.
@@ -82,6 +84,10 @@ std::vector<T> Entries(const ZoTVector<T>& v) {
 inline std::vector<double> Entries(const ZoTMatrix<double>& m) {
     return std::vector<double>(m.data, m.data + m.rows * m.cols);
 }
+// A matrix as Eigen sees it (both store columns one after the other), for the tests' own arithmetic.
+inline Eigen::Map<const Eigen::MatrixXd> AsEigen(const ZoTMatrix<double>& m) {
+    return {m.data, m.rows, m.cols};
+}
 
 // Decodes standard Base64 (line feeds skipped); independent of the library's encoder.
 std::vector<uint8_t> DecodeBase64(const std::string& text);
@@ -94,15 +100,15 @@ std::string ReadFile(const std::string& path);
 std::vector<std::string> Narrow(const std::vector<std::wstring>& lines);
 
 // Changes into a directory for the lifetime of the object.
-class ScopedCurrentDirectory {
-  public:
-    explicit ScopedCurrentDirectory(const std::string& directory);
-    ~ScopedCurrentDirectory();
-    ScopedCurrentDirectory(const ScopedCurrentDirectory&) = delete;
-    ScopedCurrentDirectory& operator=(const ScopedCurrentDirectory&) = delete;
-
-  private:
-    std::string m_previous;
+struct ScopedCurrentDirectory {
+    explicit ScopedCurrentDirectory(const std::string& directory) {
+        std::filesystem::current_path(directory);
+    }
+    ~ScopedCurrentDirectory() {
+        std::error_code ignored;
+        std::filesystem::current_path(previous, ignored);
+    }
+    const std::filesystem::path previous = std::filesystem::current_path();
 };
 
 // A fresh, empty scratch folder for one test below the suite's scratch directory.
@@ -112,7 +118,8 @@ std::string FreshDirectory(const std::string& name);
 std::string LogToFreshDirectory(ZoCOrbal2AxisCalibration& calibration, const std::string& name);
 
 // The first `count` entries of the default sequence, registered by `chain` without noise.
-void AddDefaultSequence(ZoCOrbal2AxisCalibration& calibration, const ZoCOrbal2AxisChain& chain, int count = 26);
+void AddDefaultSequence(ZoCOrbal2AxisCalibration& calibration, const ZoCOrbal2AxisChain& chain,
+                        int count = 26);
 // The joints of entry `i` of the default sequence.
 ZoTVector<double> SequenceInput(int i);
 
