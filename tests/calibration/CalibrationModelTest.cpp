@@ -87,7 +87,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, DefaultTablesDifferOnlyInTheTiltAngles
 
 // Records whose field k of joint j holds 10 j + k, so that every exported entry names its source;
 // without offsets the joint variable's entry (d of joints 1 and 4, theta of 2, 3, 5) is absent.
-// Import takes the missing entries from the working records.
+// Import puts each entry back where it came from and takes the others from the working records.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, ExportsAndImportsTheLayoutOfEachFlagCombination) {
     Params records[5];
     for (int j = 0; j < 5; ++j)
@@ -99,32 +99,28 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, ExportsAndImportsTheLayoutOfEachFlagCo
                  {false, false, {0, 2, 3, 11, 12, 13, 21, 22, 23, 30, 32, 33, 41, 42, 43}},
                  {true, true, {0, 1, 2, 3}},
                  {true, false, {0, 2, 3}}};
+    auto values = [](const Params& p) { return std::vector<double>({p.theta, p.d, p.a, p.alpha}); };
+    auto limits = [](const Params& p) { return std::make_tuple(p.type, p.minValue, p.maxValue); };
+    const Params* nominal = Objective::m_defaultJointParams;
     for (const auto& c : cases) {
         const Objective objective(c.first, c.offsets);
         EXPECT_EQ(Entries(objective.ExportJointParameters(records)), c.layout) << c.first << c.offsets;
         EXPECT_EQ(objective.GetNumParams(), static_cast<int>(c.layout.size()));
+        const std::unique_ptr<Params[]> back = objective.ImportJointParameters(VectorOf(c.layout));
+        for (int j = 0; j < 5; ++j) {
+            std::vector<double> expected = values(nominal[j]);
+            for (size_t k = 0; k < 4; ++k)
+                if (std::count(c.layout.begin(), c.layout.end(), 10.0 * j + static_cast<double>(k)) > 0)
+                    expected[k] = 10.0 * j + static_cast<double>(k);
+            EXPECT_EQ(std::make_pair(values(back[j]), limits(back[j])),
+                      std::make_pair(expected, limits(nominal[j])));
+            EXPECT_EQ(values(objective.ImportJointParameters(VectorOf(c.layout), j)), expected) << j;
+        }
     }
     const Objective standard;
     EXPECT_EQ(std::make_tuple(standard.GetNumParams(), standard.GetNumMeasurements(),
                               standard.GetErrorsPerSample()),
               std::make_tuple(20, 0, 7));
-    auto values = [](const Params& p) { return std::vector<double>({p.theta, p.d, p.a, p.alpha}); };
-    auto limits = [](const Params& p) { return std::make_tuple(p.type, p.minValue, p.maxValue); };
-    const Params* nominal = Objective::m_defaultJointParams;
-    std::vector<double> params(15);
-    std::iota(params.begin(), params.end(), 100.0);
-    const std::unique_ptr<Params[]> joints = Objective(false, false).ImportJointParameters(VectorOf(params));
-    EXPECT_EQ(values(joints[0]), std::vector<double>({100, nominal[0].d, 101, 102}));      // 'T'
-    EXPECT_EQ(values(joints[2]), std::vector<double>({nominal[2].theta, 106, 107, 108}));  // 'R'
-    for (int j = 0; j < 5; ++j)
-        EXPECT_EQ(limits(joints[j]), limits(nominal[j])) << j;
-    EXPECT_EQ(values(Objective(false, false).ImportJointParameters(VectorOf(params), 4)),
-              std::vector<double>({nominal[4].theta, 112, 113, 114}));
-    const std::unique_ptr<Params[]> first =
-        Objective(true, true).ImportJointParameters(VectorOf({1, 2, 3, 4}));
-    EXPECT_EQ(values(first[0]), std::vector<double>({1, 2, 3, 4}));
-    EXPECT_EQ(std::make_pair(values(first[2]), values(first[3])),  // the other joints are copied whole
-              std::make_pair(values(nominal[2]), values(nominal[3])));
 }
 
 // Lower and upper bound of each parameter of the first three joints (lower first, one row each);
