@@ -38,11 +38,9 @@ Mat4 cameraToDisc(const Params joints[5], const std::vector<double>& q) {
     return rigidInverse(p) * rotation(3.14159265358979, Eigen::Vector3d::UnitX());
 }
 
-std::vector<double> entriesOf(const Mat4& m) {
-    return std::vector<double>(m.data(), m.data() + 16);
-}
 void expectMatrixNear(const ZoTMatrix<double>& actual, const Mat4& expected, double tolerance) {
-    EXPECT_THAT(Entries(actual), Pointwise(DoubleNear(tolerance), entriesOf(expected)));
+    EXPECT_THAT(Entries(actual),
+                Pointwise(DoubleNear(tolerance), std::vector(expected.data(), expected.data() + 16)));
 }
 ZoTMatrix<double> toMatrix(const Mat4& m) {
     ZoTMatrix<double> out(4);
