@@ -31,16 +31,11 @@ std::string printed(const char* format, double value) {
 }  // namespace
 
 TEST(ZoBase64, EncodesTheStandardTestVectorsAndBreaksLinesButNotAtTheEnd) {
-    const std::vector<std::pair<std::string, std::string>> vectors = {{"", ""},
-                                                                      {"f", "Zg=="},
-                                                                      {"fo", "Zm8="},
-                                                                      {"foo", "Zm9v"},
-                                                                      {"foob", "Zm9vYg=="},
-                                                                      {"fooba", "Zm9vYmE="},
-                                                                      {"foobar", "Zm9vYmFy"},
-                                                                      {"\xFB\xFF\xBF", "+/+/"}};
-    for (const auto& [plain, encoded] : vectors)
-        EXPECT_EQ(ZoBase64Encode(std::vector<uint8_t>(plain.begin(), plain.end())), encoded) << plain;
+    const std::string foobar = "foobar",
+                      encoded[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
+    for (size_t n = 0; n <= foobar.size(); ++n)  // RFC 4648's test vectors
+        EXPECT_EQ(ZoBase64Encode(std::vector<uint8_t>(foobar.begin(), foobar.begin() + long(n))), encoded[n]);
+    EXPECT_EQ(ZoBase64Encode({0xFB, 0xFF, 0xBF}), "+/+/");
     const std::vector<std::pair<std::string, std::string>> broken = {
         {"", ""}, {"abcdef", "abc\ndef"}, {"abcdefg", "abc\ndef\ng"}};
     for (const auto& [text, lines] : broken)

@@ -84,12 +84,6 @@ std::vector<std::string> designLogLines(ScopedLogCapture& capture) {
     return lines;
 }
 
-std::vector<int> firstIndices(int n) {
-    std::vector<int> all(static_cast<size_t>(n));
-    std::iota(all.begin(), all.end(), 0);
-    return all;
-}
-
 }  // namespace
 
 // Every entry through two checksums per joint (the plain sum and the sum weighted by the entry's
@@ -217,8 +211,8 @@ class ZoCOrbal2AxisCalibrationObjFunctionDesign : public ::testing::Test {
 };
 
 // Fedorov's exchange stops when no exchange of a design row for a candidate raises the
-// determinant by the factor 1 + 1e-5; the reported best determinant is the design's, random
-// subsets carry less, and the design is distinct ascending indices, the same on a second search.
+// determinant by the factor 1 + 1e-5; the reported best determinant is the design's, and the
+// design is distinct ascending indices, the same on a second search.
 TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, NoSingleExchangeImprovesTheDesign) {
     const std::vector<int> design =
         calibtest::Entries(objective.OptimizeCalibrationSequence(candidates(), 4, 15));
@@ -244,12 +238,6 @@ TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, NoSingleExchangeImprovesTheDes
               1);
     EXPECT_NEAR(best, det, 1e-5 * det);  // %g keeps six digits
     EXPECT_EQ(best, criterion);
-    std::mt19937_64 rng(99);
-    std::vector<int> all = firstIndices(40);
-    for (int trial = 0; trial < 20; ++trial) {
-        std::shuffle(all.begin(), all.end(), rng);
-        EXPECT_LT(informationDeterminant(rows, std::vector<int>(all.begin(), all.begin() + 15)), det);
-    }
     EXPECT_EQ(calibtest::Entries(objective.OptimizeCalibrationSequence(candidates(), 4, 15)), design);
 }
 
@@ -286,7 +274,8 @@ TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, CountsRunsThatExchangeAndResto
 // parameters, when no start is positive definite (identical candidates), for no starts or no
 // candidates.
 TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, BoundsTheSearchWhereNoRunCanBeCounted) {
-    const std::vector<int> all = firstIndices(40);
+    std::vector<int> all(40);
+    std::iota(all.begin(), all.end(), 0);
     const double allDet = informationDeterminant(designRows(candidates()), all);
     const ZoTMatrix<double> identical = matrixOfRows(Rows(30, {3, 70, 80, -5, 40})), none(0, 5);
     const struct {
