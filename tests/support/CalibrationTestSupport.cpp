@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <unistd.h>
+
 namespace calibtest {
 
 ZoCOrbal2AxisChain SimulationTableChain() {
@@ -92,7 +94,9 @@ std::vector<std::string> Narrow(const std::vector<std::wstring>& lines) {
 }
 
 std::string FreshDirectory(const std::string& name) {
-    const std::filesystem::path directory = std::filesystem::path(testsupport::ScratchDirectory()) / name;
+    // One folder per process: suites run side by side outside ctest share the scratch directory.
+    const std::filesystem::path directory =
+        std::filesystem::path(testsupport::ScratchDirectory()) / (name + "." + std::to_string(::getpid()));
     std::filesystem::remove_all(directory);
     std::filesystem::create_directories(directory);
     return directory.string();
