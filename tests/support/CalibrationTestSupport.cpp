@@ -5,9 +5,12 @@
 
 #include <array>
 #include <cmath>
+#include <iterator>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include <unistd.h>
 
 namespace calibtest {
 
@@ -32,29 +35,12 @@ CbMatrix4Rf Registration(const ZoCOrbal2AxisChain& chain, const float joints[5],
     if (noise.rotationDegrees == 0.0 && noise.translationUnits == 0.0)
         return exact;
     std::normal_distribution<double> normal(0.0, 1.0);
-    double w[3], t[3];
-    for (double& v : w)
-        v = normal(rng) * noise.rotationDegrees * 3.14159265358979 / 180.0;
-    for (double& v : t)
-        v = normal(rng) * noise.translationUnits;
-    // Rotation vector w to matrix (Rodrigues).
-    const double angle = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]);
-    double R[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-    if (angle > 0) {
-        const double k[3] = {w[0] / angle, w[1] / angle, w[2] / angle};
-        const double c = std::cos(angle), s = std::sin(angle);
-        const double K[3][3] = {{0, -k[2], k[1]}, {k[2], 0, -k[0]}, {-k[1], k[0], 0}};
-        for (int r = 0; r < 3; ++r)
-            for (int col = 0; col < 3; ++col)
-                R[r][col] = (r == col ? c : 0.0) + s * K[r][col] + (1 - c) * k[r] * k[col];
-    }
-    CbMatrix4Rf delta;
-    for (int r = 0; r < 3; ++r) {
-        for (int col = 0; col < 3; ++col)
-            delta(r, col) = static_cast<float>(R[r][col]);
-        delta(r, 3) = static_cast<float>(t[r]);
-    }
-    return exact * delta;
+    const double radians = noise.rotationDegrees * 3.14159265358979 / 180.0;
+    float v[6];  // turns about x, y and z, then the translation
+    for (int i = 0; i < 6; ++i)
+        v[i] = static_cast<float>(normal(rng) * (i < 3 ? radians : noise.translationUnits));
+    return exact * CbMatrix4Rf::Translation(v[3], v[4], v[5]) * CbMatrix4Rf::RotationX(v[0]) *
+           CbMatrix4Rf::RotationY(v[1]) * CbMatrix4Rf::RotationZ(v[2]);
 }
 
 ZoTMatrix<double> ToMatrix(const CbMatrix4Rf& m) {
@@ -73,42 +59,31 @@ ZoTVector<double> VectorOf(const std::vector<double>& values) {
 }
 
 std::vector<uint8_t> DecodeBase64(const std::string& text) {
-    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/\n=";
     std::vector<uint8_t> bytes;
-    uint32_t buffer = 0;
-    int bits = 0;
+    uint32_t buffer = 0, bits = 0;
     for (char ch : text) {
-        if (ch == '\n' || ch == '=')
-            continue;
-        const size_t value = alphabet.find(ch);
+        const size_t value = alphabet.find(ch);  // line feeds and padding carry no bits
         if (value == std::string::npos)
             return {};
-        buffer = (buffer << 6) | static_cast<uint32_t>(value);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            bytes.push_back(static_cast<uint8_t>((buffer >> bits) & 0xFF));
-        }
+        if (value < 64)
+            buffer = buffer << 6 | static_cast<uint32_t>(value), bits += 6;
+        if (bits >= 8)
+            bytes.push_back(static_cast<uint8_t>(buffer >> (bits -= 8)));
     }
     return bytes;
 }
 
 std::tm FixedTime() {
     std::tm time{};
-    time.tm_year = 2024 - 1900;
-    time.tm_mon = 2;
-    time.tm_mday = 5;
-    time.tm_hour = 7;
-    time.tm_min = 8;
+    time.tm_year = 2024 - 1900, time.tm_mon = 2, time.tm_mday = 5, time.tm_hour = 7, time.tm_min = 8,
     time.tm_sec = 9;
     return time;
 }
 
 std::string ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 std::vector<std::string> Narrow(const std::vector<std::wstring>& lines) {
@@ -118,18 +93,10 @@ std::vector<std::string> Narrow(const std::vector<std::wstring>& lines) {
     return out;
 }
 
-ScopedCurrentDirectory::ScopedCurrentDirectory(const std::string& directory)
-    : m_previous(std::filesystem::current_path().string()) {
-    std::filesystem::current_path(directory);
-}
-
-ScopedCurrentDirectory::~ScopedCurrentDirectory() {
-    std::error_code ignored;
-    std::filesystem::current_path(m_previous, ignored);
-}
-
 std::string FreshDirectory(const std::string& name) {
-    const std::filesystem::path directory = std::filesystem::path(testsupport::ScratchDirectory()) / name;
+    // One folder per process: suites run side by side outside ctest share the scratch directory.
+    const std::filesystem::path directory =
+        std::filesystem::path(testsupport::ScratchDirectory()) / (name + "." + std::to_string(::getpid()));
     std::filesystem::remove_all(directory);
     std::filesystem::create_directories(directory);
     return directory.string();

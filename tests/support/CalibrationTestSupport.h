@@ -3,13 +3,28 @@
 #pragma once
 
 #include "AxisChain.h"
+#include "CapturingLogSink.h"
 #include "ZoCOrbal2AxisCalibration.h"
 #include "ZoCOrbal2AxisCalibrationObjFunction.h"
 
+#include <eigen3/Eigen/Dense>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+// The standard headers the calibration suites share.
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <limits>
+#include <numeric>
 #include <random>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 // Reaches the objective's internals for the tests.
@@ -43,14 +58,12 @@ class ZoCOrbal2AxisCalibrationTestAccess {
 
 namespace calibtest {
 
-// The chain whose calibrated parameters (as the driver reports them, joint variables counted
-// from the home configuration) are the design search's simulation table: its DH records are the
-// table's values at the home configuration (0, 90, 90, 0, 0).
+// The chain whose calibrated parameters (as the driver reports them, joint variables counted from
+// the home configuration (0, 90, 90, 0, 0)) are the design search's simulation table.
 ZoCOrbal2AxisChain SimulationTableChain();
 
-// Registration noise: each registration is followed by a rotation about a random axis with
-// normally distributed components (degrees) and a translation with normally distributed
-// components (image-area units).
+// Registration noise: each registration is followed by a translation and small turns about x, y
+// and z, all normally distributed (image-area units, degrees).
 struct NSRegistrationNoise {
     double rotationDegrees = 0.0;
     double translationUnits = 0.0;
@@ -63,6 +76,18 @@ CbMatrix4Rf Registration(const ZoCOrbal2AxisChain& chain, const float joints[5],
 // The 4 x 4 double matrix of a registration (element (r, c) = m(r, c)).
 ZoTMatrix<double> ToMatrix(const CbMatrix4Rf& m);
 ZoTVector<double> VectorOf(const std::vector<double>& values);
+// The entries of a vector, or of a matrix in its storage order, for comparing them at once.
+template <class T>
+std::vector<T> Entries(const ZoTVector<T>& v) {
+    return std::vector<T>(v.data, v.data + v.size);
+}
+inline std::vector<double> Entries(const ZoTMatrix<double>& m) {
+    return std::vector<double>(m.data, m.data + m.rows * m.cols);
+}
+// A matrix as Eigen sees it (both store columns one after the other), for the tests' own arithmetic.
+inline Eigen::Map<const Eigen::MatrixXd> AsEigen(const ZoTMatrix<double>& m) {
+    return {m.data, m.rows, m.cols};
+}
 
 // Decodes standard Base64 (line feeds skipped); independent of the library's encoder.
 std::vector<uint8_t> DecodeBase64(const std::string& text);
@@ -71,19 +96,19 @@ std::vector<uint8_t> DecodeBase64(const std::string& text);
 std::tm FixedTime();
 
 std::string ReadFile(const std::string& path);
-// The lines of the debug print and the solver log captured so far, narrowed.
+// Captured log lines, narrowed.
 std::vector<std::string> Narrow(const std::vector<std::wstring>& lines);
 
 // Changes into a directory for the lifetime of the object.
-class ScopedCurrentDirectory {
-  public:
-    explicit ScopedCurrentDirectory(const std::string& directory);
-    ~ScopedCurrentDirectory();
-    ScopedCurrentDirectory(const ScopedCurrentDirectory&) = delete;
-    ScopedCurrentDirectory& operator=(const ScopedCurrentDirectory&) = delete;
-
-  private:
-    std::string m_previous;
+struct ScopedCurrentDirectory {
+    explicit ScopedCurrentDirectory(const std::string& directory) {
+        std::filesystem::current_path(directory);
+    }
+    ~ScopedCurrentDirectory() {
+        std::error_code ignored;
+        std::filesystem::current_path(previous, ignored);
+    }
+    const std::filesystem::path previous = std::filesystem::current_path();
 };
 
 // A fresh, empty scratch folder for one test below the suite's scratch directory.
@@ -93,7 +118,8 @@ std::string FreshDirectory(const std::string& name);
 std::string LogToFreshDirectory(ZoCOrbal2AxisCalibration& calibration, const std::string& name);
 
 // The first `count` entries of the default sequence, registered by `chain` without noise.
-void AddDefaultSequence(ZoCOrbal2AxisCalibration& calibration, const ZoCOrbal2AxisChain& chain, int count = 26);
+void AddDefaultSequence(ZoCOrbal2AxisCalibration& calibration, const ZoCOrbal2AxisChain& chain,
+                        int count = 26);
 // The joints of entry `i` of the default sequence.
 ZoTVector<double> SequenceInput(int i);
 
