@@ -1,6 +1,5 @@
 // The gyration steering: cone tilts and their order, the cyclic visit of the stumps, names,
 // stump heights and the phase-1 images.
-#include "AcquisitionPlanningStore.h"
 #include "ReferenceDevice.h"
 #include "ZoOrbal2.h"
 
@@ -23,7 +22,6 @@ public:
     float L2(int i) const { return m_afImageJoints[1][i]; }
     float L3(int i) const { return m_afImageJoints[2][i]; }
     int Order(int i) const { return m_aiRotationOrder[i]; }
-    float Weight() const { return m_fWeight; }
 };
 
 CbList<StumpInfo> stumps(const std::vector<bool>& valid) {
@@ -71,10 +69,6 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, TakesTheConeTiltsOfTheConfiguredOrDef
             EXPECT_NEAR(steering.L3(i), cone[order[i]][1], 1e-3) << i;
         }
     }
-    TestGyration steering;
-    EXPECT_EQ(steering.GetNumberOfGyrationPositions(), 8);
-    EXPECT_EQ(steering.GetNumberOfStumps(), 4);
-    EXPECT_FLOAT_EQ(steering.Weight(), 0.6666667f);
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Gyration, VisitsFourStumpsCyclicallyWithTheTiltsOfEachPositionAndTheStumpHeights) {
@@ -98,7 +92,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, VisitsFourStumpsCyclicallyWithTheTilt
         EXPECT_EQ(seq[i].m_byFlag, 1);
         // Stump height 50000 + 1000 k (image units) lifts L4 to 10 + k; L1 follows at cos 60.
         const float l4 = 10.0f + static_cast<float>(k);
-        const float want[5] = {l4 * 0.5f, steering.L2(p), steering.L3(p), l4, 10.0f + 90.0f * static_cast<float>(k)};
+        const float want[5] = {l4 * 0.5f, steering.L2(p), steering.L3(p), l4, 10 + 90 * static_cast<float>(k)};
         for (int j = 0; j < 5; ++j)
             EXPECT_NEAR(seq[i].m_config[j], want[j], 1e-4) << "joint " << j;
     }
@@ -121,14 +115,9 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, VisitsFourStumpsCyclicallyWithTheTilt
 TEST(ZoCAcquisitionSteeringOrbal2Gyration, PlansTheEnabledStumpsOfTheHolderOnly) {
     ZoCOrbal2DeviceConfig noNeutral;
     noNeutral.m_axisChain = ZoCOrbal2AxisChain(ReferenceDevice::Joints(), ReferenceDevice::Home(), false);
-    struct Case {
-        std::vector<bool> valid;
-        bool neutral, planned;
-        int64_t count;
-        int advance;
-        long firstStump;  // counted from the index before the call; -1: none
-        float firstL5;
-    } const cases[] = {
+    // The first request's stump counts from the index before the call (-1: none).
+    const struct Case { std::vector<bool> valid; bool neutral, planned; int64_t count; int advance;
+                        long firstStump; float firstL5; } cases[] = {
         {{true, true, true, true, true, true}, true, true, 32, 4, 0, 10},
         {{false, true, false, true}, true, true, 16, 4, 1, 100},
         {{false, false, false, false}, true, true, 0, 4, -1, 0},
@@ -178,10 +167,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, PhaseOneTakesOneImagePerStumpAtTheFir
 
 TEST(ZoCAcquisitionSteeringOrbal2Gyration, AnswersAndSetsTheJointsOfAPositionAndStump) {
     TestGyration steering;
-    struct Case {
-        int joint, index;
-        float want;
-    } const cases[] = {{1, 3, steering.L2(3)}, {2, 3, steering.L3(3)}, {4, 3, 270}, {0, 3, 0},
+    const struct Case { int joint, index; float want; } cases[] = {{1, 3, steering.L2(3)}, {2, 3, steering.L3(3)}, {4, 3, 270}, {0, 3, 0},
                        {3, 3, 0},              {1, 8, 0},              {2, -1, 0}};
     for (const Case& c : cases)
         EXPECT_FLOAT_EQ(steering.getGyrationAngles(c.joint, c.index), c.want) << c.joint << " " << c.index;
@@ -195,14 +181,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, AnswersAndSetsTheJointsOfAPositionAnd
     ZoCOrbal2AxisChain::NCJointConfiguration want;
     want.Set(1, steering.L2(5), steering.L3(5), 4, 90);
     EXPECT_EQ(request.m_config, want);
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Gyration, HandsItsDeviceToThePlanningAsGyrationType) {
-    TestGyration steering;
-    const auto& store = dynamic_cast<AcquisitionPlanningStore&>(*steering.GetAcquisitionPlanning());
-    EXPECT_EQ(store.AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeGyration);
-    EXPECT_TRUE(store.Camera().has_value());
-    EXPECT_TRUE(store.JointParameters().has_value());
     EXPECT_TRUE(steering.CheckAcquisitionType(static_cast<ECAIAcquireMode>(10)));
     EXPECT_FALSE(steering.CheckAcquisitionType(static_cast<ECAIAcquireMode>(4)));
 }
+
