@@ -23,7 +23,10 @@ TEST(CbMatrix4Rf, StoresColumnByColumnAndTransformsPointsWithHomogeneousDivide) 
     EXPECT_EQ(CbMatrix4Rf::FromRows({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16})[1], 5);
     CbMatrix4Rf m = CbMatrix4Rf::Translation(1, 0, 0);
     m(3, 3) = 2;
-    const struct { CbMatrix4Rf m; CbVector3f in, out; } cases[] = {
+    const struct {
+        CbMatrix4Rf m;
+        CbVector3f in, out;
+    } cases[] = {
         {m, {3, 4, 6}, {2, 2, 3}},
         {CbMatrix4Rf(), {1, 2, 3}, {1, 2, 3}},
         {CbMatrix4Rf::RotationZ(1.5707964f) * CbMatrix4Rf::Scaling(2), {1, 2, 3}, {-4, 2, 6}},
@@ -82,7 +85,8 @@ TEST(CyBoundingBox3DAndPolyline, CornersPickMinimumOrMaximumPerAxisBitAndAreasTu
     CyPolyline3D square({{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}});
     EXPECT_FLOAT_EQ(square.ComputeClosedArea({0, 0, 1}), 4);
     EXPECT_FLOAT_EQ(square.ComputeClosedArea({0, 0, -1}), -4);
-    EXPECT_FLOAT_EQ(CyPolyline3D({{0, 0, 0}, {0, 2, 0}, {2, 2, 0}, {2, 0, 0}}).ComputeClosedArea({0, 0, 1}), -4);
+    EXPECT_FLOAT_EQ(CyPolyline3D({{0, 0, 0}, {0, 2, 0}, {2, 2, 0}, {2, 0, 0}}).ComputeClosedArea({0, 0, 1}),
+                    -4);
     EXPECT_FLOAT_EQ(square.GetLength(), 6);
 }
 
@@ -96,7 +100,8 @@ TEST(CyHermiteSpline, PassesThroughItsKnotsAlongItsTangent) {
     for (const float t : {0.3f, 1.5f, 2.25f}) {
         CbVector3f tangent, normal;
         spline.ComputeDirectionVectors(t, tangent, normal);
-        const CbVector3f chord = (spline.ComputePosition(t + 1e-3f) - spline.ComputePosition(t - 1e-3f)).Normalized();
+        const CbVector3f chord =
+            (spline.ComputePosition(t + 1e-3f) - spline.ComputePosition(t - 1e-3f)).Normalized();
         EXPECT_NEAR((tangent - chord).Length(), 0, 1e-3) << t;
         EXPECT_NEAR(normal.Dot(tangent), 0, 1e-5) << t;
     }

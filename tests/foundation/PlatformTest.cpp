@@ -22,13 +22,10 @@ TEST(CString, FormatsPaddedRequestNamesLongTextsAndUtf8) {
 
 TEST(GUID, FreshIdsAreDistinctAndNeverNull) {
     std::set<std::tuple<uint32_t, uint16_t, uint16_t>> seen;
-    for (int i = 0; i < 1000; ++i) {
-        const GUID id = CreateGuid();
-        EXPECT_FALSE(id.IsNull());
-        seen.insert({id.Data1, id.Data2, id.Data3});
-    }
+    for (GUID id = CreateGuid(); seen.size() < 1000 && !id.IsNull(); id = CreateGuid())
+        EXPECT_TRUE(seen.insert({id.Data1, id.Data2, id.Data3}).second);
     EXPECT_EQ(seen.size(), 1000u);
-    EXPECT_TRUE(GUID{} == GUID{});
+    EXPECT_TRUE(GUID{} == GUID{} && GUID{}.IsNull());
 }
 
 TEST(CbEvent, ManualResetStaysSetAutoResetReleasesOneWait) {
@@ -47,22 +44,17 @@ TEST(CbEvent, ManualResetStaysSetAutoResetReleasesOneWait) {
 
 namespace {
 // A thread whose loop and hooks record what happened.
-class RecordingThread : public CbThread<RecordingThread> {
-public:
-    explicit RecordingThread(bool throwInRun) : CbThread("Recorder"), m_throw(throwInRun) {}
+struct RecordingThread : CbThread<RecordingThread> {
+    explicit RecordingThread(bool throwInRun) : CbThread("Recorder"), throwing(throwInRun) {}
     bool OnThreadStart() { return started = true; }
     void Run() {
-        ++runs;
-        if (m_throw)
+        if (++runs > 0 && throwing)
             throw std::runtime_error("loop failed");
     }
     void OnThreadExit(HRESULT hr) { exitCode = hr; }
-    bool started = false;
+    bool throwing, started = false;
     int runs = 0;
     HRESULT exitCode = 1;
-
-private:
-    bool m_throw;
 };
 }  // namespace
 
@@ -79,7 +71,8 @@ TEST(CbThread, RunsHooksAndLoopThenReportsFinishedAndStartsAgain) {
             EXPECT_TRUE(thread.started);
             EXPECT_EQ(thread.runs, start);
             EXPECT_EQ(thread.exitCode, throwing ? E_FAIL : S_OK);
-            EXPECT_EQ(thread.GetState(), RecordingThread::c_uFinished | (throwing ? RecordingThread::c_uFailed : 0));
+            EXPECT_EQ(thread.GetState(),
+                      RecordingThread::c_uFinished | (throwing ? RecordingThread::c_uFailed : 0));
             EXPECT_FALSE(thread.IsAlive());
         }
     }
@@ -87,12 +80,12 @@ TEST(CbThread, RunsHooksAndLoopThenReportsFinishedAndStartsAgain) {
 
 TEST(CbList, KeepsInsertionOrderAtBothEnds) {
     CbList<int> list;
-    list.AddTail(2);
-    list.AddTail(3);
+    for (int v : {2, 3})
+        list.AddTail(v);
     list.AddHead(1);
-    EXPECT_EQ(list.GetCount(), 3);
+    EXPECT_EQ(std::vector<int>(list.begin(), list.end()), (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(list.RemoveHead(), 1);
     EXPECT_EQ(list.GetHead(), 2);
     list.RemoveAll();
-    EXPECT_TRUE(list.IsEmpty());
+    EXPECT_TRUE(list.IsEmpty() && list.GetCount() == 0);
 }

@@ -16,7 +16,7 @@ using Sequence = ZoCOrbal2AxisChain::CJointPositionSequence;
 using StumpInfo = ZoAOrbal2SmartCamera::t_StumpInfo;
 
 class TestGyration : public ZoCAcquisitionSteeringOrbal2Gyration {
-public:
+  public:
     explicit TestGyration(const ZoCOrbal2DeviceConfig& device = ZoCOrbal2DeviceConfig())
         : ZoCAcquisitionSteeringOrbal2Gyration(device) {}
     float L2(int i) const { return m_afImageJoints[1][i]; }
@@ -45,7 +45,8 @@ bool parseName(const std::wstring& name, int& number, long& stump, long& positio
 
 }  // namespace
 
-TEST(ZoCAcquisitionSteeringOrbal2Gyration, TakesTheConeTiltsOfTheConfiguredOrDefaultAngleInTheGeneratorsOrder) {
+TEST(ZoCAcquisitionSteeringOrbal2Gyration,
+     TakesTheConeTiltsOfTheConfiguredOrDefaultAngleInTheGeneratorsOrder) {
     // At a tilt t the cone's eight positions, counted round the cone, are (L2, L3) =
     // (90 + t, 90), (90 + a, 90 + a), (90, 90 + t), ... with a = acos(sqrt(cos t)) off the vertical.
     for (const float setting : {0.0f, 45.0f, -5.0f}) {
@@ -71,7 +72,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, TakesTheConeTiltsOfTheConfiguredOrDef
     }
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Gyration, VisitsFourStumpsCyclicallyWithTheTiltsOfEachPositionAndTheStumpHeights) {
+TEST(ZoCAcquisitionSteeringOrbal2Gyration,
+     VisitsFourStumpsCyclicallyWithTheTiltsOfEachPositionAndTheStumpHeights) {
     TestGyration steering;
     Sequence seq;
     const int firstStump = steering.GetCurrStumpIndex();
@@ -92,7 +94,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, VisitsFourStumpsCyclicallyWithTheTilt
         EXPECT_EQ(seq[i].m_byFlag, 1);
         // Stump height 50000 + 1000 k (image units) lifts L4 to 10 + k; L1 follows at cos 60.
         const float l4 = 10.0f + static_cast<float>(k);
-        const float want[5] = {l4 * 0.5f, steering.L2(p), steering.L3(p), l4, 10 + 90 * static_cast<float>(k)};
+        const float want[5] = {l4 * 0.5f, steering.L2(p), steering.L3(p), l4,
+                               10 + 90 * static_cast<float>(k)};
         for (int j = 0; j < 5; ++j)
             EXPECT_NEAR(seq[i].m_config[j], want[j], 1e-4) << "joint " << j;
     }
@@ -116,8 +119,14 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, PlansTheEnabledStumpsOfTheHolderOnly)
     ZoCOrbal2DeviceConfig noNeutral;
     noNeutral.m_axisChain = ZoCOrbal2AxisChain(ReferenceDevice::Joints(), ReferenceDevice::Home(), false);
     // The first request's stump counts from the index before the call (-1: none).
-    const struct Case { std::vector<bool> valid; bool neutral, planned; int64_t count; int advance;
-                        long firstStump; float firstL5; } cases[] = {
+    const struct Case {
+        std::vector<bool> valid;
+        bool neutral, planned;
+        int64_t count;
+        int advance;
+        long firstStump;
+        float firstL5;
+    } cases[] = {
         {{true, true, true, true, true, true}, true, true, 32, 4, 0, 10},
         {{false, true, false, true}, true, true, 16, 4, 1, 100},
         {{false, false, false, false}, true, true, 0, 4, -1, 0},
@@ -154,7 +163,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, PhaseOneTakesOneImagePerStumpAtTheFir
     ASSERT_EQ(seq.GetCount(), 4);
     for (int k = 0; k < 4; ++k) {
         const float* home = ReferenceDevice::c_afHome;
-        const float want[5] = {home[0], steering.L2(0), steering.L3(0), home[3], 90.0f * static_cast<float>(k)};
+        const float want[5] = {home[0], steering.L2(0), steering.L3(0), home[3],
+                               90.0f * static_cast<float>(k)};
         EXPECT_EQ(std::vector<float>(seq[k].m_config.Data(), seq[k].m_config.Data() + 5),
                   std::vector<float>(want, want + 5));
         wchar_t expected[32];
@@ -167,8 +177,16 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, PhaseOneTakesOneImagePerStumpAtTheFir
 
 TEST(ZoCAcquisitionSteeringOrbal2Gyration, AnswersAndSetsTheJointsOfAPositionAndStump) {
     TestGyration steering;
-    const struct Case { int joint, index; float want; } cases[] = {{1, 3, steering.L2(3)}, {2, 3, steering.L3(3)}, {4, 3, 270}, {0, 3, 0},
-                       {3, 3, 0},              {1, 8, 0},              {2, -1, 0}};
+    const struct Case {
+        int joint, index;
+        float want;
+    } cases[] = {{1, 3, steering.L2(3)},
+                 {2, 3, steering.L3(3)},
+                 {4, 3, 270},
+                 {0, 3, 0},
+                 {3, 3, 0},
+                 {1, 8, 0},
+                 {2, -1, 0}};
     for (const Case& c : cases)
         EXPECT_FLOAT_EQ(steering.getGyrationAngles(c.joint, c.index), c.want) << c.joint << " " << c.index;
     steering.setJointParamsForGyration(2, 3);
@@ -184,4 +202,3 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, AnswersAndSetsTheJointsOfAPositionAnd
     EXPECT_TRUE(steering.CheckAcquisitionType(static_cast<ECAIAcquireMode>(10)));
     EXPECT_FALSE(steering.CheckAcquisitionType(static_cast<ECAIAcquireMode>(4)));
 }
-

@@ -37,7 +37,8 @@ NSLook lookAt(const Config& config) {
     const double f = ReferenceDevice::c_dWorkingDistance;
     const CbVector3f focus(eye.x + f * view.x, eye.y + f * view.y, eye.z + f * view.z);
     const CbVector3f p = ZoCPlanningFrame::DiscToPlanning(planningTrafo(), camToDisc.TransformPoint(focus));
-    const CbVector3f d = toPlanningDirection(camToDisc.TransformDirection(CbVector3f(view.x, view.y, view.z)));
+    const CbVector3f d =
+        toPlanningDirection(camToDisc.TransformDirection(CbVector3f(view.x, view.y, view.z)));
     return {{p.x, p.y, p.z}, {d.x, d.y, d.z}};
 }
 
@@ -94,7 +95,11 @@ TEST(JointSolver, ReportsTargetsOutOfReachBadInputAndAMissingSetUp) {
     const JointSolver solvers[] = {solverWith(camera(), planningTrafo()), solverWith(away, planningTrafo()),
                                    solverWith(noField, planningTrafo()),
                                    solverWith(camera(), CbMatrix4Rf::Scaling(0))};
-    const struct Case { int solver; float direction[3], target[3], tolerance; int status; } cases[] = {
+    const struct Case {
+        int solver;
+        float direction[3], target[3], tolerance;
+        int status;
+    } cases[] = {
         {0, {0, 0, 1}, {0, 0, 10}, 5, JointSolver::eOutOfReach},  // from beneath the disc
         {0, {0, 0, -1}, {0, 0, 400}, 0, JointSolver::eOutOfReach},
         {0, {0, 0, 0}, {0, 0, 10}, 1, JointSolver::eInvalidInput},
@@ -132,7 +137,8 @@ TEST(JointSolver, ReportsTargetsOutOfReachBadInputAndAMissingSetUp) {
 TEST(JointSolver, WithinATolerancePicksTheNearestReachableDirection) {
     const JointSolver solver = solverWith(camera(), planningTrafo());
     EXPECT_NEAR(solver.GetWorkingDistance(), 150.0, 1e-4);
-    EXPECT_NEAR(solver.GetRegionRadius(), 150.0 * 1024 / (4 * 640 / std::tan(18 * 3.14159265358979 / 180)), 1e-4);
+    EXPECT_NEAR(solver.GetRegionRadius(), 150.0 * 1024 / (4 * 640 / std::tan(18 * 3.14159265358979 / 180)),
+                1e-4);
     // Above the tilt centre, a view 40 degrees off the vertical from the far side is beyond the tilts.
     const float target[3] = {0, 0, 10};
     const float cone = 40 * 0.017453292f, azimuth = 135 * 0.017453292f;
@@ -172,8 +178,10 @@ TEST(JointSolver, LetsTheJawsUserRayPassItsImageCheck) {
     ZoCAcquisitionSteeringOrbal2Jaw jaw(c_device, false, false, false);
     // Points on a jaw model (image-area units, the disc's z into the disc) and view directions;
     // the last looks up from beneath the disc and finds nothing.
-    const CyRay rays[] = {{{400, 200, -320}, {0, 0, 1}},          {{-600, 300, -400}, {0.5f, 0, 0.866f}},
-                          {{0, -500, -200}, {0, 0.3f, 1}},        {{200, 200, -480}, {-0.4f, -0.4f, 0.8f}},
+    const CyRay rays[] = {{{400, 200, -320}, {0, 0, 1}},
+                          {{-600, 300, -400}, {0.5f, 0, 0.866f}},
+                          {{0, -500, -200}, {0, 0.3f, 1}},
+                          {{200, 200, -480}, {-0.4f, -0.4f, 0.8f}},
                           {{0, 0, -400}, {0, 0, -1}}};
     for (const CyRay& ray : rays) {
         SCOPED_TRACE(&ray - rays);

@@ -42,7 +42,7 @@ CbVector3f viewDirection(int k, float cone, float offset, const CbMatrix4Rf& m) 
 // (from x, about the vertical), straight down beyond a right angle.
 TEST(ZoCAcquisitionSteeringOrbal2Scanbody, LaysViewDirectionsOnTheConeAroundTheAxisAtEvenAzimuths) {
     const Scanbody steering(c_device);
-    const float axes[][3] = {{0, 0, 1},        {1e-8f, 2e-8f, 1},  {1, 0, 0}, {-1, 2, 0.5f},
+    const float axes[][3] = {{0, 0, 1},           {1e-8f, 2e-8f, 1},  {1, 0, 0}, {-1, 2, 0.5f},
                              {0.3f, -0.4f, 0.8f}, {-0.2f, -0.1f, -1}, {0, 0, -3}};
     for (const auto& a : axes) {
         SCOPED_TRACE(&a - axes);
@@ -54,7 +54,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, LaysViewDirectionsOnTheConeAroundTheA
             const CbVector3f d = viewDirection(k, 0.6f, 0.1f, m);
             EXPECT_NEAR(angleDegrees(d, -axis), 0.6 * 57.29578, 1e-3) << k;
             if (&a - axes < 2)
-                EXPECT_NEAR(std::remainder(std::atan2(d.y, d.x) - k * c_fPi / 4 - 0.1f, 2 * c_fPi), 0, 1e-5) << k;
+                EXPECT_NEAR(std::remainder(std::atan2(d.y, d.x) - k * c_fPi / 4 - 0.1f, 2 * c_fPi), 0, 1e-5)
+                    << k;
         }
         EXPECT_EQ(viewDirection(2, 1.6f, 0.3f, m), CbVector3f(0, 0, -1));
     }
@@ -77,17 +78,6 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, ConstructionWidensTheTiltsAndKeepsThe
     EXPECT_EQ(steering.GetTrafoImageAreaToDisc(), c_matIdentity);
     EXPECT_EQ(steering.GetImageWidth(), 1280);
     EXPECT_EQ(steering.GetImageHeight(), 1024);
-    // No scan-body planners beyond the gyration and the orientation view.
-    Sequence seq;
-    ZoCOrbal2AxisChain::NSConfigurationRequest request;
-    request.m_config.Set(1, 2, 3, 4, 5);
-    const ZoCOrbal2AxisChain::NCJointConfiguration unchanged = request.m_config;
-    EXPECT_EQ(steering.CalculateJointParamsForScanbody(), 0);
-    EXPECT_EQ(steering.GetCurrStumpIndex(), 0);
-    EXPECT_FALSE(steering.GetJointConfigurationForScanbody(uprightBody(0, 0, 10), seq));
-    steering.SetJointParamsForScanbody(3, request);
-    EXPECT_EQ(request.m_config, unchanged);
-    EXPECT_EQ(seq.GetCount(), 0);
 }
 
 // Views gyrate around the body's top, which the camera sees in the central half of the image near
@@ -95,8 +85,12 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, ConstructionWidensTheTiltsAndKeepsThe
 // at its own azimuth. A view out of reach on all five cones ends the gyration (beyond the tilts
 // from the far side of the tilt centre, or far above the disc); only a full one advances the stump.
 TEST(ZoCAcquisitionSteeringOrbal2Scanbody, GyratesEightViewsAroundTheBodysTopUntilOneIsOutOfReach) {
-    const struct { CyRay ray; int least, most; } cases[] = {
-        {uprightBody(0, 0, 10), 8, 8}, {uprightBody(-19.2f, 14.4f, 10), 1, 7}, {uprightBody(0, 0, 300), 0, 0}};
+    const struct {
+        CyRay ray;
+        int least, most;
+    } cases[] = {{uprightBody(0, 0, 10), 8, 8},
+                 {uprightBody(-19.2f, 14.4f, 10), 1, 7},
+                 {uprightBody(0, 0, 300), 0, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         Scanbody steering(c_device);
@@ -120,7 +114,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, GyratesEightViewsAroundTheBodysTopUnt
             const double cone = angleDegrees(planning, CbVector3f(0, 0, -1));
             EXPECT_GT(cone, 0.6 * 35 - 0.01);
             EXPECT_LT(cone, 50.01);
-            EXPECT_NEAR(std::remainder(std::atan2(planning.y, planning.x) - k * c_fPi / 4, 2 * c_fPi), 0, 1e-3);
+            EXPECT_NEAR(std::remainder(std::atan2(planning.y, planning.x) - k * c_fPi / 4, 2 * c_fPi), 0,
+                        1e-3);
             expectWithinLimits(seq[k].m_config.Data());
         }
         if (count == 8)
@@ -133,8 +128,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, GyratesEightViewsAroundTheBodysTopUnt
             const float direction[3] = {d.x, d.y, d.z};
             float joints[5], solvedPoint[3], solvedDirection[3];
             int status = 0;
-            steering.GetAcquisitionPlanning()->SolveJoints(direction, point, 1.1920929e-07f, joints, solvedPoint,
-                                                           solvedDirection, status);
+            steering.GetAcquisitionPlanning()->SolveJoints(direction, point, 1.1920929e-07f, joints,
+                                                           solvedPoint, solvedDirection, status);
             EXPECT_NE(status, 0) << "cone " << i;
         }
     }
@@ -166,7 +161,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, OrientationViewLooksAlongTheAxisAtThe
         CyRay solved(CbVector3f(1, 2, 3), CbVector3f(0, 1, 0));
         const int stump = stumpIndex(), number = ZoCAcquisitionSteeringOrbal2::m_iRequestCounter.load();
         const bool reachable = c.view.Length() > 0;
-        EXPECT_EQ(steering.GetJointConfigurationForScanbodyOrientation(c.ray, seq, trafo, c.cone, solved), reachable);
+        EXPECT_EQ(steering.GetJointConfigurationForScanbodyOrientation(c.ray, seq, trafo, c.cone, solved),
+                  reachable);
         EXPECT_EQ(stumpIndex(), stump + (reachable ? 1 : 0));
         if (!reachable) {
             EXPECT_EQ(seq.GetCount(), 0);
@@ -179,8 +175,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, OrientationViewLooksAlongTheAxisAtThe
         EXPECT_EQ(seq[0].m_iOrientationScan, 1);
         EXPECT_EQ(seq[0].m_iKeepRegistration, 1);
         EXPECT_EQ(trafo, CbMatrix4Rf::Translation(640, 512, 2048));
-        const NSView view =
-            viewOf(seq[0].m_config, c.imageAreaToDisc.TransformPoint(c.ray.origin) * 0.025f);
+        const NSView view = viewOf(seq[0].m_config, c.imageAreaToDisc.TransformPoint(c.ray.origin) * 0.025f);
         EXPECT_NEAR(view.u, 640, 0.5);
         EXPECT_NEAR(view.v, 512, 0.5);
         EXPECT_NEAR(angleDegrees(view.viewInDisc, c.view), 0, 0.01);
@@ -200,7 +195,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, WithoutCameraPlansNothing) {
     CyRay solved;
     const int stump = stumpIndex();
     EXPECT_FALSE(steering.GetGyrationSequenceForUserDefinedRay(uprightBody(0, 0, 10), seq));
-    EXPECT_FALSE(steering.GetJointConfigurationForScanbodyOrientation(uprightBody(0, 0, 10), seq, trafo, 0, solved));
+    EXPECT_FALSE(
+        steering.GetJointConfigurationForScanbodyOrientation(uprightBody(0, 0, 10), seq, trafo, 0, solved));
     EXPECT_EQ(seq.GetCount(), 1);  // untouched: the readiness query comes first
     EXPECT_EQ(stumpIndex(), stump);
     EXPECT_EQ(steering.GetImageWidth(), 0);

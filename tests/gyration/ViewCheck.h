@@ -40,7 +40,8 @@ inline NSView viewOf(const Config& config, const CbVector3f& discPoint) {
 inline CbMatrix4Rf planningTrafo() {
     Config home;
     c_device.m_axisChain.GetNeutralConfiguration(home);
-    return ZoCPlanningFrame::PlanningTransformation(c_device.m_axisChain.GetCamToDiscTransformation(home, false));
+    return ZoCPlanningFrame::PlanningTransformation(
+        c_device.m_axisChain.GetCamToDiscTransformation(home, false));
 }
 
 inline CbVector3f toPlanningDirection(const CbVector3f& disc) {

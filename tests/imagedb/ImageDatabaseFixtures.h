@@ -31,7 +31,8 @@ inline ZoCFieldRange PlaneRanges(const ZoCFieldRay& rays, float depth, int holes
 // A source with a range image of the plane z = 50 (registered by `registration`) and an
 // intensity image of 200 everywhere.
 inline CImageSource PlaneSource(int contentType = c_iScan, bool correlated = true,
-                                const CbMatrix4Rf& registration = CbMatrix4Rf(), int width = 8, int height = 6) {
+                                const CbMatrix4Rf& registration = CbMatrix4Rf(), int width = 8,
+                                int height = 6) {
     CImageSource source(contentType);
     CImage rangeImage(CImageTypes::eImageTypeRange);
     const ZoCFieldRay rays = PinholeRays(width, height);

@@ -26,7 +26,8 @@ ZoCFieldCoord firstSubset(const ZoCPointSetField& set) {
 struct MixedArea {
     ZoIImageDatabase database;
     CbMatrix4Rf registration = CbMatrix4Rf::Translation(10, -20, 30) * CbMatrix4Rf::RotationZ(0.3f);
-    CImageSource sources[4] = {PlaneSource(c_iScan, true, registration), PlaneSource(c_iScan, false, registration),
+    CImageSource sources[4] = {PlaneSource(c_iScan, true, registration),
+                               PlaneSource(c_iScan, false, registration),
                                PlaneSource(c_iOther, true, registration), CImageSource(c_iScan)};
     MixedArea() {
         sources[3].SetCorrelation(true, registration);
@@ -37,7 +38,8 @@ struct MixedArea {
     ZoCPointSetField set(int contentType = c_iScan, int stepX = 1, int stepY = 1, int path = 4,
                          const CbMatrix4Rf* transformation = nullptr, int mode = 1, bool uncorrelated = false,
                          EAreaType area = eAreaTypeUpperJaw) const {
-        return ZoCPointSetField(mode, database, area, contentType, uncorrelated, path, transformation, stepX, stepY);
+        return ZoCPointSetField(mode, database, area, contentType, uncorrelated, path, transformation, stepX,
+                                stepY);
     }
 };
 }  // namespace
@@ -78,7 +80,8 @@ TEST(ZoCPointSetField, SubsetPointsAreRegisteredThenTransformedOrLeftInTheCamera
     for (int y = 0; y < 6; ++y)
         for (int x = 0; x < 8; ++x) {
             const CbVector3f s = stored.At(x, y);
-            EXPECT_NEAR((registered.At(x, y) - CbVector3f(s.x, s.y, -s.z)).Length(), 0, 1e-3) << x << "," << y;
+            EXPECT_NEAR((registered.At(x, y) - CbVector3f(s.x, s.y, -s.z)).Length(), 0, 1e-3)
+                << x << "," << y;
             EXPECT_NEAR(camera.At(x, y).z, 50.0f, 1e-4);  // the plane the fixture puts points on
         }
 }
@@ -102,7 +105,8 @@ TEST(ZoCPointSetField, StepsKeepEveryNthColumnAndRow) {
 // give an empty invalid set; a valid set stays valid after the host empties the area.
 TEST(ZoCPointSetField, OutOfRangeArgumentsGiveAnEmptyInvalidSet) {
     MixedArea m;
-    for (const ZoCPointSetField& set : {m.set(0, 1, 1, 4, nullptr, 2), m.set(0, 1, 1, 3), m.set(0, 0, 1), m.set(0, 1, 0)}) {
+    for (const ZoCPointSetField& set :
+         {m.set(0, 1, 1, 4, nullptr, 2), m.set(0, 1, 1, 3), m.set(0, 0, 1), m.set(0, 1, 0)}) {
         EXPECT_FALSE(set.IsValid());
         EXPECT_EQ(set.GetSubSetCount(), 0);
         EXPECT_EQ(ZoCPointSetField::CIterSubSet(set).GetCurrent(), nullptr);
