@@ -4,8 +4,6 @@
 #include "ViewCheck.h"
 
 #include <cmath>
-#include <cwchar>
-#include <string>
 
 namespace {
 
@@ -21,12 +19,6 @@ int stumpIndex() {
 // Image-area units are 40 per mm; the disc's z axis points into the disc.
 CyRay uprightBody(float x, float y, float height) {
     return CyRay(CbVector3f(40 * x, 40 * y, -40 * height), CbVector3f(0, 0, -1));
-}
-
-std::wstring name(int number, int stump, int index) {
-    wchar_t text[32];
-    std::swprintf(text, 32, L"%03d_S%d_%d", number, stump, index);
-    return text;
 }
 
 CbVector3f viewDirection(int k, float cone, float offset, const CbMatrix4Rf& m) {
@@ -53,9 +45,10 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, LaysViewDirectionsOnTheConeAroundTheA
         for (int k = 0; k < 8; ++k) {
             const CbVector3f d = viewDirection(k, 0.6f, 0.1f, m);
             EXPECT_NEAR(angleDegrees(d, -axis), 0.6 * 57.29578, 1e-3) << k;
-            if (&a - axes < 2)
+            if (&a - axes < 2) {
                 EXPECT_NEAR(std::remainder(std::atan2(d.y, d.x) - k * c_fPi / 4 - 0.1f, 2 * c_fPi), 0, 1e-5)
                     << k;
+            }
         }
         EXPECT_EQ(viewDirection(2, 1.6f, 0.3f, m), CbVector3f(0, 0, -1));
     }
@@ -104,7 +97,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, GyratesEightViewsAroundTheBodysTopUnt
         EXPECT_EQ(stumpIndex(), stump + (count == 8 ? 1 : 0));
         for (int k = 0; k < count; ++k) {
             SCOPED_TRACE(k);
-            EXPECT_EQ(seq[k].m_strName.str(), name(firstNumber + k, stump, k + 5));
+            EXPECT_EQ(seq[k].m_strName.str(), formatted(L"%03d_S%d_%d", firstNumber + k, stump, k + 5));
             EXPECT_EQ(seq[k].m_byFlag, 1);
             const NSView view = viewOf(seq[k].m_config, c.ray.origin * 0.025f);
             EXPECT_NEAR(view.u, 640, 320);
@@ -171,7 +164,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, OrientationViewLooksAlongTheAxisAtThe
             continue;
         }
         ASSERT_EQ(seq.GetCount(), 1);
-        EXPECT_EQ(seq[0].m_strName.str(), name(number, stump + 1, 0));
+        EXPECT_EQ(seq[0].m_strName.str(), formatted(L"%03d_S%d_%d", number, stump + 1, 0));
         EXPECT_EQ(seq[0].m_iOrientationScan, 1);
         EXPECT_EQ(seq[0].m_iKeepRegistration, 1);
         EXPECT_EQ(trafo, CbMatrix4Rf::Translation(640, 512, 2048));

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cwchar>
+#include <string>
 
 namespace gyrationtest {
 
@@ -46,6 +48,14 @@ inline CbMatrix4Rf planningTrafo() {
 
 inline CbVector3f toPlanningDirection(const CbVector3f& disc) {
     return planningTrafo().TransformDirection(CbVector3f(disc.x, disc.y, -disc.z));
+}
+
+// A request name as the steerings format it, e.g. "%03d_T%li_%li" for number, stump and position.
+template <class... Args>
+std::wstring formatted(const wchar_t* format, Args... args) {
+    wchar_t text[64];
+    std::swprintf(text, 64, format, args...);
+    return text;
 }
 
 inline double angleDegrees(const CbVector3f& a, const CbVector3f& b) {

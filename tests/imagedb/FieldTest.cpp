@@ -16,8 +16,9 @@ TEST(ZoCFieldCoord, PutsMeasuredPixelsOnTheirRaysAndMarksTheRestInvalid) {
         for (int x = 0; x < 6; ++x) {
             const bool hole = (x + y) % 3 == 0;
             EXPECT_EQ(points.At(x, y) == points.GetInvalidValue(), hole) << x << "," << y;
-            if (!hole)
+            if (!hole) {
                 EXPECT_NEAR(points.At(x, y).z, 40.0f, 1e-4) << x << "," << y;
+            }
         }
     const ZoCFieldCoord mismatched(&rays, ZoCFieldRange(7, 5, 10.0f), nullptr);
     EXPECT_TRUE(mismatched.RectValid().IsEmpty());
