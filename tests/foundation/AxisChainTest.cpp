@@ -18,9 +18,8 @@ double dot(const double* a, const CCoordinate3<double>& b) {
 }
 }  // namespace
 
-// The tilt centre (the camera frame's origin) lies the length of L3 from the disc axis at home;
-// turning the disc by +a moves it by -a on the disc, and L1 or L4 move the disc away from the
-// camera along its axis. Image-area units (40 per mm) scale only the translation.
+// The tilt centre lies L3 from the disc axis at home; turning the disc by +a moves it by -a on the
+// disc, L1 and L4 move the disc away along its axis; image-area units scale only the translation.
 TEST(ReferenceDevice, TiltCentreTurnsWithTheDiscAndSinksWithTheLinearAxes) {
     const ZoCOrbal2AxisChain chain;
     Config neutral;
@@ -45,7 +44,6 @@ TEST(ReferenceDevice, TiltCentreTurnsWithTheDiscAndSinksWithTheLinearAxes) {
     const ZoCOrbal2AxisChain noNeutral(ReferenceDevice::Joints(), ReferenceDevice::Home(), false);
     Config c = config(1, 2, 3, 4, 5);
     EXPECT_FALSE(noNeutral.GetNeutralConfiguration(c));
-    EXPECT_EQ(c, config(1, 2, 3, 4, 5));
     EXPECT_EQ(std::vector<float>(c.Data(), c.Data() + 5), (std::vector<float>{1, 2, 3, 4, 5}));
 }
 
@@ -136,16 +134,11 @@ TEST(RobustMean, DiscountsAFarOutlierAndRefusesMissingValuesOrWeights) {
     EXPECT_NEAR(mean, 10.02f, 1e-3);
     EXPECT_NEAR(deviation, std::sqrt(0.0002f), 1e-4);  // 0, 0.01, ..., 0.04 about 0.02
     const float bad[2] = {0, -1};
-    const struct {
-        const float *values, *weights;
-        int count;
-    } cases[] = {{values.data(), bad, 2},
-                 {values.data(), bad, 0},
-                 {nullptr, weights.data(), 2},
-                 {values.data(), nullptr, 2}};
-    for (const auto& c : cases)
-        EXPECT_FALSE((RobustMean<float, float, float>(c.values, c.weights, c.count, mean, deviation)))
-            << &c - cases;
+    const auto refused = [&](const float* v, const float* w, int count) {
+        return !RobustMean<float, float, float>(v, w, count, mean, deviation);
+    };
+    EXPECT_TRUE(refused(values.data(), bad, 2) && refused(values.data(), bad, 0));
+    EXPECT_TRUE(refused(nullptr, weights.data(), 2) && refused(values.data(), nullptr, 2));
 }
 
 TEST(MotorPosition, SimulatorIncrementsConvertToJointValuesFromHome) {
