@@ -7,8 +7,7 @@
 namespace {
 
 using Sequence = ZoCOrbal2AxisChain::CJointPositionSequence;
-using StumpInfo = ZoAOrbal2SmartCamera::t_StumpInfo;
-using gyrationtest::formatted;
+using namespace gyrationtest;
 
 class TestGyration : public ZoCAcquisitionSteeringOrbal2Gyration {
   public:
@@ -19,15 +18,12 @@ class TestGyration : public ZoCAcquisitionSteeringOrbal2Gyration {
     int Order(int i) const { return m_aiRotationOrder[i]; }
 };
 
-CbList<StumpInfo> stumps(const std::vector<bool>& valid) {
-    CbList<StumpInfo> list;
-    for (size_t i = 0; i < valid.size(); ++i) {
-        StumpInfo info;
-        info.m_fAzimuth = 10.0f + 90.0f * static_cast<float>(i);
-        info.m_fHeight = 50000.0f + 1000.0f * static_cast<float>(i);
-        info.m_bValid = valid[i];
-        list.AddTail(info);
-    }
+// Stump i stands at azimuth 10 + 90 i at height 50000 + 1000 i (image units).
+CbList<ZoAOrbal2SmartCamera::t_StumpInfo> stumps(const std::vector<bool>& valid) {
+    CbList<ZoAOrbal2SmartCamera::t_StumpInfo> list;
+    for (size_t i = 0; i < valid.size(); ++i)
+        list.AddTail(
+            {10.0f + 90.0f * static_cast<float>(i), 50000.0f + 1000.0f * static_cast<float>(i), 0, valid[i]});
     return list;
 }
 
@@ -35,8 +31,8 @@ CbList<StumpInfo> stumps(const std::vector<bool>& valid) {
 
 TEST(ZoCAcquisitionSteeringOrbal2Gyration,
      TakesTheConeTiltsOfTheConfiguredOrDefaultAngleInTheGeneratorsOrder) {
-    // At a tilt t the cone's eight positions, counted round the cone, are (L2, L3) =
-    // (90 + t, 90), (90 + a, 90 + a), (90, 90 + t), ... with a = acos(sqrt(cos t)) off the vertical.
+    // At tilt t the cone's eight positions, counted round it, have (L2, L3) = (90 + t, 90),
+    // (90 + a, 90 + a), (90, 90 + t), ... with a = acos(sqrt(cos t)) off the vertical.
     for (const float setting : {0.0f, 45.0f, -5.0f}) {
         SCOPED_TRACE(setting);
         TestGyration steering;
@@ -52,45 +48,53 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration,
         ASSERT_TRUE(generator.Optimize(0.6666667f));
         int order[8];
         generator.GetBestOrder(order);
+        std::vector<float> want, got;
         for (int i = 0; i < 8; ++i) {
             EXPECT_EQ(steering.Order(i), order[i]) << i;
-            EXPECT_NEAR(steering.L2(i), cone[order[i]][0], 1e-3) << i;
-            EXPECT_NEAR(steering.L3(i), cone[order[i]][1], 1e-3) << i;
+            want.insert(want.end(), {cone[order[i]][0], cone[order[i]][1]});
+            got.insert(got.end(), {steering.L2(i), steering.L3(i)});
         }
+        EXPECT_THAT(got, allNear(want, 1e-3f));
     }
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Gyration,
-     VisitsFourStumpsCyclicallyWithTheTiltsOfEachPositionAndTheStumpHeights) {
+// Phase one: one image per stump at the first tilt, home L1 and L4, without advancing the stump.
+// The gyration then visits four stumps per position, each position starting where the previous
+// one ended (0123, 3012, 2301, ...); stump height 50000 + 1000 k lifts L4 to 10 + k, L1 follows
+// at cos 60; names count the requests, the stump and the position from the first one visited.
+TEST(ZoCAcquisitionSteeringOrbal2Gyration, PhaseOneThenVisitsFourStumpsCyclicallyWithTheirTiltsAndHeights) {
     TestGyration steering;
     Sequence seq;
-    const int firstStump = steering.GetCurrStumpIndex();
-    const int firstNumber = ZoCAcquisitionSteeringOrbal2::m_iRequestCounter.load();
+    const int stump = steering.GetCurrStumpIndex(), number = requestNumber();
+    ASSERT_TRUE(steering.GetJointConfigurationForGyrationPhase1(seq));
+    ASSERT_EQ(seq.GetCount(), 4);
+    const float* home = ReferenceDevice::c_afHome;
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(jointsOf(seq[k].m_config),
+                  (std::vector<float>{home[0], steering.L2(0), steering.L3(0), home[3], 90.0f * k}));
+        EXPECT_EQ(seq[k].m_strName.str(),
+                  formatted(L"%03d_T%li_%li", number + k, long{stump + k}, long{steering.Order(0)}));
+    }
+    EXPECT_EQ(steering.GetCurrStumpIndex(), stump);
     ASSERT_TRUE(steering.GetJointConfigurationForGyration(seq, stumps({true, true, true, true})));
     ASSERT_EQ(seq.GetCount(), 32);
     for (int i = 0; i < 32; ++i) {
         SCOPED_TRACE(i);
-        // Each position starts at the stump where the previous one ended: 0123, 3012, 2301, 1230, ...
         const int p = i / 4, k = (4 - p % 4 + i % 4) % 4;
-        // Named by the counter, the stump and the position counted from the first visited.
         const long position = (steering.Order(p) - steering.Order(0) + 8) % 8;
         EXPECT_EQ(seq[i].m_strName.str(),
-                  formatted(L"%03d_T%li_%li", firstNumber + i, long{firstStump + k}, position));
+                  formatted(L"%03d_T%li_%li", number + 4 + i, long{stump + k}, position));
         EXPECT_EQ(seq[i].m_byFlag, 1);
-        // Stump height 50000 + 1000 k (image units) lifts L4 to 10 + k; L1 follows at cos 60.
         const float l4 = 10.0f + static_cast<float>(k);
-        const float want[5] = {l4 * 0.5f, steering.L2(p), steering.L3(p), l4,
-                               10 + 90 * static_cast<float>(k)};
-        for (int j = 0; j < 5; ++j)
-            EXPECT_NEAR(seq[i].m_config[j], want[j], 1e-4) << "joint " << j;
+        EXPECT_THAT(jointsOf(seq[i].m_config),
+                    allNear({l4 * 0.5f, steering.L2(p), steering.L3(p), l4, 10.0f + 90 * k}, 1e-4f));
     }
     // Every request is registered with its joints.
     const GUID id = CreateGuid();
     steering.AssociateRequestAndImageSourceID(seq[5].m_strName, id);
     const float* joints = steering.GetDHParametersForImageSourceID(id);
     ASSERT_NE(joints, nullptr);
-    EXPECT_EQ(std::vector<float>(joints, joints + 5),
-              std::vector<float>(seq[5].m_config.Data(), seq[5].m_config.Data() + 5));
+    EXPECT_EQ(std::vector<float>(joints, joints + 5), jointsOf(seq[5].m_config));
 }
 
 // Stump infos beyond the holder's four are ignored, invalid ones skipped; the stump index
@@ -98,63 +102,40 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration,
 TEST(ZoCAcquisitionSteeringOrbal2Gyration, PlansTheEnabledStumpsOfTheHolderOnly) {
     ZoCOrbal2DeviceConfig noNeutral;
     noNeutral.m_axisChain = ZoCOrbal2AxisChain(ReferenceDevice::Joints(), ReferenceDevice::Home(), false);
-    // The first request's stump counts from the index before the call (-1: none).
-    const struct Case {
+    // firstStump: the first request's stump counted from the index before the call (-1: none).
+    const struct {
         std::vector<bool> valid;
         bool neutral, planned;
         int64_t count;
         int advance;
         long firstStump;
         float firstL5;
-    } cases[] = {
-        {{true, true, true, true, true, true}, true, true, 32, 4, 0, 10},
-        {{false, true, false, true}, true, true, 16, 4, 1, 100},
-        {{false, false, false, false}, true, true, 0, 4, -1, 0},
-        {{true, true, true, true}, false, false, 0, 0, -1, 0},
-    };
-    for (const Case& c : cases) {
+    } cases[] = {{{true, true, true, true, true, true}, true, true, 32, 4, 0, 10},
+                 {{false, true, false, true}, true, true, 16, 4, 1, 100},
+                 {{false, false, false, false}, true, true, 0, 4, -1, 0},
+                 {{true, true, true, true}, false, false, 0, 0, -1, 0}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         TestGyration steering(c.neutral ? ZoCOrbal2DeviceConfig() : noNeutral);
         Sequence seq;
         seq.Add(ZoCOrbal2AxisChain::NSConfigurationRequest());  // replaced, not extended
-        const int firstStump = steering.GetCurrStumpIndex();
-        const int firstNumber = ZoCAcquisitionSteeringOrbal2::m_iRequestCounter.load();
+        const int stump = steering.GetCurrStumpIndex(), number = requestNumber();
         EXPECT_EQ(steering.GetJointConfigurationForGyration(seq, stumps(c.valid)), c.planned);
         ASSERT_EQ(seq.GetCount(), c.count);
-        EXPECT_EQ(steering.GetCurrStumpIndex(), firstStump + c.advance);
+        EXPECT_EQ(steering.GetCurrStumpIndex(), stump + c.advance);
         for (int64_t i = 0; i < seq.GetCount(); ++i)
             EXPECT_LT(seq[i].m_config[4], 360.0f) << i;  // stumps 4, 5 absent
         if (c.firstStump >= 0) {
-            EXPECT_EQ(seq[0].m_strName.str(),
-                      formatted(L"%03d_T%li_%li", firstNumber, firstStump + c.firstStump, 0L));
+            EXPECT_EQ(seq[0].m_strName.str(), formatted(L"%03d_T%li_%li", number, stump + c.firstStump, 0L));
             EXPECT_FLOAT_EQ(seq[0].m_config[4], c.firstL5);
         }
         EXPECT_EQ(steering.GetJointConfigurationForGyrationPhase1(seq), c.neutral);
     }
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Gyration, PhaseOneTakesOneImagePerStumpAtTheFirstTiltWithoutAdvancing) {
-    TestGyration steering;
-    Sequence seq;
-    const int firstStump = steering.GetCurrStumpIndex();
-    const int firstNumber = ZoCAcquisitionSteeringOrbal2::m_iRequestCounter.load();
-    ASSERT_TRUE(steering.GetJointConfigurationForGyrationPhase1(seq));
-    ASSERT_EQ(seq.GetCount(), 4);
-    for (int k = 0; k < 4; ++k) {
-        const float* home = ReferenceDevice::c_afHome;
-        const float want[5] = {home[0], steering.L2(0), steering.L3(0), home[3],
-                               90.0f * static_cast<float>(k)};
-        EXPECT_EQ(std::vector<float>(seq[k].m_config.Data(), seq[k].m_config.Data() + 5),
-                  std::vector<float>(want, want + 5));
-        EXPECT_EQ(seq[k].m_strName.str(), formatted(L"%03d_T%li_%li", firstNumber + k, long{firstStump + k},
-                                                    long{steering.Order(0)}));
-    }
-    EXPECT_EQ(steering.GetCurrStumpIndex(), firstStump);
-}
-
 TEST(ZoCAcquisitionSteeringOrbal2Gyration, AnswersAndSetsTheJointsOfAPositionAndStump) {
     TestGyration steering;
-    const struct Case {
+    const struct {
         int joint, index;
         float want;
     } cases[] = {{1, 3, steering.L2(3)},
@@ -164,7 +145,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, AnswersAndSetsTheJointsOfAPositionAnd
                  {3, 3, 0},
                  {1, 8, 0},
                  {2, -1, 0}};
-    for (const Case& c : cases)
+    for (const auto& c : cases)
         EXPECT_FLOAT_EQ(steering.getGyrationAngles(c.joint, c.index), c.want) << c.joint << " " << c.index;
     steering.setJointParamsForGyration(2, 3);
     float l2, l3, l5;
@@ -173,9 +154,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, AnswersAndSetsTheJointsOfAPositionAnd
     ZoCOrbal2AxisChain::NSConfigurationRequest request;
     request.m_config.Set(1, 2, 3, 4, 5);
     steering.setJointParamsForGyration(5, 1, request);
-    ZoCOrbal2AxisChain::NCJointConfiguration want;
-    want.Set(1, steering.L2(5), steering.L3(5), 4, 90);
-    EXPECT_EQ(request.m_config, want);
+    EXPECT_EQ(jointsOf(request.m_config), (std::vector<float>{1, steering.L2(5), steering.L3(5), 4, 90}));
     EXPECT_TRUE(steering.CheckAcquisitionType(static_cast<ECAIAcquireMode>(10)));
     EXPECT_FALSE(steering.CheckAcquisitionType(static_cast<ECAIAcquireMode>(4)));
 }

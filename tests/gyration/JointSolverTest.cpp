@@ -42,10 +42,6 @@ NSLook lookAt(const Config& config) {
     return {{p.x, p.y, p.z}, {d.x, d.y, d.z}};
 }
 
-JointSolver solverWith(const Planning::NSSensorParameters& camera, const CbMatrix4Rf& planning) {
-    return JointSolver(c_device.m_axisChain, camera, planning);
-}
-
 }  // namespace
 
 TEST(JointSolver, ViewsFoundSurviveTheRoundTripThroughTheChainsCameraToDiscTransformation) {
@@ -72,18 +68,16 @@ TEST(JointSolver, ViewsFoundSurviveTheRoundTripThroughTheChainsCameraToDiscTrans
         const CbVector3f target = ZoCPlanningFrame::PlanningToDisc(
             planningTrafo().Inverted(), CbVector3f(look.point[0], look.point[1], look.point[2]));
         const NSView view = viewOf(solved, target);
-        EXPECT_LT(view.offAxis, 0.01);
-        EXPECT_NEAR(view.depth, ReferenceDevice::c_dWorkingDistance, 0.01);
+        EXPECT_TRUE(view.offAxis < 0.01 && std::fabs(view.depth - 150) < 0.01)
+            << view.offAxis << " " << view.depth;
         EXPECT_LT(angleDegrees(toPlanningDirection(view.viewInDisc),
                                CbVector3f(look.direction[0], look.direction[1], look.direction[2])),
                   0.01);
         // The answer's point and direction are the solved camera's focus point and view.
         const NSLook answer = lookAt(solved);
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_NEAR(point[i], answer.point[i], 1e-3);
-            EXPECT_NEAR(direction[i], answer.direction[i], 1e-5);
-            EXPECT_NEAR(point[i], look.point[i], 0.01);
-        }
+        EXPECT_THAT(point, testing::Pointwise(testing::FloatNear(1e-3f), answer.point));
+        EXPECT_THAT(direction, testing::Pointwise(testing::FloatNear(1e-5f), answer.direction));
+        EXPECT_THAT(point, testing::Pointwise(testing::FloatNear(0.01f), look.point));
     }
 }
 
@@ -92,10 +86,12 @@ TEST(JointSolver, ReportsTargetsOutOfReachBadInputAndAMissingSetUp) {
     for (float& v : away.view)
         v = -v;  // facing away from the tilt centre
     noField.fov = 0;
-    const JointSolver solvers[] = {solverWith(camera(), planningTrafo()), solverWith(away, planningTrafo()),
-                                   solverWith(noField, planningTrafo()),
-                                   solverWith(camera(), CbMatrix4Rf::Scaling(0))};
-    const struct Case {
+    const ZoCOrbal2AxisChain& chain = c_device.m_axisChain;
+    const JointSolver solvers[] = {{chain, camera(), planningTrafo()},
+                                   {chain, away, planningTrafo()},
+                                   {chain, noField, planningTrafo()},
+                                   {chain, camera(), CbMatrix4Rf::Scaling(0)}};
+    const struct {
         int solver;
         float direction[3], target[3], tolerance;
         int status;
@@ -110,7 +106,7 @@ TEST(JointSolver, ReportsTargetsOutOfReachBadInputAndAMissingSetUp) {
         {2, {0, 0, -1}, {0, 0, 10}, 1, JointSolver::eNotSetUp},
         {3, {0, 0, -1}, {0, 0, 10}, 1, JointSolver::eNotSetUp},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         const JointSolver::Result result = solvers[c.solver].Solve(c.direction, c.target, c.tolerance);
         EXPECT_EQ(result.status, c.status);
@@ -135,7 +131,7 @@ TEST(JointSolver, ReportsTargetsOutOfReachBadInputAndAMissingSetUp) {
 // Within a tolerance the nearest reachable direction is taken, its focus point within the region:
 // a quarter of the 1024 rows at 150 mm, 640 / tan(18 degrees) pixels focal length.
 TEST(JointSolver, WithinATolerancePicksTheNearestReachableDirection) {
-    const JointSolver solver = solverWith(camera(), planningTrafo());
+    const JointSolver solver(c_device.m_axisChain, camera(), planningTrafo());
     EXPECT_NEAR(solver.GetWorkingDistance(), 150.0, 1e-4);
     EXPECT_NEAR(solver.GetRegionRadius(), 150.0 * 1024 / (4 * 640 / std::tan(18 * 3.14159265358979 / 180)),
                 1e-4);
@@ -147,8 +143,7 @@ TEST(JointSolver, WithinATolerancePicksTheNearestReachableDirection) {
     ASSERT_EQ(solver.Solve(wanted, target, 0).status, JointSolver::eOutOfReach);
     const JointSolver::Result near = solver.Solve(wanted, target, 17.0f);
     ASSERT_EQ(near.status, JointSolver::eSolved);
-    EXPECT_GT(near.angleDegrees, 0.01);
-    EXPECT_LE(near.angleDegrees, 17.0 + JointSolver::c_dAngleAccuracy);
+    EXPECT_TRUE(near.angleDegrees > 0.01 && near.angleDegrees <= 17.0 + JointSolver::c_dAngleAccuracy);
     EXPECT_NEAR(angleDegrees(CbVector3f(near.direction[0], near.direction[1], near.direction[2]),
                              CbVector3f(wanted[0], wanted[1], wanted[2])),
                 near.angleDegrees, 1e-3);
@@ -174,10 +169,10 @@ TEST(JointSolver, StaysWithinTheLimitsOfTheJointRecordsItWasHanded) {
         EXPECT_TRUE(limited.joints[j] >= 89.0f && limited.joints[j] <= 91.0f) << limited.joints[j];
 }
 
+// Points on a jaw model (image-area units, the disc's z into the disc) seen along the rays; the
+// last looks up from beneath the disc and finds nothing.
 TEST(JointSolver, LetsTheJawsUserRayPassItsImageCheck) {
     ZoCAcquisitionSteeringOrbal2Jaw jaw(c_device, false, false, false);
-    // Points on a jaw model (image-area units, the disc's z into the disc) and view directions;
-    // the last looks up from beneath the disc and finds nothing.
     const CyRay rays[] = {{{400, 200, -320}, {0, 0, 1}},
                           {{-600, 300, -400}, {0.5f, 0, 0.866f}},
                           {{0, -500, -200}, {0, 0.3f, 1}},
@@ -188,14 +183,12 @@ TEST(JointSolver, LetsTheJawsUserRayPassItsImageCheck) {
         const bool reachable = &ray != &rays[4];
         ZoCOrbal2AxisChain::CJointPositionSequence seq;
         EXPECT_EQ(jaw.GetSequenceForUserDefinedRay(ray, seq), reachable);
-        if (!reachable || seq.GetCount() != 1) {
-            EXPECT_EQ(seq.GetCount(), reachable ? 1 : 0);
+        ASSERT_EQ(seq.GetCount(), reachable ? 1 : 0);
+        if (!reachable)
             continue;
-        }
         EXPECT_EQ(seq[0].m_strName.str().substr(3), L"_UU_0");
         const NSView view = viewOf(seq[0].m_config, ray.origin * 0.025f);
-        EXPECT_NEAR(view.u, 640, 320);
-        EXPECT_NEAR(view.v, 512, 256);
+        EXPECT_TRUE(inCentralHalf(view)) << view.u << "," << view.v;
         EXPECT_LT(angleDegrees(view.viewInDisc, ray.direction), 17.0 + JointSolver::c_dAngleAccuracy);
     }
 }

@@ -12,7 +12,7 @@ using Sequence = ZoCOrbal2AxisChain::CJointPositionSequence;
 using namespace gyrationtest;
 constexpr float c_fPi = 3.14159265f;
 int stumpIndex() {
-    return ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex.load();
+    return ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex;
 }
 
 // A scan body standing upright on the disc: its top `height` mm above the disc point (x, y).
@@ -55,22 +55,35 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, LaysViewDirectionsOnTheConeAroundTheA
     EXPECT_EQ(steering.calcTrafoZAxisToRayDir(axes[0]), c_matIdentity);
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Scanbody, ConstructionWidensTheTiltsAndKeepsTheImageSize) {
+// Construction widens the tilts 89.99 degrees about their home angle of 90 within their own
+// limits; a planning without camera plans nothing and leaves the sequence as it was.
+TEST(ZoCAcquisitionSteeringOrbal2Scanbody, ConstructionWidensTheTiltsAndWithoutCameraPlansNothing) {
     Scanbody steering(c_device);
     const auto& store = dynamic_cast<AcquisitionPlanningStore&>(*steering.GetAcquisitionPlanning());
     EXPECT_EQ(store.UpdateCalls(), 1);
     EXPECT_EQ(store.AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeGyration);
     const auto records = store.JointParameters();
     ASSERT_TRUE(records.has_value());
-    // The tilts may swing 89.99 degrees about their home angle of 90, within their own limits.
-    const float tilts[2][2] = {{30, 150}, {0.01f, 150}};
-    for (size_t j : {1, 2}) {
-        EXPECT_NEAR((*records)[j].minPosition, tilts[j - 1][0], 1e-4);
-        EXPECT_NEAR((*records)[j].maxPosition, tilts[j - 1][1], 1e-4);
-    }
+    EXPECT_THAT((std::vector<float>{(*records)[1].minPosition, (*records)[1].maxPosition,
+                                    (*records)[2].minPosition, (*records)[2].maxPosition}),
+                allNear({30, 150, 0.01f, 150}, 1e-4f));
     EXPECT_EQ(steering.GetTrafoImageAreaToDisc(), c_matIdentity);
-    EXPECT_EQ(steering.GetImageWidth(), 1280);
-    EXPECT_EQ(steering.GetImageHeight(), 1024);
+    EXPECT_EQ(std::make_pair(steering.GetImageWidth(), steering.GetImageHeight()),
+              std::make_pair(1280, 1024));
+    ZoCOrbal2DeviceConfig blind;
+    blind.m_camProjCalib = ZoCCamProjCalib(ZoCAbstractCamCalib(), ZoCAbstractCamCalib(), 150);
+    Scanbody without(blind);
+    Sequence seq;
+    seq.Add(ZoCOrbal2AxisChain::NSConfigurationRequest());
+    CbMatrix4Rf trafo;
+    CyRay solved;
+    const int stump = stumpIndex();
+    EXPECT_FALSE(without.GetGyrationSequenceForUserDefinedRay(uprightBody(0, 0, 10), seq));
+    EXPECT_FALSE(
+        without.GetJointConfigurationForScanbodyOrientation(uprightBody(0, 0, 10), seq, trafo, 0, solved));
+    EXPECT_EQ(seq.GetCount(), 1);  // untouched: the readiness query comes first
+    EXPECT_EQ(stumpIndex(), stump);
+    EXPECT_EQ(without.GetImageWidth(), 0);
 }
 
 // Views gyrate around the body's top, which the camera sees in the central half of the image near
@@ -89,24 +102,20 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, GyratesEightViewsAroundTheBodysTopUnt
         Scanbody steering(c_device);
         Sequence seq;
         seq.Add(ZoCOrbal2AxisChain::NSConfigurationRequest());  // replaced, not extended
-        const int stump = stumpIndex(), firstNumber = ZoCAcquisitionSteeringOrbal2::m_iRequestCounter.load();
+        const int stump = stumpIndex(), firstNumber = requestNumber();
         ASSERT_TRUE(steering.GetGyrationSequenceForUserDefinedRay(c.ray, seq));
         const int count = static_cast<int>(seq.GetCount());
-        ASSERT_GE(count, c.least);
-        ASSERT_LE(count, c.most);
+        ASSERT_TRUE(count >= c.least && count <= c.most) << count;
         EXPECT_EQ(stumpIndex(), stump + (count == 8 ? 1 : 0));
         for (int k = 0; k < count; ++k) {
             SCOPED_TRACE(k);
             EXPECT_EQ(seq[k].m_strName.str(), formatted(L"%03d_S%d_%d", firstNumber + k, stump, k + 5));
             EXPECT_EQ(seq[k].m_byFlag, 1);
             const NSView view = viewOf(seq[k].m_config, c.ray.origin * 0.025f);
-            EXPECT_NEAR(view.u, 640, 320);
-            EXPECT_NEAR(view.v, 512, 256);
-            EXPECT_NEAR(view.depth, 150, 19.5);
+            EXPECT_TRUE(inCentralHalf(view) && std::fabs(view.depth - 150) < 19.5) << view.u << "," << view.v;
             const CbVector3f planning = toPlanningDirection(view.viewInDisc);
             const double cone = angleDegrees(planning, CbVector3f(0, 0, -1));
-            EXPECT_GT(cone, 0.6 * 35 - 0.01);
-            EXPECT_LT(cone, 50.01);
+            EXPECT_TRUE(cone > 0.6 * 35 - 0.01 && cone < 50.01) << cone;
             EXPECT_NEAR(std::remainder(std::atan2(planning.y, planning.x) - k * c_fPi / 4, 2 * c_fPi), 0,
                         1e-3);
             expectWithinLimits(seq[k].m_config.Data());
@@ -133,18 +142,18 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, GyratesEightViewsAroundTheBodysTopUnt
 // their own scales move points but turn directions only by their rotation.
 TEST(ZoCAcquisitionSteeringOrbal2Scanbody, OrientationViewLooksAlongTheAxisAtTheBodysTop) {
     const CbMatrix4Rf stretched = CbMatrix4Rf::FromRows({2, 0, 0, 0, 0, 0.5f, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
-    struct Case {
+    const struct {
         CyRay ray;
         CbMatrix4Rf imageAreaToDisc;
         float cone;
         CbVector3f view;  // in the disc frame; zero: out of reach
-    } const cases[] = {
+    } cases[] = {
         {uprightBody(0, 0, 10), c_matIdentity, 0, {0, 0, 1}},
         {{{0, 0, -400}, {0.2f, 0, -1}}, stretched, 0, CbVector3f(-0.2f, 0, 1).Normalized()},
         {{{0, 0, -400}, {0.4f, 0.1f, -1}}, c_matIdentity, 2.0f, {0, 0, 1}},
         {{{0, 0, -400}, {0, 0, 1}}, c_matIdentity, 0, {}},  // looking up at the body from beneath the disc
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         Scanbody steering(c_device);
         steering.SetTrafoImageAreaToDisc(c.imageAreaToDisc);
@@ -152,45 +161,25 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, OrientationViewLooksAlongTheAxisAtThe
         seq.Add(ZoCOrbal2AxisChain::NSConfigurationRequest());  // replaced, not extended
         CbMatrix4Rf trafo = CbMatrix4Rf::Scaling(2);
         CyRay solved(CbVector3f(1, 2, 3), CbVector3f(0, 1, 0));
-        const int stump = stumpIndex(), number = ZoCAcquisitionSteeringOrbal2::m_iRequestCounter.load();
+        const int stump = stumpIndex(), number = requestNumber();
         const bool reachable = c.view.Length() > 0;
         EXPECT_EQ(steering.GetJointConfigurationForScanbodyOrientation(c.ray, seq, trafo, c.cone, solved),
                   reachable);
         EXPECT_EQ(stumpIndex(), stump + (reachable ? 1 : 0));
         if (!reachable) {
             EXPECT_EQ(seq.GetCount(), 0);
-            EXPECT_EQ(trafo, CbMatrix4Rf::Scaling(2));
-            EXPECT_EQ(solved.origin, CbVector3f(1, 2, 3));
+            EXPECT_TRUE(trafo == CbMatrix4Rf::Scaling(2) && solved.origin == CbVector3f(1, 2, 3));
             continue;
         }
         ASSERT_EQ(seq.GetCount(), 1);
         EXPECT_EQ(seq[0].m_strName.str(), formatted(L"%03d_S%d_%d", number, stump + 1, 0));
-        EXPECT_EQ(seq[0].m_iOrientationScan, 1);
-        EXPECT_EQ(seq[0].m_iKeepRegistration, 1);
+        EXPECT_EQ(std::make_pair(seq[0].m_iOrientationScan, seq[0].m_iKeepRegistration),
+                  std::make_pair(1, 1));
         EXPECT_EQ(trafo, CbMatrix4Rf::Translation(640, 512, 2048));
         const NSView view = viewOf(seq[0].m_config, c.imageAreaToDisc.TransformPoint(c.ray.origin) * 0.025f);
-        EXPECT_NEAR(view.u, 640, 0.5);
-        EXPECT_NEAR(view.v, 512, 0.5);
+        EXPECT_LT(std::hypot(view.u - 640, view.v - 512), 0.5);
         EXPECT_NEAR(angleDegrees(view.viewInDisc, c.view), 0, 0.01);
         EXPECT_NEAR((solved.origin - c.ray.origin).Length(), 0, 0.5);  // image-area units
         EXPECT_NEAR((solved.direction - c.view).Length(), 0, 1e-4);
     }
-}
-
-// A planning without camera plans nothing and leaves the sequence as it was.
-TEST(ZoCAcquisitionSteeringOrbal2Scanbody, WithoutCameraPlansNothing) {
-    ZoCOrbal2DeviceConfig blind;
-    blind.m_camProjCalib = ZoCCamProjCalib(ZoCAbstractCamCalib(), ZoCAbstractCamCalib(), 150);
-    Scanbody steering(blind);
-    Sequence seq;
-    seq.Add(ZoCOrbal2AxisChain::NSConfigurationRequest());
-    CbMatrix4Rf trafo;
-    CyRay solved;
-    const int stump = stumpIndex();
-    EXPECT_FALSE(steering.GetGyrationSequenceForUserDefinedRay(uprightBody(0, 0, 10), seq));
-    EXPECT_FALSE(
-        steering.GetJointConfigurationForScanbodyOrientation(uprightBody(0, 0, 10), seq, trafo, 0, solved));
-    EXPECT_EQ(seq.GetCount(), 1);  // untouched: the readiness query comes first
-    EXPECT_EQ(stumpIndex(), stump);
-    EXPECT_EQ(steering.GetImageWidth(), 0);
 }

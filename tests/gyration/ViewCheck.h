@@ -5,11 +5,13 @@
 #include "ReferenceDevice.h"
 #include "ZoOrbal2.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace gyrationtest {
 
@@ -56,6 +58,24 @@ std::wstring formatted(const wchar_t* format, Args... args) {
     wchar_t text[64];
     std::swprintf(text, 64, format, args...);
     return text;
+}
+
+// The image's central half, where the steerings put their targets.
+inline bool inCentralHalf(const NSView& view) {
+    return std::fabs(view.u - 640) < 320 && std::fabs(view.v - 512) < 256;
+}
+
+inline int requestNumber() {
+    return ZoCAcquisitionSteeringOrbal2::m_iRequestCounter;
+}
+
+inline std::vector<float> jointsOf(const Config& c) {
+    return {c.Data(), c.Data() + 5};
+}
+
+// Matches a vector of floats entry by entry within `tolerance`.
+inline auto allNear(const std::vector<float>& want, float tolerance) {
+    return testing::Pointwise(testing::FloatNear(tolerance), want);
 }
 
 inline double angleDegrees(const CbVector3f& a, const CbVector3f& b) {
