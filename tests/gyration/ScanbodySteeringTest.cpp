@@ -11,6 +11,11 @@ using Scanbody = ZoCAcquisitionSteeringOrbal2Scanbody;
 using Sequence = ZoCOrbal2AxisChain::CJointPositionSequence;
 using namespace gyrationtest;
 constexpr float c_fPi = 3.14159265f;
+
+// How far a direction's azimuth (from x, about the vertical) lies from `want`, radians.
+double azimuthOff(const CbVector3f& d, float want) {
+    return std::remainder(std::atan2(d.y, d.x) - want, 2 * c_fPi);
+}
 int stumpIndex() {
     return ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex;
 }
@@ -46,8 +51,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, LaysViewDirectionsOnTheConeAroundTheA
             const CbVector3f d = viewDirection(k, 0.6f, 0.1f, m);
             EXPECT_NEAR(angleDegrees(d, -axis), 0.6 * 57.29578, 1e-3) << k;
             if (&a - axes < 2) {
-                EXPECT_NEAR(std::remainder(std::atan2(d.y, d.x) - k * c_fPi / 4 - 0.1f, 2 * c_fPi), 0, 1e-5)
-                    << k;
+                EXPECT_NEAR(azimuthOff(d, k * c_fPi / 4 + 0.1f), 0, 1e-5) << k;
             }
         }
         EXPECT_EQ(viewDirection(2, 1.6f, 0.3f, m), CbVector3f(0, 0, -1));
@@ -60,12 +64,11 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, LaysViewDirectionsOnTheConeAroundTheA
 TEST(ZoCAcquisitionSteeringOrbal2Scanbody, ConstructionWidensTheTiltsAndWithoutCameraPlansNothing) {
     Scanbody steering(c_device);
     const auto& store = dynamic_cast<AcquisitionPlanningStore&>(*steering.GetAcquisitionPlanning());
-    EXPECT_EQ(store.UpdateCalls(), 1);
-    EXPECT_EQ(store.AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeGyration);
-    const auto records = store.JointParameters();
-    ASSERT_TRUE(records.has_value());
-    EXPECT_THAT((std::vector<float>{(*records)[1].minPosition, (*records)[1].maxPosition,
-                                    (*records)[2].minPosition, (*records)[2].maxPosition}),
+    EXPECT_EQ(std::make_pair(store.UpdateCalls(), store.AcquisitionType().value()),
+              std::make_pair(1, ZoCOrbal2AcquisitionPlanning::eTypeGyration));
+    const auto& tilts = store.JointParameters().value();
+    EXPECT_THAT((std::vector<float>{tilts[1].minPosition, tilts[1].maxPosition, tilts[2].minPosition,
+                                    tilts[2].maxPosition}),
                 allNear({30, 150, 0.01f, 150}, 1e-4f));
     EXPECT_EQ(steering.GetTrafoImageAreaToDisc(), c_matIdentity);
     EXPECT_EQ(std::make_pair(steering.GetImageWidth(), steering.GetImageHeight()),
@@ -81,9 +84,9 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, ConstructionWidensTheTiltsAndWithoutC
     EXPECT_FALSE(without.GetGyrationSequenceForUserDefinedRay(uprightBody(0, 0, 10), seq));
     EXPECT_FALSE(
         without.GetJointConfigurationForScanbodyOrientation(uprightBody(0, 0, 10), seq, trafo, 0, solved));
-    EXPECT_EQ(seq.GetCount(), 1);  // untouched: the readiness query comes first
-    EXPECT_EQ(stumpIndex(), stump);
-    EXPECT_EQ(without.GetImageWidth(), 0);
+    // Untouched: the readiness query comes first.
+    EXPECT_EQ(std::make_tuple(seq.GetCount(), stumpIndex(), without.GetImageWidth()),
+              std::make_tuple(int64_t{1}, stump, 0));
 }
 
 // Views gyrate around the body's top, which the camera sees in the central half of the image near
@@ -116,8 +119,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, GyratesEightViewsAroundTheBodysTopUnt
             const CbVector3f planning = toPlanningDirection(view.viewInDisc);
             const double cone = angleDegrees(planning, CbVector3f(0, 0, -1));
             EXPECT_TRUE(cone > 0.6 * 35 - 0.01 && cone < 50.01) << cone;
-            EXPECT_NEAR(std::remainder(std::atan2(planning.y, planning.x) - k * c_fPi / 4, 2 * c_fPi), 0,
-                        1e-3);
+            EXPECT_NEAR(azimuthOff(planning, k * c_fPi / 4), 0, 1e-3);
             expectWithinLimits(seq[k].m_config.Data());
         }
         if (count == 8)
@@ -125,10 +127,10 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, GyratesEightViewsAroundTheBodysTopUnt
         const float coneK = std::cos(2 * static_cast<float>(count) * c_fPi / 4) * 0.13089967f + 0.74176496f;
         const CbVector3f target = ZoCPlanningFrame::DiscToPlanning(planningTrafo(), c.ray.origin * 0.025f);
         const float point[3] = {target.x, target.y, target.z};
+        float direction[3], joints[5], solvedPoint[3], solvedDirection[3];
         for (int i = 0; i < 5; ++i) {
-            const CbVector3f d = viewDirection(count, coneK * (1 - 0.1f * i), 0.0f, c_matIdentity);
-            const float direction[3] = {d.x, d.y, d.z};
-            float joints[5], solvedPoint[3], solvedDirection[3];
+            Scanbody::calcViewDirForScanBodyGyration(direction, count, coneK * (1 - 0.1f * i), c_fPi / 4, 0,
+                                                     c_matIdentity);
             int status = 0;
             steering.GetAcquisitionPlanning()->SolveJoints(direction, point, 1.1920929e-07f, joints,
                                                            solvedPoint, solvedDirection, status);
