@@ -2,19 +2,22 @@
 #include "AxisChain.h"
 #include "ReferenceDevice.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 namespace {
 using Config = ZoCOrbal2AxisChain::NCJointConfiguration;
+using testing::DoubleNear;
+using testing::Pointwise;
 Config config(float l1, float l2, float l3, float l4, float l5) {
     Config c;
     c.Set(l1, l2, l3, l4, l5);
     return c;
 }
-double dot(const double* a, const CCoordinate3<double>& b) {
-    return a[0] * b.x + a[1] * b.y + a[2] * b.z;
+CbVector3f vec(const CCoordinate3<double>& c) {
+    return CbVector3f(static_cast<float>(c.x), static_cast<float>(c.y), static_cast<float>(c.z));
 }
 }  // namespace
 
@@ -38,88 +41,79 @@ TEST(ReferenceDevice, TiltCentreTurnsWithTheDiscAndSinksWithTheLinearAxes) {
         const CbMatrix4Rf mm = chain.GetCamToDiscTransformation(c, false),
                           ia = chain.GetCamToDiscTransformation(c, true);
         EXPECT_NEAR((mm.TransformPoint({0, 0, 0}) - want).Length(), 0, 1e-4);
-        for (int i = 0; i < 16; ++i)
-            EXPECT_NEAR(ia[i], (i >= 12 && i < 15 ? 40 : 1) * mm[i], 1e-3) << i;
+        std::vector<float> scaled(mm.Data(), mm.Data() + 16);
+        for (int i : {12, 13, 14})
+            scaled[i] *= 40;
+        EXPECT_THAT(std::vector<float>(ia.Data(), ia.Data() + 16),
+                    Pointwise(testing::FloatNear(1e-3f), scaled));
     }
     const ZoCOrbal2AxisChain noNeutral(ReferenceDevice::Joints(), ReferenceDevice::Home(), false);
     Config c = config(1, 2, 3, 4, 5);
     EXPECT_FALSE(noNeutral.GetNeutralConfiguration(c));
-    EXPECT_EQ(std::vector<float>(c.Data(), c.Data() + 5), (std::vector<float>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(c, config(1, 2, 3, 4, 5));
 }
 
 // Disc angles in degrees and radians, the tilt range of the cone scans, the rotation scan's
-// steepest tilt (90 - 105) and the buccal ring's 48 mm lie inside.
+// steepest tilt (90 - 105) and the buccal ring's 48 mm lie inside; there is no sixth joint.
 TEST(ReferenceDevice, LimitsAdmitThePlannersSequences) {
     const ZoCOrbal2AxisChain chain;
     const struct {
         int joint;
         float atMost, atLeast;
     } cases[] = {{4, -360, 360}, {1, 30, 150}, {2, -15, 90}, {0, 0, 48}};
+    float lo = 0, hi = 0;
     for (const auto& c : cases) {
-        float lo = 0, hi = 0;
         ASSERT_TRUE(chain.GetMinMaxPosition(c.joint, lo, hi));
-        EXPECT_LE(lo, c.atMost) << c.joint;
-        EXPECT_GE(hi, c.atLeast) << c.joint;
+        EXPECT_TRUE(lo <= c.atMost && hi >= c.atLeast) << c.joint << ": " << lo << ".." << hi;
     }
-    float lo, hi;
     EXPECT_FALSE(chain.GetMinMaxPosition(5, lo, hi));
 }
 
 // A camera at the origin looking along x with y up: f = 100 pixels for 90 degrees over 200, its
-// right is view x up (z), and projecting a pixel's point gives the pixel back.
+// right is view x up (z), and projecting a pixel's point gives the pixel back; nothing behind it.
 TEST(ZoCAbstractCamCalib, PixelsLieOnTheirPinholeRaysAndProjectBack) {
     const ZoCAbstractCamCalib camera({0, 0, 0}, {2, 0, 0}, {0.5, 1, 0}, 90.0, 200, 100);
     const struct {
         double u, v, point[3];
     } cases[] = {
         {100, 50, {10, 0, 0}}, {200, 50, {10, 0, 10}}, {100, 0, {10, 5, 0}}, {150, 75, {10, -2.5, 5}}};
+    double p[3], u = 0, v = 0;
     for (const auto& c : cases) {
-        double p[3], u = 0, v = 0;
         camera.PixelToPoint(c.u, c.v, 10.0, p);
-        for (int i = 0; i < 3; ++i)
-            EXPECT_NEAR(p[i], c.point[i], 1e-9) << c.u << "," << c.v << " axis " << i;
+        EXPECT_THAT(p, Pointwise(DoubleNear(1e-9), c.point)) << c.u << "," << c.v;
         ASSERT_TRUE(camera.Project(c.point, u, v));
-        EXPECT_NEAR(u, c.u, 1e-9);
-        EXPECT_NEAR(v, c.v, 1e-9);
+        EXPECT_LT(std::hypot(u - c.u, v - c.v), 1e-9);
     }
     const double behind[3] = {-1, 0, 0};
-    double u, v;
     EXPECT_FALSE(camera.Project(behind, u, v));
 }
 
-// The reference camera's image centre looks at the tilt centre from the working distance; the
-// projector stands the baseline beside the eye, square to view and up, aiming at the tilt centre.
+// The reference camera's image centre looks at the tilt centre from the working distance, 45
+// degrees up; the projector stands the baseline beside the eye, square to view and up, aiming at
+// the tilt centre. Missing sensor values are reported.
 TEST(ZoCCamProjCalib, ReferenceSensorLooksAtTheTiltCentreWithTheProjectorBesideIt) {
     const ZoCCamProjCalib calib;
     long w = 0, h = 0;
     ASSERT_TRUE(calib.GetCameraImageSize(w, h));
     double p[3], out[3];
     calib.ImagePointToCameraSpace(w / 2.0, h / 2.0, p);
-    EXPECT_NEAR(std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]), 0, 1e-9);
-    CCoordinate3<double> eye, view, up, peye, pview;
-    ASSERT_TRUE(calib.GetCamera().GetEyePt(eye) && calib.GetCamera().GetViewDirection(view) &&
-                calib.GetCamera().GetUpDirection(up) && calib.GetPEyePt(peye) &&
-                calib.GetPViewDirection(pview));
-    const double e[3] = {eye.x, eye.y, eye.z};
-    EXPECT_NEAR(std::sqrt(dot(e, eye)), ReferenceDevice::c_dWorkingDistance, 1e-9);
-    EXPECT_NEAR(dot(e, view), -ReferenceDevice::c_dWorkingDistance, 1e-9);
-    EXPECT_NEAR(std::fabs(eye.z), ReferenceDevice::c_dWorkingDistance * std::sqrt(0.5),
-                1e-9);  // 45 degrees up
-    const double d[3] = {peye.x - eye.x, peye.y - eye.y, peye.z - eye.z};
-    EXPECT_NEAR(std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]), ReferenceDevice::c_dProjectorBaseline,
-                1e-6);
-    EXPECT_NEAR(dot(d, view), 0, 1e-6);
-    EXPECT_NEAR(dot(d, up), 0, 1e-6);
-    const double pl = std::sqrt(peye.x * peye.x + peye.y * peye.y + peye.z * peye.z);
-    const double pe[3] = {-peye.x / pl, -peye.y / pl, -peye.z / pl};
-    EXPECT_NEAR(dot(pe, pview), 1, 1e-9);
+    EXPECT_THAT(p, Pointwise(DoubleNear(1e-9), {0.0, 0.0, 0.0}));
+    CCoordinate3<double> e, v, u, pe, pv;
+    ASSERT_TRUE(calib.GetCamera().GetEyePt(e) && calib.GetCamera().GetViewDirection(v) &&
+                calib.GetCamera().GetUpDirection(u) && calib.GetPEyePt(pe) && calib.GetPViewDirection(pv));
+    const CbVector3f eye = vec(e), view = vec(v), up = vec(u), beside = vec(pe) - eye;
+    const float distance = static_cast<float>(ReferenceDevice::c_dWorkingDistance);
+    EXPECT_NEAR((eye + view * distance).Length(), 0, 1e-4);
+    EXPECT_NEAR(std::fabs(eye.z), distance * std::sqrt(0.5f), 1e-4);
+    EXPECT_NEAR(beside.Length(), ReferenceDevice::c_dProjectorBaseline, 1e-4);
+    EXPECT_NEAR(std::hypot(beside.Dot(view), beside.Dot(up)), 0, 1e-4);
+    EXPECT_NEAR((vec(pe).Normalized() + vec(pv)).Length(), 0, 1e-6);
     calib.ImagePointToCameraSpace(100.5, 1023, p);
     ASSERT_TRUE(calib.ProjectToImage(p, out));
     EXPECT_NEAR(std::hypot(out[0] - 100.5, out[1] - 1023), 0, 1e-6);
-    // Missing sensor values are reported.
     const ZoCCamProjCalib empty(ZoCAbstractCamCalib(), ZoCAbstractCamCalib(), 100);
     double fov;
-    EXPECT_FALSE(empty.GetCamera().GetViewDirection(view) || empty.GetPEyePt(view) ||
+    EXPECT_FALSE(empty.GetCamera().GetViewDirection(v) || empty.GetPEyePt(v) ||
                  empty.GetCamera().GetFOV(fov) || empty.GetCameraImageSize(w, h) || empty.GetPGridSize(w, h));
 }
 

@@ -1,4 +1,4 @@
-// Platform and base library: strings, ids, events, threads, lists.
+// Platform and base library: strings, ids, events, threads.
 #include "BaseLibrary.h"
 #include "Platform.h"
 
@@ -7,16 +7,15 @@
 #include <set>
 #include <stdexcept>
 
+// Padded request names, texts longer than the first buffer, and UTF-8 of one to four bytes.
 TEST(CString, FormatsPaddedRequestNamesLongTextsAndUtf8) {
-    CString s;
+    CString s, t;
     s.Format(L"%03d_R%li_%li", 7, 12L, 3L);
-    EXPECT_EQ(s, CString(L"007_R12_3"));
-    s.Format(L"%03d_U0_%d", 1234, 5);
-    EXPECT_EQ(s, CString(L"1234_U0_5"));
-    const std::wstring longText(3000, L'x');  // longer than the first buffer
+    t.Format(L"%03d_U0_%d", 1234, 5);
+    EXPECT_EQ(std::make_pair(s, t), std::make_pair(CString(L"007_R12_3"), CString(L"1234_U0_5")));
+    const std::wstring longText(3000, L'x');
     s.Format(L"%ls-%d", longText.c_str(), 42);
     EXPECT_EQ(s.str(), longText + L"-42");
-    // UTF-8 of one, two, three and four bytes.
     EXPECT_EQ(CString(L"a\u00e9\u20ac\U0001F600").ToUtf8(), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
 }
 
@@ -28,16 +27,17 @@ TEST(GUID, FreshIdsAreDistinctAndNeverNull) {
     EXPECT_TRUE(GUID{} == GUID{} && GUID{}.IsNull());
 }
 
+// A manual-reset event wakes a waiter on another thread and stays set until reset; an automatic
+// one releases one wait.
 TEST(CbEvent, ManualResetStaysSetAutoResetReleasesOneWait) {
-    CbEvent manual(true, false);
+    CbEvent manual(true, false), automatic(false, true);
     EXPECT_FALSE(manual.Wait(0));
-    std::thread setter([&] { manual.Set(); });  // wakes a waiter on another thread
+    std::thread setter([&] { manual.Set(); });
     EXPECT_TRUE(manual.Wait(INFINITE));
     setter.join();
     EXPECT_TRUE(manual.Wait(0));
     manual.Reset();
     EXPECT_FALSE(manual.Wait(1));
-    CbEvent automatic(false, true);
     EXPECT_TRUE(automatic.Wait(0));
     EXPECT_FALSE(automatic.Wait(0));
 }
@@ -68,24 +68,11 @@ TEST(CbThread, RunsHooksAndLoopThenReportsFinishedAndStartsAgain) {
             ASSERT_TRUE(thread.Start(true));
             ASSERT_TRUE(thread.GetFinishedEvent().Wait(5000));
             thread.Join();
-            EXPECT_TRUE(thread.started);
-            EXPECT_EQ(thread.runs, start);
-            EXPECT_EQ(thread.exitCode, throwing ? E_FAIL : S_OK);
+            EXPECT_TRUE(thread.started && !thread.IsAlive());
+            EXPECT_EQ(std::make_pair(thread.runs, thread.exitCode),
+                      std::make_pair(start, throwing ? E_FAIL : S_OK));
             EXPECT_EQ(thread.GetState(),
                       RecordingThread::c_uFinished | (throwing ? RecordingThread::c_uFailed : 0));
-            EXPECT_FALSE(thread.IsAlive());
         }
     }
-}
-
-TEST(CbList, KeepsInsertionOrderAtBothEnds) {
-    CbList<int> list;
-    for (int v : {2, 3})
-        list.AddTail(v);
-    list.AddHead(1);
-    EXPECT_EQ(std::vector<int>(list.begin(), list.end()), (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(list.RemoveHead(), 1);
-    EXPECT_EQ(list.GetHead(), 2);
-    list.RemoveAll();
-    EXPECT_TRUE(list.IsEmpty() && list.GetCount() == 0);
 }
