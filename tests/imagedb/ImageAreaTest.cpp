@@ -10,20 +10,21 @@
 using imagedbtest::c_iScan;
 using imagedbtest::PlaneSource;
 
-// Images are held under the host's type numbers (0 intensity, 2 range: only the range image
-// carries rays); a copy keeps the images it was made with.
+// A fresh source has its own id, content type 41 and no registration. Images are held under the
+// host's type numbers (0 intensity, 2 range: only the range image carries rays); a copy keeps the
+// images it was made with.
 TEST(CImageSource, HoldsItsImagesUnderTheHostsTypeNumbers) {
     const CImageSource fresh, other;
     EXPECT_FALSE(fresh.GetID().IsNull() || fresh.GetID() == other.GetID() || fresh.IsCorrelationSuccess());
     EXPECT_EQ(fresh.GetContentType(), 41);
     CImageSource source = PlaneSource();
-    const CImage* range = source.GetImagePtr(static_cast<CImageTypes::EImageType>(2));
-    const CImage* intensity = source.GetImagePtr(static_cast<CImageTypes::EImageType>(0));
+    const CImage *range = source.GetImagePtr(CImageTypes::EImageType(2)),
+                 *intensity = source.GetImagePtr(CImageTypes::EImageType(0));
     ASSERT_TRUE(range && intensity);
     EXPECT_TRUE(range->GetFieldRayPtr() && !intensity->GetFieldRayPtr());
     EXPECT_EQ(intensity->GetFieldIntensity().At(3, 2), 200);
     for (int missing : {-1, 1, 17})
-        EXPECT_EQ(source.GetImagePtr(static_cast<CImageTypes::EImageType>(missing)), nullptr) << missing;
+        EXPECT_EQ(source.GetImagePtr(CImageTypes::EImageType(missing)), nullptr) << missing;
     const CImageSource copy = source;
     CImage replacement(CImageTypes::eImageTypeIntensity);
     replacement.SetFieldIntensity(ZoCFieldIntensity(2, 2, 7));
@@ -42,8 +43,7 @@ TEST(CImageArea, StoresListsRegistersAndRemovesSourcesById) {
     std::vector<GUID> stored;
     for (int i = 0; i < 5; ++i) {
         const CImageSource source = PlaneSource(c_iScan, false);
-        ASSERT_TRUE(area.AddImageSource(source));
-        EXPECT_FALSE(area.AddImageSource(source));
+        EXPECT_TRUE(area.AddImageSource(source) && !area.AddImageSource(source));
         stored.push_back(source.GetID());
     }
     EXPECT_FALSE(area.AddImageSource(CImageSource(GUID{}, c_iScan)));
@@ -56,11 +56,10 @@ TEST(CImageArea, StoresListsRegistersAndRemovesSourcesById) {
         return std::vector<GUID>(ids.begin(), ids.end());
     };
     EXPECT_EQ(list(), stored);
-    for (const GUID& missing : {CreateGuid(), GUID{}})
-        EXPECT_EQ(area.GetImageSourcePtr(missing), nullptr);
+    EXPECT_TRUE(area.GetImageSourcePtr(CreateGuid()) == nullptr && area.GetImageSourcePtr(GUID{}) == nullptr);
     const CbMatrix4Rf shift = CbMatrix4Rf::Translation(1, 2, 3);
-    EXPECT_TRUE(area.SetCorrelation(stored[1], true, shift));
-    EXPECT_FALSE(area.SetCorrelation(CreateGuid(), true, shift));
+    EXPECT_TRUE(area.SetCorrelation(stored[1], true, shift) &&
+                !area.SetCorrelation(CreateGuid(), true, shift));
     const CImageSource* registered = area.GetImageSourcePtr(stored[1]);
     ASSERT_NE(registered, nullptr);
     EXPECT_TRUE(registered->GetID() == stored[1] && registered->IsCorrelationSuccess());
@@ -74,10 +73,9 @@ TEST(CImageArea, StoresListsRegistersAndRemovesSourcesById) {
 // A reader holding the read lock always sees complete sources while a writer stores more.
 TEST(CImageArea, ReadersUnderTheLockSeeOnlyCompleteSources) {
     CImageArea area(eAreaTypeUpperJaw);
-    constexpr int c_iSources = 60;
     std::atomic<bool> writerDone{false};
     std::thread writer([&] {
-        for (int i = 0; i < c_iSources; ++i)
+        for (int i = 0; i < 60; ++i)
             area.AddImageSource(PlaneSource(c_iScan, i % 2 == 0, CbMatrix4Rf(), 4, 3));
         writerDone.store(true);
     });
@@ -96,8 +94,7 @@ TEST(CImageArea, ReadersUnderTheLockSeeOnlyCompleteSources) {
         }
     }
     writer.join();
-    EXPECT_EQ(lastCount, c_iSources);
-    EXPECT_EQ(incomplete, 0);
+    EXPECT_EQ(std::make_pair(lastCount, incomplete), std::make_pair(int64_t{60}, int64_t{0}));
 }
 
 // Areas exist once provided, independently, and survive Clear empty; one database per device.
@@ -106,12 +103,13 @@ TEST(ZoIImageDatabase, AreasExistOnceProvidedAndAreIndependentOnePerDevice) {
     EXPECT_EQ(database.GetImageArea(eAreaTypeUpperJaw), nullptr);
     CImageArea& area = database.ProvideImageArea(eAreaTypeUpperJaw);
     EXPECT_EQ(area.GetAreaType(), eAreaTypeUpperJaw);
-    EXPECT_EQ(database.GetImageArea(eAreaTypeUpperJaw), &area);
-    EXPECT_EQ(&database.ProvideImageArea(eAreaTypeUpperJaw), &area);
+    EXPECT_TRUE(database.GetImageArea(eAreaTypeUpperJaw) == &area &&
+                &database.ProvideImageArea(eAreaTypeUpperJaw) == &area);
     EXPECT_EQ(database.GetImageArea(eAreaTypeLowerJaw), nullptr);
     database.ProvideImageArea(eAreaTypeLowerJaw).AddImageSource(PlaneSource());
-    EXPECT_EQ(database.GetImageArea(eAreaTypeLowerJaw)->GetImageSourceCount(), 1);
-    EXPECT_EQ(area.GetImageSourceCount(), 0);
+    EXPECT_EQ(std::make_pair(database.GetImageArea(eAreaTypeLowerJaw)->GetImageSourceCount(),
+                             area.GetImageSourceCount()),
+              std::make_pair(int64_t{1}, int64_t{0}));
     EXPECT_EQ(database.ListAreaTypes(), (std::vector<EAreaType>{eAreaTypeUpperJaw, eAreaTypeLowerJaw}));
     database.Clear();
     EXPECT_EQ(database.GetImageArea(eAreaTypeLowerJaw)->GetImageSourceCount(), 0);

@@ -86,30 +86,30 @@ TEST(ZoCPointSetField, SubsetPointsAreRegisteredThenTransformedOrLeftInTheCamera
         }
 }
 
-// Steps keep every n-th column and row, also when only one of them is above 1.
-TEST(ZoCPointSetField, StepsKeepEveryNthColumnAndRow) {
-    const MixedArea m;
+// Steps keep every n-th column and row, also when only one of them is above 1; a mode other than
+// range images, a path other than camera or registered, or a step below 1 give an empty invalid
+// set. A valid set stays valid after the host empties the area.
+TEST(ZoCPointSetField, StepsKeepEveryNthColumnAndRowAndOutOfRangeArgumentsGiveAnEmptyInvalidSet) {
+    MixedArea m;
     const ZoCFieldCoord full = firstSubset(m.set());
-    const struct { int stepX, stepY, width, height; } cases[] = {{3, 2, 3, 3}, {1, 2, 8, 3}, {2, 1, 4, 6}};
+    const struct {
+        int stepX, stepY, path, mode, width, height;  // width 0: invalid
+    } cases[] = {{3, 2, 4, 1, 3, 3}, {1, 2, 4, 1, 8, 3}, {2, 1, 4, 1, 4, 6}, {1, 1, 4, 2, 0, 0},
+                 {1, 1, 3, 1, 0, 0}, {0, 1, 4, 1, 0, 0}, {1, 0, 4, 1, 0, 0}};
     for (const auto& c : cases) {
-        const ZoCFieldCoord thin = firstSubset(m.set(c_iScan, c.stepX, c.stepY));
-        ASSERT_EQ(thin.GetWidth(), c.width);
-        ASSERT_EQ(thin.GetHeight(), c.height);
+        SCOPED_TRACE(&c - cases);
+        const ZoCPointSetField set = m.set(c_iScan, c.stepX, c.stepY, c.path, nullptr, c.mode);
+        EXPECT_EQ(std::make_pair(set.IsValid(), set.GetSubSetCount()),
+                  std::make_pair(c.width > 0, int64_t{c.width > 0}));
+        if (c.width == 0) {
+            EXPECT_EQ(ZoCPointSetField::CIterSubSet(set).GetCurrent(), nullptr);
+            continue;
+        }
+        const ZoCFieldCoord thin = firstSubset(set);
+        ASSERT_EQ(std::make_pair(thin.GetWidth(), thin.GetHeight()), std::make_pair(c.width, c.height));
         for (int y = 0; y < c.height; ++y)
             for (int x = 0; x < c.width; ++x)
-                EXPECT_EQ(thin.At(x, y), full.At(c.stepX * x, c.stepY * y)) << c.stepX << c.stepY << x << y;
-    }
-}
-
-// A mode other than range images, a path other than camera or registered, or a step below 1
-// give an empty invalid set; a valid set stays valid after the host empties the area.
-TEST(ZoCPointSetField, OutOfRangeArgumentsGiveAnEmptyInvalidSet) {
-    MixedArea m;
-    for (const ZoCPointSetField& set :
-         {m.set(0, 1, 1, 4, nullptr, 2), m.set(0, 1, 1, 3), m.set(0, 0, 1), m.set(0, 1, 0)}) {
-        EXPECT_FALSE(set.IsValid());
-        EXPECT_EQ(set.GetSubSetCount(), 0);
-        EXPECT_EQ(ZoCPointSetField::CIterSubSet(set).GetCurrent(), nullptr);
+                EXPECT_EQ(thin.At(x, y), full.At(c.stepX * x, c.stepY * y)) << x << "," << y;
     }
     const ZoCPointSetField set = m.set();
     m.database.Clear();
