@@ -1,5 +1,4 @@
-// The gyration steering: cone tilts and their order, the cyclic visit of the stumps, names,
-// stump heights and the phase-1 images.
+// The gyration steering: cone tilts and their order, the stumps' cyclic visit, names and heights.
 #include "ViewCheck.h"
 
 #include <vector>
@@ -58,10 +57,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration,
     }
 }
 
-// Phase one: one image per stump at the first tilt, home L1 and L4, without advancing the stump.
-// The gyration then visits four stumps per position, each position starting where the previous
-// one ended (0123, 3012, 2301, ...); stump height 50000 + 1000 k lifts L4 to 10 + k, L1 follows
-// at cos 60; names count the requests, the stump and the position from the first one visited.
+// Phase one: one image per stump at the first tilt, home L1 and L4, the stump index kept. Then
+// each position's four stumps start where the last ended (0123, 3012, ...); height lifts L4, L1 at cos 60.
 TEST(ZoCAcquisitionSteeringOrbal2Gyration, PhaseOneThenVisitsFourStumpsCyclicallyWithTheirTiltsAndHeights) {
     TestGyration steering;
     Sequence seq;
@@ -97,8 +94,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, PhaseOneThenVisitsFourStumpsCyclicall
     EXPECT_EQ(std::vector<float>(joints, joints + 5), jointsOf(seq[5].m_config));
 }
 
-// Stump infos beyond the holder's four are ignored, invalid ones skipped; the stump index
-// advances by the holder's four even when none is enabled, but not without a neutral configuration.
+// Stumps beyond the holder's four are ignored, invalid ones skipped; the index advances by four
+// (also with none enabled), but not without a neutral configuration.
 TEST(ZoCAcquisitionSteeringOrbal2Gyration, PlansTheEnabledStumpsOfTheHolderOnly) {
     ZoCOrbal2DeviceConfig noNeutral;
     noNeutral.m_axisChain = ZoCOrbal2AxisChain(ReferenceDevice::Joints(), ReferenceDevice::Home(), false);

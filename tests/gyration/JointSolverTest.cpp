@@ -1,5 +1,4 @@
-// The planning's joint solver on the reference device, checked through the chain's own
-// camera-to-disc transformation: views it finds, statuses it reports, limits it keeps.
+// The planning's joint solver on the reference device, checked through the chain's kinematics.
 #include "AcquisitionPlanningStore.h"
 #include "JointSolver.h"
 #include "ViewCheck.h"
@@ -128,8 +127,8 @@ TEST(JointSolver, ReportsTargetsOutOfReachBadInputAndAMissingSetUp) {
     EXPECT_TRUE(store.IsReadyToPlan(100000, seq));
 }
 
-// Within a tolerance the nearest reachable direction is taken, its focus point within the region:
-// a quarter of the 1024 rows at 150 mm, 640 / tan(18 degrees) pixels focal length.
+// Within a tolerance the nearest reachable direction is taken, its focus point within the region
+// (a quarter of the 1024 rows at 150 mm, focal length 640 / tan 18 degrees pixels).
 TEST(JointSolver, WithinATolerancePicksTheNearestReachableDirection) {
     const JointSolver solver(c_device.m_axisChain, camera(), planningTrafo());
     EXPECT_NEAR(solver.GetWorkingDistance(), 150.0, 1e-4);
@@ -169,8 +168,7 @@ TEST(JointSolver, StaysWithinTheLimitsOfTheJointRecordsItWasHanded) {
         EXPECT_TRUE(limited.joints[j] >= 89.0f && limited.joints[j] <= 91.0f) << limited.joints[j];
 }
 
-// Points on a jaw model (image-area units, the disc's z into the disc) seen along the rays; the
-// last looks up from beneath the disc and finds nothing.
+// Points on a jaw model (image-area units) seen along rays; the last looks up from beneath the disc.
 TEST(JointSolver, LetsTheJawsUserRayPassItsImageCheck) {
     ZoCAcquisitionSteeringOrbal2Jaw jaw(c_device, false, false, false);
     const CyRay rays[] = {{{400, 200, -320}, {0, 0, 1}},

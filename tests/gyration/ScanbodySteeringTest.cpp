@@ -1,5 +1,4 @@
-// The scan-body steering: directions on the cone around the body's axis, the gyration and the
-// orientation view solved on the reference device, names, stumps and failure paths.
+// The scan-body steering: view cones about the body's axis, the gyration and the orientation view.
 #include "AcquisitionPlanningStore.h"
 #include "ViewCheck.h"
 
@@ -20,8 +19,7 @@ int stumpIndex() {
     return ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex;
 }
 
-// A scan body standing upright on the disc: its top `height` mm above the disc point (x, y).
-// Image-area units are 40 per mm; the disc's z axis points into the disc.
+// An upright body's top `height` mm above disc point (x, y), image-area units (40 per mm, z into the disc).
 CyRay uprightBody(float x, float y, float height) {
     return CyRay(CbVector3f(40 * x, 40 * y, -40 * height), CbVector3f(0, 0, -1));
 }
@@ -34,9 +32,8 @@ CbVector3f viewDirection(int k, float cone, float offset, const CbMatrix4Rf& m) 
 
 }  // namespace
 
-// The z axis turns into the body's axis without a turn about the vertical, also for an axis that
-// is vertical but for rounding; views lie on the cone about the reversed axis at even azimuths
-// (from x, about the vertical), straight down beyond a right angle.
+// z turns into the axis (no turn about a vertical one, even if off by rounding); views lie on the
+// cone about the reversed axis at even azimuths, straight down beyond a right angle.
 TEST(ZoCAcquisitionSteeringOrbal2Scanbody, LaysViewDirectionsOnTheConeAroundTheAxisAtEvenAzimuths) {
     const Scanbody steering(c_device);
     const float axes[][3] = {{0, 0, 1},           {1e-8f, 2e-8f, 1},  {1, 0, 0}, {-1, 2, 0.5f},
@@ -59,8 +56,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, LaysViewDirectionsOnTheConeAroundTheA
     EXPECT_EQ(steering.calcTrafoZAxisToRayDir(axes[0]), c_matIdentity);
 }
 
-// Construction widens the tilts 89.99 degrees about their home angle of 90 within their own
-// limits; a planning without camera plans nothing and leaves the sequence as it was.
+// The tilts may swing 89.99 degrees about home within their limits; without a camera nothing is planned.
 TEST(ZoCAcquisitionSteeringOrbal2Scanbody, ConstructionWidensTheTiltsAndWithoutCameraPlansNothing) {
     Scanbody steering(c_device);
     const auto& store = dynamic_cast<AcquisitionPlanningStore&>(*steering.GetAcquisitionPlanning());
@@ -89,10 +85,9 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, ConstructionWidensTheTiltsAndWithoutC
               std::make_tuple(int64_t{1}, stump, 0));
 }
 
-// Views gyrate around the body's top, which the camera sees in the central half of the image near
-// its sharpest depth; each leans 50 degrees at most (35 or 42.5, narrowed by tenths) off the axis,
-// at its own azimuth. A view out of reach on all five cones ends the gyration (beyond the tilts
-// from the far side of the tilt centre, or far above the disc); only a full one advances the stump.
+// Eight views at their azimuths lean at most 50 degrees (35 or 42.5 narrowed by tenths) about the
+// top, seen in the image's centre half; one out of reach on all five cones ends it; only eight advance the
+// stump.
 TEST(ZoCAcquisitionSteeringOrbal2Scanbody, GyratesEightViewsAroundTheBodysTopUntilOneIsOutOfReach) {
     const struct {
         CyRay ray;
@@ -139,9 +134,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, GyratesEightViewsAroundTheBodysTopUnt
     }
 }
 
-// The orientation view looks against the body's axis (straight down beyond a right angle) at its
-// top, which it puts in the image centre, and hands back the solved ray. Image-area axes with
-// their own scales move points but turn directions only by their rotation.
+// The orientation view looks against the axis (straight down beyond a right angle) at the top in the
+// image centre; image-area axes' own scales move points but turn directions only by their rotation.
 TEST(ZoCAcquisitionSteeringOrbal2Scanbody, OrientationViewLooksAlongTheAxisAtTheBodysTop) {
     const CbMatrix4Rf stretched = CbMatrix4Rf::FromRows({2, 0, 0, 0, 0, 0.5f, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
     const struct {

@@ -1,5 +1,4 @@
-// What the reference device's camera sees from a configuration, by the chain's own kinematics and
-// the pinhole camera: the check the steering and joint-solver tests apply to solved views.
+// What the reference camera sees from a configuration, by the chain's kinematics and the pinhole camera.
 #pragma once
 
 #include "ReferenceDevice.h"
