@@ -21,8 +21,8 @@ CbVector3f vec(const CCoordinate3<double>& c) {
 }
 }  // namespace
 
-// The tilt centre lies L3 from the disc axis at home; turning the disc by +a moves it by -a on the
-// disc, L1 and L4 move the disc away along its axis; image-area units scale only the translation.
+// The tilt centre lies L3 off the disc axis, turns by -L5 and sinks by L1 + L4; image-area units scale the
+// shift.
 TEST(ReferenceDevice, TiltCentreTurnsWithTheDiscAndSinksWithTheLinearAxes) {
     const ZoCOrbal2AxisChain chain;
     Config neutral;
@@ -53,8 +53,7 @@ TEST(ReferenceDevice, TiltCentreTurnsWithTheDiscAndSinksWithTheLinearAxes) {
     EXPECT_EQ(c, config(1, 2, 3, 4, 5));
 }
 
-// Disc angles in degrees and radians, the tilt range of the cone scans, the rotation scan's
-// steepest tilt (90 - 105) and the buccal ring's 48 mm lie inside; there is no sixth joint.
+// The disc's full turn, the cone tilts, the rotation scan's steepest tilt and the buccal ring's 48 mm fit.
 TEST(ReferenceDevice, LimitsAdmitThePlannersSequences) {
     const ZoCOrbal2AxisChain chain;
     const struct {
@@ -69,8 +68,7 @@ TEST(ReferenceDevice, LimitsAdmitThePlannersSequences) {
     EXPECT_FALSE(chain.GetMinMaxPosition(5, lo, hi));
 }
 
-// A camera at the origin looking along x with y up: f = 100 pixels for 90 degrees over 200, its
-// right is view x up (z), and projecting a pixel's point gives the pixel back; nothing behind it.
+// Along x with y up, f = 100 pixels (90 degrees over 200), right = view x up; nothing behind projects.
 TEST(ZoCAbstractCamCalib, PixelsLieOnTheirPinholeRaysAndProjectBack) {
     const ZoCAbstractCamCalib camera({0, 0, 0}, {2, 0, 0}, {0.5, 1, 0}, 90.0, 200, 100);
     const struct {
@@ -88,9 +86,8 @@ TEST(ZoCAbstractCamCalib, PixelsLieOnTheirPinholeRaysAndProjectBack) {
     EXPECT_FALSE(camera.Project(behind, u, v));
 }
 
-// The reference camera's image centre looks at the tilt centre from the working distance, 45
-// degrees up; the projector stands the baseline beside the eye, square to view and up, aiming at
-// the tilt centre. Missing sensor values are reported.
+// The camera looks at the tilt centre from 45 degrees up; the projector stands the baseline beside it,
+// square to view and up, aiming at the centre. Missing sensor values are reported.
 TEST(ZoCCamProjCalib, ReferenceSensorLooksAtTheTiltCentreWithTheProjectorBesideIt) {
     const ZoCCamProjCalib calib;
     long w = 0, h = 0;

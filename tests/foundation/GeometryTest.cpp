@@ -17,8 +17,7 @@ auto near(const CbMatrix4Rf& m, float tolerance) {
 }
 }  // namespace
 
-// Column by column, translation in 12..14; points divide by w; the default is the identity and
-// scaling and rotation leave w at 1; negating a row and a column keeps their common element.
+// Column by column, translation in 12..14, points divided by w; negating a row and a column.
 TEST(CbMatrix4Rf, StoresColumnByColumnTransformsPointsWithHomogeneousDivideAndNegatesRows) {
     const CbMatrix4Rf t = CbMatrix4Rf::Translation(1, 2, 3);
     EXPECT_EQ(CbVector3f(t[12], t[13], t[14]), CbVector3f(1, 2, 3));
@@ -39,8 +38,7 @@ TEST(CbMatrix4Rf, StoresColumnByColumnTransformsPointsWithHomogeneousDivideAndNe
     EXPECT_EQ(entries(m), (std::vector<float>{1, 5, -9, 0, -2, -6, 10, 0, 3, 7, -11, 0, 4, 8, -12, 1}));
 }
 
-// Rigid and general (projective row included, diagonally dominant) matrices times their inverse
-// give the identity; a singular one throws and stays unchanged.
+// Rigid and general (projective row included) inverses; a singular matrix throws and stays unchanged.
 TEST(CbMatrix4Rf, InverseOfRandomRigidAndGeneralMatricesGivesIdentitySingularThrows) {
     std::mt19937_64 rng(5489);
     std::uniform_real_distribution<float> angle(-3.1f, 3.1f), shift(-200.0f, 200.0f), entry(-1.0f, 1.0f);
@@ -68,8 +66,7 @@ TEST(CbMatrix4Rf, InverseOfRandomRigidAndGeneralMatricesGivesIdentitySingularThr
     EXPECT_EQ(singular, before);
 }
 
-// A box's corner i takes the maximum on axis k when bit k of i is set; a closed polyline's area
-// turns sign with the axis and the winding.
+// Corner i takes the maximum on axis k when bit k is set; an area turns sign with axis and winding.
 TEST(CyBoundingBox3DAndPolyline, CornersPickMinimumOrMaximumPerAxisBitAndAreasTurnWithTheAxis) {
     CyBoundingBox3D box;
     EXPECT_TRUE(box.IsEmpty());
@@ -85,9 +82,7 @@ TEST(CyBoundingBox3DAndPolyline, CornersPickMinimumOrMaximumPerAxisBitAndAreasTu
               (std::vector<float>{4, -4, -4, 6}));
 }
 
-// The spline passes through its knots; its tangent is a central difference of positions and its
-// normal square to it (z cross x on a straight one). A straight spline's length is its chord, a
-// quarter circle's approaches pi/2 r; positions at a length clamp to the ends.
+// Knots, tangents along the chord, normals square to them; lengths of a line and a quarter circle.
 TEST(CyHermiteSpline, PassesThroughItsKnotsAlongItsTangentWithTheArcLengthOfLinesAndCircles) {
     const std::vector<CbVector3f> points = {{0, 0, 0}, {10, 5, 0}, {20, 0, 2}, {30, -5, 0}};
     const CyHermiteSpline spline(points);
@@ -116,9 +111,7 @@ TEST(CyHermiteSpline, PassesThroughItsKnotsAlongItsTangentWithTheArcLengthOfLine
     EXPECT_NEAR(CyHermiteSpline(arc).SubdivideByLength(), 157.0796f, 0.05f);
 }
 
-// Knots at NaN, Inf or so far apart that the length overflows give a length that is not finite;
-// every query still lands on one of the samples (the first for a NaN or non-positive length, the
-// last beyond the end) instead of reading outside them. No knots, or one, answer without samples.
+// Non-finite or overflowing knots: queries land on a sample (first for NaN or <= 0, last beyond).
 TEST(CyHermiteSpline, DegenerateAndNonFiniteKnotsAnswerWithTheirSamples) {
     auto same = [](const CbVector3f& a, const CbVector3f& b) { return std::memcmp(&a, &b, sizeof a) == 0; };
     for (const float bad : {NAN, INFINITY, 3e38f}) {

@@ -10,8 +10,7 @@ auto fields(const Logging::NSLogEntry& e) {
 }
 }  // namespace
 
-// A logger passes messages at or above the sink's level, formatted, with their origin; the
-// run-time log writes one info entry per call until the previous sink returns.
+// Messages at or above the sink's level with their origin; the run-time log as info, until the sink returns.
 TEST(Logging, CapturesMessagesWithTheirOriginAboveTheSinksLevelAndTheRunTimeLogAsInfo) {
     auto warn = std::make_shared<CapturingLogSink>(Logging::Warn), all = std::make_shared<CapturingLogSink>();
     auto previous = Logging::SetLogSink(warn);

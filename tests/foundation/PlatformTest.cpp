@@ -27,8 +27,7 @@ TEST(GUID, FreshIdsAreDistinctAndNeverNull) {
     EXPECT_TRUE(GUID{} == GUID{} && GUID{}.IsNull());
 }
 
-// A manual-reset event wakes a waiter on another thread and stays set until reset; an automatic
-// one releases one wait.
+// A manual-reset event wakes another thread's waiter and stays set; an automatic one releases one wait.
 TEST(CbEvent, ManualResetStaysSetAutoResetReleasesOneWait) {
     CbEvent manual(true, false), automatic(false, true);
     EXPECT_FALSE(manual.Wait(0));
@@ -58,8 +57,7 @@ struct RecordingThread : CbThread<RecordingThread> {
 };
 }  // namespace
 
-// Hooks and loop run, then the thread reports finished (failed, with E_FAIL to the exit hook, when
-// the loop throws); a finished thread can be started again.
+// Hooks and loop run, the thread finishes (failed, E_FAIL, when the loop throws) and starts again.
 TEST(CbThread, RunsHooksAndLoopThenReportsFinishedAndStartsAgain) {
     for (const bool throwing : {false, true}) {
         RecordingThread thread(throwing);

@@ -7,8 +7,7 @@
 using imagedbtest::PinholeRays;
 using imagedbtest::PlaneRanges;
 
-// Measured pixels lie on the plane (shifted by the transformation, also in a copy that outlives
-// its sources); unmeasured ones hold exactly the invalid value; rays of another size give none.
+// Measured pixels on the (transformed) plane, also in a copy; holes invalid; mismatched sizes give none.
 TEST(ZoCFieldCoord, PutsMeasuredPixelsOnTheirRaysAndMarksTheRestInvalid) {
     const ZoCFieldRay rays = PinholeRays(6, 5);
     const ZoCFieldCoord points(&rays, PlaneRanges(rays, 40.0f, 3), nullptr);
@@ -33,9 +32,7 @@ TEST(ZoCFieldCoord, PutsMeasuredPixelsOnTheirRaysAndMarksTheRestInvalid) {
     EXPECT_NEAR(copy.GetBBox().GetDepth(), 0.0f, 1e-5);
 }
 
-// On the plane z = 30 seen through 100-pixel rays, samples `step` apart are 0.3 step apart; a
-// surfel's radius is half that, its normal faces the viewer. Samples with an unmeasured
-// neighbour are skipped; surfels are appended to what was there.
+// Samples 0.3 step apart on z = 30: radius half that, normal to the viewer; holes skipped; appended.
 TEST(ZoCSurfel, PlaneGivesItsNormalTowardsTheViewerAndHalfTheSpacingAsRadius) {
     const ZoCFieldRay rays = PinholeRays(10, 8);
     const ZoCFieldCoord points(&rays, PlaneRanges(rays, 30.0f), nullptr);

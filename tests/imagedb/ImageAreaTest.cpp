@@ -10,9 +10,7 @@
 using imagedbtest::c_iScan;
 using imagedbtest::PlaneSource;
 
-// A fresh source has its own id, content type 41 and no registration. Images are held under the
-// host's type numbers (0 intensity, 2 range: only the range image carries rays); a copy keeps the
-// images it was made with.
+// Fresh ids, type 41; images under the host's numbers (0 intensity, 2 range with rays); copies keep theirs.
 TEST(CImageSource, HoldsItsImagesUnderTheHostsTypeNumbers) {
     const CImageSource fresh, other;
     EXPECT_FALSE(fresh.GetID().IsNull() || fresh.GetID() == other.GetID() || fresh.IsCorrelationSuccess());
@@ -36,8 +34,7 @@ TEST(CImageSource, HoldsItsImagesUnderTheHostsTypeNumbers) {
     EXPECT_TRUE(copy.GetID() == source.GetID());
 }
 
-// Sources are listed in storing order (the listing replaces the array), refused twice or with a
-// zero id, found, registered and removed by id only when stored.
+// Listed in storing order (replacing the array), refused twice or with a zero id, found by id.
 TEST(CImageArea, StoresListsRegistersAndRemovesSourcesById) {
     CImageArea area(eAreaTypeUpperJaw);
     std::vector<GUID> stored;

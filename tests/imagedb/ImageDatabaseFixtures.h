@@ -1,6 +1,4 @@
-// Small recordings for the image database tests: a pinhole-like ray field whose pixel (x, y)
-// looks along (x - w/2, y - h/2, 100) from the origin, and ranges that put every point on the
-// plane z = depth.
+// Pixel (x, y) looks along (x - w/2, y - h/2, 100) from the origin; ranges put points on z = depth.
 #pragma once
 
 #include "ImageDatabase.h"
@@ -17,8 +15,7 @@ inline ZoCFieldRay PinholeRays(int width, int height) {
     return ZoCFieldRay(width, height, std::move(rays));
 }
 
-// Ranges to the plane z = depth; pixels whose x + y is divisible by `holes` (when positive) stay
-// unmeasured.
+// Pixels whose x + y is divisible by a positive `holes` stay unmeasured.
 inline ZoCFieldRange PlaneRanges(const ZoCFieldRay& rays, float depth, int holes = 0) {
     ZoCFieldRange range(rays.GetWidth(), rays.GetHeight(), 0.0f);
     for (int y = 0; y < rays.GetHeight(); ++y)
@@ -28,8 +25,7 @@ inline ZoCFieldRange PlaneRanges(const ZoCFieldRay& rays, float depth, int holes
     return range;
 }
 
-// A source with a range image of the plane z = 50 (registered by `registration`) and an
-// intensity image of 200 everywhere.
+// A range image of the plane z = 50 (registered by `registration`), intensity 200 everywhere.
 inline CImageSource PlaneSource(int contentType = c_iScan, bool correlated = true,
                                 const CbMatrix4Rf& registration = CbMatrix4Rf(), int width = 8,
                                 int height = 6) {

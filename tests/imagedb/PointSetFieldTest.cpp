@@ -21,8 +21,7 @@ ZoCFieldCoord firstSubset(const ZoCPointSetField& set) {
     return ZoCPointSetField::CIterSubSet(set)->GetFieldCoord();
 }
 
-// An upper jaw holding, in this order: a correlated scan, an uncorrelated scan, correlated other
-// content, and a correlated scan without a range image.
+// Upper jaw: a correlated scan, an uncorrelated one, correlated other content, a scan without range.
 struct MixedArea {
     ZoIImageDatabase database;
     CbMatrix4Rf registration = CbMatrix4Rf::Translation(10, -20, 30) * CbMatrix4Rf::RotationZ(0.3f);
@@ -44,9 +43,7 @@ struct MixedArea {
 };
 }  // namespace
 
-// Content type 0 takes every type; uncorrelated sources only on request; sources without a range
-// image never. An area the host never provided gives a valid empty set; an iterator stays at null
-// past the end.
+// Type 0 takes all, uncorrelated only on request, no range image never; a missing area gives an empty set.
 TEST(ZoCPointSetField, TakesTheCorrelatedRangeImagesOfTheContentTypeAsked) {
     const MixedArea m;
     EXPECT_EQ(subsetIds(m.set(0)), (std::vector<GUID>{m.id(0), m.id(2)}));
@@ -64,8 +61,7 @@ TEST(ZoCPointSetField, TakesTheCorrelatedRangeImagesOfTheContentTypeAsked) {
     EXPECT_FALSE(static_cast<bool>(it));
 }
 
-// On the registered path a subset's points are the stored (registered) ones with the given
-// transformation after them; on the camera path they stay in the camera frame.
+// Registered path: stored points, then the transformation; camera path: the camera frame.
 TEST(ZoCPointSetField, SubsetPointsAreRegisteredThenTransformedOrLeftInTheCameraFrame) {
     const MixedArea m;
     const CbMatrix4Rf flip = CbMatrix4Rf::FromRows({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1});
@@ -86,9 +82,8 @@ TEST(ZoCPointSetField, SubsetPointsAreRegisteredThenTransformedOrLeftInTheCamera
         }
 }
 
-// Steps keep every n-th column and row, also when only one of them is above 1; a mode other than
-// range images, a path other than camera or registered, or a step below 1 give an empty invalid
-// set. A valid set stays valid after the host empties the area.
+// Steps keep every n-th column and row; bad mode, path or step give an empty invalid set; a set outlives
+// Clear.
 TEST(ZoCPointSetField, StepsKeepEveryNthColumnAndRowAndOutOfRangeArgumentsGiveAnEmptyInvalidSet) {
     MixedArea m;
     const ZoCFieldCoord full = firstSubset(m.set());
