@@ -21,8 +21,7 @@ CbVector3f vec(const CCoordinate3<double>& c) {
 }
 }  // namespace
 
-// The tilt centre lies L3 off the disc axis, turns by -L5 and sinks by L1 + L4; image-area units scale the
-// shift.
+// The tilt centre lies L3 off the disc axis, turns by -L5, sinks by L1 + L4; image-area units scale shifts.
 TEST(ReferenceDevice, TiltCentreTurnsWithTheDiscAndSinksWithTheLinearAxes) {
     const ZoCOrbal2AxisChain chain;
     Config neutral;

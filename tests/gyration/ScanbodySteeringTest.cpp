@@ -85,9 +85,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, ConstructionWidensTheTiltsAndWithoutC
               std::make_tuple(int64_t{1}, stump, 0));
 }
 
-// Eight views at their azimuths lean at most 50 degrees (35 or 42.5 narrowed by tenths) about the
-// top, seen in the image's centre half; one out of reach on all five cones ends it; only eight advance the
-// stump.
+// Eight views at their azimuths lean at most 50 degrees (35 or 42.5 narrowed by tenths) about the top,
+// seen in the image's centre half; one out of reach on all five cones ends them; eight advance the stump.
 TEST(ZoCAcquisitionSteeringOrbal2Scanbody, GyratesEightViewsAroundTheBodysTopUntilOneIsOutOfReach) {
     const struct {
         CyRay ray;

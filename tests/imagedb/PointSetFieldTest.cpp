@@ -82,8 +82,7 @@ TEST(ZoCPointSetField, SubsetPointsAreRegisteredThenTransformedOrLeftInTheCamera
         }
 }
 
-// Steps keep every n-th column and row; bad mode, path or step give an empty invalid set; a set outlives
-// Clear.
+// Steps keep every n-th column and row; bad mode, path or step: an empty invalid set; a set outlives Clear.
 TEST(ZoCPointSetField, StepsKeepEveryNthColumnAndRowAndOutOfRangeArgumentsGiveAnEmptyInvalidSet) {
     MixedArea m;
     const ZoCFieldCoord full = firstSubset(m.set());
