@@ -61,8 +61,9 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration,
 // each position's four stumps start where the last ended (0123, 3012, ...); height lifts L4, L1 at cos 60.
 TEST(ZoCAcquisitionSteeringOrbal2Gyration, PhaseOneThenVisitsFourStumpsCyclicallyWithTheirTiltsAndHeights) {
     TestGyration steering;
-    Sequence seq;
-    const int stump = steering.GetCurrStumpIndex(), number = requestNumber();
+    NSPlan plan;
+    Sequence& seq = plan.seq;
+    const int stump = plan.stump, number = plan.number;
     ASSERT_TRUE(steering.GetJointConfigurationForGyrationPhase1(seq));
     ASSERT_EQ(seq.GetCount(), 4);
     const float* home = ReferenceDevice::c_afHome;
@@ -72,7 +73,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, PhaseOneThenVisitsFourStumpsCyclicall
         EXPECT_EQ(seq[k].m_strName.str(),
                   formatted(L"%03d_T%li_%li", number + k, long{stump + k}, long{steering.Order(0)}));
     }
-    EXPECT_EQ(steering.GetCurrStumpIndex(), stump);
+    EXPECT_EQ(plan.Advance(), 0);
     ASSERT_TRUE(steering.GetJointConfigurationForGyration(seq, stumps({true, true, true, true})));
     ASSERT_EQ(seq.GetCount(), 32);
     for (int i = 0; i < 32; ++i) {
@@ -114,16 +115,16 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, PlansTheEnabledStumpsOfTheHolderOnly)
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         TestGyration steering(c.neutral ? ZoCOrbal2DeviceConfig() : noNeutral);
-        Sequence seq;
-        seq.Add(ZoCOrbal2AxisChain::NSConfigurationRequest());  // replaced, not extended
-        const int stump = steering.GetCurrStumpIndex(), number = requestNumber();
+        NSPlan plan;
+        Sequence& seq = plan.seq;
         EXPECT_EQ(steering.GetJointConfigurationForGyration(seq, stumps(c.valid)), c.planned);
         ASSERT_EQ(seq.GetCount(), c.count);
-        EXPECT_EQ(steering.GetCurrStumpIndex(), stump + c.advance);
+        EXPECT_EQ(plan.Advance(), c.advance);
         for (int64_t i = 0; i < seq.GetCount(); ++i)
             EXPECT_LT(seq[i].m_config[4], 360.0f) << i;  // stumps 4, 5 absent
         if (c.firstStump >= 0) {
-            EXPECT_EQ(seq[0].m_strName.str(), formatted(L"%03d_T%li_%li", number, stump + c.firstStump, 0L));
+            EXPECT_EQ(seq[0].m_strName.str(),
+                      formatted(L"%03d_T%li_%li", plan.number, plan.stump + c.firstStump, 0L));
             EXPECT_FLOAT_EQ(seq[0].m_config[4], c.firstL5);
         }
         EXPECT_EQ(steering.GetJointConfigurationForGyrationPhase1(seq), c.neutral);

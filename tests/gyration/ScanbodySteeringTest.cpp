@@ -15,9 +15,6 @@ constexpr float c_fPi = 3.14159265f;
 double azimuthOff(const CbVector3f& d, float want) {
     return std::remainder(std::atan2(d.y, d.x) - want, 2 * c_fPi);
 }
-int stumpIndex() {
-    return ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex;
-}
 
 // An upright body's top `height` mm above disc point (x, y), image-area units (40 per mm, z into the disc).
 CyRay uprightBody(float x, float y, float height) {
@@ -72,17 +69,16 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, ConstructionWidensTheTiltsAndWithoutC
     ZoCOrbal2DeviceConfig blind;
     blind.m_camProjCalib = ZoCCamProjCalib(ZoCAbstractCamCalib(), ZoCAbstractCamCalib(), 150);
     Scanbody without(blind);
-    Sequence seq;
-    seq.Add(ZoCOrbal2AxisChain::NSConfigurationRequest());
+    NSPlan plan;
+    Sequence& seq = plan.seq;
     CbMatrix4Rf trafo;
     CyRay solved;
-    const int stump = stumpIndex();
     EXPECT_FALSE(without.GetGyrationSequenceForUserDefinedRay(uprightBody(0, 0, 10), seq));
     EXPECT_FALSE(
         without.GetJointConfigurationForScanbodyOrientation(uprightBody(0, 0, 10), seq, trafo, 0, solved));
     // Untouched: the readiness query comes first.
-    EXPECT_EQ(std::make_tuple(seq.GetCount(), stumpIndex(), without.GetImageWidth()),
-              std::make_tuple(int64_t{1}, stump, 0));
+    EXPECT_EQ(std::make_tuple(seq.GetCount(), plan.Advance(), without.GetImageWidth()),
+              std::make_tuple(int64_t{1}, 0, 0));
 }
 
 // Eight views at their azimuths lean at most 50 degrees (35 or 42.5 narrowed by tenths) about the top,
@@ -97,16 +93,15 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, GyratesEightViewsAroundTheBodysTopUnt
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         Scanbody steering(c_device);
-        Sequence seq;
-        seq.Add(ZoCOrbal2AxisChain::NSConfigurationRequest());  // replaced, not extended
-        const int stump = stumpIndex(), firstNumber = requestNumber();
+        NSPlan plan;
+        Sequence& seq = plan.seq;
         ASSERT_TRUE(steering.GetGyrationSequenceForUserDefinedRay(c.ray, seq));
         const int count = static_cast<int>(seq.GetCount());
         ASSERT_TRUE(count >= c.least && count <= c.most) << count;
-        EXPECT_EQ(stumpIndex(), stump + (count == 8 ? 1 : 0));
+        EXPECT_EQ(plan.Advance(), count == 8 ? 1 : 0);
         for (int k = 0; k < count; ++k) {
             SCOPED_TRACE(k);
-            EXPECT_EQ(seq[k].m_strName.str(), formatted(L"%03d_S%d_%d", firstNumber + k, stump, k + 5));
+            EXPECT_EQ(seq[k].m_strName.str(), formatted(L"%03d_S%d_%d", plan.number + k, plan.stump, k + 5));
             EXPECT_EQ(seq[k].m_byFlag, 1);
             const NSView view = viewOf(seq[k].m_config, c.ray.origin * 0.025f);
             EXPECT_TRUE(inCentralHalf(view) && std::fabs(view.depth - 150) < 19.5) << view.u << "," << view.v;
@@ -152,22 +147,21 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, OrientationViewLooksAlongTheAxisAtThe
         SCOPED_TRACE(&c - cases);
         Scanbody steering(c_device);
         steering.SetTrafoImageAreaToDisc(c.imageAreaToDisc);
-        Sequence seq;
-        seq.Add(ZoCOrbal2AxisChain::NSConfigurationRequest());  // replaced, not extended
+        NSPlan plan;
+        Sequence& seq = plan.seq;
         CbMatrix4Rf trafo = CbMatrix4Rf::Scaling(2);
         CyRay solved(CbVector3f(1, 2, 3), CbVector3f(0, 1, 0));
-        const int stump = stumpIndex(), number = requestNumber();
         const bool reachable = c.view.Length() > 0;
         EXPECT_EQ(steering.GetJointConfigurationForScanbodyOrientation(c.ray, seq, trafo, c.cone, solved),
                   reachable);
-        EXPECT_EQ(stumpIndex(), stump + (reachable ? 1 : 0));
+        EXPECT_EQ(plan.Advance(), reachable ? 1 : 0);
         if (!reachable) {
             EXPECT_EQ(seq.GetCount(), 0);
             EXPECT_TRUE(trafo == CbMatrix4Rf::Scaling(2) && solved.origin == CbVector3f(1, 2, 3));
             continue;
         }
         ASSERT_EQ(seq.GetCount(), 1);
-        EXPECT_EQ(seq[0].m_strName.str(), formatted(L"%03d_S%d_%d", number, stump + 1, 0));
+        EXPECT_EQ(seq[0].m_strName.str(), formatted(L"%03d_S%d_%d", plan.number, plan.stump + 1, 0));
         EXPECT_EQ(std::make_pair(seq[0].m_iOrientationScan, seq[0].m_iKeepRegistration),
                   std::make_pair(1, 1));
         EXPECT_EQ(trafo, CbMatrix4Rf::Translation(640, 512, 2048));

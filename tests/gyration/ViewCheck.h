@@ -64,9 +64,15 @@ inline bool inCentralHalf(const NSView& view) {
     return std::fabs(view.u - 640) < 320 && std::fabs(view.v - 512) < 256;
 }
 
-inline int requestNumber() {
-    return ZoCAcquisitionSteeringOrbal2::m_iRequestCounter;
-}
+// A plan's sequence, holding a stale request the planning must replace, and the stump index and
+// request number before planning.
+struct NSPlan {
+    ZoCOrbal2AxisChain::CJointPositionSequence seq;
+    int stump = ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex,
+        number = ZoCAcquisitionSteeringOrbal2::m_iRequestCounter;
+    NSPlan() { seq.Add(ZoCOrbal2AxisChain::NSConfigurationRequest()); }
+    int Advance() const { return ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex - stump; }
+};
 
 inline std::vector<float> jointsOf(const Config& c) {
     return {c.Data(), c.Data() + 5};
