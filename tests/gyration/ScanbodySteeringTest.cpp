@@ -59,7 +59,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Scanbody, ConstructionWidensTheTiltsAndWithoutC
     const auto& store = dynamic_cast<AcquisitionPlanningStore&>(*steering.GetAcquisitionPlanning());
     EXPECT_EQ(std::make_pair(store.UpdateCalls(), store.AcquisitionType().value()),
               std::make_pair(1, ZoCOrbal2AcquisitionPlanning::eTypeGyration));
-    const auto& tilts = store.JointParameters().value();
+    const auto tilts = store.JointParameters().value();
     EXPECT_THAT((std::vector<float>{tilts[1].minPosition, tilts[1].maxPosition, tilts[2].minPosition,
                                     tilts[2].maxPosition}),
                 allNear({30, 150, 0.01f, 150}, 1e-4f));
