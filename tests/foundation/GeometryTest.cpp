@@ -128,9 +128,9 @@ TEST(CyHermiteSpline, DegenerateAndNonFiniteKnotsAnswerWithTheirSamples) {
     CyHermiteSpline empty, single({{1, 2, 3}}), line({{0, 0, 0}, {10, 0, 0}});
     EXPECT_EQ(std::make_pair(empty.SubdivideByLength(), single.SubdivideByLength()),
               std::make_pair(0.0f, 0.0f));
-    EXPECT_EQ(empty.ComputePositionAtLength(3), CbVector3f());
-    EXPECT_EQ(single.ComputePosition(0.5f), CbVector3f(1, 2, 3));
-    EXPECT_EQ(line.ComputePosition(NAN), CbVector3f(0, 0, 0));
+    EXPECT_EQ((std::vector<CbVector3f>{empty.ComputePositionAtLength(3), single.ComputePosition(0.5f),
+                                       line.ComputePosition(NAN)}),
+              (std::vector<CbVector3f>{{}, {1, 2, 3}, {0, 0, 0}}));
     CbVector3f tangent, normal;
     line.ComputeDirectionVectors(NAN, tangent, normal);
     EXPECT_NEAR(tangent.x, 1, 1e-6);

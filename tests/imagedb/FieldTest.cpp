@@ -2,6 +2,7 @@
 #include "ImageDatabase.h"
 #include "ImageDatabaseFixtures.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 using imagedbtest::PinholeRays;
@@ -20,8 +21,7 @@ TEST(ZoCFieldCoord, PutsMeasuredPixelsOnTheirRaysAndMarksTheRestInvalid) {
             }
         }
     const ZoCFieldCoord mismatched(&rays, ZoCFieldRange(7, 5, 10.0f), nullptr);
-    EXPECT_TRUE(mismatched.RectValid().IsEmpty());
-    EXPECT_TRUE(mismatched.GetBBox().IsEmpty());
+    EXPECT_TRUE(mismatched.RectValid().IsEmpty() && mismatched.GetBBox().IsEmpty());
     ZoCFieldCoord copy;
     {
         const ZoCFieldRay small = PinholeRays(4, 4);
@@ -41,11 +41,10 @@ TEST(ZoCSurfel, PlaneGivesItsNormalTowardsTheViewerAndHalfTheSpacingAsRadius) {
         // Samples with both neighbours inside the 10 x 8 field: x in {0, 3, 6}, y in {0, 3}.
         EXPECT_EQ(AppendSurfels(points, {0, 0, viewerZ}, 3, surfels), 6);
         ASSERT_EQ(surfels.size(), 6u);
-        for (const ZoCSurfel& s : surfels) {
-            EXPECT_NEAR(s.m_normal.z, viewerZ < 30.0f ? -1.0f : 1.0f, 1e-5);
-            EXPECT_NEAR(s.m_position.z, 30.0f, 1e-4);
-            EXPECT_NEAR(s.m_fRadius, 0.45f, 1e-4);
-        }
+        for (const ZoCSurfel& s : surfels)
+            EXPECT_THAT((std::vector<float>{s.m_normal.z, s.m_position.z, s.m_fRadius}),
+                        testing::Pointwise(testing::FloatNear(1e-4f),
+                                           {viewerZ < 30.0f ? -1.0f : 1.0f, 30.0f, 0.45f}));
     }
     const ZoCFieldRay small = PinholeRays(4, 4);
     ZoCFieldRange range = PlaneRanges(small, 30.0f);

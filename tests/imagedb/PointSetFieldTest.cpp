@@ -51,14 +51,12 @@ TEST(ZoCPointSetField, TakesTheCorrelatedRangeImagesOfTheContentTypeAsked) {
     EXPECT_EQ(subsetIds(m.set(c_iScan, 1, 1, 4, nullptr, 1, true)), (std::vector<GUID>{m.id(0), m.id(1)}));
     EXPECT_TRUE(m.set(0).IsValid());
     const ZoCPointSetField missing = m.set(0, 1, 1, 4, nullptr, 1, false, eAreaTypeLowerJaw);
-    EXPECT_TRUE(missing.IsValid());
-    EXPECT_EQ(missing.GetSubSetCount(), 0);
+    EXPECT_TRUE(missing.IsValid() && missing.GetSubSetCount() == 0);
     const ZoCPointSetField set = m.set(0);
     ZoCPointSetField::CIterSubSet it(set);
     for (int i = 0; i < 3; ++i)
         ++it;
-    EXPECT_EQ(it.GetCurrent(), nullptr);
-    EXPECT_FALSE(static_cast<bool>(it));
+    EXPECT_TRUE(it.GetCurrent() == nullptr && !static_cast<bool>(it));
 }
 
 // Registered path: stored points, then the transformation; camera path: the camera frame.
