@@ -1,207 +1,139 @@
-// The reference device: kinematics, limits and the pinhole sensor.
+// The reference device: kinematics, limits and the pinhole sensor; the robust mean.
 #include "AxisChain.h"
 #include "ReferenceDevice.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 namespace {
 using Config = ZoCOrbal2AxisChain::NCJointConfiguration;
+using testing::DoubleNear;
+using testing::Pointwise;
 Config config(float l1, float l2, float l3, float l4, float l5) {
     Config c;
     c.Set(l1, l2, l3, l4, l5);
     return c;
 }
-// Where the camera frame's origin (the tilt centre at L1 = 0) lies on the disc.
-CbVector3f tiltCentreOnDisc(const ZoCOrbal2AxisChain& chain, const Config& c) {
-    return chain.GetCamToDiscTransformation(c, false).TransformPoint({0, 0, 0});
+CbVector3f vec(const CCoordinate3<double>& c) {
+    return CbVector3f(static_cast<float>(c.x), static_cast<float>(c.y), static_cast<float>(c.z));
 }
 }  // namespace
 
-TEST(ReferenceDevice, NeutralConfigurationHasTiltsAtNinety) {
-    ZoCOrbal2AxisChain chain;
+// The tilt centre lies L3 off the disc axis, turns by -L5, sinks by L1 + L4; image-area units scale shifts.
+TEST(ReferenceDevice, TiltCentreTurnsWithTheDiscAndSinksWithTheLinearAxes) {
+    const ZoCOrbal2AxisChain chain;
     Config neutral;
     ASSERT_TRUE(chain.GetNeutralConfiguration(neutral));
     EXPECT_EQ(neutral, config(0, 90, 90, 0, 0));
-}
-
-TEST(ReferenceDevice, TiltCentreLiesTheLengthOfL3FromTheDiscAxis) {
-    ZoCOrbal2AxisChain chain;
-    for (float l5 : {0.0f, 45.0f, 200.0f}) {
-        const CbVector3f p = tiltCentreOnDisc(chain, config(0, 90, 90, 0, l5));
-        EXPECT_NEAR(std::hypot(p.x, p.y), ReferenceDevice::c_fLengthL3, 1e-4);
-        EXPECT_NEAR(p.z, 0, 1e-4);
+    const CbVector3f home = chain.GetCamToDiscTransformation(neutral, false).TransformPoint({0, 0, 0});
+    EXPECT_NEAR(std::hypot(home.x, home.y), ReferenceDevice::c_fLengthL3, 1e-4);
+    EXPECT_NEAR(home.z, 0, 1e-4);
+    const float moves[][3] = {{0, 0, 45}, {0, 0, 90}, {0, 0, 200}, {10, 0, 0}, {0, 10, 0}, {-20, 5, 33}};
+    for (const auto& m : moves) {
+        SCOPED_TRACE(m[2]);
+        const Config c = config(m[0], 90, 90, m[1], m[2]);
+        const float a = m[2] * 0.017453292f;
+        const CbVector3f want(home.x * std::cos(a) + home.y * std::sin(a),
+                              -home.x * std::sin(a) + home.y * std::cos(a), -(m[0] + m[1]));
+        const CbMatrix4Rf mm = chain.GetCamToDiscTransformation(c, false),
+                          ia = chain.GetCamToDiscTransformation(c, true);
+        EXPECT_NEAR((mm.TransformPoint({0, 0, 0}) - want).Length(), 0, 1e-4);
+        std::vector<float> scaled(mm.Data(), mm.Data() + 16);
+        for (int i : {12, 13, 14})
+            scaled[i] *= 40;
+        EXPECT_THAT(std::vector<float>(ia.Data(), ia.Data() + 16),
+                    Pointwise(testing::FloatNear(1e-3f), scaled));
     }
-}
-
-TEST(ReferenceDevice, DiscRotationTurnsTheDiscFrameAboutItsAxis) {
-    ZoCOrbal2AxisChain chain;
-    const CbVector3f a = tiltCentreOnDisc(chain, config(0, 90, 90, 0, 0));
-    const CbVector3f b = tiltCentreOnDisc(chain, config(0, 90, 90, 0, 90));
-    // Turning the disc by +90 degrees moves a fixed point of space by -90 degrees on the disc.
-    EXPECT_NEAR(b.x, a.y, 1e-4);
-    EXPECT_NEAR(b.y, -a.x, 1e-4);
-}
-
-TEST(ReferenceDevice, LinearAxesMoveTheDiscAwayFromTheCameraAlongItsAxisAtHome) {
-    ZoCOrbal2AxisChain chain;
-    const CbVector3f home = tiltCentreOnDisc(chain, config(0, 90, 90, 0, 0));
-    const CbVector3f l1 = tiltCentreOnDisc(chain, config(10, 90, 90, 0, 0));
-    const CbVector3f l4 = tiltCentreOnDisc(chain, config(0, 90, 90, 10, 0));
-    // The tilt centre appears 10 mm lower (more negative disc z) when the disc moves away.
-    EXPECT_NEAR(l1.z - home.z, -10, 1e-4);
-    EXPECT_NEAR(l4.z - home.z, -10, 1e-4);
-    EXPECT_NEAR(l1.x, home.x, 1e-4);
-}
-
-TEST(ReferenceDevice, ImageAreaUnitsScaleOnlyTheTranslation) {
-    ZoCOrbal2AxisChain chain;
-    const Config c = config(-20, 70, 110, 5, 33);
-    const CbMatrix4Rf mm = chain.GetCamToDiscTransformation(c, false);
-    const CbMatrix4Rf ia = chain.GetCamToDiscTransformation(c, true);
-    for (int col = 0; col < 3; ++col)
-        for (int row = 0; row < 3; ++row) EXPECT_FLOAT_EQ(ia(row, col), mm(row, col));
-    for (int row = 0; row < 3; ++row) EXPECT_NEAR(ia(row, 3), 40 * mm(row, 3), 1e-3);
-}
-
-TEST(ReferenceDevice, LimitsAdmitThePlannersSequences) {
-    ZoCOrbal2AxisChain chain;
-    float lo = 0, hi = 0;
-    ASSERT_TRUE(chain.GetMinMaxPosition(4, lo, hi));
-    // Disc angles in degrees and in radians both lie inside.
-    EXPECT_LE(lo, -360);
-    EXPECT_GE(hi, 360);
-    ASSERT_TRUE(chain.GetMinMaxPosition(1, lo, hi));
-    EXPECT_LE(lo, 30);
-    EXPECT_GE(hi, 150);
-    ASSERT_TRUE(chain.GetMinMaxPosition(2, lo, hi));
-    EXPECT_LE(lo, 90 - 105);  // the rotation scan's steepest tilt
-    ASSERT_TRUE(chain.GetMinMaxPosition(0, lo, hi));
-    EXPECT_GE(hi, 48);  // the buccal ring
-    EXPECT_FALSE(chain.GetMinMaxPosition(5, lo, hi));
-}
-
-TEST(ReferenceDevice, ChainWithoutNeutralConfigurationSaysSo) {
-    ZoCOrbal2AxisChain chain(ReferenceDevice::Joints(), ReferenceDevice::Home(), false);
+    const ZoCOrbal2AxisChain noNeutral(ReferenceDevice::Joints(), ReferenceDevice::Home(), false);
     Config c = config(1, 2, 3, 4, 5);
-    EXPECT_FALSE(chain.GetNeutralConfiguration(c));
+    EXPECT_FALSE(noNeutral.GetNeutralConfiguration(c));
     EXPECT_EQ(c, config(1, 2, 3, 4, 5));
 }
 
-TEST(ZoCCamProjCalib, ImageCentreLooksAtTheTiltCentre) {
-    ZoCCamProjCalib calib;
+// The disc's full turn, the cone tilts, the rotation scan's steepest tilt and the buccal ring's 48 mm fit.
+TEST(ReferenceDevice, LimitsAdmitThePlannersSequences) {
+    const ZoCOrbal2AxisChain chain;
+    const struct {
+        int joint;
+        float atMost, atLeast;
+    } cases[] = {{4, -360, 360}, {1, 30, 150}, {2, -15, 90}, {0, 0, 48}};
+    float lo = 0, hi = 0;
+    for (const auto& c : cases) {
+        ASSERT_TRUE(chain.GetMinMaxPosition(c.joint, lo, hi));
+        EXPECT_TRUE(lo <= c.atMost && hi >= c.atLeast) << c.joint << ": " << lo << ".." << hi;
+    }
+    EXPECT_FALSE(chain.GetMinMaxPosition(5, lo, hi));
+}
+
+// Along x with y up, f = 100 pixels (90 degrees over 200), right = view x up; nothing behind projects.
+TEST(ZoCAbstractCamCalib, PixelsLieOnTheirPinholeRaysAndProjectBack) {
+    const ZoCAbstractCamCalib camera({0, 0, 0}, {2, 0, 0}, {0.5, 1, 0}, 90.0, 200, 100);
+    const struct {
+        double u, v, point[3];
+    } cases[] = {
+        {100, 50, {10, 0, 0}}, {200, 50, {10, 0, 10}}, {100, 0, {10, 5, 0}}, {150, 75, {10, -2.5, 5}}};
+    double p[3], u = 0, v = 0;
+    for (const auto& c : cases) {
+        camera.PixelToPoint(c.u, c.v, 10.0, p);
+        EXPECT_THAT(p, Pointwise(DoubleNear(1e-9), c.point)) << c.u << "," << c.v;
+        ASSERT_TRUE(camera.Project(c.point, u, v));
+        EXPECT_LT(std::hypot(u - c.u, v - c.v), 1e-9);
+    }
+    const double behind[3] = {-1, 0, 0};
+    EXPECT_FALSE(camera.Project(behind, u, v));
+}
+
+// The camera looks at the tilt centre from 45 degrees up; the projector stands the baseline beside it,
+// square to view and up, aiming at the centre. Missing sensor values are reported.
+TEST(ZoCCamProjCalib, ReferenceSensorLooksAtTheTiltCentreWithTheProjectorBesideIt) {
+    const ZoCCamProjCalib calib;
     long w = 0, h = 0;
     ASSERT_TRUE(calib.GetCameraImageSize(w, h));
-    double p[3];
+    double p[3], out[3];
     calib.ImagePointToCameraSpace(w / 2.0, h / 2.0, p);
-    EXPECT_NEAR(p[0], 0, 1e-9);
-    EXPECT_NEAR(p[1], 0, 1e-9);
-    EXPECT_NEAR(p[2], 0, 1e-9);
-    // 200 pixels to the right: along the camera's right, square to its view and up directions.
-    double q[3];
-    calib.ImagePointToCameraSpace(w / 2.0 + 200, h / 2.0, q);
-    CCoordinate3<double> view, up;
-    ASSERT_TRUE(calib.GetCamera().GetViewDirection(view) && calib.GetCamera().GetUpDirection(up));
-    EXPECT_GT(std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]), 1.0);
-    EXPECT_NEAR(q[0] * view.x + q[1] * view.y + q[2] * view.z, 0, 1e-6);
-    EXPECT_NEAR(q[0] * up.x + q[1] * up.y + q[2] * up.z, 0, 1e-6);
-}
-
-// The projector stands the baseline beside the camera's eye, square to its view and up
-// directions, and aims at the tilt centre (the origin).
-TEST(ZoCCamProjCalib, ProjectorStandsBesideTheCameraAimingAtTheTiltCentre) {
-    const ZoCCamProjCalib calib;
-    CCoordinate3<double> eye, view, up, peye, pview;
-    ASSERT_TRUE(calib.GetCamera().GetEyePt(eye) && calib.GetCamera().GetViewDirection(view) &&
-                calib.GetCamera().GetUpDirection(up) && calib.GetPEyePt(peye) && calib.GetPViewDirection(pview));
-    const double d[3] = {peye.x - eye.x, peye.y - eye.y, peye.z - eye.z};
-    EXPECT_NEAR(std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]), ReferenceDevice::c_dProjectorBaseline, 1e-6);
-    EXPECT_NEAR(d[0] * view.x + d[1] * view.y + d[2] * view.z, 0, 1e-6);
-    EXPECT_NEAR(d[0] * up.x + d[1] * up.y + d[2] * up.z, 0, 1e-6);
-    const double pl = std::sqrt(peye.x * peye.x + peye.y * peye.y + peye.z * peye.z);
-    EXPECT_NEAR(pview.x, -peye.x / pl, 1e-9);
-    EXPECT_NEAR(pview.y, -peye.y / pl, 1e-9);
-    EXPECT_NEAR(pview.z, -peye.z / pl, 1e-9);
-}
-
-// A camera looking along x with y up: its right is z (view x up), so pixels right of the centre
-// lie towards +z or -z at the distance asked, 100 pixels being 100 / f of it.
-TEST(ZoCAbstractCamCalib, PixelsRightOfTheCentreLieAlongViewCrossUp) {
-    const ZoCAbstractCamCalib camera({0, 0, 0}, {1, 0, 0}, {0, 1, 0}, 90.0, 200, 100);
-    double p[3];
-    camera.PixelToPoint(200, 50, 10.0, p);  // f = 100 for 90 degrees over 200 pixels
-    EXPECT_NEAR(p[0], 10.0, 1e-9);
-    EXPECT_NEAR(p[1], 0.0, 1e-9);
-    EXPECT_NEAR(std::fabs(p[2]), 10.0, 1e-9);
-}
-
-TEST(ZoCCamProjCalib, ProjectionInvertsThePixelRay) {
-    ZoCCamProjCalib calib;
-    for (double u : {0.0, 100.5, 640.0, 1279.0})
-        for (double v : {0.0, 511.0, 1023.0}) {
-            double p[3], out[3];
-            calib.ImagePointToCameraSpace(u, v, p);
-            ASSERT_TRUE(calib.ProjectToImage(p, out));
-            EXPECT_NEAR(out[0], u, 1e-6);
-            EXPECT_NEAR(out[1], v, 1e-6);
-        }
-}
-
-TEST(ZoCCamProjCalib, PointsBehindTheEyeDoNotProject) {
-    ZoCCamProjCalib calib;
-    CCoordinate3<double> eye, view;
-    ASSERT_TRUE(calib.GetCamera().GetEyePt(eye));
-    ASSERT_TRUE(calib.GetCamera().GetViewDirection(view));
-    const double behind[3] = {eye.x - view.x, eye.y - view.y, eye.z - view.z};
-    double out[3];
-    EXPECT_FALSE(calib.ProjectToImage(behind, out));
-}
-
-TEST(ZoCCamProjCalib, MissingSensorValuesAreReported) {
-    ZoCCamProjCalib calib(ZoCAbstractCamCalib(), ZoCAbstractCamCalib(), 100);
-    CCoordinate3<double> v;
+    EXPECT_THAT(p, Pointwise(DoubleNear(1e-9), {0.0, 0.0, 0.0}));
+    CCoordinate3<double> e, v, u, pe, pv;
+    ASSERT_TRUE(calib.GetCamera().GetEyePt(e) && calib.GetCamera().GetViewDirection(v) &&
+                calib.GetCamera().GetUpDirection(u) && calib.GetPEyePt(pe) && calib.GetPViewDirection(pv));
+    const CbVector3f eye = vec(e), view = vec(v), up = vec(u), beside = vec(pe) - eye;
+    const float distance = static_cast<float>(ReferenceDevice::c_dWorkingDistance);
+    EXPECT_NEAR((eye + view * distance).Length(), 0, 1e-4);
+    EXPECT_NEAR(std::fabs(eye.z), distance * std::sqrt(0.5f), 1e-4);
+    EXPECT_NEAR(beside.Length(), ReferenceDevice::c_dProjectorBaseline, 1e-4);
+    EXPECT_NEAR(std::hypot(beside.Dot(view), beside.Dot(up)), 0, 1e-4);
+    EXPECT_NEAR((vec(pe).Normalized() + vec(pv)).Length(), 0, 1e-6);
+    calib.ImagePointToCameraSpace(100.5, 1023, p);
+    ASSERT_TRUE(calib.ProjectToImage(p, out));
+    EXPECT_NEAR(std::hypot(out[0] - 100.5, out[1] - 1023), 0, 1e-6);
+    const ZoCCamProjCalib empty(ZoCAbstractCamCalib(), ZoCAbstractCamCalib(), 100);
     double fov;
-    long w, h;
-    EXPECT_FALSE(calib.GetCamera().GetViewDirection(v));
-    EXPECT_FALSE(calib.GetPEyePt(v));
-    EXPECT_FALSE(calib.GetCamera().GetFOV(fov));
-    EXPECT_FALSE(calib.GetCameraImageSize(w, h));
-    EXPECT_FALSE(calib.GetPGridSize(w, h));
+    EXPECT_FALSE(empty.GetCamera().GetViewDirection(v) || empty.GetPEyePt(v) ||
+                 empty.GetCamera().GetFOV(fov) || empty.GetCameraImageSize(w, h) || empty.GetPGridSize(w, h));
 }
 
-namespace {
-bool robustMean(const float* values, const float* weights, int count, float& mean, float& deviation) {
-    return RobustMean<float, float, float>(values, weights, count, mean, deviation);
-}
-}  // namespace
-
-TEST(RobustMean, DiscountsAFarOutlier) {
-    std::vector<float> values(50, 10.0f), weights(50, 1.0f);
-    for (int i = 0; i < 50; ++i) values[static_cast<size_t>(i)] += 0.01f * static_cast<float>(i % 5);
+// A far outlier is discounted; no positive weight, no values or no weights give false.
+TEST(RobustMean, DiscountsAFarOutlierAndRefusesMissingValuesOrWeights) {
+    std::vector<float> values(50, 10.0f), weights(51, 1.0f);
+    for (size_t i = 0; i < 50; ++i)
+        values[i] += 0.01f * static_cast<float>(i % 5);
     values.push_back(1000.0f);
-    weights.push_back(1.0f);
     float mean = 0, deviation = 0;
-    ASSERT_TRUE(robustMean(values.data(), weights.data(), 51, mean, deviation));
+    ASSERT_TRUE((RobustMean<float, float, float>(values.data(), weights.data(), 51, mean, deviation)));
     EXPECT_NEAR(mean, 10.02f, 1e-3);
-}
-
-TEST(RobustMean, NoPositiveWeightGivesFalse) {
-    const float values[2] = {1, 2}, weights[2] = {0, -1};
-    float mean = 5, deviation = 5;
-    EXPECT_FALSE(robustMean(values, weights, 2, mean, deviation));
-    EXPECT_FALSE(robustMean(values, weights, 0, mean, deviation));
-    const float good[2] = {1, 1};
-    EXPECT_FALSE(robustMean(nullptr, good, 2, mean, deviation));
-    EXPECT_FALSE(robustMean(values, nullptr, 2, mean, deviation));
+    EXPECT_NEAR(deviation, std::sqrt(0.0002f), 1e-4);  // 0, 0.01, ..., 0.04 about 0.02
+    const float bad[2] = {0, -1};
+    const auto refused = [&](const float* v, const float* w, int count) {
+        return !RobustMean<float, float, float>(v, w, count, mean, deviation);
+    };
+    EXPECT_TRUE(refused(values.data(), bad, 2) && refused(values.data(), bad, 0));
+    EXPECT_TRUE(refused(nullptr, weights.data(), 2) && refused(values.data(), nullptr, 2));
 }
 
 TEST(MotorPosition, SimulatorIncrementsConvertToJointValuesFromHome) {
     SimulatorMotorPosition motors;
-    motors.m_afValues[0] = 4;    // 2 mm at 2 increments per mm
-    motors.m_afValues[4] = 10;   // 10 degrees at 1 increment per degree
-    const Config c = motors.ConvertToSteeringPos().ConvertToJointConfiguration();
-    EXPECT_FLOAT_EQ(c[0], 2);
-    EXPECT_FLOAT_EQ(c[1], 90);
-    EXPECT_FLOAT_EQ(c[4], 10);
+    motors.m_afValues[0] = 4;   // 2 mm at 2 increments per mm
+    motors.m_afValues[4] = 10;  // 10 degrees at 1 increment per degree
+    EXPECT_EQ(motors.ConvertToSteeringPos().ConvertToJointConfiguration(), config(2, 90, 90, 0, 10));
 }

@@ -1,4 +1,4 @@
-// Platform and base library: strings, ids, events, threads, lists.
+// Platform and base library: strings, ids, events, threads.
 #include "BaseLibrary.h"
 #include "Platform.h"
 
@@ -7,108 +7,69 @@
 #include <set>
 #include <stdexcept>
 
-TEST(CString, FormatsPaddedRequestNamesAndLongTexts) {
-    CString s;
+// Padded request names, texts longer than the first buffer, and UTF-8 of one to four bytes.
+TEST(CString, FormatsPaddedRequestNamesLongTextsAndUtf8) {
+    CString s, t;
     s.Format(L"%03d_R%li_%li", 7, 12L, 3L);
-    EXPECT_EQ(s, CString(L"007_R12_3"));
-    s.Format(L"%03d_U0_%d", 1234, 5);
-    EXPECT_EQ(s, CString(L"1234_U0_5"));
-    const std::wstring longText(3000, L'x');  // longer than the first buffer
+    t.Format(L"%03d_U0_%d", 1234, 5);
+    EXPECT_EQ(std::make_pair(s, t), std::make_pair(CString(L"007_R12_3"), CString(L"1234_U0_5")));
+    const std::wstring longText(3000, L'x');
     s.Format(L"%ls-%d", longText.c_str(), 42);
-    EXPECT_EQ(s.GetLength(), 3003);
-    EXPECT_EQ(s.str().substr(3000), L"-42");
-    // UTF-8 of one, two, three and four bytes.
+    EXPECT_EQ(s.str(), longText + L"-42");
     EXPECT_EQ(CString(L"a\u00e9\u20ac\U0001F600").ToUtf8(), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
 }
 
 TEST(GUID, FreshIdsAreDistinctAndNeverNull) {
     std::set<std::tuple<uint32_t, uint16_t, uint16_t>> seen;
-    for (int i = 0; i < 1000; ++i) {
-        const GUID id = CreateGuid();
-        EXPECT_FALSE(id.IsNull());
-        seen.insert({id.Data1, id.Data2, id.Data3});
-    }
+    for (GUID id = CreateGuid(); seen.size() < 1000 && !id.IsNull(); id = CreateGuid())
+        EXPECT_TRUE(seen.insert({id.Data1, id.Data2, id.Data3}).second);
     EXPECT_EQ(seen.size(), 1000u);
-    EXPECT_TRUE(GUID{} == GUID{});
+    EXPECT_TRUE(GUID{} == GUID{} && GUID{}.IsNull());
 }
 
+// A manual-reset event wakes another thread's waiter and stays set; an automatic one releases one wait.
 TEST(CbEvent, ManualResetStaysSetAutoResetReleasesOneWait) {
-    CbEvent manual(true, false);
+    CbEvent manual(true, false), automatic(false, true);
     EXPECT_FALSE(manual.Wait(0));
-    std::thread setter([&] { manual.Set(); });  // wakes a waiter on another thread
+    std::thread setter([&] { manual.Set(); });
     EXPECT_TRUE(manual.Wait(INFINITE));
     setter.join();
     EXPECT_TRUE(manual.Wait(0));
     manual.Reset();
     EXPECT_FALSE(manual.Wait(1));
-    CbEvent automatic(false, true);
-    EXPECT_TRUE(automatic.Wait(0));
-    EXPECT_FALSE(automatic.Wait(0));
+    EXPECT_TRUE(automatic.Wait(0) && !automatic.Wait(0));
 }
 
 namespace {
 // A thread whose loop and hooks record what happened.
-class RecordingThread : public CbThread<RecordingThread> {
-public:
-    explicit RecordingThread(bool throwInRun) : CbThread("Recorder"), m_throw(throwInRun) {}
-    bool OnThreadStart() {
-        started = true;
-        return true;
-    }
+struct RecordingThread : CbThread<RecordingThread> {
+    explicit RecordingThread(bool throwInRun) : CbThread("Recorder"), throwing(throwInRun) {}
+    bool OnThreadStart() { return started = true; }
     void Run() {
-        ran = true;
-        if (m_throw) throw std::runtime_error("loop failed");
+        if (++runs > 0 && throwing)
+            throw std::runtime_error("loop failed");
     }
     void OnThreadExit(HRESULT hr) { exitCode = hr; }
-    bool started = false, ran = false;
+    bool throwing, started = false;
+    int runs = 0;
     HRESULT exitCode = 1;
-
-private:
-    bool m_throw;
 };
 }  // namespace
 
-TEST(CbThread, RunsHooksAndLoopThenReportsFinished) {
-    RecordingThread thread(false);
-    ASSERT_TRUE(thread.Start(true));
-    ASSERT_TRUE(thread.GetFinishedEvent().Wait(5000));
-    thread.Join();
-    EXPECT_TRUE(thread.started);
-    EXPECT_TRUE(thread.ran);
-    EXPECT_EQ(thread.exitCode, S_OK);
-    EXPECT_EQ(thread.GetState(), RecordingThread::c_uFinished);
-    EXPECT_FALSE(thread.IsAlive());
-}
-
-TEST(CbThread, ExceptionInLoopSetsFailedAndExitHookSeesEFail) {
-    RecordingThread thread(true);
-    ASSERT_TRUE(thread.Start());
-    ASSERT_TRUE(thread.GetFinishedEvent().Wait(5000));
-    thread.Join();
-    EXPECT_EQ(thread.exitCode, E_FAIL);
-    EXPECT_EQ(thread.GetState(), RecordingThread::c_uFinished | RecordingThread::c_uFailed);
-}
-
-TEST(CbThread, CanBeStartedAgainAfterItFinished) {
-    RecordingThread thread(false);
-    ASSERT_TRUE(thread.Start(true));
-    thread.GetFinishedEvent().Wait(5000);
-    thread.GetFinishedEvent().Reset();
-    thread.ran = false;
-    ASSERT_TRUE(thread.Start(true));
-    thread.GetFinishedEvent().Wait(5000);
-    thread.Join();
-    EXPECT_TRUE(thread.ran);
-}
-
-TEST(CbList, KeepsInsertionOrderAtBothEnds) {
-    CbList<int> list;
-    list.AddTail(2);
-    list.AddTail(3);
-    list.AddHead(1);
-    EXPECT_EQ(list.GetCount(), 3);
-    EXPECT_EQ(list.RemoveHead(), 1);
-    EXPECT_EQ(list.GetHead(), 2);
-    list.RemoveAll();
-    EXPECT_TRUE(list.IsEmpty());
+// Hooks and loop run, the thread finishes (failed, E_FAIL, when the loop throws) and starts again.
+TEST(CbThread, RunsHooksAndLoopThenReportsFinishedAndStartsAgain) {
+    for (const bool throwing : {false, true}) {
+        RecordingThread thread(throwing);
+        for (int start = 1; start <= 2; ++start) {
+            thread.GetFinishedEvent().Reset();
+            ASSERT_TRUE(thread.Start(true));
+            ASSERT_TRUE(thread.GetFinishedEvent().Wait(5000));
+            thread.Join();
+            EXPECT_TRUE(thread.started && !thread.IsAlive());
+            EXPECT_EQ(std::make_pair(thread.runs, thread.exitCode),
+                      std::make_pair(start, throwing ? E_FAIL : S_OK));
+            EXPECT_EQ(thread.GetState(),
+                      RecordingThread::c_uFinished | (throwing ? RecordingThread::c_uFailed : 0));
+        }
+    }
 }

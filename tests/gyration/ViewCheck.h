@@ -1,13 +1,21 @@
-// What the reference device's camera sees of a disc point at a configuration: the check the
-// scan-body and joint-solver tests apply to solved views.
+// What the reference camera sees from a configuration, by the chain's kinematics and the pinhole camera.
 #pragma once
 
-#include "AxisChain.h"
-#include "Geometry.h"
+#include "ReferenceDevice.h"
+#include "ZoOrbal2.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <cmath>
+#include <cwchar>
+#include <string>
+#include <vector>
 
 namespace gyrationtest {
+
+using Config = ZoCOrbal2AxisChain::NCJointConfiguration;
+inline const ZoCOrbal2DeviceConfig c_device;
 
 struct NSView {
     double u = 0, v = 0, depth = 0;  // pixel and depth along the view, mm
@@ -15,30 +23,78 @@ struct NSView {
     CbVector3f viewInDisc;           // the camera's view direction in the disc frame
 };
 
-inline NSView viewOf(const ZoCOrbal2DeviceConfig& device,
-                     const ZoCOrbal2AxisChain::NCJointConfiguration& config, const CbVector3f& discPoint) {
-    const CbMatrix4Rf camToDisc = device.m_axisChain.GetCamToDiscTransformation(config, false);
+inline NSView viewOf(const Config& config, const CbVector3f& discPoint) {
+    const CbMatrix4Rf camToDisc = c_device.m_axisChain.GetCamToDiscTransformation(config, false);
     const CbVector3f p = camToDisc.Inverted().TransformPoint(discPoint);
     const double point[3] = {p.x, p.y, p.z};
-    NSView view;
     double pixel[3] = {0, 0, 0};
-    device.m_camProjCalib.ProjectToImage(point, pixel);
-    view.u = pixel[0];
-    view.v = pixel[1];
-    view.depth = pixel[2];
+    c_device.m_camProjCalib.ProjectToImage(point, pixel);
     CCoordinate3<double> eye, dir;
-    device.m_camProjCalib.GetCamera().GetEyePt(eye);
-    device.m_camProjCalib.GetCamera().GetViewDirection(dir);
+    c_device.m_camProjCalib.GetCamera().GetEyePt(eye);
+    c_device.m_camProjCalib.GetCamera().GetViewDirection(dir);
     const double d[3] = {p.x - eye.x, p.y - eye.y, p.z - eye.z};
     const double along = d[0] * dir.x + d[1] * dir.y + d[2] * dir.z;
-    view.offAxis = std::sqrt(std::max(0.0, d[0] * d[0] + d[1] * d[1] + d[2] * d[2] - along * along));
-    view.viewInDisc = camToDisc.TransformDirection(CbVector3f(dir.x, dir.y, dir.z)).Normalized();
-    return view;
+    const double offAxis = std::sqrt(std::max(0.0, d[0] * d[0] + d[1] * d[1] + d[2] * d[2] - along * along));
+    return {pixel[0], pixel[1], pixel[2], offAxis,
+            camToDisc.TransformDirection(CbVector3f(dir.x, dir.y, dir.z)).Normalized()};
+}
+
+// The planning frame: the disc frame with z out of the disc, at home.
+inline CbMatrix4Rf planningTrafo() {
+    Config home;
+    c_device.m_axisChain.GetNeutralConfiguration(home);
+    return ZoCPlanningFrame::PlanningTransformation(
+        c_device.m_axisChain.GetCamToDiscTransformation(home, false));
+}
+
+inline CbVector3f toPlanningDirection(const CbVector3f& disc) {
+    return planningTrafo().TransformDirection(CbVector3f(disc.x, disc.y, -disc.z));
+}
+
+// A request name as the steerings format it, e.g. "%03d_T%li_%li" for number, stump and position.
+template <class... Args>
+std::wstring formatted(const wchar_t* format, Args... args) {
+    wchar_t text[64];
+    std::swprintf(text, 64, format, args...);
+    return text;
+}
+
+// The image's central half, where the steerings put their targets.
+inline bool inCentralHalf(const NSView& view) {
+    return std::fabs(view.u - 640) < 320 && std::fabs(view.v - 512) < 256;
+}
+
+// A plan's sequence, holding a stale request the planning must replace, and the stump index and
+// request number before planning.
+struct NSPlan {
+    ZoCOrbal2AxisChain::CJointPositionSequence seq;
+    int stump = ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex,
+        number = ZoCAcquisitionSteeringOrbal2::m_iRequestCounter;
+    NSPlan() { seq.Add(ZoCOrbal2AxisChain::NSConfigurationRequest()); }
+    int Advance() const { return ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex - stump; }
+};
+
+inline std::vector<float> jointsOf(const Config& c) {
+    return {c.Data(), c.Data() + 5};
+}
+
+// Matches a vector of floats entry by entry within `tolerance`.
+inline auto allNear(const std::vector<float>& want, float tolerance) {
+    return testing::Pointwise(testing::FloatNear(tolerance), want);
 }
 
 inline double angleDegrees(const CbVector3f& a, const CbVector3f& b) {
     const double c = a.Normalized().Dot(b.Normalized());
     return std::acos(std::max(-1.0, std::min(1.0, c))) * 57.29577951308232;
+}
+
+inline void expectWithinLimits(const float joints[5]) {
+    for (int j = 0; j < 5; ++j) {
+        float lo, hi;
+        c_device.m_axisChain.GetMinMaxPosition(j, lo, hi);
+        EXPECT_GE(joints[j], lo) << "joint " << j;
+        EXPECT_LE(joints[j], hi) << "joint " << j;
+    }
 }
 
 }  // namespace gyrationtest

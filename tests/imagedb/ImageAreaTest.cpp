@@ -7,107 +7,72 @@
 #include <atomic>
 #include <thread>
 
+using imagedbtest::c_iScan;
 using imagedbtest::PlaneSource;
 
-namespace {
-constexpr int c_iScan = CImageContentTypes::eContentTypeScan3D;
-}
-
+// Fresh ids, type 41; images under the host's numbers (0 intensity, 2 range with rays); copies keep theirs.
 TEST(CImageSource, HoldsItsImagesUnderTheHostsTypeNumbers) {
     const CImageSource fresh, other;
-    EXPECT_FALSE(fresh.GetID().IsNull());
-    EXPECT_FALSE(fresh.GetID() == other.GetID());
+    EXPECT_FALSE(fresh.GetID().IsNull() || fresh.GetID() == other.GetID() || fresh.IsCorrelationSuccess());
     EXPECT_EQ(fresh.GetContentType(), 41);
-    EXPECT_FALSE(fresh.IsCorrelationSuccess());
-    const CImageSource source = PlaneSource(c_iScan, true, CbMatrix4Rf());
-    const CImage* range = source.GetImagePtr(static_cast<CImageTypes::EImageType>(2));
-    const CImage* intensity = source.GetImagePtr(static_cast<CImageTypes::EImageType>(0));
+    CImageSource source = PlaneSource();
+    const CImage *range = source.GetImagePtr(CImageTypes::EImageType(2)),
+                 *intensity = source.GetImagePtr(CImageTypes::EImageType(0));
     ASSERT_TRUE(range && intensity);
-    EXPECT_NE(range->GetFieldRayPtr(), nullptr);
-    EXPECT_EQ(intensity->GetFieldRayPtr(), nullptr);  // the intensity image carries no rays
+    EXPECT_TRUE(range->GetFieldRayPtr() && !intensity->GetFieldRayPtr());
     EXPECT_EQ(intensity->GetFieldIntensity().At(3, 2), 200);
     for (int missing : {-1, 1, 17})
-        EXPECT_EQ(source.GetImagePtr(static_cast<CImageTypes::EImageType>(missing)), nullptr) << missing;
-}
-
-TEST(CImageSource, CopiesDoNotSeeLaterImages) {
-    CImageSource source = PlaneSource(c_iScan, true, CbMatrix4Rf());
+        EXPECT_EQ(source.GetImagePtr(CImageTypes::EImageType(missing)), nullptr) << missing;
     const CImageSource copy = source;
     CImage replacement(CImageTypes::eImageTypeIntensity);
     replacement.SetFieldIntensity(ZoCFieldIntensity(2, 2, 7));
     source.SetImage(replacement);
-    EXPECT_EQ(source.GetImagePtr(CImageTypes::eImageTypeIntensity)->GetFieldIntensity().GetWidth(), 2);
-    EXPECT_EQ(copy.GetImagePtr(CImageTypes::eImageTypeIntensity)->GetFieldIntensity().GetWidth(), 8);
+    const auto width = [](const CImageSource& s) {
+        return s.GetImagePtr(CImageTypes::eImageTypeIntensity)->GetFieldIntensity().GetWidth();
+    };
+    EXPECT_EQ(std::make_pair(width(source), width(copy)), std::make_pair(2, 8));
     EXPECT_TRUE(copy.GetID() == source.GetID());
 }
 
-TEST(CImageArea, ListsIdsInStoringOrderAndReplacesTheArray) {
+// Listed in storing order (replacing the array), refused twice or with a zero id, found by id.
+TEST(CImageArea, StoresListsRegistersAndRemovesSourcesById) {
     CImageArea area(eAreaTypeUpperJaw);
     std::vector<GUID> stored;
     for (int i = 0; i < 5; ++i) {
-        const CImageSource source = PlaneSource(c_iScan, true, CbMatrix4Rf());
-        ASSERT_TRUE(area.AddImageSource(source));
+        const CImageSource source = PlaneSource(c_iScan, false);
+        EXPECT_TRUE(area.AddImageSource(source) && !area.AddImageSource(source));
         stored.push_back(source.GetID());
     }
+    EXPECT_FALSE(area.AddImageSource(CImageSource(GUID{}, c_iScan)));
     CArray<GUID> ids;
     ids.Add(CreateGuid());  // a stale entry the listing must drop
-    ZoCThreadSyncAutoRead lock(area.GetThreadSync());
-    EXPECT_EQ(area.ListAllImageSourceIDs(ids), 5);
-    ASSERT_EQ(ids.GetCount(), 5);
-    for (int i = 0; i < 5; ++i)
-        EXPECT_TRUE(ids[i] == stored[static_cast<size_t>(i)]) << "position " << i;
-}
-
-TEST(CImageArea, RefusesDuplicateAndZeroIdsAndFindsOnlyStoredOnes) {
-    CImageArea area(eAreaTypeUpperJaw);
-    CArray<GUID> ids;
-    EXPECT_EQ(area.ListAllImageSourceIDs(ids), 0);
-    const CImageSource source = PlaneSource(c_iScan, true, CbMatrix4Rf());
-    EXPECT_TRUE(area.AddImageSource(source));
-    EXPECT_FALSE(area.AddImageSource(source));
-    EXPECT_FALSE(area.AddImageSource(CImageSource(GUID{}, c_iScan)));
-    EXPECT_EQ(area.GetImageSourceCount(), 1);
-    EXPECT_EQ(area.GetImageSourcePtr(CreateGuid()), nullptr);
-    EXPECT_EQ(area.GetImageSourcePtr(GUID{}), nullptr);
-    ASSERT_NE(area.GetImageSourcePtr(source.GetID()), nullptr);
-    EXPECT_TRUE(area.GetImageSourcePtr(source.GetID())->GetID() == source.GetID());
-}
-
-TEST(CImageArea, SetsTheRegistrationOfAStoredSourceOnly) {
-    CImageArea area(eAreaTypeUpperJaw);
-    const CImageSource source = PlaneSource(c_iScan, false, CbMatrix4Rf());
-    area.AddImageSource(source);
+    const auto list = [&] {
+        ZoCThreadSyncAutoRead lock(area.GetThreadSync());
+        const int64_t n = area.ListAllImageSourceIDs(ids);
+        EXPECT_EQ(n, ids.GetCount());
+        return std::vector<GUID>(ids.begin(), ids.end());
+    };
+    EXPECT_EQ(list(), stored);
+    EXPECT_TRUE(area.GetImageSourcePtr(CreateGuid()) == nullptr && area.GetImageSourcePtr(GUID{}) == nullptr);
     const CbMatrix4Rf shift = CbMatrix4Rf::Translation(1, 2, 3);
-    EXPECT_TRUE(area.SetCorrelation(source.GetID(), true, shift));
-    EXPECT_FALSE(area.SetCorrelation(CreateGuid(), true, shift));
-    const CImageSource* stored = area.GetImageSourcePtr(source.GetID());
-    EXPECT_TRUE(stored->IsCorrelationSuccess());
-    EXPECT_EQ(stored->GetCorrelationMatrix(), shift);
-    EXPECT_FALSE(source.IsCorrelationSuccess());  // the host's own copy is untouched
-}
-
-TEST(CImageArea, RemovesSourcesById) {
-    CImageArea area(eAreaTypeUpperJaw);
-    const CImageSource a = PlaneSource(c_iScan, true, CbMatrix4Rf());
-    const CImageSource b = PlaneSource(c_iScan, true, CbMatrix4Rf());
-    area.AddImageSource(a);
-    area.AddImageSource(b);
-    EXPECT_TRUE(area.RemoveImageSource(a.GetID()));
-    EXPECT_FALSE(area.RemoveImageSource(a.GetID()));
-    CArray<GUID> ids;
-    ASSERT_EQ(area.ListAllImageSourceIDs(ids), 1);
-    EXPECT_TRUE(ids[0] == b.GetID());
+    EXPECT_TRUE(area.SetCorrelation(stored[1], true, shift) &&
+                !area.SetCorrelation(CreateGuid(), true, shift));
+    const CImageSource* registered = area.GetImageSourcePtr(stored[1]);
+    ASSERT_NE(registered, nullptr);
+    EXPECT_TRUE(registered->GetID() == stored[1] && registered->IsCorrelationSuccess());
+    EXPECT_EQ(registered->GetCorrelationMatrix(), shift);
+    EXPECT_TRUE(area.RemoveImageSource(stored[0]) && !area.RemoveImageSource(stored[0]));
+    EXPECT_EQ(list(), std::vector<GUID>(stored.begin() + 1, stored.end()));
     area.RemoveAll();
-    EXPECT_EQ(area.ListAllImageSourceIDs(ids), 0);
+    EXPECT_EQ(list(), std::vector<GUID>());
 }
 
 // A reader holding the read lock always sees complete sources while a writer stores more.
 TEST(CImageArea, ReadersUnderTheLockSeeOnlyCompleteSources) {
     CImageArea area(eAreaTypeUpperJaw);
-    constexpr int c_iSources = 60;
     std::atomic<bool> writerDone{false};
     std::thread writer([&] {
-        for (int i = 0; i < c_iSources; ++i)
+        for (int i = 0; i < 60; ++i)
             area.AddImageSource(PlaneSource(c_iScan, i % 2 == 0, CbMatrix4Rf(), 4, 3));
         writerDone.store(true);
     });
@@ -122,33 +87,30 @@ TEST(CImageArea, ReadersUnderTheLockSeeOnlyCompleteSources) {
         for (const GUID& id : ids) {
             const CImageSource* source = area.GetImageSourcePtr(id);
             const CImage* range = source ? source->GetImagePtr(CImageTypes::eImageTypeRange) : nullptr;
-            if (!range || range->GetFieldRange().GetWidth() != 4)
-                ++incomplete;
+            incomplete += !range || range->GetFieldRange().GetWidth() != 4;
         }
     }
     writer.join();
-    EXPECT_EQ(lastCount, c_iSources);
-    EXPECT_EQ(incomplete, 0);
+    EXPECT_EQ(std::make_pair(lastCount, incomplete), std::make_pair(int64_t{60}, int64_t{0}));
 }
 
-TEST(ZoIImageDatabase, AreasExistOnceProvidedAndAreIndependent) {
+// Areas exist once provided, independently, and survive Clear empty; one database per device.
+TEST(ZoIImageDatabase, AreasExistOnceProvidedAndAreIndependentOnePerDevice) {
     ZoIImageDatabase database;
     EXPECT_EQ(database.GetImageArea(eAreaTypeUpperJaw), nullptr);
     CImageArea& area = database.ProvideImageArea(eAreaTypeUpperJaw);
-    EXPECT_EQ(database.GetImageArea(eAreaTypeUpperJaw), &area);
-    EXPECT_EQ(&database.ProvideImageArea(eAreaTypeUpperJaw), &area);
     EXPECT_EQ(area.GetAreaType(), eAreaTypeUpperJaw);
+    EXPECT_TRUE(database.GetImageArea(eAreaTypeUpperJaw) == &area &&
+                &database.ProvideImageArea(eAreaTypeUpperJaw) == &area);
     EXPECT_EQ(database.GetImageArea(eAreaTypeLowerJaw), nullptr);
-    database.ProvideImageArea(eAreaTypeLowerJaw).AddImageSource(PlaneSource(c_iScan, true, CbMatrix4Rf()));
-    EXPECT_EQ(database.GetImageArea(eAreaTypeLowerJaw)->GetImageSourceCount(), 1);
-    EXPECT_EQ(area.GetImageSourceCount(), 0);
+    database.ProvideImageArea(eAreaTypeLowerJaw).AddImageSource(PlaneSource());
+    EXPECT_EQ(std::make_pair(database.GetImageArea(eAreaTypeLowerJaw)->GetImageSourceCount(),
+                             area.GetImageSourceCount()),
+              std::make_pair(int64_t{1}, int64_t{0}));
     EXPECT_EQ(database.ListAreaTypes(), (std::vector<EAreaType>{eAreaTypeUpperJaw, eAreaTypeLowerJaw}));
-    database.Clear();  // empties the areas but keeps them
+    database.Clear();
     EXPECT_EQ(database.GetImageArea(eAreaTypeLowerJaw)->GetImageSourceCount(), 0);
     EXPECT_EQ(database.GetImageArea(eAreaTypeUpperJaw), &area);
-}
-
-TEST(ZAZComponentFactory, OneDatabasePerDevice) {
     ZoIImageDatabase& a = ZAZComponentFactory::GetImageDatabase(eAcquireDeviceOrbal2);
     EXPECT_EQ(&ZAZComponentFactory::GetImageDatabase(eAcquireDeviceOrbal2), &a);
     EXPECT_NE(&ZAZComponentFactory::GetImageDatabase(eAcquireDeviceNone), &a);

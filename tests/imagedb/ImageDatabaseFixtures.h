@@ -1,13 +1,11 @@
-// Small recordings for the image database tests: a pinhole-like ray field whose pixel (x, y)
-// looks along (x - w/2, y - h/2, 100) from the origin, and ranges that put every point on the
-// plane z = depth.
+// Pixel (x, y) looks along (x - w/2, y - h/2, 100) from the origin; ranges put points on z = depth.
 #pragma once
 
 #include "ImageDatabase.h"
 
-#include <cmath>
-
 namespace imagedbtest {
+
+constexpr int c_iScan = CImageContentTypes::eContentTypeScan3D;
 
 inline ZoCFieldRay PinholeRays(int width, int height) {
     std::vector<ZoCRay> rays;
@@ -17,8 +15,7 @@ inline ZoCFieldRay PinholeRays(int width, int height) {
     return ZoCFieldRay(width, height, std::move(rays));
 }
 
-// Ranges to the plane z = depth; pixels in `holes` (x + y divisible by it, when positive) stay
-// unmeasured.
+// Pixels whose x + y is divisible by a positive `holes` stay unmeasured.
 inline ZoCFieldRange PlaneRanges(const ZoCFieldRay& rays, float depth, int holes = 0) {
     ZoCFieldRange range(rays.GetWidth(), rays.GetHeight(), 0.0f);
     for (int y = 0; y < rays.GetHeight(); ++y)
@@ -28,12 +25,14 @@ inline ZoCFieldRange PlaneRanges(const ZoCFieldRay& rays, float depth, int holes
     return range;
 }
 
-inline CImageSource PlaneSource(int contentType, bool correlated, const CbMatrix4Rf& registration,
-                                int width = 8, int height = 6, float depth = 50.0f) {
+// A range image of the plane z = 50 (registered by `registration`), intensity 200 everywhere.
+inline CImageSource PlaneSource(int contentType = c_iScan, bool correlated = true,
+                                const CbMatrix4Rf& registration = CbMatrix4Rf(), int width = 8,
+                                int height = 6) {
     CImageSource source(contentType);
     CImage rangeImage(CImageTypes::eImageTypeRange);
     const ZoCFieldRay rays = PinholeRays(width, height);
-    const ZoCFieldRange range = PlaneRanges(rays, depth);
+    const ZoCFieldRange range = PlaneRanges(rays, 50.0f);
     rangeImage.SetFieldRay(rays);
     rangeImage.SetFieldRange(range);
     rangeImage.SetFieldCoord(ZoCFieldCoord(&rays, range, &registration));

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
+using imagedbtest::c_iScan;
 using imagedbtest::PlaneSource;
 
 namespace {
-constexpr int c_iScan = CImageContentTypes::eContentTypeScan3D;
 constexpr int c_iOther = 7;
 
 std::vector<GUID> subsetIds(const ZoCPointSetField& set) {
@@ -17,121 +17,93 @@ std::vector<GUID> subsetIds(const ZoCPointSetField& set) {
     return ids;
 }
 
-// Database with, in this order: correlated scan, uncorrelated scan, correlated other content,
-// correlated scan without a range image.
+ZoCFieldCoord firstSubset(const ZoCPointSetField& set) {
+    return ZoCPointSetField::CIterSubSet(set)->GetFieldCoord();
+}
+
+// Upper jaw: a correlated scan, an uncorrelated one, correlated other content, a scan without range.
 struct MixedArea {
     ZoIImageDatabase database;
-    GUID correlated, uncorrelated, other, noRange;
     CbMatrix4Rf registration = CbMatrix4Rf::Translation(10, -20, 30) * CbMatrix4Rf::RotationZ(0.3f);
-
+    CImageSource sources[4] = {PlaneSource(c_iScan, true, registration),
+                               PlaneSource(c_iScan, false, registration),
+                               PlaneSource(c_iOther, true, registration), CImageSource(c_iScan)};
     MixedArea() {
-        CImageArea& area = database.ProvideImageArea(eAreaTypeUpperJaw);
-        const CImageSource a = PlaneSource(c_iScan, true, registration);
-        const CImageSource b = PlaneSource(c_iScan, false, registration);
-        const CImageSource c = PlaneSource(c_iOther, true, registration);
-        CImageSource noRangeSource(c_iScan);
-        noRangeSource.SetCorrelation(true, registration);
-        const CImageSource& d = noRangeSource;
-        for (const CImageSource* s : {&a, &b, &c, &d})
-            area.AddImageSource(*s);
-        correlated = a.GetID();
-        uncorrelated = b.GetID();
-        other = c.GetID();
-        noRange = d.GetID();
+        sources[3].SetCorrelation(true, registration);
+        for (const CImageSource& s : sources)
+            database.ProvideImageArea(eAreaTypeUpperJaw).AddImageSource(s);
+    }
+    GUID id(int i) const { return sources[i].GetID(); }
+    ZoCPointSetField set(int contentType = c_iScan, int stepX = 1, int stepY = 1, int path = 4,
+                         const CbMatrix4Rf* transformation = nullptr, int mode = 1, bool uncorrelated = false,
+                         EAreaType area = eAreaTypeUpperJaw) const {
+        return ZoCPointSetField(mode, database, area, contentType, uncorrelated, path, transformation, stepX,
+                                stepY);
     }
 };
 }  // namespace
 
-TEST(ZoCPointSetField, TakesCorrelatedSourcesOfEveryContentTypeWithTheUsualArguments) {
-    MixedArea m;
-    const ZoCPointSetField set(1, m.database, eAreaTypeUpperJaw, 0, false, 4, nullptr, 1, 1);
-    EXPECT_TRUE(set.IsValid());
-    const std::vector<GUID> ids = subsetIds(set);
-    ASSERT_EQ(ids.size(), 2u);
-    EXPECT_TRUE(ids[0] == m.correlated);
-    EXPECT_TRUE(ids[1] == m.other);
-    ZoCPointSetField::CIterSubSet it(set);  // stays at null past the end
+// Type 0 takes all, uncorrelated only on request, no range image never; a missing area gives an empty set.
+TEST(ZoCPointSetField, TakesTheCorrelatedRangeImagesOfTheContentTypeAsked) {
+    const MixedArea m;
+    EXPECT_EQ(subsetIds(m.set(0)), (std::vector<GUID>{m.id(0), m.id(2)}));
+    EXPECT_EQ(subsetIds(m.set(c_iScan)), (std::vector<GUID>{m.id(0)}));
+    EXPECT_EQ(subsetIds(m.set(c_iScan, 1, 1, 4, nullptr, 1, true)), (std::vector<GUID>{m.id(0), m.id(1)}));
+    EXPECT_TRUE(m.set(0).IsValid());
+    const ZoCPointSetField missing = m.set(0, 1, 1, 4, nullptr, 1, false, eAreaTypeLowerJaw);
+    EXPECT_TRUE(missing.IsValid() && missing.GetSubSetCount() == 0);
+    const ZoCPointSetField set = m.set(0);
+    ZoCPointSetField::CIterSubSet it(set);
     for (int i = 0; i < 3; ++i)
         ++it;
-    EXPECT_EQ(it.GetCurrent(), nullptr);
-    EXPECT_FALSE(static_cast<bool>(it));
-    const ZoCPointSetField missing(1, m.database, eAreaTypeLowerJaw, 0, false, 4, nullptr, 1, 1);
-    EXPECT_TRUE(missing.IsValid());  // an area the host never provided: valid and empty
-    EXPECT_EQ(missing.GetSubSetCount(), 0);
+    EXPECT_TRUE(it.GetCurrent() == nullptr && !static_cast<bool>(it));
 }
 
-TEST(ZoCPointSetField, FiltersByContentTypeAndTakesUncorrelatedOnRequest) {
-    MixedArea m;
-    const ZoCPointSetField set(1, m.database, eAreaTypeUpperJaw, c_iScan, true, 4, nullptr, 1, 1);
-    const std::vector<GUID> ids = subsetIds(set);
-    ASSERT_EQ(ids.size(), 2u);
-    EXPECT_TRUE(ids[0] == m.correlated);
-    EXPECT_TRUE(ids[1] == m.uncorrelated);
-}
-
-TEST(ZoCPointSetField, SubsetTransformationIsTheGivenTransformationAfterTheRegistration) {
-    MixedArea m;
+// Registered path: stored points, then the transformation; camera path: the camera frame.
+TEST(ZoCPointSetField, SubsetPointsAreRegisteredThenTransformedOrLeftInTheCameraFrame) {
+    const MixedArea m;
     const CbMatrix4Rf flip = CbMatrix4Rf::FromRows({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1});
-    const ZoCPointSetField set(1, m.database, eAreaTypeUpperJaw, c_iScan, false, 4, &flip, 1, 1);
-    ZoCPointSetField::CIterSubSet it(set);
-    ASSERT_TRUE(it.GetCurrent());
-    const ZoCFieldCoord points = it->GetFieldCoord();
-    // Independently: the stored (registered) coordinate field, with z negated.
+    const ZoCFieldCoord registered = firstSubset(m.set(c_iScan, 1, 1, 4, &flip));
     const ZoCFieldCoord& stored = m.database.GetImageArea(eAreaTypeUpperJaw)
-                                      ->GetImageSourcePtr(m.correlated)
+                                      ->GetImageSourcePtr(m.id(0))
                                       ->GetImagePtr(CImageTypes::eImageTypeRange)
                                       ->GetFieldCoord();
+    const ZoCPointSetField cameraSet = m.set(c_iScan, 1, 1, 0);
+    EXPECT_EQ(ZoCPointSetField::CIterSubSet(cameraSet)->GetTransformation(), c_matIdentity);
+    const ZoCFieldCoord camera = firstSubset(cameraSet);
     for (int y = 0; y < 6; ++y)
         for (int x = 0; x < 8; ++x) {
-            EXPECT_NEAR(points.At(x, y).x, stored.At(x, y).x, 1e-3);
-            EXPECT_NEAR(points.At(x, y).y, stored.At(x, y).y, 1e-3);
-            EXPECT_NEAR(points.At(x, y).z, -stored.At(x, y).z, 1e-3);
+            const CbVector3f s = stored.At(x, y);
+            EXPECT_NEAR((registered.At(x, y) - CbVector3f(s.x, s.y, -s.z)).Length(), 0, 1e-3)
+                << x << "," << y;
+            EXPECT_NEAR(camera.At(x, y).z, 50.0f, 1e-4);  // the plane the fixture puts points on
         }
 }
 
-TEST(ZoCPointSetField, CameraPathLeavesPointsInTheCameraFrame) {
+// Steps keep every n-th column and row; bad mode, path or step: an empty invalid set; a set outlives Clear.
+TEST(ZoCPointSetField, StepsKeepEveryNthColumnAndRowAndOutOfRangeArgumentsGiveAnEmptyInvalidSet) {
     MixedArea m;
-    const ZoCPointSetField set(1, m.database, eAreaTypeUpperJaw, c_iScan, false, 0, nullptr, 1, 1);
-    ZoCPointSetField::CIterSubSet it(set);
-    ASSERT_TRUE(it.GetCurrent());
-    EXPECT_EQ(it->GetTransformation(), CbMatrix4Rf());
-    EXPECT_NEAR(it->GetFieldCoord().At(2, 3).z, 50.0f, 1e-4);  // the plane the fixture puts points on
-}
-
-TEST(ZoCPointSetField, StepsKeepEveryNthColumnAndRow) {
-    MixedArea m;
-    const ZoCPointSetField full(1, m.database, eAreaTypeUpperJaw, c_iScan, false, 4, nullptr, 1, 1);
-    const ZoCPointSetField coarse(1, m.database, eAreaTypeUpperJaw, c_iScan, false, 4, nullptr, 3, 2);
-    const ZoCFieldCoord a = ZoCPointSetField::CIterSubSet(full)->GetFieldCoord();
-    const ZoCFieldCoord b = ZoCPointSetField::CIterSubSet(coarse)->GetFieldCoord();
-    ASSERT_EQ(b.GetWidth(), 3);   // columns 0, 3, 6 of 8
-    ASSERT_EQ(b.GetHeight(), 3);  // rows 0, 2, 4 of 6
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 3; ++x)
-            EXPECT_EQ(b.At(x, y), a.At(3 * x, 2 * y));
-    // A step of 1 in one direction only still thins the other.
-    const ZoCPointSetField rows(1, m.database, eAreaTypeUpperJaw, c_iScan, false, 4, nullptr, 1, 2);
-    const ZoCFieldCoord c = ZoCPointSetField::CIterSubSet(rows)->GetFieldCoord();
-    ASSERT_EQ(c.GetWidth(), 8);
-    ASSERT_EQ(c.GetHeight(), 3);
-    EXPECT_EQ(c.At(5, 2), a.At(5, 4));
-}
-
-TEST(ZoCPointSetField, OutOfRangeArgumentsGiveAnEmptyInvalidSet) {
-    MixedArea m;
-    const ZoCPointSetField badMode(2, m.database, eAreaTypeUpperJaw, 0, false, 4, nullptr, 1, 1);
-    const ZoCPointSetField badPath(1, m.database, eAreaTypeUpperJaw, 0, false, 3, nullptr, 1, 1);
-    const ZoCPointSetField badStep(1, m.database, eAreaTypeUpperJaw, 0, false, 4, nullptr, 0, 1);
-    for (const ZoCPointSetField* set : {&badMode, &badPath, &badStep}) {
-        EXPECT_FALSE(set->IsValid());
-        EXPECT_EQ(set->GetSubSetCount(), 0);
-        EXPECT_EQ(ZoCPointSetField::CIterSubSet(*set).GetCurrent(), nullptr);
+    const ZoCFieldCoord full = firstSubset(m.set());
+    const struct {
+        int stepX, stepY, path, mode, width, height;  // width 0: invalid
+    } cases[] = {{3, 2, 4, 1, 3, 3}, {1, 2, 4, 1, 8, 3}, {2, 1, 4, 1, 4, 6}, {1, 1, 4, 2, 0, 0},
+                 {1, 1, 3, 1, 0, 0}, {0, 1, 4, 1, 0, 0}, {1, 0, 4, 1, 0, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        const ZoCPointSetField set = m.set(c_iScan, c.stepX, c.stepY, c.path, nullptr, c.mode);
+        EXPECT_EQ(std::make_pair(set.IsValid(), set.GetSubSetCount()),
+                  std::make_pair(c.width > 0, int64_t{c.width > 0}));
+        if (c.width == 0) {
+            EXPECT_EQ(ZoCPointSetField::CIterSubSet(set).GetCurrent(), nullptr);
+            continue;
+        }
+        const ZoCFieldCoord thin = firstSubset(set);
+        ASSERT_EQ(std::make_pair(thin.GetWidth(), thin.GetHeight()), std::make_pair(c.width, c.height));
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x)
+                EXPECT_EQ(thin.At(x, y), full.At(c.stepX * x, c.stepY * y)) << x << "," << y;
     }
-}
-
-TEST(ZoCPointSetField, StaysValidAfterTheHostEmptiesTheArea) {
-    MixedArea m;
-    const ZoCPointSetField set(1, m.database, eAreaTypeUpperJaw, c_iScan, false, 4, nullptr, 1, 1);
+    const ZoCPointSetField set = m.set();
     m.database.Clear();
     ZoCPointSetField::CIterSubSet it(set);
     ASSERT_TRUE(it.GetCurrent());
