@@ -97,6 +97,16 @@ TEST(MeasuredSurface, ReliefFollowsAMeasuredRamp) {
     EXPECT_TRUE(surface.IsNearMeasured({1, 1, 3.5f}));
     for (const CbVector3f& far : {CbVector3f(1, 1, 4.5f), {0, 150, 3}, {0, 0, 150}})
         EXPECT_FALSE(surface.IsNearMeasured(far));
+    // A point alone covers alike across x and across y (offsets by whole voxels of a quarter millimetre).
+    const MeasuredSurface dot = built({{0, 0, 3}});
+    int near = 0;
+    for (float a = 0.125f; a < 1; a += 0.25f)
+        for (float b = 0.125f; b < 1; b += 0.25f) {
+            EXPECT_EQ(dot.IsNearMeasured({a, b, 3.06f}), dot.IsNearMeasured({b, a, 3.06f})) << a << ", " << b;
+            near += dot.IsNearMeasured({a, b, 3.06f});
+        }
+    EXPECT_GT(near, 2);
+    EXPECT_LT(near, 16);
 }
 
 TEST(GapCovering, AimsAtTheUnmeasuredSideAndNeverRepeatsAView) {
