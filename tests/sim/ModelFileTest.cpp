@@ -36,6 +36,24 @@ std::string binary(const Triangles& triangles, const char* header = "binary", ui
     return bytes;
 }
 
+// A mesh as an OBJ, PLY or binary STL file states it.
+const Sim::TriangleMesh c_box = simtest::BoxMesh({-2, -3, -4}, {2, 3, 0});
+std::string fileOf(const Sim::TriangleMesh& m, const std::string& format) {
+    std::ostringstream s;
+    Triangles stl;
+    if (format == "ply")
+        s << "ply\nformat ascii 1.0\nelement vertex " << m.vertices.size() << "\nproperty float x\nproperty float y\n"
+          << "property float z\nelement face " << m.triangles.size() << "\nproperty list uchar int vertex_indices\nend_header\n";
+    for (const CbVector3f& v : m.vertices) s << (format == "obj" ? "v " : "") << v.x << ' ' << v.y << ' ' << v.z << "\n";
+    for (const auto& [a, b, c] : m.triangles) {
+        const CbVector3f &p = m.vertices[a], &q = m.vertices[b], &r = m.vertices[c];
+        stl.push_back({p.x, p.y, p.z, q.x, q.y, q.z, r.x, r.y, r.z});
+        if (format == "obj") s << "f " << a + 1 << ' ' << b + 1 << ' ' << c + 1 << "\n";
+        else s << "3 " << a << ' ' << b << ' ' << c << "\n";
+    }
+    return format == "stl" ? binary(stl) : s.str();
+}
+
 std::string edited(std::string text, const char* from, const char* to) {
     return text.replace(text.find(from), std::strlen(from), to);
 }
@@ -132,25 +150,10 @@ TEST(StlReader, RandomBytesAreReadOrRefusedCleanly) {
 // STL, OBJ and PLY files of a box give its geometry: twelve triangles, its bounds, and its
 // volume, positive as the winding keeps facing outwards.
 TEST(ReadModelFile, ReadsStlObjAndPlyAsTheyStateTheGeometry) {
-    const Sim::TriangleMesh box = simtest::BoxMesh({-2, -3, -4}, {2, 3, 0});
-    std::ostringstream obj, ply;
-    Triangles stl;
-    ply << "ply\nformat ascii 1.0\nelement vertex 8\nproperty float x\nproperty float y\nproperty float z\n"
-        << "element face 12\nproperty list uchar int vertex_indices\nend_header\n";
-    for (const CbVector3f& v : box.vertices) {
-        obj << "v " << v.x << ' ' << v.y << ' ' << v.z << "\n";
-        ply << v.x << ' ' << v.y << ' ' << v.z << "\n";
-    }
-    for (const auto& [a, b, c] : box.triangles) {
-        obj << "f " << a + 1 << ' ' << b + 1 << ' ' << c + 1 << "\n";
-        ply << "3 " << a << ' ' << b << ' ' << c << "\n";
-        const CbVector3f &p = box.vertices[a], &q = box.vertices[b], &r = box.vertices[c];
-        stl.push_back({p.x, p.y, p.z, q.x, q.y, q.z, r.x, r.y, r.z});
-    }
-    for (const auto& [name, text] : {std::pair{"box.OBJ", obj.str()}, {"box.ply", ply.str()}, {"box.stl", binary(stl)}}) {
+    for (const auto& [name, format] : {std::pair{"box.OBJ", "obj"}, {"box.ply", "ply"}, {"box.stl", "stl"}}) {
         Sim::TriangleMesh mesh;
         std::string error;
-        ASSERT_TRUE(Sim::ReadModelFile(scratch(name, text), mesh, error)) << name << ": " << error;
+        ASSERT_TRUE(Sim::ReadModelFile(scratch(name, fileOf(c_box, format)), mesh, error)) << name << ": " << error;
         EXPECT_EQ(mesh.triangles.size(), 12u) << name;
         EXPECT_EQ(mesh.Bounds().GetMin(), CbVector3f(-2, -3, -4)) << name;
         EXPECT_EQ(mesh.Bounds().GetMax(), CbVector3f(2, 3, 0)) << name;
@@ -166,17 +169,15 @@ TEST(ReadModelFile, RefusesWhatIsNotAReadableModelWithTheFilesName) {
     std::filesystem::remove(fifo), std::filesystem::remove(device);
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     std::filesystem::create_symlink("/dev/zero", device);
-    std::ostringstream half;  // a PLY cut off within its vertices
-    half << "ply\nformat ascii 1.0\nelement vertex 8\nproperty float x\nproperty float y\nproperty float z\n"
-         << "element face 12\nproperty list uchar int vertex_indices\nend_header\n0 0 0\n1 0 0\n";
-    const std::pair<std::string, std::string> cases[] = {  // path, message (after "path: " when it ends in ':')
+    const std::string ply = fileOf(c_box, "ply");
+    const std::pair<std::string, std::string> cases[] = {  // path, message (after "path" when it starts with ':')
         {scratch("missing.stl"), "cannot open '" + scratch("missing.stl") + "'"},
         {folder, "'" + folder + "' is a directory, not a file"},
         {fifo, "'" + fifo + "' is not a regular file"},
         {device, "'" + device + "' is not a regular file"},
         {scratch("box.3ds", "whatever"), ": unknown model format (STL, PLY or OBJ)"},
         {scratch("empty.obj", ""), ": the file is empty"},
-        {scratch("half.ply", half.str()), ": not a readable ply file"},
+        {scratch("half.ply", ply.substr(0, ply.size() / 2)), ": not a readable ply file"},
         {scratch("points.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\n"), ": not a readable obj file"},
         {scratch("flat.obj", "v 0 0 0\nv 1 0 0\nv 2 0 0\nf 1 2 3\n"), ": the model has no usable triangles"},
     };
@@ -191,38 +192,10 @@ TEST(ReadModelFile, RefusesWhatIsNotAReadableModelWithTheFilesName) {
     std::filesystem::remove(fifo);
 }
 
-// A triangle with its apex 7 mm along each possible up axis, away from the origin: placed, it lies
-// on the plate centred on the axis, turned by a rotation that brings `up` to -z.
-TEST(PlaceOnDisc, TurnsTheGivenUpAxisUpByARotationCentredOnTheAxis) {
-    const std::pair<Sim::UpAxis, CbVector3f> ups[] = {
-        {Sim::UpAxis::PlusX, {1, 0, 0}}, {Sim::UpAxis::MinusX, {-1, 0, 0}}, {Sim::UpAxis::PlusY, {0, 1, 0}},
-        {Sim::UpAxis::MinusY, {0, -1, 0}}, {Sim::UpAxis::PlusZ, {0, 0, 1}}, {Sim::UpAxis::MinusZ, {0, 0, -1}}};
-    for (const auto& [up, dir] : ups) {
-        const CbVector3f apex = CbVector3f(10, 20, 30) + dir * 7.0f, b(11, 22, 33), c(7, 21, 32);
-        Sim::TriangleMesh mesh;
-        mesh.vertices = {apex, b, c};
-        mesh.triangles = {{0, 1, 2}};
-        Sim::PlaceOnDisc(mesh, up);
-        const CyBoundingBox3D box = mesh.Bounds();
-        EXPECT_FLOAT_EQ(box.GetMax().z, 0.0f);
-        EXPECT_NEAR(box.GetMin().x + box.GetMax().x, 0.0f, 1e-5f);
-        EXPECT_NEAR(box.GetMin().y + box.GetMax().y, 0.0f, 1e-5f);
-        const auto& v = mesh.vertices;
-        EXPECT_FLOAT_EQ(v[1].z - v[0].z, (apex - b).Dot(dir));  // the apex's height along up
-        // Lengths and the winding's sense kept: the normal keeps its length and its part along up.
-        const CbVector3f before = (b - apex).Cross(c - apex), after = (v[1] - v[0]).Cross(v[2] - v[0]);
-        EXPECT_NEAR(after.Length(), before.Length(), 1e-4f);
-        EXPECT_NEAR(-after.z, before.Dot(dir), 1e-4f);
-    }
-    Sim::UpAxis parsed;
-    EXPECT_TRUE(Sim::ParseUpAxis("-y", parsed));
-    EXPECT_EQ(parsed, Sim::UpAxis::MinusY);
-    EXPECT_FALSE(Sim::ParseUpAxis("up", parsed));
-}
-
-// The built-in jaw turned so that each file axis in turn points out of its teeth, and moved away
-// from the origin: the automatic choice finds that axis.
-TEST(ChooseUpAxis, FindsTheOcclusalSideOfAJawInEveryOrientation) {
+// The built-in jaw (occlusal side up) turned so that each file axis in turn points out of its teeth,
+// and moved off the origin: the automatic choice finds that axis, and placing by it is a rotation
+// (the jaw's heights and volume come back) that rests the jaw on the plate centred on the axis.
+TEST(ModelPlacement, FindsTheJawsOcclusalSideInEveryOrientationAndTurnsItUp) {
     using Turn = CbVector3f (*)(const CbVector3f&);  // disc frame (up = -z) to file, a rotation
     const std::pair<Sim::UpAxis, Turn> cases[] = {
         {Sim::UpAxis::PlusZ, [](const CbVector3f& v) { return CbVector3f(v.x, -v.y, -v.z); }},
@@ -237,7 +210,18 @@ TEST(ChooseUpAxis, FindsTheOcclusalSideOfAJawInEveryOrientation) {
         Sim::TriangleMesh file = jaw;
         for (CbVector3f& v : file.vertices) v = turn(v) + CbVector3f(30, -70, 110);
         EXPECT_EQ(Sim::ChooseUpAxis(file), up) << "case " << static_cast<int>(up);
+        Sim::PlaceOnDisc(file, up);
+        for (size_t i = 0; i < jaw.vertices.size(); ++i)
+            ASSERT_NEAR(file.vertices[i].z, jaw.vertices[i].z, 1e-3f) << "case " << static_cast<int>(up);
+        EXPECT_NEAR(simtest::SignedVolume(file), simtest::SignedVolume(jaw), 1.0) << "case " << static_cast<int>(up);
+        const CyBoundingBox3D box = file.Bounds();
+        EXPECT_NEAR(box.GetMin().x + box.GetMax().x, 0.0f, 1e-4f);
+        EXPECT_NEAR(box.GetMin().y + box.GetMax().y, 0.0f, 1e-4f);
     }
+    Sim::UpAxis parsed;
+    EXPECT_TRUE(Sim::ParseUpAxis("-y", parsed));
+    EXPECT_EQ(parsed, Sim::UpAxis::MinusY);
+    EXPECT_FALSE(Sim::ParseUpAxis("up", parsed));
 }
 
 // A model that does not fit on the disc is refused with its size; one that fits passes.
