@@ -74,12 +74,10 @@ TEST(StlReader, ReadsAsciiAndBinaryDroppingDegenerateTriangles) {
     EXPECT_EQ(mesh.vertices[mesh.triangles[1][2]], CbVector3f(0, 0, 1.5f));
     Triangles triangles = c_two;
     triangles.push_back({1, 1, 1, 1, 1, 1, 2, 2, 2});  // zero area: of no use for ray casting
-    for (const char* header : {"binary", "solid but binary"}) {  // the size decides, not the header
-        ASSERT_TRUE(reader.Parse(binary(triangles, header), mesh)) << reader.GetError();
-        ASSERT_EQ(mesh.triangles.size(), 2u);
-        EXPECT_EQ(mesh.vertices[mesh.triangles[1][1]], CbVector3f(1, 0, 1));
-        EXPECT_EQ(reader.GetDegenerateCount(), 1);
-    }
+    ASSERT_TRUE(reader.Parse(binary(triangles, "solid but binary"), mesh)) << reader.GetError();  // by its size
+    ASSERT_EQ(mesh.triangles.size(), 2u);
+    EXPECT_EQ(mesh.vertices[mesh.triangles[1][1]], CbVector3f(1, 0, 1));
+    EXPECT_EQ(reader.GetDegenerateCount(), 1);
 }
 
 // Each broken input is refused with a message saying what is wrong, and nothing half-read.
