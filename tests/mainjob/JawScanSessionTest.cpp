@@ -1,5 +1,4 @@
-// The main job on the virtual scanner: the device's limit and its cache, the host's skeleton from
-// the overview, a whole jaw scan whose coverage rises with every sequence, and the saw cuts.
+// The main job on the virtual scanner: limit and cache, skeleton, a whole jaw scan, saw cuts.
 #include "../sim/SceneFixtures.h"
 #include "CoverageLimit.h"
 #include "JawScanSession.h"
@@ -14,8 +13,7 @@
 #include <fstream>
 #include <set>
 
-// An 8 x 8 x 6 mm block: nothing of it is hidden from every pose, so the limit reaches almost all of
-// its scannable surface. The limit is kept per model content and options; a damaged file is none.
+// A block hidden from no pose: the limit reaches almost all of it, kept per model and options.
 TEST(CoverageLimit, ReachesAlmostAllOfABlocksScannableSurfaceAndIsKeptPerModel) {
     const Sim::TriangleMesh block = simtest::BoxMesh({-4, -4, -6}, {4, 4, 0});
     Sim::CoverageLimitOptions coarse;
@@ -27,11 +25,13 @@ TEST(CoverageLimit, ReachesAlmostAllOfABlocksScannableSurfaceAndIsKeptPerModel) 
     EXPECT_GT(limit.coverage, 0.98);
     EXPECT_EQ(limit.reachable.size(), Sim::GroundTruth(block).GetSamples().size());
 
-    const std::string directory = testsupport::ScratchDirectory() + "/limits", key = Sim::LimitCacheKey(block, coarse);
+    const std::string directory = testsupport::ScratchDirectory() + "/limits",
+                      key = Sim::LimitCacheKey(block, coarse);
     ASSERT_TRUE(Sim::StoreLimit(directory, key, limit));
     Sim::CoverageLimit read;
     ASSERT_TRUE(Sim::LoadLimit(directory, key, read));
-    EXPECT_EQ(std::tie(read.coverage, read.poses, read.reachable), std::tie(limit.coverage, limit.poses, limit.reachable));
+    EXPECT_EQ(std::tie(read.coverage, read.poses, read.reachable),
+              std::tie(limit.coverage, limit.poses, limit.reachable));
     Sim::TriangleMesh moved = block;
     moved.vertices[0].x += 0.5f;
     EXPECT_NE(Sim::LimitCacheKey(moved, coarse), key);
@@ -41,8 +41,7 @@ TEST(CoverageLimit, ReachesAlmostAllOfABlocksScannableSurfaceAndIsKeptPerModel) 
     EXPECT_FALSE(Sim::LoadLimit(directory, key, read));
 }
 
-// Every tooth's tip lies within a few millimetres (across the arch) of the skeleton, which runs
-// counter-clockwise about the disc axis as the jaw steering expects from a host; no arch, none.
+// The skeleton passes near every tooth tip, counter-clockwise about the disc axis; no arch, none.
 TEST(DeriveJawSkeleton, FollowsTheModelsArchOverTheCrowns) {
     const Sim::JawModel jaw = Sim::BuildJawModel();
     Sim::VirtualScanner scanner(ZoCOrbal2DeviceConfig(), jaw.mesh, simtest::SmallImage());
@@ -75,8 +74,10 @@ TEST(RunJawScan, CoverageRisesWithEverySequence) {
     ASSERT_GE(report.steps.size(), 3u);
     // Every sequence adds coverage, except a last gap-covering round that ends the scan.
     for (size_t i = 1; i < report.steps.size(); ++i)
-        if (i < 3) EXPECT_GT(report.steps[i].coverage, report.steps[i - 1].coverage) << report.steps[i].name;
-        else EXPECT_GE(report.steps[i].coverage, report.steps[i - 1].coverage) << report.steps[i].name;
+        if (i < 3)
+            EXPECT_GT(report.steps[i].coverage, report.steps[i - 1].coverage) << report.steps[i].name;
+        else
+            EXPECT_GE(report.steps[i].coverage, report.steps[i - 1].coverage) << report.steps[i].name;
     EXPECT_GE(report.coverage, 0.80);
     // At a quarter of the main job's pixels the measured points lie about 0.3 mm apart, so the
     // truth's 0.1 mm rule finds about two thirds covered where the main job finds nine tenths.
@@ -87,8 +88,7 @@ TEST(RunJawScan, CoverageRisesWithEverySequence) {
     EXPECT_GT(report.travelTime, 0);
 }
 
-// The saw cuts the job finds in the overview of the sectioned jaw lie on the model's true cuts,
-// across the plate and in direction; three of the four at least (one may be seen twice).
+// Cuts found in the overview lie on the model's true cuts; three of four at least (one seen twice).
 TEST(RunJawScan, FindsTheSawCutsOfASectionedJawInItsOverview) {
     const Sim::SectionedJawModel sectioned = Sim::BuildSectionedJawModel();
     Sim::JawScanOptions options;
@@ -101,10 +101,12 @@ TEST(RunJawScan, FindsTheSawCutsOfASectionedJawInItsOverview) {
     std::set<size_t> matched;
     for (const Sim::FoundSawCut& found : report.sawCuts) {
         auto off = [&](size_t t) {
-            return std::hypot(found.centre.x - sectioned.cuts[t].centre.x, found.centre.y - sectioned.cuts[t].centre.y);
+            return std::hypot(found.centre.x - sectioned.cuts[t].centre.x,
+                              found.centre.y - sectioned.cuts[t].centre.y);
         };
         size_t best = 0;
-        for (size_t t = 1; t < sectioned.cuts.size(); ++t) best = off(t) < off(best) ? t : best;
+        for (size_t t = 1; t < sectioned.cuts.size(); ++t)
+            best = off(t) < off(best) ? t : best;
         EXPECT_LT(off(best), 1.5f);
         EXPECT_GT(std::fabs(found.across.Dot(sectioned.cuts[best].normal)), std::cos(15 * 3.14159265f / 180));
         matched.insert(best);

@@ -1,5 +1,4 @@
-// The planning's estimate from measured points alone, and its gap covering, on a block standing on
-// the plate whose areas are known in closed form.
+// The planning's estimate from measured points alone and its gap covering, on a block on the plate.
 #include "AcquisitionPlanningStore.h"
 #include "MeasuredSurface.h"
 #include "ViewPrediction.h"
@@ -13,8 +12,7 @@ namespace {
 
 using Planning = ZoCOrbal2AcquisitionPlanning;
 
-// A block of 10 x 10 mm and 6 mm high on the plate, centred on the disc. Its scannable surface is
-// the top (100 mm^2) and the four sides above the 1 mm clearance (4 x 10 x 5 mm^2): 300 mm^2.
+// A 10 x 10 x 6 mm block: scannable are its top and its sides above the 1 mm clearance, 300 mm^2.
 constexpr float c_fHalf = 5, c_fHeight = 6;
 constexpr double c_dScannable = 100 + 4 * 10 * (c_fHeight - 1);
 
@@ -28,9 +26,12 @@ std::vector<CbVector3f> block(int faces, float hole = 0) {
             if ((faces & eTop) && !(std::fabs(u) < hole / 2 && std::fabs(v) < hole / 2))
                 points.push_back({u, v, c_fHeight});
         for (float h = 0; h <= c_fHeight + 1e-3f; h += 0.1f)
-            for (const auto& [face, p] : {std::pair{ePlusX, CbVector3f(c_fHalf, u, h)}, {eMinusX, {-c_fHalf, u, h}},
-                                          {ePlusY, {u, c_fHalf, h}}, {eMinusY, {u, -c_fHalf, h}}})
-                if (faces & face) points.push_back(p);
+            for (const auto& [face, p] : {std::pair{ePlusX, CbVector3f(c_fHalf, u, h)},
+                                          {eMinusX, {-c_fHalf, u, h}},
+                                          {ePlusY, {u, c_fHalf, h}},
+                                          {eMinusY, {u, -c_fHalf, h}}})
+                if (faces & face)
+                    points.push_back(p);
     }
     return points;
 }
@@ -43,8 +44,7 @@ MeasuredSurface built(const std::vector<CbVector3f>& points) {
 
 }  // namespace
 
-// Covered area in closed form; the relief's sides are one column wide, so areas are right to a few
-// per cent, and a rim of measured points covers half a millimetre into an unmeasured side.
+// Closed form within a few per cent (sides one column wide; a measured rim covers 0.5 mm beyond).
 TEST(MeasuredSurface, EstimatesTheBlocksScannableAndCoveredAreaFromItsPointsAlone) {
     const std::tuple<int, double, double> cases[] = {
         {eAll, c_dScannable, 12}, {eTop, 100, 15}, {eTop | ePlusX, 150, 15}};
@@ -58,7 +58,8 @@ TEST(MeasuredSurface, EstimatesTheBlocksScannableAndCoveredAreaFromItsPointsAlon
     const MeasuredSurface whole = built(block(eAll)), holed = built(block(eAll, 4));
     EXPECT_NEAR(holed.ScannableArea(), whole.ScannableArea(), 0.5);
     EXPECT_NEAR(whole.CoveredArea() - holed.CoveredArea(), 12.5, 3.5);
-    const MeasuredSurface empty = built({{NAN, 0, 1}, {0, INFINITY, 1}, {0, 0, -2}, {1e30f, 0, 1}, {0, 0, 1e30f}});
+    const MeasuredSurface empty =
+        built({{NAN, 0, 1}, {0, INFINITY, 1}, {0, 0, -2}, {1e30f, 0, 1}, {0, 0, 1e30f}});
     EXPECT_EQ(empty.ScannableArea(), 0.0);
     EXPECT_EQ(empty.Coverage(), 0.0);
 }
@@ -82,16 +83,16 @@ TEST(MeasuredSurface, HolesAreFoundWhereTheyAreAndTheBlockCastsShadows) {
     EXPECT_TRUE(surface.Unobstructed(beside, {-8, 0, 200}));  // steep enough to pass over it
 }
 
-// A measured ramp z = 3 + 0.2 x + 0.3 y: every column carries the top of its points, so the relief
-// is the plane raised by the rise from a column's centre to its highest point (0.075..0.125 mm),
-// on both triangles of every square (the last point lies near the far corner of an upper one);
-// beside it lies the clearance, and nothing is near a point far off the grids.
+// Ramp z = 3 + 0.2 x + 0.3 y: the relief is the plane raised by a column's top (0.075..0.125 mm),
+// on both triangles of a square; beside it the clearance; nothing near far off the grids.
 TEST(MeasuredSurface, ReliefFollowsAMeasuredRamp) {
     std::vector<CbVector3f> ramp;
     for (float x = -5; x <= 5.001f; x += 0.1f)
-        for (float y = -5; y <= 5.001f; y += 0.1f) ramp.push_back({x, y, 3 + 0.2f * x + 0.3f * y});
+        for (float y = -5; y <= 5.001f; y += 0.1f)
+            ramp.push_back({x, y, 3 + 0.2f * x + 0.3f * y});
     const MeasuredSurface surface = built(ramp);
-    for (const auto& [x, y] : {std::pair{0.3f, 0.1f}, {0.1f, 0.3f}, {-2.2f, 3.35f}, {3.4f, -1.15f}, {0.475f, 0.49f}})
+    for (const auto& [x, y] :
+         {std::pair{0.3f, 0.1f}, {0.1f, 0.3f}, {-2.2f, 3.35f}, {3.4f, -1.15f}, {0.475f, 0.49f}})
         EXPECT_NEAR(surface.Height(x, y) - (3 + 0.2f * x + 0.3f * y), 0.1f, 0.03f) << x << ", " << y;
     EXPECT_EQ(surface.Height(40, 0), MeasuredSurface::c_fClearance);
     EXPECT_TRUE(surface.IsNearMeasured({1, 1, 3.5f}));
@@ -144,7 +145,8 @@ TEST(GapCovering, AimsAtTheUnmeasuredSideAndNeverRepeatsAView) {
     store->GetProposals(1, &best, &info);
     store->GetProposalPoints(1, &points);
     // It looks at the +x side from the +x side, and the points it is to measure lie on that side.
-    const CbVector3f look = toPlate.TransformDirection({info.viewDirection[0], info.viewDirection[1], info.viewDirection[2]});
+    const CbVector3f look =
+        toPlate.TransformDirection({info.viewDirection[0], info.viewDirection[1], info.viewDirection[2]});
     EXPECT_LT(look.x, -0.3f);
     ASSERT_FALSE(points.empty());
     for (size_t k = 0; k < points.size(); k += 3)
@@ -154,7 +156,8 @@ TEST(GapCovering, AimsAtTheUnmeasuredSideAndNeverRepeatsAView) {
     std::copy(best.values, best.values + 5, scan.joints);
     store->PutScan(scan);
     store->Evaluate(result);
-    std::vector<Planning::NSDHAxisConfiguration> later(static_cast<size_t>(store->GetNumberOfProposals(computation)));
+    std::vector<Planning::NSDHAxisConfiguration> later(
+        static_cast<size_t>(store->GetNumberOfProposals(computation)));
     store->GetProposals(static_cast<int>(later.size()), later.data(), nullptr);
     for (const auto& c : later) {
         const float* v = c.values;
@@ -175,10 +178,12 @@ TEST(GapCovering, AimsAtTheUnmeasuredSideAndNeverRepeatsAView) {
 
     // A sensor with a coordinate that is not a number gives no prediction; one whose up vector is
     // three times as long predicts the same view (a wide plane, partly inside the field).
-    const Planning::NSSensorParameters camera = store->Camera().value(), projector = store->Projector().value();
+    const Planning::NSSensorParameters camera = store->Camera().value(),
+                                       projector = store->Projector().value();
     Planning::NSSensorParameters broken = camera, longUp = camera;
     broken.eye[1] = NAN;
-    for (float& u : longUp.up) u *= 3;
+    for (float& u : longUp.up)
+        u *= 3;
     const auto records = store->JointParameters().value();
     const ViewPrediction exact(camera, projector, records.data()), scaled(longUp, projector, records.data());
     EXPECT_TRUE(exact.IsSetUp());
@@ -194,5 +199,6 @@ TEST(GapCovering, AimsAtTheUnmeasuredSideAndNeverRepeatsAView) {
             seenScaled += scaled.Measures(pose, nothing, {x, y, 2}, {0, 0, 1}) ? '1' : '0';
         }
     EXPECT_EQ(seenScaled, seen);
-    EXPECT_TRUE(std::count(seen.begin(), seen.end(), '1') > 20 && std::count(seen.begin(), seen.end(), '0') > 20);
+    EXPECT_TRUE(std::count(seen.begin(), seen.end(), '1') > 20 &&
+                std::count(seen.begin(), seen.end(), '0') > 20);
 }

@@ -1,5 +1,4 @@
-// Model files: STL read strictly (every refusal with its message, random bytes never a crash), OBJ
-// and PLY as they state the geometry, regular files only; and the model placed on the disc.
+// Model files: STL read strictly, OBJ and PLY as stated, regular files only; placing on the disc.
 #include "ModelFile.h"
 #include "ModelPlacement.h"
 #include "SceneFixtures.h"
@@ -23,7 +22,8 @@ using Triangles = std::vector<std::array<float, 9>>;
 const Triangles c_two = {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 0, 1, 1, 0, 1, 0, 1, 1}};
 const std::string c_ascii =
     "solid two by hand\nfacet normal 0 0 -1\n outer loop\n  vertex 0 0 0\n  vertex 0 1 0\n  vertex 1 0 0\n"
-    " endloop\nendfacet\nfacet normal 1 1 1\n outer loop\n  vertex 1 0 0\n  vertex 0 1 0\n  vertex 0 0 1.5e0\n"
+    " endloop\nendfacet\nfacet normal 1 1 1\n outer loop\n  vertex 1 0 0\n  vertex 0 1 0\n  vertex 0 0 "
+    "1.5e0\n"
     " endloop\nendfacet\nendsolid two\n";
 
 std::string binary(const Triangles& triangles, const char* header = "binary", uint32_t count = 0xFFFFFFFF) {
@@ -42,14 +42,19 @@ std::string fileOf(const Sim::TriangleMesh& m, const std::string& format) {
     std::ostringstream s;
     Triangles stl;
     if (format == "ply")
-        s << "ply\nformat ascii 1.0\nelement vertex " << m.vertices.size() << "\nproperty float x\nproperty float y\n"
-          << "property float z\nelement face " << m.triangles.size() << "\nproperty list uchar int vertex_indices\nend_header\n";
-    for (const CbVector3f& v : m.vertices) s << (format == "obj" ? "v " : "") << v.x << ' ' << v.y << ' ' << v.z << "\n";
+        s << "ply\nformat ascii 1.0\nelement vertex " << m.vertices.size()
+          << "\nproperty float x\nproperty float y\n"
+          << "property float z\nelement face " << m.triangles.size()
+          << "\nproperty list uchar int vertex_indices\nend_header\n";
+    for (const CbVector3f& v : m.vertices)
+        s << (format == "obj" ? "v " : "") << v.x << ' ' << v.y << ' ' << v.z << "\n";
     for (const auto& [a, b, c] : m.triangles) {
         const CbVector3f &p = m.vertices[a], &q = m.vertices[b], &r = m.vertices[c];
         stl.push_back({p.x, p.y, p.z, q.x, q.y, q.z, r.x, r.y, r.z});
-        if (format == "obj") s << "f " << a + 1 << ' ' << b + 1 << ' ' << c + 1 << "\n";
-        else s << "3 " << a << ' ' << b << ' ' << c << "\n";
+        if (format == "obj")
+            s << "f " << a + 1 << ' ' << b + 1 << ' ' << c + 1 << "\n";
+        else
+            s << "3 " << a << ' ' << b << ' ' << c << "\n";
     }
     return format == "stl" ? binary(stl) : s.str();
 }
@@ -58,7 +63,9 @@ std::string edited(std::string text, const char* from, const char* to) {
     return text.replace(text.find(from), std::strlen(from), to);
 }
 
-std::string scratch(const std::string& name) { return testsupport::ScratchDirectory() + "/" + name; }
+std::string scratch(const std::string& name) {
+    return testsupport::ScratchDirectory() + "/" + name;
+}
 std::string scratch(const std::string& name, const std::string& bytes) {
     std::ofstream(scratch(name), std::ios::binary) << bytes;
     return scratch(name);
@@ -74,7 +81,8 @@ TEST(StlReader, ReadsAsciiAndBinaryDroppingDegenerateTriangles) {
     EXPECT_EQ(mesh.vertices[mesh.triangles[1][2]], CbVector3f(0, 0, 1.5f));
     Triangles triangles = c_two;
     triangles.push_back({1, 1, 1, 1, 1, 1, 2, 2, 2});  // zero area: of no use for ray casting
-    ASSERT_TRUE(reader.Parse(binary(triangles, "solid but binary"), mesh)) << reader.GetError();  // by its size
+    ASSERT_TRUE(reader.Parse(binary(triangles, "solid but binary"), mesh))
+        << reader.GetError();  // by its size
     ASSERT_EQ(mesh.triangles.size(), 2u);
     EXPECT_EQ(mesh.vertices[mesh.triangles[1][1]], CbVector3f(1, 0, 1));
     EXPECT_EQ(reader.GetDegenerateCount(), 1);
@@ -90,7 +98,7 @@ TEST(StlReader, RefusesBrokenInputWithAMessage) {
         {"", "empty"},
         {"abc", "too short"},
         {std::string(80, 'x'), "too short"},  // room for a header but not for the count
-        {"solid x", "without 'endsolid'"},     // the name's line ends with the file
+        {"solid x", "without 'endsolid'"},    // the name's line ends with the file
         {binary({}), "no triangles"},
         {binary(c_two, "binary", 0xFFFFFFFE), "holds only 2"},  // caught before anything is allocated
         {good.substr(0, good.size() - 10), "holds only 1"},
@@ -105,7 +113,9 @@ TEST(StlReader, RefusesBrokenInputWithAMessage) {
         {"solid nothing\nendsolid nothing\n", "no usable triangles"},
         // Control bytes and bytes beyond ASCII are escaped: they could steer the user's terminal.
         {edited(c_ascii, "vertex 0 1 0", "v\x1b[2J\x07 0 1 0"), "found 'v\\x1B[2J\\x07'"},
-        {"solid x\n\x9b" "facet", "expected 'facet', found '\\x9Bfacet'"},
+        {"solid x\n\x9b"
+         "facet",
+         "expected 'facet', found '\\x9Bfacet'"},
     };
     for (const auto& [bytes, reason] : cases) {
         Sim::StlReader reader;
@@ -116,8 +126,7 @@ TEST(StlReader, RefusesBrokenInputWithAMessage) {
     }
 }
 
-// Random bytes, and valid files with random bytes flipped, are read (something finite, no more
-// triangles than the bytes hold) or refused (nothing, and a message without raw control bytes).
+// Random and damaged bytes: read (finite, no more than the bytes hold) or refused with a clean message.
 TEST(StlReader, RandomBytesAreReadOrRefusedCleanly) {
     std::mt19937_64 random(5489);
     int refused = 0;
@@ -125,9 +134,11 @@ TEST(StlReader, RandomBytesAreReadOrRefusedCleanly) {
         std::string bytes = round % 4 == 1 ? binary(c_two) : c_ascii;
         if (round % 2 == 0) {
             bytes.resize(random() % 400);
-            for (char& c : bytes) c = static_cast<char>(random());
+            for (char& c : bytes)
+                c = static_cast<char>(random());
             const auto count = static_cast<uint32_t>((bytes.size() - 84) / 50 + random() % 3);
-            if (round % 4 == 0 && bytes.size() >= 84) std::memcpy(bytes.data() + 80, &count, 4);  // plausible
+            if (round % 4 == 0 && bytes.size() >= 84)
+                std::memcpy(bytes.data() + 80, &count, 4);  // plausible
         } else {
             for (int flips = 1 + static_cast<int>(random() % 4); flips > 0; --flips)
                 bytes[random() % bytes.size()] = static_cast<char>(random());
@@ -138,20 +149,22 @@ TEST(StlReader, RandomBytesAreReadOrRefusedCleanly) {
         refused += !read;
         EXPECT_EQ(mesh.IsEmpty(), !read) << "round " << round;
         EXPECT_LE(mesh.triangles.size() * 50, bytes.size()) << "round " << round;
-        for (const CbVector3f& v : mesh.vertices) ASSERT_TRUE(std::isfinite(v.x + v.y + v.z)) << "round " << round;
+        for (const CbVector3f& v : mesh.vertices)
+            ASSERT_TRUE(std::isfinite(v.x + v.y + v.z)) << "round " << round;
         EXPECT_EQ(reader.GetError().empty(), read) << "round " << round;
-        for (const char c : reader.GetError()) ASSERT_TRUE(c >= 0x20 && c < 0x7F) << reader.GetError();
+        for (const char c : reader.GetError())
+            ASSERT_TRUE(c >= 0x20 && c < 0x7F) << reader.GetError();
     }
     EXPECT_GT(refused, 1000);
 }
 
-// STL, OBJ and PLY files of a box give its geometry: twelve triangles, its bounds, and its
-// volume, positive as the winding keeps facing outwards.
+// Files of a box give its triangles, bounds and volume (positive: the winding still faces outwards).
 TEST(ReadModelFile, ReadsStlObjAndPlyAsTheyStateTheGeometry) {
     for (const auto& [name, format] : {std::pair{"box.OBJ", "obj"}, {"box.ply", "ply"}, {"box.stl", "stl"}}) {
         Sim::TriangleMesh mesh;
         std::string error;
-        ASSERT_TRUE(Sim::ReadModelFile(scratch(name, fileOf(c_box, format)), mesh, error)) << name << ": " << error;
+        ASSERT_TRUE(Sim::ReadModelFile(scratch(name, fileOf(c_box, format)), mesh, error))
+            << name << ": " << error;
         EXPECT_EQ(mesh.triangles.size(), 12u) << name;
         EXPECT_EQ(mesh.Bounds().GetMin(), CbVector3f(-2, -3, -4)) << name;
         EXPECT_EQ(mesh.Bounds().GetMax(), CbVector3f(2, 3, 0)) << name;
@@ -159,16 +172,17 @@ TEST(ReadModelFile, ReadsStlObjAndPlyAsTheyStateTheGeometry) {
     }
 }
 
-// Refused with the file's name first: what is not a regular file (a FIFO without a writer at once,
-// instead of waiting for one; a device), an unknown, empty, broken or flat model.
+// Refused with the file's name: not a regular file (a FIFO at once), unknown, empty, broken, flat.
 TEST(ReadModelFile, RefusesWhatIsNotAReadableModelWithTheFilesName) {
-    const std::string folder = scratch("folder.stl"), fifo = scratch("pipe.stl"), device = scratch("zero.stl");
+    const std::string folder = scratch("folder.stl"), fifo = scratch("pipe.stl"),
+                      device = scratch("zero.stl");
     std::filesystem::create_directories(folder);
     std::filesystem::remove(fifo), std::filesystem::remove(device);
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     std::filesystem::create_symlink("/dev/zero", device);
     const std::string ply = fileOf(c_box, "ply");
-    const std::pair<std::string, std::string> cases[] = {  // path, message (after "path" when it starts with ':')
+    const std::pair<std::string, std::string> cases[] = {
+        // path, message (after "path" when it starts with ':')
         {scratch("missing.stl"), "cannot open '" + scratch("missing.stl") + "'"},
         {folder, "'" + folder + "' is a directory, not a file"},
         {fifo, "'" + fifo + "' is not a regular file"},
@@ -184,15 +198,15 @@ TEST(ReadModelFile, RefusesWhatIsNotAReadableModelWithTheFilesName) {
         std::string error;
         EXPECT_FALSE(Sim::ReadModelFile(path, mesh, error)) << path;
         EXPECT_TRUE(mesh.IsEmpty()) << path;
-        if (message[0] == ':') EXPECT_EQ(error.rfind("'" + path + "'" + message, 0), 0u) << error;
-        else EXPECT_EQ(error, message);
+        if (message[0] == ':')
+            EXPECT_EQ(error.rfind("'" + path + "'" + message, 0), 0u) << error;
+        else
+            EXPECT_EQ(error, message);
     }
     std::filesystem::remove(fifo);
 }
 
-// The built-in jaw (occlusal side up) turned so that each file axis in turn points out of its teeth,
-// and moved off the origin: the automatic choice finds that axis, and placing by it is a rotation
-// (the jaw's heights and volume come back) that rests the jaw on the plate centred on the axis.
+// The jaw turned each way and moved: the up axis is found, and placing by it rotates the jaw back.
 TEST(ModelPlacement, FindsTheJawsOcclusalSideInEveryOrientationAndTurnsItUp) {
     using Turn = CbVector3f (*)(const CbVector3f&);  // disc frame (up = -z) to file, a rotation
     const std::pair<Sim::UpAxis, Turn> cases[] = {
@@ -206,12 +220,14 @@ TEST(ModelPlacement, FindsTheJawsOcclusalSideInEveryOrientationAndTurnsItUp) {
     const Sim::TriangleMesh jaw = Sim::BuildJawModel().mesh;
     for (const auto& [up, turn] : cases) {
         Sim::TriangleMesh file = jaw;
-        for (CbVector3f& v : file.vertices) v = turn(v) + CbVector3f(30, -70, 110);
+        for (CbVector3f& v : file.vertices)
+            v = turn(v) + CbVector3f(30, -70, 110);
         EXPECT_EQ(Sim::ChooseUpAxis(file), up) << "case " << static_cast<int>(up);
         Sim::PlaceOnDisc(file, up);
         for (size_t i = 0; i < jaw.vertices.size(); ++i)
             ASSERT_NEAR(file.vertices[i].z, jaw.vertices[i].z, 1e-3f) << "case " << static_cast<int>(up);
-        EXPECT_NEAR(simtest::SignedVolume(file), simtest::SignedVolume(jaw), 1.0) << "case " << static_cast<int>(up);
+        EXPECT_NEAR(simtest::SignedVolume(file), simtest::SignedVolume(jaw), 1.0)
+            << "case " << static_cast<int>(up);
         const CyBoundingBox3D box = file.Bounds();
         EXPECT_NEAR(box.GetMin().x + box.GetMax().x, 0.0f, 1e-4f);
         EXPECT_NEAR(box.GetMin().y + box.GetMax().y, 0.0f, 1e-4f);
@@ -226,7 +242,9 @@ TEST(ModelPlacement, FindsTheJawsOcclusalSideInEveryOrientationAndTurnsItUp) {
 TEST(FitsOnDisc, RefusesAModelTooWideOrTooHighWithItsSize) {
     const std::tuple<CbVector3f, CbVector3f, const char*> cases[] = {
         {{-30, -20, -20}, {30, 20, 0}, ""},
-        {{-5000, -10, -15}, {5000, 10, 0}, "the model is 10000.0 x 20.0 x 15.0 mm and does not fit on the disc"},
+        {{-5000, -10, -15},
+         {5000, 10, 0},
+         "the model is 10000.0 x 20.0 x 15.0 mm and does not fit on the disc"},
         {{-10, -10, -60}, {10, 10, 0}, "the model is 20.0 x 20.0 x 60.0 mm"},
         {{-40, -40, -10}, {40, 40, 0}, "80.0 x 80.0 x 10.0 mm"},  // its corners lie beyond the disc's rim
     };

@@ -1,5 +1,4 @@
-// Scenes whose recordings and areas can be predicted in closed form: boxes, with their ray
-// intersections computed independently of the scanner's ray casting.
+// Scenes of boxes whose ray hits are computed independently of the scanner's ray casting.
 #pragma once
 
 #include "AxisChain.h"
@@ -52,8 +51,7 @@ struct BoxHit {
     CbVector3f normal;  // outward normal of the face hit
 };
 
-// First intersection of a ray with a box (slab method, double precision); none when it misses,
-// the box lies behind or the origin is inside.
+// First hit of a ray on a box (slab method); none when it misses, lies behind or starts inside.
 inline std::optional<BoxHit> IntersectBox(const CbVector3f& o, const CbVector3f& d, const CbVector3f& lo,
                                           const CbVector3f& hi) {
     double t0 = 0, t1 = std::numeric_limits<double>::infinity();
@@ -61,17 +59,22 @@ inline std::optional<BoxHit> IntersectBox(const CbVector3f& o, const CbVector3f&
     float sign = 0;
     for (int a = 0; a < 3; ++a) {
         if (d[a] == 0) {
-            if (o[a] < lo[a] || o[a] > hi[a]) return std::nullopt;
+            if (o[a] < lo[a] || o[a] > hi[a])
+                return std::nullopt;
             continue;
         }
         double n = (lo[a] - o[a]) / static_cast<double>(d[a]), f = (hi[a] - o[a]) / static_cast<double>(d[a]);
         float enterSign = -1;
-        if (n > f) std::swap(n, f), enterSign = 1;
-        if (n > t0) t0 = n, axis = a, sign = enterSign;
+        if (n > f)
+            std::swap(n, f), enterSign = 1;
+        if (n > t0)
+            t0 = n, axis = a, sign = enterSign;
         t1 = std::min(t1, f);
-        if (t0 > t1) return std::nullopt;
+        if (t0 > t1)
+            return std::nullopt;
     }
-    if (axis < 0) return std::nullopt;
+    if (axis < 0)
+        return std::nullopt;
     CbVector3f normal;
     normal[axis] = sign;
     return BoxHit{t0, normal};

@@ -1,5 +1,4 @@
-// The virtual scanner's recordings against the kinematics and the camera model, computed in
-// closed form for scenes of boxes.
+// The virtual scanner's recordings against the kinematics and camera model, for scenes of boxes.
 #include "SceneFixtures.h"
 #include "VirtualScanner.h"
 
@@ -23,7 +22,8 @@ Config home() {
 CbVector3f eyeOnDisc(const CbMatrix4Rf& camToDisc, const ZoCAbstractCamCalib& sensor) {
     CCoordinate3<double> e;
     sensor.GetEyePt(e);
-    return camToDisc.TransformPoint({static_cast<float>(e.x), static_cast<float>(e.y), static_cast<float>(e.z)});
+    return camToDisc.TransformPoint(
+        {static_cast<float>(e.x), static_cast<float>(e.y), static_cast<float>(e.z)});
 }
 
 double angleDeg(const CbVector3f& a, const CbVector3f& b) {
@@ -37,13 +37,13 @@ struct Seen {
     double t = 0;
     CbVector3f p;
 };
-Seen see(const Sim::VirtualScanner& scanner, const CbMatrix4Rf& camToDisc, const Boxes& boxes, double x, double y,
-         const CbVector3f& projector) {
+Seen see(const Sim::VirtualScanner& scanner, const CbMatrix4Rf& camToDisc, const Boxes& boxes, double x,
+         double y, const CbVector3f& projector) {
     double d[3];
     scanner.GetCamera().PixelRay(x + 0.5, y + 0.5, d);
     const CbVector3f o = eyeOnDisc(camToDisc, scanner.GetCamera());
-    const CbVector3f dir = camToDisc.TransformDirection({static_cast<float>(d[0]), static_cast<float>(d[1]),
-                                                         static_cast<float>(d[2])});
+    const CbVector3f dir = camToDisc.TransformDirection(
+        {static_cast<float>(d[0]), static_cast<float>(d[1]), static_cast<float>(d[2])});
     Seen s;
     std::optional<BoxHit> first;
     for (size_t b = 0; b < boxes.size(); ++b) {
@@ -51,7 +51,8 @@ Seen see(const Sim::VirtualScanner& scanner, const CbMatrix4Rf& camToDisc, const
         if (hit && (!first || hit->t < first->t))
             first = hit, s.face = static_cast<int>(7 * b + 3) + static_cast<int>(hit->normal.Dot({1, 2, 3}));
     }
-    if (!first) return s;
+    if (!first)
+        return s;
     const CbVector3f n = first->normal;
     s.t = first->t;
     s.p = o + dir * static_cast<float>(s.t);
@@ -69,27 +70,28 @@ Seen see(const Sim::VirtualScanner& scanner, const CbMatrix4Rf& camToDisc, const
 
 }  // namespace
 
-// Each pixel is measured exactly where camera and projector both see the first face its ray meets
-// within the incidence limit and no box stands between it and the projector, at the closed-form
-// range and coordinate (moved by the registration's disturbance when noisy). Pixels whose
-// quarter-pixel neighbours see otherwise straddle a border and are left out.
+// Measured where camera and projector see the first face hit within the incidence limit, unshadowed,
+// at the closed-form range and point (noise: moved by the disturbance); pixels on a border left out.
 TEST(VirtualScanner, RecordingsOfBoxScenesMatchTheClosedFormPixelByPixel) {
     const Boxes box = {{{-10, -10, -6}, {10, 10, 0}}};
     const Boxes pillar = {{{-20, -20, -2}, {20, 20, 0}}, {{-3, -3, -25}, {3, 3, -2}}};  // on a slab
-    const std::tuple<Boxes, Config, Sim::RegistrationNoise, int> cases[] = {  // boxes, pose, noise, shadowed pixels{box, home(), {}, 0},
-                 {box, MakeConfig(20, 60, 110, -10, 45), {0.3f, 0.08f}, 0},
-                 {pillar, home(), {}, 100},
-                 {pillar, MakeConfig(0, 90, 90, 0, 135), {}, 100}};
+    const std::tuple<Boxes, Config, Sim::RegistrationNoise, int> cases[] = {
+        // boxes, pose, noise, shadowed pixels{box, home(), {}, 0},
+        {box, MakeConfig(20, 60, 110, -10, 45), {0.3f, 0.08f}, 0},
+        {pillar, home(), {}, 100},
+        {pillar, MakeConfig(0, 90, 90, 0, 135), {}, 100}};
     const ZoCOrbal2DeviceConfig device;
     for (const auto& [boxes, config, noise, minShadowed] : cases) {
         Sim::TriangleMesh scene;
-        for (const auto& [lo, hi] : boxes) scene.Append(BoxMesh(lo, hi));
+        for (const auto& [lo, hi] : boxes)
+            scene.Append(BoxMesh(lo, hi));
         Sim::VirtualScannerOptions options = SmallImage();
         options.noise = noise;
         Sim::VirtualScanner scanner(device, scene, options);
         const Sim::RecordedImage image = scanner.Record(config);
         EXPECT_EQ(image.exactRegistration, device.m_axisChain.GetCamToDiscTransformation(config, true));
-        if (noise.rotationDeg == 0) EXPECT_EQ(image.registration, image.exactRegistration);
+        if (noise.rotationDeg == 0)
+            EXPECT_EQ(image.registration, image.exactRegistration);
         const CbMatrix4Rf camToDisc = device.m_axisChain.GetCamToDiscTransformation(config, false);
         const CbMatrix4Rf disturbance = image.registration * image.exactRegistration.Inverted();
         const CbVector3f projector = eyeOnDisc(camToDisc, scanner.GetProjector());
@@ -99,8 +101,10 @@ TEST(VirtualScanner, RecordingsOfBoxScenesMatchTheClosedFormPixelByPixel) {
             for (int x = 0; x < scanner.GetWidth(); ++x) {
                 const bool got = image.mask.At(x, y) != 0;
                 masked += got;
-                if (!got) EXPECT_EQ(image.coords.At(x, y), image.coords.GetInvalidValue());
-                else ASSERT_LT((fromRays.At(x, y) - image.coords.At(x, y)).Length(), 1e-3f);
+                if (!got)
+                    EXPECT_EQ(image.coords.At(x, y), image.coords.GetInvalidValue());
+                else
+                    ASSERT_LT((fromRays.At(x, y) - image.coords.At(x, y)).Length(), 1e-3f);
                 const Seen s = see(scanner, camToDisc, boxes, x, y, projector);
                 const bool expected = s.lit && !s.shadowed;
                 bool stable = s.clear;
@@ -108,11 +112,13 @@ TEST(VirtualScanner, RecordingsOfBoxScenesMatchTheClosedFormPixelByPixel) {
                     const Seen n = see(scanner, camToDisc, boxes, x + dx, y + dy, projector);
                     stable = stable && n.face == s.face && (n.lit && !n.shadowed) == expected;
                 }
-                if (!stable) continue;
+                if (!stable)
+                    continue;
                 ++checked;
                 ASSERT_EQ(got, expected) << x << ", " << y << " at L5 " << config[4];
                 shadowed += s.lit && s.shadowed;
-                if (!expected) continue;
+                if (!expected)
+                    continue;
                 ++measured;
                 EXPECT_NEAR(image.range.At(x, y), s.t * 40.0, 0.01);
                 // 0.05 image-area units: about a micrometre, above single-precision rounding at 150 mm.
@@ -121,7 +127,8 @@ TEST(VirtualScanner, RecordingsOfBoxScenesMatchTheClosedFormPixelByPixel) {
         EXPECT_EQ(image.measuredPixels, masked);
         EXPECT_GT(checked, 2000);
         EXPECT_GT(measured, 1000);
-        EXPECT_GE(shadowed, minShadowed) << "the pillar must cast a sizeable shadow for the test to mean anything";
+        EXPECT_GE(shadowed, minShadowed)
+            << "the pillar must cast a sizeable shadow for the test to mean anything";
     }
 }
 
@@ -152,7 +159,9 @@ TEST(VirtualScanner, NothingIsMeasuredWithoutAModelOrFromBelowThePlate) {
     EXPECT_EQ(image.measuredPixels, 0);
     EXPECT_TRUE(image.coords.RectValid().IsEmpty());
     const Config below = MakeConfig(0, 90, -15, 0, 0);
-    ASSERT_GT(eyeOnDisc(device.m_axisChain.GetCamToDiscTransformation(below, false), device.m_camProjCalib.GetCamera()).z,
+    ASSERT_GT(eyeOnDisc(device.m_axisChain.GetCamToDiscTransformation(below, false),
+                        device.m_camProjCalib.GetCamera())
+                  .z,
               0.0f);
     Sim::VirtualScannerOptions noDisc = SmallImage();
     noDisc.discRadius = 0;
