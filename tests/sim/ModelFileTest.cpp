@@ -22,9 +22,8 @@ using Triangles = std::vector<std::array<float, 9>>;
 const Triangles c_two = {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 0, 1, 1, 0, 1, 0, 1, 1}};
 const std::string c_ascii =
     "solid two by hand\nfacet normal 0 0 -1\n outer loop\n  vertex 0 0 0\n  vertex 0 1 0\n  vertex 1 0 0\n"
-    " endloop\nendfacet\nfacet normal 1 1 1\n outer loop\n  vertex 1 0 0\n  vertex 0 1 0\n  vertex 0 0 "
-    "1.5e0\n"
-    " endloop\nendfacet\nendsolid two\n";
+    " endloop\nendfacet\nfacet normal 1 1 1\n outer loop\n  vertex 1 0 0\n  vertex 0 1 0\n"
+    "  vertex 0 0 1.5e0\n endloop\nendfacet\nendsolid two\n";
 
 std::string binary(const Triangles& triangles, const char* header = "binary", uint32_t count = 0xFFFFFFFF) {
     std::string bytes(80, '\0');
