@@ -110,24 +110,52 @@ TEST(MeasuredSurface, ReliefFollowsAMeasuredRamp) {
     EXPECT_LT(near, 16);
 }
 
-TEST(GapCovering, AimsAtTheUnmeasuredSideAndNeverRepeatsAView) {
-    ZoCAcquisitionSteeringOrbal2Jaw steering(ZoCOrbal2DeviceConfig(), false, false, false);
-    auto* store = dynamic_cast<AcquisitionPlanningStore*>(steering.GetAcquisitionPlanning());
-    ASSERT_NE(store, nullptr);
-    const CbMatrix4Rf planning = store->PlanningTransformation().value(), toPlate = planning.Inverted();
-    std::vector<float> xyz;  // everything but the +x side measured, in the planning frame
-    for (const CbVector3f& p : block(eAll & ~ePlusX)) {
-        const CbVector3f q = planning.TransformPoint(p);
-        xyz.insert(xyz.end(), {q.x, q.y, q.z});
-    }
-    const float line[6] = {-10, 0, 6, 10, 0, 6};
-    store->PutCenterLine({line, 6}, false);
+// A jaw steering's planning holding one scan of `points` (plate frame) and a centre line along x.
+struct Scanned {
+    ZoCAcquisitionSteeringOrbal2Jaw steering{ZoCOrbal2DeviceConfig(), false, false, false};
+    AcquisitionPlanningStore* store =
+        dynamic_cast<AcquisitionPlanningStore*>(steering.GetAcquisitionPlanning());
+    CbMatrix4Rf planning = store->PlanningTransformation().value(), toPlate = planning.Inverted();
+    std::vector<float> xyz;
     Planning::NSScanRecord scan;
-    scan.points = xyz.data();
-    scan.numPointFloats = static_cast<uint32_t>(xyz.size());
-    scan.numPixelInts = 0xFFFFFFFFu;
-    store->PutScan(scan);
+    explicit Scanned(const std::vector<CbVector3f>& points) {
+        for (const CbVector3f& p : points) {
+            const CbVector3f q = planning.TransformPoint(p);
+            xyz.insert(xyz.end(), {q.x, q.y, q.z});
+        }
+        const float line[6] = {-10, 0, 6, 10, 0, 6};
+        store->PutCenterLine({line, 6}, false);
+        scan.points = xyz.data();
+        scan.numPointFloats = static_cast<uint32_t>(xyz.size());
+        scan.numPixelInts = 0xFFFFFFFFu;
+        store->PutScan(scan);
+    }
+    CbVector3f plate(const float v[3], bool direction) const {
+        return direction ? toPlate.TransformDirection({v[0], v[1], v[2]})
+                         : toPlate.TransformPoint({v[0], v[1], v[2]});
+    }
+};
 
+// A hole in the flat top faces straight up: the first view aims into it, turned about no side of its own.
+TEST(GapCovering, LooksIntoAHoleInTheTopAlongItsUnbiasedNormal) {
+    Scanned s(block(eAll, 4));
+    Planning::NSEvaluationResult result;
+    s.store->Evaluate(result);
+    Planning::NSComputationResult computation;
+    ASSERT_GE(s.store->GetNumberOfProposals(computation), 1);
+    Planning::NSDHAxisConfiguration view;
+    Planning::NSProposalInfo info;
+    s.store->GetProposals(1, &view, &info);
+    const CbVector3f target = s.plate(info.target, false), look = s.plate(info.viewDirection, true);
+    EXPECT_TRUE(std::fabs(target.x) < 2 && std::fabs(target.y) < 2 && std::fabs(target.z - c_fHeight) < 0.1f);
+    EXPECT_LT(std::fabs(look.y), 0.05f);
+    EXPECT_LT(look.z, -0.3f);
+}
+
+TEST(GapCovering, AimsAtTheUnmeasuredSideAndNeverRepeatsAView) {
+    Scanned s(block(eAll & ~ePlusX));  // everything but the +x side measured
+    AcquisitionPlanningStore* store = s.store;
+    Planning::NSScanRecord& scan = s.scan;
     Planning::NSEvaluationResult result;
     store->Evaluate(result);
     ASSERT_EQ(result.status, 0);
@@ -145,12 +173,10 @@ TEST(GapCovering, AimsAtTheUnmeasuredSideAndNeverRepeatsAView) {
     store->GetProposals(1, &best, &info);
     store->GetProposalPoints(1, &points);
     // It looks at the +x side from the +x side, and the points it is to measure lie on that side.
-    const CbVector3f look =
-        toPlate.TransformDirection({info.viewDirection[0], info.viewDirection[1], info.viewDirection[2]});
-    EXPECT_LT(look.x, -0.3f);
+    EXPECT_LT(s.plate(info.viewDirection, true).x, -0.3f);
     ASSERT_FALSE(points.empty());
     for (size_t k = 0; k < points.size(); k += 3)
-        EXPECT_NEAR(toPlate.TransformPoint({points[k], points[k + 1], points[k + 2]}).x, c_fHalf, 0.5f);
+        EXPECT_NEAR(s.plate(&points[k], false).x, c_fHalf, 0.5f);
 
     // Once recorded from there (measuring nothing new), no proposal comes within 2 degrees and 1 mm.
     std::copy(best.values, best.values + 5, scan.joints);
