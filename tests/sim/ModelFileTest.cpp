@@ -79,9 +79,8 @@ TEST(StlReader, ReadsAsciiAndBinaryDroppingDegenerateTriangles) {
     ASSERT_EQ(mesh.triangles.size(), 2u);
     EXPECT_EQ(mesh.vertices[mesh.triangles[1][2]], CbVector3f(0, 0, 1.5f));
     Triangles triangles = c_two;
-    triangles.push_back({1, 1, 1, 1, 1, 1, 2, 2, 2});  // zero area: of no use for ray casting
-    ASSERT_TRUE(reader.Parse(binary(triangles, "solid but binary"), mesh))
-        << reader.GetError();  // by its size
+    triangles.push_back({1, 1, 1, 1, 1, 1, 2, 2, 2});  // zero area: dropped; the size says binary
+    ASSERT_TRUE(reader.Parse(binary(triangles, "solid but binary"), mesh)) << reader.GetError();
     ASSERT_EQ(mesh.triangles.size(), 2u);
     EXPECT_EQ(mesh.vertices[mesh.triangles[1][1]], CbVector3f(1, 0, 1));
     EXPECT_EQ(reader.GetDegenerateCount(), 1);
@@ -160,14 +159,14 @@ TEST(StlReader, RandomBytesAreReadOrRefusedCleanly) {
 // Files of a box give its triangles, bounds and volume (positive: the winding still faces outwards).
 TEST(ReadModelFile, ReadsStlObjAndPlyAsTheyStateTheGeometry) {
     for (const auto& [name, format] : {std::pair{"box.OBJ", "obj"}, {"box.ply", "ply"}, {"box.stl", "stl"}}) {
+        SCOPED_TRACE(name);
         Sim::TriangleMesh mesh;
         std::string error;
-        ASSERT_TRUE(Sim::ReadModelFile(scratch(name, fileOf(c_box, format)), mesh, error))
-            << name << ": " << error;
-        EXPECT_EQ(mesh.triangles.size(), 12u) << name;
-        EXPECT_EQ(mesh.Bounds().GetMin(), CbVector3f(-2, -3, -4)) << name;
-        EXPECT_EQ(mesh.Bounds().GetMax(), CbVector3f(2, 3, 0)) << name;
-        EXPECT_NEAR(simtest::SignedVolume(mesh), 4 * 6 * 4, 1e-3) << name;
+        ASSERT_TRUE(Sim::ReadModelFile(scratch(name, fileOf(c_box, format)), mesh, error)) << error;
+        EXPECT_EQ(mesh.triangles.size(), 12u);
+        EXPECT_EQ(mesh.Bounds().GetMin(), CbVector3f(-2, -3, -4));
+        EXPECT_EQ(mesh.Bounds().GetMax(), CbVector3f(2, 3, 0));
+        EXPECT_NEAR(simtest::SignedVolume(mesh), 4 * 6 * 4, 1e-3);
     }
 }
 
@@ -218,15 +217,15 @@ TEST(ModelPlacement, FindsTheJawsOcclusalSideInEveryOrientationAndTurnsItUp) {
     };
     const Sim::TriangleMesh jaw = Sim::BuildJawModel().mesh;
     for (const auto& [up, turn] : cases) {
+        SCOPED_TRACE(static_cast<int>(up));
         Sim::TriangleMesh file = jaw;
         for (CbVector3f& v : file.vertices)
             v = turn(v) + CbVector3f(30, -70, 110);
-        EXPECT_EQ(Sim::ChooseUpAxis(file), up) << "case " << static_cast<int>(up);
+        EXPECT_EQ(Sim::ChooseUpAxis(file), up);
         Sim::PlaceOnDisc(file, up);
         for (size_t i = 0; i < jaw.vertices.size(); ++i)
-            ASSERT_NEAR(file.vertices[i].z, jaw.vertices[i].z, 1e-3f) << "case " << static_cast<int>(up);
-        EXPECT_NEAR(simtest::SignedVolume(file), simtest::SignedVolume(jaw), 1.0)
-            << "case " << static_cast<int>(up);
+            ASSERT_NEAR(file.vertices[i].z, jaw.vertices[i].z, 1e-3f);
+        EXPECT_NEAR(simtest::SignedVolume(file), simtest::SignedVolume(jaw), 1.0);
         const CyBoundingBox3D box = file.Bounds();
         EXPECT_NEAR(box.GetMin().x + box.GetMax().x, 0.0f, 1e-4f);
         EXPECT_NEAR(box.GetMin().y + box.GetMax().y, 0.0f, 1e-4f);
