@@ -1,24 +1,20 @@
-// Ground truth of a scan: which surface counts and when a sample is covered, on closed-form
-// scenes whose areas are known.
+// The built-in models' geometry, and a scan's ground truth on closed-form scenes.
 #include "GroundTruth.h"
 #include "SceneFixtures.h"
+#include "SyntheticModels.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 
 namespace {
 
 using simtest::BoxMesh;
 
 // A 10 x 10 x 5 mm box on the plate (z down: it spans z in [-5, 0]).
-Sim::TriangleMesh box() { return BoxMesh({-5, -5, -5}, {5, 5, 0}); }
-
-// The box without its base, open underneath like a gum shell cut from an intraoral scan.
-Sim::TriangleMesh shell() {
-    Sim::TriangleMesh m = box();
-    m.triangles.erase(m.triangles.begin() + 2, m.triangles.begin() + 4);  // the two base triangles
-    return m;
+Sim::TriangleMesh box() {
+    return BoxMesh({-5, -5, -5}, {5, 5, 0});
 }
 
 Sim::TriangleMesh with(Sim::TriangleMesh m, const Sim::TriangleMesh& part) {
@@ -26,49 +22,79 @@ Sim::TriangleMesh with(Sim::TriangleMesh m, const Sim::TriangleMesh& part) {
     return m;
 }
 
-// A 4 mm square tilted `degrees` below the horizontal (its normal's down component sin(a)).
+// A 4 mm square tilted `degrees` below the horizontal (normal (cos a, 0, sin a)), 10 mm up.
 Sim::TriangleMesh tilted(float degrees) {
-    const float a = degrees * 3.14159265f / 180.0f;
-    return simtest::QuadMesh({0, 0, -10}, {std::cos(a), 0, std::sin(a)}, 4.0f);
+    const float a = degrees * 3.14159265f / 180, c = 2 * std::cos(a), s = 2 * std::sin(a);
+    Sim::TriangleMesh m;
+    m.vertices = {{s, -2, -10 - c}, {s, 2, -10 - c}, {-s, 2, -10 + c}, {-s, -2, -10 + c}};
+    m.triangles = {{0, 1, 2}, {0, 2, 3}};
+    return m;
 }
 
 }  // namespace
 
+// Closed and consistently wound (each directed edge has one reverse partner), outwards, on the disc.
+TEST(SyntheticModels, EveryModelIsClosedFacesOutwardsAndStandsOnThePlate) {
+    const std::pair<const char*, Sim::TriangleMesh> models[] = {
+        {"jaw", Sim::BuildJawModel().mesh},
+        {"sectioned jaw", Sim::BuildSectionedJawModel().jaw.mesh},
+        {"stump holder", Sim::BuildStumpHolderModel().mesh},
+        {"scan body", Sim::BuildScanBodyModel().jaw.mesh},
+        {"double-arch tray", Sim::BuildDoubleArchTrayModel().mesh}};
+    for (const auto& [name, mesh] : models) {
+        std::map<std::pair<uint32_t, uint32_t>, int> edges;
+        for (const auto& t : mesh.triangles)
+            for (size_t k = 0; k < 3; ++k)
+                ++edges[{t[k], t[(k + 1) % 3]}];
+        for (const auto& [edge, count] : edges) {
+            const auto reverse = edges.find({edge.second, edge.first});
+            ASSERT_TRUE(count == 1 && reverse != edges.end() && reverse->second == 1) << name;
+        }
+        EXPECT_GT(simtest::SignedVolume(mesh), 1000.0) << name;
+        const CyBoundingBox3D bounds = mesh.Bounds();
+        EXPECT_NEAR(bounds.GetMax().z, 0.0f, 1e-4f) << name;
+        EXPECT_LT(std::hypot(bounds.GetMax().x, bounds.GetMax().y), 50.0f) << name << " fits on the disc";
+    }
+}
+
 TEST(GroundTruth, CountsOnlySurfaceAViewFromAboveThePlateCanReach) {
-    struct Case {
-        const char* name;
-        Sim::TriangleMesh model;
-        double area;  // mm^2, closed form
-    };
-    const Case cases[] = {
+    Sim::TriangleMesh shell = box();  // open underneath like a gum shell cut from an intraoral scan
+    shell.triangles.erase(shell.triangles.begin() + 2, shell.triangles.begin() + 4);
+    const std::tuple<const char*, Sim::TriangleMesh, double> cases[] = {
+        // area in mm^2, closed form
         // The base points straight down and the walls' lowest millimetre lies within the plate's
         // clearance: the top (100) and the walls' upper 4 mm (4 x 40).
         {"box", box(), 260},
         // Box: top 100 - 16 under the block, walls 160; block: top 16, walls above the box 16 x 3.
         {"block set 2 mm into the box", with(box(), BoxMesh({-2, -2, -8}, {2, 2, -3})), 84 + 160 + 16 + 48},
         // A block under a shell open underneath: nothing above the plate reaches it.
-        {"block under an open shell", with(shell(), BoxMesh({-2, -2, -3}, {2, 2, 0})), 260},
-        {"face 90 degrees up", tilted(-90), 16}, {"vertical face", tilted(0), 16},
-        {"face 45 degrees down", tilted(45), 16}, {"face 55 degrees down", tilted(55), 16},
-        {"face 65 degrees down", tilted(65), 0}, {"face straight down", tilted(90), 0},
+        {"block under an open shell", with(shell, BoxMesh({-2, -2, -3}, {2, 2, 0})), 260},
+        {"face 90 degrees up", tilted(-90), 16},
+        {"vertical face", tilted(0), 16},
+        {"face 45 degrees down", tilted(45), 16},
+        {"face 55 degrees down", tilted(55), 16},
+        {"face 65 degrees down", tilted(65), 0},
+        {"face straight down", tilted(90), 0},
     };
-    for (const Case& c : cases) {
-        const Sim::GroundTruth truth(c.model);
+    for (const auto& [name, model, area] : cases) {
+        const Sim::GroundTruth truth(model);
         // Boxes are sampled at random (a few mm^2 of play), the squares' weights add up exactly.
-        EXPECT_NEAR(truth.ScannableArea(), c.area, c.area > 50 ? 4.0 : 1e-3) << c.name;
-        EXPECT_EQ(truth.Coverage(), 0.0) << c.name;  // nothing measured, and with nothing to scan no NaN
+        EXPECT_NEAR(truth.ScannableArea(), area, area > 50 ? 4.0 : 1e-3) << name;
+        EXPECT_EQ(truth.Coverage(), 0.0) << name;  // nothing measured, and with nothing to scan no NaN
         for (const Sim::GroundTruth::Sample& s : truth.GetSamples())
-            ASSERT_LE(s.point.z, -1.0f) << c.name;
+            ASSERT_LE(s.point.z, -1.0f) << name;
     }
     // About one sample per 0.04 mm^2 on the counted surface (the walls' dropped part included).
-    EXPECT_NEAR(static_cast<double>(Sim::GroundTruth(box()).GetSamples().size()), 100 / 0.04 + 160 / 0.04, 100.0);
+    EXPECT_NEAR(static_cast<double>(Sim::GroundTruth(box()).GetSamples().size()), 100 / 0.04 + 160 / 0.04,
+                100.0);
 }
 
 TEST(GroundTruth, MeasuredPointsCoverSamplesWithinATenthOfAMillimetre) {
     auto topFace = [](float lift) {  // a grid 0.05 mm apart over the box's top, lifted by `lift`
         std::vector<CbVector3f> points;
         for (float x = -5; x <= 5; x += 0.05f)
-            for (float y = -5; y <= 5; y += 0.05f) points.push_back({x, y, -5 - lift});
+            for (float y = -5; y <= 5; y += 0.05f)
+                points.push_back({x, y, -5 - lift});
         return points;
     };
     Sim::GroundTruth truth(box());

@@ -1,93 +1,257 @@
-// Model files other than STL (read through Assimp): the same geometry as the file states, and a
-// clear refusal for what is broken.
+// Model files: STL read strictly, OBJ and PLY as stated, regular files only; placing on the disc.
 #include "ModelFile.h"
+#include "ModelPlacement.h"
 #include "SceneFixtures.h"
+#include "StlReader.h"
+#include "SyntheticModels.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
+
+#include <sys/stat.h>
 
 namespace {
 
-std::string objText(const Sim::TriangleMesh& m) {
+using Triangles = std::vector<std::array<float, 9>>;
+const Triangles c_two = {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 0, 1, 1, 0, 1, 0, 1, 1}};
+const std::string c_ascii =
+    "solid two by hand\nfacet normal 0 0 -1\n outer loop\n  vertex 0 0 0\n  vertex 0 1 0\n  vertex 1 0 0\n"
+    " endloop\nendfacet\nfacet normal 1 1 1\n outer loop\n  vertex 1 0 0\n  vertex 0 1 0\n"
+    "  vertex 0 0 1.5e0\n endloop\nendfacet\nendsolid two\n";
+
+std::string binary(const Triangles& triangles, const char* header = "binary", uint32_t count = 0xFFFFFFFF) {
+    std::string bytes(80, '\0');
+    std::memcpy(bytes.data(), header, std::strlen(header));
+    count = count == 0xFFFFFFFF ? static_cast<uint32_t>(triangles.size()) : count;
+    bytes.append(reinterpret_cast<const char*>(&count), 4);
+    for (const auto& t : triangles)
+        bytes.append(12, '\0').append(reinterpret_cast<const char*>(t.data()), 36).append(2, '\0');
+    return bytes;
+}
+
+// A mesh as an OBJ, PLY or binary STL file states it.
+const Sim::TriangleMesh c_box = simtest::BoxMesh({-2, -3, -4}, {2, 3, 0});
+std::string fileOf(const Sim::TriangleMesh& m, const std::string& format) {
     std::ostringstream s;
-    s << "# box\no box\n";
-    for (const CbVector3f& v : m.vertices) s << "v " << v.x << ' ' << v.y << ' ' << v.z << "\n";
-    for (const auto& t : m.triangles) s << "f " << t[0] + 1 << ' ' << t[1] + 1 << ' ' << t[2] + 1 << "\n";
-    return s.str();
+    Triangles stl;
+    if (format == "ply")
+        s << "ply\nformat ascii 1.0\nelement vertex " << m.vertices.size()
+          << "\nproperty float x\nproperty float y\n"
+          << "property float z\nelement face " << m.triangles.size()
+          << "\nproperty list uchar int vertex_indices\nend_header\n";
+    for (const CbVector3f& v : m.vertices)
+        s << (format == "obj" ? "v " : "") << v.x << ' ' << v.y << ' ' << v.z << "\n";
+    for (const auto& [a, b, c] : m.triangles) {
+        const CbVector3f &p = m.vertices[a], &q = m.vertices[b], &r = m.vertices[c];
+        stl.push_back({p.x, p.y, p.z, q.x, q.y, q.z, r.x, r.y, r.z});
+        if (format == "obj")
+            s << "f " << a + 1 << ' ' << b + 1 << ' ' << c + 1 << "\n";
+        else
+            s << "3 " << a << ' ' << b << ' ' << c << "\n";
+    }
+    return format == "stl" ? binary(stl) : s.str();
 }
 
-std::string plyText(const Sim::TriangleMesh& m) {
-    std::ostringstream s;
-    s << "ply\nformat ascii 1.0\nelement vertex " << m.vertices.size()
-      << "\nproperty float x\nproperty float y\nproperty float z\nelement face " << m.triangles.size()
-      << "\nproperty list uchar int vertex_indices\nend_header\n";
-    for (const CbVector3f& v : m.vertices) s << v.x << ' ' << v.y << ' ' << v.z << "\n";
-    for (const auto& t : m.triangles) s << "3 " << t[0] << ' ' << t[1] << ' ' << t[2] << "\n";
-    return s.str();
+std::string edited(std::string text, const char* from, const char* to) {
+    return text.replace(text.find(from), std::strlen(from), to);
 }
 
-std::string writeScratch(const std::string& name, const std::string& text) {
-    const std::string path = testsupport::ScratchDirectory() + "/" + name;
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
+std::string scratch(const std::string& name) {
+    return testsupport::ScratchDirectory() + "/" + name;
 }
-
-// Sum over the triangles of (twice) their oriented area vectors' lengths: the surface area,
-// independent of how the file orders or shares its vertices.
-double area(const Sim::TriangleMesh& m) {
-    double sum = 0;
-    for (const auto& t : m.triangles)
-        sum += 0.5 * (m.vertices[t[1]] - m.vertices[t[0]]).Cross(m.vertices[t[2]] - m.vertices[t[0]]).Length();
-    return sum;
+std::string scratch(const std::string& name, const std::string& bytes) {
+    std::ofstream(scratch(name), std::ios::binary) << bytes;
+    return scratch(name);
 }
 
 }  // namespace
 
-TEST(ReadModelFile, ReadsObjAndPlyAsTheyStateTheGeometry) {
-    const Sim::TriangleMesh box = simtest::BoxMesh({-2, -3, -4}, {2, 3, 0});
-    for (const auto& [name, text] : {std::pair{"box.OBJ", objText(box)}, std::pair{"box.ply", plyText(box)}}) {
+TEST(StlReader, ReadsAsciiAndBinaryDroppingDegenerateTriangles) {
+    Sim::StlReader reader;
+    Sim::TriangleMesh mesh;
+    ASSERT_TRUE(reader.Parse(c_ascii, mesh)) << reader.GetError();
+    ASSERT_EQ(mesh.triangles.size(), 2u);
+    EXPECT_EQ(mesh.vertices[mesh.triangles[1][2]], CbVector3f(0, 0, 1.5f));
+    Triangles triangles = c_two;
+    triangles.push_back({1, 1, 1, 1, 1, 1, 2, 2, 2});  // zero area: dropped; the size says binary
+    ASSERT_TRUE(reader.Parse(binary(triangles, "solid but binary"), mesh)) << reader.GetError();
+    ASSERT_EQ(mesh.triangles.size(), 2u);
+    EXPECT_EQ(mesh.vertices[mesh.triangles[1][1]], CbVector3f(1, 0, 1));
+    EXPECT_EQ(reader.GetDegenerateCount(), 1);
+}
+
+// Each broken input is refused with a message saying what is wrong, and nothing half-read.
+TEST(StlReader, RefusesBrokenInputWithAMessage) {
+    Triangles nan = c_two, inf = c_two;
+    nan[1][4] = std::numeric_limits<float>::quiet_NaN();
+    inf[1][4] = std::numeric_limits<float>::infinity();
+    const std::string good = binary(c_two);
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "empty"},
+        {"abc", "too short"},
+        {std::string(80, 'x'), "too short"},  // room for a header but not for the count
+        {"solid x", "without 'endsolid'"},    // the name's line ends with the file
+        {binary({}), "no triangles"},
+        {binary(c_two, "binary", 0xFFFFFFFE), "holds only 2"},  // caught before anything is allocated
+        {good.substr(0, good.size() - 10), "holds only 1"},
+        {good + "abc", "binary STL of 2 triangles has 3 bytes after its last triangle"},
+        {binary(nan), "triangle 1: a vertex coordinate is not a finite number"},
+        {binary(inf), "triangle 1: a vertex coordinate is not a finite number"},
+        {edited(c_ascii, "1.5e0", "nan"), "not a finite number"},
+        {edited(c_ascii, "vertex 0 1 0", "vortex 0 1 0"), "line 5: expected 'vertex', found 'vortex'"},
+        {"solid x\nfacet normal 0 0 1\n outer loop\n vertex 0 0 zero\n", "malformed vertex coordinate"},
+        {"solid x\nfacet normal 0 0\n", "malformed facet normal"},
+        {c_ascii.substr(0, c_ascii.size() - 14), "without 'endsolid'"},
+        {"solid nothing\nendsolid nothing\n", "no usable triangles"},
+        // Control bytes and bytes beyond ASCII are escaped: they could steer the user's terminal.
+        {edited(c_ascii, "vertex 0 1 0", "v\x1b[2J\x07 0 1 0"), "found 'v\\x1B[2J\\x07'"},
+        {"solid x\n\x9b"
+         "facet",
+         "expected 'facet', found '\\x9Bfacet'"},
+    };
+    for (const auto& [bytes, reason] : cases) {
+        Sim::StlReader reader;
         Sim::TriangleMesh mesh;
-        std::string error;
-        ASSERT_TRUE(Sim::ReadModelFile(writeScratch(name, text), mesh, error)) << name << ": " << error;
-        EXPECT_EQ(mesh.triangles.size(), 12u) << name;
-        EXPECT_NEAR(area(mesh), 2 * (4 * 6 + 4 * 4 + 6 * 4), 1e-3) << name;
-        EXPECT_EQ(mesh.Bounds().GetMin(), CbVector3f(-2, -3, -4)) << name;
-        EXPECT_EQ(mesh.Bounds().GetMax(), CbVector3f(2, 3, 0)) << name;
-        // Outward winding kept: the top face (z = -4 in the file) still points along -z.
-        double downArea = 0;
-        for (const auto& t : mesh.triangles) {
-            const CbVector3f n =
-                (mesh.vertices[t[1]] - mesh.vertices[t[0]]).Cross(mesh.vertices[t[2]] - mesh.vertices[t[0]]);
-            if (mesh.vertices[t[0]].z == -4 && mesh.vertices[t[1]].z == -4 && mesh.vertices[t[2]].z == -4)
-                downArea += 0.5 * n.z;
-        }
-        EXPECT_NEAR(downArea, -24.0, 1e-3) << name;
+        EXPECT_FALSE(reader.Parse(bytes, mesh)) << reason;
+        EXPECT_TRUE(mesh.IsEmpty());
+        EXPECT_NE(reader.GetError().find(reason), std::string::npos) << "message: " << reader.GetError();
     }
 }
 
-TEST(ReadModelFile, RefusesBrokenFilesWithTheirName) {
-    const Sim::TriangleMesh box = simtest::BoxMesh({-2, -3, -4}, {2, 3, 0});
-    std::string truncated = plyText(box);
-    truncated.resize(truncated.size() / 2);
-    std::filesystem::create_directories(testsupport::ScratchDirectory() + "/folder.obj");
+// Random and damaged bytes: read (finite, no more than the bytes hold) or refused with a clean message.
+TEST(StlReader, RandomBytesAreReadOrRefusedCleanly) {
+    std::mt19937_64 random(5489);
+    int refused = 0;
+    for (int round = 0; round < 2000; ++round) {
+        std::string bytes = round % 4 == 1 ? binary(c_two) : c_ascii;
+        if (round % 2 == 0) {
+            bytes.resize(random() % 400);
+            for (char& c : bytes)
+                c = static_cast<char>(random());
+            const auto count = static_cast<uint32_t>((bytes.size() - 84) / 50 + random() % 3);
+            if (round % 4 == 0 && bytes.size() >= 84)
+                std::memcpy(bytes.data() + 80, &count, 4);  // plausible
+        } else {
+            for (int flips = 1 + static_cast<int>(random() % 4); flips > 0; --flips)
+                bytes[random() % bytes.size()] = static_cast<char>(random());
+        }
+        Sim::StlReader reader;
+        Sim::TriangleMesh mesh;
+        const bool read = reader.Parse(bytes, mesh);
+        refused += !read;
+        EXPECT_EQ(mesh.IsEmpty(), !read) << "round " << round;
+        EXPECT_LE(mesh.triangles.size() * 50, bytes.size()) << "round " << round;
+        for (const CbVector3f& v : mesh.vertices)
+            ASSERT_TRUE(std::isfinite(v.x + v.y + v.z)) << "round " << round;
+        EXPECT_EQ(reader.GetError().empty(), read) << "round " << round;
+        for (const char c : reader.GetError())
+            ASSERT_TRUE(c >= 0x20 && c < 0x7F) << reader.GetError();
+    }
+    EXPECT_GT(refused, 1000);
+}
+
+// Files of a box give its triangles, bounds and volume (positive: the winding still faces outwards).
+TEST(ReadModelFile, ReadsStlObjAndPlyAsTheyStateTheGeometry) {
+    for (const auto& [name, format] : {std::pair{"box.OBJ", "obj"}, {"box.ply", "ply"}, {"box.stl", "stl"}}) {
+        SCOPED_TRACE(name);
+        Sim::TriangleMesh mesh;
+        std::string error;
+        ASSERT_TRUE(Sim::ReadModelFile(scratch(name, fileOf(c_box, format)), mesh, error)) << error;
+        EXPECT_EQ(mesh.triangles.size(), 12u);
+        EXPECT_EQ(mesh.Bounds().GetMin(), CbVector3f(-2, -3, -4));
+        EXPECT_EQ(mesh.Bounds().GetMax(), CbVector3f(2, 3, 0));
+        EXPECT_NEAR(simtest::SignedVolume(mesh), 4 * 6 * 4, 1e-3);
+    }
+}
+
+// Refused with the file's name: not a regular file (a FIFO at once), unknown, empty, broken, flat.
+TEST(ReadModelFile, RefusesWhatIsNotAReadableModelWithTheFilesName) {
+    const std::string folder = scratch("folder.stl"), fifo = scratch("pipe.stl"),
+                      device = scratch("zero.stl");
+    std::filesystem::create_directories(folder);
+    std::filesystem::remove(fifo), std::filesystem::remove(device);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", device);
+    const std::string ply = fileOf(c_box, "ply");
     const std::pair<std::string, std::string> cases[] = {
-        {writeScratch("box.3ds", "whatever"), "unknown model format (STL, PLY or OBJ)"},
-        {writeScratch("empty.obj", ""), "the file is empty"},
-        {writeScratch("half.ply", truncated), "not a readable ply file"},
-        {writeScratch("points.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\n"), "not a readable obj file"},
-        {writeScratch("flat.obj", "v 0 0 0\nv 1 0 0\nv 2 0 0\nf 1 2 3\n"), "no usable triangles"},
-        {testsupport::ScratchDirectory() + "/folder.obj", "is a directory, not a file"},
+        // path, message (after "path" when it starts with ':')
+        {scratch("missing.stl"), "cannot open '" + scratch("missing.stl") + "'"},
+        {folder, "'" + folder + "' is a directory, not a file"},
+        {fifo, "'" + fifo + "' is not a regular file"},
+        {device, "'" + device + "' is not a regular file"},
+        {scratch("box.3ds", "whatever"), ": unknown model format (STL, PLY or OBJ)"},
+        {scratch("empty.obj", ""), ": the file is empty"},
+        {scratch("half.ply", ply.substr(0, ply.size() / 2)), ": not a readable ply file"},
+        {scratch("points.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\n"), ": not a readable obj file"},
+        {scratch("flat.obj", "v 0 0 0\nv 1 0 0\nv 2 0 0\nf 1 2 3\n"), ": the model has no usable triangles"},
     };
     for (const auto& [path, message] : cases) {
         Sim::TriangleMesh mesh;
         std::string error;
         EXPECT_FALSE(Sim::ReadModelFile(path, mesh, error)) << path;
         EXPECT_TRUE(mesh.IsEmpty()) << path;
-        EXPECT_EQ(error.rfind("'" + path + "'", 0), 0u) << error;
+        if (message[0] == ':')
+            EXPECT_EQ(error.rfind("'" + path + "'" + message, 0), 0u) << error;
+        else
+            EXPECT_EQ(error, message);
+    }
+    std::filesystem::remove(fifo);
+}
+
+// The jaw turned each way and moved: the up axis is found, and placing by it rotates the jaw back.
+TEST(ModelPlacement, FindsTheJawsOcclusalSideInEveryOrientationAndTurnsItUp) {
+    using Turn = CbVector3f (*)(const CbVector3f&);  // disc frame (up = -z) to file, a rotation
+    const std::pair<Sim::UpAxis, Turn> cases[] = {
+        {Sim::UpAxis::PlusZ, [](const CbVector3f& v) { return CbVector3f(v.x, -v.y, -v.z); }},
+        {Sim::UpAxis::MinusZ, [](const CbVector3f& v) { return v; }},
+        {Sim::UpAxis::PlusX, [](const CbVector3f& v) { return CbVector3f(-v.z, v.y, v.x); }},
+        {Sim::UpAxis::MinusX, [](const CbVector3f& v) { return CbVector3f(v.z, v.y, -v.x); }},
+        {Sim::UpAxis::PlusY, [](const CbVector3f& v) { return CbVector3f(v.x, -v.z, v.y); }},
+        {Sim::UpAxis::MinusY, [](const CbVector3f& v) { return CbVector3f(v.x, v.z, -v.y); }},
+    };
+    const Sim::TriangleMesh jaw = Sim::BuildJawModel().mesh;
+    for (const auto& [up, turn] : cases) {
+        SCOPED_TRACE(static_cast<int>(up));
+        Sim::TriangleMesh file = jaw;
+        for (CbVector3f& v : file.vertices)
+            v = turn(v) + CbVector3f(30, -70, 110);
+        EXPECT_EQ(Sim::ChooseUpAxis(file), up);
+        Sim::PlaceOnDisc(file, up);
+        for (size_t i = 0; i < jaw.vertices.size(); ++i)
+            ASSERT_NEAR(file.vertices[i].z, jaw.vertices[i].z, 1e-3f);
+        EXPECT_NEAR(simtest::SignedVolume(file), simtest::SignedVolume(jaw), 1.0);
+        const CyBoundingBox3D box = file.Bounds();
+        EXPECT_NEAR(box.GetMin().x + box.GetMax().x, 0.0f, 1e-4f);
+        EXPECT_NEAR(box.GetMin().y + box.GetMax().y, 0.0f, 1e-4f);
+    }
+    Sim::UpAxis parsed;
+    EXPECT_TRUE(Sim::ParseUpAxis("-y", parsed));
+    EXPECT_EQ(parsed, Sim::UpAxis::MinusY);
+    EXPECT_FALSE(Sim::ParseUpAxis("up", parsed));
+}
+
+// A model that does not fit on the disc is refused with its size; one that fits passes.
+TEST(FitsOnDisc, RefusesAModelTooWideOrTooHighWithItsSize) {
+    const std::tuple<CbVector3f, CbVector3f, const char*> cases[] = {
+        {{-30, -20, -20}, {30, 20, 0}, ""},
+        {{-5000, -10, -15},
+         {5000, 10, 0},
+         "the model is 10000.0 x 20.0 x 15.0 mm and does not fit on the disc"},
+        {{-10, -10, -60}, {10, 10, 0}, "the model is 20.0 x 20.0 x 60.0 mm"},
+        {{-40, -40, -10}, {40, 40, 0}, "80.0 x 80.0 x 10.0 mm"},  // its corners lie beyond the disc's rim
+    };
+    for (const auto& [lo, hi, message] : cases) {
+        Sim::TriangleMesh mesh;
+        mesh.vertices = {lo, {hi.x, lo.y, hi.z}, hi};
+        mesh.triangles = {{0, 1, 2}};
+        std::string error;
+        EXPECT_EQ(Sim::FitsOnDisc(mesh, error), *message == '\0');
         EXPECT_NE(error.find(message), std::string::npos) << error;
     }
 }

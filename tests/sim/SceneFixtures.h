@@ -1,5 +1,4 @@
-// Scenes whose recordings can be predicted in closed form: boxes and single quads, with the
-// camera's rays and the box intersections computed independently of the scanner's ray casting.
+// Scenes of boxes whose ray hits are computed independently of the scanner's ray casting.
 #pragma once
 
 #include "AxisChain.h"
@@ -21,6 +20,14 @@ inline Config MakeConfig(float l1, float l2, float l3, float l4, float l5) {
     return c;
 }
 
+// A quarter of the device's pixels each way (same field of view: a pixel covers about 0.3 mm).
+inline Sim::VirtualScannerOptions SmallImage() {
+    Sim::VirtualScannerOptions options;
+    options.width = 320;
+    options.height = 256;
+    return options;
+}
+
 // An axis-aligned box as a closed mesh, wound outwards.
 inline Sim::TriangleMesh BoxMesh(const CbVector3f& lo, const CbVector3f& hi) {
     Sim::TriangleMesh m;
@@ -31,15 +38,12 @@ inline Sim::TriangleMesh BoxMesh(const CbVector3f& lo, const CbVector3f& hi) {
     return m;
 }
 
-// A square of side `size` centred at `centre` with unit normal `normal` (two triangles).
-inline Sim::TriangleMesh QuadMesh(const CbVector3f& centre, const CbVector3f& normal, float size) {
-    const CbVector3f helper = std::fabs(normal.z) < 0.9f ? CbVector3f(0, 0, 1) : CbVector3f(1, 0, 0);
-    const CbVector3f u = helper.Cross(normal).Normalized() * (0.5f * size);
-    const CbVector3f v = normal.Cross(u);
-    Sim::TriangleMesh m;
-    m.vertices = {centre - u - v, centre + u - v, centre + u + v, centre - u + v};
-    m.triangles = {{0, 1, 2}, {0, 2, 3}};
-    return m;
+// Signed volume by the divergence theorem: positive when the triangles face outwards.
+inline double SignedVolume(const Sim::TriangleMesh& mesh) {
+    double v = 0;
+    for (const auto& t : mesh.triangles)
+        v += mesh.vertices[t[0]].Dot(mesh.vertices[t[1]].Cross(mesh.vertices[t[2]])) / 6.0;
+    return v;
 }
 
 struct BoxHit {
@@ -47,13 +51,12 @@ struct BoxHit {
     CbVector3f normal;  // outward normal of the face hit
 };
 
-// First intersection of a ray with a box (slab method, double precision); none when it misses
-// or the box lies behind.
+// First hit of a ray on a box (slab method); none when it misses, lies behind or starts inside.
 inline std::optional<BoxHit> IntersectBox(const CbVector3f& o, const CbVector3f& d, const CbVector3f& lo,
                                           const CbVector3f& hi) {
     double t0 = 0, t1 = std::numeric_limits<double>::infinity();
     int axis = -1;
-    double sign = 0;
+    float sign = 0;
     for (int a = 0; a < 3; ++a) {
         if (d[a] == 0) {
             if (o[a] < lo[a] || o[a] > hi[a])
@@ -61,7 +64,7 @@ inline std::optional<BoxHit> IntersectBox(const CbVector3f& o, const CbVector3f&
             continue;
         }
         double n = (lo[a] - o[a]) / static_cast<double>(d[a]), f = (hi[a] - o[a]) / static_cast<double>(d[a]);
-        double enterSign = -1;
+        float enterSign = -1;
         if (n > f)
             std::swap(n, f), enterSign = 1;
         if (n > t0)
@@ -71,40 +74,10 @@ inline std::optional<BoxHit> IntersectBox(const CbVector3f& o, const CbVector3f&
             return std::nullopt;
     }
     if (axis < 0)
-        return std::nullopt;  // the origin is inside
+        return std::nullopt;
     CbVector3f normal;
-    normal[axis] = static_cast<float>(sign);
+    normal[axis] = sign;
     return BoxHit{t0, normal};
-}
-
-// The camera's ray of pixel (x, y) (through its centre) in the disc frame, from the camera
-// model and the kinematics alone.
-struct DiscRay {
-    CbVector3f origin;
-    CbVector3f direction;
-};
-inline DiscRay PixelRayOnDisc(const Sim::VirtualScanner& scanner, const Config& config, double x, double y) {
-    const CbMatrix4Rf camToDisc = scanner.GetAxisChain().GetCamToDiscTransformation(config, false);
-    double d[3];
-    scanner.GetCamera().PixelRay(x + 0.5, y + 0.5, d);
-    CCoordinate3<double> eye;
-    scanner.GetCamera().GetEyePt(eye);
-    return {camToDisc.TransformPoint(
-                {static_cast<float>(eye.x), static_cast<float>(eye.y), static_cast<float>(eye.z)}),
-            camToDisc.TransformDirection(
-                {static_cast<float>(d[0]), static_cast<float>(d[1]), static_cast<float>(d[2])})};
-}
-
-inline CbVector3f EyeOnDisc(const CbMatrix4Rf& camToDisc, const ZoCAbstractCamCalib& pinhole) {
-    CCoordinate3<double> eye;
-    pinhole.GetEyePt(eye);
-    return camToDisc.TransformPoint(
-        {static_cast<float>(eye.x), static_cast<float>(eye.y), static_cast<float>(eye.z)});
-}
-
-// Angle in degrees between two unit vectors.
-inline double AngleDeg(const CbVector3f& a, const CbVector3f& b) {
-    return std::acos(std::clamp(static_cast<double>(a.Dot(b)), -1.0, 1.0)) * 180.0 / 3.14159265358979;
 }
 
 }  // namespace simtest
