@@ -1,13 +1,11 @@
-// Fixed scans of the tray: positions along the jaw line (spacing, projection, the two mirrored
-// view directions, degenerate jaw lines) and the joint sequence the steering makes of them.
+// Scan positions along a tray's jaw line: spacing, projection, the two mirrored view directions
+// and degenerate jaw lines.
 #include "CapturingLogSink.h"
-#include "ReferenceDevice.h"
 #include "ZoOrbal2.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <memory>
 #include <random>
 #include <tuple>
 
@@ -15,7 +13,6 @@ namespace {
 
 using Positions = ZoCCreateScanPositionsAlongJawline;
 const char* const c_pszPositionsLogger = "ZAZ.ZoOrbal2.Steering.ZoCCreateScanPositionsAlongJawline";
-
 
 // A straight jaw line along x of `length`, its control points raised off the disc plane.
 CyHermiteSpline straightLine(float length) {
@@ -117,88 +114,6 @@ TEST(ZoCCreateScanPositionsAlongJawline, DegenerateJawLinesAreLoggedAndGiveNoPos
                                          L"Condition failed: Die Spline hat die Länge 0",
                                          L"Condition failed: Die Spline hat die Länge 0",
                                          L"calculateScanPositions: Keine Scanpositionen gefunden"}));
-}
-
-// ---------------------------------------------------------------------------------------------
-// The steering's fixed sequence
-
-using Steering = ZoCAcquisitionSteeringOrbal2TripleTray;
-
-// Requests are numbered on from the first, each named "_D0_" and its place in the sequence.
-void expectConsecutiveRequests(const ZoCOrbal2AxisChain::CJointPositionSequence& seq) {
-    ASSERT_GT(seq.GetCount(), 0);
-    const int first = std::stoi(std::wstring(seq[0].m_strName.GetString()).substr(0, 3));
-    for (int64_t k = 0; k < seq.GetCount(); ++k) {
-        const std::wstring name(seq[k].m_strName.GetString());
-        EXPECT_EQ(std::stoi(name.substr(0, 3)), first + k);
-        EXPECT_EQ(name.substr(3), L"_D0_" + std::to_wstring(k));
-    }
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2TripleTray, TurnAroundFixedScansAreFifteenConsecutiveRequests) {
-    Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
-    steering.SetNextState();
-    steering.SetNextState();
-    ZoCOrbal2AxisChain::CJointPositionSequence seq;
-    ASSERT_TRUE(steering.GetJointConfigurationForFixed(seq, 1));
-    ASSERT_EQ(seq.GetCount(), 15);
-    expectConsecutiveRequests(seq);
-    for (int k = 0; k < 15; ++k)
-        EXPECT_EQ(seq[k].m_config,
-                  Steering::ConvertSimMotPosToJointConfig(ZoCTripleTrayStageTables::SideTurnAround()[k]));
-    // Each request's joints are registered under its name.
-    const GUID id = CreateGuid();
-    steering.AssociateRequestAndImageSourceID(seq[14].m_strName, id);
-    const float* joints = steering.GetDHParametersForImageSourceID(id);
-    ASSERT_NE(joints, nullptr);
-    EXPECT_EQ(joints[4], seq[14].m_config[4]);
-    // The offset angle is the overview's first disc angle.
-    EXPECT_EQ(steering.GetOffsetAngle(), steering.limitAngleL5(steering.GetStartJointPositionOvw()[4]));
-}
-
-// The end stage has no fixed scans (a success), a chain without a neutral configuration none
-// (a failure), and without a jaw line the scans along it are an empty success that says why.
-TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansWithoutAnythingToScanAreEmpty) {
-    ScopedLogCapture log;
-    ZoCOrbal2DeviceConfig noNeutral;
-    noNeutral.m_axisChain = ZoCOrbal2AxisChain(ReferenceDevice::Joints(), ReferenceDevice::Home(), false);
-    Steering atEnd(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw), unmoved(noNeutral, eAreaTypeUpperJaw),
-        lineless(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
-    for (int i = 0; i < 3; ++i)
-        atEnd.SetNextState();
-    for (const auto& [steering, kind, succeeds] : {std::tuple{&atEnd, 1, true}, {&unmoved, 1, false}, {&lineless, 0, true}}) {
-        ZoCOrbal2AxisChain::CJointPositionSequence seq;
-        seq.Add({});
-        EXPECT_EQ(steering->GetJointConfigurationForFixed(seq, kind), succeeds) << kind << succeeds;
-        EXPECT_EQ(seq.GetCount(), 0);
-    }
-    EXPECT_EQ(log.Sink().Messages(c_pszPositionsLogger),
-              std::vector<std::wstring>{L"Condition failed: Spline ungültig. Sie hat keine Kontrollpunkte"});
-}
-
-// The jaw line of the built-in arch (40 x 34 mm), in image-area units on the disc.
-CyHermiteSpline archJawLine() {
-    std::vector<CbVector3f> points;
-    for (int i = 0; i <= 16; ++i) {
-        const float a = 3.14159265f * (-0.1f - 0.8f * static_cast<float>(i) / 16);
-        points.emplace_back(800 * std::cos(a), 680 * std::sin(a), 0);
-    }
-    return CyHermiteSpline(points);
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansAlongTheJawLineAreSortedByTheirTilts) {
-    Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
-    steering.setSkeletonRaw(archJawLine());
-    ZoCOrbal2AxisChain::CJointPositionSequence seq;
-    ASSERT_TRUE(steering.GetJointConfigurationForFixed(seq, 0));
-    Positions positions;
-    positions.Calculate(archJawLine());
-    // At most one request per view ray, and the reference device reaches most of them.
-    ASSERT_LE(seq.GetCount(), static_cast<int64_t>(2 * positions.GetScanPositions().size()));
-    EXPECT_GE(seq.GetCount(), static_cast<int64_t>(positions.GetScanPositions().size()));
-    expectConsecutiveRequests(seq);
-    for (int64_t k = 1; k < seq.GetCount(); ++k)
-        EXPECT_LE(seq[k - 1].m_config[1] + seq[k - 1].m_config[2], seq[k].m_config[1] + seq[k].m_config[2]) << k;
 }
 
 }  // namespace

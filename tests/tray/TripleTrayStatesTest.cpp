@@ -1,18 +1,23 @@
-// The stage machine of the double-arch tray scan: transitions, area types, acquire modes, the
-// stages' fixed scans as joint values of the chain, and the planning set-up per stage.
+// The stage machine of the double-arch tray scan, the stages' fixed scans as joint values of the
+// chain, the scans along the jaw line, and the planning set-up per stage.
 #include "AcquisitionPlanningStore.h"
-#include "ZoOrbal2.h"
+#include "CapturingLogSink.h"
+#include "ReferenceDevice.h"
+#include "TrayTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
+#include <tuple>
 
 namespace {
 
 using Steering = ZoCAcquisitionSteeringOrbal2TripleTray;
 using State = ZoCAcquisitionSteeringOrbal2StateBase;
+using Sequence = ZoCOrbal2AxisChain::CJointPositionSequence;
 
 ECAIAcquireMode mode(int m) {
     return static_cast<ECAIAcquireMode>(m);
@@ -37,6 +42,17 @@ AcquisitionPlanningStore& store(const Steering& s) {
     return dynamic_cast<AcquisitionPlanningStore&>(*s.GetAcquisitionPlanning());
 }
 
+// Requests are numbered on from the first, each named "_D0_" and its place in the sequence.
+void expectConsecutiveRequests(const Sequence& seq) {
+    ASSERT_GT(seq.GetCount(), 0);
+    const int first = std::stoi(std::wstring(seq[0].m_strName.GetString()).substr(0, 3));
+    for (int64_t k = 0; k < seq.GetCount(); ++k) {
+        const std::wstring name(seq[k].m_strName.GetString());
+        EXPECT_EQ(std::stoi(name.substr(0, 3)), first + k);
+        EXPECT_EQ(name.substr(3), L"_D0_" + std::to_wstring(k));
+    }
+}
+
 }  // namespace
 
 TEST(ZoCAcquisitionSteeringOrbal2StateContext, WalksTheStagesKeepingOnlyThePreviousOne) {
@@ -50,8 +66,7 @@ TEST(ZoCAcquisitionSteeringOrbal2StateContext, WalksTheStagesKeepingOnlyThePrevi
         SCOPED_TRACE(step);
         const auto before = context.GetCurrentState();
         EXPECT_EQ(before->GetAcquireMode(), expectedModes[step]);
-        EXPECT_EQ(before->IsFirstState(), step == 0);
-        EXPECT_EQ(before->IsEndState(), step >= 3);
+        EXPECT_EQ(std::pair(before->IsFirstState(), before->IsEndState()), std::pair(step == 0, step >= 3));
         EXPECT_EQ(before->GetStartPosition() == nullptr, step >= 3);
         EXPECT_TRUE(before->EnableAutofocusForFixed());
         const auto next = before->Next();
@@ -70,8 +85,7 @@ TEST(ZoCAcquisitionSteeringOrbal2States, AllowedModesAndNextAreaTypesFollowTheSt
     EXPECT_EQ(allowedMask(ZoCAcquisitionSteeringOrbal2StateSideTurnAround()), bits({7, 19, 22}));
     EXPECT_EQ(allowedMask(ZoCAcquisitionSteeringOrbal2StateEnd()), bits({23}));
     ZoCAcquisitionSteeringOrbal2StateSide1 side;
-    const int expected[][2] = {{-1, -1}, {0, 2}, {1, -1}, {2, 0}, {3, -1}};
-    for (const auto& [area, next] : expected) {
+    for (const auto& [area, next] : {std::pair{-1, -1}, {0, 2}, {1, -1}, {2, 0}, {3, -1}}) {
         side.SetAreaType(area);
         EXPECT_EQ(side.GetNextAreaType(), next) << "area " << area;
     }
@@ -79,54 +93,58 @@ TEST(ZoCAcquisitionSteeringOrbal2States, AllowedModesAndNextAreaTypesFollowTheSt
     EXPECT_EQ(ZoCAcquisitionSteeringOrbal2StateSideTurnAround().GetNextAreaType(), -1);
     EXPECT_EQ(ZoCAcquisitionSteeringOrbal2StateEnd().GetNextAreaType(), -1);
     EXPECT_TRUE(ZoCAcquisitionSteeringOrbal2StateEnd().GetMotorPositions().empty());
-    EXPECT_EQ(&ZoCAcquisitionSteeringOrbal2StateSide1().GetMotorPositions(), &ZoCTripleTrayStageTables::Side1());
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, LowerJawFirstThenUpperThenBiteThenEnd) {
     Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeLowerJaw);
-    EXPECT_EQ(steering.GetAreaType(), eAreaTypeLowerJaw);
-    EXPECT_EQ(steering.GetNextAreaType(), eAreaTypeUpperJaw);
-    EXPECT_EQ(store(steering).AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeTripleTray);
+    EXPECT_EQ(std::pair(steering.GetAreaType(), steering.GetNextAreaType()), std::pair(eAreaTypeLowerJaw, eAreaTypeUpperJaw));
     EXPECT_EQ(store(steering).ModeFlag(), true);
     EXPECT_EQ(steering.GetLowerThreshold(), 400.0f);  // negated for a tray
-    const struct {
-        EAreaType area;
-        int acquireMode;
-        bool allows20;
-    } stages[] = {{eAreaTypeUpperJaw, 6, true}, {eAreaTypeBite, 7, false}, {eAreaTypeNone, 23, false},
-                  {eAreaTypeNone, 23, false}};
-    for (const auto& stage : stages) {
+    const std::tuple<EAreaType, int, bool> stages[] = {
+        {eAreaTypeUpperJaw, 6, true}, {eAreaTypeBite, 7, false}, {eAreaTypeNone, 23, false}, {eAreaTypeNone, 23, false}};
+    for (const auto& [area, acquireMode, allows20] : stages) {
         const ZoCOrbal2AcquisitionPlanning* before = steering.GetAcquisitionPlanning();
-        EXPECT_EQ(steering.SetNextState(), stage.area);
+        EXPECT_EQ(steering.SetNextState(), area);
         EXPECT_NE(steering.GetAcquisitionPlanning(), before);  // every stage plans afresh
         EXPECT_EQ(store(steering).AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeTripleTray);
-        EXPECT_EQ(steering.GetAreaType(), stage.area);
-        EXPECT_EQ(steering.GetAcquireMode(), stage.acquireMode);
-        EXPECT_EQ(steering.IsAcquireModeAllowed(mode(20)), stage.allows20);
+        EXPECT_EQ(steering.GetAreaType(), area);
+        EXPECT_EQ(steering.GetAcquireMode(), acquireMode);
+        EXPECT_EQ(steering.IsAcquireModeAllowed(mode(20)), allows20);
     }
     EXPECT_EQ(steering.GetStartPositionForFixed(), nullptr);
     steering.setFirstState(eAreaTypeUpperJaw);
-    EXPECT_EQ(steering.GetAcquireMode(), 5);
-    EXPECT_EQ(steering.GetNextAreaType(), eAreaTypeLowerJaw);
+    EXPECT_EQ(std::pair(steering.GetAcquireMode(), steering.GetNextAreaType()), std::pair(mode(5), eAreaTypeLowerJaw));
     EXPECT_EQ(Steering(ZoCOrbal2DeviceConfig(), eAreaTypeBite).GetNextAreaType(), eAreaTypeNone);
 }
 
 // The stages' fixed scans, through the joint values of the plan and the chain's kinematics:
 // the side views look at the jaw from spread places and angles, the turn-around turns the disc
-// about half a round while it tilts up, and every view stays within the joint limits.
+// about half a round while it tilts up, every view stays within the joint limits, and the
+// stage tables count motor increments (2, 1, 2, 2, 1 per mm or degree) from the home position.
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansSpreadOverTheJawAndTheTurnAroundTurnsHalfARound) {
     const ZoCOrbal2DeviceConfig device;
     Steering steering(device, eAreaTypeUpperJaw);
     CCoordinate3<double> eye, view;
     device.m_camProjCalib.GetCamera().GetEyePt(eye);
     device.m_camProjCalib.GetCamera().GetViewDirection(view);
+    // A few views of each stage as (mm, degrees) from home: view index, L1..L5.
+    const std::vector<std::vector<std::pair<int, std::array<float, 5>>>> pinned = {
+        {{0, {-15, 20, 30, -8.5f, 221}}, {4, {-5, 50, 35, -12, 248}}, {5, {-17.5f, -20, 40, -12, 178}}},
+        {{0, {-2.5f, -40, 24.5f, -6, 330}}, {8, {12.5f, 10, -20, 2.5f, 218}}},
+        {{1, {0, -30, 32, 2, 21}}, {14, {0, 12, 52.5f, 2, 194}}}};
+    const ZoCOrbal2AxisChain::NCJointConfiguration home = ReferenceDevice::Home();
     ZoCOrbal2AxisChain::NSConfigurationRequest unused;
-    for (const size_t views : {9u, 9u, 15u}) {
-        ZoCOrbal2AxisChain::CJointPositionSequence seq;
+    for (size_t stage = 0; stage < 3; ++stage, steering.SetNextState()) {
+        const size_t views = stage < 2 ? 9 : 15;
+        Sequence seq;
         ASSERT_TRUE(steering.GetJointConfigurationForFixed(seq, 1));
         ASSERT_EQ(seq.GetCount(), static_cast<int64_t>(views));
+        expectConsecutiveRequests(seq);
         EXPECT_EQ(steering.CreateTripleTrayConfiguration(unused, 0).size(), views);
         EXPECT_EQ(seq[0].m_config, Steering::ConvertSimMotPosToJointConfig(steering.GetMotorPositionOfFirstImage()));
+        for (const auto& [k, offsets] : pinned[stage])
+            for (int j = 0; j < 5; ++j)
+                EXPECT_NEAR(seq[k].m_config[j] - home[j], offsets[j], 1e-3f) << stage << " view " << k << " L" << j + 1;
         std::vector<CbVector3f> aims;  // where the camera axis meets the disc plane, disc frame
         float minTilt = 90, maxTilt = 0;
         for (int64_t k = 0; k < seq.GetCount(); ++k) {
@@ -147,13 +165,11 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansSpreadOverTheJawAndTheTur
         for (const CbVector3f& a : aims)
             for (const CbVector3f& b : aims)
                 spread = std::max(spread, (a - b).Length());
-        EXPECT_GT(spread, 30.0f) << views;  // mm over the jaw, not one spot
-        EXPECT_LT(spread, 80.0f) << views;
+        EXPECT_TRUE(spread > 30.0f && spread < 80.0f) << spread;  // mm over the jaw, not one spot
         EXPECT_GT(maxTilt - minTilt, views == 9 ? 30.0f : 15.0f) << views;  // degrees
         if (views == 15) {
             const float turn = seq[14].m_config[4] - seq[0].m_config[4];
-            EXPECT_GT(turn, 160.0f);
-            EXPECT_LT(turn, 200.0f);
+            EXPECT_TRUE(turn > 160.0f && turn < 200.0f) << turn;
             for (int64_t k = 1; k < 15; ++k) {
                 EXPECT_GT(seq[k].m_config[2], seq[k - 1].m_config[2]) << k;  // L3 tilts up
                 // L1 and L4 stand still; L2 follows in steps of 6 degrees after the eighth view.
@@ -161,27 +177,85 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansSpreadOverTheJawAndTheTur
                 EXPECT_EQ(seq[k].m_config[3], seq[0].m_config[3]) << k;
                 EXPECT_EQ(seq[k].m_config[1] - seq[0].m_config[1], k < 8 ? 0.0f : 6.0f * static_cast<float>(k - 7)) << k;
             }
+            // Each request's joints are registered under its name.
+            const GUID id = CreateGuid();
+            steering.AssociateRequestAndImageSourceID(seq[14].m_strName, id);
+            ASSERT_NE(steering.GetDHParametersForImageSourceID(id), nullptr);
+            EXPECT_EQ(steering.GetDHParametersForImageSourceID(id)[4], seq[14].m_config[4]);
         }
-        steering.SetNextState();
     }
     EXPECT_TRUE(steering.CreateTripleTrayConfiguration(unused, 0).empty());
 }
 
+// The end stage has no fixed scans (a success), a chain without a neutral configuration none
+// (a failure), and without a jaw line the scans along it are an empty success that says why.
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansWithoutAnythingToScanAreEmpty) {
+    ScopedLogCapture log;
+    ZoCOrbal2DeviceConfig noNeutral;
+    noNeutral.m_axisChain = ZoCOrbal2AxisChain(ReferenceDevice::Joints(), ReferenceDevice::Home(), false);
+    Steering atEnd(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw), unmoved(noNeutral, eAreaTypeUpperJaw),
+        lineless(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
+    for (int i = 0; i < 3; ++i)
+        atEnd.SetNextState();
+    for (const auto& [steering, kind, succeeds] : {std::tuple{&atEnd, 1, true}, {&unmoved, 1, false}, {&lineless, 0, true}}) {
+        Sequence seq;
+        seq.Add({});
+        EXPECT_EQ(steering->GetJointConfigurationForFixed(seq, kind), succeeds) << kind << succeeds;
+        EXPECT_EQ(seq.GetCount(), 0);
+    }
+    EXPECT_EQ(log.Sink().Messages("ZAZ.ZoOrbal2.Steering.ZoCCreateScanPositionsAlongJawline"),
+              std::vector<std::wstring>{L"Condition failed: Spline ungültig. Sie hat keine Kontrollpunkte"});
+}
+
+// Along the jaw line of the built-in arch (40 x 34 mm, image-area units): at most one request
+// per view ray, most of them reachable, sorted by their tilt L2 + L3.
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansAlongTheJawLineAreSortedByTheirTilts) {
+    std::vector<CbVector3f> arch;
+    for (int i = 0; i <= 16; ++i) {
+        const float a = 3.14159265f * (-0.1f - 0.8f * static_cast<float>(i) / 16);
+        arch.emplace_back(800 * std::cos(a), 680 * std::sin(a), 0);
+    }
+    Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
+    steering.setSkeletonRaw(CyHermiteSpline(arch));
+    Sequence seq;
+    ASSERT_TRUE(steering.GetJointConfigurationForFixed(seq, 0));
+    ZoCCreateScanPositionsAlongJawline positions;
+    positions.Calculate(CyHermiteSpline(arch));
+    const auto rays = static_cast<int64_t>(positions.GetScanPositions().size());
+    EXPECT_TRUE(seq.GetCount() >= rays && seq.GetCount() <= 2 * rays) << seq.GetCount() << " of " << rays;
+    expectConsecutiveRequests(seq);
+    for (int64_t k = 1; k < seq.GetCount(); ++k)
+        EXPECT_LE(seq[k - 1].m_config[1] + seq[k - 1].m_config[2], seq[k].m_config[1] + seq[k].m_config[2]) << k;
+    // The offset angle is the overview's first disc angle.
+    EXPECT_EQ(steering.GetOffsetAngle(), steering.limitAngleL5(steering.GetStartJointPositionOvw()[4]));
+}
+
 // Re-initialising the plan acts only for the two side stages: it looks from the stage's first
-// position, hands the chain's unnarrowed limits and the reference joints to the planning.
+// position, hands the chain's unnarrowed limits, the reference joints and a copy of the host's
+// own camera (its image size intact) to the planning.
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ReInitLooksFromTheFirstPositionOfASideOnly) {
+    class HostCamera : public ZoCCamProjCalib {
+    public:
+        bool GetCameraImageSize(long& width, long& height) const override {
+            width = 640;
+            height = 480;
+            return true;
+        }
+        std::unique_ptr<ZoCCamProjCalib> Clone() const override { return std::make_unique<HostCamera>(*this); }
+    };
     Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
     AcquisitionPlanningStore& planning = store(steering);
+    ASSERT_TRUE(steering.setCameraAndProjectorParameters(HostCamera()));
     steering.SetLimitsForJointParameters(10, 10);  // narrowed tilt limits, which re-init lifts
     for (const int m : {7, 19, 4, 5, 6}) {
         SCOPED_TRACE(m);
         const int updates = planning.UpdateCalls(), limits = planning.JointParameterCalls();
         steering.ReInitScanPlan(mode(m));
-        const bool acts = m == 5 || m == 6;
-        EXPECT_EQ(planning.UpdateCalls(), updates + (acts ? 1 : 0));
-        EXPECT_EQ(planning.JointParameterCalls(), limits + (acts ? 1 : 0));
-        EXPECT_EQ(planning.ReferenceConfiguration().has_value(), acts);
+        const int acts = m == 5 || m == 6 ? 1 : 0;
+        EXPECT_EQ(std::pair(planning.UpdateCalls(), planning.JointParameterCalls()), std::pair(updates + acts, limits + acts));
+        EXPECT_EQ(planning.ReferenceConfiguration().has_value(), acts == 1);
     }
+    EXPECT_EQ(std::pair(planning.Camera()->width, planning.Camera()->height), std::pair(640, 480));
     const auto c = Steering::ConvertSimMotPosToJointConfig(steering.GetMotorPositionOfFirstImage());
     for (int j = 0; j < 5; ++j) {
         EXPECT_EQ((*planning.ReferenceConfiguration())[j], c[j]);
@@ -197,18 +271,86 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ReInitLooksFromTheFirstPositionOfAS
     for (int r = 0; r < 4; ++r)
         for (int k = 0; k < 4; ++k)
             EXPECT_NEAR(product(r, k), r == k ? 1.0f : 0.0f, 1e-4f) << r << "," << k;
-    EXPECT_EQ(planning.ModeFlag(), true);
+}
+
+namespace {
+
+// A planning that proposes one view per point list, all from the same joints.
+struct ProposingPlanning : AcquisitionPlanningStore {
+    NSDHAxisConfiguration config{};
+    std::vector<std::vector<float>> points;
+    int GetNumberOfProposals(NSComputationResult& result) override {
+        result.code = 0;
+        return result.numProposals = static_cast<int>(points.size());
+    }
+    void GetProposals(int n, NSDHAxisConfiguration* configs, NSProposalInfo*) override { std::fill(configs, configs + n, config); }
+    void GetProposalPoints(int n, std::vector<float>* lists) override { std::copy(points.begin(), points.begin() + n, lists); }
+};
+
+class ProposingTray : public Steering {
+public:
+    ProposingTray() : Steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw) {}
+    ProposingPlanning& Script() {
+        auto* planning = new ProposingPlanning;
+        m_pPlanning.reset(planning);
+        return *planning;
+    }
+};
+
+}  // namespace
+
+// Around a tray a proposal's camera region grows by 480 pixels, to at least 600 (around a jaw by
+// 240, to 300): one point seen gives 600 x 600, points 200 pixels apart 680 x 600.
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ProposalRegionsGrowBy480PixelsToAtLeast600) {
+    const traytest::ScopedTable table(traytest::scratchFile("enlarge.txt", "1 2 3 4 5 6\n"));
+    ASSERT_EQ(traytest::loadTable(), 5u);  // the steering's own load then calls back at once
+    const ZoCOrbal2DeviceConfig device;
+    ProposingTray tray;
+    ProposingPlanning& planning = tray.Script();
+    ZoCOrbal2AxisChain::NCJointConfiguration c;
+    ASSERT_TRUE(device.m_axisChain.GetNeutralConfiguration(c));
+    std::copy(c.Data(), c.Data() + 5, planning.config.values);
+    // Points in the camera frame on the optical axis and beside it, as the planning names them.
+    const ZoCAbstractCamCalib& camera = device.m_camProjCalib.GetCamera();
+    CCoordinate3<double> eye, view, up;
+    ASSERT_TRUE(camera.GetEyePt(eye) && camera.GetViewDirection(view) && camera.GetUpDirection(up));
+    const CbVector3f e(eye.x, eye.y, eye.z), v(view.x, view.y, view.z), u(up.x, up.y, up.z);
+    const CbVector3f onAxis = e + v * static_cast<float>(device.m_camProjCalib.GetFocusDistance());
+    auto pixelU = [&](const CbVector3f& p) {
+        const double point[3] = {p.x, p.y, p.z};
+        double pixel[3] = {0, 0, 0};
+        EXPECT_TRUE(device.m_camProjCalib.ProjectToImage(point, pixel));
+        return pixel[0];
+    };
+    const CbVector3f side = v.Cross(u) * static_cast<float>(200 / (pixelU(onAxis + v.Cross(u)) - pixelU(onAxis)));
+    const double width = pixelU(onAxis + side) - pixelU(onAxis);
+    ASSERT_NEAR(width, 200, 5);
+    auto planningPoints = [&](std::initializer_list<CbVector3f> inCamera) {
+        std::vector<float> out;
+        for (const CbVector3f& p : inCamera) {
+            const CbVector3f d = device.m_axisChain.GetCamToDiscTransformation(c, false).TransformPoint(p);
+            const CbVector3f q = tray.GetPlanningTransformation().TransformPoint({d.x, d.y, -d.z});
+            out.insert(out.end(), {q.x, q.y, q.z});
+        }
+        return out;
+    };
+    planning.points = {planningPoints({onAxis}), planningPoints({onAxis, onAxis + side})};
+    std::vector<ZoCOrbal2AxisChain::NSConfigurationRequest> out;
+    ZoCOrbal2AcquisitionPlanning::NSComputationResult result;
+    ASSERT_EQ(tray.computeAdditionalAxisConfigs(out, result), 2);
+    EXPECT_EQ(std::pair(out[0].m_rectCameraROI.Width(), out[0].m_rectCameraROI.Height()), std::pair(600, 600));
+    EXPECT_NEAR(out[1].m_rectCameraROI.Width(), 480 + width, 2.0);
+    EXPECT_EQ(out[1].m_rectCameraROI.Height(), 600);
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, CheckAndDivideSequenceNeverDivides) {
     Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
-    ZoCOrbal2AxisChain::CJointPositionSequence in, first, second;
+    Sequence in, first, second;
     ZoCOrbal2AxisChain::NSConfigurationRequest req;
     second.Add(req);
     bool a = true, b = false;
     EXPECT_FALSE(steering.CheckAndDivideSequence(in, first, second, a, b));
-    EXPECT_EQ(second.GetCount(), 1);  // untouched
-    EXPECT_TRUE(a);
+    EXPECT_EQ(std::pair(second.GetCount(), a), std::pair(int64_t{1}, true));  // untouched
     in.Add(req);
     in.Add(req);
     EXPECT_FALSE(steering.CheckAndDivideSequence(in, first, second, a, b));
