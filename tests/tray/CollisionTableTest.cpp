@@ -1,48 +1,29 @@
-// The joint collision table: the interval file syntax, what the reader refuses, the tree of axis
-// values against record-by-record insertion, the sample table of the reference device, and the
-// process-wide loader with its thread.
+// The joint collision table: the interval file syntax and reader, the tree of axis values against
+// record-by-record insertion, the sample table of the reference device, and the process-wide
+// loader with its thread pool.
 #include "AcquisitionPlanningStore.h"
 #include "CapturingLogSink.h"
-#include "TestSupport.h"
-#include "ZoOrbal2.h"
+#include "TrayTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <chrono>
-#include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <numeric>
 #include <random>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 
+using namespace traytest;
 using LineParser::LineRep;
-using Loader = ZoCTripleTrayCollisionsLoader;
 namespace fs = std::filesystem;
-constexpr unsigned long c_dwHandshakeTimeout = 120000;  // ms; a broken handshake fails, never hangs
 const char* const c_pszLoaderLogger = "ZAZ.ZoOrbal2.Steering.TripleTrayCollisionsLoader";
 
 LineRep parse(const std::string& line) {
     return LineParser::ParseLine(line.data(), line.size(), 7);
-}
-
-// Per process: suites of other build trees may share the scratch folder and its file names.
-std::string scratchPath(const std::string& name) {
-    return (fs::path(testsupport::ScratchDirectory()) / (std::to_string(getpid()) + "-" + name)).string();
-}
-
-std::string scratchFile(const std::string& name, const std::string& content) {
-    std::ofstream(scratchPath(name), std::ios::binary) << content;
-    return scratchPath(name);
 }
 
 // The lines a parser delivers, LoadData's result and the problem the parser names.
@@ -55,9 +36,18 @@ NSRead readAll(const std::string& path) {
     NSRead read;
     IntervalFileParser parser([&read](const LineRep& rep) { read.reps.push_back(rep); });
     read.ok = parser.LoadData(path.c_str());
-    if (const char* problem = parser.GetProblem())
-        read.problem = problem;
+    read.problem = parser.GetProblem() ? parser.GetProblem() : "";
     return read;
+}
+
+// A sparse file of `size` bytes: zeros, then one record as its last line.
+std::string sparseTable(const std::string& name, uint64_t size) {
+    const std::string path = scratchPath(name);
+    fs::remove(path);
+    std::ofstream file(path, std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(size) - 13);
+    file << "\n1 2 3 4 5 6\n";
+    return path;
 }
 
 // The tree the prescribed procedure gives: every valid record inserted in file order.
@@ -79,25 +69,16 @@ bool sameTree(const AxisNode& a, const AxisNode& b) {
     return true;
 }
 
-size_t count(const std::vector<std::wstring>& messages, const std::wstring& text) {
-    return static_cast<size_t>(std::count(messages.begin(), messages.end(), text));
-}
-
 }  // namespace
-
-// ---------------------------------------------------------------------------------------------
-// Line syntax and the reader
 
 TEST(IntervalFileParser, ReadsSixNumbersAndRefusesEverythingElseWithItsReason) {
     for (const std::string line : {"1 2 3 4 5 6", "1,2;3\t4  5 ,6", "  1 2 3 4 5 6  # a comment", "+1 2 3 4 5 6"}) {
         const LineRep rep = parse(line);
-        ASSERT_TRUE(rep.m_bValid) << line;
-        EXPECT_EQ(rep.m_iLineNumber, 7);
-        for (int i = 0; i < 6; ++i)
-            EXPECT_EQ(rep.m_afValues[i], static_cast<float>(i + 1)) << line;
+        EXPECT_TRUE(rep.m_bValid && rep.m_iLineNumber == 7) << line;
+        EXPECT_EQ(std::vector<float>(rep.m_afValues, rep.m_afValues + 6), (std::vector<float>{1, 2, 3, 4, 5, 6})) << line;
     }
-    EXPECT_TRUE(parse("-1.5 2e1 0.25 -0 7.5 7.5").m_bValid);  // a single angle is an interval too
-    EXPECT_EQ(parse("-1.5 2e1 0.25 -0 7.5 7.5").m_afValues[1], 20.0f);
+    const LineRep single = parse("-1.5 2e1 0.25 -0 7.5 7.5");  // a single angle is an interval too
+    EXPECT_TRUE(single.m_bValid && single.m_afValues[1] == 20.0f);
     std::string longest = "1 2 3 4 5 6";
     longest.resize(LineParser::c_iMaxLineLength, ' ');
     EXPECT_TRUE(parse(longest).m_bValid);
@@ -108,50 +89,42 @@ TEST(IntervalFileParser, ReadsSixNumbersAndRefusesEverythingElseWithItsReason) {
         {"1 2 3 4 1e50 6", "not a number"}, {"1 2 3 4 nan 6", "not a finite number"},
         {"inf 2 3 4 5 6", "not a finite number"}, {"1 2 3 4 6 5", "interval lower end above its upper end"},
         {std::string("1 2 3\0 4 5 6", 12), "not a number"}, {longest + " ", "line too long"}};
-    for (const auto& [line, problem] : refused) {
-        EXPECT_FALSE(parse(line).m_bValid) << line;
-        EXPECT_EQ(std::string(parse(line).m_pszProblem), problem) << line;
-    }
+    for (const auto& [line, problem] : refused)
+        EXPECT_EQ(std::pair(parse(line).m_bValid, std::string(parse(line).m_pszProblem)), std::pair(false, problem)) << line;
 }
 
+// Every line in order: CR LF and a lone CR end a line, the last needs no end, an overlong line
+// is skipped whole, a one-byte last block still makes a line; a table of exactly 64 MB is read.
 TEST(IntervalFileParser, DeliversEveryLineInOrderAndSkipsAnOverlongOneWhole) {
-    const std::string path =
-        scratchFile("order.txt", "# head\r\n1 2 3 4 5 6\r\n\n" + std::string(5000, '7') + "\n7 8 9 10 11 12");
-    const NSRead read = readAll(path);
-    const std::vector<LineRep>& reps = read.reps;
-    EXPECT_TRUE(read.ok);
-    ASSERT_EQ(reps.size(), 5u);
-    const std::vector<bool> valid = {false, true, false, false, true};
-    for (size_t i = 0; i < reps.size(); ++i) {
-        EXPECT_EQ(reps[i].m_iLineNumber, static_cast<int>(i + 1));
-        EXPECT_EQ(reps[i].m_bValid, valid[i]) << i;
-    }
-    EXPECT_EQ(std::string(reps[3].m_pszProblem), "line too long");
-    EXPECT_EQ(reps[4].m_afValues[5], 12.0f);  // the last line needs no line end
+    const NSRead read =
+        readAll(scratchFile("order.txt", "# head\r\n1 2 3 4 5 6\r\n\n" + std::string(5000, '7') + "\n7 8 9 10 11 12"));
+    std::vector<std::pair<int, bool>> lines;
+    for (const LineRep& rep : read.reps)
+        lines.emplace_back(rep.m_iLineNumber, rep.m_bValid);
+    ASSERT_EQ(lines, (std::vector<std::pair<int, bool>>{{1, false}, {2, true}, {3, false}, {4, false}, {5, true}}));
+    EXPECT_TRUE(read.ok && std::string(read.reps[3].m_pszProblem) == "line too long");
+    EXPECT_EQ(read.reps[4].m_afValues[5], 12.0f);
     const NSRead empty = readAll(scratchFile("empty.txt", ""));
     EXPECT_TRUE(empty.ok && empty.reps.empty());
-    // A lone CR is a line end, not text; a last line of one byte after a full block still counts.
     EXPECT_EQ(std::string(readAll(scratchFile("cr.txt", "\r\n")).reps.at(0).m_pszProblem), "comment line");
     EXPECT_EQ(readAll(scratchFile("tail.txt", std::string(4096, '\n') + "7")).reps.size(), 4097u);
+    const std::string limit = sparseTable("limit.txt", IntervalFileParser::c_uMaxFileBytes);
+    const NSRead full = readAll(limit);
+    EXPECT_TRUE(full.ok && full.reps.size() == 2 && full.reps[1].m_bValid) << full.problem;
+    fs::remove(limit);
 }
 
 TEST(IntervalFileParser, ReadsOnlyRegularFilesWithinTheSizeLimitUntilCancelled) {
     const std::string fifo = scratchPath("refused.fifo");
     fs::remove(fifo);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    // A sparse file: large on disk only in name.
-    const std::string huge = scratchPath("huge.txt");
-    fs::remove(huge);
-    std::ofstream(huge) << "1 2 3 4 5 6\n";
-    fs::resize_file(huge, IntervalFileParser::c_uMaxFileBytes + 1);
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {scratchPath("no-such-table.txt"), "cannot open the file"}, {fifo, "not a regular file"},
-        {"/dev/zero", "not a regular file"}, {testsupport::ScratchDirectory(), "not a regular file"},
-        {huge, "larger than the table limit"}};
-    for (const auto& [path, problem] : cases) {
+    const std::string huge = sparseTable("huge.txt", IntervalFileParser::c_uMaxFileBytes + 1);
+    for (const auto& [path, problem] : std::vector<std::pair<std::string, std::string>>{
+             {scratchPath("no-such-table.txt"), "cannot open the file"}, {fifo, "not a regular file"},
+             {"/dev/zero", "not a regular file"}, {testsupport::ScratchDirectory(), "not a regular file"},
+             {huge, "larger than the table limit"}}) {
         const NSRead read = readAll(path);
-        EXPECT_TRUE(!read.ok && read.reps.empty()) << path;
-        EXPECT_EQ(read.problem, problem) << path;
+        EXPECT_TRUE(!read.ok && read.reps.empty() && read.problem == problem) << path << ": " << read.problem;
     }
     EXPECT_FALSE(IntervalFileParser(nullptr).LoadData(nullptr));
     fs::remove(fifo);
@@ -169,9 +142,9 @@ TEST(IntervalFileParser, ReadsOnlyRegularFilesWithinTheSizeLimitUntilCancelled) 
     EXPECT_EQ(std::string(parser.GetProblem()), "cancelled");
 }
 
-// Random bytes and random tables: the reader delivers one record per line, valid records hold
-// what the syntax promises, and the table built from a file is the one that inserting its valid
-// records one by one gives (shared prefixes, child order, duplicates).
+// Random bytes and random tables: one record per line, valid records hold what the syntax
+// promises, and the table read from a file is the tree that inserting its valid records one by
+// one gives (shared prefixes, child order, duplicates), also into a tree that holds records.
 TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInsertion) {
     std::mt19937_64 rng(47110815);
     const std::string numberish = "0123456789 .,;-+e\tna#\r\n";
@@ -184,8 +157,7 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInserti
             for (int line = static_cast<int>(rng() % 400); line > 0; --line) {
                 for (int k = 0; k < 6; ++k)
                     bytes += std::to_string(k == 5 ? 3 + rng() % 3 : rng() % 3) + (k < 5 ? " " : "\n");
-                if (rng() % 10 == 0)
-                    bytes += "noise\n";
+                bytes += rng() % 10 == 0 ? "noise\n" : "";
             }
         } else {
             bytes.resize(rng() % 6000);
@@ -194,40 +166,20 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInserti
         }
         const std::string path = scratchFile("random.txt", bytes);
         const std::vector<LineRep> reps = readAll(path).reps;
-        size_t lines = static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
-        lines += !bytes.empty() && bytes.back() != '\n';
-        ASSERT_EQ(reps.size(), lines) << "trial " << trial;
+        const size_t lines = static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+        ASSERT_EQ(reps.size(), lines + (!bytes.empty() && bytes.back() != '\n')) << "trial " << trial;
         for (const LineRep& rep : reps)
-            if (rep.m_bValid) {
-                for (float v : rep.m_afValues)
-                    EXPECT_TRUE(std::isfinite(v));
-                EXPECT_LE(rep.m_afValues[4], rep.m_afValues[5]);
-            }
+            EXPECT_TRUE(!rep.m_bValid || (std::all_of(rep.m_afValues, rep.m_afValues + 6, [](float v) { return std::isfinite(v); }) &&
+                                          rep.m_afValues[4] <= rep.m_afValues[5]));
         Loader::TCollisionTree tree;
         EXPECT_TRUE(Loader::ReadTable(path.c_str(), tree));
         EXPECT_TRUE(sameTree(tree, insertOneByOne(reps))) << "trial " << trial;
         if (trial % 3 == 2) {
-            // A tree that already holds records takes a further table's records along its paths.
             EXPECT_TRUE(Loader::ReadTable(path.c_str(), grown));
             grownReps.insert(grownReps.end(), reps.begin(), reps.end());
             EXPECT_TRUE(sameTree(grown, insertOneByOne(grownReps))) << "trial " << trial;
         }
     }
-}
-
-TEST(ZoCTripleTrayCollisionsLoader, RecordsSharingAPrefixShareItsPath) {
-    Loader::TCollisionTree tree;
-    EXPECT_EQ(tree.GetValue(), 3.4028235e38f);
-    for (const char* line : {"1 2 3 4 5 6", "1 2 3 7 5 6", "1 2 3 4 5 6"})
-        Loader::AddRecord(parse(line), tree);
-    ASSERT_EQ(tree.GetNumChilds(), 1u);
-    const AxisNode& third = *tree.begin()->begin()->begin();
-    EXPECT_EQ(third, AxisNode(3.0f));
-    ASSERT_EQ(third.GetNumChilds(), 2u);
-    EXPECT_EQ(std::next(third.begin())->GetValue(), 7.0f);
-    EXPECT_EQ(*third.begin()->begin(), AxisNode(5.0f, 6.0f));
-    EXPECT_EQ(tree.CountDescendants(), 3u + 2u * 2u);
-    EXPECT_FALSE(AxisNode(5.0f) == AxisNode(5.0f, 5.0f));  // a value and a one-value interval differ
 }
 
 // Many records that share no prefix: inserting them one by one searches ever longer child lists
@@ -245,8 +197,6 @@ TEST(ZoCTripleTrayCollisionsLoader, ATableOfManyDistinctRecordsIsReadWhole) {
 
 namespace {
 
-const fs::path c_sampleTable = fs::path(__FILE__).parent_path() / "../../data/DoubleArchJointCollisions.txt";
-
 // The sample table's model (data/make_double_arch_collisions.py): tray corners on the disc and a
 // cylinder about each sensor's optical axis, from 50 mm behind the eye to 75 mm before it.
 bool trayHitsASensor(const ZoCOrbal2DeviceConfig& device, const ZoCOrbal2AxisChain::NCJointConfiguration& config) {
@@ -257,17 +207,15 @@ bool trayHitsASensor(const ZoCOrbal2DeviceConfig& device, const ZoCOrbal2AxisCha
         for (float x : xs)
             for (float y : ys)
                 for (float z : zs)
-                    corners.emplace_back(x, y, z);
+                    corners.push_back(discToCamera.TransformPoint({x, y, z}));
     for (const ZoCAbstractCamCalib* sensor : {&device.m_camProjCalib.GetCamera(), &device.m_camProjCalib.GetProjector()}) {
         CCoordinate3<double> eye, view;
         sensor->GetEyePt(eye);
         sensor->GetViewDirection(view);
-        for (const CbVector3f& corner : corners) {
-            const CbVector3f p = discToCamera.TransformPoint(corner);
+        for (const CbVector3f& p : corners) {
             const double d[3] = {p.x - eye.x, p.y - eye.y, p.z - eye.z};
             const double depth = d[0] * view.x + d[1] * view.y + d[2] * view.z;
-            const double lateral = d[0] * d[0] + d[1] * d[1] + d[2] * d[2] - depth * depth;
-            if (depth >= -50 && depth <= 75 && lateral < 45.0 * 45.0)
+            if (depth >= -50 && depth <= 75 && d[0] * d[0] + d[1] * d[1] + d[2] * d[2] - depth * depth < 45.0 * 45.0)
                 return true;
         }
     }
@@ -279,13 +227,11 @@ bool trayHitsASensor(const ZoCOrbal2DeviceConfig& device, const ZoCOrbal2AxisCha
 TEST(ZoCTripleTrayCollisionsLoader, TheSampleTableHoldsCollisionsOfTheReferenceDevice) {
     const ZoCOrbal2DeviceConfig device;
     int records = 0, checked = 0;
-    const NSRead table = readAll(c_sampleTable.string());
+    const NSRead table = readAll((fs::path(__FILE__).parent_path() / "../../data/DoubleArchJointCollisions.txt").string());
+    ASSERT_TRUE(table.ok) << table.problem;
     for (const LineRep& rep : table.reps) {
-        if (!rep.m_bValid) {
-            EXPECT_EQ(std::string(rep.m_pszProblem), "comment line") << "line " << rep.m_iLineNumber;
-            continue;
-        }
-        if (++records % 37 != 0)
+        EXPECT_TRUE(rep.m_bValid || std::string(rep.m_pszProblem) == "comment line") << "line " << rep.m_iLineNumber;
+        if (!rep.m_bValid || ++records % 37 != 0)
             continue;  // a spread of records
         const float* v = rep.m_afValues;
         ZoCOrbal2AxisChain::NCJointConfiguration config;
@@ -295,7 +241,6 @@ TEST(ZoCTripleTrayCollisionsLoader, TheSampleTableHoldsCollisionsOfTheReferenceD
         EXPECT_TRUE(trayHitsASensor(device, config)) << "line " << rep.m_iLineNumber;
         ++checked;
     }
-    ASSERT_TRUE(table.ok) << c_sampleTable;
     EXPECT_GT(checked, 10);
     for (float l5 = 0; l5 < 360; l5 += 15) {  // clear of the sensor at home, whatever the disc's turn
         ZoCOrbal2AxisChain::NCJointConfiguration home;
@@ -305,39 +250,9 @@ TEST(ZoCTripleTrayCollisionsLoader, TheSampleTableHoldsCollisionsOfTheReferenceD
 }
 
 // ---------------------------------------------------------------------------------------------
-// The loader
+// The loader and its thread pool
 
 namespace {
-
-// Points the loader at a file for one test, with an empty table, and back at the default.
-class ScopedTable {
-public:
-    explicit ScopedTable(std::string path) : m_path(std::move(path)) {
-        Loader::ResetTable();
-        Loader::m_pszFileName = m_path.c_str();
-    }
-    ~ScopedTable() {
-        Loader::ResetTable();
-        Loader::m_pszFileName = Loader::c_pszDefaultFileName;
-    }
-
-private:
-    std::string m_path;
-};
-
-// What a callback saw; readable once `done` is set.
-struct NSSeen {
-    CbEvent done{true, false};
-    size_t nodes = 0;
-    std::thread::id thread;
-    Loader::TCallback Callback() {
-        return [this](const Loader::TCollisionTree& tree) {
-            nodes = tree.CountDescendants();
-            thread = std::this_thread::get_id();
-            done.Set();
-        };
-    }
-};
 
 // A log sink that holds the loader's thread where a read begins until the test lets it go, or
 // until a loader says that it cancels its load.
@@ -358,7 +273,7 @@ class ScopedGate {
 public:
     ScopedGate() : m_previous(Logging::SetLogSink(m_sink)) {}
     ~ScopedGate() { Logging::SetLogSink(m_previous); }
-    GateSink& operator*() { return *m_sink; }
+    GateSink* operator->() { return m_sink.get(); }
 
 private:
     std::shared_ptr<GateSink> m_sink = std::make_shared<GateSink>();
@@ -370,64 +285,63 @@ private:
 TEST(ZoCTripleTrayCollisionsLoader, ReadsOnceOnItsThreadForEveryLoaderThatAsksMeanwhileAndAfter) {
     ScopedGate gate;
     const ScopedTable table(scratchFile("table.txt", "1 2 3 4 5 6\n1 2 3 7 5 6\nbad\n"));
-    NSSeen first, meanwhile, later;
+    struct NSSeen {
+        CbEvent done{true, false};
+        size_t nodes = 0;
+        std::thread::id thread;
+    } first, meanwhile, later;
+    auto callback = [](NSSeen& seen) {
+        return [&seen](const Loader::TCollisionTree& tree) {
+            seen.nodes = tree.CountDescendants();
+            seen.thread = std::this_thread::get_id();
+            seen.done.Set();
+        };
+    };
     {
         Loader firstSteering, secondSteering;
-        firstSteering.LoadAsync(first.Callback());
-        ASSERT_TRUE((*gate).atStart.Wait(c_dwHandshakeTimeout));
+        firstSteering.LoadAsync(callback(first));
+        ASSERT_TRUE(gate->atStart.Wait(c_dwHandshakeTimeout));
         EXPECT_FALSE(Loader::ResetTable());  // a load is running
-        secondSteering.LoadAsync(meanwhile.Callback());
+        secondSteering.LoadAsync(callback(meanwhile));
         EXPECT_FALSE(meanwhile.done.IsSet());  // never a half-built table
-        (*gate).release.Set();
-        ASSERT_TRUE(first.done.Wait(c_dwHandshakeTimeout));
-        ASSERT_TRUE(meanwhile.done.Wait(c_dwHandshakeTimeout));
+        gate->release.Set();
+        ASSERT_TRUE(first.done.Wait(c_dwHandshakeTimeout) && meanwhile.done.Wait(c_dwHandshakeTimeout));
     }
-    Loader another;
-    another.LoadAsync(later.Callback());
-    EXPECT_TRUE(later.done.IsSet());  // called back before LoadAsync returned
-    EXPECT_EQ(later.thread, std::this_thread::get_id());
-    EXPECT_NE(first.thread, std::this_thread::get_id());
-    EXPECT_NE(meanwhile.thread, std::this_thread::get_id());
-    for (const NSSeen* seen : {&first, &meanwhile, &later})
-        EXPECT_EQ(seen->nodes, 7u);
-    EXPECT_EQ((*gate).Messages(c_pszLoaderLogger),
+    Loader().LoadAsync(callback(later));
+    EXPECT_TRUE(later.done.IsSet());  // called back before LoadAsync returned, on the caller's thread
+    const auto here = std::this_thread::get_id();
+    EXPECT_EQ(std::vector<bool>({first.thread == here, meanwhile.thread == here, later.thread == here}),
+              std::vector<bool>({false, false, true}));
+    EXPECT_EQ(std::vector<size_t>({first.nodes, meanwhile.nodes, later.nodes}), std::vector<size_t>(3, 7u));
+    EXPECT_EQ(gate->Messages(c_pszLoaderLogger),
               (std::vector<std::wstring>{L"Beginne mit dem Laden der Kollisionstabelle",
                                          L"Kollisionstabelle: Einträge gelesen: 2, Zeilen übersprungen: 1 (erste: Zeile 3, "
                                          L"not a number)",
                                          L"Kollisionstabelle erfolgreich geladen"}));
 }
 
+// Tables without records say so and leave the table unloaded; once loaded, the table goes to the
+// steering's planning at once, and again to the new planning of every later stage.
 TEST(ZoCTripleTrayCollisionsLoader, TablesWithoutRecordsSaySoAndTheNextRequestReadsAgainForEveryStage) {
     EXPECT_STREQ(Loader::m_pszFileName.load(), "DoubleArchJointCollisions.txt");  // the working directory's
     const std::string fifo = scratchPath("table.fifo");
     fs::remove(fifo);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string narrowPath = scratchFile("changing.txt", "# nothing yet\nbad\n");
-    const std::wstring path(narrowPath.begin(), narrowPath.end()), pipe(fifo.begin(), fifo.end());
+    const std::string narrow = scratchFile("changing.txt", "# nothing yet\nbad\n");
+    const std::wstring path(narrow.begin(), narrow.end()), pipe(fifo.begin(), fifo.end());
     for (const auto& [file, said] : std::vector<std::pair<std::string, std::wstring>>{
-             {narrowPath, L"Kollisionstabelle '" + path + L"' enthält keine gültigen Einträge (Zeilen übersprungen: 1)"},
+             {narrow, L"Kollisionstabelle '" + path + L"' enthält keine gültigen Einträge (Zeilen übersprungen: 1)"},
              {fifo, L"Kollisionstabelle '" + pipe + L"' konnte nicht gelesen werden: not a regular file"}}) {
         ScopedLogCapture capture;
         const ScopedTable table(file);
-        NSSeen empty;
-        Loader loader;
-        loader.LoadAsync(empty.Callback());
-        ASSERT_TRUE(empty.done.Wait(c_dwHandshakeTimeout));
-        EXPECT_EQ(empty.nodes, 0u);
+        EXPECT_EQ(loadTable(), 0u);
         EXPECT_FALSE(Loader::IsLoaded());
-        EXPECT_EQ(count(capture.Sink().Messages(c_pszLoaderLogger), said), 1u);
+        const auto messages = capture.Sink().Messages(c_pszLoaderLogger);
+        EXPECT_EQ(std::count(messages.begin(), messages.end(), said), 1);
     }
     fs::remove(fifo);
-    // Once loaded, the table goes to the steering's planning at once, and again to the new
-    // planning of every later stage.
     const ScopedTable table(scratchFile("changing.txt", "1 2 3 4 5 6\n"));
-    NSSeen filled;
-    {
-        Loader loader;
-        loader.LoadAsync(filled.Callback());
-        ASSERT_TRUE(filled.done.Wait(c_dwHandshakeTimeout));
-    }
-    EXPECT_EQ(filled.nodes, 5u);
+    EXPECT_EQ(loadTable(), 5u);
     ZoCAcquisitionSteeringOrbal2TripleTray steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
     for (int stage = 0; stage < 4; ++stage, steering.SetNextState()) {
         const auto& planning = dynamic_cast<const AcquisitionPlanningStore&>(*steering.GetAcquisitionPlanning());
@@ -436,41 +350,29 @@ TEST(ZoCTripleTrayCollisionsLoader, TablesWithoutRecordsSaySoAndTheNextRequestRe
     }
 }
 
-// The steering goes while its table is being read: a huge table is not read to its end, nothing
+// The steering goes while its table is being read: the table is not read to its end, nothing
 // reaches the steering, and the table stays empty for the next one.
 TEST(ZoCTripleTrayCollisionsLoader, DestroyingTheSteeringCancelsItsRunningLoad) {
-    const std::string huge = scratchPath("slow.txt");
-    fs::remove(huge);
-    {
-        std::ofstream file(huge);
-        file.seekp(static_cast<std::streamoff>(IntervalFileParser::c_uMaxFileBytes) - 100);  // sparse zeros
-        file << "\n1 2 3 4 5 6\n";
-    }
+    const std::string huge = sparseTable("slow.txt", IntervalFileParser::c_uMaxFileBytes);
     ScopedGate gate;
     const ScopedTable table(huge);
     auto steering = std::make_unique<ZoCAcquisitionSteeringOrbal2TripleTray>(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
-    ASSERT_TRUE((*gate).atStart.Wait(c_dwHandshakeTimeout));
-    const auto before = std::chrono::steady_clock::now();
+    ASSERT_TRUE(gate->atStart.Wait(c_dwHandshakeTimeout));
     steering.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(20));  // returns at all
     EXPECT_FALSE(Loader::IsLoaded());
-    const auto messages = (*gate).Messages(c_pszLoaderLogger);
-    EXPECT_EQ(count(messages, L"Laden der Kollisionstabelle abgebrochen"), 1u);
-    EXPECT_EQ(count(messages, L"Kollisionstabelle erfolgreich geladen"), 0u);
+    const auto messages = gate->Messages(c_pszLoaderLogger);
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), L"Laden der Kollisionstabelle abgebrochen"), 1);
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), L"Kollisionstabelle erfolgreich geladen"), 0);
     fs::remove(huge);
 }
-
-// ---------------------------------------------------------------------------------------------
-// The loader's thread pool
 
 TEST(ZoCThreadPool, RunsTasksInOrderOnItsThreadsAndDeliversResultsAndExceptions) {
     std::vector<int> done;
     std::atomic<int> started{0}, stopped{0};
     {
         ZoCThreadPool pool(1, [&] { ++started; }, [&] { ++stopped; });
-        std::vector<std::future<void>> futures;
         for (int i = 0; i < 20; ++i)
-            futures.push_back(pool.Submit([i, &done] { done.push_back(i); }));
+            pool.Submit([i, &done] { done.push_back(i); });
         auto failure = pool.Submit([]() -> int { throw std::runtime_error("no table"); });
         auto after = pool.Submit([] { return std::this_thread::get_id(); });  // the worker survives
         EXPECT_THROW(failure.get(), std::runtime_error);
@@ -480,8 +382,7 @@ TEST(ZoCThreadPool, RunsTasksInOrderOnItsThreadsAndDeliversResultsAndExceptions)
     std::iota(expected.begin(), expected.end(), 0);
     EXPECT_EQ(done, expected);
     EXPECT_EQ(std::make_pair(started.load(), stopped.load()), std::make_pair(1, 1));
-    EXPECT_EQ(ZoCThreadPool(0).GetNumThreads(), 1);
-    EXPECT_EQ(ZoCThreadPool(3).GetNumThreads(), 3);
+    EXPECT_EQ(std::make_pair(ZoCThreadPool(0).GetNumThreads(), ZoCThreadPool(3).GetNumThreads()), std::make_pair(1, 3));
 }
 
 TEST(ZoCThreadPool, DestructionDropsWaitingTasksAndWaitsForTheRunningOne) {
@@ -496,8 +397,7 @@ TEST(ZoCThreadPool, DestructionDropsWaitingTasksAndWaitsForTheRunningOne) {
     ASSERT_TRUE(started.Wait(c_dwHandshakeTimeout));
     EXPECT_EQ(pool->GetPendingCount(), 1u);
     std::thread destroyer([&pool] { pool.reset(); });
-    // The destructor drops the waiting task first: its promise breaks, which makes its future ready.
-    waiting.wait();
+    waiting.wait();  // the destructor drops the waiting task first: its broken promise makes it ready
     release.Set();
     destroyer.join();
     EXPECT_EQ(running.get(), 1);
