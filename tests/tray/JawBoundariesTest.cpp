@@ -1,6 +1,6 @@
-// The polygon around a jaw: the height image and its tools, the edge search, the
-// Douglas-Peucker simplification and the failure paths, on synthetic point clouds whose
-// answer is known in closed form.
+// The polygon around a jaw: the height image and its tools, the edge search, the Douglas-Peucker
+// simplification and the failure paths, on synthetic point clouds whose answer is known in
+// closed form.
 #include "CapturingLogSink.h"
 #include "ZoOrbal2.h"
 
@@ -17,37 +17,27 @@ namespace {
 using jawcenterline::ZoCGrayImage;
 using jawcenterline::ZoCHeightGridding;
 using jawcenterline::ZoCImageContourExtractor;
-using jawcenterline::ZoCJawCenterLineFinderParameter;
 using jawcenterline::ZoNImagePos;
 using Boundaries = ZoCCreateJawBoundaries;
-
 const char* const c_pszBoundariesLogger = "ZAZ.ZoOrbal2.Steering.ZoCCreateJawBoundaries";
 
-
-// ---------------------------------------------------------------------------------------------
-// Gridding and the gray image
-
-TEST(ZoCGridding3D, KeepsTheHighestPointPerColumnAndIgnoresPointsOutside) {
+// The highest point per column counts; points outside the box do not (its upper faces are
+// inside); invalid bounds and cell sizes are refused with their messages.
+TEST(ZoCGridding3D, KeepsTheHighestPointPerColumnAndRefusesInvalidGrids) {
+    ScopedLogCapture log;
     ZoCHeightGridding grid;
     ASSERT_TRUE(grid.Init(CyBoundingBox3D({0, 0, 0}, {10, 10, 10}), {2, 2, 2}));
     EXPECT_EQ(grid.GetSizeX(), 5);
     grid.Add({{1, 1, 3}, {1.5f, 0.5f, 7}, {1, 1, 5}, {10, 10, 10}, {-0.1f, 1, 1}, {1, 1, 10.1f}});
     ASSERT_EQ(grid.GetCells().GetCount(), 2u);
-    const auto* cell = grid.GetCells().Find(0, 0);
-    ASSERT_NE(cell, nullptr);
-    EXPECT_EQ(cell->m_point.z, 7);
-    EXPECT_EQ(cell->m_iCount, 3);
-    // The upper corner lies on the box's faces: inside, in the last cell.
+    ASSERT_NE(grid.GetCells().Find(0, 0), nullptr);
+    EXPECT_EQ(std::pair(grid.GetCells().Find(0, 0)->m_point.z, grid.GetCells().Find(0, 0)->m_iCount), std::pair(7.0f, 3));
     EXPECT_NE(grid.GetCells().Find(4, 4), nullptr);
-}
-
-TEST(ZoCGridding3D, RefusesInvalidBoundsAndCellSizesWithTheirMessages) {
-    ScopedLogCapture log;
-    ZoCHeightGridding grid;
-    EXPECT_FALSE(grid.Init(CyBoundingBox3D(), {1, 1, 1}));
-    EXPECT_FALSE(grid.Init(CyBoundingBox3D({0, 0, 0}, {1, 1, 1}), {FLT_MAX, FLT_MAX, FLT_MAX}));
-    grid.Add(CbVector3f(0.5f, 0.5f, 0.5f));
-    EXPECT_EQ(grid.GetCells().GetCount(), 0u);
+    ZoCHeightGridding refused;
+    EXPECT_FALSE(refused.Init(CyBoundingBox3D(), {1, 1, 1}));
+    EXPECT_FALSE(refused.Init(CyBoundingBox3D({0, 0, 0}, {1, 1, 1}), {FLT_MAX, FLT_MAX, FLT_MAX}));
+    refused.Add(CbVector3f(0.5f, 0.5f, 0.5f));
+    EXPECT_EQ(refused.GetCells().GetCount(), 0u);
     EXPECT_EQ(log.Sink().Messages("ZAZ.ImageTools.JawCenterLine.Gridding"),
               (std::vector<std::wstring>{L"Invalid grid bounds", L"Invalid Gridsize"}));
 }
@@ -59,13 +49,10 @@ TEST(ZoCGrayImage, ConversionsAreInverseOfEachOther) {
     EXPECT_EQ(p, CbVector3f(-12.5f, 20, 200));
     EXPECT_EQ(image.ConvertFrom3DTo2D(p), CbVector3f(3, 2, 200));
     EXPECT_EQ(image.GetValue(4, 0), 0);  // outside reads zero
-    image.SetValue(1, 1, 9);
-    image.SetAllZero();
-    EXPECT_EQ(image.GetValue(1, 1), 0);
 }
 
 TEST(ZoCCreateJawBoundaries, HeightImageScalesTheHighestPointOverTheBoxDepth) {
-    ZoCJawCenterLineFinderParameter small;
+    jawcenterline::ZoCJawCenterLineFinderParameter small;
     small.m_iGridWidth = 10;
     small.m_iGridHeight = 8;
     small.m_fCellSize = 1;
@@ -76,9 +63,8 @@ TEST(ZoCCreateJawBoundaries, HeightImageScalesTheHighestPointOverTheBoxDepth) {
     ASSERT_TRUE(b.CreateGriddedImage(
         {{0.5f, 0.5f, 2}, {0.5f, 0.5f, -1}, {-4.5f, -3.5f, 2}, {3.5f, 2.5f, 1}, {20, 0, 1}, {-20, 0, 1}}));
     EXPECT_EQ(std::pair(b.GetWidth(), b.GetHeight()), std::pair(10, 8));
-    EXPECT_EQ(b.GetValue(5, 4), static_cast<int>((2.0f + 3.0f) * 255 / 10));  // 127: the higher point
-    EXPECT_EQ(b.GetValue(0, 0), 127);
-    EXPECT_EQ(b.GetValue(8, 6), static_cast<int>((1.0f + 3.0f) * 255 / 10));  // 102
+    // (2 + 3) * 255 / 10 = 127 for the higher point, (1 + 3) * 255 / 10 = 102; nothing else.
+    EXPECT_EQ(std::vector<int>({b.GetValue(5, 4), b.GetValue(0, 0), b.GetValue(8, 6)}), std::vector<int>({127, 127, 102}));
     EXPECT_EQ(std::count_if(b.Pixels().begin(), b.Pixels().end(), [](uint8_t v) { return v != 0; }), 3);
     EXPECT_EQ(b.GetOrigin(), CbVector3f(-5, -4, -3));
     EXPECT_FLOAT_EQ(b.GetPixelSize().z, 10.0f / 255);
@@ -88,9 +74,8 @@ TEST(ZoCCreateJawBoundaries, HeightImageScalesTheHighestPointOverTheBoxDepth) {
 // jaw lies on the disc: corners computed in floats must not add a column. A box that is not a
 // whole number of cells still gets the partial cell.
 TEST(ZoCCreateJawBoundaries, HeightImageIsTheDefaultGridWhereverTheJawLies) {
-    const ZoCJawCenterLineFinderParameter p;
-    EXPECT_EQ(p.m_iGridWidth * p.m_fCellSize, 3200.0f);  // image-area units, 40 per mm
-    EXPECT_EQ(p.m_fDepthBelow + p.m_fDepthAbove, 2400.0f);
+    const jawcenterline::ZoCJawCenterLineFinderParameter p;
+    EXPECT_EQ(std::pair(p.m_iGridWidth * p.m_fCellSize, p.m_fDepthBelow + p.m_fDepthAbove), std::pair(3200.0f, 2400.0f));
     std::mt19937 rng(20261206);
     std::uniform_real_distribution<float> centre(-8000, 8000);
     for (int trial = 0; trial < 2000; ++trial) {
@@ -104,10 +89,9 @@ TEST(ZoCCreateJawBoundaries, HeightImageIsTheDefaultGridWhereverTheJawLies) {
     }
 }
 
-// ---------------------------------------------------------------------------------------------
-// Contour extractor and edges
-
-TEST(ZoCImageContourExtractor, NearestEmptySampleBeyondTheBandIsTheEdgeAndSmallHolesAreClosed) {
+// The edge is the nearest empty sample beyond the inner band, small holes closed; a cross line
+// without samples beyond the band gives vertices 80 pixels out.
+TEST(ZoCCreateJawBoundaries, EdgesAreTheNearestEmptySamplesBeyondTheBand) {
     ZoCGrayImage image(201, 5);
     for (int x = 60; x <= 140; ++x)
         image.SetValue(x, 2, 200);  // an object from -40 to +40
@@ -119,43 +103,34 @@ TEST(ZoCImageContourExtractor, NearestEmptySampleBeyondTheBandIsTheEdgeAndSmallH
     const auto [lower, upper] = Boundaries::EdgesOfProfile(profile);
     EXPECT_EQ(std::pair(lower, upper), std::pair(-41, 41));
     EXPECT_EQ(extractor.GetImagePosByLinesPos(upper), (ZoNImagePos{141, 2}));
-    // The raw profile still shows the hole.
-    EXPECT_EQ(extractor.GetObjectW(1)[80 + 28].second, 0.0f);
+    EXPECT_EQ(extractor.GetObjectW(1)[80 + 28].second, 0.0f);  // the raw profile still shows the hole
     EXPECT_TRUE(extractor.GetObjectW(2).empty());
+    ZoCGrayImage blank(41, 41);  // the cross line leaves the image at +-20
+    auto across = std::make_shared<ZoCImageContourExtractor>(blank, CbVector2f(0, 1), ZoNImagePos{20, 20});
+    const auto [below, above] = Boundaries::EdgesOfProfile(across->GetObjectW(0));
+    EXPECT_EQ(std::pair(below, above), std::pair(-80, 80));
+    const auto lines = Boundaries::ConvertToPolylines({Boundaries::ZoNEdgeSample{{20, 20}, across, below, above}});
+    EXPECT_EQ(lines, std::pair(Boundaries::TPolyline{{20, -60}}, Boundaries::TPolyline{{20, 100}}));
 }
-
-TEST(ZoCCreateJawBoundaries, CrossLineWithoutSamplesBeyondTheBandGivesVerticesAtEighty) {
-    ZoCGrayImage image(41, 41);  // the cross line leaves the image at +-20
-    auto extractor = std::make_shared<ZoCImageContourExtractor>(image, CbVector2f(0, 1), ZoNImagePos{20, 20});
-    const auto [lower, upper] = Boundaries::EdgesOfProfile(extractor->GetObjectW(0));
-    EXPECT_EQ(std::pair(lower, upper), std::pair(-80, 80));
-    Boundaries::ZoNEdgeSample sample{{20, 20}, extractor, lower, upper};
-    const auto lines = Boundaries::ConvertToPolylines({sample});
-    EXPECT_EQ(lines.first, (Boundaries::TPolyline{{20, -60}}));
-    EXPECT_EQ(lines.second, (Boundaries::TPolyline{{20, 100}}));
-}
-
-// ---------------------------------------------------------------------------------------------
-// Douglas-Peucker
 
 // Collinear samples reduce to their end points; a point 3 pixels from the chord (on the
-// tolerance) goes, one 4 pixels off stays and splits the span; coincident ends are not split.
+// tolerance) goes, one 4 pixels off stays and splits the span, also off a slanted chord that
+// starts away from the origin; the first farthest point wins a tie; coincident ends are not split.
 TEST(ZoCCreateJawBoundaries, SimplificationKeepsPointsFurtherThanThreePixelsFromTheChord) {
     const std::vector<std::pair<Boundaries::TPolyline, Boundaries::TPolyline>> cases = {
         {{{0, 0}, {5, 5}, {10, 10}}, {{0, 0}, {10, 10}}},
         {{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {9, 0}}, {{0, 0}, {9, 0}}},
         {{{0, 0}, {10, 3}, {20, 0}}, {{0, 0}, {20, 0}}},
         {{{0, 0}, {10, 4}, {20, 0}}, {{0, 0}, {10, 4}, {20, 0}}},
+        {{{100, 10}, {110, 24}, {120, 30}}, {{100, 10}, {120, 30}}},                // 2.83 pixels off
+        {{{100, 10}, {110, 26}, {120, 30}}, {{100, 10}, {110, 26}, {120, 30}}},  // 4.24 pixels off
         {{{0, 0}, {10, 10}, {20, 0}, {30, 10}, {40, 0}}, {{0, 0}, {10, 10}, {20, 0}, {30, 10}, {40, 0}}},
-        {{{0, 0}, {10, 4}, {11, 4}, {20, 0}}, {{0, 0}, {10, 4}, {20, 0}}},  // the first farthest wins a tie
+        {{{0, 0}, {10, 4}, {11, 4}, {20, 0}}, {{0, 0}, {10, 4}, {20, 0}}},
         {{{0, 0}, {50, 0}, {50, 50}, {0, 0}}, {{0, 0}, {0, 0}}},
         {{{1, 1}, {2, 2}}, {{1, 1}, {2, 2}}}};
     for (const auto& [line, simplified] : cases)
-        EXPECT_EQ(Boundaries::SimplifyDouglasPeucker(line), simplified) << line.size() << " points";
+        EXPECT_EQ(Boundaries::SimplifyDouglasPeucker(line), simplified) << line.size() << " points from " << line[1].x;
 }
-
-// ---------------------------------------------------------------------------------------------
-// The whole computation on a straight band
 
 // A band of points 560 units wide (y in [-280, 280]) and 4000 long at height 400.
 std::vector<CbVector3f> straightBand() {
@@ -166,49 +141,40 @@ std::vector<CbVector3f> straightBand() {
     return points;
 }
 
+// Cells of 10 units: the first empty cell beyond the band starts at |y| = 290; each edge line
+// simplifies to its two ends; the first polyline runs in order, the second reversed.
 TEST(ZoCCreateJawBoundaries, StraightBandGivesARectangleJustOutsideItsEdges) {
     Boundaries b;
     b.Calculate(straightBand(), CyHermiteSpline({{-1200, 0, 0}, {0, 0, 0}, {1200, 0, 0}}));
     const auto& polygon = b.GetPolygon();
-    ASSERT_EQ(polygon.size(), 4u);  // each edge line simplifies to its two ends
-    for (const CbVector3f& p : polygon) {
-        // Cells of 10 units; the first empty cell beyond the band starts at |y| = 290.
-        EXPECT_TRUE(std::fabs(p.y) >= 280 && std::fabs(p.y) <= 300) << p.x << "," << p.y;
-        EXPECT_TRUE(std::fabs(p.x) >= 1150 && std::fabs(p.x) <= 1210) << p.x << "," << p.y;
-    }
-    // First polyline in order, second reversed: the polygon runs round the band.
-    EXPECT_LT(polygon[0].x, polygon[1].x);
-    EXPECT_GT(polygon[2].x, polygon[3].x);
-    EXPECT_LT(polygon[0].y * polygon[3].y, 0.0f);
+    ASSERT_EQ(polygon.size(), 4u);
+    for (const CbVector3f& p : polygon)
+        EXPECT_TRUE(std::fabs(p.y) >= 280 && std::fabs(p.y) <= 300 && std::fabs(p.x) >= 1150 && std::fabs(p.x) <= 1210)
+            << p.x << "," << p.y;
+    EXPECT_TRUE(polygon[0].x < polygon[1].x && polygon[2].x > polygon[3].x && polygon[0].y * polygon[3].y < 0.0f);
 }
 
+// Without a jaw line, points or edge samples the polygon stays and the reason is logged; a steering
+// with an empty overview replaces its border by an empty polygon.
 TEST(ZoCCreateJawBoundaries, FailedPreconditionsLeaveThePolygonAndSayWhy) {
     ScopedLogCapture log;
     Boundaries b;
     b.Calculate(straightBand(), CyHermiteSpline());
     b.Calculate({}, CyHermiteSpline({{0, 0, 0}, {10, 0, 0}}));
+    b.Calculate(straightBand(), CyHermiteSpline({{0, 0, 0}}));  // one point: no direction
     EXPECT_TRUE(b.GetPolygon().empty());
-    // A jaw line of one point has no direction: no edge sample.
-    b.Calculate(straightBand(), CyHermiteSpline({{0, 0, 0}}));
-    EXPECT_TRUE(b.GetPolygon().empty());
-    EXPECT_EQ(log.Sink().Messages(c_pszBoundariesLogger),
-              (std::vector<std::wstring>{L"Condition failed: Die Spline ist ungültig, da sie keine Kontrollpunkte besitzt",
-                                         L"Condition failed: Die Punktewolke ist leer",
-                                         L"Condition failed: Kann kein Polygon berechnen, da keine Konturen existieren."}));
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2TripleTray, EmptyOverviewReplacesTheBorderByAnEmptyPolygon) {
-    ScopedLogCapture log;
     ZoCAcquisitionSteeringOrbal2TripleTray steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
     steering.setSkeletonRaw(CyHermiteSpline({{0, 0, 0}, {100, 0, 0}}));
     steering.SetJawBorderPoints({{1, 2, 3}});
-    ZoCImageDataBase database;
-    steering.CalcInvalidJawRegionsFromJawLine(database, eAreaTypeUpperJaw, nullptr);
+    steering.CalcInvalidJawRegionsFromJawLine(ZoCImageDataBase(), eAreaTypeUpperJaw, nullptr);
     EXPECT_TRUE(steering.GetJawBorderPoints().empty());
     EXPECT_EQ(log.Sink().Messages("ZAZ.ZoOrbal2.Steering.ZoCAcquisitionSteeringOrbal2TripleTray"),
               std::vector<std::wstring>{L"Berechne Umgebendes Polygon-ROI"});
     EXPECT_EQ(log.Sink().Messages(c_pszBoundariesLogger),
-              std::vector<std::wstring>{L"Condition failed: Die Punktewolke ist leer"});
+              (std::vector<std::wstring>{L"Condition failed: Die Spline ist ungültig, da sie keine Kontrollpunkte besitzt",
+                                         L"Condition failed: Die Punktewolke ist leer",
+                                         L"Condition failed: Kann kein Polygon berechnen, da keine Konturen existieren.",
+                                         L"Condition failed: Die Punktewolke ist leer"}));
 }
 
 }  // namespace
