@@ -1,19 +1,6 @@
 // The joint collision table: the interval file syntax and reader, the tree of axis values against
-// record-by-record insertion, the sample table of the reference device, and the process-wide
-// loader with its thread pool.
-#include "AcquisitionPlanningStore.h"
-#include "CapturingLogSink.h"
+// record-by-record insertion, the sample table, and the process-wide loader with its thread pool.
 #include "TrayTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
-#include <algorithm>
-#include <array>
-#include <numeric>
-#include <random>
-#include <thread>
 
 namespace {
 
@@ -93,8 +80,8 @@ TEST(IntervalFileParser, ReadsSixNumbersAndRefusesEverythingElseWithItsReason) {
         EXPECT_EQ(std::pair(parse(line).m_bValid, std::string(parse(line).m_pszProblem)), std::pair(false, problem)) << line;
 }
 
-// Every line in order: CR LF and a lone CR end a line, the last needs no end, an overlong line
-// is skipped whole, a one-byte last block still makes a line; a table of exactly 64 MB is read.
+// CR LF and a lone CR end a line, the last needs no end, an overlong one is skipped whole, a
+// one-byte last block is a line; a table of exactly 64 MB is read.
 TEST(IntervalFileParser, DeliversEveryLineInOrderAndSkipsAnOverlongOneWhole) {
     const NSRead read =
         readAll(scratchFile("order.txt", "# head\r\n1 2 3 4 5 6\r\n\n" + std::string(5000, '7') + "\n7 8 9 10 11 12"));
@@ -142,9 +129,8 @@ TEST(IntervalFileParser, ReadsOnlyRegularFilesWithinTheSizeLimitUntilCancelled) 
     EXPECT_EQ(std::string(parser.GetProblem()), "cancelled");
 }
 
-// Random bytes and random tables: one record per line, valid records hold what the syntax
-// promises, and the table read from a file is the tree that inserting its valid records one by
-// one gives (shared prefixes, child order, duplicates), also into a tree that holds records.
+// Random bytes and tables: one record per line, valid ones as the syntax promises, and the tree of
+// inserting the valid records one by one (prefixes, order, duplicates), also into a filled tree.
 TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInsertion) {
     std::mt19937_64 rng(47110815);
     const std::string numberish = "0123456789 .,;-+e\tna#\r\n";
@@ -182,8 +168,7 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInserti
     }
 }
 
-// Many records that share no prefix: inserting them one by one searches ever longer child lists
-// (minutes for this table); the table reader sorts them first.
+// Inserting many records without a shared prefix one by one takes minutes; the reader sorts first.
 TEST(ZoCTripleTrayCollisionsLoader, ATableOfManyDistinctRecordsIsReadWhole) {
     std::string text;
     for (int i = 0; i < 60000; ++i)
@@ -197,8 +182,8 @@ TEST(ZoCTripleTrayCollisionsLoader, ATableOfManyDistinctRecordsIsReadWhole) {
 
 namespace {
 
-// The sample table's model (data/make_double_arch_collisions.py): tray corners on the disc and a
-// cylinder about each sensor's optical axis, from 50 mm behind the eye to 75 mm before it.
+// The sample table's model (data/make_double_arch_collisions.py): tray corners on the disc against
+// a cylinder about each sensor's optical axis, from 50 mm behind the eye to 75 mm before it.
 bool trayHitsASensor(const ZoCOrbal2DeviceConfig& device, const ZoCOrbal2AxisChain::NCJointConfiguration& config) {
     const CbMatrix4Rf discToCamera = device.m_axisChain.GetCamToDiscTransformation(config, false).Inverted();
     std::vector<CbVector3f> corners;  // the tray's body, then its handle
@@ -254,8 +239,7 @@ TEST(ZoCTripleTrayCollisionsLoader, TheSampleTableHoldsCollisionsOfTheReferenceD
 
 namespace {
 
-// A log sink that holds the loader's thread where a read begins until the test lets it go, or
-// until a loader says that it cancels its load.
+// Holds the loader's thread where a read begins until the test or a cancelling loader lets it go.
 struct GateSink : CapturingLogSink {
     CbEvent atStart{true, false}, release{true, false};
     void Write(const Logging::NSLogEntry& entry) override {
@@ -320,8 +304,7 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadsOnceOnItsThreadForEveryLoaderThatAsksMe
                                          L"Kollisionstabelle erfolgreich geladen"}));
 }
 
-// Tables without records say so and leave the table unloaded; once loaded, the table goes to the
-// steering's planning at once, and again to the new planning of every later stage.
+// Tables without records say so and stay unloaded; a loaded table goes to every stage's planning.
 TEST(ZoCTripleTrayCollisionsLoader, TablesWithoutRecordsSaySoAndTheNextRequestReadsAgainForEveryStage) {
     EXPECT_STREQ(Loader::m_pszFileName.load(), "DoubleArchJointCollisions.txt");  // the working directory's
     const std::string fifo = scratchPath("table.fifo");
@@ -350,8 +333,7 @@ TEST(ZoCTripleTrayCollisionsLoader, TablesWithoutRecordsSaySoAndTheNextRequestRe
     }
 }
 
-// The steering goes while its table is being read: the table is not read to its end, nothing
-// reaches the steering, and the table stays empty for the next one.
+// The steering goes while its table is read: the read stops, nothing reaches it, the table stays empty.
 TEST(ZoCTripleTrayCollisionsLoader, DestroyingTheSteeringCancelsItsRunningLoad) {
     const std::string huge = sparseTable("slow.txt", IntervalFileParser::c_uMaxFileBytes);
     ScopedGate gate;

@@ -1,18 +1,35 @@
 // Helpers of the tray suite: scratch files and the process-wide collision table.
 #pragma once
 
+#include "AcquisitionPlanningStore.h"
+#include "CapturingLogSink.h"
+#include "ReferenceDevice.h"
 #include "TestSupport.h"
 #include "ZoOrbal2.h"
 
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <cfloat>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <numeric>
+#include <random>
 #include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
 
 namespace traytest {
 
 using Loader = ZoCTripleTrayCollisionsLoader;
+using Steering = ZoCAcquisitionSteeringOrbal2TripleTray;
+using Sequence = ZoCOrbal2AxisChain::CJointPositionSequence;
 constexpr unsigned long c_dwHandshakeTimeout = 120000;  // ms; a broken handshake fails, never hangs
 
 // Per process: suites of other build trees may share the scratch folder and its file names.

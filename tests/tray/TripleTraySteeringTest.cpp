@@ -1,24 +1,12 @@
-// The stage machine of the double-arch tray scan, the stages' fixed scans as joint values of the
-// chain, the scans along the jaw line, and the planning set-up per stage.
-#include "AcquisitionPlanningStore.h"
-#include "CapturingLogSink.h"
-#include "ReferenceDevice.h"
+// The triple-tray steering: the stage machine, the stages' fixed scans as joint values of the
+// chain, the scan positions along the jaw line, and the planning set-up per stage.
 #include "TrayTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <array>
-#include <cmath>
-#include <memory>
-#include <tuple>
 
 namespace {
 
-using Steering = ZoCAcquisitionSteeringOrbal2TripleTray;
+using namespace traytest;
 using State = ZoCAcquisitionSteeringOrbal2StateBase;
-using Sequence = ZoCOrbal2AxisChain::CJointPositionSequence;
-
+using Positions = ZoCCreateScanPositionsAlongJawline;
 ECAIAcquireMode mode(int m) {
     return static_cast<ECAIAcquireMode>(m);
 }
@@ -45,7 +33,89 @@ void expectConsecutiveRequests(const Sequence& seq) {
     }
 }
 
+// A straight jaw line along x of `length`, its control points raised off the disc plane.
+CyHermiteSpline straightLine(float length) {
+    return CyHermiteSpline({{0, 0, -300}, {length / 2, 0, -350}, {length, 0, -320}});
+}
+
 }  // namespace
+
+// Spacing: the length over its rounded number of 650-unit parts (half the length below two); a
+// position on the disc plane at each first step of 10 beyond it, pointing back along the line.
+TEST(ZoCCreateScanPositionsAlongJawline, PlacesPositionsEveryWholeStepBeyondTheSpacing) {
+    // length, spacing, its multiple of 10 above it
+    for (const auto& [length, spacing, interval] : {std::tuple{300.0f, 150.0f, 160.0f}, {900.0f, 450.0f, 460.0f},
+                                                     {1300.0f, 650.0f, 660.0f}, {4000.0f, 4000.0f / 6, 670.0f},
+                                                     {5230.0f, 653.75f, 660.0f}}) {
+        SCOPED_TRACE(length);
+        EXPECT_FLOAT_EQ(Positions::Spacing(length), spacing);
+        Positions positions;
+        positions.Calculate(straightLine(length));
+        const auto& placed = positions.GetScanPositions();
+        ASSERT_EQ(placed.size(), static_cast<size_t>(std::ceil(length / interval)) - 1);
+        for (size_t i = 0; i < placed.size(); ++i) {
+                EXPECT_NEAR(placed[i].m_origin.x, interval * static_cast<float>(i + 1), 1.0f) << i;
+            EXPECT_TRUE(std::fabs(placed[i].m_origin.y) < 1e-3f && placed[i].m_origin.z == 0.0f) << i;
+            EXPECT_NEAR(placed[i].m_lineDirection.x, -1.0f, 1e-5f);
+            EXPECT_EQ(placed[i].m_viewDirections.size(), 2u);
+        }
+    }
+}
+
+// On an arc each line direction is the tangent there, at right angles to the radius.
+TEST(ZoCCreateScanPositionsAlongJawline, LineDirectionsFollowACurvedJawLine) {
+    std::vector<CbVector3f> arc;
+    for (int i = 0; i <= 12; ++i)
+        arc.emplace_back(1000 * std::cos(0.25f * static_cast<float>(i)), 1000 * std::sin(0.25f * static_cast<float>(i)), 0);
+    Positions positions;
+    positions.Calculate(CyHermiteSpline(arc));
+    ASSERT_GE(positions.GetScanPositions().size(), 3u);
+    for (const auto& p : positions.GetScanPositions()) {
+        EXPECT_NEAR(p.m_lineDirection.Length(), 1.0f, 1e-4f);
+        EXPECT_NEAR(p.m_lineDirection.Dot(p.m_origin * (1.0f / p.m_origin.Length())), 0.0f, 0.05f);
+    }
+}
+
+// Both look down 25 degrees off the vertical, across the line, mirror images in its vertical plane.
+TEST(ZoCCreateScanPositionsAlongJawline, ViewDirectionsAreMirrorImagesTiltedByTwentyFiveDegrees) {
+    std::mt19937_64 random(5489);
+    std::uniform_real_distribution<float> angle(-3.14159f, 3.14159f);
+    std::vector<CbVector3f> directions = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}};
+    for (int i = 0; i < 200; ++i) {
+        const float a = angle(random);
+        directions.emplace_back(std::cos(a), std::sin(a), 0.0f);
+    }
+    for (const CbVector3f& d : directions) {
+        const auto views = Positions::ViewDirections(d);
+        ASSERT_EQ(views.size(), 2u);
+        for (const CbVector3f& v : views)
+            EXPECT_TRUE(std::fabs(v.Length() - 1) < 1e-5f && std::fabs(v.z + std::cos(25 * 3.14159265f / 180)) < 1e-5f &&
+                        std::fabs(v.Dot(d)) < 1e-5f) << d.x << "," << d.y;
+        const CbVector3f n(-d.y, d.x, 0);  // the horizontal normal of the line
+        EXPECT_NEAR((views[0] - n * (2 * views[0].Dot(n)) - views[1]).Length(), 0.0f, 1e-5f) << d.x << "," << d.y;
+        EXPECT_GT(std::fabs(views[0].Dot(n)), 0.4f);  // the two really differ
+    }
+    EXPECT_EQ(Positions::ViewDirections({0, 0, 0}).size(), 2u);  // a zero line direction still gives two
+}
+
+TEST(ZoCCreateScanPositionsAlongJawline, DegenerateJawLinesAreLoggedAndGiveNoPositions) {
+    ScopedLogCapture log;
+    Positions positions;
+    positions.Calculate(straightLine(1300));
+    ASSERT_FALSE(positions.GetScanPositions().empty());
+    positions.Calculate(CyHermiteSpline());  // refused: keeps what it had
+    EXPECT_FALSE(positions.GetScanPositions().empty());
+    positions.Calculate(CyHermiteSpline({{5, 5, 5}}));
+    EXPECT_TRUE(positions.GetScanPositions().empty());
+    positions.Calculate(CyHermiteSpline({{0, 0, 0}, {0, 0, 100}}));  // vertical: length 0 on the disc
+    positions.Calculate(straightLine(5));                            // shorter than one walking step
+    EXPECT_TRUE(positions.GetScanPositions().empty());
+    EXPECT_EQ(log.Sink().Messages("ZAZ.ZoOrbal2.Steering.ZoCCreateScanPositionsAlongJawline"),
+              (std::vector<std::wstring>{L"Condition failed: Spline ungültig. Sie hat keine Kontrollpunkte",
+                                         L"Condition failed: Die Spline hat die Länge 0",
+                                         L"Condition failed: Die Spline hat die Länge 0",
+                                         L"calculateScanPositions: Keine Scanpositionen gefunden"}));
+}
 
 TEST(ZoCAcquisitionSteeringOrbal2StateContext, WalksTheStagesKeepingOnlyThePreviousOne) {
     ZoCAcquisitionSteeringOrbal2StateContext context;
@@ -100,10 +170,9 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, LowerJawFirstThenUpperThenBiteThenE
     EXPECT_EQ(Steering(ZoCOrbal2DeviceConfig(), eAreaTypeBite).GetNextAreaType(), eAreaTypeNone);
 }
 
-// The stages' fixed scans, through the joint values of the plan and the chain's kinematics:
-// the side views look at the jaw from spread places and angles, the turn-around turns the disc
-// about half a round while it tilts up, every view stays within the joint limits, and the
-// stage tables count motor increments (2, 1, 2, 2, 1 per mm or degree) from the home position.
+// Through the plan's joints and the chain's kinematics: side views spread over the jaw, the
+// turn-around turns the disc half a round tilting up, all within the limits, the stage tables in
+// motor increments (2, 1, 2, 2, 1 per mm or degree) from home.
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansSpreadOverTheJawAndTheTurnAroundTurnsHalfARound) {
     const ZoCOrbal2DeviceConfig device;
     Steering steering(device, eAreaTypeUpperJaw);
@@ -164,8 +233,8 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansSpreadOverTheJawAndTheTur
     EXPECT_TRUE(steering.CreateTripleTrayConfiguration(unused, 0).empty());
 }
 
-// The end stage has no fixed scans (a success), a chain without a neutral configuration none
-// (a failure), and without a jaw line the scans along it are an empty success that says why.
+// None at the end (success), none without a neutral configuration (failure), none along a missing
+// jaw line (success, logged).
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansWithoutAnythingToScanAreEmpty) {
     ScopedLogCapture log;
     ZoCOrbal2DeviceConfig noNeutral;
@@ -184,9 +253,8 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansWithoutAnythingToScanAreE
               std::vector<std::wstring>{L"Condition failed: Spline ungültig. Sie hat keine Kontrollpunkte"});
 }
 
-// Along the jaw line of the built-in arch (40 x 34 mm, image-area units): at most one request
-// per view ray, most of them reachable, sorted by their tilt L2 + L3; the offset angle is the
-// overview's first disc angle.
+// Along the built-in arch (40 x 34 mm): at most one request per view ray, most reachable, sorted
+// by their tilt L2 + L3.
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansAlongTheJawLineAreSortedByTheirTilts) {
     std::vector<CbVector3f> arch;
     for (int i = 0; i <= 16; ++i) {
@@ -197,19 +265,17 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansAlongTheJawLineAreSortedB
     steering.setSkeletonRaw(CyHermiteSpline(arch));
     Sequence seq;
     ASSERT_TRUE(steering.GetJointConfigurationForFixed(seq, 0));
-    ZoCCreateScanPositionsAlongJawline positions;
+    Positions positions;
     positions.Calculate(CyHermiteSpline(arch));
     const auto rays = static_cast<int64_t>(positions.GetScanPositions().size());
     EXPECT_TRUE(seq.GetCount() >= rays && seq.GetCount() <= 2 * rays) << seq.GetCount() << " of " << rays;
     expectConsecutiveRequests(seq);
     for (int64_t k = 1; k < seq.GetCount(); ++k)
         EXPECT_LE(seq[k - 1].m_config[1] + seq[k - 1].m_config[2], seq[k].m_config[1] + seq[k].m_config[2]) << k;
-    EXPECT_EQ(steering.GetOffsetAngle(), steering.limitAngleL5(steering.GetStartJointPositionOvw()[4]));
 }
 
-// Re-initialising the plan acts only for the two side stages: it looks from the stage's first
-// position, hands the chain's unnarrowed limits, the reference joints and a copy of the host's
-// own camera (its image size intact) to the planning.
+// Only for the two side stages: the planning looks from the stage's first position with the
+// chain's unnarrowed limits and a copy of the host's own camera (its image size intact).
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ReInitLooksFromTheFirstPositionOfASideOnly) {
     struct HostCamera : ZoCCamProjCalib {
         bool GetCameraImageSize(long& width, long& height) const override { return (width = 640, height = 480, true); }
@@ -264,17 +330,17 @@ struct ProposingTray : Steering {
 }  // namespace
 
 // Around a tray a proposal's camera region grows by 480 pixels, to at least 600 (around a jaw by
-// 240, to 300): one point seen gives 600 x 600, points 200 pixels apart 680 x 600.
+// 240, to 300): points 200 pixels apart side by side give 680 x 600.
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ProposalRegionsGrowBy480PixelsToAtLeast600) {
-    const traytest::ScopedTable table(traytest::scratchFile("enlarge.txt", "1 2 3 4 5 6\n"));
-    ASSERT_EQ(traytest::loadTable(), 5u);  // the steering's own load then calls back at once
+    const ScopedTable table(scratchFile("enlarge.txt", "1 2 3 4 5 6\n"));
+    ASSERT_EQ(loadTable(), 5u);  // the steering's own load then calls back at once
     const ZoCOrbal2DeviceConfig device;
     ProposingTray tray;
     ProposingPlanning& planning = tray.Script();
     ZoCOrbal2AxisChain::NCJointConfiguration c;
     ASSERT_TRUE(device.m_axisChain.GetNeutralConfiguration(c));
     std::copy(c.Data(), c.Data() + 5, planning.config.values);
-    // Points in the camera frame on the optical axis and beside it, as the planning names them.
+    // Points in the camera frame on the optical axis and beside it.
     CCoordinate3<double> eye, view, up;
     const ZoCAbstractCamCalib& camera = device.m_camProjCalib.GetCamera();
     ASSERT_TRUE(camera.GetEyePt(eye) && camera.GetViewDirection(view) && camera.GetUpDirection(up));
@@ -289,22 +355,17 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ProposalRegionsGrowBy480PixelsToAtL
     const CbVector3f beside = onAxis + side * float(200 / (pixelU(onAxis + side) - pixelU(onAxis)));
     const double width = pixelU(beside) - pixelU(onAxis);
     ASSERT_NEAR(width, 200, 5);
-    auto planningPoints = [&](std::initializer_list<CbVector3f> inCamera) {
-        std::vector<float> out;
-        for (const CbVector3f& p : inCamera) {
-            const CbVector3f d = device.m_axisChain.GetCamToDiscTransformation(c, false).TransformPoint(p);
-            const CbVector3f q = tray.GetPlanningTransformation().TransformPoint({d.x, d.y, -d.z});
-            out.insert(out.end(), {q.x, q.y, q.z});
-        }
-        return out;
-    };
-    planning.points = {planningPoints({onAxis}), planningPoints({onAxis, beside})};
+    planning.points.resize(1);
+    for (const CbVector3f& p : {onAxis, beside}) {  // camera to disc, (x, y, -z) to planning
+        const CbVector3f d = device.m_axisChain.GetCamToDiscTransformation(c, false).TransformPoint(p);
+        const CbVector3f q = tray.GetPlanningTransformation().TransformPoint({d.x, d.y, -d.z});
+        planning.points[0].insert(planning.points[0].end(), {q.x, q.y, q.z});
+    }
     std::vector<ZoCOrbal2AxisChain::NSConfigurationRequest> out;
     ZoCOrbal2AcquisitionPlanning::NSComputationResult result;
-    ASSERT_EQ(tray.computeAdditionalAxisConfigs(out, result), 2);
-    EXPECT_EQ(std::pair(out[0].m_rectCameraROI.Width(), out[0].m_rectCameraROI.Height()), std::pair(600, 600));
-    EXPECT_NEAR(out[1].m_rectCameraROI.Width(), 480 + width, 2.0);
-    EXPECT_EQ(out[1].m_rectCameraROI.Height(), 600);
+    ASSERT_EQ(tray.computeAdditionalAxisConfigs(out, result), 1);
+    EXPECT_NEAR(out[0].m_rectCameraROI.Width(), 480 + width, 2.0);
+    EXPECT_EQ(out[0].m_rectCameraROI.Height(), 600);
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, CheckAndDivideSequenceNeverDivides) {

@@ -1,16 +1,8 @@
 // The polygon around a jaw: the height image and its tools, the edge search, the Douglas-Peucker
-// simplification and the failure paths, on synthetic point clouds whose answer is known in
-// closed form.
-#include "CapturingLogSink.h"
-#include "ZoOrbal2.h"
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cfloat>
-#include <cmath>
-#include <memory>
-#include <random>
+// simplification and the failure paths on closed-form scenes, and the border of a simulated tray.
+#include "SyntheticModels.h"
+#include "TrayTestSupport.h"
+#include "VirtualScanner.h"
 
 namespace {
 
@@ -21,8 +13,7 @@ using jawcenterline::ZoNImagePos;
 using Boundaries = ZoCCreateJawBoundaries;
 const char* const c_pszBoundariesLogger = "ZAZ.ZoOrbal2.Steering.ZoCCreateJawBoundaries";
 
-// The highest point per column counts; points outside the box do not (its upper faces are
-// inside); invalid bounds and cell sizes are refused with their messages.
+// Highest point per column; outside points dropped (upper faces inside); invalid grids refused.
 TEST(ZoCGridding3D, KeepsTheHighestPointPerColumnAndRefusesInvalidGrids) {
     ScopedLogCapture log;
     ZoCHeightGridding grid;
@@ -59,9 +50,8 @@ TEST(ZoCCreateJawBoundaries, HeightImageScalesTheHighestPointOverTheBoxDepth) {
     EXPECT_FLOAT_EQ(b.GetPixelSize().z, 10.0f / 255);
 }
 
-// The height image is the default grid (an 80 mm square of quarter-millimetre cells) wherever the
-// jaw lies on the disc: corners computed in floats must not add a column. A box that is not a
-// whole number of cells still gets the partial cell.
+// The default grid (80 mm of quarter-millimetre cells) wherever the jaw lies: float corners add no
+// column; a box that is not a whole number of cells still gets the partial cell.
 TEST(ZoCCreateJawBoundaries, HeightImageIsTheDefaultGridWhereverTheJawLies) {
     const jawcenterline::ZoCJawCenterLineFinderParameter p;
     EXPECT_EQ(std::pair(p.m_iGridWidth * p.m_fCellSize, p.m_fDepthBelow + p.m_fDepthAbove), std::pair(3200.0f, 2400.0f));
@@ -78,8 +68,7 @@ TEST(ZoCCreateJawBoundaries, HeightImageIsTheDefaultGridWhereverTheJawLies) {
     }
 }
 
-// The edge is the nearest empty sample beyond the inner band, small holes closed; a cross line
-// without samples beyond the band gives vertices 80 pixels out.
+// The nearest empty sample beyond the band, small holes closed; none there: vertices 80 pixels out.
 TEST(ZoCCreateJawBoundaries, EdgesAreTheNearestEmptySamplesBeyondTheBand) {
     ZoCGrayImage image(201, 5);
     for (int x = 60; x <= 140; ++x)
@@ -102,9 +91,8 @@ TEST(ZoCCreateJawBoundaries, EdgesAreTheNearestEmptySamplesBeyondTheBand) {
     EXPECT_EQ(lines, std::pair(Boundaries::TPolyline{{20, -60}}, Boundaries::TPolyline{{20, 100}}));
 }
 
-// Collinear samples reduce to their end points; a point 3 pixels from the chord (on the
-// tolerance) goes, one 4 pixels off stays and splits the span, also off a slanted chord that
-// starts away from the origin; the first farthest point wins a tie; coincident ends are not split.
+// A point up to 3 pixels off the chord goes, one further off stays and splits the span (also off a
+// slanted chord away from the origin); the first farthest wins a tie; coincident ends stay unsplit.
 TEST(ZoCCreateJawBoundaries, SimplificationKeepsPointsFurtherThanThreePixelsFromTheChord) {
     const std::vector<std::pair<Boundaries::TPolyline, Boundaries::TPolyline>> cases = {
         {{{0, 0}, {5, 5}, {10, 10}}, {{0, 0}, {10, 10}}},
@@ -121,8 +109,8 @@ TEST(ZoCCreateJawBoundaries, SimplificationKeepsPointsFurtherThanThreePixelsFrom
         EXPECT_EQ(Boundaries::SimplifyDouglasPeucker(line), simplified) << line.size() << " points from " << line[1].x;
 }
 
-// Without a jaw line, points or edge samples the polygon stays and the reason is logged; a steering
-// with an empty overview replaces its border by an empty polygon.
+// Without jaw line, points or edges the polygon stays and the reason is logged; a steering with an
+// empty overview gets an empty border.
 TEST(ZoCCreateJawBoundaries, FailedPreconditionsLeaveThePolygonAndSayWhy) {
     ScopedLogCapture log;
     Boundaries b;
@@ -146,3 +134,54 @@ TEST(ZoCCreateJawBoundaries, FailedPreconditionsLeaveThePolygonAndSayWhy) {
 }
 
 }  // namespace
+
+// One recorded overview of the upper jaw of the built-in tray (its band 14 mm wide along the arch)
+// gives a border along both edges (7 mm from the centre line), round the band (first edge in
+// order, second reversed), handed to the planning in its frame.
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, BorderOfASimulatedTrayFollowsItsEdges) {
+    constexpr float c_fImageAreaPerMm = 40.0f;
+    const Sim::DoubleArchTrayModel tray = Sim::BuildDoubleArchTrayModel();
+    ZoCAcquisitionSteeringOrbal2TripleTray steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
+    Sim::VirtualScannerOptions options;
+    options.width = 320;  // a quarter of the camera's resolution keeps the suite fast
+    options.height = 256;
+    Sim::VirtualScanner scanner(ZoCOrbal2DeviceConfig(), tray.mesh, options);
+    ASSERT_TRUE(scanner.IsValid()) << scanner.GetError();
+    ZoCOrbal2AxisChain::CJointPositionSequence overview;
+    ASSERT_TRUE(steering.GetJointConfigurationForOverview(overview));
+    ZoCImageDataBase database;
+    for (int64_t i = 0; i < overview.GetCount(); ++i)
+        database.ProvideImageArea(eAreaTypeUpperJaw)
+            .AddImageSource(Sim::MakeImageSource(scanner.Record(overview[i].m_config), overview[i].m_strName));
+    std::vector<CbVector3f> line, arch;  // the centre line in image-area units, and densely in mm
+    for (int i = 0; i <= 2000; ++i)
+        arch.push_back(tray.arch.Position(tray.arch.GetLength() * static_cast<float>(i) / 2000));
+    for (int i = 0; i <= 2000; i += 2000 / 25)
+        line.emplace_back(arch[i].x * c_fImageAreaPerMm, arch[i].y * c_fImageAreaPerMm, 0.0f);
+    steering.setSkeletonRaw(CyHermiteSpline(line));
+    steering.CalcInvalidJawRegionsFromJawLine(database, eAreaTypeUpperJaw, nullptr);
+
+    const auto& border = steering.GetJawBorderPoints();
+    ASSERT_GE(border.size(), 8u);
+    int nearEdge = 0;
+    double twice = 0;  // shoelace
+    for (size_t i = 0; i < border.size(); ++i) {
+        const CbVector3f &p = border[i], &q = border[(i + 1) % border.size()];
+        float d = 1e9f;
+        for (const CbVector3f& a : arch)
+            d = std::min(d, std::hypot(p.x / c_fImageAreaPerMm - a.x, p.y / c_fImageAreaPerMm - a.y));
+        nearEdge += d > 6.0f && d < 9.0f;
+        twice += static_cast<double>(p.x) * q.y - static_cast<double>(q.x) * p.y;
+    }
+    EXPECT_GE(nearEdge, static_cast<int>(0.9 * static_cast<double>(border.size()))) << nearEdge << " of " << border.size();
+    const double areaMm2 = std::fabs(twice) / 2 / (c_fImageAreaPerMm * c_fImageAreaPerMm);
+    EXPECT_TRUE(areaMm2 > 0.9 * 14.0 * tray.arch.GetLength() && areaMm2 < 1.4 * 14.0 * tray.arch.GetLength()) << areaMm2;
+
+    // Heights up in the border, z down on the disc: (x, y, -z) in mm to the disc, then to planning.
+    steering.SetJawlineBorder();
+    const auto sent = dynamic_cast<AcquisitionPlanningStore&>(*steering.GetAcquisitionPlanning()).JawBorder();
+    ASSERT_EQ(sent.size(), 3 * border.size());
+    const CbVector3f disc = CbVector3f(border.back().x, border.back().y, -border.back().z) * 0.025f;
+    const CbVector3f expected = steering.GetPlanningTransformation().TransformPoint({disc.x, disc.y, -disc.z});
+    EXPECT_NEAR((CbVector3f(sent[sent.size() - 3], sent[sent.size() - 2], sent.back()) - expected).Length(), 0.0f, 2e-3f);
+}
