@@ -7,14 +7,15 @@ namespace {
 using namespace traytest;
 using State = ZoCAcquisitionSteeringOrbal2StateBase;
 using Positions = ZoCCreateScanPositionsAlongJawline;
+
 ECAIAcquireMode mode(int m) {
     return static_cast<ECAIAcquireMode>(m);
 }
 
-std::vector<int> allowedModes(const State& state) {
+std::vector<int> allowedModes(const Steering& steering) {
     std::vector<int> modes;
     for (int m = 0; m <= 23; ++m)
-        if (state.IsAcquireModeAllowed(mode(m)))
+        if (steering.IsAcquireModeAllowed(mode(m)))
             modes.push_back(m);
     return modes;
 }
@@ -54,7 +55,7 @@ TEST(ZoCCreateScanPositionsAlongJawline, PlacesPositionsEveryWholeStepBeyondTheS
         const auto& placed = positions.GetScanPositions();
         ASSERT_EQ(placed.size(), static_cast<size_t>(std::ceil(length / interval)) - 1);
         for (size_t i = 0; i < placed.size(); ++i) {
-                EXPECT_NEAR(placed[i].m_origin.x, interval * static_cast<float>(i + 1), 1.0f) << i;
+            EXPECT_NEAR(placed[i].m_origin.x, interval * static_cast<float>(i + 1), 1.0f) << i;
             EXPECT_TRUE(std::fabs(placed[i].m_origin.y) < 1e-3f && placed[i].m_origin.z == 0.0f) << i;
             EXPECT_NEAR(placed[i].m_lineDirection.x, -1.0f, 1e-5f);
             EXPECT_EQ(placed[i].m_viewDirections.size(), 2u);
@@ -78,14 +79,8 @@ TEST(ZoCCreateScanPositionsAlongJawline, LineDirectionsFollowACurvedJawLine) {
 
 // Both look down 25 degrees off the vertical, across the line, mirror images in its vertical plane.
 TEST(ZoCCreateScanPositionsAlongJawline, ViewDirectionsAreMirrorImagesTiltedByTwentyFiveDegrees) {
-    std::mt19937_64 random(5489);
-    std::uniform_real_distribution<float> angle(-3.14159f, 3.14159f);
-    std::vector<CbVector3f> directions = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}};
-    for (int i = 0; i < 200; ++i) {
-        const float a = angle(random);
-        directions.emplace_back(std::cos(a), std::sin(a), 0.0f);
-    }
-    for (const CbVector3f& d : directions) {
+    for (int degrees = -180; degrees < 180; degrees += 5) {  // the axes among them
+        const CbVector3f d(std::cos(degrees * 3.14159265f / 180), std::sin(degrees * 3.14159265f / 180), 0);
         const auto views = Positions::ViewDirections(d);
         ASSERT_EQ(views.size(), 2u);
         for (const CbVector3f& v : views)
@@ -117,57 +112,37 @@ TEST(ZoCCreateScanPositionsAlongJawline, DegenerateJawLinesAreLoggedAndGiveNoPos
                                          L"calculateScanPositions: Keine Scanpositionen gefunden"}));
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2StateContext, WalksTheStagesKeepingOnlyThePreviousOne) {
-    ZoCAcquisitionSteeringOrbal2StateContext context;
-    EXPECT_EQ(std::pair(context.GetCurrentState()->GetAreaType(), context.GetCurrentState()->GetContext()), std::pair(-1, &context));
-    EXPECT_FALSE(context.GetPreviousState());
-    std::weak_ptr<State> first = context.GetCurrentState();
-    for (const int step : {0, 1, 2, 3, 4}) {
-        const auto before = context.GetCurrentState();
-        EXPECT_EQ(before->GetAcquireMode(), std::vector<int>({5, 6, 7, 23, 23})[step]) << step;
-        EXPECT_EQ(std::vector<bool>({before->IsFirstState(), before->IsEndState(), before->GetStartPosition() == nullptr}),
-                  std::vector<bool>({step == 0, step >= 3, step >= 3})) << step;
-        EXPECT_TRUE(before->EnableAutofocusForFixed());
-        const auto next = before->Next();
-        EXPECT_EQ(std::pair(next, next == before), std::pair(context.GetCurrentState(), step >= 3)) << step;  // the end stays
-        EXPECT_TRUE(step >= 3 || context.GetPreviousState() == before) << step;
+// From the lower jaw: upper jaw, bite, then the end for good, each stage with its own and the free
+// modes and a fresh planning; the context keeps only the previous stage.
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, LowerJawFirstThenUpperThenBiteThenEnd) {
+    Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeLowerJaw);
+    const ZoCAcquisitionSteeringOrbal2StateContext& context = steering.GetStateContext();
+    EXPECT_EQ(std::pair(store(steering).ModeFlag(), steering.GetLowerThreshold()), std::pair(std::optional(true), 400.0f));
+    const std::weak_ptr<State> first = context.GetCurrentState();
+    const std::vector<std::tuple<EAreaType, EAreaType, int, std::vector<int>>> stages = {
+        {eAreaTypeLowerJaw, eAreaTypeUpperJaw, 5, {5, 19, 20, 21, 22}}, {eAreaTypeUpperJaw, eAreaTypeBite, 6, {6, 19, 20, 21, 22}},
+        {eAreaTypeBite, eAreaTypeNone, 7, {7, 19, 22}}, {eAreaTypeNone, eAreaTypeNone, 23, {23}}, {eAreaTypeNone, eAreaTypeNone, 23, {23}}};
+    for (size_t step = 0; step < stages.size(); ++step) {
+        const auto state = context.GetCurrentState();
+        EXPECT_EQ(std::tuple(steering.GetAreaType(), steering.GetNextAreaType(), int(steering.GetAcquireMode()), allowedModes(steering)),
+                  stages[step]) << step;
+        EXPECT_EQ(std::vector<bool>({state->IsFirstState(), state->IsEndState(), !steering.GetStartPositionForFixed(),
+                                     steering.EnableAutofocusForFixed(), state->GetContext() == &context}),
+                  std::vector<bool>({step == 0, step >= 3, step >= 3, true, true})) << step;
+        const ZoCOrbal2AcquisitionPlanning* before = steering.GetAcquisitionPlanning();
+        EXPECT_EQ(steering.SetNextState(), std::get<1>(stages[step]));
+        EXPECT_NE(steering.GetAcquisitionPlanning(), before);  // every stage plans afresh
+        EXPECT_EQ(store(steering).AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeTripleTray);
+        EXPECT_TRUE(step >= 3 ? context.GetCurrentState() == state : context.GetPreviousState() == state) << step;  // the end stays
         EXPECT_EQ(first.expired(), step >= 1) << step;  // the stage before the previous is released
     }
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2States, AllowedModesAndNextAreaTypesFollowTheStageTable) {
-    EXPECT_EQ(allowedModes(ZoCAcquisitionSteeringOrbal2StateSide1()), (std::vector<int>{5, 19, 20, 21, 22}));
-    EXPECT_EQ(allowedModes(ZoCAcquisitionSteeringOrbal2StateSide2()), (std::vector<int>{6, 19, 20, 21, 22}));
-    EXPECT_EQ(allowedModes(ZoCAcquisitionSteeringOrbal2StateSideTurnAround()), (std::vector<int>{7, 19, 22}));
-    EXPECT_EQ(allowedModes(ZoCAcquisitionSteeringOrbal2StateEnd()), (std::vector<int>{23}));
-    ZoCAcquisitionSteeringOrbal2StateSide1 side;
-    for (const auto& [area, next] : {std::pair{-1, -1}, {0, 2}, {1, -1}, {2, 0}, {3, -1}}) {
+    steering.setFirstState(eAreaTypeUpperJaw);
+    EXPECT_EQ(std::pair(steering.GetAcquireMode(), steering.GetNextAreaType()), std::pair(mode(5), eAreaTypeLowerJaw));
+    ZoCAcquisitionSteeringOrbal2StateSide1 side;  // a first side that is no jaw has no second
+    for (const auto& [area, next] : {std::pair{-1, -1}, {1, -1}, {3, -1}}) {
         side.SetAreaType(area);
         EXPECT_EQ(side.GetNextAreaType(), next) << "area " << area;
     }
-    EXPECT_EQ(std::vector<int>({ZoCAcquisitionSteeringOrbal2StateSide2().GetNextAreaType(),
-                                ZoCAcquisitionSteeringOrbal2StateSideTurnAround().GetNextAreaType(),
-                                ZoCAcquisitionSteeringOrbal2StateEnd().GetNextAreaType()}),
-              std::vector<int>({1, -1, -1}));
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2TripleTray, LowerJawFirstThenUpperThenBiteThenEnd) {
-    Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeLowerJaw);
-    EXPECT_EQ(std::pair(steering.GetAreaType(), steering.GetNextAreaType()), std::pair(eAreaTypeLowerJaw, eAreaTypeUpperJaw));
-    EXPECT_EQ(std::pair(store(steering).ModeFlag(), steering.GetLowerThreshold()), std::pair(std::optional(true), 400.0f));
-    for (const auto& [area, acquireMode, allows20] : {std::tuple{eAreaTypeUpperJaw, 6, true}, {eAreaTypeBite, 7, false},
-                                                       {eAreaTypeNone, 23, false}, {eAreaTypeNone, 23, false}}) {
-        const ZoCOrbal2AcquisitionPlanning* before = steering.GetAcquisitionPlanning();
-        EXPECT_EQ(steering.SetNextState(), area);
-        EXPECT_NE(steering.GetAcquisitionPlanning(), before);  // every stage plans afresh
-        EXPECT_EQ(store(steering).AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeTripleTray);
-        EXPECT_EQ(std::tuple(steering.GetAreaType(), int(steering.GetAcquireMode()), steering.IsAcquireModeAllowed(mode(20))),
-                  std::tuple(area, acquireMode, allows20));
-    }
-    EXPECT_EQ(steering.GetStartPositionForFixed(), nullptr);
-    steering.setFirstState(eAreaTypeUpperJaw);
-    EXPECT_EQ(std::pair(steering.GetAcquireMode(), steering.GetNextAreaType()), std::pair(mode(5), eAreaTypeLowerJaw));
-    EXPECT_EQ(Steering(ZoCOrbal2DeviceConfig(), eAreaTypeBite).GetNextAreaType(), eAreaTypeNone);
 }
 
 // Through the plan's joints and the chain's kinematics: side views spread over the jaw, the
