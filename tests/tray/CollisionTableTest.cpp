@@ -37,7 +37,7 @@ std::string sparseTable(const std::string& name, uint64_t size) {
     return path;
 }
 
-// The tree the prescribed procedure gives: every valid record inserted in file order.
+// Record-by-record insertion: every valid record added in file order.
 Loader::TCollisionTree insertOneByOne(const std::vector<LineRep>& reps) {
     Loader::TCollisionTree tree;
     for (const LineRep& rep : reps)
