@@ -229,7 +229,7 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansWithoutAnythingToScanAreE
 }
 
 // Along the built-in arch (40 x 34 mm): at most one request per view ray, most reachable, sorted
-// by their tilt L2 + L3.
+// by their tilt L2 + L3; the offset angle is the overview's first disc angle.
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansAlongTheJawLineAreSortedByTheirTilts) {
     std::vector<CbVector3f> arch;
     for (int i = 0; i <= 16; ++i) {
@@ -247,6 +247,7 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansAlongTheJawLineAreSortedB
     expectConsecutiveRequests(seq);
     for (int64_t k = 1; k < seq.GetCount(); ++k)
         EXPECT_LE(seq[k - 1].m_config[1] + seq[k - 1].m_config[2], seq[k].m_config[1] + seq[k].m_config[2]) << k;
+    EXPECT_EQ(steering.GetOffsetAngle(), steering.limitAngleL5(steering.GetStartJointPositionOvw()[4]));
 }
 
 // Only for the two side stages: the planning looks from the stage's first position with the
@@ -266,7 +267,8 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ReInitLooksFromTheFirstPositionOfAS
         EXPECT_EQ(std::tuple(planning.UpdateCalls(), planning.JointParameterCalls(), planning.ReferenceConfiguration().has_value()),
                   std::tuple(updates + acts, limits + acts, acts == 1)) << m;
     }
-    EXPECT_EQ(std::pair(planning.Camera()->width, planning.Camera()->height), std::pair(640, 480));
+    EXPECT_EQ(std::tuple(planning.Camera()->width, planning.Camera()->height, planning.ModeFlag()),
+              std::tuple(640, 480, std::optional(true)));
     const auto c = Steering::ConvertSimMotPosToJointConfig(steering.GetMotorPositionOfFirstImage());
     EXPECT_EQ(*planning.ReferenceConfiguration(), std::vector<float>(c.Data(), c.Data() + 5));
     for (int j = 0; j < 5; ++j) {
@@ -286,7 +288,7 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ReInitLooksFromTheFirstPositionOfAS
 
 namespace {
 
-// A planning that proposes one view per point list, all from the same joints.
+// A planning that proposes one view per point list, all from the same joints (planning frame).
 struct ProposingPlanning : AcquisitionPlanningStore {
     NSDHAxisConfiguration config{};
     std::vector<std::vector<float>> points;
