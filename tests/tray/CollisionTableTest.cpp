@@ -13,6 +13,10 @@ LineRep parse(const std::string& line) {
     return LineParser::ParseLine(line.data(), line.size(), 7);
 }
 
+std::vector<float> values(const LineRep& rep) {
+    return {rep.m_afValues, rep.m_afValues + 6};
+}
+
 // The lines a parser delivers, LoadData's result and the problem the parser names.
 struct NSRead {
     std::vector<LineRep> reps;
@@ -31,9 +35,14 @@ NSRead readAll(const std::string& path) {
 std::string sparseTable(const std::string& name, uint64_t size) {
     const std::string path = scratchPath(name);
     fs::remove(path);
-    std::ofstream file(path, std::ios::binary);
-    file.seekp(static_cast<std::streamoff>(size) - 13);
-    file << "\n1 2 3 4 5 6\n";
+    std::ofstream(path, std::ios::binary).seekp(static_cast<std::streamoff>(size) - 13) << "\n1 2 3 4 5 6\n";
+    return path;
+}
+
+std::string fifo(const std::string& name) {
+    const std::string path = scratchPath(name);
+    fs::remove(path);
+    EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
     return path;
 }
 
@@ -59,38 +68,54 @@ bool sameTree(const AxisNode& a, const AxisNode& b) {
 }  // namespace
 
 TEST(IntervalFileParser, ReadsSixNumbersAndRefusesEverythingElseWithItsReason) {
-    for (const std::string line : {"1 2 3 4 5 6", "1,2;3\t4  5 ,6", "  1 2 3 4 5 6  # a comment", "+1 2 3 4 5 6"}) {
-        const LineRep rep = parse(line);
-        EXPECT_TRUE(rep.m_bValid && rep.m_iLineNumber == 7) << line;
-        EXPECT_EQ(std::vector<float>(rep.m_afValues, rep.m_afValues + 6), (std::vector<float>{1, 2, 3, 4, 5, 6})) << line;
-    }
-    const LineRep single = parse("-1.5 2e1 0.25 -0 7.5 7.5");  // a single angle is an interval too
-    EXPECT_TRUE(single.m_bValid && single.m_afValues[1] == 20.0f);
     std::string longest = "1 2 3 4 5 6";
     longest.resize(LineParser::c_iMaxLineLength, ' ');
-    EXPECT_TRUE(parse(longest).m_bValid);
-    const std::vector<std::pair<std::string, std::string>> refused = {
-        {"", "comment line"}, {"   \t ", "comment line"}, {"# 1 2 3 4 5 6", "comment line"},
-        {"1 2 3 4 5", "fewer than six values"}, {"1 2 3 4 5 6 7", "more than six values"},
-        {"1 2 x 4 5 6", "not a number"}, {"1 2 3 4 5 6x", "not a number"}, {"1 -+2 3 4 5 6", "not a number"},
-        {"1 2 3 4 1e50 6", "not a number"}, {"1 2 3 4 nan 6", "not a finite number"},
-        {"inf 2 3 4 5 6", "not a finite number"}, {"1 2 3 4 6 5", "interval lower end above its upper end"},
-        {std::string("1 2 3\0 4 5 6", 12), "not a number"}, {longest + " ", "line too long"}};
-    for (const auto& [line, problem] : refused)
-        EXPECT_EQ(std::pair(parse(line).m_bValid, std::string(parse(line).m_pszProblem)), std::pair(false, problem)) << line;
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"1 2 3 4 5 6", ""},
+        {"1,2;3\t4  5 ,6", ""},
+        {"  1 2 3 4 5 6  # a comment", ""},
+        {"+1 2 3 4 5 6", ""},
+        {longest, ""},
+        {"", "comment line"},
+        {"   \t ", "comment line"},
+        {"# 1 2 3 4 5 6", "comment line"},
+        {"1 2 3 4 5", "fewer than six values"},
+        {"1 2 3 4 5 6 7", "more than six values"},
+        {"1 2 x 4 5 6", "not a number"},
+        {"1 2 3 4 5 6x", "not a number"},
+        {"1 -+2 3 4 5 6", "not a number"},
+        {"1 2 3 4 1e50 6", "not a number"},
+        {"1 2 3 4 nan 6", "not a finite number"},
+        {"inf 2 3 4 5 6", "not a finite number"},
+        {"1 2 3 4 6 5", "interval lower end above its upper end"},
+        {std::string("1 2 3\0 4 5 6", 12), "not a number"},
+        {longest + " ", "line too long"}};
+    for (const auto& [line, problem] : cases) {
+        const LineRep rep = parse(line);
+        EXPECT_EQ(std::tuple(rep.m_bValid, std::string(rep.m_pszProblem), rep.m_iLineNumber),
+                  std::tuple(problem.empty(), problem, 7))
+            << line;
+        EXPECT_TRUE(!rep.m_bValid || values(rep) == std::vector<float>({1, 2, 3, 4, 5, 6})) << line;
+    }
+    // A single angle is an interval too.
+    EXPECT_EQ(values(parse("-1.5 2e1 0.25 -0 7.5 7.5")),
+              (std::vector<float>{-1.5f, 20, 0.25f, 0, 7.5f, 7.5f}));
 }
 
 // CR LF and a lone CR end a line, the last needs no end, an overlong one is skipped whole, a
 // one-byte last block is a line; a table of exactly 64 MB is read.
 TEST(IntervalFileParser, DeliversEveryLineInOrderAndSkipsAnOverlongOneWhole) {
-    const NSRead read =
-        readAll(scratchFile("order.txt", "# head\r\n1 2 3 4 5 6\r\n\n" + std::string(5000, '7') + "\n7 8 9 10 11 12"));
-    std::vector<std::pair<int, bool>> lines;
+    const NSRead read = readAll(scratchFile(
+        "order.txt", "# head\r\n1 2 3 4 5 6\r\n\n" + std::string(5000, '7') + "\n7 8 9 10 11 12"));
+    std::vector<std::tuple<int, bool, std::string>> lines;
     for (const LineRep& rep : read.reps)
-        lines.emplace_back(rep.m_iLineNumber, rep.m_bValid);
-    ASSERT_EQ(lines, (std::vector<std::pair<int, bool>>{{1, false}, {2, true}, {3, false}, {4, false}, {5, true}}));
-    EXPECT_TRUE(read.ok && std::string(read.reps[3].m_pszProblem) == "line too long");
-    EXPECT_EQ(read.reps[4].m_afValues[5], 12.0f);
+        lines.emplace_back(rep.m_iLineNumber, rep.m_bValid, rep.m_pszProblem);
+    EXPECT_EQ(lines, (decltype(lines){{1, false, "comment line"},
+                                      {2, true, ""},
+                                      {3, false, "comment line"},
+                                      {4, false, "line too long"},
+                                      {5, true, ""}}));
+    EXPECT_TRUE(read.ok && read.reps.back().m_afValues[5] == 12.0f);
     const NSRead empty = readAll(scratchFile("empty.txt", ""));
     EXPECT_TRUE(empty.ok && empty.reps.empty());
     EXPECT_EQ(std::string(readAll(scratchFile("cr.txt", "\r\n")).reps.at(0).m_pszProblem), "comment line");
@@ -101,22 +126,23 @@ TEST(IntervalFileParser, DeliversEveryLineInOrderAndSkipsAnOverlongOneWhole) {
     fs::remove(limit);
 }
 
+// Missing files, pipes, devices, folders and oversized files are refused unread; a cancelled read
+// stops before the next line.
 TEST(IntervalFileParser, ReadsOnlyRegularFilesWithinTheSizeLimitUntilCancelled) {
-    const std::string fifo = scratchPath("refused.fifo");
-    fs::remove(fifo);
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string huge = sparseTable("huge.txt", IntervalFileParser::c_uMaxFileBytes + 1);
+    const std::string pipe = fifo("refused.fifo"),
+                      huge = sparseTable("huge.txt", IntervalFileParser::c_uMaxFileBytes + 1);
     for (const auto& [path, problem] : std::vector<std::pair<std::string, std::string>>{
-             {scratchPath("no-such-table.txt"), "cannot open the file"}, {fifo, "not a regular file"},
-             {"/dev/zero", "not a regular file"}, {testsupport::ScratchDirectory(), "not a regular file"},
+             {scratchPath("no-such-table.txt"), "cannot open the file"},
+             {pipe, "not a regular file"},
+             {"/dev/zero", "not a regular file"},
+             {testsupport::ScratchDirectory(), "not a regular file"},
              {huge, "larger than the table limit"}}) {
         const NSRead read = readAll(path);
         EXPECT_TRUE(!read.ok && read.reps.empty() && read.problem == problem) << path << ": " << read.problem;
     }
     EXPECT_FALSE(IntervalFileParser(nullptr).LoadData(nullptr));
-    fs::remove(fifo);
+    fs::remove(pipe);
     fs::remove(huge);
-    // A cancelled read stops before the next line.
     std::atomic<bool> cancel{false};
     std::vector<int> lines;
     IntervalFileParser parser([&](const LineRep& rep) {
@@ -125,8 +151,8 @@ TEST(IntervalFileParser, ReadsOnlyRegularFilesWithinTheSizeLimitUntilCancelled) 
     });
     parser.SetCancelFlag(&cancel);
     EXPECT_FALSE(parser.LoadData(scratchFile("cancel.txt", std::string(10, '\n')).c_str()));
-    EXPECT_EQ(lines, (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(std::string(parser.GetProblem()), "cancelled");
+    EXPECT_EQ(std::pair(lines, std::string(parser.GetProblem())),
+              std::pair(std::vector<int>{1, 2, 3}, std::string("cancelled")));
 }
 
 // Random bytes and tables: one record per line, valid ones as the syntax promises, and the tree of
@@ -138,8 +164,7 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInserti
     std::vector<LineRep> grownReps;
     for (int trial = 0; trial < 90; ++trial) {
         std::string bytes;
-        if (trial % 3 == 2) {
-            // Records over a few values each, so that paths share prefixes and repeat.
+        if (trial % 3 == 2) {  // records over a few values each: paths share prefixes and repeat
             for (int line = static_cast<int>(rng() % 400); line > 0; --line) {
                 for (int k = 0; k < 6; ++k)
                     bytes += std::to_string(k == 5 ? 3 + rng() % 3 : rng() % 3) + (k < 5 ? " " : "\n");
@@ -154,9 +179,12 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInserti
         const std::vector<LineRep> reps = readAll(path).reps;
         const size_t lines = static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
         ASSERT_EQ(reps.size(), lines + (!bytes.empty() && bytes.back() != '\n')) << "trial " << trial;
-        for (const LineRep& rep : reps)
-            EXPECT_TRUE(!rep.m_bValid || (std::all_of(rep.m_afValues, rep.m_afValues + 6, [](float v) { return std::isfinite(v); }) &&
-                                          rep.m_afValues[4] <= rep.m_afValues[5]));
+        for (const LineRep& rep : reps) {
+            const std::vector<float> v = values(rep);
+            EXPECT_TRUE(
+                !rep.m_bValid ||
+                (std::all_of(v.begin(), v.end(), [](float x) { return std::isfinite(x); }) && v[4] <= v[5]));
+        }
         Loader::TCollisionTree tree;
         EXPECT_TRUE(Loader::ReadTable(path.c_str(), tree));
         EXPECT_TRUE(sameTree(tree, insertOneByOne(reps))) << "trial " << trial;
@@ -175,16 +203,15 @@ TEST(ZoCTripleTrayCollisionsLoader, ATableOfManyDistinctRecordsIsReadWhole) {
         text += std::to_string(i) + " 1 2 3 4 5\n";
     Loader::TCollisionTree tree;
     ASSERT_TRUE(Loader::ReadTable(scratchFile("many.txt", text).c_str(), tree));
-    ASSERT_EQ(tree.GetNumChilds(), 60000u);
-    EXPECT_EQ(std::prev(tree.end())->GetValue(), 59999.0f);  // in file order
-    EXPECT_EQ(tree.CountDescendants(), 5u * 60000u);
+    EXPECT_EQ(std::tuple(tree.GetNumChilds(), std::prev(tree.end())->GetValue(), tree.CountDescendants()),
+              std::tuple(60000u, 59999.0f, 5u * 60000u));  // in file order
 }
 
 namespace {
 
 // The sample table's model (data/make_double_arch_collisions.py): tray corners on the disc against
 // a cylinder about each sensor's optical axis, from 50 mm behind the eye to 75 mm before it.
-bool trayHitsASensor(const ZoCOrbal2DeviceConfig& device, const ZoCOrbal2AxisChain::NCJointConfiguration& config) {
+bool trayHitsASensor(const ZoCOrbal2DeviceConfig& device, const Config& config) {
     const CbMatrix4Rf discToCamera = device.m_axisChain.GetCamToDiscTransformation(config, false).Inverted();
     std::vector<CbVector3f> corners;  // the tray's body, then its handle
     for (const auto& [xs, ys, zs] : {std::array<std::vector<float>, 3>{{{-35, 0, 35}, {-30, 30}, {0, -25}}},
@@ -193,14 +220,14 @@ bool trayHitsASensor(const ZoCOrbal2DeviceConfig& device, const ZoCOrbal2AxisCha
             for (float y : ys)
                 for (float z : zs)
                     corners.push_back(discToCamera.TransformPoint({x, y, z}));
-    for (const ZoCAbstractCamCalib* sensor : {&device.m_camProjCalib.GetCamera(), &device.m_camProjCalib.GetProjector()}) {
-        CCoordinate3<double> eye, view;
-        sensor->GetEyePt(eye);
-        sensor->GetViewDirection(view);
+    for (const ZoCAbstractCamCalib* sensor :
+         {&device.m_camProjCalib.GetCamera(), &device.m_camProjCalib.GetProjector()}) {
+        const auto [eye, view] = eyeAndView(*sensor);
         for (const CbVector3f& p : corners) {
             const double d[3] = {p.x - eye.x, p.y - eye.y, p.z - eye.z};
             const double depth = d[0] * view.x + d[1] * view.y + d[2] * view.z;
-            if (depth >= -50 && depth <= 75 && d[0] * d[0] + d[1] * d[1] + d[2] * d[2] - depth * depth < 45.0 * 45.0)
+            if (depth >= -50 && depth <= 75 &&
+                d[0] * d[0] + d[1] * d[1] + d[2] * d[2] - depth * depth < 45.0 * 45.0)
                 return true;
         }
     }
@@ -212,30 +239,29 @@ bool trayHitsASensor(const ZoCOrbal2DeviceConfig& device, const ZoCOrbal2AxisCha
 TEST(ZoCTripleTrayCollisionsLoader, TheSampleTableHoldsCollisionsOfTheReferenceDevice) {
     const ZoCOrbal2DeviceConfig device;
     int records = 0, checked = 0;
-    const NSRead table = readAll((fs::path(__FILE__).parent_path() / "../../data/DoubleArchJointCollisions.txt").string());
+    const NSRead table =
+        readAll((fs::path(__FILE__).parent_path() / "../../data/DoubleArchJointCollisions.txt").string());
     ASSERT_TRUE(table.ok) << table.problem;
     for (const LineRep& rep : table.reps) {
-        EXPECT_TRUE(rep.m_bValid || std::string(rep.m_pszProblem) == "comment line") << "line " << rep.m_iLineNumber;
+        EXPECT_TRUE(rep.m_bValid || std::string(rep.m_pszProblem) == "comment line")
+            << "line " << rep.m_iLineNumber;
         if (!rep.m_bValid || ++records % 37 != 0)
-            continue;  // a spread of records
+            continue;  // a spread of records, at the interval's lower end and its middle
         const float* v = rep.m_afValues;
-        ZoCOrbal2AxisChain::NCJointConfiguration config;
-        config.Set(v[0], v[1], v[2], v[3], v[4]);
-        EXPECT_TRUE(trayHitsASensor(device, config)) << "line " << rep.m_iLineNumber;
-        config[4] = 0.5f * (v[4] + v[5]);
-        EXPECT_TRUE(trayHitsASensor(device, config)) << "line " << rep.m_iLineNumber;
+        Config low, middle;
+        low.Set(v[0], v[1], v[2], v[3], v[4]);
+        middle.Set(v[0], v[1], v[2], v[3], 0.5f * (v[4] + v[5]));
+        EXPECT_TRUE(trayHitsASensor(device, low) && trayHitsASensor(device, middle))
+            << "line " << rep.m_iLineNumber;
         ++checked;
     }
     EXPECT_GT(checked, 10);
     for (float l5 = 0; l5 < 360; l5 += 15) {  // clear of the sensor at home, whatever the disc's turn
-        ZoCOrbal2AxisChain::NCJointConfiguration home;
+        Config home;
         home.Set(0, 90, 90, 0, l5);
         EXPECT_FALSE(trayHitsASensor(device, home)) << l5;
     }
 }
-
-// ---------------------------------------------------------------------------------------------
-// The loader and its thread pool
 
 namespace {
 
@@ -253,32 +279,33 @@ struct GateSink : CapturingLogSink {
     }
 };
 
-class ScopedGate {
-public:
-    ScopedGate() : m_previous(Logging::SetLogSink(m_sink)) {}
-    ~ScopedGate() { Logging::SetLogSink(m_previous); }
-    GateSink* operator->() { return m_sink.get(); }
-
-private:
-    std::shared_ptr<GateSink> m_sink = std::make_shared<GateSink>();
-    std::shared_ptr<Logging::ILogSink> m_previous;
+struct ScopedGate {
+    std::shared_ptr<GateSink> sink = std::make_shared<GateSink>();
+    std::shared_ptr<Logging::ILogSink> previous = Logging::SetLogSink(sink);
+    ~ScopedGate() { Logging::SetLogSink(previous); }
+    GateSink* operator->() { return sink.get(); }
 };
+
+// The loader's messages that equal `text`.
+long count(const CapturingLogSink& sink, const std::wstring& text) {
+    const auto messages = sink.Messages(c_pszLoaderLogger);
+    return std::count(messages.begin(), messages.end(), text);
+}
 
 }  // namespace
 
 TEST(ZoCTripleTrayCollisionsLoader, ReadsOnceOnItsThreadForEveryLoaderThatAsksMeanwhileAndAfter) {
     ScopedGate gate;
     const ScopedTable table(scratchFile("table.txt", "1 2 3 4 5 6\n1 2 3 7 5 6\nbad\n"));
+    using Seen = std::pair<bool, size_t>;  // on the test's thread, the nodes it saw
     struct NSSeen {
         CbEvent done{true, false};
-        size_t nodes = 0;
-        std::thread::id thread;
+        Seen seen;
     } first, meanwhile, later;
-    auto callback = [](NSSeen& seen) {
-        return [&seen](const Loader::TCollisionTree& tree) {
-            seen.nodes = tree.CountDescendants();
-            seen.thread = std::this_thread::get_id();
-            seen.done.Set();
+    auto callback = [here = std::this_thread::get_id()](NSSeen& s) {
+        return [&s, here](const Loader::TCollisionTree& tree) {
+            s.seen = {std::this_thread::get_id() == here, tree.CountDescendants()};
+            s.done.Set();
         };
     };
     {
@@ -293,43 +320,38 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadsOnceOnItsThreadForEveryLoaderThatAsksMe
     }
     Loader().LoadAsync(callback(later));
     EXPECT_TRUE(later.done.IsSet());  // called back before LoadAsync returned, on the caller's thread
-    const auto here = std::this_thread::get_id();
-    EXPECT_EQ(std::vector<bool>({first.thread == here, meanwhile.thread == here, later.thread == here}),
-              std::vector<bool>({false, false, true}));
-    EXPECT_EQ(std::vector<size_t>({first.nodes, meanwhile.nodes, later.nodes}), std::vector<size_t>(3, 7u));
+    EXPECT_EQ(std::vector<Seen>({first.seen, meanwhile.seen, later.seen}),
+              (std::vector<Seen>{{false, 7}, {false, 7}, {true, 7}}));
     EXPECT_EQ(gate->Messages(c_pszLoaderLogger),
-              (std::vector<std::wstring>{L"Beginne mit dem Laden der Kollisionstabelle",
-                                         L"Kollisionstabelle: Einträge gelesen: 2, Zeilen übersprungen: 1 (erste: Zeile 3, "
-                                         L"not a number)",
-                                         L"Kollisionstabelle erfolgreich geladen"}));
+              (std::vector<std::wstring>{
+                  L"Beginne mit dem Laden der Kollisionstabelle",
+                  L"Kollisionstabelle: Einträge gelesen: 2, Zeilen übersprungen: 1 (erste: Zeile 3, "
+                  L"not a number)",
+                  L"Kollisionstabelle erfolgreich geladen"}));
 }
 
 // Tables without records say so and stay unloaded; a loaded table goes to every stage's planning.
 TEST(ZoCTripleTrayCollisionsLoader, TablesWithoutRecordsSaySoAndTheNextRequestReadsAgainForEveryStage) {
     EXPECT_STREQ(Loader::m_pszFileName.load(), "DoubleArchJointCollisions.txt");  // the working directory's
-    const std::string fifo = scratchPath("table.fifo");
-    fs::remove(fifo);
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string narrow = scratchFile("changing.txt", "# nothing yet\nbad\n");
-    const std::wstring path(narrow.begin(), narrow.end()), pipe(fifo.begin(), fifo.end());
+    const std::string pipe = fifo("table.fifo"), narrow = scratchFile("changing.txt", "# nothing yet\nbad\n");
     for (const auto& [file, said] : std::vector<std::pair<std::string, std::wstring>>{
-             {narrow, L"Kollisionstabelle '" + path + L"' enthält keine gültigen Einträge (Zeilen übersprungen: 1)"},
-             {fifo, L"Kollisionstabelle '" + pipe + L"' konnte nicht gelesen werden: not a regular file"}}) {
-        ScopedLogCapture capture;
+             {narrow, L"' enthält keine gültigen Einträge (Zeilen übersprungen: 1)"},
+             {pipe, L"' konnte nicht gelesen werden: not a regular file"}}) {
+        ScopedLogCapture log;
         const ScopedTable table(file);
-        EXPECT_EQ(loadTable(), 0u);
-        EXPECT_FALSE(Loader::IsLoaded());
-        const auto messages = capture.Sink().Messages(c_pszLoaderLogger);
-        EXPECT_EQ(std::count(messages.begin(), messages.end(), said), 1);
+        EXPECT_EQ(std::pair(loadTable(), Loader::IsLoaded()), std::pair(size_t{0}, false));
+        EXPECT_EQ(count(log.Sink(), L"Kollisionstabelle '" + std::wstring(file.begin(), file.end()) + said),
+                  1)
+            << file;
     }
-    fs::remove(fifo);
+    fs::remove(pipe);
     const ScopedTable table(scratchFile("changing.txt", "1 2 3 4 5 6\n"));
     EXPECT_EQ(loadTable(), 5u);
-    ZoCAcquisitionSteeringOrbal2TripleTray steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
+    Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
     for (int stage = 0; stage < 4; ++stage, steering.SetNextState()) {
-        const auto& planning = dynamic_cast<const AcquisitionPlanningStore&>(*steering.GetAcquisitionPlanning());
-        ASSERT_NE(planning.CollisionTree(), nullptr) << stage;
-        EXPECT_EQ(planning.CollisionTree()->CountDescendants(), 5u) << stage;
+        const auto* tree =
+            dynamic_cast<const AcquisitionPlanningStore&>(*steering.GetAcquisitionPlanning()).CollisionTree();
+        EXPECT_EQ(tree ? tree->CountDescendants() : 0u, 5u) << stage;
     }
 }
 
@@ -338,43 +360,38 @@ TEST(ZoCTripleTrayCollisionsLoader, DestroyingTheSteeringCancelsItsRunningLoad) 
     const std::string huge = sparseTable("slow.txt", IntervalFileParser::c_uMaxFileBytes);
     ScopedGate gate;
     const ScopedTable table(huge);
-    auto steering = std::make_unique<ZoCAcquisitionSteeringOrbal2TripleTray>(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
+    auto steering = std::make_unique<Steering>(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
     ASSERT_TRUE(gate->atStart.Wait(c_dwHandshakeTimeout));
     steering.reset();
     EXPECT_FALSE(Loader::IsLoaded());
-    const auto messages = gate->Messages(c_pszLoaderLogger);
-    EXPECT_EQ(std::count(messages.begin(), messages.end(), L"Laden der Kollisionstabelle abgebrochen"), 1);
-    EXPECT_EQ(std::count(messages.begin(), messages.end(), L"Kollisionstabelle erfolgreich geladen"), 0);
+    EXPECT_EQ(std::pair(count(*gate.sink, L"Laden der Kollisionstabelle abgebrochen"),
+                        count(*gate.sink, L"Kollisionstabelle erfolgreich geladen")),
+              std::pair(1L, 0L));
     fs::remove(huge);
 }
 
 TEST(ZoCThreadPool, RunsTasksInOrderOnItsThreadsAndDeliversResultsAndExceptions) {
-    std::vector<int> done;
+    std::vector<int> done, expected(20);
+    std::iota(expected.begin(), expected.end(), 0);
     std::atomic<int> started{0}, stopped{0};
     {
-        ZoCThreadPool pool(1, [&] { ++started; }, [&] { ++stopped; });
-        for (int i = 0; i < 20; ++i)
+        ZoCThreadPool pool(
+            1, [&] { ++started; }, [&] { ++stopped; });
+        for (int i : expected)
             pool.Submit([i, &done] { done.push_back(i); });
         auto failure = pool.Submit([]() -> int { throw std::runtime_error("no table"); });
         auto after = pool.Submit([] { return std::this_thread::get_id(); });  // the worker survives
         EXPECT_THROW(failure.get(), std::runtime_error);
         EXPECT_NE(after.get(), std::this_thread::get_id());
     }
-    std::vector<int> expected(20);
-    std::iota(expected.begin(), expected.end(), 0);
-    EXPECT_EQ(done, expected);
-    EXPECT_EQ(std::make_pair(started.load(), stopped.load()), std::make_pair(1, 1));
-    EXPECT_EQ(std::make_pair(ZoCThreadPool(0).GetNumThreads(), ZoCThreadPool(3).GetNumThreads()), std::make_pair(1, 3));
+    EXPECT_EQ(std::tuple(done, started.load(), stopped.load()), std::tuple(expected, 1, 1));
+    EXPECT_EQ(std::pair(ZoCThreadPool(0).GetNumThreads(), ZoCThreadPool(3).GetNumThreads()), std::pair(1, 3));
 }
 
 TEST(ZoCThreadPool, DestructionDropsWaitingTasksAndWaitsForTheRunningOne) {
     CbEvent started(true, false), release(true, false);
     auto pool = std::make_unique<ZoCThreadPool>(1);
-    auto running = pool->Submit([&] {
-        started.Set();
-        release.Wait();
-        return 1;
-    });
+    auto running = pool->Submit([&] { return started.Set(), release.Wait(), 1; });
     auto waiting = pool->Submit([] { return 2; });
     ASSERT_TRUE(started.Wait(c_dwHandshakeTimeout));
     EXPECT_EQ(pool->GetPendingCount(), 1u);

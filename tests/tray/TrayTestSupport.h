@@ -1,4 +1,4 @@
-// Helpers of the tray suite: scratch files and the process-wide collision table.
+// Helpers of the tray suite: scratch files, the process-wide collision table, the sensors' axes.
 #pragma once
 
 #include "AcquisitionPlanningStore.h"
@@ -30,11 +30,13 @@ namespace traytest {
 using Loader = ZoCTripleTrayCollisionsLoader;
 using Steering = ZoCAcquisitionSteeringOrbal2TripleTray;
 using Sequence = ZoCOrbal2AxisChain::CJointPositionSequence;
+using Config = ZoCOrbal2AxisChain::NCJointConfiguration;
 constexpr unsigned long c_dwHandshakeTimeout = 120000;  // ms; a broken handshake fails, never hangs
 
 // Per process: suites of other build trees may share the scratch folder and its file names.
 inline std::string scratchPath(const std::string& name) {
-    return (std::filesystem::path(testsupport::ScratchDirectory()) / (std::to_string(getpid()) + "-" + name)).string();
+    return (std::filesystem::path(testsupport::ScratchDirectory()) / (std::to_string(getpid()) + "-" + name))
+        .string();
 }
 
 inline std::string scratchFile(const std::string& name, const std::string& content) {
@@ -43,19 +45,16 @@ inline std::string scratchFile(const std::string& name, const std::string& conte
 }
 
 // Points the loader at a file for one test, with an empty table, and back at the default.
-class ScopedTable {
-public:
-    explicit ScopedTable(std::string path) : m_path(std::move(path)) {
+struct ScopedTable {
+    std::string path;
+    explicit ScopedTable(std::string file) : path(std::move(file)) {
         Loader::ResetTable();
-        Loader::m_pszFileName = m_path.c_str();
+        Loader::m_pszFileName = path.c_str();
     }
     ~ScopedTable() {
         Loader::ResetTable();
         Loader::m_pszFileName = Loader::c_pszDefaultFileName;
     }
-
-private:
-    std::string m_path;
 };
 
 // Reads the current table on a loader's thread and waits for it; returns the nodes it holds.
@@ -63,11 +62,16 @@ inline size_t loadTable() {
     CbEvent done(true, false);
     size_t nodes = 0;
     Loader loader;
-    loader.LoadAsync([&](const Loader::TCollisionTree& tree) {
-        nodes = tree.CountDescendants();
-        done.Set();
-    });
+    loader.LoadAsync(
+        [&](const Loader::TCollisionTree& tree) { nodes = tree.CountDescendants(), done.Set(); });
     return done.Wait(c_dwHandshakeTimeout) ? nodes : 0;
+}
+
+// A sensor's eye point and viewing direction.
+inline std::pair<CCoordinate3<double>, CCoordinate3<double>> eyeAndView(const ZoCAbstractCamCalib& sensor) {
+    CCoordinate3<double> eye, view;
+    EXPECT_TRUE(sensor.GetEyePt(eye) && sensor.GetViewDirection(view));
+    return {eye, view};
 }
 
 }  // namespace traytest
