@@ -1,5 +1,7 @@
 // The triple-tray steering: the stage machine, the stages' fixed scans as joint values of the
 // chain, the scan positions along the jaw line, and the planning set-up per stage.
+#include <gmock/gmock.h>
+
 #include "TrayTestSupport.h"
 
 namespace {
@@ -7,6 +9,8 @@ namespace {
 using namespace traytest;
 using State = ZoCAcquisitionSteeringOrbal2StateBase;
 using Positions = ZoCCreateScanPositionsAlongJawline;
+using testing::FloatNear;
+using testing::Pointwise;
 
 ECAIAcquireMode mode(int m) {
     return static_cast<ECAIAcquireMode>(m);
@@ -24,13 +28,22 @@ AcquisitionPlanningStore& store(const Steering& s) {
     return dynamic_cast<AcquisitionPlanningStore&>(*s.GetAcquisitionPlanning());
 }
 
+std::vector<float> joints(const Config& c) {
+    return {c.Data(), c.Data() + 5};
+}
+
+CbVector3f vec(const CCoordinate3<double>& c) {
+    return CbVector3f(float(c.x), float(c.y), float(c.z));
+}
+
 // Requests are numbered on from the first, each named "_D0_" and its place in the sequence.
 void expectConsecutiveRequests(const Sequence& seq) {
     ASSERT_GT(seq.GetCount(), 0);
     const int first = std::stoi(std::wstring(seq[0].m_strName.GetString()).substr(0, 3));
     for (int64_t k = 0; k < seq.GetCount(); ++k) {
         const std::wstring name(seq[k].m_strName.GetString());
-        EXPECT_EQ(std::pair(std::stoi(name.substr(0, 3)) - first, name.substr(3)), std::pair(int(k), L"_D0_" + std::to_wstring(k)));
+        EXPECT_EQ(std::pair(std::stoi(name.substr(0, 3)) - first, name.substr(3)),
+                  std::pair(int(k), L"_D0_" + std::to_wstring(k)));
     }
 }
 
@@ -45,35 +58,24 @@ CyHermiteSpline straightLine(float length) {
 // position on the disc plane at each first step of 10 beyond it, pointing back along the line.
 TEST(ZoCCreateScanPositionsAlongJawline, PlacesPositionsEveryWholeStepBeyondTheSpacing) {
     // length, spacing, its multiple of 10 above it
-    for (const auto& [length, spacing, interval] : {std::tuple{300.0f, 150.0f, 160.0f}, {900.0f, 450.0f, 460.0f},
-                                                     {1300.0f, 650.0f, 660.0f}, {4000.0f, 4000.0f / 6, 670.0f},
-                                                     {5230.0f, 653.75f, 660.0f}}) {
-        SCOPED_TRACE(length);
+    for (const auto& [length, spacing, interval] : {std::tuple{300.0f, 150.0f, 160.0f},
+                                                    {900.0f, 450.0f, 460.0f},
+                                                    {1300.0f, 650.0f, 660.0f},
+                                                    {4000.0f, 4000.0f / 6, 670.0f},
+                                                    {5230.0f, 653.75f, 660.0f}}) {
         EXPECT_FLOAT_EQ(Positions::Spacing(length), spacing);
         Positions positions;
         positions.Calculate(straightLine(length));
-        const auto& placed = positions.GetScanPositions();
-        ASSERT_EQ(placed.size(), static_cast<size_t>(std::ceil(length / interval)) - 1);
-        for (size_t i = 0; i < placed.size(); ++i) {
-            EXPECT_NEAR(placed[i].m_origin.x, interval * static_cast<float>(i + 1), 1.0f) << i;
-            EXPECT_TRUE(std::fabs(placed[i].m_origin.y) < 1e-3f && placed[i].m_origin.z == 0.0f) << i;
-            EXPECT_NEAR(placed[i].m_lineDirection.x, -1.0f, 1e-5f);
-            EXPECT_EQ(placed[i].m_viewDirections.size(), 2u);
+        std::vector<float> xs, expected;
+        for (const auto& p : positions.GetScanPositions()) {
+            xs.push_back(p.m_origin.x);
+            expected.push_back(interval * float(expected.size() + 1));
+            EXPECT_TRUE(std::fabs(p.m_origin.y) < 1e-3f && p.m_origin.z == 0.0f &&
+                        std::fabs(p.m_lineDirection.x + 1) < 1e-5f && p.m_viewDirections.size() == 2u)
+                << length;
         }
-    }
-}
-
-// On an arc each line direction is the tangent there, at right angles to the radius.
-TEST(ZoCCreateScanPositionsAlongJawline, LineDirectionsFollowACurvedJawLine) {
-    std::vector<CbVector3f> arc;
-    for (int i = 0; i <= 12; ++i)
-        arc.emplace_back(1000 * std::cos(0.25f * static_cast<float>(i)), 1000 * std::sin(0.25f * static_cast<float>(i)), 0);
-    Positions positions;
-    positions.Calculate(CyHermiteSpline(arc));
-    ASSERT_GE(positions.GetScanPositions().size(), 3u);
-    for (const auto& p : positions.GetScanPositions()) {
-        EXPECT_NEAR(p.m_lineDirection.Length(), 1.0f, 1e-4f);
-        EXPECT_NEAR(p.m_lineDirection.Dot(p.m_origin * (1.0f / p.m_origin.Length())), 0.0f, 0.05f);
+        EXPECT_EQ(xs.size(), size_t(std::ceil(length / interval)) - 1) << length;
+        EXPECT_THAT(xs, Pointwise(FloatNear(1.0f), expected)) << length;
     }
 }
 
@@ -84,11 +86,13 @@ TEST(ZoCCreateScanPositionsAlongJawline, ViewDirectionsAreMirrorImagesTiltedByTw
         const auto views = Positions::ViewDirections(d);
         ASSERT_EQ(views.size(), 2u);
         for (const CbVector3f& v : views)
-            EXPECT_TRUE(std::fabs(v.Length() - 1) < 1e-5f && std::fabs(v.z + std::cos(25 * 3.14159265f / 180)) < 1e-5f &&
-                        std::fabs(v.Dot(d)) < 1e-5f) << d.x << "," << d.y;
-        const CbVector3f n(-d.y, d.x, 0);  // the horizontal normal of the line
-        EXPECT_NEAR((views[0] - n * (2 * views[0].Dot(n)) - views[1]).Length(), 0.0f, 1e-5f) << d.x << "," << d.y;
-        EXPECT_GT(std::fabs(views[0].Dot(n)), 0.4f);  // the two really differ
+            EXPECT_TRUE(std::fabs(v.Length() - 1) < 1e-5f &&
+                        std::fabs(v.z + std::cos(25 * 3.14159265f / 180)) < 1e-5f &&
+                        std::fabs(v.Dot(d)) < 1e-5f)
+                << degrees;
+        const CbVector3f n(-d.y, d.x, 0);  // the horizontal normal of the line; the two really differ
+        EXPECT_NEAR((views[0] - n * (2 * views[0].Dot(n)) - views[1]).Length(), 0.0f, 1e-5f) << degrees;
+        EXPECT_GT(std::fabs(views[0].Dot(n)), 0.4f);
     }
     EXPECT_EQ(Positions::ViewDirections({0, 0, 0}).size(), 2u);  // a zero line direction still gives two
 }
@@ -117,31 +121,43 @@ TEST(ZoCCreateScanPositionsAlongJawline, DegenerateJawLinesAreLoggedAndGiveNoPos
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, LowerJawFirstThenUpperThenBiteThenEnd) {
     Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeLowerJaw);
     const ZoCAcquisitionSteeringOrbal2StateContext& context = steering.GetStateContext();
-    EXPECT_EQ(std::pair(store(steering).ModeFlag(), steering.GetLowerThreshold()), std::pair(std::optional(true), 400.0f));
+    EXPECT_EQ(std::pair(store(steering).ModeFlag(), steering.GetLowerThreshold()),
+              std::pair(std::optional(true), 400.0f));
     const std::weak_ptr<State> first = context.GetCurrentState();
     const std::vector<std::tuple<EAreaType, EAreaType, int, std::vector<int>>> stages = {
-        {eAreaTypeLowerJaw, eAreaTypeUpperJaw, 5, {5, 19, 20, 21, 22}}, {eAreaTypeUpperJaw, eAreaTypeBite, 6, {6, 19, 20, 21, 22}},
-        {eAreaTypeBite, eAreaTypeNone, 7, {7, 19, 22}}, {eAreaTypeNone, eAreaTypeNone, 23, {23}}, {eAreaTypeNone, eAreaTypeNone, 23, {23}}};
+        {eAreaTypeLowerJaw, eAreaTypeUpperJaw, 5, {5, 19, 20, 21, 22}},
+        {eAreaTypeUpperJaw, eAreaTypeBite, 6, {6, 19, 20, 21, 22}},
+        {eAreaTypeBite, eAreaTypeNone, 7, {7, 19, 22}},
+        {eAreaTypeNone, eAreaTypeNone, 23, {23}},
+        {eAreaTypeNone, eAreaTypeNone, 23, {23}}};
     for (size_t step = 0; step < stages.size(); ++step) {
         const auto state = context.GetCurrentState();
-        EXPECT_EQ(std::tuple(steering.GetAreaType(), steering.GetNextAreaType(), int(steering.GetAcquireMode()), allowedModes(steering)),
-                  stages[step]) << step;
-        EXPECT_EQ(std::vector<bool>({state->IsFirstState(), state->IsEndState(), !steering.GetStartPositionForFixed(),
-                                     steering.EnableAutofocusForFixed(), state->GetContext() == &context}),
-                  std::vector<bool>({step == 0, step >= 3, step >= 3, true, true})) << step;
+        EXPECT_EQ(std::tuple(steering.GetAreaType(), steering.GetNextAreaType(),
+                             int(steering.GetAcquireMode()), allowedModes(steering)),
+                  stages[step])
+            << step;
+        EXPECT_EQ(std::vector<bool>({state->IsFirstState(), state->IsEndState(),
+                                     !steering.GetStartPositionForFixed(), steering.EnableAutofocusForFixed(),
+                                     state->GetContext() == &context}),
+                  std::vector<bool>({step == 0, step >= 3, step >= 3, true, true}))
+            << step;
         const ZoCOrbal2AcquisitionPlanning* before = steering.GetAcquisitionPlanning();
         EXPECT_EQ(steering.SetNextState(), std::get<1>(stages[step]));
-        EXPECT_NE(steering.GetAcquisitionPlanning(), before);  // every stage plans afresh
-        EXPECT_EQ(store(steering).AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeTripleTray);
-        EXPECT_TRUE(step >= 3 ? context.GetCurrentState() == state : context.GetPreviousState() == state) << step;  // the end stays
-        EXPECT_EQ(first.expired(), step >= 1) << step;  // the stage before the previous is released
+        // Every stage plans afresh; the end stays; the stage before the previous is released.
+        EXPECT_EQ(
+            std::tuple(steering.GetAcquisitionPlanning() != before, store(steering).AcquisitionType(),
+                       step >= 3 ? context.GetCurrentState() == state : context.GetPreviousState() == state,
+                       first.expired()),
+            std::tuple(true, ZoCOrbal2AcquisitionPlanning::eTypeTripleTray, true, step >= 1))
+            << step;
     }
     steering.setFirstState(eAreaTypeUpperJaw);
-    EXPECT_EQ(std::pair(steering.GetAcquireMode(), steering.GetNextAreaType()), std::pair(mode(5), eAreaTypeLowerJaw));
+    EXPECT_EQ(std::pair(steering.GetAcquireMode(), steering.GetNextAreaType()),
+              std::pair(mode(5), eAreaTypeLowerJaw));
     ZoCAcquisitionSteeringOrbal2StateSide1 side;  // a first side that is no jaw has no second
-    for (const auto& [area, next] : {std::pair{-1, -1}, {1, -1}, {3, -1}}) {
+    for (const int area : {-1, 1, 3}) {
         side.SetAreaType(area);
-        EXPECT_EQ(side.GetNextAreaType(), next) << "area " << area;
+        EXPECT_EQ(side.GetNextAreaType(), -1) << "area " << area;
     }
 }
 
@@ -151,11 +167,9 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, LowerJawFirstThenUpperThenBiteThenE
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansSpreadOverTheJawAndTheTurnAroundTurnsHalfARound) {
     const ZoCOrbal2DeviceConfig device;
     Steering steering(device, eAreaTypeUpperJaw);
-    CCoordinate3<double> eye, view;
-    device.m_camProjCalib.GetCamera().GetEyePt(eye);
-    device.m_camProjCalib.GetCamera().GetViewDirection(view);
+    const auto [eye, view] = eyeAndView(device.m_camProjCalib.GetCamera());
     // A few views of each stage as (mm, degrees) from home: view index, L1..L5.
-    const std::vector<std::vector<std::pair<int, std::array<float, 5>>>> pinned = {
+    const std::vector<std::vector<std::pair<int, std::vector<float>>>> pinned = {
         {{0, {-15, 20, 30, -8.5f, 221}}, {4, {-5, 50, 35, -12, 248}}, {5, {-17.5f, -20, 40, -12, 178}}},
         {{0, {-2.5f, -40, 24.5f, -6, 330}}, {8, {12.5f, 10, -20, 2.5f, 218}}},
         {{1, {0, -30, 32, 2, 21}}, {14, {0, 12, 52.5f, 2, 194}}}};
@@ -164,12 +178,18 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansSpreadOverTheJawAndTheTur
         const int64_t views = stage < 2 ? 9 : 15;
         Sequence seq;
         ASSERT_TRUE(steering.GetJointConfigurationForFixed(seq, 1));
-        ASSERT_EQ(std::pair(seq.GetCount(), int64_t(steering.CreateTripleTrayConfiguration(unused, 0).size())), std::pair(views, views));
+        ASSERT_EQ(
+            std::pair(seq.GetCount(), int64_t(steering.CreateTripleTrayConfiguration(unused, 0).size())),
+            std::pair(views, views));
         expectConsecutiveRequests(seq);
-        EXPECT_EQ(seq[0].m_config, Steering::ConvertSimMotPosToJointConfig(steering.GetMotorPositionOfFirstImage()));
-        for (const auto& [k, offsets] : pinned[stage])
+        EXPECT_EQ(seq[0].m_config,
+                  Steering::ConvertSimMotPosToJointConfig(steering.GetMotorPositionOfFirstImage()));
+        for (const auto& [k, offsets] : pinned[stage]) {
+            std::vector<float> fromHome = joints(seq[k].m_config);
             for (int j = 0; j < 5; ++j)
-                EXPECT_NEAR(seq[k].m_config[j] - ReferenceDevice::Home()[j], offsets[j], 1e-3f) << stage << " view " << k << " L" << j + 1;
+                fromHome[j] -= ReferenceDevice::Home()[j];
+            EXPECT_THAT(fromHome, Pointwise(FloatNear(1e-3f), offsets)) << stage << " view " << k;
+        }
         std::vector<CbVector3f> aims;  // where the camera axis meets the disc plane, disc frame
         float minTilt = 90, maxTilt = 0, spread = 0;
         for (int64_t k = 0; k < views; ++k) {
@@ -179,8 +199,7 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansSpreadOverTheJawAndTheTur
                 EXPECT_TRUE(seq[k].m_config[j] >= lo && seq[k].m_config[j] <= hi) << k << " L" << j + 1;
             }
             const CbMatrix4Rf toDisc = device.m_axisChain.GetCamToDiscTransformation(seq[k].m_config, false);
-            const CbVector3f e = toDisc.TransformPoint(CbVector3f(eye.x, eye.y, eye.z));
-            const CbVector3f v = toDisc.TransformDirection(CbVector3f(view.x, view.y, view.z));
+            const CbVector3f e = toDisc.TransformPoint(vec(eye)), v = toDisc.TransformDirection(vec(view));
             aims.push_back(e + v * (-e.z / v.z));
             minTilt = std::min(minTilt, std::acos(std::fabs(v.z)) * 57.29578f);
             maxTilt = std::max(maxTilt, std::acos(std::fabs(v.z)) * 57.29578f);
@@ -188,21 +207,24 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansSpreadOverTheJawAndTheTur
         for (const CbVector3f& a : aims)
             for (const CbVector3f& b : aims)
                 spread = std::max(spread, (a - b).Length());
-        EXPECT_TRUE(spread > 30.0f && spread < 80.0f) << spread;  // mm over the jaw, not one spot
+        EXPECT_TRUE(spread > 30.0f && spread < 80.0f) << spread;            // mm over the jaw, not one spot
         EXPECT_GT(maxTilt - minTilt, views == 9 ? 30.0f : 15.0f) << views;  // degrees
         if (views == 15) {
             const float turn = seq[14].m_config[4] - seq[0].m_config[4];
             EXPECT_TRUE(turn > 160.0f && turn < 200.0f) << turn;
-            for (int64_t k = 1; k < 15; ++k) {
-                EXPECT_GT(seq[k].m_config[2], seq[k - 1].m_config[2]) << k;  // L3 tilts up
-                // L1 and L4 stand still; L2 follows in steps of 6 degrees after the eighth view.
-                EXPECT_EQ(std::tuple(seq[k].m_config[0], seq[k].m_config[1] - seq[0].m_config[1], seq[k].m_config[3]),
-                          std::tuple(seq[0].m_config[0], k < 8 ? 0.0f : 6.0f * float(k - 7), seq[0].m_config[3])) << k;
+            for (int64_t k = 1; k < 15;
+                 ++k) {  // L3 tilts up, L1 and L4 stand still, L2 steps 6 degrees after view 8
+                EXPECT_GT(seq[k].m_config[2], seq[k - 1].m_config[2]) << k;
+                EXPECT_EQ(
+                    std::tuple(seq[k].m_config[0], seq[k].m_config[1] - seq[0].m_config[1],
+                               seq[k].m_config[3]),
+                    std::tuple(seq[0].m_config[0], k < 8 ? 0.0f : 6.0f * float(k - 7), seq[0].m_config[3]))
+                    << k;
             }
             const GUID id = CreateGuid();  // each request's joints are registered under its name
             steering.AssociateRequestAndImageSourceID(seq[14].m_strName, id);
-            ASSERT_NE(steering.GetDHParametersForImageSourceID(id), nullptr);
-            EXPECT_EQ(steering.GetDHParametersForImageSourceID(id)[4], seq[14].m_config[4]);
+            const auto* registered = steering.GetDHParametersForImageSourceID(id);
+            EXPECT_EQ(registered ? registered[4] : -1.0f, seq[14].m_config[4]);
         }
     }
     EXPECT_TRUE(steering.CreateTripleTrayConfiguration(unused, 0).empty());
@@ -218,7 +240,8 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansWithoutAnythingToScanAreE
         lineless(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
     for (int i = 0; i < 3; ++i)
         atEnd.SetNextState();
-    for (const auto& [steering, kind, succeeds] : {std::tuple{&atEnd, 1, true}, {&unmoved, 1, false}, {&lineless, 0, true}}) {
+    for (const auto& [steering, kind, succeeds] :
+         {std::tuple{&atEnd, 1, true}, {&unmoved, 1, false}, {&lineless, 0, true}}) {
         Sequence seq;
         seq.Add({});
         const bool result = steering->GetJointConfigurationForFixed(seq, kind);
@@ -229,7 +252,8 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansWithoutAnythingToScanAreE
 }
 
 // Along the built-in arch (40 x 34 mm): at most one request per view ray, most reachable, sorted
-// by their tilt L2 + L3; the offset angle is the overview's first disc angle.
+// by their tilt L2 + L3; the offset angle is the overview's first disc angle. Each position's line
+// direction is the arch's unit tangent there, at right angles to the ellipse's normal.
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansAlongTheJawLineAreSortedByTheirTilts) {
     std::vector<CbVector3f> arch;
     for (int i = 0; i <= 16; ++i) {
@@ -243,10 +267,17 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansAlongTheJawLineAreSortedB
     Positions positions;
     positions.Calculate(CyHermiteSpline(arch));
     const auto rays = static_cast<int64_t>(positions.GetScanPositions().size());
+    ASSERT_GE(rays, 2);
+    for (const auto& p : positions.GetScanPositions()) {
+        const CbVector3f normal(p.m_origin.x / (800 * 800), p.m_origin.y / (680 * 680), 0);
+        EXPECT_NEAR(p.m_lineDirection.Length(), 1.0f, 1e-4f);
+        EXPECT_NEAR(p.m_lineDirection.Dot(normal * (1.0f / normal.Length())), 0.0f, 0.05f);
+    }
     EXPECT_TRUE(seq.GetCount() >= rays && seq.GetCount() <= 2 * rays) << seq.GetCount() << " of " << rays;
     expectConsecutiveRequests(seq);
     for (int64_t k = 1; k < seq.GetCount(); ++k)
-        EXPECT_LE(seq[k - 1].m_config[1] + seq[k - 1].m_config[2], seq[k].m_config[1] + seq[k].m_config[2]) << k;
+        EXPECT_LE(seq[k - 1].m_config[1] + seq[k - 1].m_config[2], seq[k].m_config[1] + seq[k].m_config[2])
+            << k;
     EXPECT_EQ(steering.GetOffsetAngle(), steering.limitAngleL5(steering.GetStartJointPositionOvw()[4]));
 }
 
@@ -254,36 +285,45 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansAlongTheJawLineAreSortedB
 // chain's unnarrowed limits and a copy of the host's own camera (its image size intact).
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ReInitLooksFromTheFirstPositionOfASideOnly) {
     struct HostCamera : ZoCCamProjCalib {
-        bool GetCameraImageSize(long& width, long& height) const override { return (width = 640, height = 480, true); }
-        std::unique_ptr<ZoCCamProjCalib> Clone() const override { return std::make_unique<HostCamera>(*this); }
+        bool GetCameraImageSize(long& width, long& height) const override {
+            return (width = 640, height = 480, true);
+        }
+        std::unique_ptr<ZoCCamProjCalib> Clone() const override {
+            return std::make_unique<HostCamera>(*this);
+        }
     };
     Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
     AcquisitionPlanningStore& planning = store(steering);
     ASSERT_TRUE(steering.setCameraAndProjectorParameters(HostCamera()));
     steering.SetLimitsForJointParameters(10, 10);  // narrowed tilt limits, which re-init lifts
     for (const int m : {7, 19, 4, 5, 6}) {
-        const int updates = planning.UpdateCalls(), limits = planning.JointParameterCalls(), acts = m == 5 || m == 6;
+        const int updates = planning.UpdateCalls(), limits = planning.JointParameterCalls(),
+                  acts = m == 5 || m == 6;
         steering.ReInitScanPlan(mode(m));
-        EXPECT_EQ(std::tuple(planning.UpdateCalls(), planning.JointParameterCalls(), planning.ReferenceConfiguration().has_value()),
-                  std::tuple(updates + acts, limits + acts, acts == 1)) << m;
+        EXPECT_EQ(std::tuple(planning.UpdateCalls(), planning.JointParameterCalls(),
+                             planning.ReferenceConfiguration().has_value()),
+                  std::tuple(updates + acts, limits + acts, acts == 1))
+            << m;
     }
     EXPECT_EQ(std::tuple(planning.Camera()->width, planning.Camera()->height, planning.ModeFlag()),
               std::tuple(640, 480, std::optional(true)));
-    const auto c = Steering::ConvertSimMotPosToJointConfig(steering.GetMotorPositionOfFirstImage());
-    EXPECT_EQ(*planning.ReferenceConfiguration(), std::vector<float>(c.Data(), c.Data() + 5));
+    const Config c = Steering::ConvertSimMotPosToJointConfig(steering.GetMotorPositionOfFirstImage());
+    EXPECT_EQ(*planning.ReferenceConfiguration(), joints(c));
+    std::vector<float> lower(5), upper(5), set;
     for (int j = 0; j < 5; ++j) {
-        float lo, hi;
-        steering.GetAxisChain().GetMinMaxPosition(j, lo, hi);
-        EXPECT_EQ((*planning.JointParameters())[static_cast<size_t>(j)].minPosition, lo) << j;
+        steering.GetAxisChain().GetMinMaxPosition(j, lower[j], upper[j]);
+        set.push_back((*planning.JointParameters())[size_t(j)].minPosition);
     }
+    EXPECT_EQ(set, lower);
     // The planning transformation: camera-to-disc with row 2 and column 1 negated, inverted.
     CbMatrix4Rf t = steering.GetAxisChain().GetCamToDiscTransformation(c, false);
     t.NegateRow(2);
     t.NegateColumn(1);
     const CbMatrix4Rf product = *planning.PlanningTransformation() * t;
-    for (int r = 0; r < 4; ++r)
-        for (int k = 0; k < 4; ++k)
-            EXPECT_NEAR(product(r, k), r == k ? 1.0f : 0.0f, 1e-4f) << r << "," << k;
+    std::vector<float> entries, identity;
+    for (int r = 0; r < 16; ++r)
+        entries.push_back(product(r / 4, r % 4)), identity.push_back(r % 5 == 0);
+    EXPECT_THAT(entries, Pointwise(FloatNear(1e-4f), identity));
 }
 
 namespace {
@@ -295,13 +335,19 @@ struct ProposingPlanning : AcquisitionPlanningStore {
     int GetNumberOfProposals(NSComputationResult& result) override {
         return (result.code = 0, result.numProposals = static_cast<int>(points.size()));
     }
-    void GetProposals(int n, NSDHAxisConfiguration* configs, NSProposalInfo*) override { std::fill(configs, configs + n, config); }
-    void GetProposalPoints(int n, std::vector<float>* lists) override { std::copy(points.begin(), points.begin() + n, lists); }
+    void GetProposals(int n, NSDHAxisConfiguration* configs, NSProposalInfo*) override {
+        std::fill(configs, configs + n, config);
+    }
+    void GetProposalPoints(int n, std::vector<float>* lists) override {
+        std::copy(points.begin(), points.begin() + n, lists);
+    }
 };
 
 struct ProposingTray : Steering {
     ProposingTray() : Steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw) {}
-    ProposingPlanning& Script() { return static_cast<ProposingPlanning&>(*(m_pPlanning = std::make_unique<ProposingPlanning>())); }
+    ProposingPlanning& Script() {
+        return static_cast<ProposingPlanning&>(*(m_pPlanning = std::make_unique<ProposingPlanning>()));
+    }
 };
 
 }  // namespace
@@ -314,15 +360,15 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ProposalRegionsGrowBy480PixelsToAtL
     const ZoCOrbal2DeviceConfig device;
     ProposingTray tray;
     ProposingPlanning& planning = tray.Script();
-    ZoCOrbal2AxisChain::NCJointConfiguration c;
+    Config c;
     ASSERT_TRUE(device.m_axisChain.GetNeutralConfiguration(c));
     std::copy(c.Data(), c.Data() + 5, planning.config.values);
     // Points in the camera frame on the optical axis and beside it.
-    CCoordinate3<double> eye, view, up;
-    const ZoCAbstractCamCalib& camera = device.m_camProjCalib.GetCamera();
-    ASSERT_TRUE(camera.GetEyePt(eye) && camera.GetViewDirection(view) && camera.GetUpDirection(up));
-    const CbVector3f v(view.x, view.y, view.z), side = v.Cross(CbVector3f(up.x, up.y, up.z));
-    const CbVector3f onAxis = CbVector3f(eye.x, eye.y, eye.z) + v * float(device.m_camProjCalib.GetFocusDistance());
+    const auto [eye, view] = eyeAndView(device.m_camProjCalib.GetCamera());
+    CCoordinate3<double> up;
+    ASSERT_TRUE(device.m_camProjCalib.GetCamera().GetUpDirection(up));
+    const CbVector3f v = vec(view), side = v.Cross(vec(up));
+    const CbVector3f onAxis = vec(eye) + v * float(device.m_camProjCalib.GetFocusDistance());
     auto pixelU = [&](const CbVector3f& p) {
         const double point[3] = {p.x, p.y, p.z};
         double pixel[3] = {0, 0, 0};
@@ -345,15 +391,19 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ProposalRegionsGrowBy480PixelsToAtL
     EXPECT_EQ(out[0].m_rectCameraROI.Height(), 600);
 }
 
+// Nothing to divide leaves the outputs alone; otherwise all goes to the first part, none is likely to
+// collide.
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, CheckAndDivideSequenceNeverDivides) {
     Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
     Sequence in, first, second;
     second.Add({});
     bool a = true, b = false;
     EXPECT_FALSE(steering.CheckAndDivideSequence(in, first, second, a, b));
-    EXPECT_EQ(std::pair(second.GetCount(), a), std::pair(int64_t{1}, true));  // untouched
+    EXPECT_EQ(std::pair(second.GetCount(), a), std::pair(int64_t{1}, true));
     in.Add({});
     in.Add({});
-    EXPECT_FALSE(steering.CheckAndDivideSequence(in, first, second, a, b) || steering.CheckIfCollisionsAreLikely(in));
-    EXPECT_EQ(std::tuple(first.GetCount(), second.GetCount(), a, b), std::tuple(int64_t{2}, int64_t{0}, false, true));
+    EXPECT_FALSE(steering.CheckAndDivideSequence(in, first, second, a, b) ||
+                 steering.CheckIfCollisionsAreLikely(in));
+    EXPECT_EQ(std::tuple(first.GetCount(), second.GetCount(), a, b),
+              std::tuple(int64_t{2}, int64_t{0}, false, true));
 }
