@@ -103,8 +103,9 @@ TEST(IntervalFileParser, ReadsSixNumbersAndRefusesEverythingElseWithItsReason) {
 }
 
 // CR LF and a lone CR end a line, the last needs no end, an overlong one is skipped whole, a
-// one-byte last block is a line; a table of exactly 64 MB is read.
-TEST(IntervalFileParser, DeliversEveryLineInOrderAndSkipsAnOverlongOneWhole) {
+// one-byte last block is a line; a table of exactly 64 MB is read; missing files, pipes, devices,
+// folders and larger files are refused unread.
+TEST(IntervalFileParser, DeliversEveryLineOfRegularFilesWithinTheSizeLimit) {
     const NSRead read = readAll(scratchFile(
         "order.txt", "# head\r\n1 2 3 4 5 6\r\n\n" + std::string(5000, '7') + "\n7 8 9 10 11 12"));
     std::vector<std::tuple<int, bool, std::string>> lines;
@@ -116,33 +117,34 @@ TEST(IntervalFileParser, DeliversEveryLineInOrderAndSkipsAnOverlongOneWhole) {
                                       {4, false, "line too long"},
                                       {5, true, ""}}));
     EXPECT_TRUE(read.ok && read.reps.back().m_afValues[5] == 12.0f);
-    const NSRead empty = readAll(scratchFile("empty.txt", ""));
-    EXPECT_TRUE(empty.ok && empty.reps.empty());
-    EXPECT_EQ(std::string(readAll(scratchFile("cr.txt", "\r\n")).reps.at(0).m_pszProblem), "comment line");
-    EXPECT_EQ(readAll(scratchFile("tail.txt", std::string(4096, '\n') + "7")).reps.size(), 4097u);
-    const std::string limit = sparseTable("limit.txt", IntervalFileParser::c_uMaxFileBytes);
-    const NSRead full = readAll(limit);
-    EXPECT_TRUE(full.ok && full.reps.size() == 2 && full.reps[1].m_bValid) << full.problem;
-    fs::remove(limit);
-}
-
-// Missing files, pipes, devices, folders and oversized files are refused unread; a cancelled read
-// stops before the next line.
-TEST(IntervalFileParser, ReadsOnlyRegularFilesWithinTheSizeLimitUntilCancelled) {
     const std::string pipe = fifo("refused.fifo"),
+                      limit = sparseTable("limit.txt", IntervalFileParser::c_uMaxFileBytes),
                       huge = sparseTable("huge.txt", IntervalFileParser::c_uMaxFileBytes + 1);
-    for (const auto& [path, problem] : std::vector<std::pair<std::string, std::string>>{
-             {scratchPath("no-such-table.txt"), "cannot open the file"},
-             {pipe, "not a regular file"},
-             {"/dev/zero", "not a regular file"},
-             {testsupport::ScratchDirectory(), "not a regular file"},
-             {huge, "larger than the table limit"}}) {
-        const NSRead read = readAll(path);
-        EXPECT_TRUE(!read.ok && read.reps.empty() && read.problem == problem) << path << ": " << read.problem;
+    // file -> LoadData, the parser's problem, lines delivered, the last line's problem
+    using Row = std::tuple<bool, std::string, size_t, std::string>;
+    for (const auto& [path, expected] : std::vector<std::pair<std::string, Row>>{
+             {scratchFile("empty.txt", ""), {true, "", 0, ""}},
+             {scratchFile("cr.txt", "\r\n"), {true, "", 1, "comment line"}},
+             {scratchFile("tail.txt", std::string(4096, '\n') + "7"),
+              {true, "", 4097, "fewer than six values"}},
+             {limit, {true, "", 2, ""}},
+             {scratchPath("no-such-table.txt"), {false, "cannot open the file", 0, ""}},
+             {pipe, {false, "not a regular file", 0, ""}},
+             {"/dev/zero", {false, "not a regular file", 0, ""}},
+             {testsupport::ScratchDirectory(), {false, "not a regular file", 0, ""}},
+             {huge, {false, "larger than the table limit", 0, ""}}}) {
+        const NSRead r = readAll(path);
+        EXPECT_EQ(Row(r.ok, r.problem, r.reps.size(), r.reps.empty() ? "" : r.reps.back().m_pszProblem),
+                  expected)
+            << path;
     }
     EXPECT_FALSE(IntervalFileParser(nullptr).LoadData(nullptr));
-    fs::remove(pipe);
-    fs::remove(huge);
+    for (const std::string& path : {pipe, limit, huge})
+        fs::remove(path);
+}
+
+// A cancelled read stops before the next line.
+TEST(IntervalFileParser, ACancelledReadStopsBeforeTheNextLine) {
     std::atomic<bool> cancel{false};
     std::vector<int> lines;
     IntervalFileParser parser([&](const LineRep& rep) {
