@@ -11,19 +11,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
 #include <cfloat>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <numeric>
 #include <random>
-#include <string>
 #include <thread>
-#include <tuple>
-#include <vector>
 
 namespace traytest {
 

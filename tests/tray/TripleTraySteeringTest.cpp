@@ -10,6 +10,8 @@ using namespace traytest;
 using State = ZoCAcquisitionSteeringOrbal2StateBase;
 using Positions = ZoCCreateScanPositionsAlongJawline;
 using testing::FloatNear;
+using testing::Ge;
+using testing::Le;
 using testing::Pointwise;
 
 ECAIAcquireMode mode(int m) {
@@ -30,6 +32,14 @@ AcquisitionPlanningStore& store(const Steering& s) {
 
 std::vector<float> joints(const Config& c) {
     return {c.Data(), c.Data() + 5};
+}
+
+// The chain's lower and upper joint limits.
+std::pair<std::vector<float>, std::vector<float>> limits(const ZoCOrbal2AxisChain& chain) {
+    std::vector<float> lower(5), upper(5);
+    for (int j = 0; j < 5; ++j)
+        chain.GetMinMaxPosition(j, lower[j], upper[j]);
+    return {lower, upper};
 }
 
 CbVector3f vec(const CCoordinate3<double>& c) {
@@ -124,32 +134,29 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, LowerJawFirstThenUpperThenBiteThenE
     EXPECT_EQ(std::pair(store(steering).ModeFlag(), steering.GetLowerThreshold()),
               std::pair(std::optional(true), 400.0f));
     const std::weak_ptr<State> first = context.GetCurrentState();
-    const std::vector<std::tuple<EAreaType, EAreaType, int, std::vector<int>>> stages = {
-        {eAreaTypeLowerJaw, eAreaTypeUpperJaw, 5, {5, 19, 20, 21, 22}},
-        {eAreaTypeUpperJaw, eAreaTypeBite, 6, {6, 19, 20, 21, 22}},
-        {eAreaTypeBite, eAreaTypeNone, 7, {7, 19, 22}},
-        {eAreaTypeNone, eAreaTypeNone, 23, {23}},
-        {eAreaTypeNone, eAreaTypeNone, 23, {23}}};
+    // area, next area, mode, allowed modes, first stage / end stage / no start position
+    using Stage = std::tuple<EAreaType, EAreaType, int, std::vector<int>, std::vector<bool>>;
+    const std::vector<Stage> stages = {
+        {eAreaTypeLowerJaw, eAreaTypeUpperJaw, 5, {5, 19, 20, 21, 22}, {1, 0, 0}},
+        {eAreaTypeUpperJaw, eAreaTypeBite, 6, {6, 19, 20, 21, 22}, {0, 0, 0}},
+        {eAreaTypeBite, eAreaTypeNone, 7, {7, 19, 22}, {0, 0, 0}},
+        {eAreaTypeNone, eAreaTypeNone, 23, {23}, {0, 1, 1}},
+        {eAreaTypeNone, eAreaTypeNone, 23, {23}, {0, 1, 1}}};
     for (size_t step = 0; step < stages.size(); ++step) {
+        SCOPED_TRACE(step);
         const auto state = context.GetCurrentState();
-        EXPECT_EQ(std::tuple(steering.GetAreaType(), steering.GetNextAreaType(),
-                             int(steering.GetAcquireMode()), allowedModes(steering)),
-                  stages[step])
-            << step;
-        EXPECT_EQ(std::vector<bool>({state->IsFirstState(), state->IsEndState(),
-                                     !steering.GetStartPositionForFixed(), steering.EnableAutofocusForFixed(),
-                                     state->GetContext() == &context}),
-                  std::vector<bool>({step == 0, step >= 3, step >= 3, true, true}))
-            << step;
         const ZoCOrbal2AcquisitionPlanning* before = steering.GetAcquisitionPlanning();
+        EXPECT_EQ(Stage(steering.GetAreaType(), steering.GetNextAreaType(), steering.GetAcquireMode(),
+                        allowedModes(steering),
+                        {state->IsFirstState(), state->IsEndState(), !steering.GetStartPositionForFixed()}),
+                  stages[step]);
+        EXPECT_TRUE(steering.EnableAutofocusForFixed() && state->GetContext() == &context);
         EXPECT_EQ(steering.SetNextState(), std::get<1>(stages[step]));
         // Every stage plans afresh; the end stays; the stage before the previous is released.
-        EXPECT_EQ(
-            std::tuple(steering.GetAcquisitionPlanning() != before, store(steering).AcquisitionType(),
-                       step >= 3 ? context.GetCurrentState() == state : context.GetPreviousState() == state,
-                       first.expired()),
-            std::tuple(true, ZoCOrbal2AcquisitionPlanning::eTypeTripleTray, true, step >= 1))
-            << step;
+        EXPECT_TRUE(steering.GetAcquisitionPlanning() != before &&
+                    store(steering).AcquisitionType() == ZoCOrbal2AcquisitionPlanning::eTypeTripleTray);
+        EXPECT_TRUE(step >= 3 ? context.GetCurrentState() == state : context.GetPreviousState() == state);
+        EXPECT_EQ(first.expired(), step >= 1);
     }
     steering.setFirstState(eAreaTypeUpperJaw);
     EXPECT_EQ(std::pair(steering.GetAcquireMode(), steering.GetNextAreaType()),
@@ -168,6 +175,7 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansSpreadOverTheJawAndTheTur
     const ZoCOrbal2DeviceConfig device;
     Steering steering(device, eAreaTypeUpperJaw);
     const auto [eye, view] = eyeAndView(device.m_camProjCalib.GetCamera());
+    const auto [lower, upper] = limits(device.m_axisChain);
     // A few views of each stage as (mm, degrees) from home: view index, L1..L5.
     const std::vector<std::vector<std::pair<int, std::vector<float>>>> pinned = {
         {{0, {-15, 20, 30, -8.5f, 221}}, {4, {-5, 50, 35, -12, 248}}, {5, {-17.5f, -20, 40, -12, 178}}},
@@ -175,57 +183,54 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansSpreadOverTheJawAndTheTur
         {{1, {0, -30, 32, 2, 21}}, {14, {0, 12, 52.5f, 2, 194}}}};
     ZoCOrbal2AxisChain::NSConfigurationRequest unused;
     for (size_t stage = 0; stage < 3; ++stage, steering.SetNextState()) {
+        SCOPED_TRACE(stage);
         const int64_t views = stage < 2 ? 9 : 15;
         Sequence seq;
         ASSERT_TRUE(steering.GetJointConfigurationForFixed(seq, 1));
-        ASSERT_EQ(
-            std::pair(seq.GetCount(), int64_t(steering.CreateTripleTrayConfiguration(unused, 0).size())),
-            std::pair(views, views));
+        const int64_t configs = int64_t(steering.CreateTripleTrayConfiguration(unused, 0).size());
+        ASSERT_EQ(std::pair(seq.GetCount(), configs), std::pair(views, views));
         expectConsecutiveRequests(seq);
         EXPECT_EQ(seq[0].m_config,
                   Steering::ConvertSimMotPosToJointConfig(steering.GetMotorPositionOfFirstImage()));
+        const std::vector<float> home = joints(ReferenceDevice::Home());
         for (const auto& [k, offsets] : pinned[stage]) {
             std::vector<float> fromHome = joints(seq[k].m_config);
-            for (int j = 0; j < 5; ++j)
-                fromHome[j] -= ReferenceDevice::Home()[j];
-            EXPECT_THAT(fromHome, Pointwise(FloatNear(1e-3f), offsets)) << stage << " view " << k;
+            std::transform(fromHome.begin(), fromHome.end(), home.begin(), fromHome.begin(), std::minus<>());
+            EXPECT_THAT(fromHome, Pointwise(FloatNear(1e-3f), offsets)) << "view " << k;
         }
         std::vector<CbVector3f> aims;  // where the camera axis meets the disc plane, disc frame
-        float minTilt = 90, maxTilt = 0, spread = 0;
+        std::vector<float> tilts;      // degrees off the vertical
         for (int64_t k = 0; k < views; ++k) {
-            for (int j = 0; j < 5; ++j) {
-                float lo, hi;
-                device.m_axisChain.GetMinMaxPosition(j, lo, hi);
-                EXPECT_TRUE(seq[k].m_config[j] >= lo && seq[k].m_config[j] <= hi) << k << " L" << j + 1;
-            }
+            EXPECT_THAT(joints(seq[k].m_config), Pointwise(Ge(), lower)) << k;
+            EXPECT_THAT(joints(seq[k].m_config), Pointwise(Le(), upper)) << k;
             const CbMatrix4Rf toDisc = device.m_axisChain.GetCamToDiscTransformation(seq[k].m_config, false);
             const CbVector3f e = toDisc.TransformPoint(vec(eye)), v = toDisc.TransformDirection(vec(view));
             aims.push_back(e + v * (-e.z / v.z));
-            minTilt = std::min(minTilt, std::acos(std::fabs(v.z)) * 57.29578f);
-            maxTilt = std::max(maxTilt, std::acos(std::fabs(v.z)) * 57.29578f);
+            tilts.push_back(std::acos(std::fabs(v.z)) * 57.29578f);
         }
+        float spread = 0;
         for (const CbVector3f& a : aims)
             for (const CbVector3f& b : aims)
                 spread = std::max(spread, (a - b).Length());
-        EXPECT_TRUE(spread > 30.0f && spread < 80.0f) << spread;            // mm over the jaw, not one spot
-        EXPECT_GT(maxTilt - minTilt, views == 9 ? 30.0f : 15.0f) << views;  // degrees
-        if (views == 15) {
-            const float turn = seq[14].m_config[4] - seq[0].m_config[4];
-            EXPECT_TRUE(turn > 160.0f && turn < 200.0f) << turn;
-            for (int64_t k = 1; k < 15;
-                 ++k) {  // L3 tilts up, L1 and L4 stand still, L2 steps 6 degrees after view 8
-                EXPECT_GT(seq[k].m_config[2], seq[k - 1].m_config[2]) << k;
-                EXPECT_EQ(
-                    std::tuple(seq[k].m_config[0], seq[k].m_config[1] - seq[0].m_config[1],
-                               seq[k].m_config[3]),
-                    std::tuple(seq[0].m_config[0], k < 8 ? 0.0f : 6.0f * float(k - 7), seq[0].m_config[3]))
-                    << k;
-            }
-            const GUID id = CreateGuid();  // each request's joints are registered under its name
-            steering.AssociateRequestAndImageSourceID(seq[14].m_strName, id);
-            const auto* registered = steering.GetDHParametersForImageSourceID(id);
-            EXPECT_EQ(registered ? registered[4] : -1.0f, seq[14].m_config[4]);
+        EXPECT_TRUE(spread > 30.0f && spread < 80.0f) << spread;  // mm over the jaw, not one spot
+        const auto [least, most] = std::minmax_element(tilts.begin(), tilts.end());
+        EXPECT_GT(*most - *least, views == 9 ? 30.0f : 15.0f);
+        if (views < 15)
+            continue;
+        // The turn-around: L3 tilts up, L1 and L4 stand still, L2 steps 6 degrees after view 8.
+        const Config& start = seq[0].m_config;
+        std::vector<std::array<float, 4>> moves, expected;  // L1, L2 since the start, L3 rising, L4
+        for (int64_t k = 1; k < 15; ++k) {
+            const Config& c = seq[k].m_config;
+            moves.push_back({c[0], c[1] - start[1], float(c[2] > seq[k - 1].m_config[2]), c[3]});
+            expected.push_back({start[0], k < 8 ? 0.0f : 6.0f * float(k - 7), 1, start[3]});
         }
+        EXPECT_EQ(moves, expected);
+        EXPECT_TRUE(seq[14].m_config[4] - start[4] > 160.0f && seq[14].m_config[4] - start[4] < 200.0f);
+        const GUID id = CreateGuid();  // each request's joints are registered under its name
+        steering.AssociateRequestAndImageSourceID(seq[14].m_strName, id);
+        const auto* registered = steering.GetDHParametersForImageSourceID(id);
+        EXPECT_EQ(registered ? registered[4] : -1.0f, seq[14].m_config[4]);
     }
     EXPECT_TRUE(steering.CreateTripleTrayConfiguration(unused, 0).empty());
 }
@@ -309,12 +314,10 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ReInitLooksFromTheFirstPositionOfAS
               std::tuple(640, 480, std::optional(true)));
     const Config c = Steering::ConvertSimMotPosToJointConfig(steering.GetMotorPositionOfFirstImage());
     EXPECT_EQ(*planning.ReferenceConfiguration(), joints(c));
-    std::vector<float> lower(5), upper(5), set;
-    for (int j = 0; j < 5; ++j) {
-        steering.GetAxisChain().GetMinMaxPosition(j, lower[j], upper[j]);
-        set.push_back((*planning.JointParameters())[size_t(j)].minPosition);
-    }
-    EXPECT_EQ(set, lower);
+    std::vector<float> set;
+    for (const auto& joint : *planning.JointParameters())
+        set.push_back(joint.minPosition);
+    EXPECT_EQ(set, limits(steering.GetAxisChain()).first);
     // The planning transformation: camera-to-disc with row 2 and column 1 negated, inverted.
     CbMatrix4Rf t = steering.GetAxisChain().GetCamToDiscTransformation(c, false);
     t.NegateRow(2);
