@@ -62,6 +62,28 @@ CyHermiteSpline straightLine(float length) {
     return CyHermiteSpline({{0, 0, -300}, {length / 2, 0, -350}, {length, 0, -320}});
 }
 
+// A planning that proposes one view per point list, all from the same joints (planning frame).
+struct ProposingPlanning : AcquisitionPlanningStore {
+    NSDHAxisConfiguration config{};
+    std::vector<std::vector<float>> points;
+    int GetNumberOfProposals(NSComputationResult& result) override {
+        return (result.code = 0, result.numProposals = static_cast<int>(points.size()));
+    }
+    void GetProposals(int n, NSDHAxisConfiguration* configs, NSProposalInfo*) override {
+        std::fill(configs, configs + n, config);
+    }
+    void GetProposalPoints(int n, std::vector<float>* lists) override {
+        std::copy(points.begin(), points.begin() + n, lists);
+    }
+};
+
+struct ProposingTray : Steering {
+    ProposingTray() : Steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw) {}
+    ProposingPlanning& Script() {
+        return static_cast<ProposingPlanning&>(*(m_pPlanning = std::make_unique<ProposingPlanning>()));
+    }
+};
+
 }  // namespace
 
 // Spacing: the length over its rounded number of 650-unit parts (half the length below two); a
@@ -127,8 +149,10 @@ TEST(ZoCCreateScanPositionsAlongJawline, DegenerateJawLinesAreLoggedAndGiveNoPos
 }
 
 // From the lower jaw: upper jaw, bite, then the end for good, each stage with its own and the free
-// modes and a fresh planning; the context keeps only the previous stage.
+// modes and a fresh planning with the collision table; the context keeps only the previous stage.
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, LowerJawFirstThenUpperThenBiteThenEnd) {
+    const ScopedTable table(scratchFile("stages.txt", "1 2 3 4 5 6\n"));
+    ASSERT_EQ(loadTable(), 5u);
     Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeLowerJaw);
     const ZoCAcquisitionSteeringOrbal2StateContext& context = steering.GetStateContext();
     EXPECT_EQ(std::pair(store(steering).ModeFlag(), steering.GetLowerThreshold()),
@@ -153,7 +177,8 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, LowerJawFirstThenUpperThenBiteThenE
         EXPECT_TRUE(steering.EnableAutofocusForFixed() && state->GetContext() == &context);
         EXPECT_EQ(steering.SetNextState(), std::get<1>(stages[step]));
         // Every stage plans afresh; the end stays; the stage before the previous is released.
-        EXPECT_TRUE(steering.GetAcquisitionPlanning() != before &&
+        const AxisNode* tree = store(steering).CollisionTree();  // with the loaded table
+        EXPECT_TRUE(steering.GetAcquisitionPlanning() != before && tree && tree->CountDescendants() == 5 &&
                     store(steering).AcquisitionType() == ZoCOrbal2AcquisitionPlanning::eTypeTripleTray);
         EXPECT_TRUE(step >= 3 ? context.GetCurrentState() == state : context.GetPreviousState() == state);
         EXPECT_EQ(first.expired(), step >= 1);
@@ -328,32 +353,6 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ReInitLooksFromTheFirstPositionOfAS
         entries.push_back(product(r / 4, r % 4)), identity.push_back(r % 5 == 0);
     EXPECT_THAT(entries, Pointwise(FloatNear(1e-4f), identity));
 }
-
-namespace {
-
-// A planning that proposes one view per point list, all from the same joints (planning frame).
-struct ProposingPlanning : AcquisitionPlanningStore {
-    NSDHAxisConfiguration config{};
-    std::vector<std::vector<float>> points;
-    int GetNumberOfProposals(NSComputationResult& result) override {
-        return (result.code = 0, result.numProposals = static_cast<int>(points.size()));
-    }
-    void GetProposals(int n, NSDHAxisConfiguration* configs, NSProposalInfo*) override {
-        std::fill(configs, configs + n, config);
-    }
-    void GetProposalPoints(int n, std::vector<float>* lists) override {
-        std::copy(points.begin(), points.begin() + n, lists);
-    }
-};
-
-struct ProposingTray : Steering {
-    ProposingTray() : Steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw) {}
-    ProposingPlanning& Script() {
-        return static_cast<ProposingPlanning&>(*(m_pPlanning = std::make_unique<ProposingPlanning>()));
-    }
-};
-
-}  // namespace
 
 // Around a tray a proposal's camera region grows by 480 pixels, to at least 600 (around a jaw by
 // 240, to 300): points 200 pixels apart side by side give 680 x 600.
