@@ -1,5 +1,4 @@
-// The joint collision table: the interval file syntax and reader, the tree of axis values against
-// record-by-record insertion, the sample table, and the process-wide loader with its thread pool.
+// The joint collision table: its file reader, its tree, the sample table, the loader and its pool.
 #include "TrayTestSupport.h"
 
 namespace {
@@ -65,8 +64,7 @@ bool sameTree(const AxisNode& a, const AxisNode& b) {
     return true;
 }
 
-// The sample table's model (data/make_double_arch_collisions.py): tray corners on the disc against
-// a cylinder about each sensor's optical axis, from 50 mm behind the eye to 75 mm before it.
+// data/make_double_arch_collisions.py: tray corners in a sensor's axis cylinder (r 45, -50..75 mm).
 bool trayHitsASensor(const ZoCOrbal2DeviceConfig& device, const Config& config) {
     const CbMatrix4Rf discToCamera = device.m_axisChain.GetCamToDiscTransformation(config, false).Inverted();
     std::vector<CbVector3f> corners;  // the tray's body, then its handle
@@ -147,9 +145,7 @@ TEST(IntervalFileParser, ReadsSixNumbersAndRefusesEverythingElseWithItsReason) {
               (std::vector<float>{-1.5f, 20, 0.25f, 0, 7.5f, 7.5f}));
 }
 
-// CR LF and a lone CR end a line, the last needs no end, an overlong one is skipped whole, a
-// one-byte last block is a line; a table of exactly 64 MB is read; missing files, pipes, devices,
-// folders and larger files are refused unread.
+// Line ends CR LF or CR, overlong lines skipped whole; only regular files of up to 64 MB are read.
 TEST(IntervalFileParser, DeliversEveryLineOfRegularFilesWithinTheSizeLimit) {
     const NSRead read = readAll(scratchFile(
         "order.txt", "# head\r\n1 2 3 4 5 6\r\n\n" + std::string(5000, '7') + "\n7 8 9 10 11 12"));
@@ -202,8 +198,7 @@ TEST(IntervalFileParser, ACancelledReadStopsBeforeTheNextLine) {
               std::pair(std::vector<int>{1, 2, 3}, std::string("cancelled")));
 }
 
-// Random bytes and tables: one record per line, valid ones as the syntax promises, and the tree of
-// inserting the valid records one by one (prefixes, order, duplicates), also into a filled tree.
+// Random files: one record per line, and the tree of one-by-one insertion, also into a filled tree.
 TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInsertion) {
     std::mt19937_64 rng(47110815);
     const std::string numberish = "0123456789 .,;-+e\tna#\r\n";
@@ -334,7 +329,7 @@ TEST(ZoCTripleTrayCollisionsLoader, TablesWithoutRecordsSaySoAndStayUnloaded) {
     fs::remove(pipe);
 }
 
-// The steering goes while its table is read: the read stops, nothing reaches it, the table stays empty.
+// The steering goes while its table is read: the read stops and the table stays empty.
 TEST(ZoCTripleTrayCollisionsLoader, DestroyingTheSteeringCancelsItsRunningLoad) {
     const std::string huge = sparseTable("slow.txt", IntervalFileParser::c_uMaxFileBytes);
     ScopedGate gate;

@@ -1,5 +1,4 @@
-// The polygon around a jaw: the height image and its tools, the edge search, the Douglas-Peucker
-// simplification and the failure paths on closed-form scenes, and the border of a simulated tray.
+// The polygon around a jaw on closed-form scenes, and the border of a simulated tray.
 #include "SyntheticModels.h"
 #include "TrayTestSupport.h"
 #include "VirtualScanner.h"
@@ -31,6 +30,7 @@ TEST(ZoCGridding3D, KeepsTheHighestPointPerColumnAndRefusesInvalidGrids) {
               (std::vector<std::wstring>{L"Invalid grid bounds", L"Invalid Gridsize"}));
 }
 
+// The highest point over the box depth in gray levels.
 TEST(ZoCCreateJawBoundaries, HeightImageScalesTheHighestPointOverTheBoxDepth) {
     Boundaries b({10, 8, 1, 4, 6});  // width, height, cell size, depth below and above
     // Mean (0, 0, 1): box [-5, 5] x [-4, 4] x [-3, 7]; the two far points lie outside it.
@@ -44,11 +44,7 @@ TEST(ZoCCreateJawBoundaries, HeightImageScalesTheHighestPointOverTheBoxDepth) {
     EXPECT_EQ(b.Pixels(), expected);
     EXPECT_EQ(b.GetOrigin(), CbVector3f(-5, -4, -3));
     EXPECT_FLOAT_EQ(b.GetPixelSize().z, 10.0f / 255);
-}
-
-// The default grid (80 mm of quarter-millimetre cells) wherever the jaw lies: float corners add no
-// column; a box that is not a whole number of cells still gets the partial cell.
-TEST(ZoCCreateJawBoundaries, HeightImageIsTheDefaultGridWhereverTheJawLies) {
+    // The default grid wherever the jaw lies (float corners add no column); partial cells count.
     const jawcenterline::ZoCJawCenterLineFinderParameter p;
     EXPECT_EQ(std::pair(p.m_iGridWidth * p.m_fCellSize, p.m_fDepthBelow + p.m_fDepthAbove),
               std::pair(3200.0f, 2400.0f));
@@ -56,9 +52,9 @@ TEST(ZoCCreateJawBoundaries, HeightImageIsTheDefaultGridWhereverTheJawLies) {
     std::uniform_real_distribution<float> centre(-8000, 8000);
     for (int trial = 0; trial < 2000; ++trial) {
         const CbVector3f c(centre(rng), centre(rng), centre(rng));
-        Boundaries b;
-        ASSERT_TRUE(b.CreateGriddedImage({c}));
-        ASSERT_EQ(std::pair(b.GetWidth(), b.GetHeight()), std::pair(p.m_iGridWidth, p.m_iGridHeight))
+        Boundaries image;
+        ASSERT_TRUE(image.CreateGriddedImage({c}));
+        ASSERT_EQ(std::pair(image.GetWidth(), image.GetHeight()), std::pair(p.m_iGridWidth, p.m_iGridHeight))
             << c.x << " " << c.y;
         ZoCHeightGridding grid;
         ASSERT_TRUE(grid.Init(CyBoundingBox3D({c.x, c.y, 0}, {c.x + 10.5f, c.y + 3, 1}), {2, 2, 2}));
@@ -90,8 +86,7 @@ TEST(ZoCCreateJawBoundaries, EdgesAreTheNearestEmptySamplesBeyondTheBand) {
     EXPECT_EQ(lines, std::pair(Boundaries::TPolyline{{20, -60}}, Boundaries::TPolyline{{20, 100}}));
 }
 
-// A point up to 3 pixels off the chord goes, one further off stays and splits the span (also off a
-// slanted chord away from the origin); the first farthest wins a tie; coincident ends stay unsplit.
+// Points up to 3 pixels off the chord go; the first farthest wins a tie; coincident ends stay.
 TEST(ZoCCreateJawBoundaries, SimplificationKeepsPointsFurtherThanThreePixelsFromTheChord) {
     const std::vector<std::pair<Boundaries::TPolyline, Boundaries::TPolyline>> cases = {
         {{{0, 0}, {5, 5}, {10, 10}}, {{0, 0}, {10, 10}}},
@@ -109,8 +104,7 @@ TEST(ZoCCreateJawBoundaries, SimplificationKeepsPointsFurtherThanThreePixelsFrom
             << line.size() << " points from " << line[1].x;
 }
 
-// Without jaw line, points or edges the polygon stays and the reason is logged; a steering with an
-// empty overview gets an empty border.
+// Without jaw line, points or edges the polygon stays and the reason is logged.
 TEST(ZoCCreateJawBoundaries, FailedPreconditionsLeaveThePolygonAndSayWhy) {
     ScopedLogCapture log;
     Boundaries b;
@@ -136,9 +130,7 @@ TEST(ZoCCreateJawBoundaries, FailedPreconditionsLeaveThePolygonAndSayWhy) {
 
 }  // namespace
 
-// One recorded overview of the upper jaw of the built-in tray (its band 14 mm wide along the arch)
-// gives a border along both edges (7 mm from the centre line), round the band (first edge in
-// order, second reversed), handed to the planning in its frame.
+// A simulated tray's 14 mm band: its border runs along both edges, handed to the planning in its frame.
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, BorderOfASimulatedTrayFollowsItsEdges) {
     constexpr float c_fPerMm = 40.0f;  // image-area units per mm
     const Sim::DoubleArchTrayModel tray = Sim::BuildDoubleArchTrayModel();

@@ -1,5 +1,4 @@
-// The triple-tray steering: the stage machine, the stages' fixed scans as joint values of the
-// chain, the scan positions along the jaw line, and the planning set-up per stage.
+// The triple-tray steering: stages, fixed scans, positions along the jaw line, planning set-up.
 #include <gmock/gmock.h>
 
 #include "TrayTestSupport.h"
@@ -86,8 +85,7 @@ struct ProposingTray : Steering {
 
 }  // namespace
 
-// Spacing: the length over its rounded number of 650-unit parts (half the length below two); a
-// position on the disc plane at each first step of 10 beyond it, pointing back along the line.
+// Spacing near 650 units; positions on the disc plane every first step of 10 beyond it, facing back.
 TEST(ZoCCreateScanPositionsAlongJawline, PlacesPositionsEveryWholeStepBeyondTheSpacing) {
     // length, spacing, its multiple of 10 above it
     for (const auto& [length, spacing, interval] : {std::tuple{300.0f, 150.0f, 160.0f},
@@ -148,8 +146,7 @@ TEST(ZoCCreateScanPositionsAlongJawline, DegenerateJawLinesAreLoggedAndGiveNoPos
                                          L"calculateScanPositions: Keine Scanpositionen gefunden"}));
 }
 
-// From the lower jaw: upper jaw, bite, then the end for good, each stage with its own and the free
-// modes and a fresh planning with the collision table; the context keeps only the previous stage.
+// Lower jaw, upper jaw, bite, end: modes, a fresh planning with the table, the previous stage kept.
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, LowerJawFirstThenUpperThenBiteThenEnd) {
     const ScopedTable table(scratchFile("stages.txt", "1 2 3 4 5 6\n"));
     ASSERT_EQ(loadTable(), 5u);
@@ -193,9 +190,7 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, LowerJawFirstThenUpperThenBiteThenE
     }
 }
 
-// Through the plan's joints and the chain's kinematics: side views spread over the jaw, the
-// turn-around turns the disc half a round tilting up, all within the limits, the stage tables in
-// motor increments (2, 1, 2, 2, 1 per mm or degree) from home.
+// Stage tables in motor increments (2, 1, 2, 2, 1) from home: views spread, the turn-around half a round.
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansSpreadOverTheJawAndTheTurnAroundTurnsHalfARound) {
     const ZoCOrbal2DeviceConfig device;
     Steering steering(device, eAreaTypeUpperJaw);
@@ -260,8 +255,7 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansSpreadOverTheJawAndTheTur
     EXPECT_TRUE(steering.CreateTripleTrayConfiguration(unused, 0).empty());
 }
 
-// None at the end (success), none without a neutral configuration (failure), none along a missing
-// jaw line (success, logged).
+// None at the end, none without a neutral configuration (failure), none without a jaw line.
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansWithoutAnythingToScanAreEmpty) {
     ScopedLogCapture log;
     ZoCOrbal2DeviceConfig noNeutral;
@@ -281,9 +275,7 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansWithoutAnythingToScanAreE
               std::vector<std::wstring>{L"Condition failed: Spline ungültig. Sie hat keine Kontrollpunkte"});
 }
 
-// Along the built-in arch (40 x 34 mm): at most one request per view ray, most reachable, sorted
-// by their tilt L2 + L3; the offset angle is the overview's first disc angle. Each position's line
-// direction is the arch's unit tangent there, at right angles to the ellipse's normal.
+// Along an arch: up to two requests per position, sorted by tilt L2 + L3; line directions are tangents.
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansAlongTheJawLineAreSortedByTheirTilts) {
     std::vector<CbVector3f> arch;
     for (int i = 0; i <= 16; ++i) {
@@ -311,8 +303,7 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansAlongTheJawLineAreSortedB
     EXPECT_EQ(steering.GetOffsetAngle(), steering.limitAngleL5(steering.GetStartJointPositionOvw()[4]));
 }
 
-// Only for the two side stages: the planning looks from the stage's first position with the
-// chain's unnarrowed limits and a copy of the host's own camera (its image size intact).
+// Side stages only: from the first position, with unnarrowed limits and a copy of the host's camera.
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ReInitLooksFromTheFirstPositionOfASideOnly) {
     struct HostCamera : ZoCCamProjCalib {
         bool GetCameraImageSize(long& width, long& height) const override {
@@ -354,8 +345,7 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ReInitLooksFromTheFirstPositionOfAS
     EXPECT_THAT(entries, Pointwise(FloatNear(1e-4f), identity));
 }
 
-// Around a tray a proposal's camera region grows by 480 pixels, to at least 600 (around a jaw by
-// 240, to 300): points 200 pixels apart side by side give 680 x 600.
+// Around a tray a region grows by 480 pixels to at least 600: points 200 pixels apart give 680 x 600.
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ProposalRegionsGrowBy480PixelsToAtLeast600) {
     const ScopedTable table(scratchFile("enlarge.txt", "1 2 3 4 5 6\n"));
     ASSERT_EQ(loadTable(), 5u);  // the steering's own load then calls back at once
@@ -393,8 +383,7 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ProposalRegionsGrowBy480PixelsToAtL
     EXPECT_EQ(out[0].m_rectCameraROI.Height(), 600);
 }
 
-// Nothing to divide leaves the outputs alone; otherwise all goes to the first part, none is likely to
-// collide.
+// Nothing to divide leaves the outputs alone; otherwise all goes to the first part.
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, CheckAndDivideSequenceNeverDivides) {
     Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
     Sequence in, first, second;
