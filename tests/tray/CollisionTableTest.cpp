@@ -145,8 +145,8 @@ TEST(IntervalFileParser, ReadsSixNumbersAndRefusesEverythingElseWithItsReason) {
               (std::vector<float>{-1.5f, 20, 0.25f, 0, 7.5f, 7.5f}));
 }
 
-// Line ends CR LF or CR, overlong lines skipped whole; only regular files of up to 64 MB are read.
-TEST(IntervalFileParser, DeliversEveryLineOfRegularFilesWithinTheSizeLimit) {
+// Line ends CR LF or CR, overlong lines skipped whole; only regular files up to 64 MB; cancelling.
+TEST(IntervalFileParser, DeliversEveryLineOfRegularFilesWithinTheSizeLimitUntilCancelled) {
     const NSRead read = readAll(scratchFile(
         "order.txt", "# head\r\n1 2 3 4 5 6\r\n\n" + std::string(5000, '7') + "\n7 8 9 10 11 12"));
     std::vector<std::tuple<int, bool, std::string>> lines;
@@ -182,10 +182,7 @@ TEST(IntervalFileParser, DeliversEveryLineOfRegularFilesWithinTheSizeLimit) {
     EXPECT_FALSE(IntervalFileParser(nullptr).LoadData(nullptr));
     for (const std::string& path : {pipe, limit, huge})
         fs::remove(path);
-}
-
-// A cancelled read stops before the next line.
-TEST(IntervalFileParser, ACancelledReadStopsBeforeTheNextLine) {
+    // A cancelled read stops before the next line.
     std::atomic<bool> cancel{false};
     std::vector<int> lines;
     IntervalFileParser parser([&](const LineRep& rep) {

@@ -68,11 +68,11 @@ struct ProposingPlanning : AcquisitionPlanningStore {
     int GetNumberOfProposals(NSComputationResult& result) override {
         return (result.code = 0, result.numProposals = static_cast<int>(points.size()));
     }
-    void GetProposals(int n, NSDHAxisConfiguration* configs, NSProposalInfo*) override {
-        std::fill(configs, configs + n, config);
+    void GetProposals(int n, NSDHAxisConfiguration* c, NSProposalInfo*) override {
+        std::fill(c, c + n, config);
     }
     void GetProposalPoints(int n, std::vector<float>* lists) override {
-        std::copy(points.begin(), points.begin() + n, lists);
+        std::copy_n(points.begin(), n, lists);
     }
 };
 
@@ -306,9 +306,7 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansAlongTheJawLineAreSortedB
 // Side stages only: from the first position, with unnarrowed limits and a copy of the host's camera.
 TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ReInitLooksFromTheFirstPositionOfASideOnly) {
     struct HostCamera : ZoCCamProjCalib {
-        bool GetCameraImageSize(long& width, long& height) const override {
-            return (width = 640, height = 480, true);
-        }
+        bool GetCameraImageSize(long& w, long& h) const override { return (w = 640, h = 480, true); }
         std::unique_ptr<ZoCCamProjCalib> Clone() const override {
             return std::make_unique<HostCamera>(*this);
         }
