@@ -184,14 +184,14 @@ TEST(IntervalFileParser, DeliversEveryLineOfRegularFilesWithinTheSizeLimitUntilC
         fs::remove(path);
     // A cancelled read stops before the next line.
     std::atomic<bool> cancel{false};
-    std::vector<int> lines;
+    std::vector<int> delivered;
     IntervalFileParser parser([&](const LineRep& rep) {
-        lines.push_back(rep.m_iLineNumber);
+        delivered.push_back(rep.m_iLineNumber);
         cancel = rep.m_iLineNumber == 3;
     });
     parser.SetCancelFlag(&cancel);
     EXPECT_FALSE(parser.LoadData(scratchFile("cancel.txt", std::string(10, '\n')).c_str()));
-    EXPECT_EQ(std::pair(lines, std::string(parser.GetProblem())),
+    EXPECT_EQ(std::pair(delivered, std::string(parser.GetProblem())),
               std::pair(std::vector<int>{1, 2, 3}, std::string("cancelled")));
 }
 
