@@ -329,7 +329,8 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ReInitLooksFromTheFirstPositionOfAS
     const Config c = Steering::ConvertSimMotPosToJointConfig(steering.GetMotorPositionOfFirstImage());
     EXPECT_EQ(*planning.ReferenceConfiguration(), joints(c));
     std::vector<float> set;
-    for (const auto& joint : *planning.JointParameters())
+    const auto parameters = planning.JointParameters();
+    for (const auto& joint : parameters.value())
         set.push_back(joint.minPosition);
     EXPECT_EQ(set, limits(steering.GetAxisChain()).first);
     // The planning transformation: camera-to-disc with row 2 and column 1 negated, inverted.
