@@ -1,0 +1,399 @@
+// The triple-tray steering: stages, fixed scans, positions along the jaw line, planning set-up.
+#include <gmock/gmock.h>
+
+#include "TrayTestSupport.h"
+
+namespace {
+
+using namespace traytest;
+using State = ZoCAcquisitionSteeringOrbal2StateBase;
+using Positions = ZoCCreateScanPositionsAlongJawline;
+using testing::FloatNear;
+using testing::Ge;
+using testing::Le;
+using testing::Pointwise;
+
+ECAIAcquireMode mode(int m) {
+    return static_cast<ECAIAcquireMode>(m);
+}
+
+std::vector<int> allowedModes(const Steering& steering) {
+    std::vector<int> modes;
+    for (int m = 0; m <= 23; ++m)
+        if (steering.IsAcquireModeAllowed(mode(m)))
+            modes.push_back(m);
+    return modes;
+}
+
+AcquisitionPlanningStore& store(const Steering& s) {
+    return dynamic_cast<AcquisitionPlanningStore&>(*s.GetAcquisitionPlanning());
+}
+
+std::vector<float> joints(const Config& c) {
+    return {c.Data(), c.Data() + 5};
+}
+
+// The chain's lower and upper joint limits.
+std::pair<std::vector<float>, std::vector<float>> limits(const ZoCOrbal2AxisChain& chain) {
+    std::vector<float> lower(5), upper(5);
+    for (int j = 0; j < 5; ++j)
+        chain.GetMinMaxPosition(j, lower[j], upper[j]);
+    return {lower, upper};
+}
+
+CbVector3f vec(const CCoordinate3<double>& c) {
+    return CbVector3f(float(c.x), float(c.y), float(c.z));
+}
+
+// Requests are numbered on from the first, each named "_D0_" and its place in the sequence.
+void expectConsecutiveRequests(const Sequence& seq) {
+    ASSERT_GT(seq.GetCount(), 0);
+    const int first = std::stoi(std::wstring(seq[0].m_strName.GetString()).substr(0, 3));
+    for (int64_t k = 0; k < seq.GetCount(); ++k) {
+        const std::wstring name(seq[k].m_strName.GetString());
+        EXPECT_EQ(std::pair(std::stoi(name.substr(0, 3)) - first, name.substr(3)),
+                  std::pair(int(k), L"_D0_" + std::to_wstring(k)));
+    }
+}
+
+// A straight jaw line along x of `length`, its control points raised off the disc plane.
+CyHermiteSpline straightLine(float length) {
+    return CyHermiteSpline({{0, 0, -300}, {length / 2, 0, -350}, {length, 0, -320}});
+}
+
+// A planning that proposes one view per point list, all from the same joints (planning frame).
+struct ProposingPlanning : AcquisitionPlanningStore {
+    NSDHAxisConfiguration config{};
+    std::vector<std::vector<float>> points;
+    int GetNumberOfProposals(NSComputationResult& result) override {
+        return (result.code = 0, result.numProposals = static_cast<int>(points.size()));
+    }
+    void GetProposals(int n, NSDHAxisConfiguration* c, NSProposalInfo*) override {
+        std::fill(c, c + n, config);
+    }
+    void GetProposalPoints(int n, std::vector<float>* lists) override {
+        std::copy_n(points.begin(), n, lists);
+    }
+};
+
+struct ProposingTray : Steering {
+    ProposingTray() : Steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw) {}
+    ProposingPlanning& Script() {
+        return static_cast<ProposingPlanning&>(*(m_pPlanning = std::make_unique<ProposingPlanning>()));
+    }
+};
+
+}  // namespace
+
+// Spacing near 650 units; positions on the disc plane every first step of 10 beyond it, facing back.
+TEST(ZoCCreateScanPositionsAlongJawline, PlacesPositionsEveryWholeStepBeyondTheSpacing) {
+    // length, spacing, its multiple of 10 above it
+    for (const auto& [length, spacing, interval] : {std::tuple{300.0f, 150.0f, 160.0f},
+                                                    {900.0f, 450.0f, 460.0f},
+                                                    {1300.0f, 650.0f, 660.0f},
+                                                    {4000.0f, 4000.0f / 6, 670.0f},
+                                                    {5230.0f, 653.75f, 660.0f}}) {
+        EXPECT_FLOAT_EQ(Positions::Spacing(length), spacing);
+        Positions positions;
+        positions.Calculate(straightLine(length));
+        std::vector<float> xs, expected;
+        for (const auto& p : positions.GetScanPositions()) {
+            xs.push_back(p.m_origin.x);
+            expected.push_back(interval * float(expected.size() + 1));
+            EXPECT_TRUE(std::fabs(p.m_origin.y) < 1e-3f && p.m_origin.z == 0.0f &&
+                        std::fabs(p.m_lineDirection.x + 1) < 1e-5f && p.m_viewDirections.size() == 2u)
+                << length;
+        }
+        EXPECT_EQ(xs.size(), size_t(std::ceil(length / interval)) - 1) << length;
+        EXPECT_THAT(xs, Pointwise(FloatNear(1.0f), expected)) << length;
+    }
+}
+
+// Both look down 25 degrees off the vertical, across the line, mirror images in its vertical plane.
+TEST(ZoCCreateScanPositionsAlongJawline, ViewDirectionsAreMirrorImagesTiltedByTwentyFiveDegrees) {
+    for (int degrees = -180; degrees < 180; degrees += 5) {  // the axes among them
+        const CbVector3f d(std::cos(degrees * 3.14159265f / 180), std::sin(degrees * 3.14159265f / 180), 0);
+        const auto views = Positions::ViewDirections(d);
+        ASSERT_EQ(views.size(), 2u);
+        for (const CbVector3f& v : views)
+            EXPECT_TRUE(std::fabs(v.Length() - 1) < 1e-5f &&
+                        std::fabs(v.z + std::cos(25 * 3.14159265f / 180)) < 1e-5f &&
+                        std::fabs(v.Dot(d)) < 1e-5f)
+                << degrees;
+        const CbVector3f n(-d.y, d.x, 0);  // the horizontal normal of the line; the two really differ
+        EXPECT_NEAR((views[0] - n * (2 * views[0].Dot(n)) - views[1]).Length(), 0.0f, 1e-5f) << degrees;
+        EXPECT_GT(std::fabs(views[0].Dot(n)), 0.4f);
+    }
+    EXPECT_EQ(Positions::ViewDirections({0, 0, 0}).size(), 2u);  // a zero line direction still gives two
+}
+
+TEST(ZoCCreateScanPositionsAlongJawline, DegenerateJawLinesAreLoggedAndGiveNoPositions) {
+    ScopedLogCapture log;
+    Positions positions;
+    positions.Calculate(straightLine(1300));
+    ASSERT_FALSE(positions.GetScanPositions().empty());
+    positions.Calculate(CyHermiteSpline());  // refused: keeps what it had
+    EXPECT_FALSE(positions.GetScanPositions().empty());
+    positions.Calculate(CyHermiteSpline({{5, 5, 5}}));
+    EXPECT_TRUE(positions.GetScanPositions().empty());
+    positions.Calculate(CyHermiteSpline({{0, 0, 0}, {0, 0, 100}}));  // vertical: length 0 on the disc
+    positions.Calculate(straightLine(5));                            // shorter than one walking step
+    EXPECT_TRUE(positions.GetScanPositions().empty());
+    EXPECT_EQ(log.Sink().Messages("ZAZ.ZoOrbal2.Steering.ZoCCreateScanPositionsAlongJawline"),
+              (std::vector<std::wstring>{L"Condition failed: Spline ungültig. Sie hat keine Kontrollpunkte",
+                                         L"Condition failed: Die Spline hat die Länge 0",
+                                         L"Condition failed: Die Spline hat die Länge 0",
+                                         L"calculateScanPositions: Keine Scanpositionen gefunden"}));
+}
+
+// Lower jaw, upper jaw, bite, end: modes, a fresh planning with the table, the previous stage kept.
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, LowerJawFirstThenUpperThenBiteThenEnd) {
+    const ScopedTable table(scratchFile("stages.txt", "1 2 3 4 5 6\n"));
+    ASSERT_EQ(loadTable(), 5u);
+    Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeLowerJaw);
+    const ZoCAcquisitionSteeringOrbal2StateContext& context = steering.GetStateContext();
+    EXPECT_EQ(std::pair(store(steering).ModeFlag(), steering.GetLowerThreshold()),
+              std::pair(std::optional(true), 400.0f));
+    const std::weak_ptr<State> first = context.GetCurrentState();
+    // area, next area, mode, allowed modes, first stage / end stage / no start position
+    using Stage = std::tuple<EAreaType, EAreaType, int, std::vector<int>, std::vector<bool>>;
+    const std::vector<Stage> stages = {
+        {eAreaTypeLowerJaw, eAreaTypeUpperJaw, 5, {5, 19, 20, 21, 22}, {1, 0, 0}},
+        {eAreaTypeUpperJaw, eAreaTypeBite, 6, {6, 19, 20, 21, 22}, {0, 0, 0}},
+        {eAreaTypeBite, eAreaTypeNone, 7, {7, 19, 22}, {0, 0, 0}},
+        {eAreaTypeNone, eAreaTypeNone, 23, {23}, {0, 1, 1}},
+        {eAreaTypeNone, eAreaTypeNone, 23, {23}, {0, 1, 1}}};
+    for (size_t step = 0; step < stages.size(); ++step) {
+        SCOPED_TRACE(step);
+        const auto state = context.GetCurrentState();
+        const ZoCOrbal2AcquisitionPlanning* before = steering.GetAcquisitionPlanning();
+        EXPECT_EQ(Stage(steering.GetAreaType(), steering.GetNextAreaType(), steering.GetAcquireMode(),
+                        allowedModes(steering),
+                        {state->IsFirstState(), state->IsEndState(), !steering.GetStartPositionForFixed()}),
+                  stages[step]);
+        EXPECT_TRUE(steering.EnableAutofocusForFixed() && state->GetContext() == &context);
+        EXPECT_EQ(steering.SetNextState(), std::get<1>(stages[step]));
+        // Every stage plans afresh; the end stays; the stage before the previous is released.
+        const AxisNode* tree = store(steering).CollisionTree();  // with the loaded table
+        EXPECT_TRUE(steering.GetAcquisitionPlanning() != before && tree && tree->CountDescendants() == 5 &&
+                    store(steering).AcquisitionType() == ZoCOrbal2AcquisitionPlanning::eTypeTripleTray);
+        EXPECT_TRUE(step >= 3 ? context.GetCurrentState() == state : context.GetPreviousState() == state);
+        EXPECT_EQ(first.expired(), step >= 1);
+    }
+    steering.setFirstState(eAreaTypeUpperJaw);
+    EXPECT_EQ(std::pair(steering.GetAcquireMode(), steering.GetNextAreaType()),
+              std::pair(mode(5), eAreaTypeLowerJaw));
+    ZoCAcquisitionSteeringOrbal2StateSide1 side;  // a first side that is no jaw has no second
+    for (const int area : {-1, 1, 3}) {
+        side.SetAreaType(area);
+        EXPECT_EQ(side.GetNextAreaType(), -1) << "area " << area;
+    }
+}
+
+// Stage tables in motor increments (2, 1, 2, 2, 1) from home: views spread, the turn-around half a round.
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansSpreadOverTheJawAndTheTurnAroundTurnsHalfARound) {
+    const ZoCOrbal2DeviceConfig device;
+    Steering steering(device, eAreaTypeUpperJaw);
+    const auto [eye, view] = eyeAndView(device.m_camProjCalib.GetCamera());
+    const auto [lower, upper] = limits(device.m_axisChain);
+    // A few views of each stage as (mm, degrees) from home: view index, L1..L5.
+    const std::vector<std::vector<std::pair<int, std::vector<float>>>> pinned = {
+        {{0, {-15, 20, 30, -8.5f, 221}}, {4, {-5, 50, 35, -12, 248}}, {5, {-17.5f, -20, 40, -12, 178}}},
+        {{0, {-2.5f, -40, 24.5f, -6, 330}}, {8, {12.5f, 10, -20, 2.5f, 218}}},
+        {{1, {0, -30, 32, 2, 21}}, {14, {0, 12, 52.5f, 2, 194}}}};
+    ZoCOrbal2AxisChain::NSConfigurationRequest unused;
+    for (size_t stage = 0; stage < 3; ++stage, steering.SetNextState()) {
+        SCOPED_TRACE(stage);
+        const int64_t views = stage < 2 ? 9 : 15;
+        Sequence seq;
+        ASSERT_TRUE(steering.GetJointConfigurationForFixed(seq, 1));
+        const int64_t configs = int64_t(steering.CreateTripleTrayConfiguration(unused, 0).size());
+        ASSERT_EQ(std::pair(seq.GetCount(), configs), std::pair(views, views));
+        expectConsecutiveRequests(seq);
+        EXPECT_EQ(seq[0].m_config,
+                  Steering::ConvertSimMotPosToJointConfig(steering.GetMotorPositionOfFirstImage()));
+        const std::vector<float> home = joints(ReferenceDevice::Home());
+        for (const auto& [k, offsets] : pinned[stage]) {
+            std::vector<float> fromHome = joints(seq[k].m_config);
+            std::transform(fromHome.begin(), fromHome.end(), home.begin(), fromHome.begin(), std::minus<>());
+            EXPECT_THAT(fromHome, Pointwise(FloatNear(1e-3f), offsets)) << "view " << k;
+        }
+        std::vector<CbVector3f> aims;  // where the camera axis meets the disc plane, disc frame
+        std::vector<float> tilts;      // degrees off the vertical
+        for (int64_t k = 0; k < views; ++k) {
+            EXPECT_THAT(joints(seq[k].m_config), Pointwise(Ge(), lower)) << k;
+            EXPECT_THAT(joints(seq[k].m_config), Pointwise(Le(), upper)) << k;
+            const CbMatrix4Rf toDisc = device.m_axisChain.GetCamToDiscTransformation(seq[k].m_config, false);
+            const CbVector3f e = toDisc.TransformPoint(vec(eye)), v = toDisc.TransformDirection(vec(view));
+            aims.push_back(e + v * (-e.z / v.z));
+            tilts.push_back(std::acos(std::fabs(v.z)) * 57.29578f);
+        }
+        float spread = 0;
+        for (const CbVector3f& a : aims)
+            for (const CbVector3f& b : aims)
+                spread = std::max(spread, (a - b).Length());
+        EXPECT_TRUE(spread > 30.0f && spread < 80.0f) << spread;  // mm over the jaw, not one spot
+        const auto [least, most] = std::minmax_element(tilts.begin(), tilts.end());
+        EXPECT_GT(*most - *least, views == 9 ? 30.0f : 15.0f);
+        if (views < 15)
+            continue;
+        // The turn-around: L3 tilts up, L1 and L4 stand still, L2 steps 6 degrees after view 8.
+        const Config& start = seq[0].m_config;
+        std::vector<std::array<float, 4>> moves, expected;  // L1, L2 since the start, L3 rising, L4
+        for (int64_t k = 1; k < 15; ++k) {
+            const Config& c = seq[k].m_config;
+            moves.push_back({c[0], c[1] - start[1], float(c[2] > seq[k - 1].m_config[2]), c[3]});
+            expected.push_back({start[0], k < 8 ? 0.0f : 6.0f * float(k - 7), 1, start[3]});
+        }
+        EXPECT_EQ(moves, expected);
+        EXPECT_TRUE(seq[14].m_config[4] - start[4] > 160.0f && seq[14].m_config[4] - start[4] < 200.0f);
+        const GUID id = CreateGuid();  // each request's joints are registered under its name
+        steering.AssociateRequestAndImageSourceID(seq[14].m_strName, id);
+        const auto* registered = steering.GetDHParametersForImageSourceID(id);
+        EXPECT_EQ(registered ? registered[4] : -1.0f, seq[14].m_config[4]);
+    }
+    EXPECT_TRUE(steering.CreateTripleTrayConfiguration(unused, 0).empty());
+}
+
+// None at the end, none without a neutral configuration (failure), none without a jaw line.
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansWithoutAnythingToScanAreEmpty) {
+    ScopedLogCapture log;
+    ZoCOrbal2DeviceConfig noNeutral;
+    noNeutral.m_axisChain = ZoCOrbal2AxisChain(ReferenceDevice::Joints(), ReferenceDevice::Home(), false);
+    Steering atEnd(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw), unmoved(noNeutral, eAreaTypeUpperJaw),
+        lineless(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
+    for (int i = 0; i < 3; ++i)
+        atEnd.SetNextState();
+    for (const auto& [steering, kind, succeeds] :
+         {std::tuple{&atEnd, 1, true}, {&unmoved, 1, false}, {&lineless, 0, true}}) {
+        Sequence seq;
+        seq.Add({});
+        const bool result = steering->GetJointConfigurationForFixed(seq, kind);
+        EXPECT_EQ(std::pair(result, seq.GetCount()), std::pair(succeeds, int64_t{0}));
+    }
+    EXPECT_EQ(log.Sink().Messages("ZAZ.ZoOrbal2.Steering.ZoCCreateScanPositionsAlongJawline"),
+              std::vector<std::wstring>{L"Condition failed: Spline ungültig. Sie hat keine Kontrollpunkte"});
+}
+
+// Along an arch: up to two requests per position, sorted by tilt L2 + L3; line directions are tangents.
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansAlongTheJawLineAreSortedByTheirTilts) {
+    std::vector<CbVector3f> arch;
+    for (int i = 0; i <= 16; ++i) {
+        const float a = 3.14159265f * (-0.1f - 0.8f * static_cast<float>(i) / 16);
+        arch.emplace_back(800 * std::cos(a), 680 * std::sin(a), 0);
+    }
+    Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
+    steering.setSkeletonRaw(CyHermiteSpline(arch));
+    Sequence seq;
+    ASSERT_TRUE(steering.GetJointConfigurationForFixed(seq, 0));
+    Positions positions;
+    positions.Calculate(CyHermiteSpline(arch));
+    const auto rays = static_cast<int64_t>(positions.GetScanPositions().size());
+    ASSERT_GE(rays, 2);
+    for (const auto& p : positions.GetScanPositions()) {
+        const CbVector3f normal(p.m_origin.x / (800 * 800), p.m_origin.y / (680 * 680), 0);
+        EXPECT_NEAR(p.m_lineDirection.Length(), 1.0f, 1e-4f);
+        EXPECT_NEAR(p.m_lineDirection.Dot(normal * (1.0f / normal.Length())), 0.0f, 0.05f);
+    }
+    EXPECT_TRUE(seq.GetCount() >= rays && seq.GetCount() <= 2 * rays) << seq.GetCount() << " of " << rays;
+    expectConsecutiveRequests(seq);
+    for (int64_t k = 1; k < seq.GetCount(); ++k)
+        EXPECT_LE(seq[k - 1].m_config[1] + seq[k - 1].m_config[2], seq[k].m_config[1] + seq[k].m_config[2])
+            << k;
+    EXPECT_EQ(steering.GetOffsetAngle(), steering.limitAngleL5(steering.GetStartJointPositionOvw()[4]));
+}
+
+// Side stages only: from the first position, with unnarrowed limits and a copy of the host's camera.
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ReInitLooksFromTheFirstPositionOfASideOnly) {
+    struct HostCamera : ZoCCamProjCalib {
+        bool GetCameraImageSize(long& w, long& h) const override { return (w = 640, h = 480, true); }
+        std::unique_ptr<ZoCCamProjCalib> Clone() const override {
+            return std::make_unique<HostCamera>(*this);
+        }
+    };
+    Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
+    AcquisitionPlanningStore& planning = store(steering);
+    ASSERT_TRUE(steering.setCameraAndProjectorParameters(HostCamera()));
+    steering.SetLimitsForJointParameters(10, 10);  // narrowed tilt limits, which re-init lifts
+    for (const int m : {7, 19, 4, 5, 6}) {
+        const int updates = planning.UpdateCalls(), limits = planning.JointParameterCalls(),
+                  acts = m == 5 || m == 6;
+        steering.ReInitScanPlan(mode(m));
+        EXPECT_EQ(std::tuple(planning.UpdateCalls(), planning.JointParameterCalls(),
+                             planning.ReferenceConfiguration().has_value()),
+                  std::tuple(updates + acts, limits + acts, acts == 1))
+            << m;
+    }
+    EXPECT_EQ(std::tuple(planning.Camera()->width, planning.Camera()->height, planning.ModeFlag()),
+              std::tuple(640, 480, std::optional(true)));
+    const Config c = Steering::ConvertSimMotPosToJointConfig(steering.GetMotorPositionOfFirstImage());
+    EXPECT_EQ(*planning.ReferenceConfiguration(), joints(c));
+    std::vector<float> set;
+    const auto parameters = planning.JointParameters();
+    for (const auto& joint : parameters.value())
+        set.push_back(joint.minPosition);
+    EXPECT_EQ(set, limits(steering.GetAxisChain()).first);
+    // The planning transformation: camera-to-disc with row 2 and column 1 negated, inverted.
+    CbMatrix4Rf t = steering.GetAxisChain().GetCamToDiscTransformation(c, false);
+    t.NegateRow(2);
+    t.NegateColumn(1);
+    const CbMatrix4Rf product = *planning.PlanningTransformation() * t;
+    std::vector<float> entries, identity;
+    for (int r = 0; r < 16; ++r)
+        entries.push_back(product(r / 4, r % 4)), identity.push_back(r % 5 == 0);
+    EXPECT_THAT(entries, Pointwise(FloatNear(1e-4f), identity));
+}
+
+// Around a tray a region grows by 480 pixels to at least 600: points 200 pixels apart give 680 x 600.
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ProposalRegionsGrowBy480PixelsToAtLeast600) {
+    const ScopedTable table(scratchFile("enlarge.txt", "1 2 3 4 5 6\n"));
+    ASSERT_EQ(loadTable(), 5u);  // the steering's own load then calls back at once
+    const ZoCOrbal2DeviceConfig device;
+    ProposingTray tray;
+    ProposingPlanning& planning = tray.Script();
+    Config c;
+    ASSERT_TRUE(device.m_axisChain.GetNeutralConfiguration(c));
+    std::copy(c.Data(), c.Data() + 5, planning.config.values);
+    // Points in the camera frame on the optical axis and beside it.
+    const auto [eye, view] = eyeAndView(device.m_camProjCalib.GetCamera());
+    CCoordinate3<double> up;
+    ASSERT_TRUE(device.m_camProjCalib.GetCamera().GetUpDirection(up));
+    const CbVector3f v = vec(view), side = v.Cross(vec(up));
+    const CbVector3f onAxis = vec(eye) + v * float(device.m_camProjCalib.GetFocusDistance());
+    auto pixelU = [&](const CbVector3f& p) {
+        const double point[3] = {p.x, p.y, p.z};
+        double pixel[3] = {0, 0, 0};
+        EXPECT_TRUE(device.m_camProjCalib.ProjectToImage(point, pixel));
+        return pixel[0];
+    };
+    const CbVector3f beside = onAxis + side * float(200 / (pixelU(onAxis + side) - pixelU(onAxis)));
+    const double width = pixelU(beside) - pixelU(onAxis);
+    ASSERT_NEAR(width, 200, 5);
+    planning.points.resize(1);
+    for (const CbVector3f& p : {onAxis, beside}) {  // camera to disc, (x, y, -z) to planning
+        const CbVector3f d = device.m_axisChain.GetCamToDiscTransformation(c, false).TransformPoint(p);
+        const CbVector3f q = tray.GetPlanningTransformation().TransformPoint({d.x, d.y, -d.z});
+        planning.points[0].insert(planning.points[0].end(), {q.x, q.y, q.z});
+    }
+    std::vector<ZoCOrbal2AxisChain::NSConfigurationRequest> out;
+    ZoCOrbal2AcquisitionPlanning::NSComputationResult result;
+    ASSERT_EQ(tray.computeAdditionalAxisConfigs(out, result), 1);
+    EXPECT_NEAR(out[0].m_rectCameraROI.Width(), 480 + width, 2.0);
+    EXPECT_EQ(out[0].m_rectCameraROI.Height(), 600);
+}
+
+// Nothing to divide leaves the outputs alone; otherwise all goes to the first part.
+TEST(ZoCAcquisitionSteeringOrbal2TripleTray, CheckAndDivideSequenceNeverDivides) {
+    Steering steering(ZoCOrbal2DeviceConfig(), eAreaTypeUpperJaw);
+    Sequence in, first, second;
+    second.Add({});
+    bool a = true, b = false;
+    EXPECT_FALSE(steering.CheckAndDivideSequence(in, first, second, a, b));
+    EXPECT_EQ(std::pair(second.GetCount(), a), std::pair(int64_t{1}, true));
+    in.Add({});
+    in.Add({});
+    EXPECT_FALSE(steering.CheckAndDivideSequence(in, first, second, a, b) ||
+                 steering.CheckIfCollisionsAreLikely(in));
+    EXPECT_EQ(std::tuple(first.GetCount(), second.GetCount(), a, b),
+              std::tuple(int64_t{2}, int64_t{0}, false, true));
+}
