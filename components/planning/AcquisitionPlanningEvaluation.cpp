@@ -23,6 +23,7 @@ constexpr float c_fDegToRad = 0.017453292f;
 // linear joints within 1 mm, sees what that one saw: it is never proposed again.
 constexpr float c_fSameViewDegrees = 2.0f;
 constexpr float c_fSameViewMm = 1.0f;
+constexpr float c_fLookLimitMargin = 1e-4f;
 using Lock = std::lock_guard<std::mutex>;
 
 bool sameView(const float a[5], const float b[5]) {
@@ -72,7 +73,9 @@ std::vector<CbVector3f> looksInto(const Target& t) {
             if (elevation == 90.0f && turn != 0.0f) continue;
             const float e = elevation * c_fDegToRad, a = azimuth + turn * c_fDegToRad;
             const CbVector3f towardsCamera(std::cos(e) * std::cos(a), std::cos(e) * std::sin(a), std::sin(e));
-            if (towardsCamera.Dot(t.normal) >= limit) looks.push_back(-towardsCamera);
+            // A look exactly at the limit (20 degrees above an upright hole's plate, 70 off its
+            // normal) is offered: the margin keeps rounding from deciding it.
+            if (towardsCamera.Dot(t.normal) >= limit - c_fLookLimitMargin) looks.push_back(-towardsCamera);
         }
     return looks;
 }
