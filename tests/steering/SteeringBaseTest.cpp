@@ -1,9 +1,6 @@
-// The steering base: request numbering and associations, acquisition types, the device
-// description handed to the planning, joint narrowing and camera regions.
-#include "CapturingLogSink.h"
+// The steering base: associations, acquisition types, the device description handed to the
+// planning, joint narrowing, camera regions and the interrupt.
 #include "SteeringTestSupport.h"
-
-#include <limits>
 
 TEST(ZoCAcquisitionSteeringOrbal2, OnlyTheFirstAssociationOfANameReceivesTheImageSource) {
     TestSteering steering;
@@ -16,12 +13,11 @@ TEST(ZoCAcquisitionSteeringOrbal2, OnlyTheFirstAssociationOfANameReceivesTheImag
     ASSERT_NE(joints, nullptr);
     EXPECT_EQ(std::vector<float>(joints, joints + 5), std::vector<float>(a, a + 5));
     EXPECT_EQ(steering.GetDHParametersForImageSourceID(CreateGuid()), nullptr);
-    steering.AssociateRequestAndImageSourceID(L"unknown", CreateGuid());  // nothing happens
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, AcceptsTheAcquisitionModesOfItsType) {
-    auto accepted = [](ZoCAcquisitionSteeringOrbal2::EAcquisitionType type) {
-        TestSteering steering(type);
+    auto accepted = [](int type) {
+        TestSteering steering(static_cast<ZoCAcquisitionSteeringOrbal2::EAcquisitionType>(type));
         std::vector<int> modes;
         for (int m = -1; m <= 24; ++m)
             if (steering.CheckAcquisitionType(static_cast<ECAIAcquireMode>(m))) modes.push_back(m);
@@ -31,7 +27,7 @@ TEST(ZoCAcquisitionSteeringOrbal2, AcceptsTheAcquisitionModesOfItsType) {
     EXPECT_EQ(accepted(ZoCOrbal2AcquisitionPlanning::eTypeJaw), jaw);
     EXPECT_EQ(accepted(ZoCOrbal2AcquisitionPlanning::eTypeTripleTray), jaw);
     EXPECT_EQ(accepted(ZoCOrbal2AcquisitionPlanning::eTypeGyration), (std::vector<int>{9, 10, 11}));
-    EXPECT_TRUE(accepted(static_cast<ZoCAcquisitionSteeringOrbal2::EAcquisitionType>(3)).empty());
+    EXPECT_TRUE(accepted(3).empty());
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, ConstructionAndANewScanPlanSetUpThePlanningAndConstructionLogsTheStumpReminder) {
@@ -40,31 +36,35 @@ TEST(ZoCAcquisitionSteeringOrbal2, ConstructionAndANewScanPlanSetUpThePlanningAn
     const auto lines = capture.Sink().Messages("ZoCWinLog");
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0], L"!!!Achtung: m_iCurrStumpIndex muss noch aus der ImageArea abgeleitet werden!!!!");
-    AcquisitionPlanningStore& store = steering.Store();
-    EXPECT_EQ(store.AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeGyration);
-    EXPECT_EQ(store.ProgressCallback(), &ZoCAcquisitionSteeringOrbal2::GetProgressCallback());
     EXPECT_EQ(steering.GetTrafoImageAreaToDisc(), c_matIdentity);
-    // A new scan plan replaces the planning and sets it up the same way.
-    steering.initScanPlan();
-    EXPECT_EQ(steering.Store().AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeGyration);
-    EXPECT_EQ(steering.Store().ProgressCallback(), &ZoCAcquisitionSteeringOrbal2::GetProgressCallback());
-    EXPECT_FALSE(steering.Store().Camera().has_value());  // a fresh object knows nothing yet
+    for (bool renewed : {false, true}) {
+        if (renewed) steering.initScanPlan();  // replaces the planning and sets it up the same way
+        EXPECT_EQ(steering.Store().AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeGyration);
+        EXPECT_EQ(steering.Store().ProgressCallback(), &ZoCAcquisitionSteeringOrbal2::GetProgressCallback());
+        EXPECT_EQ(steering.Store().Camera().has_value(), !renewed);  // a fresh planning knows no camera
+    }
+    // The settings block starts with its defaults.
+    const auto& s = steering.GetSettings();
+    EXPECT_EQ(s.m_strJointPartPath, CString(L"..\\STL\\gelenkbauteil_nr_"));
+    EXPECT_EQ(s.m_strImagePath, CString(L"..\\Image"));
+    EXPECT_EQ(std::vector<float>({s.m_fExposureFactor, s.m_fOverlapFactor, s.m_fGyrationTiltAngle}),
+              std::vector<float>({1.0f, 0.5f, 0.0f}));
+    EXPECT_EQ(s.m_iNumBuccalRings, 2);
+    EXPECT_FALSE(s.m_textFile.is_open());
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, PlanningTransformationIsTheInverseOfTheFlippedNeutralCamToDisc) {
     TestSteering steering;
-    ZoCOrbal2AxisChain::NCJointConfiguration neutral;
+    Joints neutral;
     steering.GetAxisChain().GetNeutralConfiguration(neutral);
-    const CbMatrix4Rf t = steering.GetAxisChain().GetCamToDiscTransformation(neutral, false);
-    const auto handed = steering.Store().PlanningTransformation();
-    ASSERT_TRUE(handed.has_value());
-    EXPECT_EQ(*handed, steering.GetPlanningTransformation());
-    // planning * flipped(T) = identity, where flipped negates row 2 and column 1.
-    CbMatrix4Rf flipped = t;
-    for (int k = 0; k < 4; ++k) {
+    CbMatrix4Rf flipped = steering.GetAxisChain().GetCamToDiscTransformation(neutral, false);
+    for (int k = 0; k < 4; ++k) {  // flipping negates row 2 and column 1
         if (k != 1) flipped(2, k) = -flipped(2, k);
         if (k != 2) flipped(k, 1) = -flipped(k, 1);
     }
+    const auto handed = steering.Store().PlanningTransformation();
+    ASSERT_TRUE(handed.has_value());
+    EXPECT_EQ(*handed, steering.GetPlanningTransformation());
     const CbMatrix4Rf product = *handed * flipped;
     for (int i = 0; i < 16; ++i) EXPECT_NEAR(product[i], c_matIdentity[i], 1e-5) << i;
 }
@@ -74,53 +74,42 @@ TEST(ZoCAcquisitionSteeringOrbal2, HandsCameraThenProjectorBlocksAsFloatsOnlyFro
     const auto camera = steering.Store().Camera();
     const auto projector = steering.Store().Projector();
     ASSERT_TRUE(camera && projector);
-    const ZoCCamProjCalib& calib = steering.Device().m_camProjCalib;
     CCoordinate3<double> eye;
-    calib.GetCamera().GetEyePt(eye);
+    steering.Device().m_camProjCalib.GetCamera().GetEyePt(eye);
     EXPECT_FLOAT_EQ(camera->eye[0], static_cast<float>(eye.x));
-    EXPECT_EQ(camera->width, 1280);
-    EXPECT_EQ(camera->height, 1024);
-    EXPECT_EQ(projector->width, 1024);
-    EXPECT_EQ(projector->height, 768);
+    EXPECT_EQ(std::vector<int>({camera->width, camera->height, projector->width, projector->height}),
+              std::vector<int>({1280, 1024, 1024, 768}));
     EXPECT_FLOAT_EQ(projector->fov, 40.0f);
     // An incomplete calibration changes nothing.
-    const auto before = steering.Store().Camera();
     ZoCCamProjCalib noProjector(steering.Device().m_camProjCalib.GetCamera(), ZoCAbstractCamCalib(), 100);
     EXPECT_FALSE(steering.setCameraAndProjectorParameters(noProjector));
-    EXPECT_EQ(steering.Store().Camera()->eye[2], before->eye[2]);
+    EXPECT_EQ(steering.Store().Camera()->eye[2], camera->eye[2]);
     CRect r(0, 0, 10, 10);
     EXPECT_TRUE(steering.enlargeFrame(r, 0, 300));
     EXPECT_EQ(r, CRect(0, 0, 300, 300));  // still the reference camera's 1280 x 1024 image
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2, JointRecordsCarryTheChainsDHValuesAndLimits) {
+TEST(ZoCAcquisitionSteeringOrbal2, JointRecordsCarryTheChainsValuesAndTheTiltsNarrowAroundTheirHomeAngle) {
     TestSteering steering;
-    const auto joints = steering.Store().JointParameters();
-    ASSERT_TRUE(joints.has_value());
     const ZoCOrbal2AxisChain& chain = steering.GetAxisChain();
-    for (int i = 0; i < 5; ++i) {
-        SCOPED_TRACE(i);
-        for (int k = 0; k < 4; ++k) EXPECT_EQ((*joints)[static_cast<size_t>(i)].dh[k], chain.GetDHJoint(i).GetParam(k));
-        EXPECT_EQ((*joints)[static_cast<size_t>(i)].kind, chain.GetDHJoint(i).GetKind());
-        EXPECT_EQ((*joints)[static_cast<size_t>(i)].minPosition, chain.GetDHJoint(i).GetMinPosition());
+    const auto records = steering.Store().JointParameters().value();
+    for (size_t i = 0; i < 5; ++i) {
+        const auto& joint = chain.GetDHJoint(static_cast<int>(i));
+        EXPECT_EQ(std::vector<float>(records[i].dh, records[i].dh + 4),
+                  std::vector<float>({joint.GetParam(0), joint.GetParam(1), joint.GetParam(2), joint.GetParam(3)}));
+        EXPECT_EQ(records[i].kind, joint.GetKind());
+        EXPECT_EQ(records[i].minPosition, joint.GetMinPosition()) << i;
     }
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2, NarrowsTheTiltJointsAroundTheirHomeAngle) {
-    TestSteering steering;
-    steering.SetLimitsForJointParameters(100, 0);
-    ASSERT_TRUE(steering.Store().JointParameters().has_value());
-    // Lower and upper limits of L1, L2, L3.
-    auto limits = [&steering] {
-        const auto joints = steering.Store().JointParameters();
-        const auto& j = joints.value();
+    auto limits = [&] {
+        const auto j = steering.Store().JointParameters().value();
         return std::vector<float>{j[0].minPosition, j[0].maxPosition, j[1].minPosition, j[1].maxPosition,
                                   j[2].minPosition, j[2].maxPosition};
     };
-    // L2: 90 +- 89.99 intersected with [30, 150]; L3: the home angle alone.
+    // L2: 90 +- 89.99 intersected with [30, 150]; L3: the home angle alone; L1 untouched.
+    steering.SetLimitsForJointParameters(100, 0);
     EXPECT_EQ(limits(), (std::vector<float>{-169, 50, 30, 150, 90, 90}));
     steering.SetLimitsForJointParameters(-20, 5);
-    EXPECT_EQ(limits(), (std::vector<float>{-169, 50, 70, 110, 85, 95}));  // L1 untouched
+    EXPECT_EQ(limits(), (std::vector<float>{-169, 50, 70, 110, 85, 95}));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, EnlargedRegionsReachTheMinimumSizeAndStayInTheImage) {
@@ -139,8 +128,7 @@ TEST(ZoCAcquisitionSteeringOrbal2, EnlargedRegionsReachTheMinimumSizeAndStayInTh
     ASSERT_TRUE(small.setCameraAndProjectorParameters(SmallCamera()));
     struct Case { TestSteering* steering; CRect in; int grow; CRect out; };
     for (const Case& c : {
-             // centre (620, 510), half-size 150
-             Case{&reference, CRect(600, 500, 640, 520), 0, CRect(470, 360, 770, 660)},
+             Case{&reference, CRect(600, 500, 640, 520), 0, CRect(470, 360, 770, 660)},  // centre (620, 510)
              // 280 x 250 grows to 300 x 300; the centre moves to 150 so the region stays inside
              Case{&reference, CRect(100, 50, 140, 60), 240, CRect(0, 0, 300, 300)},
              Case{&reference, CRect(1270, 1015, 1279, 1023), 240, CRect(979, 723, 1279, 1023)},
@@ -151,18 +139,6 @@ TEST(ZoCAcquisitionSteeringOrbal2, EnlargedRegionsReachTheMinimumSizeAndStayInTh
         EXPECT_TRUE(c.steering->enlargeFrame(r, c.grow, 300));
         EXPECT_EQ(r, c.out) << c.in.left << " " << c.in.top;
     }
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2, SettingsStartWithTheirDefaults) {
-    TestSteering steering;
-    const auto& s = steering.GetSettings();
-    EXPECT_EQ(s.m_strJointPartPath, CString(L"..\\STL\\gelenkbauteil_nr_"));
-    EXPECT_EQ(s.m_strImagePath, CString(L"..\\Image"));
-    EXPECT_EQ(s.m_fExposureFactor, 1.0f);
-    EXPECT_EQ(s.m_iNumBuccalRings, 2);
-    EXPECT_EQ(s.m_fOverlapFactor, 0.5f);
-    EXPECT_EQ(s.m_fGyrationTiltAngle, 0.0f);
-    EXPECT_FALSE(s.m_textFile.is_open());
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, InterruptFlagAndEventStopThePlanning) {
@@ -178,11 +154,4 @@ TEST(ZoCAcquisitionSteeringOrbal2, InterruptFlagAndEventStopThePlanning) {
     EXPECT_FALSE(progress.GoOn());
     ZoCAcquisitionSteeringOrbal2::SetInterruptEvent(nullptr);
     EXPECT_TRUE(progress.GoOn());
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2, ZLimitOfNoFieldsIsTheLargestFloat) {
-    TestSteering steering;
-    EXPECT_EQ(steering.getZLimitOfRotScan({}), std::numeric_limits<float>::max());
-    ZoCFieldCoord field(2, 1, {{0, 0, 400}, {40, 0, -800}});
-    EXPECT_FLOAT_EQ(steering.getZLimitOfRotScan({field}), -20.0f);
 }
