@@ -13,6 +13,7 @@ Regions regions(std::initializer_list<std::pair<float, float>> list) {
     for (const auto& r : list) out.AddTail(r);
     return out;
 }
+std::vector<int> roiAndPreps(TestJaw& jaw) { return {jaw.getNumOfROIIntervals(), jaw.GetNumOfPrepsInROI()}; }
 
 // The reference device with the disc limited to [lo, hi] degrees.
 ZoCOrbal2DeviceConfig device(float lo, float hi) {
@@ -22,8 +23,7 @@ ZoCOrbal2DeviceConfig device(float lo, float hi) {
     return ZoCOrbal2DeviceConfig{ZoCOrbal2AxisChain(joints, ReferenceDevice::Home()), ZoCCamProjCalib()};
 }
 
-// The tilted scans along the jaw line of an arch at `heightMm`, from the home configuration;
-// `tooHigh` receives the planner's answer.
+// The tilted scans along the jaw line of an arch at `heightMm`, from the home configuration.
 Sequence phases(TestJaw& jaw, float heightMm, bool tripleTray = false, bool* tooHigh = nullptr) {
     jaw.ExtractLLFromSkeleton(arch(22, 26, heightMm), -500);
     jaw.Refresh();
@@ -37,15 +37,21 @@ Sequence phases(TestJaw& jaw, float heightMm, bool tripleTray = false, bool* too
 
 }  // namespace
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, ConstructionNarrowsLimitsUnlessSkipped) {
-    TestJaw narrowed(false, false, false), skipped(true, false, true);
-    EXPECT_EQ(std::vector<int>({narrowed.Store().UpdateCalls(), skipped.Store().UpdateCalls()}), std::vector<int>({1, 0}));
-    EXPECT_EQ(narrowed.Store().ModeFlag(), false);
-    EXPECT_EQ(skipped.Store().ModeFlag(), true);
-    EXPECT_EQ(narrowed.Store().AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeJaw);
-    EXPECT_EQ(skipped.Store().AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeTripleTray);
-    EXPECT_EQ(skipped.GetNumberOfUsedPoints(), 2048);
-    EXPECT_EQ(skipped.GetLastRequest().m_config, ReferenceDevice::Home());
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, TrayModeSkipsTheNarrowingAndNegatesTheClampedLowerThreshold) {
+    TestJaw jaw, tray(true, false, true);
+    EXPECT_EQ(std::vector<int>({jaw.Store().UpdateCalls(), tray.Store().UpdateCalls()}), std::vector<int>({1, 0}));
+    EXPECT_EQ(jaw.Store().ModeFlag(), false);
+    EXPECT_EQ(tray.Store().ModeFlag(), true);
+    EXPECT_EQ(jaw.Store().AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeJaw);
+    EXPECT_EQ(tray.Store().AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeTripleTray);
+    EXPECT_EQ(tray.GetLastRequest().m_config, ReferenceDevice::Home());
+    for (const auto& [set, kept] : {std::pair{-300, -400}, std::pair{-700, -600}, std::pair{-450, -450}}) {
+        jaw.SetLowerThreshold(set);
+        tray.SetLowerThreshold(set);
+        EXPECT_EQ(std::pair(jaw.GetLowerThreshold(), tray.GetLowerThreshold()), (std::pair<float, float>(kept, -kept))) << set;
+    }
+    tray.ExtractLLFromSkeleton(arch(), -700);
+    EXPECT_EQ(tray.GetLowerThreshold(), 600);
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, JawLineHasHalfThePointsOfItsLengthWithinThreeAndTheCapacity) {
@@ -54,15 +60,15 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, JawLineHasHalfThePointsOfItsLengthWithinTh
         jaw.ExtractLLFromSkeleton(straight(static_cast<float>(length)), -500);
         EXPECT_EQ(jaw.GetNumberOfUsedPoints(), used) << length;
     }
-    // Points are one step apart, in disc millimetres; the last lies one step before the end.
+    // Points one step apart in disc millimetres, the last one step before the end, zero beyond.
     EXPECT_NEAR(jaw.LL(1).x - jaw.LL(0).x, 2 * 0.025f, 1e-4);
     EXPECT_NEAR(jaw.LL(499).x, 998 * 0.025f, 1e-3);
-    EXPECT_EQ(jaw.LL(500), CbVector3f());  // beyond the used points: zero
-    // The nearest point is searched in a window of the given half-width around it.
-    EXPECT_EQ(jaw.findIndexOnLL(jaw.LL(100), 90), 100);
-    EXPECT_EQ(jaw.findIndexOnLL(jaw.LL(100), 60), 91);  // the window [28, 92) ends before 100
-    EXPECT_EQ(jaw.findIndexOnLL(jaw.LL(0), 10), 0);
-    EXPECT_EQ(jaw.findIndexOnLL(jaw.LL(0), 600), -1);  // empty window
+    EXPECT_EQ(jaw.LL(500), CbVector3f());
+    // The nearest point is searched in a window of the given half-width: [28, 92) misses 100.
+    std::vector<int> found;
+    for (const auto& [index, window] : {std::pair{100, 90}, std::pair{100, 60}, std::pair{0, 10}, std::pair{0, 600}})
+        found.push_back(jaw.findIndexOnLL(jaw.LL(index), window));
+    EXPECT_EQ(found, (std::vector<int>{100, 91, 0, -1}));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, ClockwiseSkeletonIsReversedAndItsRegionsMirrored) {
@@ -78,31 +84,16 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, ClockwiseSkeletonIsReversedAndItsRegionsMi
     EXPECT_LT((cw.LL(n - 1) - ccw.LL(n - 1)).Length(), 1.1f * step);
     EXPECT_GT(cw.LL(n / 4).x * ccw.LL(n / 4).x, 0);
     EXPECT_NEAR(ccw.LL(0).z, -18.0f, 1e-3);
-    // Regions are given in the skeleton's arc lengths: on the clockwise one they run from the
-    // other end of the reversed jaw line.
+    // Regions in the skeleton's arc lengths run from the other end of the reversed line.
     const float length = cw.GetLLLength();
-    ccw.SetROI(regions({{0.1f * length, 0.3f * length}}));
-    cw.SetROI(regions({{0.1f * length, 0.3f * length}}));
     for (const auto& [jaw, from, to] : {std::tuple{&ccw, 0.1f, 0.3f}, std::tuple{&cw, 0.7f, 0.9f}}) {
+        jaw->SetROI(regions({{0.1f * length, 0.3f * length}}));
         EXPECT_NEAR(jaw->GetROIIndices()[0], from * (n - 1), 2);
         EXPECT_NEAR(jaw->GetROIIndices()[1], to * (n - 1), 2);
     }
-    // An infinite region covers the whole line and marks the area positive.
-    cw.SetROI(regions({{-FLT_MAX, 5.0f}}));
+    cw.SetROI(regions({{-FLT_MAX, 5.0f}}));  // an infinite region covers the line, area positive
     EXPECT_EQ(cw.GetLLArea(), 1.0f);
     EXPECT_EQ(cw.ROI(2), (std::vector<int>{0, n - 1}));
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, LowerThresholdIsClampedAndNegatedForTheTray) {
-    TestJaw jaw, tray(true, false, true);
-    for (const auto& [set, kept] : {std::pair{-300, -400}, std::pair{-700, -600}, std::pair{-450, -450}}) {
-        jaw.SetLowerThreshold(set);
-        EXPECT_EQ(jaw.GetLowerThreshold(), kept) << set;
-    }
-    tray.SetLowerThreshold(-300);
-    EXPECT_EQ(tray.GetLowerThreshold(), 400);
-    tray.ExtractLLFromSkeleton(arch(), -700);
-    EXPECT_EQ(tray.GetLowerThreshold(), 600);
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, RegionsOnAStraightSkeletonFollowItsArcLengths) {
@@ -113,8 +104,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, RegionsOnAStraightSkeletonFollowItsArcLeng
     EXPECT_EQ(jaw.GetPrepFlags()[0], 0);
     // Presumed preparations every 146 points (a fourteenth of the capacity), centred.
     EXPECT_EQ(std::vector<int>(jaw.GetPrepIndices(), jaw.GetPrepIndices() + 4), (std::vector<int>{73, 219, 365, -1}));
-    // Arc length s lies at x = s, which is jaw-line point s / 2; the scaled index 399 is
-    // refined to the nearest point, 400.
+    // Arc length s is point s / 2; the scaled index 399 is refined to the nearest point, 400.
     jaw.SetROI(regions({{100.0f, 300.0f}, {800.0f, 900.0f}}));
     EXPECT_EQ(jaw.ROI(5), (std::vector<int>{50, 150, 400, 450, -1}));
 }
@@ -141,15 +131,20 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, SurplusRegionsAndPrepsAreDroppedAndDegener
     Regions list;
     for (int i = 0; i < 20; ++i) list.AddTail({length * i / 20.0f, length * (i + 0.9f) / 20.0f});
     jaw.SetROI(list);
-    EXPECT_EQ(std::pair(jaw.getNumOfROIIntervals(), jaw.GetNumOfPrepsInROI()), std::pair(16, 20));
+    EXPECT_EQ(roiAndPreps(jaw), (std::vector<int>{16, 20}));
     jaw.SetROI(regions({{0, length}, {0, length}, {0, length}}));
-    EXPECT_EQ(std::pair(jaw.getNumOfROIIntervals(), jaw.GetNumOfPrepsInROI()), std::pair(3, 32));
+    EXPECT_EQ(roiAndPreps(jaw), (std::vector<int>{3, 32}));
     jaw.SetROI(regions({{100.0f, 100.0f}}));
-    EXPECT_EQ(std::pair(jaw.getNumOfROIIntervals(), jaw.GetNumOfPrepsInROI()), std::pair(0, 0));
+    EXPECT_EQ(roiAndPreps(jaw), (std::vector<int>{0, 0}));
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, CentreLineReachesThePlanningInItsFrameWithRegionsOnlyWhenSet) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, CentreLineBorderAndSawCutsReachThePlanningInItsFrameOnlyWhenThereAreAny) {
     TestJaw jaw, tray(true, false, true);
+    const CbMatrix4Rf& planning = jaw.GetPlanningTransformation();
+    auto planningPoint = [&](const CbVector3f& disc) {
+        const CbVector3f p = ZoCPlanningFrame::DiscToPlanning(planning, disc);
+        return std::vector<float>{p.x, p.y, p.z};
+    };
     jaw.ExtractLLFromSkeleton(arch(), -550);
     jaw.SetROI(Regions());
     jaw.PutCenterLine();
@@ -157,45 +152,33 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, CentreLineReachesThePlanningInItsFrameWith
     ASSERT_TRUE(line.has_value());
     const int used = jaw.GetNumberOfUsedPoints();
     ASSERT_EQ(line->points.size(), static_cast<size_t>(3 * used));
-    const CbVector3f expected = ZoCPlanningFrame::DiscToPlanning(jaw.GetPlanningTransformation(), jaw.LL(7));
-    EXPECT_EQ(std::vector<float>(line->points.begin() + 21, line->points.begin() + 24),
-              std::vector<float>({expected.x, expected.y, expected.z}));
+    EXPECT_EQ(std::vector<float>(line->points.begin() + 21, line->points.begin() + 24), planningPoint(jaw.LL(7)));
     EXPECT_EQ(line->roiIndices, (std::vector<int>{0, used - 1}));
     EXPECT_EQ(line->prepIndices.size(), static_cast<size_t>(jaw.GetNumOfPrepsInROI()));
-    EXPECT_FLOAT_EQ(line->lowerThreshold, -550 * 0.025f);
-    EXPECT_FALSE(line->modeFlag);
-    // Without regions no region pointers are sent.
+    EXPECT_EQ(std::pair(line->lowerThreshold, line->modeFlag), std::pair(-550 * 0.025f, false));
     tray.ExtractLLFromSkeleton(arch(), -500);
-    tray.PutCenterLine();
-    const auto trayLine = tray.Store().CenterLine();
-    ASSERT_TRUE(trayLine.has_value());
-    EXPECT_FALSE(trayLine->roiPresent || trayLine->prepsPresent);
-    EXPECT_TRUE(trayLine->modeFlag);
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, BorderAndSawCutsAreHandedOnOnlyWhenThereAreAny) {
-    TestJaw jaw;
-    const CbMatrix4Rf& planning = jaw.GetPlanningTransformation();
+    tray.PutCenterLine();  // without regions no region pointers are sent
+    ASSERT_TRUE(tray.Store().CenterLine().has_value());
+    EXPECT_EQ(std::vector<bool>({tray.Store().CenterLine()->roiPresent, tray.Store().CenterLine()->prepsPresent,
+                                 tray.Store().CenterLine()->modeFlag}), std::vector<bool>({false, false, true}));
+    // Border: z negated before the disc transform and again for the planning frame.
     jaw.SetJawlineBorder();
     EXPECT_TRUE(jaw.Store().JawBorder().empty());
     jaw.SetJawBorderPoints({{400, 0, 200}, {0, 800, -200}});
     jaw.SetJawlineBorder();
     const auto border = jaw.Store().JawBorder();
     ASSERT_EQ(border.size(), 6u);
-    // z is negated before the disc transform and again for the planning frame.
-    const CbVector3f expected = ZoCPlanningFrame::DiscToPlanning(planning, {10, 0, -5});
-    EXPECT_FLOAT_EQ(border[0], expected.x);
-    EXPECT_FLOAT_EQ(border[2], expected.z);
-    // Saw cuts are lowered and every other direction flipped.
+    EXPECT_EQ(std::vector<float>(border.begin(), border.begin() + 3), planningPoint({10, 0, -5}));
+    // Saw cuts are lowered by 5 and every other direction flipped.
     jaw.PutSawCuts({});
     EXPECT_TRUE(jaw.Store().SawCuts().empty());
     const CbVector3f d(0.6f, 0.8f, 0);
     jaw.PutSawCuts({{400, 400, -400}, d, {800, 0, -400}, d});
     const auto cuts = jaw.Store().SawCuts();
     ASSERT_EQ(cuts.size(), 12u);
-    const CbVector3f p0 = ZoCPlanningFrame::DiscToPlanning(planning, {10, 10, -10});
-    EXPECT_FLOAT_EQ(cuts[0], p0.x);
-    EXPECT_FLOAT_EQ(cuts[2], p0.z - 5);
+    const auto p0 = planningPoint({10, 10, -10});
+    EXPECT_EQ(std::vector<float>(cuts.begin(), cuts.begin() + 2), std::vector<float>(p0.begin(), p0.begin() + 2));
+    EXPECT_FLOAT_EQ(cuts[2], p0[2] - 5);
     const CbVector3f dir = planning.TransformDirection({d.x, d.y, -d.z});
     for (int k = 0; k < 3; ++k) {
         EXPECT_NEAR(cuts[3 + k], dir[k], 1e-6);
@@ -225,20 +208,17 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, OverviewRingTurnsTheDiscInEqualStepsWithCo
     const int first = std::stoi(seq[0].m_strName.str());
     for (int k = 0; k < 6; ++k) {
         EXPECT_EQ(joints(seq[k]), (std::vector<float>{0, 90, 90, 0, 10 + 60.0f * k}));
-        EXPECT_EQ(suffix(seq, k), L"_U0_" + std::to_wstring(k));
-        EXPECT_EQ(std::stoi(seq[k].m_strName.str()), first + k);
-        EXPECT_EQ(seq[k].m_byFlag, 1);
+        EXPECT_EQ(std::tuple(std::stoi(seq[k].m_strName.str()), suffix(seq, k), seq[k].m_byFlag),
+                  std::tuple(first + k, L"_U0_" + std::to_wstring(k), 1));
     }
-    EXPECT_EQ(jaw.GetOffsetAngle(), 310);
-    EXPECT_EQ(jaw.GetLastRequest().m_config[4], 310);
+    EXPECT_EQ(std::pair(jaw.GetOffsetAngle(), jaw.GetLastRequest().m_config[4]), std::pair(310.0f, 310.0f));
     ASSERT_TRUE(extended.GetJointConfigurationForOverview(seq));
     ASSERT_EQ(seq.GetCount(), 8);
     EXPECT_FLOAT_EQ(seq[3].m_config[4], 135);
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, PlannersFailWithoutANeutralConfiguration) {
-    TestJaw jaw(false, false, false,
-                ZoCOrbal2DeviceConfig{ZoCOrbal2AxisChain(ReferenceDevice::Joints(), ReferenceDevice::Home(), false), {}});
+    TestJaw jaw(false, false, false, {ZoCOrbal2AxisChain(ReferenceDevice::Joints(), ReferenceDevice::Home(), false), {}});
     Sequence seq;
     seq.Add({});
     EXPECT_FALSE(jaw.GetJointConfigurationForOverview(seq));
@@ -259,16 +239,13 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, AlongTheJawLineFifteenImagesOrTwentyNineEx
         Sequence seq;
         bool tooHigh = true;
         EXPECT_TRUE(jaw.GetJointConfigurationAlongLL(seq, tooHigh));
-        EXPECT_FALSE(tooHigh);
-        EXPECT_EQ(seq.GetCount(), c.count) << c.extended;
+        EXPECT_EQ((std::pair<bool, int>(tooHigh, seq.GetCount())), std::pair(false, c.count)) << c.extended;
     }
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, PhasesTiltAsTheirFactorsSayAndTurnTheDiscToTheirJawLinePoints) {
-    // L3 = 90 + sign * t3, t3 = -factor * 60 degrees. Jaw: five forward (-1), the far end, eight
-    // back, the near end. Triple tray: six forward, the far end, six back, the near end.
-    // Jaw-line indices: five segments of 409 points, forward from 204 in steps of 409, the far
-    // end at 1840, back from 1704 in eight steps of 194, the near end at 204.
+    // L3 = 90 + sign * factor * 60. Jaw: five forward, the far end, eight back, the near end, at
+    // jaw-line points 204 + 409 k, 1840, 1704 - 194 k, 204. Tray: six forward, six back.
     struct Case { bool tray; std::vector<float> l3; std::vector<int> index; };
     for (const Case& c : {Case{false, {130, 130, 130, 130, 130, 45, 20, 20, 20, 20, 20, 20, 20, 20, 45},
                                 {204, 613, 1022, 1431, 1840, 1840, 1704, 1510, 1316, 1122, 928, 734, 540, 346, 204}},
@@ -283,18 +260,14 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, PhasesTiltAsTheirFactorsSayAndTurnTheDiscT
             EXPECT_NEAR(seq[k].m_config[2], c.l3[static_cast<size_t>(k)], 1e-3);
             EXPECT_NEAR(seq[k].m_config[1], 90, 1e-3);
             if (c.index.empty()) continue;
-            // With the disc turned to this request's L5, the tilt centre lies over the phase's
-            // jaw-line point, in the same direction from the disc axis.
+            // Turned to this L5, the tilt centre lies in the direction of the phase's point.
             auto config = ReferenceDevice::Home();
             config[4] = seq[k].m_config[4];
             const CbVector3f centre = jaw.GetAxisChain().GetCamToDiscTransformation(config, false).TransformPoint({0, 0, 0});
             const CbVector3f p = jaw.LL(c.index[static_cast<size_t>(k)]);
             EXPECT_NEAR(std::remainder(std::atan2(centre.y, centre.x) - std::atan2(p.y, p.x), 2 * 3.14159265f), 0, 1e-3);
         }
-        if (!c.tray) {  // the back phase stands 5 lower
-            EXPECT_NEAR(seq[7].m_config[3], 13, 1e-3);
-            EXPECT_NEAR(seq[0].m_config[3], 18, 1e-3);
-        }
+        if (!c.tray) EXPECT_EQ(std::pair(std::round(seq[0].m_config[3]), std::round(seq[7].m_config[3])), std::pair(18.0f, 13.0f));
     }
 }
 
@@ -317,15 +290,13 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, TiltAnglesAreHeldInsideTheTiltJointsLimits
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, HigherModelsTiltLessAndTheHighestIsReportedTooHigh) {
-    // asin(24 / zF) = 20 degrees: tilt 20, limit 50.
-    TestJaw jaw;
+    TestJaw jaw;  // asin(24 / zF) = 20 degrees: tilt 20, limit 50
     const Sequence seq = phases(jaw, 24.0f / std::sin(20 * 0.017453292f));
     const auto limits = jaw.Store().JointParameters();
     EXPECT_NEAR(limits->at(1).minPosition, 40, 1e-2);
     EXPECT_NEAR(limits->at(1).maxPosition, 140, 1e-2);
     EXPECT_NEAR(seq[0].m_config[2], 90 + 0.6666667f * 20, 1e-2);
-    // At 160 mm the plan is still built, with L1 and L4 clamped to their limits.
-    jaw.ExtractLLFromSkeleton(arch(22, 26, 160), -500);
+    jaw.ExtractLLFromSkeleton(arch(22, 26, 160), -500);  // still built, L1 and L4 on their limits
     Sequence high;
     bool tooHigh = false;
     EXPECT_FALSE(jaw.GetJointConfigurationAlongLL(high, tooHigh));
@@ -334,21 +305,17 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, HigherModelsTiltLessAndTheHighestIsReporte
     for (int k = 0; k < 15; ++k) EXPECT_TRUE(high[k].m_config[0] <= 50 && high[k].m_config[3] <= 45) << k;
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, ZLevelAveragesEveryFourthPointOfItsWindowOrTakesThePointAlone) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, HeightHelpersAverageTheWindowMoveWhatL4CannotReachToL1AndAverageTheRadialShift) {
     TestJaw jaw;
-    // A ramp of 538 jaw-line points (half its length) whose height rises evenly along it.
+    // A ramp of 538 jaw-line points whose height rises evenly: the z level averages points 92,
+    // 96, 100, 104; without a window, or with one leaving the line, the point's own height.
     jaw.ExtractLLFromSkeleton(CyHermiteSpline({{0, 0, 0}, {500, 0, -200}, {1000, 0, -400}}), -500);
     ASSERT_EQ(jaw.GetNumberOfUsedPoints(), 538);
-    ASSERT_LT(jaw.LL(200).z, jaw.LL(100).z);
-    EXPECT_NEAR(jaw.calcZLevelOfLL(100, 8), -jaw.LL(98).z, 1e-4);  // points 92, 96, 100, 104
-    // Without a window, or with one that leaves the line, the point's own height.
+    EXPECT_NEAR(jaw.calcZLevelOfLL(100, 8), -jaw.LL(98).z, 1e-4);
+    EXPECT_LT(jaw.LL(98).z, jaw.LL(92).z);
     for (const auto& [index, half] : {std::pair{100, 0}, std::pair{5, 8}, std::pair{533, 8}})
         EXPECT_EQ(jaw.calcZLevelOfLL(index, half), -jaw.LL(index).z) << index;
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, ZCorrectionMovesWhatL4CannotReachToL1) {
-    TestJaw jaw;
-    // L4 asked, radius, angle, unclamped L1, L1 answered, L4 left (L4 limits [-45, 45], L1 up to 50).
+    // L4 asked, radius, angle, unclamped, L1 answered, L4 left (L4 in [-45, 45], L1 up to 50).
     struct Case { float l4, radius, angle; bool unclamped; float l1, l4Left; };
     for (const Case c : {Case{60, 0, 0, false, 15, 45}, Case{10, 4, 0.5f, true, -std::sin(0.5f) * 4, 10},
                          Case{400, 0, 0, true, 355, 45}, Case{400, 0, 0, false, 50, 45}}) {
@@ -357,6 +324,11 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, ZCorrectionMovesWhatL4CannotReachToL1) {
         EXPECT_NEAR(jaw.calcZcorrection(c.radius, c.angle, req, c.unclamped), c.l1, 1e-3) << c.l4;
         EXPECT_EQ(req.m_config[3], c.l4Left);
     }
+    // The radial shift averages only the points beyond the L3 length (24 mm).
+    jaw.ExtractLLFromSkeleton(arch(30, 30, 18), -500);
+    EXPECT_NEAR(jaw.calcAvgRadialShift(), 30 - 24, 0.05);
+    jaw.ExtractLLFromSkeleton(arch(10, 10, 18), -500);
+    EXPECT_EQ(jaw.calcAvgRadialShift(), 0);
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, StartOfTheSequenceIsWhereTheAxesNeedLeastTime) {
@@ -378,12 +350,4 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, StartOfTheSequenceIsWhereTheAxesNeedLeastT
     for (int k = 0; k < 6; ++k) names.push_back(seq[k].m_strName.str());
     EXPECT_EQ(names, (std::vector<std::wstring>{L"2", L"3", L"4", L"5", L"0", L"1"}));
     EXPECT_EQ(jaw.GetLastRequest().m_config[4], 60);
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, AverageRadialShiftCountsOnlyPointsOutsideTheL3Length) {
-    TestJaw jaw;
-    jaw.ExtractLLFromSkeleton(arch(30, 30, 18), -500);
-    EXPECT_NEAR(jaw.calcAvgRadialShift(), 30 - 24, 0.05);
-    jaw.ExtractLLFromSkeleton(arch(10, 10, 18), -500);
-    EXPECT_EQ(jaw.calcAvgRadialShift(), 0);
 }
