@@ -109,16 +109,15 @@ TEST(ZoCRotScanJointSequenceGenerator, OptimisedOrderIsNoLongerThanAnyOtherAndUs
         for (int i = 0; i < 8; ++i)  // the positions were rearranged into the best order
             EXPECT_EQ(generator.GetPositionValues(i)[1], reference.GetPositionValues(best[i])[1]);
     }
-    // Either component's values 30, 45, 45, 90, 90, 135, 135, 150 are visited monotonically
-    // (120 degrees), starting at the first least-travel order's highest value (position 0 for L2,
-    // 2 for L3).
+    // Either component alone: 30 .. 150 visited monotonically (120 degrees), from the position of
+    // its highest value (0 for L2, 2 for L3), the first such order.
     for (int component : {1, 2}) {
         ZoCRotScanJointSequenceGenerator generator(60), reference(60);
         ASSERT_TRUE(generator.Optimize(component == 1 ? 1.0f : 0.0f));
+        reference.FillComponent(component);
         int best[8];
         generator.GetBestOrder(best);
-        reference.FillComponent(component);
-        EXPECT_NEAR(travel(reference, std::vector<int>(best, best + 8), component), 120.0f, 1e-3) << component;
+        EXPECT_NEAR(travel(reference, {best, best + 8}, component), 120.0f, 1e-3) << component;
         EXPECT_EQ(best[0], component == 1 ? 0 : 2);
     }
 }

@@ -1,5 +1,7 @@
-// The steering base: associations, acquisition types, the device description handed to the
-// planning, joint narrowing, camera regions and the interrupt.
+// The steering base and the rotation steering: associations, acquisition types, the device
+// description handed to the planning, joint narrowing, camera regions, the interrupt and the
+// eight requests around the disc axis.
+#include "SimulatedSmartCamera.h"
 #include "SteeringTestSupport.h"
 
 TEST(ZoCAcquisitionSteeringOrbal2, OnlyTheFirstAssociationOfANameReceivesTheImageSource) {
@@ -43,14 +45,6 @@ TEST(ZoCAcquisitionSteeringOrbal2, ConstructionAndANewScanPlanSetUpThePlanningAn
         EXPECT_EQ(steering.Store().ProgressCallback(), &ZoCAcquisitionSteeringOrbal2::GetProgressCallback());
         EXPECT_EQ(steering.Store().Camera().has_value(), !renewed);  // a fresh planning knows no camera
     }
-    // The settings block starts with its defaults.
-    const auto& s = steering.GetSettings();
-    EXPECT_EQ(s.m_strJointPartPath, CString(L"..\\STL\\gelenkbauteil_nr_"));
-    EXPECT_EQ(s.m_strImagePath, CString(L"..\\Image"));
-    EXPECT_EQ(std::vector<float>({s.m_fExposureFactor, s.m_fOverlapFactor, s.m_fGyrationTiltAngle}),
-              std::vector<float>({1.0f, 0.5f, 0.0f}));
-    EXPECT_EQ(s.m_iNumBuccalRings, 2);
-    EXPECT_FALSE(s.m_textFile.is_open());
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, PlanningTransformationIsTheInverseOfTheFlippedNeutralCamToDisc) {
@@ -65,8 +59,7 @@ TEST(ZoCAcquisitionSteeringOrbal2, PlanningTransformationIsTheInverseOfTheFlippe
     const auto handed = steering.Store().PlanningTransformation();
     ASSERT_TRUE(handed.has_value());
     EXPECT_EQ(*handed, steering.GetPlanningTransformation());
-    const CbMatrix4Rf product = *handed * flipped;
-    for (int i = 0; i < 16; ++i) EXPECT_NEAR(product[i], c_matIdentity[i], 1e-5) << i;
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR((*handed * flipped)[i], c_matIdentity[i], 1e-5) << i;
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, HandsCameraThenProjectorBlocksAsFloatsOnlyFromACompleteCalibration) {
@@ -77,39 +70,31 @@ TEST(ZoCAcquisitionSteeringOrbal2, HandsCameraThenProjectorBlocksAsFloatsOnlyFro
     CCoordinate3<double> eye;
     steering.Device().m_camProjCalib.GetCamera().GetEyePt(eye);
     EXPECT_FLOAT_EQ(camera->eye[0], static_cast<float>(eye.x));
-    EXPECT_EQ(std::vector<int>({camera->width, camera->height, projector->width, projector->height}),
-              std::vector<int>({1280, 1024, 1024, 768}));
-    EXPECT_FLOAT_EQ(projector->fov, 40.0f);
-    // An incomplete calibration changes nothing.
+    EXPECT_EQ(std::vector<float>({1.0f * camera->width, 1.0f * camera->height, 1.0f * projector->width,
+                                  1.0f * projector->height, projector->fov}),
+              std::vector<float>({1280, 1024, 1024, 768, 40}));
+    // An incomplete calibration changes nothing: the reference camera's 1280 x 1024 image stays.
     ZoCCamProjCalib noProjector(steering.Device().m_camProjCalib.GetCamera(), ZoCAbstractCamCalib(), 100);
     EXPECT_FALSE(steering.setCameraAndProjectorParameters(noProjector));
     EXPECT_EQ(steering.Store().Camera()->eye[2], camera->eye[2]);
     CRect r(0, 0, 10, 10);
     EXPECT_TRUE(steering.enlargeFrame(r, 0, 300));
-    EXPECT_EQ(r, CRect(0, 0, 300, 300));  // still the reference camera's 1280 x 1024 image
+    EXPECT_EQ(r, CRect(0, 0, 300, 300));
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2, JointRecordsCarryTheChainsValuesAndTheTiltsNarrowAroundTheirHomeAngle) {
+TEST(ZoCAcquisitionSteeringOrbal2, TiltJointsNarrowAroundTheirHomeAngle) {
     TestSteering steering;
-    const ZoCOrbal2AxisChain& chain = steering.GetAxisChain();
-    const auto records = steering.Store().JointParameters().value();
-    for (size_t i = 0; i < 5; ++i) {
-        const auto& joint = chain.GetDHJoint(static_cast<int>(i));
-        EXPECT_EQ(std::vector<float>(records[i].dh, records[i].dh + 4),
-                  std::vector<float>({joint.GetParam(0), joint.GetParam(1), joint.GetParam(2), joint.GetParam(3)}));
-        EXPECT_EQ(records[i].kind, joint.GetKind());
-        EXPECT_EQ(records[i].minPosition, joint.GetMinPosition()) << i;
-    }
     auto limits = [&] {
         const auto j = steering.Store().JointParameters().value();
         return std::vector<float>{j[0].minPosition, j[0].maxPosition, j[1].minPosition, j[1].maxPosition,
-                                  j[2].minPosition, j[2].maxPosition};
+                                  j[2].minPosition, j[2].maxPosition, static_cast<float>(j[4].kind), j[4].dh[3]};
     };
-    // L2: 90 +- 89.99 intersected with [30, 150]; L3: the home angle alone; L1 untouched.
+    const auto& l5 = steering.GetAxisChain().GetDHJoint(4);
+    // L2: 90 +- 89.99 within [30, 150]; L3: the home angle alone; L1 and the DH values untouched.
     steering.SetLimitsForJointParameters(100, 0);
-    EXPECT_EQ(limits(), (std::vector<float>{-169, 50, 30, 150, 90, 90}));
+    EXPECT_EQ(limits(), (std::vector<float>{-169, 50, 30, 150, 90, 90, 1.0f * l5.GetKind(), l5.GetParam(3)}));
     steering.SetLimitsForJointParameters(-20, 5);
-    EXPECT_EQ(limits(), (std::vector<float>{-169, 50, 70, 110, 85, 95}));
+    EXPECT_EQ(limits(), (std::vector<float>{-169, 50, 70, 110, 85, 95, 1.0f * l5.GetKind(), l5.GetParam(3)}));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, EnlargedRegionsReachTheMinimumSizeAndStayInTheImage) {
@@ -142,16 +127,70 @@ TEST(ZoCAcquisitionSteeringOrbal2, EnlargedRegionsReachTheMinimumSizeAndStayInTh
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, InterruptFlagAndEventStopThePlanning) {
-    ZoCAcquisitionSteeringOrbal2::LocalProgress& progress = ZoCAcquisitionSteeringOrbal2::GetProgressCallback();
-    EXPECT_TRUE(progress.GoOn());
-    EXPECT_TRUE(ZoCAcquisitionSteeringOrbal2::SetInterrupt(true));
-    EXPECT_FALSE(progress.GoOn());
-    ZoCAcquisitionSteeringOrbal2::SetInterrupt(false);
+    using Steering = ZoCAcquisitionSteeringOrbal2;
+    ZoCAcquisitionSteeringOrbal2::LocalProgress& progress = Steering::GetProgressCallback();
     CbEvent cancel(true, false);
-    EXPECT_TRUE(ZoCAcquisitionSteeringOrbal2::SetInterruptEvent(&cancel));
-    EXPECT_TRUE(progress.GoOn());
+    std::vector<bool> goOn = {progress.GoOn()};
+    EXPECT_TRUE(Steering::SetInterrupt(true));
+    goOn.push_back(progress.GoOn());
+    Steering::SetInterrupt(false);
+    EXPECT_TRUE(Steering::SetInterruptEvent(&cancel));
+    goOn.push_back(progress.GoOn());
     cancel.Set();
-    EXPECT_FALSE(progress.GoOn());
-    ZoCAcquisitionSteeringOrbal2::SetInterruptEvent(nullptr);
-    EXPECT_TRUE(progress.GoOn());
+    goOn.push_back(progress.GoOn());
+    Steering::SetInterruptEvent(nullptr);
+    goOn.push_back(progress.GoOn());
+    EXPECT_EQ(goOn, (std::vector<bool>{true, false, true, false, true}));
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2Rotation, ClampsTheTiltToFortyFiveAndOneHundredFiveNamesAndRegistersRequestsAndAdvancesTheStump) {
+    ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
+    SimulatedSmartCamera camera;
+    const int stump = ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex.load();
+    Sequence seq;
+    EXPECT_TRUE(steering.GetJointConfigurationForRotation(camera, seq, 30));
+    EXPECT_TRUE(steering.GetJointConfigurationForRotation(camera, seq, 120));  // appends
+    ASSERT_EQ(seq.GetCount(), 16);
+    for (int k = 0; k < 16; ++k) {
+        const std::wstring i = std::to_wstring(k % 8);
+        EXPECT_EQ(seq[k].m_strName.str(), L"00" + i + L"_R" + std::to_wstring(stump + k / 8) + L"_" + i);
+        EXPECT_EQ(std::tuple(seq[k].m_config[2], seq[k].m_config[4], seq[k].m_byFlag),
+                  std::tuple(k < 8 ? 90.0f - 45 : 90.0f - 105, 45.0f * static_cast<float>(k % 8), 1)) << k;
+    }
+    EXPECT_EQ(ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex.load(), stump + 2);
+    const GUID id = CreateGuid();
+    steering.AssociateRequestAndImageSourceID(seq[3].m_strName, id);
+    const float* registered = steering.GetDHParametersForImageSourceID(id);
+    ASSERT_NE(registered, nullptr);
+    EXPECT_EQ(std::vector<float>(registered, registered + 5), joints(seq[3]));
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2Rotation, AddsTheCamerasAxisOffsetsToL1L4AndTheSixthAxisAndTheMouseRotationAllOfThem) {
+    ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
+    SimulatedSmartCamera camera({4, 10, 20, -2, 10, 2});
+    Sequence seq;
+    steering.GetJointConfigurationForRotation(camera, seq, 45);
+    // Increments: 2 per mm on L1 and L4, 1 per degree on the disc; L2 and L5 offsets not applied.
+    EXPECT_EQ(joints(seq[1]), (std::vector<float>{2, 90, 45, -1, 45}));
+    EXPECT_FLOAT_EQ(seq[0].m_config[5], 2.0f);
+    seq.RemoveAll();  // the mouse rotation starts from zero and adds all offsets
+    EXPECT_TRUE(steering.GetJointConfigurationForRotationMouse(camera, seq));
+    ASSERT_EQ(seq.GetCount(), 8);
+    EXPECT_EQ(std::pair(seq[0].m_config[5], seq[5].m_config[5]), std::pair(0.0f, 45.0f));
+    for (int k = 0; k < 8; ++k)
+        EXPECT_EQ(std::tuple(seq[k].m_config[1], seq[k].m_config[4], seq[k].m_byFlag), std::tuple(10.0f, 10.0f, 0)) << k;
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2Rotation, RotationParametersFollowTheTiltFromZeroHomeValues) {
+    ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
+    EXPECT_EQ(std::pair(steering.GetNumberOfStumps(), steering.GetNumberOfRotationImages()), std::pair(1, 10));
+    steering.SetTiltAngle(30);
+    EXPECT_EQ(steering.CalculateJointParamsForRotation(), 10);
+    EXPECT_FLOAT_EQ(steering.GetLowerZ(), -30 * 0.436f - 3.531f);
+    Request request;
+    request.m_config[0] = 7;
+    request.m_config[5] = 9;
+    steering.SetJointParamsForRotation(3, request);  // the fourth of ten images: 108 degrees
+    EXPECT_EQ(joints(request), (std::vector<float>{7, 0, -30, steering.GetLowerZ(), 108}));
+    EXPECT_FLOAT_EQ(request.m_config[5], 9);
 }
