@@ -7,18 +7,19 @@
 
 namespace {
 
-Proposal proposal(float l1, float l2, float l3, float l4, float l5) { return Proposal{{l1, l2, l3, l4, l5}}; }
+using Cloud = std::vector<std::pair<CbVector3f, CbVector3f>>;
+
+Proposal proposal(float l5, float l1 = 0, float l2 = 90, float l3 = 90, float l4 = 0) { return Proposal{{l1, l2, l3, l4, l5}}; }
 
 // Planning-frame point that the camera sees at pixel (u, v) at the given joints, by the kinematics.
-CbVector3f seenAt(const TestJaw& jaw, const Joints& c, double u, double v) {
+std::vector<float> seenAt(const TestJaw& jaw, const Joints& c, double u, double v) {
     double camera[3];
     ZoCCamProjCalib().ImagePointToCameraSpace(u, v, camera);
     const CbVector3f disc = jaw.GetAxisChain().GetCamToDiscTransformation(c, false).TransformPoint(
         {static_cast<float>(camera[0]), static_cast<float>(camera[1]), static_cast<float>(camera[2])});
-    return ZoCPlanningFrame::DiscToPlanning(jaw.GetPlanningTransformation(), disc);
+    const CbVector3f p = ZoCPlanningFrame::DiscToPlanning(jaw.GetPlanningTransformation(), disc);
+    return {p.x, p.y, p.z};
 }
-
-std::vector<float> floats(const CbVector3f& p) { return {p.x, p.y, p.z}; }
 
 }  // namespace
 
@@ -27,17 +28,16 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, UserRayIsPlannedOnlyWhenItsPointIsInTheIma
     ScriptedPlanning& planning = jaw.Script();
     const Joints home = ReferenceDevice::Home();
     std::copy(home.Data(), home.Data() + 5, planning.solvedJoints);
-    // The host's ray (image-area units) through the point seen at pixel (u, v).
-    auto ray = [&](double u, double v) {
-        const CbVector3f q = seenAt(jaw, home, u, v);
-        return CyRay(ZoCPlanningFrame::PlanningToDisc(jaw.GetPlanningTransformation().Inverted(), q) * 40.0f, {0, 0, -1});
+    auto ray = [&](double u, double v) {  // the host's ray (image-area units) through pixel (u, v)
+        const auto q = seenAt(jaw, home, u, v);
+        return CyRay(ZoCPlanningFrame::PlanningToDisc(jaw.GetPlanningTransformation().Inverted(), {q[0], q[1], q[2]}) * 40.0f, {0, 0, -1});
     };
     // Pixel of the ray's point and of the solved point at the solved joints (1280 x 1024 image).
     struct Case { double u, v, solvedU; bool planned; };
     for (const Case c : {Case{640, 512, 640, true}, Case{-40, 512, -40, false}, Case{1320, 512, 1320, false},
                          Case{640, -30, 640, false}, Case{640, 1060, 640, false}, Case{100, 512, 700, true},
                          Case{100, 512, 800, false}}) {
-        planning.solvedPoint = floats(seenAt(jaw, home, c.solvedU, c.v));
+        planning.solvedPoint = seenAt(jaw, home, c.solvedU, c.v);
         Sequence seq;
         seq.Add(Request());  // a sequence is replaced, not extended
         EXPECT_EQ(jaw.GetSequenceForUserDefinedRay(ray(c.u, c.v), seq), c.planned) << c.u << " " << c.v << " " << c.solvedU;
@@ -45,14 +45,14 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, UserRayIsPlannedOnlyWhenItsPointIsInTheIma
         if (c.planned) EXPECT_EQ(std::pair(seq[0].m_config, suffix(seq, 0)), std::pair(home, std::wstring(L"_UU_0")));
     }
     // Late in a scan (after thirty scans) a user ray frames only 240 pixels around its point's pixel.
-    planning.solvedPoint = floats(seenAt(jaw, home, 600.3, 400.3));
+    planning.solvedPoint = seenAt(jaw, home, 600.3, 400.3);
     Sequence seq;
     ASSERT_TRUE(jaw.GetSequenceForUserDefinedRay(ray(600.3, 400.3), seq));
     EXPECT_EQ(seq[0].m_rectCameraROI, CRect());  // early: the whole image
     for (int i = 0; i < 31; ++i) ASSERT_TRUE(jaw.putScanSync({ZoCFieldCoord(1, 1, {CbVector3f(0, 0, 0)})}, CreateGuid()));
     ASSERT_TRUE(jaw.GetSequenceForUserDefinedRay(ray(600.3, 400.3), seq));
-    EXPECT_EQ(seq[0].m_rectCameraROI, CRect(360, 160, 840, 640));
-    EXPECT_EQ(std::pair(seq[0].m_iROICenterX, seq[0].m_iROICenterY), std::pair(600, 400));
+    EXPECT_EQ(std::tuple(seq[0].m_rectCameraROI, seq[0].m_iROICenterX, seq[0].m_iROICenterY),
+              std::tuple(CRect(360, 160, 840, 640), 600, 400));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, BuccalRingHasSevenEvenlySpacedImages) {
@@ -62,8 +62,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, BuccalRingHasSevenEvenlySpacedImages) {
     ASSERT_EQ(seq.GetCount(), 7);
     for (int k = 0; k < 7; ++k) {
         EXPECT_NEAR(seq[k].m_config[4], k * 360.0f / 7, 1e-4);
-        EXPECT_EQ(std::vector<float>(seq[k].m_config.Data(), seq[k].m_config.Data() + 3), (std::vector<float>{48, 50, 90}));
-        EXPECT_EQ(suffix(seq, k), L"_U0_" + std::to_wstring(k));
+        EXPECT_EQ(std::pair(std::vector<float>(seq[k].m_config.Data(), seq[k].m_config.Data() + 3), suffix(seq, k)),
+                  std::pair(std::vector<float>{48, 50, 90}, L"_U0_" + std::to_wstring(k)));
     }
     EXPECT_EQ(jaw.GetLastRequest().m_config, ReferenceDevice::Home());  // not changed
 }
@@ -73,9 +73,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringAnswersFromTheEvaluationAndTheC
     ScriptedPlanning& planning = jaw.Script();
     CbEvent cancel(true, false);
     Sequence seq;
-    // Status 4 fails, other statuses succeed; with status 0, q2 below 0.25 or q1 below 1 means
-    // covered well enough; otherwise without proposals computation codes 1 and 3 are success.
-    // None of them plans a scan.
+    // Status 4 fails, others succeed; with status 0, q2 below 0.25 or q1 below 1 is covered well
+    // enough; otherwise, without proposals, computation codes 1 and 3 are success. None plans a scan.
     struct Case { Evaluation evaluation; int code; bool success; };
     for (const Case& c : {Case{{1}, 0, true}, Case{{2}, 0, true}, Case{{3}, 0, true}, Case{{5}, 0, true},
                           Case{{4}, 0, false}, Case{{0, 2.0f, 0.2f}, 0, true}, Case{{0, 0.5f, 0.5f}, 0, true},
@@ -91,7 +90,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringAnswersFromTheEvaluationAndTheC
     // Cancelled while proposals wait: an empty sequence, and success.
     planning.ready = true;
     planning.code = 0;
-    planning.proposals = {proposal(0, 90, 90, 0, 10)};
+    planning.proposals = {proposal(10)};
     cancel.Set();
     seq.Add(Request());
     EXPECT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
@@ -102,24 +101,20 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringVisitsTheFirstTenProposalsInThe
     TestJaw jaw;
     ScriptedPlanning& planning = jaw.Script();
     planning.evaluation = {0, 5.0f, 0.9f};
-    // From the disc at 0: 40, 80, 120, 160 in that order is fastest.
-    planning.proposals = {proposal(0, 90, 90, 0, 120), proposal(0, 90, 90, 0, 40), proposal(0, 90, 90, 0, 160),
-                          proposal(0, 90, 90, 0, 80)};
+    planning.proposals = {proposal(120), proposal(40), proposal(160), proposal(80)};
     CbEvent cancel(true, false);
     Sequence seq;
     ASSERT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
     ASSERT_EQ(seq.GetCount(), 4);
-    for (int k = 0; k < 4; ++k) {
-        EXPECT_EQ(seq[k].m_config[4], 40.0f * (k + 1));
-        // Proposals without points frame the whole 1280 x 1024 image.
-        EXPECT_EQ(seq[k].m_rectCameraROI, CRect(0, 0, 1279, 1023));
-        EXPECT_EQ(std::pair(seq[k].m_iROICenterX, seq[k].m_iROICenterY), std::pair(639, 511));
-    }
+    // From the disc at 0: 40, 80, 120, 160; proposals without points frame the whole image.
+    for (int k = 0; k < 4; ++k)
+        EXPECT_EQ(std::tuple(seq[k].m_config[4], seq[k].m_rectCameraROI, seq[k].m_iROICenterX, seq[k].m_iROICenterY),
+                  std::tuple(40.0f * (k + 1), CRect(0, 0, 1279, 1023), 639, 511));
     EXPECT_EQ(std::vector<int>(jaw.VisitingOrder(), jaw.VisitingOrder() + 4), (std::vector<int>{1, 3, 0, 2}));
     EXPECT_EQ(jaw.GetLastRequest().m_config[4], 160.0f);
     // Of twelve proposals only the first ten are planned: 300 and 330 are dropped.
     planning.proposals.clear();
-    for (int i = 0; i < 12; ++i) planning.proposals.push_back(proposal(0, 90, 90, 0, 30.0f * i));
+    for (int i = 0; i < 12; ++i) planning.proposals.push_back(proposal(30.0f * i));
     ASSERT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
     ASSERT_EQ(seq.GetCount(), 10);
     std::vector<float> discs;
@@ -134,31 +129,26 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringVisitsTheFirstTenProposalsInThe
 TEST(ZoCAcquisitionSteeringOrbal2, ProposalRegionFramesItsPointsBeforeEnlargementAndBecomesARequest) {
     TestJaw jaw;
     ScriptedPlanning& planning = jaw.Script();
-    const Proposal p = proposal(0, 90, 80, 0, 30);
-    const Joints c(p.values);
+    const Proposal p = proposal(30, 0, 90, 80);
     planning.proposals = {p};
-    std::vector<float> points;
+    planning.points = {{}};
     for (double u : {100.0, 140.0})
-        for (double v : {50.0, 60.0}) {
-            const auto q = floats(seenAt(jaw, c, u, v));
-            points.insert(points.end(), q.begin(), q.end());
-        }
-    planning.points = {points};
+        for (double v : {50.0, 60.0})
+            for (float x : seenAt(jaw, Joints(p.values), u, v)) planning.points[0].push_back(x);
     std::vector<Request> out(3);
     ZoCOrbal2AcquisitionPlanning::NSComputationResult result;
     ASSERT_EQ(jaw.computeAdditionalAxisConfigs(out, result), 1);
     ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(out[0].m_config, c);
     // The centre of (100, 50, 140, 60) is taken before enlargement to 300 x 300 pixels.
-    EXPECT_EQ(std::pair(out[0].m_iROICenterX, out[0].m_iROICenterY), std::pair(120, 55));
-    EXPECT_EQ(out[0].m_rectCameraROI, CRect(0, 0, 300, 300));
+    EXPECT_EQ(std::tuple(out[0].m_config, out[0].m_iROICenterX, out[0].m_iROICenterY, out[0].m_rectCameraROI),
+              std::tuple(Joints(p.values), 120, 55, CRect(0, 0, 300, 300)));
     planning.code = 1;  // a failed computation proposes nothing
     EXPECT_EQ(jaw.computeAdditionalAxisConfigs(out, result), 0);
     EXPECT_TRUE(out.empty());
     // A proposal becomes a user request; an empty list gives no sequence.
     Sequence seq;
     EXPECT_FALSE(jaw.getJointConfigurationAP(out, seq));
-    Proposal user = proposal(1, 80, 100, 2, 30);
+    Proposal user = proposal(30, 1, 80, 100, 2);
     jaw.addRequestToJointPositions(seq, user);
     ASSERT_EQ(seq.GetCount(), 1);
     EXPECT_EQ(std::pair(joints(seq[0]), suffix(seq, 0)), std::pair(std::vector<float>{1, 80, 100, 2, 30}, std::wstring(L"_UU_0")));
@@ -167,10 +157,10 @@ TEST(ZoCAcquisitionSteeringOrbal2, ProposalRegionFramesItsPointsBeforeEnlargemen
 TEST(ZoCAcquisitionSteeringOrbal2, ProposedConfigurationsAreClampedIntoTheJointLimits) {
     TestJaw jaw;  // limits narrowed to 90 +- 89.99 on the tilts at construction
     auto values = [](const Proposal& p) { return std::vector<float>(p.values, p.values + 5); };
-    std::vector<Proposal> inside = {proposal(0, 90, 90, 0, 0), proposal(-100, 40, 140, 40, 350)}, none;
+    std::vector<Proposal> inside = {proposal(0), proposal(350, -100, 40, 140, 40)}, none;
     EXPECT_FALSE(jaw.checkAdditionalAxisConfigs(inside));
     EXPECT_EQ(values(inside[1]), (std::vector<float>{-100, 40, 140, 40, 350}));
-    std::vector<Proposal> outside = {proposal(-200, 10, 160, 50, -400)};
+    std::vector<Proposal> outside = {proposal(-400, -200, 10, 160, 50)};
     EXPECT_TRUE(jaw.checkAdditionalAxisConfigs(outside));
     EXPECT_EQ(values(outside[0]), (std::vector<float>{-169, 30, 150, 45, -360}));
     EXPECT_FALSE(jaw.checkAdditionalAxisConfigs(none));
@@ -181,11 +171,9 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, JointTestSwingsTheJointBetweenThreeValuesI
     Sequence seq;
     ASSERT_TRUE(jaw.GetJointConfigurationForTestOfJointNr(seq, 1));  // L2: [30, 150], neutral 90
     ASSERT_EQ(seq.GetCount(), 15);
-    for (int k = 0; k < 15; ++k) {
-        EXPECT_FLOAT_EQ(seq[k].m_config[1], (std::vector<float>{90 + 12, 30 + 6, 150 - 6})[k % 3]) << k;
-        EXPECT_EQ(suffix(seq, k), L"_UT_" + std::to_wstring(k));
-        EXPECT_EQ(seq[k].m_config[2], 90.0f);
-    }
+    for (int k = 0; k < 15; ++k)
+        EXPECT_EQ(std::tuple(seq[k].m_config[1], seq[k].m_config[2], suffix(seq, k)),
+                  std::tuple((std::vector<float>{90 + 12, 30 + 6, 150 - 6})[k % 3], 90.0f, L"_UT_" + std::to_wstring(k)));
     // L1 from 0 with s = 10.95: 0 + 21.9 lies inside [-169, 50].
     ASSERT_TRUE(jaw.GetJointConfigurationForTestOfJointNr(seq, 0));
     EXPECT_NEAR(seq[0].m_config[0], 21.9f, 1e-4);
@@ -193,8 +181,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, JointTestSwingsTheJointBetweenThreeValuesI
     // L4: [-45, 45], neutral 0: 0 + 9, -45 + 4.5, 45 - 4.5 are all inside; candidate 5 leaves the joint.
     Request req;
     req.m_config = ReferenceDevice::Home();
-    EXPECT_FLOAT_EQ(jaw.setJointParamsForTestOfJointNr(3, 0, 0, req), 9);
-    EXPECT_FLOAT_EQ(req.m_config[3], 9);
+    EXPECT_EQ(std::pair(jaw.setJointParamsForTestOfJointNr(3, 0, 0, req), req.m_config[3]), std::pair(9.0f, 9.0f));
     EXPECT_EQ(jaw.setJointParamsForTestOfJointNr(3, 5, 0, req), 0);
 }
 
@@ -203,14 +190,15 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, VisibilityRemovesBackFacesAndHiddenPointsA
     std::uniform_real_distribution<float> xy(-30, 30), z(-5, 5), n(-1, 1);
     TestJaw jaw;
     for (int trial = 0; trial < 20; ++trial) {
-        std::vector<std::pair<CbVector3f, CbVector3f>> cloud;
+        Cloud cloud;
         for (int i = 0; i < 300; ++i) cloud.push_back({{xy(rng), xy(rng), z(rng)}, {n(rng), n(rng), 1.0f}});
         const CyRay ray({0, 0, 50}, CbVector3f(n(rng) * 0.3f, n(rng) * 0.3f, -1).Normalized());
-        // Reference: every pair, as the rule is stated, in the order along the ray.
-        auto sorted = cloud;
+        // Every pair, in the order along the ray: a point is hidden by a nearer one within the cone
+        // of 0.3 rad about the ray and within 2 of its line, or faces away.
+        Cloud sorted = cloud;
         const CbVector3f d = ray.direction;
         std::stable_sort(sorted.begin(), sorted.end(), [&](const auto& a, const auto& b) { return d.Dot(a.first) < d.Dot(b.first); });
-        std::vector<CbVector3f> expected;
+        std::vector<CbVector3f> expected, kept;
         const float cos2 = std::cos(0.3f) * std::cos(0.3f);
         for (size_t i = 0; i < sorted.size(); ++i) {
             bool hidden = d.Dot(sorted[i].second) >= 0;
@@ -223,7 +211,6 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, VisibilityRemovesBackFacesAndHiddenPointsA
         }
         ScopedLogCapture capture;
         jaw.checkVisibility(cloud, ray, 0.3f, 2.0f);
-        std::vector<CbVector3f> kept;
         for (const auto& p : cloud) kept.push_back(p.first);
         EXPECT_EQ(kept, expected) << trial;
         // The log counts the removed samples in four digits.
@@ -234,21 +221,20 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, VisibilityRemovesBackFacesAndHiddenPointsA
     }
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, FocusedRayMovesToTheCloudButNeedsMoreThanAHundredPoints) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, FocusedRayMovesToTheCloudButNeedsMoreThanAHundredPointsAndSkipsAHiddenLayer) {
     TestJaw jaw;
-    const CyRay ray({0, 0, 100}, {0, 0, -1});
-    auto plane = [](int count) {
-        std::vector<std::pair<CbVector3f, CbVector3f>> cloud;
-        for (int i = 0; i < count; ++i) cloud.push_back({{(i % 10) * 0.3f, (i / 10) * 0.3f, 7}, {0, 0, 1}});
+    auto plane = [](int count, float z) {
+        Cloud cloud;
+        for (int i = 0; i < count; ++i) cloud.push_back({{(i % 10) * 0.3f, (i / 10) * 0.3f, z}, {0, 0, 1}});
         return cloud;
     };
-    // A second layer right beneath the first is hidden from the ray and does not pull the focus.
-    auto layered = plane(150);
-    for (int i = 0; i < 150; ++i) layered.push_back({layered[static_cast<size_t>(i)].first - CbVector3f(0, 0, 4), {0, 0, 1}});
-    struct Case { std::vector<std::pair<CbVector3f, CbVector3f>> cloud; float shift; bool focused; };
-    for (Case c : {Case{plane(100), 0, false}, Case{plane(150), 1, true}, Case{layered, 0, true}}) {
+    Cloud layered = plane(150, 7), beneath = plane(150, 3);
+    layered.insert(layered.end(), beneath.begin(), beneath.end());
+    struct Case { Cloud cloud; float shift; bool focused; };
+    for (Case c : {Case{plane(100, 7), 0, false}, Case{plane(150, 7), 1, true}, Case{layered, 0, true}}) {
         CyRay focused;
-        EXPECT_EQ(jaw.AdjustRayFocusToPointCloud(c.cloud, ray, CbMatrix4Rf::Translation(c.shift, 0, 0), 5, focused), c.focused);
+        EXPECT_EQ(jaw.AdjustRayFocusToPointCloud(c.cloud, CyRay({0, 0, 100}, {0, 0, -1}),
+                                                 CbMatrix4Rf::Translation(c.shift, 0, 0), 5, focused), c.focused);
         EXPECT_NEAR(focused.origin.z, 7, 1e-3) << c.cloud.size();
         EXPECT_NEAR(focused.origin.x, c.shift, 1e-5);
     }

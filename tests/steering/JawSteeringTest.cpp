@@ -140,11 +140,11 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, SurplusRegionsAndPrepsAreDroppedAndDegener
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, CentreLineBorderAndSawCutsReachThePlanningInItsFrameOnlyWhenThereAreAny) {
     TestJaw jaw, tray(true, false, true);
-    const CbMatrix4Rf& planning = jaw.GetPlanningTransformation();
-    auto planningPoint = [&](const CbVector3f& disc) {
-        const CbVector3f p = ZoCPlanningFrame::DiscToPlanning(planning, disc);
-        return std::vector<float>{p.x, p.y, p.z};
+    auto planning = [&](const CbVector3f& disc, float dz = 0) {
+        const CbVector3f p = ZoCPlanningFrame::DiscToPlanning(jaw.GetPlanningTransformation(), disc);
+        return std::vector<float>{p.x, p.y, p.z + dz};
     };
+    auto part = [](const std::vector<float>& v, size_t from) { return std::vector<float>(v.begin() + from, v.begin() + from + 3); };
     jaw.ExtractLLFromSkeleton(arch(), -550);
     jaw.SetROI(Regions());
     jaw.PutCenterLine();
@@ -152,34 +152,28 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, CentreLineBorderAndSawCutsReachThePlanning
     ASSERT_TRUE(line.has_value());
     const int used = jaw.GetNumberOfUsedPoints();
     ASSERT_EQ(line->points.size(), static_cast<size_t>(3 * used));
-    EXPECT_EQ(std::vector<float>(line->points.begin() + 21, line->points.begin() + 24), planningPoint(jaw.LL(7)));
-    EXPECT_EQ(line->roiIndices, (std::vector<int>{0, used - 1}));
-    EXPECT_EQ(line->prepIndices.size(), static_cast<size_t>(jaw.GetNumOfPrepsInROI()));
-    EXPECT_EQ(std::pair(line->lowerThreshold, line->modeFlag), std::pair(-550 * 0.025f, false));
+    EXPECT_EQ(part(line->points, 21), planning(jaw.LL(7)));
+    EXPECT_EQ(std::tuple(line->roiIndices, line->prepIndices.size(), line->lowerThreshold, line->modeFlag),
+              std::tuple(std::vector<int>{0, used - 1}, static_cast<size_t>(jaw.GetNumOfPrepsInROI()), -550 * 0.025f, false));
     tray.ExtractLLFromSkeleton(arch(), -500);
     tray.PutCenterLine();  // without regions no region pointers are sent
-    ASSERT_TRUE(tray.Store().CenterLine().has_value());
-    EXPECT_EQ(std::vector<bool>({tray.Store().CenterLine()->roiPresent, tray.Store().CenterLine()->prepsPresent,
-                                 tray.Store().CenterLine()->modeFlag}), std::vector<bool>({false, false, true}));
+    const auto trayLine = tray.Store().CenterLine().value();
+    EXPECT_EQ(std::tuple(trayLine.roiPresent, trayLine.prepsPresent, trayLine.modeFlag), std::tuple(false, false, true));
     // Border: z negated before the disc transform and again for the planning frame.
     jaw.SetJawlineBorder();
     EXPECT_TRUE(jaw.Store().JawBorder().empty());
     jaw.SetJawBorderPoints({{400, 0, 200}, {0, 800, -200}});
     jaw.SetJawlineBorder();
-    const auto border = jaw.Store().JawBorder();
-    ASSERT_EQ(border.size(), 6u);
-    EXPECT_EQ(std::vector<float>(border.begin(), border.begin() + 3), planningPoint({10, 0, -5}));
+    ASSERT_EQ(jaw.Store().JawBorder().size(), 6u);
+    EXPECT_EQ(part(jaw.Store().JawBorder(), 0), planning({10, 0, -5}));
     // Saw cuts are lowered by 5 and every other direction flipped.
     jaw.PutSawCuts({});
     EXPECT_TRUE(jaw.Store().SawCuts().empty());
-    const CbVector3f d(0.6f, 0.8f, 0);
+    const CbVector3f d(0.6f, 0.8f, 0), dir = jaw.GetPlanningTransformation().TransformDirection({d.x, d.y, -d.z});
     jaw.PutSawCuts({{400, 400, -400}, d, {800, 0, -400}, d});
     const auto cuts = jaw.Store().SawCuts();
     ASSERT_EQ(cuts.size(), 12u);
-    const auto p0 = planningPoint({10, 10, -10});
-    EXPECT_EQ(std::vector<float>(cuts.begin(), cuts.begin() + 2), std::vector<float>(p0.begin(), p0.begin() + 2));
-    EXPECT_FLOAT_EQ(cuts[2], p0[2] - 5);
-    const CbVector3f dir = planning.TransformDirection({d.x, d.y, -d.z});
+    EXPECT_EQ(part(cuts, 0), planning({10, 10, -10}, -5));
     for (int k = 0; k < 3; ++k) {
         EXPECT_NEAR(cuts[3 + k], dir[k], 1e-6);
         EXPECT_NEAR(cuts[9 + k], -dir[k], 1e-6);
