@@ -52,26 +52,23 @@ TEST(ZoCJointSequenceGenerator, StepTimeIsTheSlowestJointsTimeWithTheDiscTheShor
 
 TEST(ZoCRotScanJointSequenceGenerator, ConeAtSixtyDegreesReproducesTheTableAndSteeperTiltsAreCapped) {
     ZoCRotScanJointSequenceGenerator generator(60), steep(80);
-    const std::vector<float> table = {150, 90, 135, 135, 90, 150, 45, 135, 30, 90, 45, 45, 90, 30, 135, 45};
-    auto positions = [](const ZoCJointSequenceGenerator& g, int from, int to) {
-        std::vector<float> out;
-        for (int i = from; i < to; ++i) {
+    auto positions = [](const ZoCJointSequenceGenerator& g, std::vector<int> indices) {
+        std::vector<float> out;  // L2, L3 of each position to a thousandth
+        for (int i : indices) {
             float l2 = 5, l3 = 5;
             g.GetPosition(i, l2, l3);
-            out.push_back(std::round(l2 * 1000) / 1000);
-            out.push_back(std::round(l3 * 1000) / 1000);
+            out.insert(out.end(), {std::round(l2 * 1000) / 1000, std::round(l3 * 1000) / 1000});
         }
         return out;
     };
-    EXPECT_EQ(positions(generator, 0, 8), table);  // the generator starts with the table
+    const std::vector<float> table = {150, 90, 135, 135, 90, 150, 45, 135, 30, 90, 45, 45, 90, 30, 135, 45, 0, 0, 0, 0};
+    EXPECT_EQ(positions(generator, {0, 1, 2, 3, 4, 5, 6, 7, 8, -1}), table);  // the generator starts with the table
     generator.FillComponent(1);
     generator.FillComponent(2);
-    EXPECT_EQ(positions(generator, 0, 8), table);  // filling the cone at 60 degrees gives it again
-    EXPECT_EQ(positions(generator, 8, 9), (std::vector<float>{0, 0}));
-    EXPECT_EQ(positions(generator, -1, 0), (std::vector<float>{0, 0}));
+    EXPECT_EQ(positions(generator, {0, 1, 2, 3, 4, 5, 6, 7, 8, -1}), table);  // the cone at 60 degrees gives it again
     steep.FillComponent(1);
     EXPECT_NEAR(steep.GetTilt(), 1.0471976f, 1e-7);
-    EXPECT_EQ(positions(steep, 0, 1)[0], 150);
+    EXPECT_EQ(positions(steep, {0})[0], 150);
 }
 
 TEST(ZoCJointSequenceGenerator, FillingAComponentTurnsItIntoDegreesForEveryPosition) {
@@ -80,13 +77,10 @@ TEST(ZoCJointSequenceGenerator, FillingAComponentTurnsItIntoDegreesForEveryPosit
     generator.SetPositionValues(8, radians);
     generator.SetPositionValues(9, radians);
     generator.FillComponent(1);
-    // The cone has eight positions; the ninth and tenth keep their value, now in degrees; the
-    // other component stays as it was.
+    // Beyond the cone's eight positions the value stays, now in degrees; L3 stays as it was.
     for (int i : {8, 9}) {
-        float l2, l3;
-        generator.GetPosition(i, l2, l3);
-        EXPECT_NEAR(l2, 0.5 * 180 / M_PI, 1e-4) << i;
-        EXPECT_EQ(l3, 0.25f) << i;
+        EXPECT_NEAR(generator.GetPositionValues(i)[1], 0.5 * 180 / M_PI, 1e-4) << i;
+        EXPECT_EQ(generator.GetPositionValues(i)[2], 0.25f) << i;
     }
 }
 

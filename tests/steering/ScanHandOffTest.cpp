@@ -134,38 +134,33 @@ TEST(ScanHandOff, AFullQueueHoldsTheNextHostUntilTheWorkerFreesASlotAndCancellin
 }
 
 TEST(ScanHandOff, ManyHostThreadsDeliverEveryScanOnceAndInOrder) {
-    constexpr int c_iProducers = 3, c_iScansPerProducer = 60;
     auto steering = std::make_unique<TestSteering>();
     std::atomic<bool> producing{true};
     std::thread evaluator([&] {
-        Evaluation result;
-        while (producing.load()) steering->Evaluate(result);
+        for (Evaluation result; producing.load();) steering->Evaluate(result);
     });
     std::vector<std::thread> producers;
-    for (int p = 0; p < c_iProducers; ++p)
+    for (int p = 0; p < 3; ++p)  // every fourth scan of each producer is a group of two fields
         producers.emplace_back([&, p] {
-            for (int i = 0; i < c_iScansPerProducer; ++i) {
-                if (i % 4 == 3)
-                    steering->PutScanGroup({taggedField(p * 1000 + i), taggedField(p * 1000 + i)}, CreateGuid());
-                else
-                    steering->PutScan(taggedField(p * 1000 + i), CreateGuid());
-            }
+            for (int tag = 1000 * p; tag < 1000 * p + 60; ++tag)
+                tag % 4 == 3 ? steering->PutScanGroup({taggedField(tag), taggedField(tag)}, CreateGuid())
+                             : steering->PutScan(taggedField(tag), CreateGuid());
         });
     for (std::thread& t : producers) t.join();
     producing.store(false);
     evaluator.join();
     Evaluation result;
     steering->Evaluate(result);
-    // Every scan arrived once, each producer's in the order put; the tag is the point's
-    // distance from the origin's image.
-    std::map<int, int> nextOfProducer;
+    // Every scan arrived once, each producer's in the order put; the tag is the point's distance
+    // from the origin's image.
+    std::map<int, int> next = {{0, 0}, {1, 1000}, {2, 2000}};
     const auto scans = steering->Store().Scans();
-    ASSERT_EQ(scans.size(), static_cast<size_t>(c_iProducers * c_iScansPerProducer));
+    ASSERT_EQ(scans.size(), 180u);
     const CbVector3f origin = planningPoint(*steering, CbVector3f(0, 0, 0));
     for (const auto& scan : scans) {
         const int tag = static_cast<int>(std::lround((CbVector3f(scan.points[0], scan.points[1], scan.points[2]) - origin).Length()));
-        EXPECT_EQ(tag % 1000, nextOfProducer[tag / 1000]++) << "producer " << tag / 1000;
-        EXPECT_EQ(scan.points.size(), tag % 4 == 3 ? 6u : 3u);
+        EXPECT_EQ(tag, next[tag / 1000]++);
+        EXPECT_EQ(scan.points.size(), tag % 4 == 3 ? 6u : 3u) << tag;
     }
     steering.reset();
 }

@@ -39,27 +39,14 @@ TEST(ZoCAcquisitionSteeringOrbal2, ConstructionAndANewScanPlanSetUpThePlanningAn
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0], L"!!!Achtung: m_iCurrStumpIndex muss noch aus der ImageArea abgeleitet werden!!!!");
     EXPECT_EQ(steering.GetTrafoImageAreaToDisc(), c_matIdentity);
+    // The planning frame (checked against the kinematics by the hand-off tests) is handed on.
+    EXPECT_EQ(steering.Store().PlanningTransformation(), std::optional(steering.GetPlanningTransformation()));
     for (bool renewed : {false, true}) {
         if (renewed) steering.initScanPlan();  // replaces the planning and sets it up the same way
         EXPECT_EQ(steering.Store().AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeGyration);
         EXPECT_EQ(steering.Store().ProgressCallback(), &ZoCAcquisitionSteeringOrbal2::GetProgressCallback());
         EXPECT_EQ(steering.Store().Camera().has_value(), !renewed);  // a fresh planning knows no camera
     }
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2, PlanningTransformationIsTheInverseOfTheFlippedNeutralCamToDisc) {
-    TestSteering steering;
-    Joints neutral;
-    steering.GetAxisChain().GetNeutralConfiguration(neutral);
-    CbMatrix4Rf flipped = steering.GetAxisChain().GetCamToDiscTransformation(neutral, false);
-    for (int k = 0; k < 4; ++k) {  // flipping negates row 2 and column 1
-        if (k != 1) flipped(2, k) = -flipped(2, k);
-        if (k != 2) flipped(k, 1) = -flipped(k, 1);
-    }
-    const auto handed = steering.Store().PlanningTransformation();
-    ASSERT_TRUE(handed.has_value());
-    EXPECT_EQ(*handed, steering.GetPlanningTransformation());
-    for (int i = 0; i < 16; ++i) EXPECT_NEAR((*handed * flipped)[i], c_matIdentity[i], 1e-5) << i;
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, HandsCameraThenProjectorBlocksAsFloatsOnlyFromACompleteCalibration) {
@@ -100,13 +87,8 @@ TEST(ZoCAcquisitionSteeringOrbal2, TiltJointsNarrowAroundTheirHomeAngle) {
 TEST(ZoCAcquisitionSteeringOrbal2, EnlargedRegionsReachTheMinimumSizeAndStayInTheImage) {
     // A host's camera with a 640 x 480 image, handed over as a temporary: the steering keeps
     // its own copy of the host's type.
-    class SmallCamera : public ZoCCamProjCalib {
-    public:
-        bool GetCameraImageSize(long& width, long& height) const override {
-            width = 640;
-            height = 480;
-            return true;
-        }
+    struct SmallCamera : ZoCCamProjCalib {
+        bool GetCameraImageSize(long& w, long& h) const override { return (w = 640) && (h = 480); }
         std::unique_ptr<ZoCCamProjCalib> Clone() const override { return std::make_unique<SmallCamera>(*this); }
     };
     TestSteering reference, small;
@@ -128,19 +110,16 @@ TEST(ZoCAcquisitionSteeringOrbal2, EnlargedRegionsReachTheMinimumSizeAndStayInTh
 
 TEST(ZoCAcquisitionSteeringOrbal2, InterruptFlagAndEventStopThePlanning) {
     using Steering = ZoCAcquisitionSteeringOrbal2;
-    ZoCAcquisitionSteeringOrbal2::LocalProgress& progress = Steering::GetProgressCallback();
     CbEvent cancel(true, false);
-    std::vector<bool> goOn = {progress.GoOn()};
-    EXPECT_TRUE(Steering::SetInterrupt(true));
-    goOn.push_back(progress.GoOn());
+    std::vector<bool> goOn = {Steering::GetProgressCallback().GoOn(), Steering::SetInterrupt(true)};
+    goOn.push_back(Steering::GetProgressCallback().GoOn());
     Steering::SetInterrupt(false);
-    EXPECT_TRUE(Steering::SetInterruptEvent(&cancel));
-    goOn.push_back(progress.GoOn());
+    goOn.push_back(Steering::SetInterruptEvent(&cancel) && Steering::GetProgressCallback().GoOn());
     cancel.Set();
-    goOn.push_back(progress.GoOn());
+    goOn.push_back(Steering::GetProgressCallback().GoOn());
     Steering::SetInterruptEvent(nullptr);
-    goOn.push_back(progress.GoOn());
-    EXPECT_EQ(goOn, (std::vector<bool>{true, false, true, false, true}));
+    goOn.push_back(Steering::GetProgressCallback().GoOn());
+    EXPECT_EQ(goOn, (std::vector<bool>{true, true, false, true, false, true}));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Rotation, ClampsTheTiltToFortyFiveAndOneHundredFiveNamesAndRegistersRequestsAndAdvancesTheStump) {
@@ -183,10 +162,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Rotation, AddsTheCamerasAxisOffsetsToL1L4AndThe
 
 TEST(ZoCAcquisitionSteeringOrbal2Rotation, RotationParametersFollowTheTiltFromZeroHomeValues) {
     ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
-    EXPECT_EQ(std::pair(steering.GetNumberOfStumps(), steering.GetNumberOfRotationImages()), std::pair(1, 10));
     steering.SetTiltAngle(30);
     EXPECT_EQ(steering.CalculateJointParamsForRotation(), 10);
-    EXPECT_FLOAT_EQ(steering.GetLowerZ(), -30 * 0.436f - 3.531f);
     Request request;
     request.m_config[0] = 7;
     request.m_config[5] = 9;
