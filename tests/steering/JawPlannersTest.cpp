@@ -1,4 +1,4 @@
-// The jaw steering's further planners: user ray, buccal ring, gap covering from proposals and
+// The jaw steering's further planners: user ray, gap covering from proposals and
 // their camera regions, the joint test, visibility and ray focusing.
 #include "SteeringTestSupport.h"
 
@@ -53,19 +53,6 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, UserRayIsPlannedOnlyWhenItsPointIsInTheIma
     ASSERT_TRUE(jaw.GetSequenceForUserDefinedRay(ray(600.3, 400.3), seq));
     EXPECT_EQ(std::tuple(seq[0].m_rectCameraROI, seq[0].m_iROICenterX, seq[0].m_iROICenterY),
               std::tuple(CRect(360, 160, 840, 640), 600, 400));
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, BuccalRingHasSevenEvenlySpacedImages) {
-    TestJaw jaw;
-    Sequence seq;
-    ASSERT_TRUE(jaw.GetJointConfigurationBukkal(seq));
-    ASSERT_EQ(seq.GetCount(), 7);
-    for (int k = 0; k < 7; ++k) {
-        EXPECT_NEAR(seq[k].m_config[4], k * 360.0f / 7, 1e-4);
-        EXPECT_EQ(std::pair(std::vector<float>(seq[k].m_config.Data(), seq[k].m_config.Data() + 3), suffix(seq, k)),
-                  std::pair(std::vector<float>{48, 50, 90}, L"_U0_" + std::to_wstring(k)));
-    }
-    EXPECT_EQ(jaw.GetLastRequest().m_config, ReferenceDevice::Home());  // not changed
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringAnswersFromTheEvaluationAndTheComputationCode) {

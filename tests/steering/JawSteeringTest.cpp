@@ -191,24 +191,27 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, DiscAnglesOutsideTheRangeWrapOrTakeTheNear
     }
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, OverviewRingTurnsTheDiscInEqualStepsWithConsecutiveNumbers) {
-    TestJaw jaw, extended(false, true, false);
-    auto start = ReferenceDevice::Home();
-    start[4] = 10;
-    jaw.SetStartJointPositionOvw(start);
-    Sequence seq;
-    ASSERT_TRUE(jaw.GetJointConfigurationForOverview(seq));
-    ASSERT_EQ(seq.GetCount(), 6);
-    const int first = std::stoi(seq[0].m_strName.str());
-    for (int k = 0; k < 6; ++k) {
-        EXPECT_EQ(joints(seq[k]), (std::vector<float>{0, 90, 90, 0, 10 + 60.0f * k}));
-        EXPECT_EQ(std::tuple(std::stoi(seq[k].m_strName.str()), suffix(seq, k), seq[k].m_byFlag),
-                  std::tuple(first + k, L"_U0_" + std::to_wstring(k), 1));
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, OverviewAndBuccalRingsTurnTheDiscInEqualStepsWithConsecutiveNumbers) {
+    // Overview: six (eight extended) from the start's disc angle at the home tilts, the last
+    // request moved to the ring's end; buccal: seven at L1..L3 = 48, 50, 90, the last request kept.
+    struct Case { bool extended, buccal; std::vector<float> first; float step; int count; float last; };
+    for (const Case& c : {Case{false, false, {0, 90, 90, 0, 10}, 60, 6, 310}, Case{true, false, {0, 90, 90, 0, 10}, 45, 8, 325},
+                          Case{false, true, {48, 50, 90, 0, 0}, 360.0f / 7, 7, 0}}) {
+        TestJaw jaw(false, c.extended, false);
+        auto start = ReferenceDevice::Home();
+        start[4] = 10;
+        jaw.SetStartJointPositionOvw(start);
+        Sequence seq;
+        ASSERT_TRUE(c.buccal ? jaw.GetJointConfigurationBukkal(seq) : jaw.GetJointConfigurationForOverview(seq));
+        ASSERT_EQ(seq.GetCount(), c.count);
+        for (int k = 0; k < c.count; ++k) {
+            EXPECT_EQ(std::tuple(std::stoi(seq[k].m_strName.str()) - std::stoi(seq[0].m_strName.str()), suffix(seq, k), seq[k].m_byFlag),
+                      std::tuple(k, L"_U0_" + std::to_wstring(k), 1));
+            for (size_t j = 0; j < 5; ++j) EXPECT_NEAR(joints(seq[k])[j], c.first[j] + (j == 4 ? c.step * k : 0), 1e-4) << k;
+        }
+        EXPECT_EQ(jaw.GetLastRequest().m_config[4], c.last);
+        EXPECT_EQ(jaw.GetOffsetAngle(), c.buccal ? 0 : c.last);
     }
-    EXPECT_EQ(std::pair(jaw.GetOffsetAngle(), jaw.GetLastRequest().m_config[4]), std::pair(310.0f, 310.0f));
-    ASSERT_TRUE(extended.GetJointConfigurationForOverview(seq));
-    ASSERT_EQ(seq.GetCount(), 8);
-    EXPECT_FLOAT_EQ(seq[3].m_config[4], 135);
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, PlannersFailWithoutANeutralConfiguration) {

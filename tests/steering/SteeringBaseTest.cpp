@@ -55,13 +55,13 @@ TEST(ZoCAcquisitionSteeringOrbal2, HandsCameraThenProjectorBlocksAsFloatsOnlyFro
     const auto projector = steering.Store().Projector();
     ASSERT_TRUE(camera && projector);
     CCoordinate3<double> eye;
-    steering.Device().m_camProjCalib.GetCamera().GetEyePt(eye);
+    ZoCOrbal2DeviceConfig().m_camProjCalib.GetCamera().GetEyePt(eye);
     EXPECT_FLOAT_EQ(camera->eye[0], static_cast<float>(eye.x));
     EXPECT_EQ(std::vector<float>({1.0f * camera->width, 1.0f * camera->height, 1.0f * projector->width,
                                   1.0f * projector->height, projector->fov}),
               std::vector<float>({1280, 1024, 1024, 768, 40}));
     // An incomplete calibration changes nothing: the reference camera's 1280 x 1024 image stays.
-    ZoCCamProjCalib noProjector(steering.Device().m_camProjCalib.GetCamera(), ZoCAbstractCamCalib(), 100);
+    ZoCCamProjCalib noProjector(ZoCOrbal2DeviceConfig().m_camProjCalib.GetCamera(), ZoCAbstractCamCalib(), 100);
     EXPECT_FALSE(steering.setCameraAndProjectorParameters(noProjector));
     EXPECT_EQ(steering.Store().Camera()->eye[2], camera->eye[2]);
     CRect r(0, 0, 10, 10);

@@ -23,17 +23,12 @@ using Evaluation = ZoCOrbal2AcquisitionPlanning::NSEvaluationResult;
 // A base steering of any acquisition type on the reference device.
 class TestSteering : public ZoCAcquisitionSteeringOrbal2 {
 public:
-    explicit TestSteering(EAcquisitionType type = ZoCOrbal2AcquisitionPlanning::eTypeJaw,
-                          const ZoCOrbal2DeviceConfig& device = ZoCOrbal2DeviceConfig())
-        : ZoCAcquisitionSteeringOrbal2(device.m_axisChain, type), m_device(device) {
-        setCameraAndProjectorParameters(m_device.m_camProjCalib);
+    explicit TestSteering(EAcquisitionType type = ZoCOrbal2AcquisitionPlanning::eTypeJaw)
+        : ZoCAcquisitionSteeringOrbal2(ZoCOrbal2DeviceConfig().m_axisChain, type) {
+        setCameraAndProjectorParameters(ZoCOrbal2DeviceConfig().m_camProjCalib);
         setJointParameters();
     }
     AcquisitionPlanningStore& Store() { return dynamic_cast<AcquisitionPlanningStore&>(*GetAcquisitionPlanning()); }
-    const ZoCOrbal2DeviceConfig& Device() const { return m_device; }
-
-private:
-    ZoCOrbal2DeviceConfig m_device;
 };
 
 // A planning that evaluates, proposes and solves as a test tells it to.
@@ -47,8 +42,7 @@ public:
     float solvedJoints[5] = {0, 90, 90, 0, 0};
     std::vector<float> solvedPoint = {0, 0, 0};
 
-    void SolveJoints(const float*, const float*, float, float joints[5], float point[3], float direction[3],
-                     int& status) override {
+    void SolveJoints(const float*, const float*, float, float joints[5], float point[3], float direction[3], int& status) override {
         std::copy(solvedJoints, solvedJoints + 5, joints);
         std::copy(solvedPoint.begin(), solvedPoint.end(), point);
         std::fill(direction, direction + 3, 0.0f);
@@ -59,11 +53,9 @@ public:
     int GetNumberOfProposals(NSComputationResult& result) override {
         result.code = code;
         result.numProposals = static_cast<int>(proposals.size());
-        return code == 0 ? static_cast<int>(proposals.size()) : 0;
+        return code == 0 ? result.numProposals : 0;
     }
-    void GetProposals(int n, NSDHAxisConfiguration* configs, NSProposalInfo*) override {
-        std::copy(proposals.begin(), proposals.begin() + n, configs);
-    }
+    void GetProposals(int n, NSDHAxisConfiguration* configs, NSProposalInfo*) override { std::copy_n(proposals.begin(), n, configs); }
     void GetProposalPoints(int n, std::vector<float>* lists) override {
         for (size_t i = 0; i < static_cast<size_t>(n); ++i) lists[i] = i < points.size() ? points[i] : std::vector<float>();
     }
@@ -76,17 +68,14 @@ public:
                      const ZoCOrbal2DeviceConfig& device = ZoCOrbal2DeviceConfig())
         : ZoCAcquisitionSteeringOrbal2Jaw(device, tripleTray, extended, skipLimit) {}
     AcquisitionPlanningStore& Store() { return dynamic_cast<AcquisitionPlanningStore&>(*GetAcquisitionPlanning()); }
-    // Replaces the planning by a scripted one (the worker is idle: no scans are queued).
-    ScriptedPlanning& Script() {
-        auto* scripted = new ScriptedPlanning();
-        m_pPlanning.reset(scripted);
-        return *scripted;
+    ScriptedPlanning& Script() {  // the worker is idle (no scans queued) while the planning is replaced
+        m_pPlanning = std::make_unique<ScriptedPlanning>();
+        return static_cast<ScriptedPlanning&>(*m_pPlanning);
     }
     void SetLastRequest(const Joints& c) { m_lastRequest.m_config = c; }
     const int* VisitingOrder() const { return m_aiRotationOrder; }
     std::vector<int> ROI(int n) const { return {GetROIIndices(), GetROIIndices() + n}; }
-    // Refreshes neutral values and limits as every planner does first.
-    void Refresh() {
+    void Refresh() {  // neutral values and limits, as every planner refreshes them first
         NCJointConfiguration neutral;
         refreshNeutralAndLimits(neutral);
     }
@@ -112,10 +101,6 @@ inline CyHermiteSpline arch(float rx = 22, float ry = 26, float heightMm = 18, b
 // A straight skeleton along x of the given length in image-area units.
 inline CyHermiteSpline straight(float length) { return CyHermiteSpline({{0, 0, 0}, {length / 2, 0, 0}, {length, 0, 0}}); }
 
-// The part of a request's name after its number ("_U0_3").
-inline std::wstring suffix(const Sequence& seq, int i) {
-    const std::wstring& n = seq[i].m_strName.str();
-    return n.substr(n.find(L'_'));
-}
-
+// The part of a request's name after its number ("_U0_3"), and its five joint values.
+inline std::wstring suffix(const Sequence& seq, int i) { return seq[i].m_strName.str().substr(seq[i].m_strName.str().find(L'_')); }
 inline std::vector<float> joints(const Request& r) { return {r.m_config.Data(), r.m_config.Data() + 5}; }
