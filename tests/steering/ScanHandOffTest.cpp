@@ -40,36 +40,31 @@ void expectPoint(const std::vector<float>& points, size_t k, const CbVector3f& e
 
 }  // namespace
 
-TEST(ScanHandOff, PointsLandInThePlanningFrameThatTheKinematicsPredictAfterTheImageAreaTransform) {
-    TestSteering steering;
-    ASSERT_TRUE(steering.putScanSync({gridField(6, 4, -12.0f, 3.0f)}, CreateGuid()));
-    const auto scans = steering.Store().Scans();
-    ASSERT_EQ(scans.size(), 1u);
-    ASSERT_EQ(scans[0].points.size(), 4u * 4u * 3u);  // two of every three columns
-    size_t k = 0;
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 6; ++x)
-            if (x % 3 != 2) expectPoint(scans[0].points, k++, planningPoint(steering, CbVector3f(x + 3.0f, y, -12.0f)));
-    // The image-area transform is applied before the scale.
-    steering.SetTrafoImageAreaToDisc(CbMatrix4Rf::Translation(400, 0, 0));  // 10 mm along x
-    ASSERT_TRUE(steering.putScanSync({ZoCFieldCoord(1, 1, {CbVector3f(0, 0, 0)})}, CreateGuid()));
-    expectPoint(steering.Store().Scans().at(1).points, 0, planningPoint(steering, CbVector3f(10, 0, 0)));
-}
-
-TEST(ScanHandOff, OnlyAnAssociatedScanCarriesPixelsAndJoints) {
+TEST(ScanHandOff, PointsLandInThePlanningFrameTheKinematicsPredictAndOnlyAnAssociatedScanCarriesPixelsAndJoints) {
     TestSteering steering;
     const float joints[5] = {1, 91, 89, 2, 45};
     steering.AssociateRequestAndDHParameters(L"010_U0_3", joints);
     const GUID id = CreateGuid();
     steering.AssociateRequestAndImageSourceID(L"010_U0_3", id);
-    ASSERT_TRUE(steering.putScanSync({gridField(3, 2, -5)}, id));
+    ASSERT_TRUE(steering.putScanSync({gridField(6, 4, -12.0f, 3.0f)}, id));
     const auto scan = steering.Store().Scans().at(0);
-    EXPECT_EQ(std::pair(scan.pixels, scan.numPixelInts), std::pair(std::vector<int>{0, 0, 1, 0, 0, 1, 1, 1}, 8u));
+    ASSERT_EQ(scan.points.size(), 16u * 3u);  // two of every three columns
+    std::vector<int> pixels;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 6; ++x)
+            if (x % 3 != 2) {
+                expectPoint(scan.points, pixels.size() / 2, planningPoint(steering, CbVector3f(x + 3.0f, y, -12.0f)));
+                pixels.insert(pixels.end(), {x, y});
+            }
+    EXPECT_EQ(std::pair(scan.pixels, scan.numPixelInts), std::pair(pixels, 32u));
     EXPECT_EQ(std::vector<float>(scan.joints, scan.joints + 5), std::vector<float>(joints, joints + 5));
-    // An unassociated scan has no pixels and the no-pixel mark.
-    ASSERT_TRUE(steering.putScanSync({gridField(3, 2, -5), gridField(2, 2, -5)}, CreateGuid()));
+    // An unassociated scan has no pixels but the no-pixel mark; the image-area transform comes
+    // before the scale.
+    steering.SetTrafoImageAreaToDisc(CbMatrix4Rf::Translation(400, 0, 0));  // 10 mm along x
+    ASSERT_TRUE(steering.putScanSync({ZoCFieldCoord(1, 1, {CbVector3f(0, 0, 0)}), gridField(2, 2, -5)}, CreateGuid()));
     const auto other = steering.Store().Scans().at(1);
-    EXPECT_EQ(std::tuple(other.pixels.size(), other.numPixelInts, other.points.size()), std::tuple(0u, 0xFFFFFFFFu, 8u * 3u));
+    EXPECT_EQ(std::tuple(other.pixels.size(), other.numPixelInts, other.points.size()), std::tuple(0u, 0xFFFFFFFFu, 5u * 3u));
+    expectPoint(other.points, 0, planningPoint(steering, CbVector3f(10, 0, 0)));
 }
 
 TEST(ScanHandOff, RotationScanDropsPointsAboveItsZLimitAndScansWithoutPointsAreNotHandedOn) {
