@@ -1,5 +1,4 @@
-// The jaw steering's further planners: user ray, gap covering from proposals and
-// their camera regions, the joint test, visibility and ray focusing.
+// The jaw steering's further planners: user ray, gap covering, proposals, joint test, visibility, focusing.
 #include "SteeringTestSupport.h"
 
 #include <random>

@@ -1,5 +1,4 @@
-// The jaw steering: jaw line, regions of interest, hand-over to the planning, overview and
-// the tilted scans along the jaw line.
+// The jaw steering: jaw line, regions, hand-over to the planning, rings and the tilted scans along the line.
 #include "SteeringTestSupport.h"
 
 #include <cfloat>

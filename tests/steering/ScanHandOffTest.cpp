@@ -1,5 +1,4 @@
-// The scan hand-off: queueing, the conversion into the planning frame, cancellation and the
-// behaviour under several host threads (run under ThreadSanitizer in CI).
+// The scan hand-off: queueing, the planning frame, cancellation, several host threads (ThreadSanitizer in CI).
 #include "SteeringTestSupport.h"
 
 #include <atomic>
@@ -25,8 +24,7 @@ ZoCFieldCoord gridField(int w, int h, float zDisc, float xOffset = 0) {
 // A one-point field whose x coordinate carries an id (in image-area units).
 ZoCFieldCoord taggedField(int tag) { return ZoCFieldCoord(1, 1, {CbVector3f(40.0f * tag, 0, 0)}); }
 
-// Planning-frame point of a disc point (mm): the camera frame at the neutral configuration,
-// by the kinematics, with y mirrored.
+// Planning-frame point of a disc point (mm): the neutral camera frame (by the kinematics), y mirrored.
 CbVector3f planningPoint(const TestSteering& steering, const CbVector3f& disc) {
     Joints neutral;
     steering.GetAxisChain().GetNeutralConfiguration(neutral);
@@ -58,8 +56,7 @@ TEST(ScanHandOff, PointsLandInThePlanningFrameTheKinematicsPredictAndOnlyAnAssoc
             }
     EXPECT_EQ(std::pair(scan.pixels, scan.numPixelInts), std::pair(pixels, 32u));
     EXPECT_EQ(std::vector<float>(scan.joints, scan.joints + 5), std::vector<float>(joints, joints + 5));
-    // An unassociated scan has no pixels but the no-pixel mark; the image-area transform comes
-    // before the scale.
+    // An unassociated scan has no pixels (the no-pixel mark); the image-area transform precedes the scale.
     steering.SetTrafoImageAreaToDisc(CbMatrix4Rf::Translation(400, 0, 0));  // 10 mm along x
     ASSERT_TRUE(steering.putScanSync({ZoCFieldCoord(1, 1, {CbVector3f(0, 0, 0)}), gridField(2, 2, -5)}, CreateGuid()));
     const auto other = steering.Store().Scans().at(1);
@@ -146,8 +143,7 @@ TEST(ScanHandOff, ManyHostThreadsDeliverEveryScanOnceAndInOrder) {
     evaluator.join();
     Evaluation result;
     steering->Evaluate(result);
-    // Every scan arrived once, each producer's in the order put; the tag is the point's distance
-    // from the origin's image.
+    // Every scan arrived once and in its producer's order; its tag is its distance from the origin's image.
     std::map<int, int> next = {{0, 0}, {1, 1000}, {2, 2000}};
     const auto scans = steering->Store().Scans();
     ASSERT_EQ(scans.size(), 180u);

@@ -1,6 +1,4 @@
-// The steering base and the rotation steering: associations, acquisition types, the device
-// description handed to the planning, joint narrowing, camera regions, the interrupt and the
-// eight requests around the disc axis.
+// The steering base (associations, modes, planning set-up, regions, interrupt) and the rotation steering.
 #include "SimulatedSmartCamera.h"
 #include "SteeringTestSupport.h"
 
@@ -85,8 +83,7 @@ TEST(ZoCAcquisitionSteeringOrbal2, TiltJointsNarrowAroundTheirHomeAngle) {
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, EnlargedRegionsReachTheMinimumSizeAndStayInTheImage) {
-    // A host's camera with a 640 x 480 image, handed over as a temporary: the steering keeps
-    // its own copy of the host's type.
+    // A host's 640 x 480 camera handed over as a temporary: the steering keeps a copy of the host's type.
     struct SmallCamera : ZoCCamProjCalib {
         bool GetCameraImageSize(long& w, long& h) const override { return (w = 640) && (h = 480); }
         std::unique_ptr<ZoCCamProjCalib> Clone() const override { return std::make_unique<SmallCamera>(*this); }

@@ -1,5 +1,4 @@
-// Fixtures of the steering suite: reference-device steerings, their recording planning, a
-// planning that answers as a test tells it, and skeletons of jaw lines.
+// Fixtures of the steering suite: reference-device steerings, a scripted planning and jaw-line skeletons.
 #pragma once
 
 #include "AcquisitionPlanningStore.h"
