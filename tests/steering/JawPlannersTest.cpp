@@ -40,7 +40,9 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, UserRayIsPlannedOnlyWhenItsPointIsInTheIma
         seq.Add(Request());  // a sequence is replaced, not extended
         EXPECT_EQ(jaw.GetSequenceForUserDefinedRay(ray(c.u, c.v), seq), c.planned) << c.u << " " << c.v << " " << c.solvedU;
         ASSERT_EQ(seq.GetCount(), c.planned ? 1 : 0);
-        if (c.planned) EXPECT_EQ(std::pair(seq[0].m_config, suffix(seq, 0)), std::pair(home, std::wstring(L"_UU_0")));
+        if (c.planned) {
+            EXPECT_EQ(std::pair(seq[0].m_config, suffix(seq, 0)), std::pair(home, std::wstring(L"_UU_0")));
+        }
     }
     // Late in a scan (after thirty scans) a user ray frames only 240 pixels around its point's pixel.
     planning.solvedPoint = seenAt(jaw, home, 600.3, 400.3);
@@ -164,8 +166,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, JointTestSwingsTheJointBetweenThreeValuesI
     EXPECT_NEAR(seq[0].m_config[0], 21.9f, 1e-4);
     EXPECT_FALSE(jaw.GetJointConfigurationForTestOfJointNr(seq, 7));
     // L4: [-45, 45], neutral 0: 0 + 9, -45 + 4.5, 45 - 4.5 are all inside; candidate 5 leaves the joint.
-    Request req;
-    req.m_config = ReferenceDevice::Home();
+    Request req = request(ReferenceDevice::Home());
     EXPECT_EQ(std::pair(jaw.setJointParamsForTestOfJointNr(3, 0, 0, req), req.m_config[3]), std::pair(9.0f, 9.0f));
     EXPECT_EQ(jaw.setJointParamsForTestOfJointNr(3, 5, 0, req), 0);
 }

@@ -40,8 +40,9 @@ void expectPoint(const std::vector<float>& points, size_t k, const CbVector3f& e
 
 TEST(ScanHandOff, PointsLandInThePlanningFrameTheKinematicsPredictAndOnlyAnAssociatedScanCarriesPixelsAndJoints) {
     TestSteering steering;
-    const float joints[5] = {1, 91, 89, 2, 45};
+    const float joints[5] = {1, 91, 89, 2, 45}, later[5] = {6, 7, 8, 9, 10};
     steering.AssociateRequestAndDHParameters(L"010_U0_3", joints);
+    steering.AssociateRequestAndDHParameters(L"010_U0_3", later);  // only a name's first association counts
     const GUID id = CreateGuid();
     steering.AssociateRequestAndImageSourceID(L"010_U0_3", id);
     ASSERT_TRUE(steering.putScanSync({gridField(6, 4, -12.0f, 3.0f)}, id));

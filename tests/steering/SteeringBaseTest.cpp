@@ -2,19 +2,6 @@
 #include "SimulatedSmartCamera.h"
 #include "SteeringTestSupport.h"
 
-TEST(ZoCAcquisitionSteeringOrbal2, OnlyTheFirstAssociationOfANameReceivesTheImageSource) {
-    TestSteering steering;
-    const float a[5] = {1, 2, 3, 4, 5}, b[5] = {6, 7, 8, 9, 10};
-    steering.AssociateRequestAndDHParameters(L"001_U0_0", a);
-    steering.AssociateRequestAndDHParameters(L"001_U0_0", b);
-    const GUID id = CreateGuid();
-    steering.AssociateRequestAndImageSourceID(L"001_U0_0", id);
-    const float* joints = steering.GetDHParametersForImageSourceID(id);
-    ASSERT_NE(joints, nullptr);
-    EXPECT_EQ(std::vector<float>(joints, joints + 5), std::vector<float>(a, a + 5));
-    EXPECT_EQ(steering.GetDHParametersForImageSourceID(CreateGuid()), nullptr);
-}
-
 TEST(ZoCAcquisitionSteeringOrbal2, AcceptsTheAcquisitionModesOfItsType) {
     auto accepted = [](int type) {
         TestSteering steering(static_cast<ZoCAcquisitionSteeringOrbal2::EAcquisitionType>(type));
@@ -62,9 +49,6 @@ TEST(ZoCAcquisitionSteeringOrbal2, HandsCameraThenProjectorBlocksAsFloatsOnlyFro
     ZoCCamProjCalib noProjector(ZoCOrbal2DeviceConfig().m_camProjCalib.GetCamera(), ZoCAbstractCamCalib(), 100);
     EXPECT_FALSE(steering.setCameraAndProjectorParameters(noProjector));
     EXPECT_EQ(steering.Store().Camera()->eye[2], camera->eye[2]);
-    CRect r(0, 0, 10, 10);
-    EXPECT_TRUE(steering.enlargeFrame(r, 0, 300));
-    EXPECT_EQ(r, CRect(0, 0, 300, 300));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, TiltJointsNarrowAroundTheirHomeAngle) {
