@@ -23,9 +23,8 @@ std::vector<float> seenAt(const TestJaw& jaw, const Joints& c, double u, double 
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, UserRayIsPlannedOnlyWhenItsPointIsInTheImageNearTheSolvedPointAndLateFramesItsRegion) {
     TestJaw jaw;
-    ScriptedPlanning& planning = jaw.Script();
+    ScriptedPlanning& planning = jaw.Script();  // solved at the home joints
     const Joints home = ReferenceDevice::Home();
-    std::copy(home.Data(), home.Data() + 5, planning.solvedJoints);
     auto ray = [&](double u, double v) {  // the host's ray (image-area units) through pixel (u, v)
         const auto q = seenAt(jaw, home, u, v);
         return CyRay(ZoCPlanningFrame::PlanningToDisc(jaw.GetPlanningTransformation().Inverted(), {q[0], q[1], q[2]}) * 40.0f, {0, 0, -1});
@@ -92,23 +91,18 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringVisitsTheFirstTenProposalsInThe
     CbEvent cancel(true, false);
     Sequence seq;
     ASSERT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
-    ASSERT_EQ(seq.GetCount(), 4);
-    // From the disc at 0: 40, 80, 120, 160; proposals without points frame the whole image.
-    for (int k = 0; k < 4; ++k)
-        EXPECT_EQ(std::tuple(seq[k].m_config[4], seq[k].m_rectCameraROI, seq[k].m_iROICenterX, seq[k].m_iROICenterY),
-                  std::tuple(40.0f * (k + 1), CRect(0, 0, 1279, 1023), 639, 511));
+    EXPECT_EQ(column(seq, 4), (std::vector<float>{40, 80, 120, 160}));  // from the disc at 0
+    for (int k = 0; k < 4; ++k)  // proposals without points frame the whole image
+        EXPECT_EQ(std::tuple(seq[k].m_rectCameraROI, seq[k].m_iROICenterX, seq[k].m_iROICenterY),
+                  std::tuple(CRect(0, 0, 1279, 1023), 639, 511));
     EXPECT_EQ(std::vector<int>(jaw.VisitingOrder(), jaw.VisitingOrder() + 4), (std::vector<int>{1, 3, 0, 2}));
     EXPECT_EQ(jaw.GetLastRequest().m_config[4], 160.0f);
     // Of twelve proposals only the first ten are planned: 300 and 330 are dropped.
     planning.proposals.clear();
     for (int i = 0; i < 12; ++i) planning.proposals.push_back(proposal(30.0f * i));
     ASSERT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
-    ASSERT_EQ(seq.GetCount(), 10);
-    std::vector<float> discs;
-    for (int k = 0; k < 10; ++k) {
-        discs.push_back(seq[k].m_config[4]);
-        EXPECT_EQ(suffix(seq, k), L"_UG_" + std::to_wstring(k));
-    }
+    EXPECT_EQ(suffixes(seq), numbered(L"_UG_", 10));
+    std::vector<float> discs = column(seq, 4);
     std::sort(discs.begin(), discs.end());
     EXPECT_EQ(discs, (std::vector<float>{0, 30, 60, 90, 120, 150, 180, 210, 240, 270}));
 }
@@ -157,10 +151,9 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, JointTestSwingsTheJointBetweenThreeValuesI
     TestJaw jaw;
     Sequence seq;
     ASSERT_TRUE(jaw.GetJointConfigurationForTestOfJointNr(seq, 1));  // L2: [30, 150], neutral 90
-    ASSERT_EQ(seq.GetCount(), 15);
-    for (int k = 0; k < 15; ++k)
-        EXPECT_EQ(std::tuple(seq[k].m_config[1], seq[k].m_config[2], suffix(seq, k)),
-                  std::tuple((std::vector<float>{90 + 12, 30 + 6, 150 - 6})[k % 3], 90.0f, L"_UT_" + std::to_wstring(k)));
+    EXPECT_EQ(suffixes(seq), numbered(L"_UT_", 15));
+    EXPECT_THAT(column(seq, 2), testing::Each(90.0f));
+    for (int k = 0; k < 15; ++k) EXPECT_EQ(seq[k].m_config[1], (std::vector<float>{90 + 12, 30 + 6, 150 - 6})[k % 3]) << k;
     // L1 from 0 with s = 10.95: 0 + 21.9 lies inside [-169, 50].
     ASSERT_TRUE(jaw.GetJointConfigurationForTestOfJointNr(seq, 0));
     EXPECT_NEAR(seq[0].m_config[0], 21.9f, 1e-4);
@@ -225,12 +218,10 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, FocusedRayMovesToTheCloudButNeedsMoreThanA
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, SurfelPositionsBecomeThePointCloud) {
-    TestJaw jaw;
     ZoCSurfelCollection surfels(3);
     surfels[0].m_position = {4, 5, 6};
     surfels[2].m_position = {1, 2, 3};
     CArray<CbVector3f> out;
-    EXPECT_TRUE(jaw.convSurfelCollectionToPointCloud(surfels, out));
-    ASSERT_EQ(out.GetSize(), 3);
-    EXPECT_EQ(std::vector<CbVector3f>({out[0], out[2]}), std::vector<CbVector3f>({{4, 5, 6}, {1, 2, 3}}));
+    EXPECT_TRUE(TestJaw().convSurfelCollectionToPointCloud(surfels, out));
+    EXPECT_EQ(std::vector<CbVector3f>(out.begin(), out.end()), (std::vector<CbVector3f>{{4, 5, 6}, {}, {1, 2, 3}}));
 }

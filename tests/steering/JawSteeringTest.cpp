@@ -110,9 +110,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, SkeletonWithANonFiniteKnotGivesNoJawLine) 
     for (const float bad : {NAN, INFINITY, -3e38f}) {
         ScopedLogCapture capture;
         EXPECT_EQ(jaw.ExtractLLFromSkeleton(CyHermiteSpline({{0, 0, 0}, {bad, 0, 0}, {1000, 0, 0}}), -450), 0.0f);
-        const auto lines = capture.Sink().Messages("ZAZ.ZoOrbal2.Steering.ZoCAcquisitionSteeringOrbal2");
-        ASSERT_EQ(lines.size(), 1u) << bad;
-        EXPECT_NE(lines[0].find(L"Condition failed"), std::wstring::npos);
+        EXPECT_THAT(capture.Sink().Messages("ZAZ.ZoOrbal2.Steering.ZoCAcquisitionSteeringOrbal2"),
+                    testing::ElementsAre(testing::HasSubstr(L"Condition failed"))) << bad;
         // The jaw line and threshold of the last good skeleton stay.
         EXPECT_EQ(std::tuple(jaw.GetNumberOfUsedPoints(), jaw.LL(10), jaw.GetLowerThreshold()), std::tuple(500, kept, -500));
     }
@@ -142,12 +141,11 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, CentreLineBorderAndSawCutsReachThePlanning
     jaw.ExtractLLFromSkeleton(arch(), -550);
     jaw.SetROI(Regions());
     jaw.PutCenterLine();
-    const auto line = jaw.Store().CenterLine();
-    ASSERT_TRUE(line.has_value());
+    const auto line = jaw.Store().CenterLine().value();
     const int used = jaw.GetNumberOfUsedPoints();
-    ASSERT_EQ(line->points.size(), static_cast<size_t>(3 * used));
-    EXPECT_EQ(part(line->points, 21), planning(jaw.LL(7)));
-    EXPECT_EQ(std::tuple(line->roiIndices, line->prepIndices.size(), line->lowerThreshold, line->modeFlag),
+    ASSERT_EQ(line.points.size(), static_cast<size_t>(3 * used));
+    EXPECT_EQ(part(line.points, 21), planning(jaw.LL(7)));
+    EXPECT_EQ(std::tuple(line.roiIndices, line.prepIndices.size(), line.lowerThreshold, line.modeFlag),
               std::tuple(std::vector<int>{0, used - 1}, static_cast<size_t>(jaw.GetNumOfPrepsInROI()), -550 * 0.025f, false));
     tray.ExtractLLFromSkeleton(arch(), -500);
     tray.PutCenterLine();  // without regions no region pointers are sent
@@ -168,10 +166,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, CentreLineBorderAndSawCutsReachThePlanning
     const auto cuts = jaw.Store().SawCuts();
     ASSERT_EQ(cuts.size(), 12u);
     EXPECT_EQ(part(cuts, 0), planning({10, 10, -10}, -5));
-    for (int k = 0; k < 3; ++k) {
-        EXPECT_NEAR(cuts[3 + k], dir[k], 1e-6);
-        EXPECT_NEAR(cuts[9 + k], -dir[k], 1e-6);
-    }
+    EXPECT_THAT(part(cuts, 3), near({dir[0], dir[1], dir[2]}, 1e-6));
+    EXPECT_THAT(part(cuts, 9), near({-dir[0], -dir[1], -dir[2]}, 1e-6));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, DiscAnglesOutsideTheRangeWrapOrTakeTheNearerBound) {
@@ -258,19 +254,18 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, PhasesTiltAsTheirFactorsSayAndTurnTheDiscT
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, TiltAnglesAreHeldInsideTheTiltJointsLimits) {
     TestJaw jaw;
-    const ZoCOrbal2DenavitHartenbergJoint &l2 = jaw.GetAxisChain().GetDHJoint(1), &l3 = jaw.GetAxisChain().GetDHJoint(2);
-    auto rad = [](float degrees) { return degrees * 0.017453292f; };
+    auto bound = [&](int j, bool max) {  // a tilt joint's limit in radians from its angle offset
+        const auto& l = jaw.GetAxisChain().GetDHJoint(j);
+        return ((max ? l.GetMaxPosition() : l.GetMinPosition()) - l.GetAngleOffset()) * 0.017453292f;
+    };
     // Angles (radians) in, changed, angles out: beyond a limit an angle is set onto that limit.
     struct Case { float t2, t3; bool changed; float out2, out3; };
-    for (const Case c : {Case{0.1f, -0.2f, false, 0.1f, -0.2f},
-                         Case{-3, 0, true, rad(l2.GetMinPosition() - l2.GetAngleOffset()), 0},
-                         Case{3, 0, true, rad(l2.GetMaxPosition() - l2.GetAngleOffset()), 0},
-                         Case{0, -3, true, 0, rad(l3.GetMinPosition() - l3.GetAngleOffset())},
-                         Case{0, 3, true, 0, rad(l3.GetMaxPosition() - l3.GetAngleOffset())}}) {
+    for (const Case c : {Case{0.1f, -0.2f, false, 0.1f, -0.2f}, Case{-3, 0, true, bound(1, false), 0},
+                         Case{3, 0, true, bound(1, true), 0}, Case{0, -3, true, 0, bound(2, false)},
+                         Case{0, 3, true, 0, bound(2, true)}}) {
         float t2 = c.t2, t3 = c.t3;
         EXPECT_EQ(jaw.limitTiltAngles(t2, t3), c.changed) << c.t2 << " " << c.t3;
-        EXPECT_NEAR(t2, c.out2, 1e-5);
-        EXPECT_NEAR(t3, c.out3, 1e-5);
+        EXPECT_THAT((std::vector<float>{t2, t3}), near({c.out2, c.out3}, 1e-5));
     }
 }
 
