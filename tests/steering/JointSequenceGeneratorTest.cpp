@@ -31,9 +31,8 @@ TEST(ZoCJointSequenceGenerator, TravelTimesFollowTheTablesAndTheirEndsAndRiseWit
 }
 
 TEST(ZoCJointSequenceGenerator, StepTimeIsTheSlowestJointsTimeWithTheDiscTheShortWay) {
-    Joints from, to;
-    from.Set(0, 90, 90, 0, 0);
-    to.Set(10, 90, 90, 0, 20);  // L1 10 mm: 0.52 s; the disc 20 degrees: 0.32 s
+    Joints from = homeAt(0), to = homeAt(20);
+    to[0] = 10;  // L1 10 mm: 0.52 s; the disc 20 degrees: 0.32 s
     EXPECT_FLOAT_EQ(ZoCJawScanJointSequenceGenerator::StepTime(from, to), 0.52f);
     to[0] = 0;
     EXPECT_FLOAT_EQ(ZoCJawScanJointSequenceGenerator::StepTime(from, to), 0.32f);
