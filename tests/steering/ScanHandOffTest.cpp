@@ -74,10 +74,9 @@ TEST(ScanHandOff, RotationScanDropsPointsAboveItsZLimitAndScansWithoutPointsAreN
     fields.push_back(ZoCFieldCoord(2, 2, {}));  // an empty field has no box to lower the limit
     ASSERT_TRUE(steering.putScanSync(fields, CreateGuid()));
     const auto scan = steering.Store().Scans().at(0);
-    EXPECT_EQ(scan.points.size(), 2u * 3u);  // -30 and -20 pass, -10 and the -14 points do not
-    EXPECT_EQ(scan.numPixelInts, 0u);        // the rotation scan's no-pixel mark
-    EXPECT_FALSE(steering.putScanSync({}, CreateGuid()));
-    EXPECT_FALSE(steering.putScanSync({ZoCFieldCoord(2, 2, {})}, CreateGuid()));
+    // -30 and -20 pass, -10 and the -14 points do not; 0 is the rotation scan's no-pixel mark.
+    EXPECT_EQ(std::pair(scan.points.size(), scan.numPixelInts), (std::pair<size_t, uint32_t>(2 * 3, 0)));
+    EXPECT_FALSE(steering.putScanSync({}, CreateGuid()) || steering.putScanSync({ZoCFieldCoord(2, 2, {})}, CreateGuid()));
     // Eight fields all at -5 mm (one with an empty pixel first): -5 <= -5 + 15 passes.
     fields = std::vector<ZoCFieldCoord>(8, ZoCFieldCoord(1, 1, {{0, 0, 40 * -5.0f}}));
     fields[0] = ZoCFieldCoord(2, 1, {{c_fInvalid, c_fInvalid, c_fInvalid}, {0, 0, 40 * -5.0f}});
