@@ -19,6 +19,14 @@ std::vector<float> seenAt(const TestJaw& jaw, const Joints& c, double u, double 
     return {p.x, p.y, p.z};
 }
 
+// Gap covering on a scripted planning, not cancelled.
+struct GapCovering : testing::Test {
+    TestJaw jaw;
+    ScriptedPlanning& planning = jaw.Script();
+    CbEvent cancel{true, false};
+    Sequence seq;
+};
+
 }  // namespace
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, UserRayIsPlannedOnlyWhenItsPointIsInTheImageNearTheSolvedPointAndLateFramesItsRegion) {
@@ -54,13 +62,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, UserRayIsPlannedOnlyWhenItsPointIsInTheIma
               std::tuple(CRect(360, 160, 840, 640), 600, 400));
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringAnswersFromTheEvaluationAndTheComputationCode) {
-    TestJaw jaw;
-    ScriptedPlanning& planning = jaw.Script();
-    CbEvent cancel(true, false);
-    Sequence seq;
-    // Status 4 fails, others succeed; with status 0, q2 below 0.25 or q1 below 1 is covered well
-    // enough; otherwise, without proposals, computation codes 1 and 3 are success. None plans a scan.
+TEST_F(GapCovering, AnswersFromTheEvaluationAndTheComputationCode) {
+    // Status 4 fails; status 0 with q2 < 0.25 or q1 < 1 is covered; else codes 1 and 3 succeed; no scans.
     struct Case { Evaluation evaluation; int code; bool success; };
     for (const Case& c : {Case{{1}, 0, true}, Case{{2}, 0, true}, Case{{3}, 0, true}, Case{{5}, 0, true},
                           Case{{4}, 0, false}, Case{{0, 2.0f, 0.2f}, 0, true}, Case{{0, 0.5f, 0.5f}, 0, true},
@@ -83,13 +86,9 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringAnswersFromTheEvaluationAndTheC
     EXPECT_EQ(seq.GetCount(), 0);
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, GapCoveringVisitsTheFirstTenProposalsInTheFastestOrder) {
-    TestJaw jaw;
-    ScriptedPlanning& planning = jaw.Script();
+TEST_F(GapCovering, VisitsTheFirstTenProposalsInTheFastestOrder) {
     planning.evaluation = {0, 5.0f, 0.9f};
     planning.proposals = {proposal(120), proposal(40), proposal(160), proposal(80)};
-    CbEvent cancel(true, false);
-    Sequence seq;
     ASSERT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
     EXPECT_EQ(column(seq, 4), (std::vector<float>{40, 80, 120, 160}));  // from the disc at 0
     for (int k = 0; k < 4; ++k)  // proposals without points frame the whole image
@@ -172,8 +171,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, VisibilityRemovesBackFacesAndHiddenPointsA
         Cloud cloud;
         for (int i = 0; i < 300; ++i) cloud.push_back({{xy(rng), xy(rng), z(rng)}, {n(rng), n(rng), 1.0f}});
         const CyRay ray({0, 0, 50}, CbVector3f(n(rng) * 0.3f, n(rng) * 0.3f, -1).Normalized());
-        // Every pair, in the order along the ray: a point is hidden by a nearer one within the cone
-        // of 0.3 rad about the ray and within 2 of its line, or faces away.
+        // A point faces away, or a nearer one lies within 0.3 rad of the ray and 2 of its line.
         Cloud sorted = cloud;
         const CbVector3f d = ray.direction;
         std::stable_sort(sorted.begin(), sorted.end(), [&](const auto& a, const auto& b) { return d.Dot(a.first) < d.Dot(b.first); });

@@ -182,8 +182,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, DiscAnglesOutsideTheRangeWrapOrTakeTheNear
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, OverviewAndBuccalRingsTurnTheDiscInEqualStepsWithConsecutiveNumbers) {
-    // Overview: six (eight extended) from the start's disc angle at the home tilts, the last
-    // request moved to the ring's end; buccal: seven at L1..L3 = 48, 50, 90, the last request kept.
+    // Overview: 6 (8 extended) from the start's disc angle, last request at its end; buccal: 7, last kept.
     struct Case { bool extended, buccal; std::vector<float> first; float step; int count; float last; };
     for (const Case& c : {Case{false, false, {0, 90, 90, 0, 10}, 60, 6, 310}, Case{true, false, {0, 90, 90, 0, 10}, 45, 8, 325},
                           Case{false, true, {48, 50, 90, 0, 0}, 360.0f / 7, 7, 0}}) {
@@ -228,8 +227,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, AlongTheJawLineFifteenImagesOrTwentyNineEx
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, PhasesTiltAsTheirFactorsSayAndTurnTheDiscToTheirJawLinePoints) {
-    // L3 = 90 + sign * factor * 60. Jaw: five forward, the far end, eight back, the near end, at
-    // jaw-line points 204 + 409 k, 1840, 1704 - 194 k, 204. Tray: six forward, six back.
+    // L3 = 90 + sign * factor * 60; jaw: 5 forward, the far end, 8 back, the near end; tray: 6 and 6.
     struct Case { bool tray; std::vector<float> l3; std::vector<int> index; };
     for (const Case& c : {Case{false, {130, 130, 130, 130, 130, 45, 20, 20, 20, 20, 20, 20, 20, 20, 45},
                                 {204, 613, 1022, 1431, 1840, 1840, 1704, 1510, 1316, 1122, 928, 734, 540, 346, 204}},
@@ -285,8 +283,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, HigherModelsTiltLessAndTheHighestIsReporte
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, HeightHelpersAverageTheWindowMoveWhatL4CannotReachToL1AndAverageTheRadialShift) {
     TestJaw jaw;
-    // A ramp of 538 jaw-line points whose height rises evenly: the z level averages points 92,
-    // 96, 100, 104; without a window, or with one leaving the line, the point's own height.
+    // An even ramp: a window averages points 92 .. 104 (step 4); none, or one off the line, its own height.
     jaw.ExtractLLFromSkeleton(CyHermiteSpline({{0, 0, 0}, {500, 0, -200}, {1000, 0, -400}}), -500);
     ASSERT_EQ(jaw.GetNumberOfUsedPoints(), 538);
     EXPECT_NEAR(jaw.calcZLevelOfLL(100, 8), -jaw.LL(98).z, 1e-4);

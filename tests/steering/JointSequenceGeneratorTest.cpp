@@ -15,9 +15,8 @@ float travel(const ZoCJointSequenceGenerator& g, const std::vector<int>& order, 
 }  // namespace
 
 TEST(ZoCJointSequenceGenerator, TravelTimesFollowTheTablesAndTheirEndsAndRiseWithDistance) {
-    // Joint (1-based), distance, time. The disc goes the short way modulo full turns (400 ends
-    // where 40 does, 920 where 160 does); beyond its table a joint's time grows in proportion
-    // (L1 at twice its last distance takes twice its time); joints 0 and 6 do not exist.
+    // Joint (1-based), distance, time: the disc the short way modulo full turns, beyond a table in
+    // proportion (L1: 84 takes twice 42's time); joints 0 and 6 do not exist.
     struct Case { int joint; float distance, time; };
     for (const Case c : {Case{2, 15, 0.62f}, Case{5, 200, 1.23f}, Case{5, 160, 1.23f}, Case{5, 400, 0.44f},
                          Case{5, 920, 1.23f}, Case{1, 1, 0.13f}, Case{4, 84, 10.28f}, Case{1, 84, 2.86f},
@@ -83,8 +82,7 @@ TEST(ZoCJointSequenceGenerator, FillingAComponentTurnsItIntoDegreesForEveryPosit
 }
 
 TEST(ZoCRotScanJointSequenceGenerator, OptimisedOrderIsNoLongerThanAnyOtherAndUsesOnlyTheWeightedTravel) {
-    // At 60 degrees either component alone is visited from the position of its highest value (0 for
-    // L2, 2 for L3), the first of the equally short orders.
+    // At 60 degrees a component alone starts at its highest value (L2: 0, L3: 2), the first such order.
     for (const auto& [tilt, weight] : {std::pair{45, 0.0f}, {45, 0.6666667f}, {45, 1.0f}, {60, 0.0f}, {60, 1.0f}}) {
         SCOPED_TRACE(testing::Message() << tilt << " " << weight);
         ZoCRotScanJointSequenceGenerator generator(static_cast<float>(tilt)), reference(static_cast<float>(tilt));

@@ -10,8 +10,7 @@ namespace {
 
 constexpr float c_fInvalid = std::numeric_limits<float>::max();
 
-// A field of w x h points at disc height `zDisc` (mm), one point per pixel spaced 1 mm from
-// x = `xOffset`, with every third pixel of each row left empty.
+// A w x h field at disc height `zDisc` (mm), pixels 1 mm apart from x = `xOffset`, every third one empty.
 ZoCFieldCoord gridField(int w, int h, float zDisc, float xOffset = 0) {
     std::vector<CbVector3f> points;
     for (int y = 0; y < h; ++y)
