@@ -12,7 +12,6 @@ Regions regions(std::initializer_list<std::pair<float, float>> list) {
     for (const auto& r : list) out.AddTail(r);
     return out;
 }
-std::vector<int> roiAndPreps(TestJaw& jaw) { return {jaw.getNumOfROIIntervals(), jaw.GetNumOfPrepsInROI()}; }
 
 // The reference device with the disc limited to [lo, hi] degrees.
 ZoCOrbal2DeviceConfig device(float lo, float hi) {
@@ -60,10 +59,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, JawLineHasHalfThePointsOfItsLengthWithinTh
     EXPECT_NEAR(jaw.LL(499).x, 998 * 0.025f, 1e-3);
     EXPECT_EQ(jaw.LL(500), CbVector3f());
     // The nearest point is searched in a window of the given half-width: [28, 92) misses 100.
-    std::vector<int> found;
-    for (const auto& [index, window] : {std::pair{100, 90}, std::pair{100, 60}, std::pair{0, 10}, std::pair{0, 600}})
-        found.push_back(jaw.findIndexOnLL(jaw.LL(index), window));
-    EXPECT_EQ(found, (std::vector<int>{100, 91, 0, -1}));
+    for (const auto& [index, window, found] : {std::tuple{100, 90, 100}, {100, 60, 91}, {0, 10, 0}, {0, 600, -1}})
+        EXPECT_EQ(jaw.findIndexOnLL(jaw.LL(index), window), found) << index << " " << window;
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, ClockwiseSkeletonIsReversedAndItsRegionsMirrored) {
@@ -121,14 +118,14 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, SurplusRegionsAndPrepsAreDroppedAndDegener
     TestJaw jaw;
     jaw.ExtractLLFromSkeleton(arch(), -500);
     const float length = jaw.GetLLLength();
-    Regions list;
-    for (int i = 0; i < 20; ++i) list.AddTail({length * i / 20.0f, length * (i + 0.9f) / 20.0f});
-    jaw.SetROI(list);
-    EXPECT_EQ(roiAndPreps(jaw), (std::vector<int>{16, 20}));
-    jaw.SetROI(regions({{0, length}, {0, length}, {0, length}}));
-    EXPECT_EQ(roiAndPreps(jaw), (std::vector<int>{3, 32}));
-    jaw.SetROI(regions({{100.0f, 100.0f}}));
-    EXPECT_EQ(roiAndPreps(jaw), (std::vector<int>{0, 0}));
+    Regions many;  // regions and presumed preparations counted
+    for (int i = 0; i < 20; ++i) many.AddTail({length * i / 20.0f, length * (i + 0.9f) / 20.0f});
+    for (const auto& [list, counts] : {std::pair{many, std::pair{16, 20}},
+                                       {regions({{0, length}, {0, length}, {0, length}}), {3, 32}},
+                                       {regions({{100.0f, 100.0f}}), {0, 0}}}) {
+        jaw.SetROI(list);
+        EXPECT_EQ(std::pair(jaw.getNumOfROIIntervals(), jaw.GetNumOfPrepsInROI()), counts);
+    }
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, CentreLineBorderAndSawCutsReachThePlanningInItsFrameOnlyWhenThereAreAny) {

@@ -114,8 +114,7 @@ TEST(ScanHandOff, AFullQueueHoldsTheNextHostUntilTheWorkerFreesASlotAndCancellin
         evaluator.join();
         // Every later wait for an empty queue ends too.
         Evaluation result;
-        steering.Evaluate(result);
-        steering.Evaluate(result);
+        for (int i = 0; i < 2; ++i) steering.Evaluate(result);
         steering.Store().SetScanGate(nullptr);
         steering.initScanPlan();
         // Cancelled, only the scan the worker held was handed on; otherwise all 21.
@@ -124,34 +123,33 @@ TEST(ScanHandOff, AFullQueueHoldsTheNextHostUntilTheWorkerFreesASlotAndCancellin
 }
 
 TEST(ScanHandOff, ManyHostThreadsDeliverEveryScanOnceAndInOrder) {
-    auto steering = std::make_unique<TestSteering>();
+    TestSteering steering;
     std::atomic<bool> producing{true};
     std::thread evaluator([&] {
-        for (Evaluation result; producing.load();) steering->Evaluate(result);
+        for (Evaluation result; producing.load();) steering.Evaluate(result);
     });
     std::vector<std::thread> producers;
     for (int p = 0; p < 3; ++p)  // every fourth scan of each producer is a group of two fields
         producers.emplace_back([&, p] {
             for (int tag = 1000 * p; tag < 1000 * p + 60; ++tag)
-                tag % 4 == 3 ? steering->PutScanGroup({taggedField(tag), taggedField(tag)}, CreateGuid())
-                             : steering->PutScan(taggedField(tag), CreateGuid());
+                tag % 4 == 3 ? steering.PutScanGroup({taggedField(tag), taggedField(tag)}, CreateGuid())
+                             : steering.PutScan(taggedField(tag), CreateGuid());
         });
     for (std::thread& t : producers) t.join();
     producing.store(false);
     evaluator.join();
     Evaluation result;
-    steering->Evaluate(result);
+    steering.Evaluate(result);
     // Every scan arrived once and in its producer's order; its tag is its distance from the origin's image.
     std::map<int, int> next = {{0, 0}, {1, 1000}, {2, 2000}};
-    const auto scans = steering->Store().Scans();
+    const auto scans = steering.Store().Scans();
     ASSERT_EQ(scans.size(), 180u);
-    const CbVector3f origin = planningPoint(*steering, CbVector3f(0, 0, 0));
+    const CbVector3f origin = planningPoint(steering, CbVector3f(0, 0, 0));
     for (const auto& scan : scans) {
         const int tag = static_cast<int>(std::lround((CbVector3f(scan.points[0], scan.points[1], scan.points[2]) - origin).Length()));
         EXPECT_EQ(tag, next[tag / 1000]++);
         EXPECT_EQ(scan.points.size(), tag % 4 == 3 ? 6u : 3u) << tag;
     }
-    steering.reset();
 }
 
 TEST(ScanHandOff, SteeringDestroyedWithScansQueuedEndsCleanly) {
