@@ -152,7 +152,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, JointTestSwingsTheJointBetweenThreeValuesI
     ASSERT_TRUE(jaw.GetJointConfigurationForTestOfJointNr(seq, 1));  // L2: [30, 150], neutral 90
     EXPECT_EQ(suffixes(seq), numbered(L"_UT_", 15));
     EXPECT_THAT(column(seq, 2), testing::Each(90.0f));
-    for (int k = 0; k < 15; ++k) EXPECT_EQ(seq[k].m_config[1], (std::vector<float>{90 + 12, 30 + 6, 150 - 6})[k % 3]) << k;
+    const std::vector<float> swing = {90 + 12, 30 + 6, 150 - 6};
+    for (int k = 0; k < 15; ++k) EXPECT_EQ(seq[k].m_config[1], swing[static_cast<size_t>(k % 3)]) << k;
     // L1 from 0 with s = 10.95: 0 + 21.9 lies inside [-169, 50].
     ASSERT_TRUE(jaw.GetJointConfigurationForTestOfJointNr(seq, 0));
     EXPECT_NEAR(seq[0].m_config[0], 21.9f, 1e-4);
@@ -221,5 +222,6 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, SurfelPositionsBecomeThePointCloud) {
     surfels[2].m_position = {1, 2, 3};
     CArray<CbVector3f> out;
     EXPECT_TRUE(TestJaw().convSurfelCollectionToPointCloud(surfels, out));
-    EXPECT_EQ(std::vector<CbVector3f>(out.begin(), out.end()), (std::vector<CbVector3f>{{4, 5, 6}, {}, {1, 2, 3}}));
+    EXPECT_EQ(std::vector<CbVector3f>(out.begin(), out.end()),
+              (std::vector<CbVector3f>{{4, 5, 6}, {}, {1, 2, 3}}));
 }

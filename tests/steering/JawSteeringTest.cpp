@@ -59,7 +59,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, JawLineHasHalfThePointsOfItsLengthWithinTh
     EXPECT_NEAR(jaw.LL(499).x, 998 * 0.025f, 1e-3);
     EXPECT_EQ(jaw.LL(500), CbVector3f());
     // The nearest point is searched in a window of the given half-width: [28, 92) misses 100.
-    for (const auto& [index, window, found] : {std::tuple{100, 90, 100}, {100, 60, 91}, {0, 10, 0}, {0, 600, -1}})
+    for (const auto& [index, window, found] :
+         {std::tuple{100, 90, 100}, {100, 60, 91}, {0, 10, 0}, {0, 600, -1}})
         EXPECT_EQ(jaw.findIndexOnLL(jaw.LL(index), window), found) << index << " " << window;
 }
 
@@ -235,14 +236,17 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, PhasesTiltAsTheirFactorsSayAndTurnTheDiscT
         ASSERT_FALSE(tooHigh);
         EXPECT_THAT(column(seq, 2), near(c.l3, 1e-3)) << c.tray;
         EXPECT_THAT(column(seq, 1), testing::Each(testing::FloatNear(90, 1e-3)));
-        for (int k = 0; k < static_cast<int>(c.index.size()); ++k) {  // turned to its L5, the tilt centre faces its point
-            const auto& chain = jaw.GetAxisChain();
-            const CbVector3f centre = chain.GetCamToDiscTransformation(homeAt(seq[k].m_config[4]), false).TransformPoint({});
-            const CbVector3f p = jaw.LL(c.index[static_cast<size_t>(k)]);
-            EXPECT_NEAR(std::remainder(std::atan2(centre.y, centre.x) - std::atan2(p.y, p.x), 2 * 3.14159265f), 0, 1e-3) << k;
+        for (size_t k = 0; k < c.index.size(); ++k) {  // at its L5 the tilt centre faces its point
+            const float l5 = seq[static_cast<int>(k)].m_config[4];
+            const auto camToDisc = jaw.GetAxisChain().GetCamToDiscTransformation(homeAt(l5), false);
+            const CbVector3f centre = camToDisc.TransformPoint({});
+            const CbVector3f p = jaw.LL(c.index[k]);
+            const float off = std::atan2(centre.y, centre.x) - std::atan2(p.y, p.x);
+            EXPECT_NEAR(std::remainder(off, 2 * 3.14159265f), 0, 1e-3) << k;
         }
         if (!c.tray) {
-            EXPECT_EQ(std::pair(std::round(seq[0].m_config[3]), std::round(seq[7].m_config[3])), std::pair(18.0f, 13.0f));
+            EXPECT_EQ(std::pair(std::round(seq[0].m_config[3]), std::round(seq[7].m_config[3])),
+                      std::pair(18.0f, 13.0f));
         }
     }
 }

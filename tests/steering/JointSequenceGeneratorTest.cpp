@@ -76,16 +76,18 @@ TEST(ZoCJointSequenceGenerator, FillingAComponentTurnsItIntoDegreesForEveryPosit
     generator.SetPositionValues(9, radians);
     generator.FillComponent(1);
     // Beyond the cone's eight positions the value stays, now in degrees; L3 stays as it was.
-    for (int i : {8, 9})
-        EXPECT_THAT(std::vector<float>(generator.GetPositionValues(i) + 1, generator.GetPositionValues(i) + 3),
-                    near({static_cast<float>(0.5 * 180 / M_PI), 0.25f}, 1e-4)) << i;
+    for (int i : {8, 9}) {
+        const float* v = generator.GetPositionValues(i);
+        EXPECT_THAT(std::vector<float>(v + 1, v + 3), near({0.5f * 180 / 3.14159265f, 0.25f}, 1e-4)) << i;
+    }
 }
 
 TEST(ZoCRotScanJointSequenceGenerator, OptimisedOrderIsNoLongerThanAnyOtherAndUsesOnlyTheWeightedTravel) {
     // At 60 degrees a component alone starts at its highest value (L2: 0, L3: 2), the first such order.
-    for (const auto& [tilt, weight] : {std::pair{45, 0.0f}, {45, 0.6666667f}, {45, 1.0f}, {60, 0.0f}, {60, 1.0f}}) {
+    for (const auto& [tilt, weight] :
+         {std::pair{45.0f, 0.0f}, {45.0f, 0.6666667f}, {45.0f, 1.0f}, {60.0f, 0.0f}, {60.0f, 1.0f}}) {
         SCOPED_TRACE(testing::Message() << tilt << " " << weight);
-        ZoCRotScanJointSequenceGenerator generator(static_cast<float>(tilt)), reference(static_cast<float>(tilt));
+        ZoCRotScanJointSequenceGenerator generator(tilt), reference(tilt);
         reference.FillComponent(1);
         reference.FillComponent(2);
         ASSERT_TRUE(generator.Optimize(weight));

@@ -60,7 +60,7 @@ TEST(ScanHandOff, PointsLandInThePlanningFrameTheKinematicsPredictAndOnlyAnAssoc
     const auto other = steering.Store().Scans().at(1);
     EXPECT_EQ(std::tuple(other.pixels.size(), other.numPixelInts, other.points.size()), std::tuple(0u, 0xFFFFFFFFu, 5u * 3u));
     const CbVector3f p = planningPoint(steering, CbVector3f(10, 0, 0));
-    EXPECT_THAT(std::vector<float>(other.points.begin(), other.points.begin() + 3), near({p.x, p.y, p.z}, 2e-4));
+    EXPECT_THAT(std::vector<float>(&other.points[0], &other.points[3]), near({p.x, p.y, p.z}, 2e-4));
 }
 
 TEST(ScanHandOff, RotationScanDropsPointsAboveItsZLimitAndScansWithoutPointsAreNotHandedOn) {
@@ -75,7 +75,8 @@ TEST(ScanHandOff, RotationScanDropsPointsAboveItsZLimitAndScansWithoutPointsAreN
     const auto scan = steering.Store().Scans().at(0);
     // -30 and -20 pass, -10 and the -14 points do not; 0 is the rotation scan's no-pixel mark.
     EXPECT_EQ(std::pair(scan.points.size(), scan.numPixelInts), (std::pair<size_t, uint32_t>(2 * 3, 0)));
-    EXPECT_FALSE(steering.putScanSync({}, CreateGuid()) || steering.putScanSync({ZoCFieldCoord(2, 2, {})}, CreateGuid()));
+    EXPECT_FALSE(steering.putScanSync({}, CreateGuid()));
+    EXPECT_FALSE(steering.putScanSync({ZoCFieldCoord(2, 2, {})}, CreateGuid()));
     // Eight fields all at -5 mm (one with an empty pixel first): -5 <= -5 + 15 passes.
     fields = std::vector<ZoCFieldCoord>(8, ZoCFieldCoord(1, 1, {{0, 0, 40 * -5.0f}}));
     fields[0] = ZoCFieldCoord(2, 1, {{c_fInvalid, c_fInvalid, c_fInvalid}, {0, 0, 40 * -5.0f}});
