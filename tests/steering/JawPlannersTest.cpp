@@ -100,7 +100,7 @@ TEST_F(GapCovering, VisitsTheFirstTenProposalsInTheFastestOrder) {
     planning.proposals.clear();
     for (int i = 0; i < 12; ++i) planning.proposals.push_back(proposal(30.0f * i));
     ASSERT_TRUE(jaw.GetJointConfigurationForGapCovering(cancel, seq));
-    EXPECT_EQ(suffixes(seq), numbered(L"_UG_", 10));
+    expectNumbered(seq, L"_UG_", 10);
     std::vector<float> discs = column(seq, 4);
     std::sort(discs.begin(), discs.end());
     EXPECT_EQ(discs, (std::vector<float>{0, 30, 60, 90, 120, 150, 180, 210, 240, 270}));
@@ -150,7 +150,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, JointTestSwingsTheJointBetweenThreeValuesI
     TestJaw jaw;
     Sequence seq;
     ASSERT_TRUE(jaw.GetJointConfigurationForTestOfJointNr(seq, 1));  // L2: [30, 150], neutral 90
-    EXPECT_EQ(suffixes(seq), numbered(L"_UT_", 15));
+    expectNumbered(seq, L"_UT_", 15);
     EXPECT_THAT(column(seq, 2), testing::Each(90.0f));
     const std::vector<float> swing = {90 + 12, 30 + 6, 150 - 6};
     for (int k = 0; k < 15; ++k) EXPECT_EQ(seq[k].m_config[1], swing[static_cast<size_t>(k % 3)]) << k;

@@ -189,9 +189,10 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, OverviewAndBuccalRingsTurnTheDiscInEqualSt
         Sequence seq;
         ASSERT_TRUE(c.buccal ? jaw.GetJointConfigurationBukkal(seq) : jaw.GetJointConfigurationForOverview(seq));
         ASSERT_EQ(seq.GetCount(), c.count);
+        expectNumbered(seq, L"_U0_", c.count);
         for (int k = 0; k < c.count; ++k) {
-            EXPECT_EQ(std::tuple(std::stoi(seq[k].m_strName.str()) - std::stoi(seq[0].m_strName.str()), suffix(seq, k), seq[k].m_byFlag),
-                      std::tuple(k, L"_U0_" + std::to_wstring(k), 1));
+            const int number = std::stoi(seq[k].m_strName.str()) - std::stoi(seq[0].m_strName.str());
+            EXPECT_EQ(std::tuple(number, seq[k].m_byFlag), std::tuple(k, 1));
             for (size_t j = 0; j < 5; ++j) EXPECT_NEAR(joints(seq[k])[j], c.first[j] + (j == 4 ? c.step * k : 0), 1e-4) << k;
         }
         EXPECT_EQ(jaw.GetLastRequest().m_config[4], c.last);

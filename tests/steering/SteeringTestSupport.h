@@ -104,21 +104,17 @@ inline CyHermiteSpline straight(float length) { return CyHermiteSpline({{0, 0, 0
 // The part of a request's name after its number ("_U0_3"), and its five joint values.
 inline std::wstring suffix(const Sequence& seq, int i) { return seq[i].m_strName.str().substr(seq[i].m_strName.str().find(L'_')); }
 inline std::vector<float> joints(const Request& r) { return {r.m_config.Data(), r.m_config.Data() + 5}; }
-// Joint j of every request, the name suffixes of a sequence and the suffixes tag_0 .. tag_{n-1}.
+// Joint j of every request; a check that the requests' suffixes run tag0 .. tag{n-1}.
 inline std::vector<float> column(const Sequence& seq, int j) {
     std::vector<float> out;
     for (int k = 0; k < seq.GetCount(); ++k) out.push_back(seq[k].m_config[j]);
     return out;
 }
-inline std::vector<std::wstring> suffixes(const Sequence& seq) {
-    std::vector<std::wstring> out;
-    for (int k = 0; k < seq.GetCount(); ++k) out.push_back(suffix(seq, k));
-    return out;
-}
-inline std::vector<std::wstring> numbered(const std::wstring& tag, int n) {
-    std::vector<std::wstring> out;
-    for (int k = 0; k < n; ++k) out.push_back(tag + std::to_wstring(k));
-    return out;
+inline void expectNumbered(const Sequence& seq, const std::wstring& tag, int n) {
+    std::vector<std::wstring> got, expected;
+    for (int k = 0; k < seq.GetCount(); ++k) got.push_back(suffix(seq, k));
+    for (int k = 0; k < n; ++k) expected.push_back(tag + std::to_wstring(k));
+    EXPECT_EQ(got, expected);
 }
 inline Request request(const Joints& c) {
     Request r;
