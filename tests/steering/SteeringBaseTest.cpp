@@ -1,27 +1,10 @@
-// The steering base: request numbering and associations, acquisition types, the device
-// description handed to the planning, joint narrowing and camera regions.
-#include "CapturingLogSink.h"
+// The steering base (associations, modes, planning set-up, regions, interrupt) and the rotation steering.
+#include "SimulatedSmartCamera.h"
 #include "SteeringTestSupport.h"
 
-#include <limits>
-
-TEST(ZoCAcquisitionSteeringOrbal2, OnlyTheFirstAssociationOfANameReceivesTheImageSource) {
-    TestSteering steering;
-    const float a[5] = {1, 2, 3, 4, 5}, b[5] = {6, 7, 8, 9, 10};
-    steering.AssociateRequestAndDHParameters(L"001_U0_0", a);
-    steering.AssociateRequestAndDHParameters(L"001_U0_0", b);
-    const GUID id = CreateGuid();
-    steering.AssociateRequestAndImageSourceID(L"001_U0_0", id);
-    const float* joints = steering.GetDHParametersForImageSourceID(id);
-    ASSERT_NE(joints, nullptr);
-    EXPECT_EQ(std::vector<float>(joints, joints + 5), std::vector<float>(a, a + 5));
-    EXPECT_EQ(steering.GetDHParametersForImageSourceID(CreateGuid()), nullptr);
-    steering.AssociateRequestAndImageSourceID(L"unknown", CreateGuid());  // nothing happens
-}
-
 TEST(ZoCAcquisitionSteeringOrbal2, AcceptsTheAcquisitionModesOfItsType) {
-    auto accepted = [](ZoCAcquisitionSteeringOrbal2::EAcquisitionType type) {
-        TestSteering steering(type);
+    auto accepted = [](int type) {
+        TestSteering steering(static_cast<ZoCAcquisitionSteeringOrbal2::EAcquisitionType>(type));
         std::vector<int> modes;
         for (int m = -1; m <= 24; ++m)
             if (steering.CheckAcquisitionType(static_cast<ECAIAcquireMode>(m))) modes.push_back(m);
@@ -31,7 +14,7 @@ TEST(ZoCAcquisitionSteeringOrbal2, AcceptsTheAcquisitionModesOfItsType) {
     EXPECT_EQ(accepted(ZoCOrbal2AcquisitionPlanning::eTypeJaw), jaw);
     EXPECT_EQ(accepted(ZoCOrbal2AcquisitionPlanning::eTypeTripleTray), jaw);
     EXPECT_EQ(accepted(ZoCOrbal2AcquisitionPlanning::eTypeGyration), (std::vector<int>{9, 10, 11}));
-    EXPECT_TRUE(accepted(static_cast<ZoCAcquisitionSteeringOrbal2::EAcquisitionType>(3)).empty());
+    EXPECT_TRUE(accepted(3).empty());
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, ConstructionAndANewScanPlanSetUpThePlanningAndConstructionLogsTheStumpReminder) {
@@ -40,33 +23,14 @@ TEST(ZoCAcquisitionSteeringOrbal2, ConstructionAndANewScanPlanSetUpThePlanningAn
     const auto lines = capture.Sink().Messages("ZoCWinLog");
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0], L"!!!Achtung: m_iCurrStumpIndex muss noch aus der ImageArea abgeleitet werden!!!!");
-    AcquisitionPlanningStore& store = steering.Store();
-    EXPECT_EQ(store.AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeGyration);
-    EXPECT_EQ(store.ProgressCallback(), &ZoCAcquisitionSteeringOrbal2::GetProgressCallback());
-    EXPECT_EQ(steering.GetTrafoImageAreaToDisc(), c_matIdentity);
-    // A new scan plan replaces the planning and sets it up the same way.
-    steering.initScanPlan();
-    EXPECT_EQ(steering.Store().AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeGyration);
-    EXPECT_EQ(steering.Store().ProgressCallback(), &ZoCAcquisitionSteeringOrbal2::GetProgressCallback());
-    EXPECT_FALSE(steering.Store().Camera().has_value());  // a fresh object knows nothing yet
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2, PlanningTransformationIsTheInverseOfTheFlippedNeutralCamToDisc) {
-    TestSteering steering;
-    ZoCOrbal2AxisChain::NCJointConfiguration neutral;
-    steering.GetAxisChain().GetNeutralConfiguration(neutral);
-    const CbMatrix4Rf t = steering.GetAxisChain().GetCamToDiscTransformation(neutral, false);
-    const auto handed = steering.Store().PlanningTransformation();
-    ASSERT_TRUE(handed.has_value());
-    EXPECT_EQ(*handed, steering.GetPlanningTransformation());
-    // planning * flipped(T) = identity, where flipped negates row 2 and column 1.
-    CbMatrix4Rf flipped = t;
-    for (int k = 0; k < 4; ++k) {
-        if (k != 1) flipped(2, k) = -flipped(2, k);
-        if (k != 2) flipped(k, 1) = -flipped(k, 1);
+    // The planning frame (checked against the kinematics by the hand-off tests) is handed on.
+    EXPECT_EQ(steering.Store().PlanningTransformation(), std::optional(steering.GetPlanningTransformation()));
+    for (bool renewed : {false, true}) {
+        if (renewed) steering.initScanPlan();  // replaces the planning and sets it up the same way
+        EXPECT_EQ(steering.Store().AcquisitionType(), ZoCOrbal2AcquisitionPlanning::eTypeGyration);
+        EXPECT_EQ(steering.Store().ProgressCallback(), &ZoCAcquisitionSteeringOrbal2::GetProgressCallback());
+        EXPECT_EQ(steering.Store().Camera().has_value(), !renewed);  // a fresh planning knows no camera
     }
-    const CbMatrix4Rf product = *handed * flipped;
-    for (int i = 0; i < 16; ++i) EXPECT_NEAR(product[i], c_matIdentity[i], 1e-5) << i;
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, HandsCameraThenProjectorBlocksAsFloatsOnlyFromACompleteCalibration) {
@@ -74,75 +38,44 @@ TEST(ZoCAcquisitionSteeringOrbal2, HandsCameraThenProjectorBlocksAsFloatsOnlyFro
     const auto camera = steering.Store().Camera();
     const auto projector = steering.Store().Projector();
     ASSERT_TRUE(camera && projector);
-    const ZoCCamProjCalib& calib = steering.Device().m_camProjCalib;
     CCoordinate3<double> eye;
-    calib.GetCamera().GetEyePt(eye);
+    ZoCOrbal2DeviceConfig().m_camProjCalib.GetCamera().GetEyePt(eye);
     EXPECT_FLOAT_EQ(camera->eye[0], static_cast<float>(eye.x));
-    EXPECT_EQ(camera->width, 1280);
-    EXPECT_EQ(camera->height, 1024);
-    EXPECT_EQ(projector->width, 1024);
-    EXPECT_EQ(projector->height, 768);
-    EXPECT_FLOAT_EQ(projector->fov, 40.0f);
-    // An incomplete calibration changes nothing.
-    const auto before = steering.Store().Camera();
-    ZoCCamProjCalib noProjector(steering.Device().m_camProjCalib.GetCamera(), ZoCAbstractCamCalib(), 100);
+    EXPECT_EQ(std::vector<float>({1.0f * camera->width, 1.0f * camera->height, 1.0f * projector->width,
+                                  1.0f * projector->height, projector->fov}),
+              std::vector<float>({1280, 1024, 1024, 768, 40}));
+    // An incomplete calibration changes nothing: the reference camera's 1280 x 1024 image stays.
+    ZoCCamProjCalib noProjector(ZoCOrbal2DeviceConfig().m_camProjCalib.GetCamera(), ZoCAbstractCamCalib(), 100);
     EXPECT_FALSE(steering.setCameraAndProjectorParameters(noProjector));
-    EXPECT_EQ(steering.Store().Camera()->eye[2], before->eye[2]);
-    CRect r(0, 0, 10, 10);
-    EXPECT_TRUE(steering.enlargeFrame(r, 0, 300));
-    EXPECT_EQ(r, CRect(0, 0, 300, 300));  // still the reference camera's 1280 x 1024 image
+    EXPECT_EQ(steering.Store().Camera()->eye[2], camera->eye[2]);
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2, JointRecordsCarryTheChainsDHValuesAndLimits) {
+TEST(ZoCAcquisitionSteeringOrbal2, TiltJointsNarrowAroundTheirHomeAngle) {
     TestSteering steering;
-    const auto joints = steering.Store().JointParameters();
-    ASSERT_TRUE(joints.has_value());
-    const ZoCOrbal2AxisChain& chain = steering.GetAxisChain();
-    for (int i = 0; i < 5; ++i) {
-        SCOPED_TRACE(i);
-        for (int k = 0; k < 4; ++k) EXPECT_EQ((*joints)[static_cast<size_t>(i)].dh[k], chain.GetDHJoint(i).GetParam(k));
-        EXPECT_EQ((*joints)[static_cast<size_t>(i)].kind, chain.GetDHJoint(i).GetKind());
-        EXPECT_EQ((*joints)[static_cast<size_t>(i)].minPosition, chain.GetDHJoint(i).GetMinPosition());
-    }
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2, NarrowsTheTiltJointsAroundTheirHomeAngle) {
-    TestSteering steering;
-    steering.SetLimitsForJointParameters(100, 0);
-    ASSERT_TRUE(steering.Store().JointParameters().has_value());
-    // Lower and upper limits of L1, L2, L3.
-    auto limits = [&steering] {
-        const auto joints = steering.Store().JointParameters();
-        const auto& j = joints.value();
+    auto limits = [&] {
+        const auto j = steering.Store().JointParameters().value();
         return std::vector<float>{j[0].minPosition, j[0].maxPosition, j[1].minPosition, j[1].maxPosition,
-                                  j[2].minPosition, j[2].maxPosition};
+                                  j[2].minPosition, j[2].maxPosition, static_cast<float>(j[4].kind), j[4].dh[3]};
     };
-    // L2: 90 +- 89.99 intersected with [30, 150]; L3: the home angle alone.
-    EXPECT_EQ(limits(), (std::vector<float>{-169, 50, 30, 150, 90, 90}));
+    const auto& l5 = steering.GetAxisChain().GetDHJoint(4);
+    // L2: 90 +- 89.99 within [30, 150]; L3: the home angle alone; L1 and the DH values untouched.
+    steering.SetLimitsForJointParameters(100, 0);
+    EXPECT_EQ(limits(), (std::vector<float>{-169, 50, 30, 150, 90, 90, 1.0f * l5.GetKind(), l5.GetParam(3)}));
     steering.SetLimitsForJointParameters(-20, 5);
-    EXPECT_EQ(limits(), (std::vector<float>{-169, 50, 70, 110, 85, 95}));  // L1 untouched
+    EXPECT_EQ(limits(), (std::vector<float>{-169, 50, 70, 110, 85, 95, 1.0f * l5.GetKind(), l5.GetParam(3)}));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, EnlargedRegionsReachTheMinimumSizeAndStayInTheImage) {
-    // A host's camera with a 640 x 480 image, handed over as a temporary: the steering keeps
-    // its own copy of the host's type.
-    class SmallCamera : public ZoCCamProjCalib {
-    public:
-        bool GetCameraImageSize(long& width, long& height) const override {
-            width = 640;
-            height = 480;
-            return true;
-        }
+    // A host's 640 x 480 camera handed over as a temporary: the steering keeps a copy of the host's type.
+    struct SmallCamera : ZoCCamProjCalib {
+        bool GetCameraImageSize(long& w, long& h) const override { return (w = 640) && (h = 480); }
         std::unique_ptr<ZoCCamProjCalib> Clone() const override { return std::make_unique<SmallCamera>(*this); }
     };
     TestSteering reference, small;
     ASSERT_TRUE(small.setCameraAndProjectorParameters(SmallCamera()));
     struct Case { TestSteering* steering; CRect in; int grow; CRect out; };
     for (const Case& c : {
-             // centre (620, 510), half-size 150
-             Case{&reference, CRect(600, 500, 640, 520), 0, CRect(470, 360, 770, 660)},
-             // 280 x 250 grows to 300 x 300; the centre moves to 150 so the region stays inside
-             Case{&reference, CRect(100, 50, 140, 60), 240, CRect(0, 0, 300, 300)},
+             Case{&reference, CRect(600, 500, 640, 520), 0, CRect(470, 360, 770, 660)},  // centre (620, 510)
              Case{&reference, CRect(1270, 1015, 1279, 1023), 240, CRect(979, 723, 1279, 1023)},
              Case{&reference, CRect(-50, -50, 5000, 5000), 240, CRect(0, 0, 1279, 1023)},
              // centre (620, 410) moves in to (489, 329) so that 150 on each side fit the image
@@ -153,36 +86,66 @@ TEST(ZoCAcquisitionSteeringOrbal2, EnlargedRegionsReachTheMinimumSizeAndStayInTh
     }
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2, SettingsStartWithTheirDefaults) {
-    TestSteering steering;
-    const auto& s = steering.GetSettings();
-    EXPECT_EQ(s.m_strJointPartPath, CString(L"..\\STL\\gelenkbauteil_nr_"));
-    EXPECT_EQ(s.m_strImagePath, CString(L"..\\Image"));
-    EXPECT_EQ(s.m_fExposureFactor, 1.0f);
-    EXPECT_EQ(s.m_iNumBuccalRings, 2);
-    EXPECT_EQ(s.m_fOverlapFactor, 0.5f);
-    EXPECT_EQ(s.m_fGyrationTiltAngle, 0.0f);
-    EXPECT_FALSE(s.m_textFile.is_open());
-}
-
 TEST(ZoCAcquisitionSteeringOrbal2, InterruptFlagAndEventStopThePlanning) {
-    ZoCAcquisitionSteeringOrbal2::LocalProgress& progress = ZoCAcquisitionSteeringOrbal2::GetProgressCallback();
-    EXPECT_TRUE(progress.GoOn());
-    EXPECT_TRUE(ZoCAcquisitionSteeringOrbal2::SetInterrupt(true));
-    EXPECT_FALSE(progress.GoOn());
-    ZoCAcquisitionSteeringOrbal2::SetInterrupt(false);
+    using Steering = ZoCAcquisitionSteeringOrbal2;
     CbEvent cancel(true, false);
-    EXPECT_TRUE(ZoCAcquisitionSteeringOrbal2::SetInterruptEvent(&cancel));
-    EXPECT_TRUE(progress.GoOn());
+    std::vector<bool> goOn = {Steering::GetProgressCallback().GoOn(), Steering::SetInterrupt(true)};
+    goOn.push_back(Steering::GetProgressCallback().GoOn());
+    Steering::SetInterrupt(false);
+    goOn.push_back(Steering::SetInterruptEvent(&cancel) && Steering::GetProgressCallback().GoOn());
     cancel.Set();
-    EXPECT_FALSE(progress.GoOn());
-    ZoCAcquisitionSteeringOrbal2::SetInterruptEvent(nullptr);
-    EXPECT_TRUE(progress.GoOn());
+    goOn.push_back(Steering::GetProgressCallback().GoOn());
+    Steering::SetInterruptEvent(nullptr);
+    goOn.push_back(Steering::GetProgressCallback().GoOn());
+    EXPECT_EQ(goOn, (std::vector<bool>{true, true, false, true, false, true}));
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2, ZLimitOfNoFieldsIsTheLargestFloat) {
-    TestSteering steering;
-    EXPECT_EQ(steering.getZLimitOfRotScan({}), std::numeric_limits<float>::max());
-    ZoCFieldCoord field(2, 1, {{0, 0, 400}, {40, 0, -800}});
-    EXPECT_FLOAT_EQ(steering.getZLimitOfRotScan({field}), -20.0f);
+TEST(ZoCAcquisitionSteeringOrbal2Rotation, ClampsTheTiltToFortyFiveAndOneHundredFiveNamesAndRegistersRequestsAndAdvancesTheStump) {
+    ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
+    SimulatedSmartCamera camera;
+    const int stump = ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex.load();
+    Sequence seq;
+    EXPECT_TRUE(steering.GetJointConfigurationForRotation(camera, seq, 30));
+    EXPECT_TRUE(steering.GetJointConfigurationForRotation(camera, seq, 120));  // appends
+    ASSERT_EQ(seq.GetCount(), 16);
+    for (int k = 0; k < 16; ++k) {
+        const std::wstring i = std::to_wstring(k % 8);
+        EXPECT_EQ(seq[k].m_strName.str(), L"00" + i + L"_R" + std::to_wstring(stump + k / 8) + L"_" + i);
+        EXPECT_EQ(std::tuple(seq[k].m_config[2], seq[k].m_config[4], seq[k].m_byFlag),
+                  std::tuple(k < 8 ? 90.0f - 45 : 90.0f - 105, 45.0f * static_cast<float>(k % 8), 1)) << k;
+    }
+    EXPECT_EQ(ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex.load(), stump + 2);
+    const GUID id = CreateGuid();
+    steering.AssociateRequestAndImageSourceID(seq[3].m_strName, id);
+    const float* registered = steering.GetDHParametersForImageSourceID(id);
+    ASSERT_NE(registered, nullptr);
+    EXPECT_EQ(std::vector<float>(registered, registered + 5), joints(seq[3]));
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2Rotation, AddsTheCamerasAxisOffsetsToL1L4AndTheSixthAxisAndTheMouseRotationAllOfThem) {
+    ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
+    SimulatedSmartCamera camera({4, 10, 20, -2, 10, 2});
+    Sequence seq;
+    steering.GetJointConfigurationForRotation(camera, seq, 45);
+    // Increments: 2 per mm on L1 and L4, 1 per degree on the disc; L2 and L5 offsets not applied.
+    EXPECT_EQ(joints(seq[1]), (std::vector<float>{2, 90, 45, -1, 45}));
+    EXPECT_FLOAT_EQ(seq[0].m_config[5], 2.0f);
+    seq.RemoveAll();  // the mouse rotation starts from zero and adds all offsets
+    EXPECT_TRUE(steering.GetJointConfigurationForRotationMouse(camera, seq));
+    ASSERT_EQ(seq.GetCount(), 8);
+    EXPECT_EQ(std::pair(seq[0].m_config[5], seq[5].m_config[5]), std::pair(0.0f, 45.0f));
+    for (int k = 0; k < 8; ++k)
+        EXPECT_EQ(std::tuple(seq[k].m_config[1], seq[k].m_config[4], seq[k].m_byFlag), std::tuple(10.0f, 10.0f, 0)) << k;
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2Rotation, RotationParametersFollowTheTiltFromZeroHomeValues) {
+    ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
+    steering.SetTiltAngle(30);
+    EXPECT_EQ(steering.CalculateJointParamsForRotation(), 10);
+    Request request;
+    request.m_config[0] = 7;
+    request.m_config[5] = 9;
+    steering.SetJointParamsForRotation(3, request);  // the fourth of ten images: 108 degrees
+    EXPECT_EQ(joints(request), (std::vector<float>{7, 0, -30, steering.GetLowerZ(), 108}));
+    EXPECT_FLOAT_EQ(request.m_config[5], 9);
 }
