@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -85,6 +86,12 @@ TEST(Lapack, RandomSystemsSatisfyTheirFactorisationsAndNonFiniteOnesAreRefused) 
             }
         EXPECT_LT(maxDifference(transposed(q) * q, Mat::Identity(m)), 1e-13) << trial;
         EXPECT_LT(maxDifference(q * r, permuted), 1e-12) << trial;
+        // The triangle alone is qrp's to the bit, for tall matrices; wide ones are refused.
+        Mat triangle;
+        ZoCPMatrix p2 = freePivots(n);
+        ASSERT_EQ(lapack::qrpTriangle(work = a, triangle, p2), m >= n) << trial;
+        const bool samePivots = std::equal(p.order.data, p.order.data + n, p2.order.data);
+        EXPECT_TRUE(m < n || (maxDifference(triangle, r) == 0.0 && samePivots)) << trial;
         // Cholesky: U^T U = G; its inverse times G is the identity.
         EXPECT_LT(maxDifference(transposed(factor) * factor, g), 1e-12) << trial;
         choleskyInverse(factor, inverse);

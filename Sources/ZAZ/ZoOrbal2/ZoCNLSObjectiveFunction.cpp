@@ -10,16 +10,6 @@
 #include <utility>
 #include <vector>
 
-extern "C" {
-// LAPACK: A P = Q R with column pivoting. A: M x N with LDA >= max(1, M), returns R in its upper
-// triangle and the Householder vectors below it; JPVT (N, one-based on return): on entry nonzero
-// marks a column moved to the front and kept there, zero a free column; TAU (min(M, N)) the
-// reflectors' scalars. LWORK -1 is a workspace query (optimal length in WORK[0]). INFO: 0
-// success, -i the i-th argument was illegal.
-void dgeqp3_(const int* m, const int* n, double* a, const int* lda, int* jpvt, double* tau, double* work,
-             const int* lwork, int* info);
-}
-
 namespace {
 
 constexpr double c_dEpsilon = 2.220446049250313e-16;
@@ -126,37 +116,6 @@ ZoTMatrix<double> parametricSolution(const NSReducedEqualities& s, ZoTVector<int
         freeIndices[j] = s.columns[s.rank + j];
     }
     return K;
-}
-
-// The triangle R and the order P of lapack::qrp, by the same DGEQP3 call with the same
-// workspace (so to the bit), without forming Q: the covariance reads R alone, and for a tall
-// Jacobian (the calibration's is 175 x 12) forming the square Q costs several times the
-// factorisation. A has at least as many rows as columns, and at least one column. False where
-// qrp fails: an entry that is not finite, or LAPACK reporting an error.
-bool triangleOfQR(ZoTMatrix<double>& A, ZoTMatrix<double>& R, ZoCPMatrix& P) {
-    const int m = A.rows, n = A.cols;
-    if (!std::all_of(A.data, A.data + static_cast<size_t>(m) * static_cast<size_t>(n),
-                     [](double v) { return std::isfinite(v); }))
-        return false;
-    std::vector<int> pivots(P.order.data, P.order.data + n);
-    std::vector<double> tau(static_cast<size_t>(std::min(m, n)));
-    int info = 0, lwork = -1;
-    double query = 0;
-    dgeqp3_(&m, &n, A.data, &m, pivots.data(), tau.data(), &query, &lwork, &info);
-    if (info != 0)
-        return false;
-    std::vector<double> work(static_cast<size_t>(std::max(1, static_cast<int>(query))));
-    lwork = static_cast<int>(work.size());
-    dgeqp3_(&m, &n, A.data, &m, pivots.data(), tau.data(), work.data(), &lwork, &info);
-    if (info != 0)
-        return false;
-    R = ZoTMatrix<double>(m, n);
-    for (int c = 0; c < n; ++c)
-        for (int r = 0; r <= std::min(m - 1, c); ++r)
-            R(r, c) = A(r, c);
-    for (int j = 0; j < n; ++j)
-        P.order[j] = pivots[static_cast<size_t>(j)] - 1;
-    return true;
 }
 
 }  // namespace
@@ -411,7 +370,7 @@ ZoTMatrix<double> ZoCNLSObjectiveFunction::getCovariance(ZoTMatrix<double> J, Zo
     }
     ZoTMatrix<double> R;
     ZoCPMatrix P(k);
-    if (!triangleOfQR(J, R, P))
+    if (!lapack::qrpTriangle(J, R, P))
         return ZoTMatrix<double>();
     const ZoTVector<int>& order = P.order;
 

@@ -226,18 +226,14 @@ bool svd(ZoTMatrix<float>& A, ZoTMatrix<float>& U, ZoTVector<float>& s, ZoTMatri
     return svdAll(A, U, s, VT);
 }
 
-bool qrp(ZoTMatrix<double>& A, ZoTMatrix<double>& Q, ZoTMatrix<double>& R, ZoCPMatrix& P) {
+namespace {
+// DGEQP3 on A (m x n, both at least 1, all finite): R and the Householder vectors in A, the
+// reflectors' scalars in tau, P.order from its marks to the columns' order. False where LAPACK
+// reports an error.
+bool factorQRP(ZoTMatrix<double>& A, std::vector<double>& tau, ZoCPMatrix& P) {
     const int m = A.rows, n = A.cols;
-    if (Q.rows != m || Q.cols != m || R.rows != m || R.cols != n || P.order.size != n)
-        return false;
-    if (m == 0 || n == 0) {
-        qrpEmpty(Q, R, P);
-        return true;
-    }
-    if (!allFinite(A))
-        return false;
     std::vector<int> pivots(P.order.data, P.order.data + n);
-    std::vector<double> tau(static_cast<size_t>(std::min(m, n)));
+    tau.assign(static_cast<size_t>(std::min(m, n)), 0.0);
     int info = 0, lwork = -1;
     double query = 0;
     dgeqp3_(&m, &n, A.data, &m, pivots.data(), tau.data(), &query, &lwork, &info);
@@ -248,13 +244,40 @@ bool qrp(ZoTMatrix<double>& A, ZoTMatrix<double>& Q, ZoTMatrix<double>& R, ZoCPM
     dgeqp3_(&m, &n, A.data, &m, pivots.data(), tau.data(), work.data(), &lwork, &info);
     if (info != 0)
         return false;
-    for (int c = 0; c < n; ++c)
-        for (int r = 0; r < m; ++r)
-            R(r, c) = r <= std::min(m - 1, c) ? A(r, c) : 0.0;
-    if (!formQ(A, tau, Q))
-        return false;
     for (int j = 0; j < n; ++j)
         P.order[j] = pivots[static_cast<size_t>(j)] - 1;
+    return true;
+}
+
+void copyTriangle(const ZoTMatrix<double>& A, ZoTMatrix<double>& R) {
+    for (int c = 0; c < A.cols; ++c)
+        for (int r = 0; r < A.rows; ++r)
+            R(r, c) = r <= std::min(A.rows - 1, c) ? A(r, c) : 0.0;
+}
+}  // namespace
+
+bool qrp(ZoTMatrix<double>& A, ZoTMatrix<double>& Q, ZoTMatrix<double>& R, ZoCPMatrix& P) {
+    const int m = A.rows, n = A.cols;
+    if (Q.rows != m || Q.cols != m || R.rows != m || R.cols != n || P.order.size != n)
+        return false;
+    if (m == 0 || n == 0) {
+        qrpEmpty(Q, R, P);
+        return true;
+    }
+    std::vector<double> tau;
+    if (!allFinite(A) || !factorQRP(A, tau, P))
+        return false;
+    copyTriangle(A, R);
+    return formQ(A, tau, Q);
+}
+
+bool qrpTriangle(ZoTMatrix<double>& A, ZoTMatrix<double>& R, ZoCPMatrix& P) {
+    const int m = A.rows, n = A.cols;
+    std::vector<double> tau;
+    if (m < n || n == 0 || P.order.size != n || !allFinite(A) || !factorQRP(A, tau, P))
+        return false;
+    R = ZoTMatrix<double>(m, n);
+    copyTriangle(A, R);
     return true;
 }
 

@@ -31,6 +31,10 @@ bool svd(ZoTMatrix<float>& A, ZoTMatrix<float>& U, ZoTVector<float>& s, ZoTMatri
 // (nonzero: moved to the front and not pivoted) and free columns (zero: pivoted); on return
 // P.order[j] is the input column at position j. Q must be m x m, R m x n, P n entries.
 bool qrp(ZoTMatrix<double>& A, ZoTMatrix<double>& Q, ZoTMatrix<double>& R, ZoCPMatrix& P);
+// R and P of qrp, to the bit, without forming Q (for a tall A, forming the square Q costs several
+// times the factorisation). A must have at least as many rows as columns and one column; R is
+// sized here. False as qrp, or for an empty or wide A.
+bool qrpTriangle(ZoTMatrix<double>& A, ZoTMatrix<double>& R, ZoCPMatrix& P);
 
 // All solutions of A x = b as x = K(:, 0) + sum_j t_j K(:, j), j >= 1: column 0 is the basic
 // solution with the free variables at 0, column 1 + j moves the j-th free variable by 1.
