@@ -95,6 +95,15 @@ TEST(MeasuredSurface, ReliefFollowsAMeasuredRamp) {
          {std::pair{0.3f, 0.1f}, {0.1f, 0.3f}, {-2.2f, 3.35f}, {3.4f, -1.15f}, {0.475f, 0.49f}})
         EXPECT_NEAR(surface.Height(x, y) - (3 + 0.2f * x + 0.3f * y), 0.1f, 0.03f) << x << ", " << y;
     EXPECT_EQ(surface.Height(40, 0), MeasuredSurface::c_fClearance);
+    // One point per column at its low corner (exact multiples of a column from the box's edge):
+    // the relief is the plane lowered by a quarter column times the slopes, on both triangles.
+    std::vector<CbVector3f> steep;
+    for (float x = -5; x <= 5; x += 0.5f)
+        for (float y = -5; y <= 5; y += 0.5f)
+            steep.push_back({x, y, 8 + 1.2f * x + 0.4f * y});
+    const MeasuredSurface stepped = built(steep);
+    for (const auto& [x, y] : {std::pair{0.45f, 0.35f}, {0.35f, 0.45f}, {-2.3f, 1.8f}, {2.85f, -3.55f}})
+        EXPECT_NEAR(stepped.Height(x, y), 8 + 1.2f * x + 0.4f * y - 0.25f * (1.2f + 0.4f), 1e-3f) << x << ", " << y;
     EXPECT_TRUE(surface.IsNearMeasured({1, 1, 3.5f}));
     for (const CbVector3f& far : {CbVector3f(1, 1, 4.5f), {0, 150, 3}, {0, 0, 150}})
         EXPECT_FALSE(surface.IsNearMeasured(far));
@@ -108,6 +117,15 @@ TEST(MeasuredSurface, ReliefFollowsAMeasuredRamp) {
         }
     EXPECT_GT(near, 2);
     EXPECT_LT(near, 16);
+}
+
+TEST(CollisionTree, CountsEveryNodeBelowItsRoot) {
+    AxisNode root, leaf(3.0f);
+    AxisNode& l1 = root.CreateNewChild();
+    root.CreateNewChild();
+    l1.CreateNewChild(), l1.CreateNewChild();
+    EXPECT_EQ(std::pair(root.CountDescendants(), l1.CountDescendants()), std::pair(size_t{4}, size_t{2}));
+    EXPECT_EQ(leaf.CountDescendants(), 0u);
 }
 
 // A jaw steering's planning holding one scan of `points` (plate frame) and a centre line along x.
