@@ -73,6 +73,19 @@ TEST(MeasuredSurface, HolesAreFoundWhereTheyAreAndTheBlockCastsShadows) {
         centre += p.point * p.area;
     }
     EXPECT_NEAR(area, 12.5, 3.5);  // the hole less its covered rim, as above
+    // Deep inside the hole every triangle of the relief is missed whole: its patch sits at the
+    // triangle's centroid, a third or two thirds of a column from the column centres (x, y = 0.25 + k/2).
+    int whole = 0;
+    for (const MeasuredSurface::Patch& p : surface.UncoveredPatches()) {
+        if (std::fabs(p.point.x) > 0.8f || std::fabs(p.point.y) > 0.8f)
+            continue;
+        const float fx = 2 * (p.point.x - 0.25f) - std::floor(2 * (p.point.x - 0.25f)),
+                    fy = 2 * (p.point.y - 0.25f) - std::floor(2 * (p.point.y - 0.25f));
+        EXPECT_NEAR(fx + fy, 1, 0.01f) << p.point.x << ", " << p.point.y;
+        EXPECT_NEAR(std::fabs(fx - fy), 1 / 3.0f, 0.01f) << p.point.x << ", " << p.point.y;
+        ++whole;
+    }
+    EXPECT_GT(whole, 8);
     centre = centre * static_cast<float>(1 / area);
     EXPECT_LT(std::hypot(centre.x, centre.y), 0.3f);
     EXPECT_NEAR(centre.z, c_fHeight, 0.1f);
