@@ -190,3 +190,24 @@ TEST(JointSolver, LetsTheJawsUserRayPassItsImageCheck) {
         EXPECT_LT(angleDegrees(view.viewInDisc, ray.direction), 17.0 + JointSolver::c_dAngleAccuracy);
     }
 }
+
+// A target near the edge of the measuring region, seen exactly along the wanted direction: the
+// configuration below does so by the chain's kinematics, so the solver must find one that does.
+TEST(JointSolver, FindsAnExactViewOfATargetNearTheRegionsEdgeWhereOneExists) {
+    const JointSolver solver(c_device.m_axisChain, camera(), planningTrafo());
+    const float direction[3] = {0.324702919f, 0.495575547f, -1.05567098f},
+                target[3] = {20.9309158f, -7.38971519f, -7.91213799f};
+    const CbVector3f wanted = CbVector3f(direction[0], direction[1], direction[2]).Normalized(),
+                     disc = ZoCPlanningFrame::PlanningToDisc(planningTrafo().Inverted(),
+                                                             CbVector3f(target[0], target[1], target[2]));
+    auto views = [&](const float joints[5]) {
+        const NSView view = viewOf(Config(joints), disc);
+        return std::hypot(view.offAxis, view.depth - 150) < solver.GetRegionRadius() &&
+               angleDegrees(toPlanningDirection(view.viewInDisc), wanted) < 0.01;
+    };
+    const float witness[5] = {10.064703f, 132.736938f, 150, -11.608285f, 7.70149422f};
+    ASSERT_TRUE(views(witness));
+    const JointSolver::Result found = solver.Solve(direction, target, 0);
+    EXPECT_EQ(found.status, JointSolver::eSolved);
+    EXPECT_TRUE(views(found.joints)) << found.positionError;
+}
