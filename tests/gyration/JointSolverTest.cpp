@@ -191,23 +191,36 @@ TEST(JointSolver, LetsTheJawsUserRayPassItsImageCheck) {
     }
 }
 
-// A target near the edge of the measuring region, seen exactly along the wanted direction: the
-// configuration below does so by the chain's kinematics, so the solver must find one that does.
-TEST(JointSolver, FindsAnExactViewOfATargetNearTheRegionsEdgeWhereOneExists) {
+// Targets seen exactly along the wanted direction by the configurations below, by the chain's
+// kinematics: the solver must find such a view with its target at least about as near the focus
+// point (one near the edge of the measuring region, one with L2 at its limit).
+TEST(JointSolver, FindsAnExactViewAtLeastAsCentredAsAKnownOne) {
     const JointSolver solver(c_device.m_axisChain, camera(), planningTrafo());
-    const float direction[3] = {0.324702919f, 0.495575547f, -1.05567098f},
-                target[3] = {20.9309158f, -7.38971519f, -7.91213799f};
-    const CbVector3f wanted = CbVector3f(direction[0], direction[1], direction[2]).Normalized(),
-                     disc = ZoCPlanningFrame::PlanningToDisc(planningTrafo().Inverted(),
-                                                             CbVector3f(target[0], target[1], target[2]));
-    auto views = [&](const float joints[5]) {
-        const NSView view = viewOf(Config(joints), disc);
-        return std::hypot(view.offAxis, view.depth - 150) < solver.GetRegionRadius() &&
-               angleDegrees(toPlanningDirection(view.viewInDisc), wanted) < 0.01;
-    };
-    const float witness[5] = {10.064703f, 132.736938f, 150, -11.608285f, 7.70149422f};
-    ASSERT_TRUE(views(witness));
-    const JointSolver::Result found = solver.Solve(direction, target, 0);
-    EXPECT_EQ(found.status, JointSolver::eSolved);
-    EXPECT_TRUE(views(found.joints)) << found.positionError;
+    const struct {
+        float direction[3], target[3], witness[5];
+    } cases[] = {{{0.324702919f, 0.495575547f, -1.05567098f},
+                  {20.9309158f, -7.38971519f, -7.91213799f},
+                  {10.064703f, 132.736938f, 150, -11.608285f, 7.70149422f}},
+                 {{0.550179064f, -1.04103589f, -0.136689901f},
+                  {-6.90488815f, 16.0936928f, 47.4776917f},
+                  {35.0554047f, 150, 71.822052f, 30.8247528f, 63.3339043f}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        const CbVector3f wanted = CbVector3f(c.direction[0], c.direction[1], c.direction[2]).Normalized(),
+                         disc = ZoCPlanningFrame::PlanningToDisc(
+                             planningTrafo().Inverted(), CbVector3f(c.target[0], c.target[1], c.target[2]));
+        // The target's distance from the focus point, or infinity when the view is off by more
+        // than a chord of 1e-4 (0.006 degrees).
+        auto offset = [&](const float joints[5]) {
+            const NSView view = viewOf(Config(joints), disc);
+            return (toPlanningDirection(view.viewInDisc).Normalized() - wanted).Length() < 1e-4f
+                       ? std::hypot(view.offAxis, view.depth - 150)
+                       : INFINITY;
+        };
+        const double known = offset(c.witness);
+        ASSERT_LT(known, solver.GetRegionRadius());
+        const JointSolver::Result found = solver.Solve(c.direction, c.target, 0);
+        EXPECT_EQ(found.status, JointSolver::eSolved);
+        EXPECT_LT(offset(found.joints), std::min(known + 0.2, solver.GetRegionRadius()));
+    }
 }
