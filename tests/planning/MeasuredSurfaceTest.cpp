@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -62,6 +63,11 @@ TEST(MeasuredSurface, EstimatesTheBlocksScannableAndCoveredAreaFromItsPointsAlon
         built({{NAN, 0, 1}, {0, INFINITY, 1}, {0, 0, -2}, {1e30f, 0, 1}, {0, 0, 1e30f}});
     EXPECT_EQ(empty.ScannableArea(), 0.0);
     EXPECT_EQ(empty.Coverage(), 0.0);
+    // Rebuilt from nothing usable, a relief forgets the block it held: the plate's clearance everywhere.
+    MeasuredSurface rebuilt = built(block(eAll));
+    rebuilt.Build({{NAN, 0, 1}});
+    EXPECT_EQ(std::make_pair(rebuilt.Height(0, 0), rebuilt.ScannableArea()),
+              std::make_pair(MeasuredSurface::c_fClearance, 0.0));
 }
 
 TEST(MeasuredSurface, HolesAreFoundWhereTheyAreAndTheBlockCastsShadows) {
