@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The README's two commands: `main` builds and runs the orbal2 program on the reference
 # device; `test` builds every test suite (address and undefined-behaviour sanitizers), runs
-# them, then builds and runs the threaded suites under ThreadSanitizer, then builds a small host
-# project against the library through add_subdirectory and through its installed package.
+# them, then builds and runs the threaded suites under ThreadSanitizer, then checks a small host
+# project against the library through add_subdirectory and through the package the sanitizer
+# build installs.
 # Sanitizer builds keep line tables (-g1) for their reports but skip full debug information,
 # which slows the build on two cores.
 set -euo pipefail
