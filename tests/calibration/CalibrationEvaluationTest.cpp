@@ -14,7 +14,9 @@ using calibtest::Entries;
 // finite differences of these residuals.
 class StraightforwardObjective : public Objective {
   public:
-    ZoTMatrix<double> Jacobian(const ZoTVector<double>& z) override { return ZoCNLSObjectiveFunction::Jacobian(z); }
+    ZoTMatrix<double> Jacobian(const ZoTVector<double>& z) override {
+        return ZoCNLSObjectiveFunction::Jacobian(z);
+    }
     ZoTVector<double> Error(const ZoTVector<double>& params) override {
         const std::vector<ZoSInputResponsePair>& samples = GetSamples();
         if (samples.size() < 2)
@@ -26,8 +28,8 @@ class StraightforwardObjective : public Objective {
         first.Invert();
         ZoTVector<double> r(GetNumMeasurements());
         for (size_t k = 1; k < samples.size(); ++k) {
-            const ZoTVector<double> block = Access::trafoDist(*this, first * trafo(joints, samples[k].input),
-                                                              samples[k].response);
+            const ZoTVector<double> block =
+                Access::trafoDist(*this, first * trafo(joints, samples[k].input), samples[k].response);
             for (int i = 0; i < block.size; ++i)
                 r[static_cast<int>(k - 1) * block.size + i] = block[i];
         }
@@ -86,13 +88,16 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, FastResidualsEqualTheStraightforwardOn
                 x[j] += step(rng);
             if (trial == 7) {  // a sample replaced after evaluations at this very point
                 fast.ReplaceInputResponseSample(2, fast.GetSamples()[4].input, fast.GetSamples()[2].response);
-                plain.ReplaceInputResponseSample(2, plain.GetSamples()[4].input, plain.GetSamples()[2].response);
+                plain.ReplaceInputResponseSample(2, plain.GetSamples()[4].input,
+                                                 plain.GetSamples()[2].response);
             }
-            EXPECT_EQ(Entries(fast.Error(x)), Entries(plain.Error(x))) << "mode " << mode << " trial " << trial;
+            EXPECT_EQ(Entries(fast.Error(x)), Entries(plain.Error(x)))
+                << "mode " << mode << " trial " << trial;
             ZoTVector<double> z(fast.GetFreeVariablesIndices().size);
             for (int j = 0; j < z.size; ++j)
                 z[j] = x[fast.GetFreeVariablesIndices()[j]];
-            EXPECT_EQ(Entries(fast.Jacobian(z)), Entries(plain.Jacobian(z))) << "mode " << mode << " trial " << trial;
+            EXPECT_EQ(Entries(fast.Jacobian(z)), Entries(plain.Jacobian(z)))
+                << "mode " << mode << " trial " << trial;
         }
     }
 }

@@ -1,7 +1,6 @@
 // The DH model of the chain and the calibration objective: tables, layouts, bounds, kinematics,
 // residual modes, quaternions.
 #include "CalibrationTestSupport.h"
-#include "ReferenceDevice.h"
 
 namespace {
 
