@@ -3,10 +3,6 @@
 #include "ReferenceDevice.h"
 #include "TestSupport.h"
 
-#include <array>
-#include <cmath>
-#include <iterator>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -32,8 +28,6 @@ CbMatrix4Rf Registration(const ZoCOrbal2AxisChain& chain, const float joints[5],
                          const NSRegistrationNoise& noise, std::mt19937_64& rng) {
     const CbMatrix4Rf exact =
         chain.GetCamToDiscTransformation(ZoCOrbal2AxisChain::NCJointConfiguration(joints), true);
-    if (noise.rotationDegrees == 0.0 && noise.translationUnits == 0.0)
-        return exact;
     std::normal_distribution<double> normal(0.0, 1.0);
     const double radians = noise.rotationDegrees * 3.14159265358979 / 180.0;
     float v[6];  // turns about x, y and z, then the translation
@@ -72,13 +66,6 @@ std::vector<uint8_t> DecodeBase64(const std::string& text) {
             bytes.push_back(static_cast<uint8_t>(buffer >> (bits -= 8)));
     }
     return bytes;
-}
-
-std::tm FixedTime() {
-    std::tm time{};
-    time.tm_year = 2024 - 1900, time.tm_mon = 2, time.tm_mday = 5, time.tm_hour = 7, time.tm_min = 8,
-    time.tm_sec = 9;
-    return time;
 }
 
 std::string ReadFile(const std::string& path) {

@@ -1,5 +1,4 @@
-// Fixtures of the axis calibration suites: chains that produce registrations, noise, the
-// internals the tests reach, files and directories.
+// Fixtures of the axis calibration suites: chains that register, noise, internals, files.
 #pragma once
 
 #include "AxisChain.h"
@@ -58,12 +57,10 @@ class ZoCOrbal2AxisCalibrationTestAccess {
 
 namespace calibtest {
 
-// The chain whose calibrated parameters (as the driver reports them, joint variables counted from
-// the home configuration (0, 90, 90, 0, 0)) are the design search's simulation table.
+// The chain whose calibrated parameters, as the driver reports them, are the simulation table.
 ZoCOrbal2AxisChain SimulationTableChain();
 
-// Registration noise: each registration is followed by a translation and small turns about x, y
-// and z, all normally distributed (image-area units, degrees).
+// Normally distributed translation and turns about x, y, z after each registration (units, degrees).
 struct NSRegistrationNoise {
     double rotationDegrees = 0.0;
     double translationUnits = 0.0;
@@ -73,10 +70,9 @@ struct NSRegistrationNoise {
 CbMatrix4Rf Registration(const ZoCOrbal2AxisChain& chain, const float joints[5],
                          const NSRegistrationNoise& noise, std::mt19937_64& rng);
 
-// The 4 x 4 double matrix of a registration (element (r, c) = m(r, c)).
-ZoTMatrix<double> ToMatrix(const CbMatrix4Rf& m);
+ZoTMatrix<double> ToMatrix(const CbMatrix4Rf& m);  // element (r, c) = m(r, c)
 ZoTVector<double> VectorOf(const std::vector<double>& values);
-// The entries of a vector, or of a matrix in its storage order, for comparing them at once.
+// The entries of a vector, or of a matrix in its storage order.
 template <class T>
 std::vector<T> Entries(const ZoTVector<T>& v) {
     return std::vector<T>(v.data, v.data + v.size);
@@ -84,7 +80,7 @@ std::vector<T> Entries(const ZoTVector<T>& v) {
 inline std::vector<double> Entries(const ZoTMatrix<double>& m) {
     return std::vector<double>(m.data, m.data + m.rows * m.cols);
 }
-// A matrix as Eigen sees it (both store columns one after the other), for the tests' own arithmetic.
+// A matrix as Eigen sees it (both store columns one after the other).
 inline Eigen::Map<const Eigen::MatrixXd> AsEigen(const ZoTMatrix<double>& m) {
     return {m.data, m.rows, m.cols};
 }
@@ -93,10 +89,13 @@ inline Eigen::Map<const Eigen::MatrixXd> AsEigen(const ZoTMatrix<double>& m) {
 std::vector<uint8_t> DecodeBase64(const std::string& text);
 
 // The fixed local time of the report tests: 2024-03-05 07:08:09.
-std::tm FixedTime();
+inline std::tm FixedTime() {
+    std::tm time{};
+    time.tm_year = 124, time.tm_mon = 2, time.tm_mday = 5, time.tm_hour = 7, time.tm_min = 8, time.tm_sec = 9;
+    return time;
+}
 
 std::string ReadFile(const std::string& path);
-// Captured log lines, narrowed.
 std::vector<std::string> Narrow(const std::vector<std::wstring>& lines);
 
 // Changes into a directory for the lifetime of the object.
@@ -111,17 +110,14 @@ struct ScopedCurrentDirectory {
     const std::filesystem::path previous = std::filesystem::current_path();
 };
 
-// A fresh, empty scratch folder for one test below the suite's scratch directory.
+// A fresh, empty scratch folder for one test; a log file `calibration.log` in one, set as the log.
 std::string FreshDirectory(const std::string& name);
-
-// The log file `calibration.log` in a fresh scratch folder `name`, set as `calibration`'s log.
 std::string LogToFreshDirectory(ZoCOrbal2AxisCalibration& calibration, const std::string& name);
 
 // The first `count` entries of the default sequence, registered by `chain` without noise.
 void AddDefaultSequence(ZoCOrbal2AxisCalibration& calibration, const ZoCOrbal2AxisChain& chain,
                         int count = 26);
-// The joints of entry `i` of the default sequence.
-ZoTVector<double> SequenceInput(int i);
+ZoTVector<double> SequenceInput(int i);  // the joints of entry `i` of the default sequence
 
 std::vector<std::string> Lines(const std::string& text);
 size_t CountOf(const std::string& text, const std::string& what);
