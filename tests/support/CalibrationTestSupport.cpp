@@ -39,17 +39,9 @@ CbMatrix4Rf Registration(const ZoCOrbal2AxisChain& chain, const float joints[5],
 
 ZoTMatrix<double> ToMatrix(const CbMatrix4Rf& m) {
     ZoTMatrix<double> out(4);
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c)
-            out(r, c) = m(r, c);
+    for (int i = 0; i < 16; ++i)
+        out(i / 4, i % 4) = m(i / 4, i % 4);
     return out;
-}
-
-ZoTVector<double> VectorOf(const std::vector<double>& values) {
-    ZoTVector<double> v(static_cast<int>(values.size()));
-    for (int i = 0; i < v.size; ++i)
-        v[i] = values[static_cast<size_t>(i)];
-    return v;
 }
 
 std::vector<uint8_t> DecodeBase64(const std::string& text) {
@@ -101,11 +93,6 @@ void AddDefaultSequence(ZoCOrbal2AxisCalibration& calibration, const ZoCOrbal2Ax
         const float* joints = ZoCOrbal2AxisCalibration::c_defaultCalibrationSequence[i].values;
         calibration.AddInputResponse(joints, Registration(chain, joints, {}, rng));
     }
-}
-
-ZoTVector<double> SequenceInput(int i) {
-    const float* values = ZoCOrbal2AxisCalibration::c_defaultCalibrationSequence[i].values;
-    return VectorOf(std::vector<double>(values, values + 5));
 }
 
 std::vector<std::string> Lines(const std::string& text) {

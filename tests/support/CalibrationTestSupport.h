@@ -10,23 +10,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-// The standard headers the calibration suites share.
-#include <algorithm>
-#include <array>
-#include <cmath>
-#include <cstdint>
+// Standard headers beyond those the headers above bring along.
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
-#include <limits>
 #include <numeric>
 #include <random>
-#include <string>
-#include <tuple>
-#include <utility>
-#include <vector>
 
-// Reaches the objective's internals for the tests.
 class ZoCOrbal2AxisCalibrationObjFunctionTestAccess {
   public:
     using Objective = ZoCOrbal2AxisCalibrationObjFunction;
@@ -45,7 +34,6 @@ class ZoCOrbal2AxisCalibrationObjFunctionTestAccess {
     static const ZoTMatrix<double>& referenceInverse(const Objective& o) { return o.m_referenceInverse; }
 };
 
-// Reaches the driver's internals for the tests.
 class ZoCOrbal2AxisCalibrationTestAccess {
   public:
     static void log(const ZoCOrbal2AxisCalibration& c, const char* text) { c.log("%s", text); }
@@ -71,7 +59,11 @@ CbMatrix4Rf Registration(const ZoCOrbal2AxisChain& chain, const float joints[5],
                          const NSRegistrationNoise& noise, std::mt19937_64& rng);
 
 ZoTMatrix<double> ToMatrix(const CbMatrix4Rf& m);  // element (r, c) = m(r, c)
-ZoTVector<double> VectorOf(const std::vector<double>& values);
+inline ZoTVector<double> VectorOf(const std::vector<double>& values) {
+    ZoTVector<double> v(static_cast<int>(values.size()));
+    std::copy(values.begin(), values.end(), v.data);
+    return v;
+}
 // The entries of a vector, or of a matrix in its storage order.
 template <class T>
 std::vector<T> Entries(const ZoTVector<T>& v) {
@@ -117,7 +109,11 @@ std::string LogToFreshDirectory(ZoCOrbal2AxisCalibration& calibration, const std
 // The first `count` entries of the default sequence, registered by `chain` without noise.
 void AddDefaultSequence(ZoCOrbal2AxisCalibration& calibration, const ZoCOrbal2AxisChain& chain,
                         int count = 26);
-ZoTVector<double> SequenceInput(int i);  // the joints of entry `i` of the default sequence
+// The joints of entry `i` of the default sequence.
+inline ZoTVector<double> SequenceInput(int i) {
+    const float* values = ZoCOrbal2AxisCalibration::c_defaultCalibrationSequence[i].values;
+    return VectorOf(std::vector<double>(values, values + 5));
+}
 
 std::vector<std::string> Lines(const std::string& text);
 size_t CountOf(const std::string& text, const std::string& what);
