@@ -196,15 +196,15 @@ TEST(ZoCOrbal2AxisCalibration, ReportNamesTheParametersTheSamplesCannotDetermine
         same.AddInputResponse(joints, m);
     same.Run(0, 0, 0);
     same.GenerateReport();
-    EXPECT_EQ(calibtest::CountOf(
-                  calibtest::ReadFile(logFile),
-                  "(CALIB)  warning: these samples cannot determine JOINT1.theta, JOINT1.d, JOINT1.a, "
-                  "JOINT1.alpha, JOINT2.theta, JOINT2.d, JOINT2.a, JOINT2.alpha, JOINT3.theta, "
-                  "JOINT3.d, JOINT3.a, JOINT3.alpha\n"),
-              2u);  // the run's report and the one asked for
+    const std::vector<std::string> lines = calibtest::Lines(calibtest::ReadFile(logFile));
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "(CALIB)  warning: these samples cannot determine JOINT1.theta, JOINT1.d, JOINT1.a, "
+                         "JOINT1.alpha, JOINT2.theta, JOINT2.d, JOINT2.a, JOINT2.alpha, JOINT3.theta, "
+                         "JOINT3.d, JOINT3.a, JOINT3.alpha"),
+              2);  // the run's report and the one asked for
     const std::string fullLog = calibtest::LogToFreshDirectory(simulated(), "determined");
     simulated().GenerateReport();
-    EXPECT_EQ(calibtest::CountOf(calibtest::ReadFile(fullLog), "cannot determine"), 0u);
+    EXPECT_EQ(calibtest::ReadFile(fullLog).find("cannot determine"), std::string::npos);
 }
 
 // Indices and pointers outside the contract are refused, never read through.

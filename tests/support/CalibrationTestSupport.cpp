@@ -14,13 +14,12 @@ ZoCOrbal2AxisChain SimulationTableChain() {
     using Joint = ZoCOrbal2DenavitHartenbergJoint;
     const auto& table = ZoCOrbal2AxisCalibrationObjFunction::m_simulationJointParams;
     std::array<Joint, 5> joints;
-    for (int i = 0; i < 5; ++i) {
-        const int kind = table[i].type == 'R' ? Joint::c_iRevolute : Joint::c_iTranslational;
+    for (int i = 0; i < 5; ++i)
         joints[static_cast<size_t>(i)] =
             Joint(static_cast<float>(table[i].theta), static_cast<float>(table[i].d),
-                  static_cast<float>(table[i].a), static_cast<float>(table[i].alpha), kind,
+                  static_cast<float>(table[i].a), static_cast<float>(table[i].alpha),
+                  table[i].type == 'R' ? Joint::c_iRevolute : Joint::c_iTranslational,
                   ReferenceDevice::c_afMin[i], ReferenceDevice::c_afMax[i]);
-    }
     return ZoCOrbal2AxisChain(joints, ReferenceDevice::Home());
 }
 
@@ -50,8 +49,6 @@ std::vector<uint8_t> DecodeBase64(const std::string& text) {
     uint32_t buffer = 0, bits = 0;
     for (char ch : text) {
         const size_t value = alphabet.find(ch);  // line feeds and padding carry no bits
-        if (value == std::string::npos)
-            return {};
         if (value < 64)
             buffer = buffer << 6 | static_cast<uint32_t>(value), bits += 6;
         if (bits >= 8)
@@ -73,7 +70,6 @@ std::vector<std::string> Narrow(const std::vector<std::wstring>& lines) {
 }
 
 std::string FreshDirectory(const std::string& name) {
-    // One folder per process: suites run side by side outside ctest share the scratch directory.
     const std::filesystem::path directory =
         std::filesystem::path(testsupport::ScratchDirectory()) / (name + "." + std::to_string(::getpid()));
     std::filesystem::remove_all(directory);
@@ -101,13 +97,6 @@ std::vector<std::string> Lines(const std::string& text) {
     for (std::string line; std::getline(stream, line);)
         out.push_back(line);
     return out;
-}
-
-size_t CountOf(const std::string& text, const std::string& what) {
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
 }
 
 }  // namespace calibtest

@@ -102,7 +102,8 @@ struct ScopedCurrentDirectory {
     const std::filesystem::path previous = std::filesystem::current_path();
 };
 
-// A fresh, empty scratch folder for one test; a log file `calibration.log` in one, set as the log.
+// A fresh, empty scratch folder for one test, one per process (suites may run side by side);
+// a log file `calibration.log` in one, set as the calibration's log.
 std::string FreshDirectory(const std::string& name);
 std::string LogToFreshDirectory(ZoCOrbal2AxisCalibration& calibration, const std::string& name);
 
@@ -116,6 +117,5 @@ inline ZoTVector<double> SequenceInput(int i) {
 }
 
 std::vector<std::string> Lines(const std::string& text);
-size_t CountOf(const std::string& text, const std::string& what);
 
 }  // namespace calibtest
