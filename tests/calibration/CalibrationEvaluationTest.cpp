@@ -1,5 +1,4 @@
-// The fast evaluation of the calibration (cached and structured products, side-by-side stencil
-// points, statistics reused) against the model evaluated as written: the same bits throughout.
+// The fast evaluation of the calibration against the model evaluated as written: the same bits.
 #include "CalibrationTestSupport.h"
 
 namespace {
@@ -9,9 +8,7 @@ using Objective = ZoCOrbal2AxisCalibrationObjFunction;
 using Access = ZoCOrbal2AxisCalibrationObjFunctionTestAccess;
 using calibtest::Entries;
 
-// The model evaluated as written: every joint matrix anew, full 4 x 4 products from the disc end,
-// inversions of general matrices, both quaternions per sample; the Jacobian by the base class's
-// finite differences of these residuals.
+// Every joint matrix anew, full products and inversions; the base class's finite differences.
 class StraightforwardObjective : public Objective {
   public:
     ZoTMatrix<double> Jacobian(const ZoTVector<double>& z) override {
@@ -61,8 +58,7 @@ std::vector<CbMatrix4Rf> noisyDefaultSequence(std::mt19937_64& rng) {
 
 }  // namespace
 
-// Residuals and their finite-difference Jacobian (against the base's differences of the plain
-// residuals), at the start and at random points around it, in every residual mode.
+// Residuals and Jacobian at the start and at random points around it, in every residual mode.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, FastResidualsEqualTheStraightforwardOnesToTheBit) {
     std::mt19937_64 rng(3);
     const std::vector<CbMatrix4Rf> registrations = noisyDefaultSequence(rng);
@@ -72,8 +68,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, FastResidualsEqualTheStraightforwardOn
         Access::setErrorsPerSample(fast, mode);
         Access::setErrorsPerSample(plain, mode);
         for (size_t i = 0; i < registrations.size(); ++i) {
-            // The last three far from the first sample's configuration (tilts and disc): relative
-            // rotations with a negative trace and the largest diagonal entry in row 0, 1 and 2.
+            // The last three: negative traces, the largest diagonal entry in row 0, 1 and 2.
             constexpr double c_far[3][3] = {{0, -100, 45}, {-60, 60, 45}, {-30, -100, 270}};
             ZoTVector<double> q = calibtest::SequenceInput(static_cast<int>(i));
             if (const size_t f = i + 3 - registrations.size(); i + 3 >= registrations.size())
@@ -102,8 +97,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, FastResidualsEqualTheStraightforwardOn
     }
 }
 
-// The driver's solution equals a solver run on the straightforward model; its report's
-// statistics, reused from the run, equal the objective's own covariance and correlation.
+// The run equals the solver's on the plain model; the report's reused statistics recomputed ones.
 TEST(ZoCOrbal2AxisCalibration, FastRunAndReportEqualTheStraightforwardEvaluation) {
     ScopedLogCapture quiet;
     std::mt19937_64 rng(5);
@@ -125,7 +119,6 @@ TEST(ZoCOrbal2AxisCalibration, FastRunAndReportEqualTheStraightforwardEvaluation
     EXPECT_EQ(Entries(calibration.GetParameters()), Entries(params));
     EXPECT_EQ(rmse, calibration.GetRMSE());
 
-    // The report written by the run (statistics reused) and one that recomputes everything.
     const std::string runLog = calibtest::ReadFile(logFile);
     const std::string report = runLog.substr(runLog.find("(CALIB) *** BEGIN RAW"));
     double theta, d, a, alpha;
@@ -136,7 +129,6 @@ TEST(ZoCOrbal2AxisCalibration, FastRunAndReportEqualTheStraightforwardEvaluation
     const std::string again = calibtest::ReadFile(logFile);
     EXPECT_EQ(report, again);
 
-    // The correlation rows against the straightforward model's correlation of the solution.
     const ZoTMatrix<double> correlation = plain.GetCorrelation(calibration.GetParameters(), 1e-8);
     std::string expected = "(CALIB) *** CORRELATION MATRIX ***\n";
     for (int r = 0; r < correlation.rows; ++r) {
@@ -173,8 +165,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, ExactDerivativesAgreeWithTheFiniteDiff
     }
 }
 
-// A registration that is not finite makes its residuals and derivatives NaN: the covariance then
-// has no factorisation (an empty matrix) instead of handing NaN to LAPACK.
+// A non-finite registration leaves the covariance empty instead of handing NaN to LAPACK.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, CovarianceOfNonFiniteResidualsIsEmpty) {
     Objective objective;
     for (int i = 0; i < 14; ++i) {

@@ -1,5 +1,4 @@
-// The DH model of the chain and the calibration objective: tables, layouts, bounds, kinematics,
-// residual modes, quaternions.
+// The calibration objective: tables, layouts, bounds, kinematics, residual modes, quaternions.
 #include "CalibrationTestSupport.h"
 
 namespace {
@@ -76,8 +75,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, DefaultTablesDifferOnlyInTheTiltAngles
     }
 }
 
-// Field k of joint j holds 10 j + k; without offsets the joint variable's entry is not exported.
-// Import puts each entry back where it came from and takes the others from the working records.
+// Field k of joint j holds 10 j + k; import puts each entry back, the rest from the working records.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, ExportsAndImportsTheLayoutOfEachFlagCombination) {
     Params records[5];
     for (int j = 0; j < 5; ++j)
@@ -109,8 +107,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, ExportsAndImportsTheLayoutOfEachFlagCo
     }
 }
 
-// Lower and upper bounds of the first three joints; the lift (126.869896, not the table's
-// 126.8698959350586) and the disc are fixed. Other layouts take the bounds of their entries.
+// Bounds of the first three joints; the lift (126.869896, not the table's value) and disc are fixed.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, BoundsTheFirstThreeJointsAndFixesTheLiftAndTheDisc) {
     const Objective objective;
     Eigen::MatrixXd A = Eigen::MatrixXd::Zero(24, 20);
@@ -140,8 +137,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, BoundsTheFirstThreeJointsAndFixesTheLi
               std::make_tuple(8, false, 25.0));
 }
 
-// The DH matrices (turn about z, shift along z and x, turn about x) composed, scaled by 40,
-// inverted and turned half about x; without offsets the joint value alone turns theta or shifts d.
+// The DH matrices composed, scaled by 40, inverted and turned half about x.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, TrafoIsTheInverseCompositionOfTheJointMatrices) {
     const Objective objective;
     const std::array<Params, 5> chain = perturbedChain();
@@ -163,8 +159,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, TrafoIsTheInverseCompositionOfTheJoint
     EXPECT_GT(m(1, 0), 3e-15);
 }
 
-// Responses are stored relative to the first sample's; a replaced one is stored as given and the
-// old one comes back. Fewer than two samples give no residuals; removing all restarts the count.
+// Responses are stored relative to the first sample's; a replaced one as given, the old one returned.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, FirstSampleIsTheReferenceOfTheStoredResponsesButNotOfReplacedOnes) {
     Objective objective;
     const std::array<Params, 5> chain = perturbedChain();
@@ -195,8 +190,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, FirstSampleIsTheReferenceOfTheStoredRe
               std::make_tuple(2, 7, 7));
 }
 
-// Residuals vanish at the generating chain's parameters, not at the nominal ones; a trafo error
-// is the norm of a sample's seven residuals. A run's start stores the imported records.
+// Residuals vanish at the generating chain's parameters; a trafo error is a sample's residual norm.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, ResidualsVanishAtTheGeneratingParameters) {
     Objective objective;
     const std::array<Params, 5> chain = perturbedChain();
@@ -232,8 +226,7 @@ Objective objectiveMeasuringATurnAboutZ(int errorsPerSample) {
 
 }  // namespace
 
-// 7: quaternion and translation differences; 12: rotation and translation differences; 1: the
-// norm of the twelve; any other mode grows the count but fills no block.
+// 7: quaternion and translation differences; 12: rotation and translation; 1: their norm.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, ResidualModesCompareRotationsAndTranslations) {
     const double c = std::cos(30 * c_dDeg), s = std::sin(30 * c_dDeg), half = 15 * c_dDeg;
     const std::vector<std::pair<int, std::vector<double>>> cases = {
@@ -266,8 +259,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, VerboseTrafoErrorsPrintEachComparison)
                                   "--- simuliert:\n", last}));
 }
 
-// Half turns take the diagonal branches exactly; random quaternions (most near half turns) come
-// back up to their sign, of unit norm.
+// Half turns take the diagonal branches exactly; random quaternions come back up to their sign.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, QuaternionOfARotationReproducesTheRotation) {
     const std::vector<std::vector<double>> halfTurns = {
         {1, 1, 1, 1, 0, 0, 0}, {1, -1, -1, 0, 1, 0, 0}, {-1, 1, -1, 0, 0, 1, 0}, {-1, -1, 1, 0, 0, 0, 1}};

@@ -1,5 +1,4 @@
-// The calibration's report texts: Base64 of the raw data, the log report with its number
-// formats, and the checker file with its name.
+// The calibration's report texts: raw data, the log report and the checker file.
 #include "CalibrationTestSupport.h"
 #include "ZoBase64.h"
 
@@ -68,8 +67,7 @@ TEST(ZoCOrbal2AxisCalibration, ReportWithoutSamplesIsKnownWordForWord) {
     EXPECT_EQ(calibtest::ReadFile(reported.logFile), expected + expected);
 }
 
-// Three samples: 288 bytes in six lines of 64 characters, the joints, the registrations'
-// quaternions and translations, column by column.
+// Joints, quaternions and translations of the samples, column by column, in lines of 64 characters.
 TEST(ZoCOrbal2AxisCalibration, ReportCarriesTheRawDataColumnByColumn) {
     NSReportedCalibration reported("report_raw");
     calibtest::AddDefaultSequence(reported.calibration, ZoCOrbal2AxisChain(), 3);
@@ -141,9 +139,7 @@ TEST(ZoCOrbal2AxisCalibration, CorrelationEntriesAreSixCharactersWide) {
         EXPECT_EQ(ZoCOrbal2AxisCalibrationTestAccess::correlationEntryText(value), text) << value;
 }
 
-// A run writes the comparison of all samples, then the report: raw data, the solution's statistics,
-// parameters and t values, no deviation of fixed joints. The checker file rates RMSE, largest
-// trafo error and sample count.
+// A run's comparison and report describe its solution; the checker file rates it.
 TEST(ZoCOrbal2AxisCalibration, ReportsAfterACalibrationDescribeTheSolution) {
     ScopedLogCapture quiet;
     NSReportedCalibration reported("report_solution");

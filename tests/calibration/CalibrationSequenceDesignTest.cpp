@@ -1,5 +1,4 @@
-// Calibration sequences: the default table, random sequences inside the working volume, their
-// travel order, and D-optimal subsets with the bounds of their search.
+// Calibration sequences: the default table, random sequences, their travel order, D-optimal subsets.
 #include "CalibrationTestSupport.h"
 
 namespace {
@@ -48,8 +47,7 @@ void expectTwoOptOptimum(const Rows& path) {
         }
 }
 
-// The design search's linearised model: one Jacobian row per candidate at the home-position
-// parameters, the candidates' responses simulated by the simulation table.
+// One Jacobian row per candidate at the home position, responses simulated by the simulation table.
 Eigen::MatrixXd designRows(const ZoTMatrix<double>& candidates) {
     Objective objective;
     Access::setErrorsPerSample(objective, 1);
@@ -82,8 +80,7 @@ std::vector<std::string> designLogLines(ScopedLogCapture& capture) {
 
 }  // namespace
 
-// Every entry through two checksums per joint (plain and weighted by the entry's number 1..26);
-// a longer count gets zero entries; the sequence overload flags each request.
+// Checksums per joint (plain and weighted by the entry's number); zero entries beyond the table.
 TEST(ZoCOrbal2AxisCalibration, DefaultSequenceHasTwentySixFlaggedEntries) {
     const ZoCOrbal2AxisCalibration calibration;
     int count = 0;
@@ -110,9 +107,7 @@ TEST(ZoCOrbal2AxisCalibration, DefaultSequenceHasTwentySixFlaggedEntries) {
     }
 }
 
-// Small sets against every order: a line, disc angles 0, 180 and 350 (10 degrees from 0), a set
-// whose first row must be taken as a nearest neighbour, random sets on which only the best start's
-// tour is the shortest. Fewer than two rows stay.
+// Small sets against every order (350 degrees lie 10 from 0; a first row that is a nearest neighbour).
 TEST(ZoCOrbal2AxisCalibrationObjFunction, SortingFindsTheShortestPathOfSmallSets) {
     std::vector<Rows> sets = {
         {{0, 90, 90, 0, 0}, {0, 90, 90, 0, 180}, {0, 90, 90, 0, 350}}, {}, {}, {{1, 2, 3, 4, 5}}};
@@ -143,9 +138,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, SortingFindsTheShortestPathOfSmallSets
     }
 }
 
-// Joints within their ranges keep the disc's point (22, 12, -1.5) mm between radii 31.5 and 38.5 mm
-// about the vertical through (22, 12), z in [-10, 7] mm; each accepted point is printed. Sequences
-// repeat, come in travel order, and a shorter one is the same draws, fewer of them.
+// The disc's point (22, 12, -1.5) mm stays 31.5 to 38.5 mm off its vertical, z in [-10, 7] mm.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, RandomSequenceStaysInTheWorkingVolumeAndRepeats) {
     ScopedLogCapture capture;
     Objective objective;
@@ -192,8 +185,7 @@ class ZoCOrbal2AxisCalibrationObjFunctionDesign : public ::testing::Test {
     Objective objective;
 };
 
-// Fedorov's exchange stops when no exchange raises the determinant by the factor 1 + 1e-5; the
-// best determinant reported is the design's; the design is ascending indices, the same again.
+// Fedorov's exchange stops when no exchange raises the determinant by the factor 1 + 1e-5.
 TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, NoSingleExchangeImprovesTheDesign) {
     const std::vector<int> design =
         calibtest::Entries(objective.OptimizeCalibrationSequence(candidates(), 4, 15));
@@ -222,8 +214,7 @@ TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, NoSingleExchangeImprovesTheDes
     EXPECT_EQ(calibtest::Entries(objective.OptimizeCalibrationSequence(candidates(), 4, 15)), design);
 }
 
-// Only runs that exchange are logged; afterwards the objective holds its samples again, with
-// twelve residuals per sample and one measurement per candidate.
+// Only runs that exchange are logged; afterwards the objective holds its own samples again.
 TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, CountsRunsThatExchangeAndRestoresTheObjective) {
     for (const std::vector<double>& joints : Rows{{0, 85, 20, -16, 290}, {1, 88, 91, -13, 139}})
         objective.AddInputResponseSample(calibtest::VectorOf(joints),
@@ -250,8 +241,7 @@ TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, CountsRunsThatExchangeAndResto
     EXPECT_EQ(calibtest::Entries(Access::referenceInverse(objective)), calibtest::Entries(reference));
 }
 
-// No exchange run: all candidates (their determinant) for a subset as large; none (best 0) for one
-// below the twelve free parameters, without a positive-definite start, starts or candidates.
+// No exchange run: all candidates for a subset as large, none when no start can be informative.
 TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, BoundsTheSearchWhereNoRunCanBeCounted) {
     std::vector<int> all(40);
     std::iota(all.begin(), all.end(), 0);

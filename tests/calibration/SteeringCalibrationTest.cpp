@@ -1,5 +1,4 @@
-// The steering's calibration operations and the calibration from end to end: registrations of
-// a known chain, recorded at the default sequence, fed through the steering and calibrated.
+// The steering's calibration operations, and the calibration of a known chain from end to end.
 #include "CalibrationTestSupport.h"
 #include "ZoCAcquisitionSteeringOrbal2Rotation.h"
 
@@ -8,8 +7,7 @@ namespace {
 using Calibration = ZoCOrbal2AxisCalibration;
 using Objective = ZoCOrbal2AxisCalibrationObjFunction;
 
-// A rotation steering with the default sequence requested, each request recorded on `chain` and
-// its image's registration handed to the steering.
+// A rotation steering whose default sequence is recorded on `chain` and handed back.
 struct NSCalibrationScan {
     NSCalibrationScan(const ZoCOrbal2AxisChain& chain, const calibtest::NSRegistrationNoise& noise,
                       uint64_t seed)
@@ -34,8 +32,7 @@ struct NSCalibrationScan {
 
 }  // namespace
 
-// Only registrations of images tied to a request join the set, with the request's joints, and
-// they accumulate in the one calibration the steering owns.
+// Only registrations of images tied to a request join the steering's one set, with its joints.
 TEST(ZoCAcquisitionSteeringOrbal2, AddsOnlyRegistrationsOfAssociatedImages) {
     ZoCAcquisitionSteeringOrbal2Rotation steering{ZoCOrbal2DeviceConfig()};
     const Calibration* const owned = steering.GetAxisCalibration();
@@ -51,8 +48,7 @@ TEST(ZoCAcquisitionSteeringOrbal2, AddsOnlyRegistrationsOfAssociatedImages) {
               std::make_pair(std::vector<double>(joints, joints + 5), 20.0));
 }
 
-// Each call writes a checker file for device 0 and sensor "???" and its report to the log file it
-// names; the run's own comparison goes to the log file named before the call.
+// A checker file for device 0, sensor "???"; the report to the log named, the run's to the one before.
 TEST(ZoCAcquisitionSteeringOrbal2, RunAxisCalibrationWritesCheckerFileAndLog) {
     ScopedLogCapture quiet;
     const calibtest::ScopedCurrentDirectory inside(calibtest::FreshDirectory("steering_run"));
@@ -74,9 +70,7 @@ TEST(ZoCAcquisitionSteeringOrbal2, RunAxisCalibrationWritesCheckerFileAndLog) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), {}), 4);  // two logs, two checker files
 }
 
-// Exact registrations of the simulation table's chain give its parameters to 1e-4. With noise
-// (0.002 degrees, 0.5 units) each estimate lies within three deviations (which assume unit noise),
-// and the seven parameters perturbed by 16 to 650 deviations leave the nominal chain.
+// Exact registrations give the chain to 1e-4; noisy ones within three deviations, off the nominal.
 TEST(ZoCAcquisitionSteeringOrbal2, CalibrationRecoversTheChainThatRecordedTheScans) {
     ScopedLogCapture quiet;
     const std::string directory = calibtest::FreshDirectory("end_to_end");
