@@ -177,11 +177,11 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, FirstSampleIsTheReferenceOfTheStoredRe
     objective.AddInputResponseSample(VectorOf(c_configurations[3]), toMatrix(second));
     const Objective::ZoSInputResponsePair old = objective.ReplaceInputResponseSample(
         1, VectorOf(c_configurations[4]), toMatrix(translation(7, 8, 9)));
-    EXPECT_EQ(old.input[4], c_configurations[2][4]);
     expectMatrixNear(old.response, rigidInverse(first) * second, 1e-9);
-    EXPECT_EQ(objective.GetSamples()[1].input[4], c_configurations[4][4]);
     expectMatrixNear(objective.GetSamples()[1].response, translation(7, 8, 9), 0.0);
-    EXPECT_EQ(objective.GetNumMeasurements(), 14);
+    EXPECT_EQ(
+        std::make_tuple(old.input[4], objective.GetSamples()[1].input[4], objective.GetNumMeasurements()),
+        std::make_tuple(c_configurations[2][4], c_configurations[4][4], 14));
     objective.RemoveAllSamples();
     objective.AddInputResponseSample(VectorOf(c_configurations[0]), ZoTMatrix<double>::Identity(4));
     objective.AddInputResponseSample(VectorOf(c_configurations[1]), ZoTMatrix<double>::Identity(4));
@@ -242,23 +242,6 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, ResidualModesCompareRotationsAndTransl
     }
 }
 
-// Separator, joints, given matrix, simulated matrix, then the error.
-TEST(ZoCOrbal2AxisCalibrationObjFunction, VerboseTrafoErrorsPrintEachComparison) {
-    Objective objective = objectiveMeasuringATurnAboutZ(7);
-    ScopedLogCapture capture;
-    const ZoTVector<double> errors = objective.ComputeTrafoErrors(objective.GetInitialParameters(), true);
-    const std::vector<std::string> lines = calibtest::Narrow(capture.Sink().Messages("ZoCWinLog"));
-    ASSERT_EQ(errors.size, 1);
-    ASSERT_EQ(lines.size(), 16u);
-    char last[64];
-    std::snprintf(last, sizeof last, "===> Fehler: %g\n", errors[0]);
-    EXPECT_EQ(
-        std::vector<std::string>({lines[0], lines[1], lines[2], lines[3], lines[4], lines[9], lines[15]}),
-        std::vector<std::string>({"-----------------------------------\n", "5-vector:\n",
-                                  "\t0,\t85,\t20,\t-16,\t290;\n", "--- gegeben:\n", "4 x 4-matrix:\n",
-                                  "--- simuliert:\n", last}));
-}
-
 // Half turns take the diagonal branches exactly; random quaternions come back up to their sign.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, QuaternionOfARotationReproducesTheRotation) {
     const std::vector<std::vector<double>> halfTurns = {
@@ -311,9 +294,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, EulerAnglesRoundTripAndPutThePolesTurn
         const ZoTVector<double> q = Objective::QuaternionFromEuler(0.4, pole * 1.5707963267948966, 0.9);
         const ZoTVector<double> angles = Objective::EulerFromQuaternion(q);
         EXPECT_EQ(std::make_pair(angles[1], angles[2]), std::make_pair(pole * 1.5707963267949, 0.0));
-        const ZoTMatrix<double> actual = Objective::RotationFromQuaternion(
-            Objective::QuaternionFromEuler(angles[0], angles[1], angles[2]));
-        EXPECT_THAT(Entries(actual),
-                    Pointwise(DoubleNear(1e-9), Entries(Objective::RotationFromQuaternion(q))));
+        const ZoTVector<double> back = Objective::QuaternionFromEuler(angles[0], angles[1], angles[2]);
+        EXPECT_THAT(Entries(back * (back.Dot(q) < 0 ? -1.0 : 1.0)), Pointwise(DoubleNear(1e-9), Entries(q)));
     }
 }
