@@ -153,10 +153,6 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, TrafoIsTheInverseCompositionOfTheJoint
         (joint.type == 'R' ? joint.theta : joint.d) = 0.0;
     expectMatrixNear(Objective(false, false).BuildTrafo(chain.data(), VectorOf(c_configurations[2])),
                      cameraToDisc(without.data(), c_configurations[2]), 1e-8);
-    // The degree factor 3.14159265358979 / 180 leaves a sine of 3.2e-15 at half a turn, not 1.2e-16.
-    const ZoTMatrix<double> m = Access::dhTransformation(180, 0, 0, 0);
-    EXPECT_NEAR(m(1, 0), 3.14159265358979323846 - 3.14159265358979, 3e-16);
-    EXPECT_GT(m(1, 0), 3e-15);
 }
 
 // Responses are stored relative to the first sample's; a replaced one as given, the old one returned.
@@ -194,10 +190,6 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, FirstSampleIsTheReferenceOfTheStoredRe
 TEST(ZoCOrbal2AxisCalibrationObjFunction, ResidualsVanishAtTheGeneratingParameters) {
     Objective objective;
     const std::array<Params, 5> chain = perturbedChain();
-    objective.PrepareNextOptimizationRun(objective.ExportJointParameters(chain.data()));
-    for (size_t j = 0; j < 5; ++j)
-        EXPECT_EQ(std::make_pair(objective.GetJointParams()[j].theta, objective.GetJointParams()[j].alpha),
-                  std::make_pair(chain[j].theta, chain[j].alpha));
     for (const std::vector<double>& q : c_configurations)
         objective.AddInputResponseSample(VectorOf(q), toMatrix(cameraToDisc(chain.data(), q)));
     const ZoTVector<double> atTruth = objective.Error(objective.ExportJointParameters(chain.data()));
@@ -262,12 +254,12 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, QuaternionOfARotationReproducesTheRota
         q = q * (1.0 / q.Norm());
         const ZoTVector<double> back =
             Objective::QuaternionFromRotation(Objective::RotationFromQuaternion(q));
-        ASSERT_THAT(Entries(back * (back.Dot(q) < 0 ? -1.0 : 1.0)), Pointwise(DoubleNear(1e-12), Entries(q)));
-        ASSERT_NEAR(back.Norm(), 1.0, 1e-15) << trial;
+        ASSERT_THAT(Entries(back * (back.Dot(q) < 0 ? -1.0 : 1.0)), Pointwise(DoubleNear(1e-12), Entries(q)))
+            << trial;
     }
 }
 
-// Angle and axis (single precision) of a turn; below the threshold the vector part comes unscaled.
+// Angle and axis of a turn; below the threshold the vector part comes unscaled.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, QuaternionAngleAndAxisOfATurn) {
     const double axis[3] = {2.0 / 7, -3.0 / 7, 6.0 / 7};
     for (double angle : {0.3, 1.0, 2.5, 3.1}) {
@@ -276,25 +268,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, QuaternionAngleAndAxisOfATurn) {
         EXPECT_NEAR(Objective::QuaternionToAngle(q), angle, 1e-12);
         const std::vector<double> u = Entries(Objective::QuaternionToAxis(q));
         EXPECT_THAT(u, Pointwise(DoubleNear(1e-7), axis));
-        for (double v : u)
-            EXPECT_EQ(v, static_cast<float>(v));
     }
     EXPECT_EQ(Entries(Objective::QuaternionToAxis(VectorOf({1, 0, 0, 0}))), std::vector<double>(3, 0.0));
     EXPECT_NEAR(Objective::QuaternionToAxis(VectorOf({std::sqrt(1 - 1e-8), 1e-4, 0, 0}))[0], 1e-4, 1e-11);
-}
-
-// Heading, attitude and bank round-trip; at the poles the heading takes the bank's turn.
-TEST(ZoCOrbal2AxisCalibrationObjFunction, EulerAnglesRoundTripAndPutThePolesTurnIntoTheHeading) {
-    for (double h : {-2.5, -0.4, 0.0, 1.2, 3.0})
-        for (double t : {-1.4, -0.3, 0.0, 0.8, 1.5})
-            for (double b : {-3.0, 0.0, 0.7, 2.2})
-                EXPECT_THAT(Entries(Objective::EulerFromQuaternion(Objective::QuaternionFromEuler(h, t, b))),
-                            Pointwise(DoubleNear(1e-9), std::vector<double>({h, t, b})));
-    for (double pole : {1.0, -1.0}) {
-        const ZoTVector<double> q = Objective::QuaternionFromEuler(0.4, pole * 1.5707963267948966, 0.9);
-        const ZoTVector<double> angles = Objective::EulerFromQuaternion(q);
-        EXPECT_EQ(std::make_pair(angles[1], angles[2]), std::make_pair(pole * 1.5707963267949, 0.0));
-        const ZoTVector<double> back = Objective::QuaternionFromEuler(angles[0], angles[1], angles[2]);
-        EXPECT_THAT(Entries(back * (back.Dot(q) < 0 ? -1.0 : 1.0)), Pointwise(DoubleNear(1e-9), Entries(q)));
-    }
 }

@@ -19,9 +19,6 @@
 class ZoCOrbal2AxisCalibrationObjFunctionTestAccess {
   public:
     using Objective = ZoCOrbal2AxisCalibrationObjFunction;
-    static ZoTMatrix<double> dhTransformation(double theta, double d, double a, double alpha) {
-        return Objective::dhTransformation(theta, d, a, alpha);
-    }
     static ZoTMatrix<double> getRelativeTransformation(const Objective& o,
                                                        const Objective::ZoSJointParams& joint, double value) {
         return o.getRelativeTransformation(joint, value);
@@ -31,7 +28,6 @@ class ZoCOrbal2AxisCalibrationObjFunctionTestAccess {
         return o.trafoDist(p, m);
     }
     static void setErrorsPerSample(Objective& o, int errors) { o.m_errorsPerSample = errors; }
-    static const ZoTMatrix<double>& referenceInverse(const Objective& o) { return o.m_referenceInverse; }
 };
 
 class ZoCOrbal2AxisCalibrationTestAccess {
