@@ -37,8 +37,7 @@ TEST(ZoCOrbal2AxisCalibration, ResetForgetsTheSolutionButKeepsSamplesAndLogFile)
                   std::make_pair(20, std::vector<double>(400, std::numeric_limits<double>::infinity())));
     };
     expectReset();
-    EXPECT_TRUE(calibration.GetCalibrationSet().empty());
-    EXPECT_TRUE(calibration.GetLogfileName().IsEmpty());
+    EXPECT_TRUE(calibration.GetCalibrationSet().empty() && calibration.GetLogfileName().IsEmpty());
     EXPECT_FALSE(calibration.Run(0, 0, 0));
     calibtest::AddDefaultSequence(calibration, calibtest::SimulationTableChain(), 1);
     EXPECT_FALSE(calibration.Run(0, 0, 0));
