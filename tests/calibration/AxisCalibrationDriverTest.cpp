@@ -221,7 +221,6 @@ TEST(ZoCOrbal2AxisCalibration, RefusesArgumentsOutsideTheContract) {
         calibration.GetObjective()->ReplaceInputResponseSample(0, ZoTVector<double>(5), ZoTMatrix<double>(4)),
         std::invalid_argument);
     EXPECT_TRUE(calibration.GetCalibrationSet().empty());
-    // No sensor text: no file, and no crash.
     const calibtest::ScopedCurrentDirectory inside(calibtest::FreshDirectory("null_sensor"));
     calibration.GenerateCalibCheckerOutput(0, nullptr);
     EXPECT_TRUE(std::filesystem::is_empty("."));

@@ -272,3 +272,14 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, QuaternionAngleAndAxisOfATurn) {
     EXPECT_EQ(Entries(Objective::QuaternionToAxis(VectorOf({1, 0, 0, 0}))), std::vector<double>(3, 0.0));
     EXPECT_NEAR(Objective::QuaternionToAxis(VectorOf({std::sqrt(1 - 1e-8), 1e-4, 0, 0}))[0], 1e-4, 1e-11);
 }
+
+// Heading, attitude and bank round-trip; at the poles the heading takes the bank's turn.
+TEST(ZoCOrbal2AxisCalibrationObjFunction, EulerAnglesRoundTripAndPutThePolesTurnIntoTheHeading) {
+    const double pole = 1.5707963267948966, cases[][6] = {{-2.5, -1.4, -3.0, -2.5, -1.4, -3.0},
+                                                          {1.2, 0.3, 0.7, 1.2, 0.3, 0.7},
+                                                          {0.4, pole, 0.9, 1.3, 1.5707963267949, 0},
+                                                          {0.4, -pole, 0.9, -0.5, -1.5707963267949, 0}};
+    for (const auto& c : cases)
+        EXPECT_THAT(Entries(Objective::EulerFromQuaternion(Objective::QuaternionFromEuler(c[0], c[1], c[2]))),
+                    Pointwise(DoubleNear(1e-9), std::vector<double>(c + 3, c + 6)));
+}

@@ -199,14 +199,10 @@ TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, NoSingleExchangeImprovesTheDes
             EXPECT_LT(informationDeterminant(rows, exchanged), det * (1 + 1e-5) * (1 + 1e-9));
         }
     const std::vector<std::string> lines = designLogLines(capture);
-    ASSERT_GE(lines.size(), 3u);
-    double best = 0.0, criterion = 0.0;
+    ASSERT_GE(lines.size(), 2u);
+    double best = 0.0;
     ASSERT_EQ(std::sscanf(lines[lines.size() - 2].c_str(), "(NLS OED) det best=%lg", &best), 1);
-    ASSERT_EQ(std::sscanf(lines.back().c_str(), "(CALIB OED) D-criterion value for optimal design: %lg",
-                          &criterion),
-              1);
     EXPECT_NEAR(best, det, 1e-5 * det);  // %g keeps six digits
-    EXPECT_EQ(best, criterion);
     EXPECT_EQ(calibtest::Entries(objective.OptimizeCalibrationSequence(candidates(), 4, 15)), design);
 }
 

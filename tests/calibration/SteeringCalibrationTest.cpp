@@ -82,9 +82,6 @@ TEST(ZoCAcquisitionSteeringOrbal2, CalibrationRecoversTheChainThatRecordedTheSca
         NSCalibrationScan scan(calibtest::SimulationTableChain(), c.noise, c.seed);
         scan.steering.RunAxisCalibration(log.c_str(), nullptr);
         Calibration& driver = scan.Driver();
-        ASSERT_EQ(driver.GetCalibrationSet().size(), 26u);
-        EXPECT_TRUE(driver.GetResult() == ZoCNLSSolver::eSmallGradient ||
-                    driver.GetResult() == ZoCNLSSolver::eSmallStepSize);
         EXPECT_TRUE(driver.GetRMSE() > c.minRmse && driver.GetRMSE() < c.maxRmse) << driver.GetRMSE();
         double largestOffset = 0.0, value[4], sd[4];
         int rejected = 0;
