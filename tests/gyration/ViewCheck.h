@@ -19,8 +19,8 @@ inline const ZoCOrbal2DeviceConfig c_device;
 
 struct NSView {
     double u = 0, v = 0, depth = 0;  // pixel and depth along the view, mm
-    double offAxis = 0;              // distance of the point from the optical axis, mm
-    CbVector3f viewInDisc;           // the camera's view direction in the disc frame
+    double fromFocus = 0;            // distance of the point from the focus point, mm
+    CbVector3f focusInDisc, viewInDisc;
 };
 
 inline NSView viewOf(const Config& config, const CbVector3f& discPoint) {
@@ -32,11 +32,10 @@ inline NSView viewOf(const Config& config, const CbVector3f& discPoint) {
     CCoordinate3<double> eye, dir;
     c_device.m_camProjCalib.GetCamera().GetEyePt(eye);
     c_device.m_camProjCalib.GetCamera().GetViewDirection(dir);
-    const double d[3] = {p.x - eye.x, p.y - eye.y, p.z - eye.z};
-    const double along = d[0] * dir.x + d[1] * dir.y + d[2] * dir.z;
-    const double offAxis = std::sqrt(std::max(0.0, d[0] * d[0] + d[1] * d[1] + d[2] * d[2] - along * along));
-    return {pixel[0], pixel[1], pixel[2], offAxis,
-            camToDisc.TransformDirection(CbVector3f(dir.x, dir.y, dir.z)).Normalized()};
+    const CbVector3f view = CbVector3f(dir.x, dir.y, dir.z).Normalized(),
+                     focus = CbVector3f(eye.x, eye.y, eye.z) + view * ReferenceDevice::c_dWorkingDistance;
+    const CbVector3f viewInDisc = camToDisc.TransformDirection(view).Normalized();
+    return {pixel[0], pixel[1], pixel[2], (p - focus).Length(), camToDisc.TransformPoint(focus), viewInDisc};
 }
 
 // The planning frame: the disc frame with z out of the disc, at home.
@@ -92,8 +91,7 @@ inline void expectWithinLimits(const float joints[5]) {
     for (int j = 0; j < 5; ++j) {
         float lo, hi;
         c_device.m_axisChain.GetMinMaxPosition(j, lo, hi);
-        EXPECT_GE(joints[j], lo) << "joint " << j;
-        EXPECT_LE(joints[j], hi) << "joint " << j;
+        EXPECT_TRUE(joints[j] >= lo && joints[j] <= hi) << "joint " << j << ": " << joints[j];
     }
 }
 
