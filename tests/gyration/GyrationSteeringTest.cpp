@@ -30,8 +30,7 @@ CbList<ZoAOrbal2SmartCamera::t_StumpInfo> stumps(const std::vector<bool>& valid)
 
 TEST(ZoCAcquisitionSteeringOrbal2Gyration,
      TakesTheConeTiltsOfTheConfiguredOrDefaultAngleInTheGeneratorsOrder) {
-    // At tilt t the cone's eight positions, counted round it, have (L2, L3) = (90 + t, 90),
-    // (90 + a, 90 + a), (90, 90 + t), ... with a = acos(sqrt(cos t)) off the vertical.
+    // Round the cone at tilt t: (L2, L3) = (90 + t, 90), (90 + a, 90 + a), ... with a = acos(sqrt(cos t)).
     for (const float setting : {0.0f, 45.0f}) {
         SCOPED_TRACE(setting);
         TestGyration steering;
@@ -56,9 +55,9 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration,
     }
 }
 
-// Phase one: one image per stump at the first tilt, home L1 and L4, the stump index kept. Then each
-// position visits the valid ones of the holder's four stumps, starting where the last ended (0123, 3012,
-// ...); height lifts L4, L1 at cos 60; the index advances by four, also with none valid.
+// Phase one: one image per stump at the first tilt, home L1 and L4, the index kept. Then each position visits
+// the holder's four stumps' valid ones from where the last ended (0123, 3012, ...), L4 by height, L1 at
+// cos 60.
 TEST(ZoCAcquisitionSteeringOrbal2Gyration,
      PhaseOneThenVisitsTheValidStumpsCyclicallyWithTheirTiltsAndHeights) {
     const float* home = ReferenceDevice::c_afHome;

@@ -5,7 +5,6 @@
 #include "ZoOrbal2.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cwchar>
@@ -63,8 +62,7 @@ inline bool inCentralHalf(const NSView& view) {
     return std::fabs(view.u - 640) < 320 && std::fabs(view.v - 512) < 256;
 }
 
-// A plan's sequence, holding a stale request the planning must replace, and the stump index and
-// request number before planning.
+// A plan's sequence with a stale request to replace, and the stump index and request number before it.
 struct NSPlan {
     ZoCOrbal2AxisChain::CJointPositionSequence seq;
     int stump = ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex,
@@ -77,7 +75,6 @@ inline std::vector<float> jointsOf(const Config& c) {
     return {c.Data(), c.Data() + 5};
 }
 
-// Matches a vector of floats entry by entry within `tolerance`.
 inline auto allNear(const std::vector<float>& want, float tolerance) {
     return testing::Pointwise(testing::FloatNear(tolerance), want);
 }
