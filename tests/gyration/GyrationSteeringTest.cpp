@@ -5,7 +5,6 @@
 
 namespace {
 
-using Sequence = ZoCOrbal2AxisChain::CJointPositionSequence;
 using namespace gyrationtest;
 
 class TestGyration : public ZoCAcquisitionSteeringOrbal2Gyration {
@@ -20,16 +19,14 @@ class TestGyration : public ZoCAcquisitionSteeringOrbal2Gyration {
 // Stump i stands at azimuth 10 + 90 i at height 50000 + 1000 i (image units).
 CbList<ZoAOrbal2SmartCamera::t_StumpInfo> stumps(const std::vector<bool>& valid) {
     CbList<ZoAOrbal2SmartCamera::t_StumpInfo> list;
-    for (size_t i = 0; i < valid.size(); ++i)
-        list.AddTail(
-            {10.0f + 90.0f * static_cast<float>(i), 50000.0f + 1000.0f * static_cast<float>(i), 0, valid[i]});
+    for (int i = 0; i < static_cast<int>(valid.size()); ++i)
+        list.AddTail({10 + 90.0f * i, 50000 + 1000.0f * i, 0, valid[i]});
     return list;
 }
 
 }  // namespace
 
-TEST(ZoCAcquisitionSteeringOrbal2Gyration,
-     TakesTheConeTiltsOfTheConfiguredOrDefaultAngleInTheGeneratorsOrder) {
+TEST(ZoCAcquisitionSteeringOrbal2Gyration, TakesTheConeTiltsOfTheSetOrDefaultAngleInTheGeneratorsOrder) {
     // Round the cone at tilt t: (L2, L3) = (90 + t, 90), (90 + a, 90 + a), ... with a = acos(sqrt(cos t)).
     for (const float setting : {0.0f, 45.0f}) {
         SCOPED_TRACE(setting);
@@ -55,30 +52,26 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration,
     }
 }
 
-// Phase one: one image per stump at the first tilt, home L1 and L4, the index kept. Then each position visits
-// the holder's four stumps' valid ones from where the last ended (0123, 3012, ...), L4 by height, L1 at
-// cos 60.
-TEST(ZoCAcquisitionSteeringOrbal2Gyration,
-     PhaseOneThenVisitsTheValidStumpsCyclicallyWithTheirTiltsAndHeights) {
+// Phase one: one image per stump at the first tilt, home L1 and L4, the index kept. Then each position
+// visits the valid stumps of four from where the last ended (0123, 3012, ...), L4 by height, L1 at cos 60.
+TEST(ZoCAcquisitionSteeringOrbal2Gyration, PhaseOneThenVisitsTheValidStumpsCyclically) {
     const float* home = ReferenceDevice::c_afHome;
     const std::vector<bool> sets[] = {std::vector<bool>(6, true), {false, true, false, true}, {false, false}};
     for (const std::vector<bool>& valid : sets) {
         SCOPED_TRACE(&valid - sets);
         TestGyration steering;
-        NSPlan plan;
-        Sequence& seq = plan.seq;
-        const int stump = plan.stump, number = plan.number;
+        NSPlan seq;
         ASSERT_TRUE(steering.GetJointConfigurationForGyrationPhase1(seq));
         ASSERT_EQ(seq.GetCount(), 4);
         for (int k = 0; k < 4; ++k) {
             EXPECT_EQ(jointsOf(seq[k].m_config),
                       (std::vector<float>{home[0], steering.L2(0), steering.L3(0), home[3], 90.0f * k}));
-            EXPECT_EQ(seq[k].m_strName.str(),
-                      formatted(L"%03d_T%li_%li", number + k, long{stump + k}, long{steering.Order(0)}));
+            EXPECT_EQ(seq[k].m_strName.str(), formatted(L"%03d_T%li_%li", seq.number + k, long{seq.stump + k},
+                                                        long{steering.Order(0)}));
         }
-        EXPECT_EQ(plan.Advance(), 0);
+        EXPECT_EQ(seq.Advance(), 0);
         ASSERT_TRUE(steering.GetJointConfigurationForGyration(seq, stumps(valid)));
-        EXPECT_EQ(plan.Advance(), 4);
+        EXPECT_EQ(seq.Advance(), 4);
         int i = 0;
         for (int p = 0; p < 8; ++p) {
             for (int visit = 0; visit < 4; ++visit) {
@@ -88,22 +81,19 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration,
                 ASSERT_LT(i, seq.GetCount());
                 const long position = (steering.Order(p) - steering.Order(0) + 8) % 8;
                 EXPECT_EQ(seq[i].m_strName.str(),
-                          formatted(L"%03d_T%li_%li", number + 4 + i, long{stump + k}, position));
+                          formatted(L"%03d_T%li_%li", seq.number + 4 + i, long{seq.stump + k}, position));
                 EXPECT_EQ(seq[i].m_byFlag, 1);
-                const float l4 = 10.0f + static_cast<float>(k);
-                EXPECT_THAT(jointsOf(seq[i++].m_config),
-                            allNear({l4 * 0.5f, steering.L2(p), steering.L3(p), l4, 10.0f + 90 * k}, 1e-4f));
+                EXPECT_THAT(jointsOf(seq[i].m_config), allNear({(10.0f + k) * 0.5f, steering.L2(p),
+                                                                steering.L3(p), 10.0f + k, 10.0f + 90 * k},
+                                                               1e-4f));
+                const GUID id = CreateGuid();  // every request is registered with its joints
+                steering.AssociateRequestAndImageSourceID(seq[i].m_strName, id);
+                const float* joints = steering.GetDHParametersForImageSourceID(id);
+                ASSERT_NE(joints, nullptr);
+                EXPECT_EQ(std::vector<float>(joints, joints + 5), jointsOf(seq[i++].m_config));
             }
         }
-        ASSERT_EQ(seq.GetCount(), i);
-        if (i == 0)
-            continue;
-        // Every request is registered with its joints.
-        const GUID id = CreateGuid();
-        steering.AssociateRequestAndImageSourceID(seq[i - 1].m_strName, id);
-        const float* joints = steering.GetDHParametersForImageSourceID(id);
-        ASSERT_NE(joints, nullptr);
-        EXPECT_EQ(std::vector<float>(joints, joints + 5), jointsOf(seq[i - 1].m_config));
+        EXPECT_EQ(seq.GetCount(), i);
     }
 }
 
@@ -112,10 +102,10 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, PlansNothingWithoutANeutralConfigurat
     ZoCOrbal2DeviceConfig noNeutral;
     noNeutral.m_axisChain = ZoCOrbal2AxisChain(ReferenceDevice::Joints(), ReferenceDevice::Home(), false);
     TestGyration steering(noNeutral);
-    NSPlan plan;
-    EXPECT_FALSE(steering.GetJointConfigurationForGyration(plan.seq, stumps({true, true, true, true})));
-    EXPECT_FALSE(steering.GetJointConfigurationForGyrationPhase1(plan.seq));
-    EXPECT_EQ(std::make_pair(plan.seq.GetCount(), plan.Advance()), std::make_pair(int64_t{0}, 0));
+    NSPlan seq;
+    EXPECT_FALSE(steering.GetJointConfigurationForGyration(seq, stumps({true, true, true, true})));
+    EXPECT_FALSE(steering.GetJointConfigurationForGyrationPhase1(seq));
+    EXPECT_EQ(std::make_pair(seq.GetCount(), seq.Advance()), std::make_pair(int64_t{0}, 0));
 }
 
 // A position's L2 and L3 (none beyond the eight), a stump's L5 at 90 degrees apiece, 0 for other joints.
@@ -133,5 +123,6 @@ TEST(ZoCAcquisitionSteeringOrbal2Gyration, AnswersAndSetsTheJointsOfAPositionAnd
     ZoCOrbal2AxisChain::NSConfigurationRequest request;
     request.m_config.Set(1, 2, 3, 4, 5);
     steering.setJointParamsForGyration(5, 1, request);
+    steering.setJointParamsForGyration(8, 2, request);  // no position 8: untouched
     EXPECT_EQ(jointsOf(request.m_config), (std::vector<float>{1, steering.L2(5), steering.L3(5), 4, 90}));
 }

@@ -15,12 +15,9 @@ using testing::FloatNear;
 using testing::Pointwise;
 
 // What a gyration steering hands its planning: the reference device's camera and joint records.
-const AcquisitionPlanningStore& handed() {
-    static const ZoCAcquisitionSteeringOrbal2Gyration steering(c_device);
-    return dynamic_cast<const AcquisitionPlanningStore&>(*steering.GetAcquisitionPlanning());
-}
-Planning::NSSensorParameters camera() {
-    return *handed().Camera();
+AcquisitionPlanningStore& handed() {
+    static ZoCAcquisitionSteeringOrbal2Gyration steering(c_device);
+    return dynamic_cast<AcquisitionPlanningStore&>(*steering.GetAcquisitionPlanning());
 }
 
 // What the camera looks at from a configuration: its focus point and view direction, planning frame.
@@ -37,8 +34,7 @@ NSLook lookAt(const Config& config) {
 }  // namespace
 
 TEST(JointSolver, ViewsFoundSurviveTheRoundTripThroughTheChainsCameraToDiscTransformation) {
-    ZoCAcquisitionSteeringOrbal2Gyration steering(c_device);
-    Planning& planning = *steering.GetAcquisitionPlanning();
+    Planning& planning = handed();
     std::mt19937_64 rng(47110518);
     for (int trial = 0; trial < 24; ++trial) {
         SCOPED_TRACE(trial);
@@ -66,12 +62,12 @@ TEST(JointSolver, ViewsFoundSurviveTheRoundTripThroughTheChainsCameraToDiscTrans
 }
 
 TEST(JointSolver, ReportsTargetsOutOfReachBadInputAndAMissingSetUp) {
-    Planning::NSSensorParameters away = camera(), noField = away;
+    Planning::NSSensorParameters away = *handed().Camera(), noField = away;
     for (float& v : away.view)
         v = -v;  // facing away from the tilt centre
     noField.fov = 0;
     const ZoCOrbal2AxisChain& chain = c_device.m_axisChain;
-    const JointSolver solver(chain, camera(), planningTrafo());
+    const JointSolver solver(chain, *handed().Camera(), planningTrafo());
     const float down[3] = {0, 0, -1}, up[3] = {0, 0, 1}, zero[3] = {}, infinite[3] = {INFINITY, 0, -1};
     const float above[3] = {0, 0, 10}, nan[3] = {0, NAN, 10};
     const JointSolver::Result beneath = solver.Solve(up, above, 5);  // looking up from beneath the disc
@@ -84,7 +80,7 @@ TEST(JointSolver, ReportsTargetsOutOfReachBadInputAndAMissingSetUp) {
         solver.Solve(down, above, NAN).status,  // a NaN tolerance asks for exactness
         JointSolver(chain, away, planningTrafo()).Solve(down, above, 1).status,
         JointSolver(chain, noField, planningTrafo()).Solve(down, above, 1).status,
-        JointSolver(chain, camera(), CbMatrix4Rf::Scaling(0)).Solve(down, above, 1).status};
+        JointSolver(chain, *handed().Camera(), CbMatrix4Rf::Scaling(0)).Solve(down, above, 1).status};
     EXPECT_EQ(statuses,
               (std::vector<int>{JointSolver::eOutOfReach, JointSolver::eInvalidInput,
                                 JointSolver::eInvalidInput, JointSolver::eInvalidInput, JointSolver::eSolved,
@@ -96,8 +92,8 @@ TEST(JointSolver, ReportsTargetsOutOfReachBadInputAndAMissingSetUp) {
     int status = 0;
     store.SolveJoints(down, above, 1, joints, point, direction, status);
     EXPECT_EQ(status, JointSolver::eNotSetUp);
-    store.SetCameraParameters(camera());
-    store.SetProjectorParameters(camera());
+    store.SetCameraParameters(*handed().Camera());
+    store.SetProjectorParameters(*handed().Camera());
     EXPECT_FALSE(store.IsReadyToPlan(100000, seq));
     store.SetJointParameters(handed().JointParameters()->data());
     EXPECT_TRUE(store.IsReadyToPlan(100000, seq));
@@ -105,21 +101,17 @@ TEST(JointSolver, ReportsTargetsOutOfReachBadInputAndAMissingSetUp) {
 
 // Within a tolerance the nearest reachable direction; the region: a quarter of the 1024 rows at 150 mm.
 TEST(JointSolver, WithinATolerancePicksTheNearestReachableDirection) {
-    const JointSolver solver(c_device.m_axisChain, camera(), planningTrafo());
+    const JointSolver solver(c_device.m_axisChain, *handed().Camera(), planningTrafo());
     EXPECT_NEAR(solver.GetRegionRadius(), 150.0 * 1024 / (4 * 640 / std::tan(18 * 3.14159265358979 / 180)),
                 1e-4);
     // Above the tilt centre, a view 40 degrees off the vertical from the far side is beyond the tilts.
-    const float target[3] = {0, 0, 10};
-    const float cone = 40 * 0.017453292f, azimuth = 135 * 0.017453292f;
-    const float wanted[3] = {std::sin(cone) * std::cos(azimuth), std::sin(cone) * std::sin(azimuth),
-                             -std::cos(cone)};
+    const float target[3] = {0, 0, 10}, wanted[3] = {-0.4545195f, 0.4545195f, -0.7660444f};
     ASSERT_EQ(solver.Solve(wanted, target, 0).status, JointSolver::eOutOfReach);
     const JointSolver::Result near = solver.Solve(wanted, target, 17.0f);
     ASSERT_EQ(near.status, JointSolver::eSolved);
     EXPECT_TRUE(near.angleDegrees > 0.01 && near.angleDegrees <= 17.0 + JointSolver::c_dAngleAccuracy);
-    EXPECT_NEAR(angleDegrees(CbVector3f(near.direction[0], near.direction[1], near.direction[2]),
-                             CbVector3f(wanted[0], wanted[1], wanted[2])),
-                near.angleDegrees, 1e-3);
+    const CbVector3f found(near.direction[0], near.direction[1], near.direction[2]);
+    EXPECT_NEAR(angleDegrees(found, {wanted[0], wanted[1], wanted[2]}), near.angleDegrees, 1e-3);
     EXPECT_LE(near.positionError, solver.GetRegionRadius());
     // Nothing clearly nearer is within reach.
     EXPECT_EQ(solver.Solve(wanted, target, static_cast<float>(near.angleDegrees) - 0.25f).status,
@@ -131,7 +123,7 @@ TEST(JointSolver, StaysWithinTheLimitsOfTheJointRecordsItWasHanded) {
     // Tilts held near home leave only the disc's turn to choose the view's azimuth.
     limits[1].minPosition = limits[2].minPosition = 89;
     limits[1].maxPosition = limits[2].maxPosition = 91;
-    const JointSolver narrow(camera(), limits.data(), planningTrafo());
+    const JointSolver narrow(*handed().Camera(), limits.data(), planningTrafo());
     const float tilted[5] = {0, 130, 100, 0, 20};
     const NSLook look = lookAt(Config(tilted));
     const JointSolver::Result limited = narrow.Solve(look.direction, look.point, 0);
@@ -160,7 +152,7 @@ TEST(JointSolver, LetsTheJawsUserRayPassItsImageCheck) {
 // A target seen exactly along the direction from the witness configuration (near the region's edge; L2 at
 // its limit): the solver finds an exact view with the target at least about as near the focus point.
 TEST(JointSolver, FindsAnExactViewAtLeastAsCentredAsAKnownOne) {
-    const JointSolver solver(c_device.m_axisChain, camera(), planningTrafo());
+    const JointSolver solver(c_device.m_axisChain, *handed().Camera(), planningTrafo());
     const struct {
         float direction[3], target[3], witness[5];
     } cases[] = {{{0.324702919f, 0.495575547f, -1.05567098f},

@@ -6,6 +6,7 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cwchar>
 #include <string>
@@ -39,8 +40,7 @@ inline NSView viewOf(const Config& config, const CbVector3f& discPoint) {
 
 // The planning frame: the disc frame with z out of the disc, at home.
 inline CbMatrix4Rf planningTrafo() {
-    Config home;
-    c_device.m_axisChain.GetNeutralConfiguration(home);
+    const Config home(ReferenceDevice::c_afHome);
     return ZoCPlanningFrame::PlanningTransformation(
         c_device.m_axisChain.GetCamToDiscTransformation(home, false));
 }
@@ -63,11 +63,10 @@ inline bool inCentralHalf(const NSView& view) {
 }
 
 // A plan's sequence with a stale request to replace, and the stump index and request number before it.
-struct NSPlan {
-    ZoCOrbal2AxisChain::CJointPositionSequence seq;
+struct NSPlan : ZoCOrbal2AxisChain::CJointPositionSequence {
     int stump = ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex,
         number = ZoCAcquisitionSteeringOrbal2::m_iRequestCounter;
-    NSPlan() { seq.Add(ZoCOrbal2AxisChain::NSConfigurationRequest()); }
+    NSPlan() { Add(ZoCOrbal2AxisChain::NSConfigurationRequest()); }
     int Advance() const { return ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex - stump; }
 };
 
@@ -80,8 +79,7 @@ inline auto allNear(const std::vector<float>& want, float tolerance) {
 }
 
 inline double angleDegrees(const CbVector3f& a, const CbVector3f& b) {
-    const double c = a.Normalized().Dot(b.Normalized());
-    return std::acos(std::max(-1.0, std::min(1.0, c))) * 57.29577951308232;
+    return std::acos(std::clamp<double>(a.Normalized().Dot(b.Normalized()), -1, 1)) * 57.29577951308232;
 }
 
 inline void expectWithinLimits(const float joints[5]) {
