@@ -33,27 +33,21 @@ Sim::TriangleMesh tilted(float degrees) {
 
 }  // namespace
 
-// Closed and consistently wound (each directed edge has one reverse partner), outwards, on the disc.
+// Closed and consistently wound (each directed edge once, and its reverse), outwards, on the plate.
 TEST(SyntheticModels, EveryModelIsClosedFacesOutwardsAndStandsOnThePlate) {
-    const std::pair<const char*, Sim::TriangleMesh> models[] = {
-        {"jaw", Sim::BuildJawModel().mesh},
-        {"sectioned jaw", Sim::BuildSectionedJawModel().jaw.mesh},
-        {"stump holder", Sim::BuildStumpHolderModel().mesh},
-        {"scan body", Sim::BuildScanBodyModel().jaw.mesh},
-        {"double-arch tray", Sim::BuildDoubleArchTrayModel().mesh}};
-    for (const auto& [name, mesh] : models) {
+    const Sim::TriangleMesh models[] = {Sim::BuildJawModel().mesh, Sim::BuildSectionedJawModel().jaw.mesh,
+                                        Sim::BuildStumpHolderModel().mesh, Sim::BuildScanBodyModel().jaw.mesh,
+                                        Sim::BuildDoubleArchTrayModel().mesh};
+    for (const Sim::TriangleMesh& mesh : models) {
+        SCOPED_TRACE(&mesh - models);
         std::map<std::pair<uint32_t, uint32_t>, int> edges;
         for (const auto& t : mesh.triangles)
             for (size_t k = 0; k < 3; ++k)
                 ++edges[{t[k], t[(k + 1) % 3]}];
-        for (const auto& [edge, count] : edges) {
-            const auto reverse = edges.find({edge.second, edge.first});
-            ASSERT_TRUE(count == 1 && reverse != edges.end() && reverse->second == 1) << name;
-        }
-        EXPECT_GT(simtest::SignedVolume(mesh), 1000.0) << name;
-        const CyBoundingBox3D bounds = mesh.Bounds();
-        EXPECT_NEAR(bounds.GetMax().z, 0.0f, 1e-4f) << name;
-        EXPECT_LT(std::hypot(bounds.GetMax().x, bounds.GetMax().y), 50.0f) << name << " fits on the disc";
+        for (const auto& [edge, count] : edges)
+            ASSERT_TRUE(count == 1 && edges.count({edge.second, edge.first}) == 1);
+        EXPECT_GT(simtest::SignedVolume(mesh), 1000.0);
+        EXPECT_NEAR(mesh.Bounds().GetMax().z, 0.0f, 1e-4f);
     }
 }
 
@@ -70,11 +64,8 @@ TEST(GroundTruth, CountsOnlySurfaceAViewFromAboveThePlateCanReach) {
         // A block under a shell open underneath: nothing above the plate reaches it.
         {"block under an open shell", with(shell, BoxMesh({-2, -2, -3}, {2, 2, 0})), 260},
         {"face 90 degrees up", tilted(-90), 16},
-        {"vertical face", tilted(0), 16},
-        {"face 45 degrees down", tilted(45), 16},
         {"face 55 degrees down", tilted(55), 16},
         {"face 65 degrees down", tilted(65), 0},
-        {"face straight down", tilted(90), 0},
     };
     for (const auto& [name, model, area] : cases) {
         const Sim::GroundTruth truth(model);

@@ -59,40 +59,6 @@ std::string scratch(const std::string& name, const std::string& bytes) {
 
 }  // namespace
 
-// Each broken input is refused with a message saying what is wrong, and nothing half-read.
-TEST(StlReader, RefusesBrokenInputWithAMessage) {
-    Triangles nan = c_tetra;
-    nan[1][4] = std::numeric_limits<float>::infinity();
-    const std::string good = binary(c_tetra);
-    const std::pair<std::string, std::string> cases[] = {
-        {"", "empty"},
-        {std::string(80, 'x'), "too short"},  // room for a header but not for the count
-        {"solid x", "without 'endsolid'"},    // the name's line ends with the file
-        {binary({}), "no triangles"},
-        {binary(c_tetra, "binary", 0xFFFFFFFE), "holds only 4"},  // caught before anything is allocated
-        {good.substr(0, good.size() - 10), "holds only 3"},
-        {good + "abc", "binary STL of 4 triangles has 3 bytes after its last triangle"},
-        {binary(nan), "triangle 1: a vertex coordinate is not a finite number"},
-        {edited(c_ascii, "1.5e0", "nan"), "not a finite number"},
-        {edited(c_ascii, "vertex 0 1 0", "vortex 0 1 0"), "line 5: expected 'vertex', found 'vortex'"},
-        {"solid x\nfacet normal 0 0 1\n outer loop\n vertex 0 0 zero\n", "malformed vertex coordinate"},
-        {"solid x\nfacet normal 0 0\n", "malformed facet normal"},
-        {"solid nothing\nendsolid nothing\n", "no usable triangles"},
-        // Control bytes and bytes beyond ASCII are escaped: they could steer the user's terminal.
-        {edited(c_ascii, "vertex 0 1 0", "v\x1b[2J\x07 0 1 0"), "found 'v\\x1B[2J\\x07'"},
-        {"solid x\n\x9b"
-         "facet",
-         "expected 'facet', found '\\x9Bfacet'"},
-    };
-    for (const auto& [bytes, reason] : cases) {
-        Sim::StlReader reader;
-        Sim::TriangleMesh mesh;
-        EXPECT_FALSE(reader.Parse(bytes, mesh)) << reason;
-        EXPECT_TRUE(mesh.IsEmpty());
-        EXPECT_NE(reader.GetError().find(reason), std::string::npos) << "message: " << reader.GetError();
-    }
-}
-
 // Random and damaged bytes: read (finite, no more than the bytes hold) or refused with a clean message.
 TEST(StlReader, RandomBytesAreReadOrRefusedCleanly) {
     std::mt19937_64 random(5489);
@@ -114,11 +80,10 @@ TEST(StlReader, RandomBytesAreReadOrRefusedCleanly) {
         Sim::TriangleMesh mesh;
         const bool read = reader.Parse(bytes, mesh);
         refused += !read;
-        EXPECT_EQ(mesh.IsEmpty(), !read) << "round " << round;
+        EXPECT_TRUE(mesh.IsEmpty() != read && reader.GetError().empty() == read) << "round " << round;
         EXPECT_LE(mesh.triangles.size() * 50, bytes.size()) << "round " << round;
         for (const CbVector3f& v : mesh.vertices)
             ASSERT_TRUE(std::isfinite(v.x + v.y + v.z)) << "round " << round;
-        EXPECT_EQ(reader.GetError().empty(), read) << "round " << round;
         for (const char c : reader.GetError())
             ASSERT_TRUE(c >= 0x20 && c < 0x7F) << reader.GetError();
     }
@@ -131,8 +96,7 @@ TEST(ReadModelFile, ReadsStlObjAndPlyAsTheyStateTheGeometry) {
     Triangles degenerate = c_tetra;
     degenerate.push_back({1, 1, 1, 1, 1, 1, 2, 2, 2});
     const std::tuple<const char*, std::string, size_t, CbVector3f, double> cases[] = {
-        // file, bytes, triangles, largest corner, volume (the smallest corner: (-1, -1, -1), or 0 for
-        // two.stl)
+        // file, bytes, triangles, largest corner (the smallest: all -1, or 0 for two.stl), volume
         {"tetra.OBJ", c_obj, 4, {1, 2, 3}, 4},
         {"tetra.ply", c_ply, 4, {1, 2, 3}, 4},
         {"tetra.stl", binary(degenerate, "solid but binary"), 4, {1, 2, 3}, 4},
@@ -149,32 +113,61 @@ TEST(ReadModelFile, ReadsStlObjAndPlyAsTheyStateTheGeometry) {
     }
 }
 
-// Refused with the file's name: not a regular file (a FIFO at once), unknown, empty, broken, flat.
-TEST(ReadModelFile, RefusesWhatIsNotAReadableModelWithTheFilesName) {
+// Refused with the file's name and what is wrong, nothing half-read: not a regular file (a FIFO at once),
+// unknown, empty, broken or flat.
+TEST(ReadModelFile, RefusesWhatIsNotAReadableModelWithTheFilesNameAndWhy) {
     const std::string folder = scratch("folder.stl"), fifo = scratch("pipe.stl");
     std::filesystem::create_directories(folder);
     std::filesystem::remove(fifo);
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    int files = 0;
+    auto file = [&files](const char* extension, const std::string& bytes, const std::string& why) {
+        const std::string path = scratch("refused" + std::to_string(++files) + extension, bytes);
+        return std::pair{path, "'" + path + "': " + why};
+    };
+    Triangles infinite = c_tetra;
+    infinite[1][4] = std::numeric_limits<float>::infinity();
+    const std::string good = binary(c_tetra);
     const std::pair<std::string, std::string> cases[] = {
-        // path, message (after "path" when it starts with ':')
         {scratch("missing.stl"), "cannot open '" + scratch("missing.stl") + "'"},
         {folder, "'" + folder + "' is a directory, not a file"},
         {fifo, "'" + fifo + "' is not a regular file"},
-        {scratch("box.3ds", "whatever"), ": unknown model format (STL, PLY or OBJ)"},
-        {scratch("empty.obj", ""), ": the file is empty"},
-        {scratch("half.ply", c_ply.substr(0, c_ply.find("\n-1 2 -1"))), ": not a readable ply file"},
-        {scratch("points.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\n"), ": not a readable obj file"},
-        {scratch("flat.obj", "v 0 0 0\nv 1 0 0\nv 2 0 0\nf 1 2 3\n"), ": the model has no usable triangles"},
+        file(".3ds", "whatever", "unknown model format (STL, PLY or OBJ)"),
+        file(".obj", "", "the file is empty"),
+        file(".ply", c_ply.substr(0, c_ply.find("\n-1 2 -1")), "not a readable ply file"),
+        file(".obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\n", "not a readable obj file"),
+        file(".obj", "v 0 0 0\nv 1 0 0\nv 2 0 0\nf 1 2 3\n", "the model has no usable triangles"),
+        file(".stl", "", "the file is empty"),
+        file(".stl", std::string(80, 'x'), "too short for a binary STL file and not ASCII STL"),  // no count
+        file(".stl", "solid x", "the file ends without 'endsolid'"),  // the name's line ends the file
+        file(".stl", binary({}), "the model has no triangles"),
+        // A count beyond the bytes is caught before anything is allocated.
+        file(".stl", binary(c_tetra, "binary", 0xFFFFFFFE),
+             "binary STL announces 4294967294 triangles but holds only 4"),
+        file(".stl", good.substr(0, good.size() - 10), "binary STL announces 4 triangles but holds only 3"),
+        file(".stl", good + "abc", "binary STL of 4 triangles has 3 bytes after its last triangle"),
+        file(".stl", binary(infinite), "triangle 1: a vertex coordinate is not a finite number"),
+        file(".stl", edited(c_ascii, "1.5e0", "nan"), "line 15: a vertex coordinate is not a finite number"),
+        file(".stl", edited(c_ascii, "vertex 0 1 0", "vortex 0 1 0"),
+             "line 5: expected 'vertex', found 'vortex'"),
+        file(".stl", "solid x\nfacet normal 0 0 1\n outer loop\n vertex 0 0 zero\n",
+             "line 4: malformed vertex coordinate"),
+        file(".stl", "solid x\nfacet normal 0 0\n", "line 3: malformed facet normal"),
+        file(".stl", "solid nothing\nendsolid nothing\n", "the model has no usable triangles"),
+        // Control bytes and bytes beyond ASCII are escaped: they could steer the user's terminal.
+        file(".stl", edited(c_ascii, "vertex 0 1 0", "v\x1b[2J\x07 0 1 0"),
+             "line 5: expected 'vertex', found 'v\\x1B[2J\\x07'"),
+        file(".stl",
+             "solid x\n\x9b"
+             "facet",
+             "line 2: expected 'facet', found '\\x9Bfacet'"),
     };
     for (const auto& [path, message] : cases) {
         Sim::TriangleMesh mesh;
         std::string error;
         EXPECT_FALSE(Sim::ReadModelFile(path, mesh, error)) << path;
         EXPECT_TRUE(mesh.IsEmpty()) << path;
-        if (message[0] == ':')
-            EXPECT_EQ(error.rfind("'" + path + "'" + message, 0), 0u) << error;
-        else
-            EXPECT_EQ(error, message);
+        EXPECT_EQ(error.substr(0, message.size()), message);  // after it, only the importer's own words
     }
     std::filesystem::remove(fifo);
 }
