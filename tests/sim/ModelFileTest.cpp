@@ -49,33 +49,23 @@ std::string edited(std::string text, const char* from, const char* to) {
     return text.replace(text.find(from), std::strlen(from), to);
 }
 
-std::string scratch(const std::string& name) {
-    return testsupport::ScratchDirectory() + "/" + name;
-}
 std::string scratch(const std::string& name, const std::string& bytes) {
-    std::ofstream(scratch(name), std::ios::binary) << bytes;
-    return scratch(name);
+    const std::string path = testsupport::ScratchDirectory() + "/" + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
 }
 
 }  // namespace
 
-// Random and damaged bytes: read (finite, no more than the bytes hold) or refused with a clean message.
-TEST(StlReader, RandomBytesAreReadOrRefusedCleanly) {
+// Damaged files: read (finite, no more than the bytes hold) or refused with a printable message.
+TEST(StlReader, DamagedBytesAreReadOrRefusedCleanly) {
     std::mt19937_64 random(5489);
     int refused = 0;
     for (int round = 0; round < 2000; ++round) {
-        std::string bytes = round % 4 == 1 ? binary(c_tetra) : c_ascii;
-        if (round % 2 == 0) {
-            bytes.resize(random() % 400);
-            for (char& c : bytes)
-                c = static_cast<char>(random());
-            const auto count = static_cast<uint32_t>((bytes.size() - 84) / 50 + random() % 3);
-            if (round % 4 == 0 && bytes.size() >= 84)
-                std::memcpy(bytes.data() + 80, &count, 4);  // plausible
-        } else {
-            for (int flips = 1 + static_cast<int>(random() % 4); flips > 0; --flips)
-                bytes[random() % bytes.size()] = static_cast<char>(random());
-        }
+        std::string bytes = round % 2 ? binary(c_tetra) : c_ascii;
+        for (int flips = 1 + static_cast<int>(random() % 8); flips > 0; --flips)
+            bytes[random() % bytes.size()] = static_cast<char>(random());
+        bytes.resize(round % 3 ? bytes.size() : random() % bytes.size());
         Sim::StlReader reader;
         Sim::TriangleMesh mesh;
         const bool read = reader.Parse(bytes, mesh);
@@ -87,7 +77,7 @@ TEST(StlReader, RandomBytesAreReadOrRefusedCleanly) {
         for (const char c : reader.GetError())
             ASSERT_TRUE(c >= 0x20 && c < 0x7F) << reader.GetError();
     }
-    EXPECT_GT(refused, 1000);
+    EXPECT_TRUE(refused > 1000 && refused < 1800) << refused;  // both ways taken often
 }
 
 // Files give their triangles, bounds and volume (positive: the winding still faces outwards); zero-area
@@ -116,12 +106,13 @@ TEST(ReadModelFile, ReadsStlObjAndPlyAsTheyStateTheGeometry) {
 // Refused with the file's name and what is wrong, nothing half-read: not a regular file (a FIFO at once),
 // unknown, empty, broken or flat.
 TEST(ReadModelFile, RefusesWhatIsNotAReadableModelWithTheFilesNameAndWhy) {
-    const std::string folder = scratch("folder.stl"), fifo = scratch("pipe.stl");
+    const std::string dir = testsupport::ScratchDirectory() + "/", folder = dir + "folder.stl",
+                      fifo = dir + "pipe.stl";
     std::filesystem::create_directories(folder);
     std::filesystem::remove(fifo);
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     int files = 0;
-    auto file = [&files](const char* extension, const std::string& bytes, const std::string& why) {
+    auto file = [&files](const std::string& bytes, const std::string& why, const char* extension = ".stl") {
         const std::string path = scratch("refused" + std::to_string(++files) + extension, bytes);
         return std::pair{path, "'" + path + "': " + why};
     };
@@ -129,38 +120,34 @@ TEST(ReadModelFile, RefusesWhatIsNotAReadableModelWithTheFilesNameAndWhy) {
     infinite[1][4] = std::numeric_limits<float>::infinity();
     const std::string good = binary(c_tetra);
     const std::pair<std::string, std::string> cases[] = {
-        {scratch("missing.stl"), "cannot open '" + scratch("missing.stl") + "'"},
+        {dir + "missing.stl", "cannot open '" + dir + "missing.stl'"},
         {folder, "'" + folder + "' is a directory, not a file"},
         {fifo, "'" + fifo + "' is not a regular file"},
-        file(".3ds", "whatever", "unknown model format (STL, PLY or OBJ)"),
-        file(".obj", "", "the file is empty"),
-        file(".ply", c_ply.substr(0, c_ply.find("\n-1 2 -1")), "not a readable ply file"),
-        file(".obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\n", "not a readable obj file"),
-        file(".obj", "v 0 0 0\nv 1 0 0\nv 2 0 0\nf 1 2 3\n", "the model has no usable triangles"),
-        file(".stl", "", "the file is empty"),
-        file(".stl", std::string(80, 'x'), "too short for a binary STL file and not ASCII STL"),  // no count
-        file(".stl", "solid x", "the file ends without 'endsolid'"),  // the name's line ends the file
-        file(".stl", binary({}), "the model has no triangles"),
+        file("whatever", "unknown model format (STL, PLY or OBJ)", ".3ds"),
+        file("", "the file is empty", ".obj"),
+        file(c_ply.substr(0, c_ply.find("\n-1 2 -1")), "not a readable ply file", ".ply"),
+        file("v 0 0 0\nv 1 0 0\nv 0 1 0\n", "not a readable obj file", ".obj"),
+        file("v 0 0 0\nv 1 0 0\nv 2 0 0\nf 1 2 3\n", "the model has no usable triangles", ".obj"),
+        file("", "the file is empty"),
+        file(std::string(80, 'x'), "too short for a binary STL file and not ASCII STL"),  // no count
+        file("solid x", "the file ends without 'endsolid'"),  // the name's line ends the file
+        file(binary({}), "the model has no triangles"),
         // A count beyond the bytes is caught before anything is allocated.
-        file(".stl", binary(c_tetra, "binary", 0xFFFFFFFE),
+        file(binary(c_tetra, "binary", 0xFFFFFFFE),
              "binary STL announces 4294967294 triangles but holds only 4"),
-        file(".stl", good.substr(0, good.size() - 10), "binary STL announces 4 triangles but holds only 3"),
-        file(".stl", good + "abc", "binary STL of 4 triangles has 3 bytes after its last triangle"),
-        file(".stl", binary(infinite), "triangle 1: a vertex coordinate is not a finite number"),
-        file(".stl", edited(c_ascii, "1.5e0", "nan"), "line 15: a vertex coordinate is not a finite number"),
-        file(".stl", edited(c_ascii, "vertex 0 1 0", "vortex 0 1 0"),
-             "line 5: expected 'vertex', found 'vortex'"),
-        file(".stl", "solid x\nfacet normal 0 0 1\n outer loop\n vertex 0 0 zero\n",
+        file(good.substr(0, good.size() - 10), "binary STL announces 4 triangles but holds only 3"),
+        file(good + "abc", "binary STL of 4 triangles has 3 bytes after its last triangle"),
+        file(binary(infinite), "triangle 1: a vertex coordinate is not a finite number"),
+        file(edited(c_ascii, "1.5e0", "nan"), "line 15: a vertex coordinate is not a finite number"),
+        file(edited(c_ascii, "vertex 0 1 0", "vortex 0 1 0"), "line 5: expected 'vertex', found 'vortex'"),
+        file("solid x\nfacet normal 0 0 1\n outer loop\n vertex 0 0 zero\n",
              "line 4: malformed vertex coordinate"),
-        file(".stl", "solid x\nfacet normal 0 0\n", "line 3: malformed facet normal"),
-        file(".stl", "solid nothing\nendsolid nothing\n", "the model has no usable triangles"),
+        file("solid x\nfacet normal 0 0\n", "line 3: malformed facet normal"),
+        file("solid nothing\nendsolid nothing\n", "the model has no usable triangles"),
         // Control bytes and bytes beyond ASCII are escaped: they could steer the user's terminal.
-        file(".stl", edited(c_ascii, "vertex 0 1 0", "v\x1b[2J\x07 0 1 0"),
+        file(edited(c_ascii, "vertex 0 1 0", "v\x1b[2J\x07 0 1 0"),
              "line 5: expected 'vertex', found 'v\\x1B[2J\\x07'"),
-        file(".stl",
-             "solid x\n\x9b"
-             "facet",
-             "line 2: expected 'facet', found '\\x9Bfacet'"),
+        file("solid x\n\233facet", "line 2: expected 'facet', found '\\x9Bfacet'"),
     };
     for (const auto& [path, message] : cases) {
         Sim::TriangleMesh mesh;
@@ -194,12 +181,7 @@ TEST(ModelPlacement, FindsTheJawsOcclusalSideInEveryOrientationAndTurnsItUp) {
         for (size_t i = 0; i < jaw.vertices.size(); ++i)
             ASSERT_NEAR(file.vertices[i].z, jaw.vertices[i].z, 1e-3f);
         EXPECT_NEAR(simtest::SignedVolume(file), simtest::SignedVolume(jaw), 1.0);
-        const CbVector3f centre = file.Bounds().GetMin() + file.Bounds().GetMax();  // twice the centre
-        EXPECT_LT(std::hypot(centre.x, centre.y), 1e-4f);
     }
-    Sim::UpAxis parsed;
-    EXPECT_TRUE(Sim::ParseUpAxis("-y", parsed) && parsed == Sim::UpAxis::MinusY);
-    EXPECT_FALSE(Sim::ParseUpAxis("up", parsed));
 }
 
 // A model that does not fit on the disc is refused with its size; one that fits passes.

@@ -48,7 +48,7 @@ struct BoxHit {
 inline std::optional<BoxHit> IntersectBox(const CbVector3f& o, const CbVector3f& d, const CbVector3f& lo,
                                           const CbVector3f& hi) {
     std::optional<BoxHit> first;
-    for (int a = 0; a < 3; ++a) {
+    for (int a = 0; a < 3; ++a)
         for (const float side : {-1.0f, 1.0f}) {
             const double t = ((side < 0 ? lo : hi)[a] - o[a]) / static_cast<double>(d[a]);
             const CbVector3f p = o + d * static_cast<float>(t);
@@ -59,7 +59,6 @@ inline std::optional<BoxHit> IntersectBox(const CbVector3f& o, const CbVector3f&
             first = BoxHit{t, CbVector3f()};
             first->normal[a] = side;
         }
-    }
     return first;
 }
 
