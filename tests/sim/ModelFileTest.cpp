@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 
 #include <sys/stat.h>
 
@@ -27,9 +26,8 @@ const Triangles c_tetra = {{-1, -1, -1, -1, 2, -1, 1, -1, -1},
 const std::string c_obj = "v -1 -1 -1\nv 1 -1 -1\nv -1 2 -1\nv -1 -1 3\nf 1 3 2\nf 1 2 4\nf 1 4 3\nf 2 3 4\n";
 const std::string c_ply =
     "ply\nformat ascii 1.0\nelement vertex 4\nproperty float x\nproperty float y\nproperty float z\n"
-    "element face 4\nproperty list uchar int vertex_indices\nend_header\n-1 -1 -1\n1 -1 -1\n-1 2 -1\n-1 -1 "
-    "3\n"
-    "3 0 2 1\n3 0 1 3\n3 0 3 2\n3 1 2 3\n";
+    "element face 4\nproperty list uchar int vertex_indices\nend_header\n"
+    "-1 -1 -1\n1 -1 -1\n-1 2 -1\n-1 -1 3\n3 0 2 1\n3 0 1 3\n3 0 3 2\n3 1 2 3\n";
 const std::string c_ascii =
     "solid two by hand\nfacet normal 0 0 -1\n outer loop\n  vertex 0 0 0\n  vertex 0 1 0\n  vertex 1 0 0\n"
     " endloop\nendfacet\nfacet normal 1 1 1\n outer loop\n  vertex 1 0 0\n  vertex 0 1 0\n"
@@ -80,8 +78,8 @@ TEST(StlReader, DamagedBytesAreReadOrRefusedCleanly) {
     EXPECT_TRUE(refused > 1000 && refused < 1800) << refused;  // both ways taken often
 }
 
-// Files give their triangles, bounds and volume (positive: the winding still faces outwards); zero-area
-// triangles are dropped; a binary STL may start with "solid".
+// Read as stated: triangles (none of zero area), corners, volume (winding kept); a binary STL may say
+// "solid".
 TEST(ReadModelFile, ReadsStlObjAndPlyAsTheyStateTheGeometry) {
     Triangles degenerate = c_tetra;
     degenerate.push_back({1, 1, 1, 1, 1, 1, 2, 2, 2});
@@ -103,8 +101,7 @@ TEST(ReadModelFile, ReadsStlObjAndPlyAsTheyStateTheGeometry) {
     }
 }
 
-// Refused with the file's name and what is wrong, nothing half-read: not a regular file (a FIFO at once),
-// unknown, empty, broken or flat.
+// Refused with the file's name and what is wrong, nothing half-read; a FIFO at once, never waited on.
 TEST(ReadModelFile, RefusesWhatIsNotAReadableModelWithTheFilesNameAndWhy) {
     const std::string dir = testsupport::ScratchDirectory() + "/", folder = dir + "folder.stl",
                       fifo = dir + "pipe.stl";
@@ -140,7 +137,7 @@ TEST(ReadModelFile, RefusesWhatIsNotAReadableModelWithTheFilesNameAndWhy) {
         file(binary(infinite), "triangle 1: a vertex coordinate is not a finite number"),
         file(edited(c_ascii, "1.5e0", "nan"), "line 15: a vertex coordinate is not a finite number"),
         file(edited(c_ascii, "vertex 0 1 0", "vortex 0 1 0"), "line 5: expected 'vertex', found 'vortex'"),
-        file("solid x\nfacet normal 0 0 1\n outer loop\n vertex 0 0 zero\n",
+        file("solid x\nfacet normal 0 0 1\nouter loop\nvertex 0 zero\n",
              "line 4: malformed vertex coordinate"),
         file("solid x\nfacet normal 0 0\n", "line 3: malformed facet normal"),
         file("solid nothing\nendsolid nothing\n", "the model has no usable triangles"),

@@ -68,7 +68,6 @@ Seen see(const Sim::VirtualScanner& scanner, const CbMatrix4Rf& camToDisc, const
 TEST(VirtualScanner, RecordingsOfBoxScenesMatchTheClosedFormPixelByPixel) {
     const Boxes box = {{{-10, -10, -6}, {10, 10, 0}}};
     const Boxes pillar = {{{-20, -20, -2}, {20, 20, 0}}, {{-3, -3, -25}, {3, 3, -2}}};  // on a slab
-    // Boxes, joints, noise, least shadowed pixels.
     const std::tuple<Boxes, std::array<float, 5>, Sim::RegistrationNoise, int> cases[] = {
         {box, {20, 60, 110, -10, 45}, {0.2f, 0.05f}, 0},
         {pillar, {0, 90, 90, 0, 0}, {}, 100},
@@ -124,16 +123,14 @@ TEST(VirtualScanner, RecordingsOfBoxScenesMatchTheClosedFormPixelByPixel) {
         EXPECT_EQ(image.measuredPixels, masked);
         EXPECT_GT(checked, 2000);
         EXPECT_GT(measured, 1000);
-        EXPECT_GE(shadowed, minShadowed)
-            << "the pillar must cast a sizeable shadow for the test to mean anything";
+        EXPECT_GE(shadowed, minShadowed);  // a sizeable shadow, for the test to mean anything
     }
 }
 
 // No model: an invalid scanner and empty recordings. Camera below the plate: the disc hides the model.
 TEST(VirtualScanner, NothingIsMeasuredWithoutAModelOrFromBelowThePlate) {
     const ZoCOrbal2DeviceConfig device;
-    const float joints[5] = {0, 90, -15, 0, 0};
-    const Config below(joints);
+    const Config below(std::array<float, 5>{0, 90, -15, 0, 0}.data());
     Sim::VirtualScanner none(device, Sim::TriangleMesh{}, SmallImage());
     EXPECT_TRUE(!none.IsValid() && !none.GetError().empty());
     EXPECT_EQ(none.Record(below).measuredPixels, 0);
