@@ -122,8 +122,8 @@ TEST(ReadModelFile, RefusesWhatIsNotAReadableModelWithTheFilesNameAndWhy) {
         {fifo, "'" + fifo + "' is not a regular file"},
         file("whatever", "unknown model format (STL, PLY or OBJ)", ".3ds"),
         file("", "the file is empty", ".obj"),
-        file(c_ply.substr(0, c_ply.find("\n-1 2 -1")), "not a readable ply file", ".ply"),
-        file("v 0 0 0\nv 1 0 0\nv 0 1 0\n", "not a readable obj file", ".obj"),
+        file(c_ply.substr(0, c_ply.find("\n-1 2 -1")), "not a readable ply file: ", ".ply"),
+        file("v 0 0 0\nv 1 0 0\nv 0 1 0\n", "not a readable obj file: ", ".obj"),
         file("v 0 0 0\nv 1 0 0\nv 2 0 0\nf 1 2 3\n", "the model has no usable triangles", ".obj"),
         file("", "the file is empty"),
         file(std::string(80, 'x'), "too short for a binary STL file and not ASCII STL"),  // no count
@@ -151,7 +151,7 @@ TEST(ReadModelFile, RefusesWhatIsNotAReadableModelWithTheFilesNameAndWhy) {
         std::string error;
         EXPECT_FALSE(Sim::ReadModelFile(path, mesh, error)) << path;
         EXPECT_TRUE(mesh.IsEmpty()) << path;
-        EXPECT_EQ(error.substr(0, message.size()), message);  // after it, only the importer's own words
+        EXPECT_TRUE(error == message || (message.ends_with(": ") && error.starts_with(message))) << error;
     }
     std::filesystem::remove(fifo);
 }
