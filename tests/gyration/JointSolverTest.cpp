@@ -11,17 +11,13 @@ namespace {
 
 using Planning = ZoCOrbal2AcquisitionPlanning;
 using namespace gyrationtest;
+using testing::FloatNear;
+using testing::Pointwise;
 
 // What a gyration steering hands its planning: the reference device's camera and joint records.
-const AcquisitionPlanningStore& handed() {
-    static const ZoCAcquisitionSteeringOrbal2Gyration steering(c_device);
-    return dynamic_cast<const AcquisitionPlanningStore&>(*steering.GetAcquisitionPlanning());
-}
-Planning::NSSensorParameters camera() {
-    return *handed().Camera();
-}
-std::vector<Planning::NSJointParameter> records() {
-    return *handed().JointParameters();
+AcquisitionPlanningStore& handed() {
+    static ZoCAcquisitionSteeringOrbal2Gyration steering(c_device);
+    return dynamic_cast<AcquisitionPlanningStore&>(*steering.GetAcquisitionPlanning());
 }
 
 // What the camera looks at from a configuration: its focus point and view direction, planning frame.
@@ -29,23 +25,16 @@ struct NSLook {
     float point[3], direction[3];
 };
 NSLook lookAt(const Config& config) {
-    const CbMatrix4Rf camToDisc = c_device.m_axisChain.GetCamToDiscTransformation(config, false);
-    CCoordinate3<double> eye, view;
-    c_device.m_camProjCalib.GetCamera().GetEyePt(eye);
-    c_device.m_camProjCalib.GetCamera().GetViewDirection(view);
-    const double f = ReferenceDevice::c_dWorkingDistance;
-    const CbVector3f focus(eye.x + f * view.x, eye.y + f * view.y, eye.z + f * view.z);
-    const CbVector3f p = ZoCPlanningFrame::DiscToPlanning(planningTrafo(), camToDisc.TransformPoint(focus));
-    const CbVector3f d =
-        toPlanningDirection(camToDisc.TransformDirection(CbVector3f(view.x, view.y, view.z)));
+    const NSView view = viewOf(config, {});
+    const CbVector3f p = ZoCPlanningFrame::DiscToPlanning(planningTrafo(), view.focusInDisc),
+                     d = toPlanningDirection(view.viewInDisc);
     return {{p.x, p.y, p.z}, {d.x, d.y, d.z}};
 }
 
 }  // namespace
 
 TEST(JointSolver, ViewsFoundSurviveTheRoundTripThroughTheChainsCameraToDiscTransformation) {
-    ZoCAcquisitionSteeringOrbal2Gyration steering(c_device);
-    Planning& planning = *steering.GetAcquisitionPlanning();
+    Planning& planning = handed();
     std::mt19937_64 rng(47110518);
     for (int trial = 0; trial < 24; ++trial) {
         SCOPED_TRACE(trial);
@@ -63,89 +52,66 @@ TEST(JointSolver, ViewsFoundSurviveTheRoundTripThroughTheChainsCameraToDiscTrans
         planning.SolveJoints(look.direction, look.point, FLT_EPSILON, joints, point, direction, status);
         ASSERT_EQ(status, 0);
         expectWithinLimits(joints);
-        const Config solved(joints);
-        const CbVector3f target = ZoCPlanningFrame::PlanningToDisc(
-            planningTrafo().Inverted(), CbVector3f(look.point[0], look.point[1], look.point[2]));
-        const NSView view = viewOf(solved, target);
-        EXPECT_TRUE(view.offAxis < 0.01 && std::fabs(view.depth - 150) < 0.01)
-            << view.offAxis << " " << view.depth;
-        EXPECT_LT(angleDegrees(toPlanningDirection(view.viewInDisc),
-                               CbVector3f(look.direction[0], look.direction[1], look.direction[2])),
-                  0.01);
-        // The answer's point and direction are the solved camera's focus point and view.
-        const NSLook answer = lookAt(solved);
-        EXPECT_THAT(point, testing::Pointwise(testing::FloatNear(1e-3f), answer.point));
-        EXPECT_THAT(direction, testing::Pointwise(testing::FloatNear(1e-5f), answer.direction));
-        EXPECT_THAT(point, testing::Pointwise(testing::FloatNear(0.01f), look.point));
+        // The solved camera looks at the target along the direction, and the answer says so.
+        const NSLook solved = lookAt(Config(joints));
+        EXPECT_THAT(solved.point, Pointwise(FloatNear(0.01f), look.point));
+        EXPECT_THAT(solved.direction, Pointwise(FloatNear(2e-4f), look.direction));
+        EXPECT_THAT(point, Pointwise(FloatNear(1e-3f), solved.point));
+        EXPECT_THAT(direction, Pointwise(FloatNear(1e-5f), solved.direction));
     }
 }
 
 TEST(JointSolver, ReportsTargetsOutOfReachBadInputAndAMissingSetUp) {
-    Planning::NSSensorParameters away = camera(), noField = away;
+    Planning::NSSensorParameters away = *handed().Camera(), noField = away;
     for (float& v : away.view)
         v = -v;  // facing away from the tilt centre
     noField.fov = 0;
     const ZoCOrbal2AxisChain& chain = c_device.m_axisChain;
-    const JointSolver solvers[] = {{chain, camera(), planningTrafo()},
-                                   {chain, away, planningTrafo()},
-                                   {chain, noField, planningTrafo()},
-                                   {chain, camera(), CbMatrix4Rf::Scaling(0)}};
-    const struct {
-        int solver;
-        float direction[3], target[3], tolerance;
-        int status;
-    } cases[] = {
-        {0, {0, 0, 1}, {0, 0, 10}, 5, JointSolver::eOutOfReach},  // from beneath the disc
-        {0, {0, 0, -1}, {0, 0, 400}, 0, JointSolver::eOutOfReach},
-        {0, {0, 0, 0}, {0, 0, 10}, 1, JointSolver::eInvalidInput},
-        {0, {0, 0, -1}, {0, NAN, 10}, 1, JointSolver::eInvalidInput},
-        {0, {INFINITY, 0, -1}, {0, 0, 10}, 1, JointSolver::eInvalidInput},
-        {0, {0, 0, -1}, {0, 0, 10}, NAN, JointSolver::eSolved},  // a NaN tolerance asks for exactness
-        {1, {0, 0, -1}, {0, 0, 10}, 1, JointSolver::eNotSetUp},
-        {2, {0, 0, -1}, {0, 0, 10}, 1, JointSolver::eNotSetUp},
-        {3, {0, 0, -1}, {0, 0, 10}, 1, JointSolver::eNotSetUp},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
-        const JointSolver::Result result = solvers[c.solver].Solve(c.direction, c.target, c.tolerance);
-        EXPECT_EQ(result.status, c.status);
-        EXPECT_EQ(solvers[c.solver].IsSetUp(), c.solver == 0);
-        if (c.status == JointSolver::eOutOfReach)
-            expectWithinLimits(result.joints);
-    }
+    const JointSolver solver(chain, *handed().Camera(), planningTrafo());
+    const float down[3] = {0, 0, -1}, up[3] = {0, 0, 1}, zero[3] = {}, infinite[3] = {INFINITY, 0, -1};
+    const float above[3] = {0, 0, 10}, nan[3] = {0, NAN, 10};
+    const JointSolver::Result beneath = solver.Solve(up, above, 5);  // looking up from beneath the disc
+    expectWithinLimits(beneath.joints);
+    const std::vector<int> statuses = {
+        beneath.status,
+        solver.Solve(zero, above, 1).status,
+        solver.Solve(down, nan, 1).status,
+        solver.Solve(infinite, above, 1).status,
+        solver.Solve(down, above, NAN).status,  // a NaN tolerance asks for exactness
+        JointSolver(chain, away, planningTrafo()).Solve(down, above, 1).status,
+        JointSolver(chain, noField, planningTrafo()).Solve(down, above, 1).status,
+        JointSolver(chain, *handed().Camera(), CbMatrix4Rf::Scaling(0)).Solve(down, above, 1).status};
+    EXPECT_EQ(statuses,
+              (std::vector<int>{JointSolver::eOutOfReach, JointSolver::eInvalidInput,
+                                JointSolver::eInvalidInput, JointSolver::eInvalidInput, JointSolver::eSolved,
+                                JointSolver::eNotSetUp, JointSolver::eNotSetUp, JointSolver::eNotSetUp}));
     // A planning is ready, and solves, once camera, projector and joints are set.
     AcquisitionPlanningStore store;
     const ZoCOrbal2AxisChain::CJointPositionSequence seq;
     float joints[5], point[3], direction[3];
     int status = 0;
-    store.SolveJoints(cases[0].direction, cases[0].target, 1, joints, point, direction, status);
+    store.SolveJoints(down, above, 1, joints, point, direction, status);
     EXPECT_EQ(status, JointSolver::eNotSetUp);
-    store.SetCameraParameters(camera());
-    store.SetProjectorParameters(camera());
+    store.SetCameraParameters(*handed().Camera());
+    store.SetProjectorParameters(*handed().Camera());
     EXPECT_FALSE(store.IsReadyToPlan(100000, seq));
-    store.SetJointParameters(records().data());
+    store.SetJointParameters(handed().JointParameters()->data());
     EXPECT_TRUE(store.IsReadyToPlan(100000, seq));
 }
 
-// Within a tolerance the nearest reachable direction is taken, its focus point within the region
-// (a quarter of the 1024 rows at 150 mm, focal length 640 / tan 18 degrees pixels).
+// Within a tolerance the nearest reachable direction; the region: a quarter of the 1024 rows at 150 mm.
 TEST(JointSolver, WithinATolerancePicksTheNearestReachableDirection) {
-    const JointSolver solver(c_device.m_axisChain, camera(), planningTrafo());
-    EXPECT_NEAR(solver.GetWorkingDistance(), 150.0, 1e-4);
+    const JointSolver solver(c_device.m_axisChain, *handed().Camera(), planningTrafo());
     EXPECT_NEAR(solver.GetRegionRadius(), 150.0 * 1024 / (4 * 640 / std::tan(18 * 3.14159265358979 / 180)),
                 1e-4);
     // Above the tilt centre, a view 40 degrees off the vertical from the far side is beyond the tilts.
-    const float target[3] = {0, 0, 10};
-    const float cone = 40 * 0.017453292f, azimuth = 135 * 0.017453292f;
-    const float wanted[3] = {std::sin(cone) * std::cos(azimuth), std::sin(cone) * std::sin(azimuth),
-                             -std::cos(cone)};
+    const float target[3] = {0, 0, 10}, wanted[3] = {-0.4545195f, 0.4545195f, -0.7660444f};
     ASSERT_EQ(solver.Solve(wanted, target, 0).status, JointSolver::eOutOfReach);
     const JointSolver::Result near = solver.Solve(wanted, target, 17.0f);
     ASSERT_EQ(near.status, JointSolver::eSolved);
     EXPECT_TRUE(near.angleDegrees > 0.01 && near.angleDegrees <= 17.0 + JointSolver::c_dAngleAccuracy);
-    EXPECT_NEAR(angleDegrees(CbVector3f(near.direction[0], near.direction[1], near.direction[2]),
-                             CbVector3f(wanted[0], wanted[1], wanted[2])),
-                near.angleDegrees, 1e-3);
+    const CbVector3f found(near.direction[0], near.direction[1], near.direction[2]);
+    EXPECT_NEAR(angleDegrees(found, {wanted[0], wanted[1], wanted[2]}), near.angleDegrees, 1e-3);
     EXPECT_LE(near.positionError, solver.GetRegionRadius());
     // Nothing clearly nearer is within reach.
     EXPECT_EQ(solver.Solve(wanted, target, static_cast<float>(near.angleDegrees) - 0.25f).status,
@@ -153,49 +119,40 @@ TEST(JointSolver, WithinATolerancePicksTheNearestReachableDirection) {
 }
 
 TEST(JointSolver, StaysWithinTheLimitsOfTheJointRecordsItWasHanded) {
-    std::vector<Planning::NSJointParameter> limits = records();
-    const JointSolver wide(camera(), limits.data(), planningTrafo());
+    std::vector<Planning::NSJointParameter> limits = *handed().JointParameters();
     // Tilts held near home leave only the disc's turn to choose the view's azimuth.
     limits[1].minPosition = limits[2].minPosition = 89;
     limits[1].maxPosition = limits[2].maxPosition = 91;
-    const JointSolver narrow(camera(), limits.data(), planningTrafo());
+    const JointSolver narrow(*handed().Camera(), limits.data(), planningTrafo());
     const float tilted[5] = {0, 130, 100, 0, 20};
     const NSLook look = lookAt(Config(tilted));
-    EXPECT_EQ(wide.Solve(look.direction, look.point, 0).status, JointSolver::eSolved);
     const JointSolver::Result limited = narrow.Solve(look.direction, look.point, 0);
     EXPECT_EQ(limited.status, JointSolver::eOutOfReach);
     for (int j : {1, 2})
         EXPECT_TRUE(limited.joints[j] >= 89.0f && limited.joints[j] <= 91.0f) << limited.joints[j];
 }
 
-// Points on a jaw model (image-area units) seen along rays; the last looks up from beneath the disc.
+// Points on a jaw model (image-area units) seen along rays, and one looked at from beneath the disc.
 TEST(JointSolver, LetsTheJawsUserRayPassItsImageCheck) {
     ZoCAcquisitionSteeringOrbal2Jaw jaw(c_device, false, false, false);
-    const CyRay rays[] = {{{400, 200, -320}, {0, 0, 1}},
-                          {{-600, 300, -400}, {0.5f, 0, 0.866f}},
-                          {{0, -500, -200}, {0, 0.3f, 1}},
-                          {{200, 200, -480}, {-0.4f, -0.4f, 0.8f}},
-                          {{0, 0, -400}, {0, 0, -1}}};
-    for (const CyRay& ray : rays) {
-        SCOPED_TRACE(&ray - rays);
-        const bool reachable = &ray != &rays[4];
-        ZoCOrbal2AxisChain::CJointPositionSequence seq;
-        EXPECT_EQ(jaw.GetSequenceForUserDefinedRay(ray, seq), reachable);
-        ASSERT_EQ(seq.GetCount(), reachable ? 1 : 0);
-        if (!reachable)
-            continue;
+    ZoCOrbal2AxisChain::CJointPositionSequence seq;
+    for (const CyRay& ray : {CyRay({400, 200, -320}, {0, 0, 1}), CyRay({-600, 300, -400}, {0.5f, 0, 0.866f}),
+                             CyRay({200, 200, -480}, {-0.4f, -0.4f, 0.8f})}) {
+        SCOPED_TRACE(ray.origin.x);
+        ASSERT_TRUE(jaw.GetSequenceForUserDefinedRay(ray, seq));
+        ASSERT_EQ(seq.GetCount(), 1);
         EXPECT_EQ(seq[0].m_strName.str().substr(3), L"_UU_0");
         const NSView view = viewOf(seq[0].m_config, ray.origin * 0.025f);
         EXPECT_TRUE(inCentralHalf(view)) << view.u << "," << view.v;
         EXPECT_LT(angleDegrees(view.viewInDisc, ray.direction), 17.0 + JointSolver::c_dAngleAccuracy);
     }
+    EXPECT_FALSE(jaw.GetSequenceForUserDefinedRay(CyRay({0, 0, -400}, {0, 0, -1}), seq));
 }
 
-// Targets seen exactly along the wanted direction by the configurations below, by the chain's
-// kinematics: the solver must find such a view with its target at least about as near the focus
-// point (one near the edge of the measuring region, one with L2 at its limit).
+// A target seen exactly along the direction from the witness configuration (near the region's edge; L2 at
+// its limit): the solver finds an exact view with the target at least about as near the focus point.
 TEST(JointSolver, FindsAnExactViewAtLeastAsCentredAsAKnownOne) {
-    const JointSolver solver(c_device.m_axisChain, camera(), planningTrafo());
+    const JointSolver solver(c_device.m_axisChain, *handed().Camera(), planningTrafo());
     const struct {
         float direction[3], target[3], witness[5];
     } cases[] = {{{0.324702919f, 0.495575547f, -1.05567098f},
@@ -209,16 +166,14 @@ TEST(JointSolver, FindsAnExactViewAtLeastAsCentredAsAKnownOne) {
         const CbVector3f wanted = CbVector3f(c.direction[0], c.direction[1], c.direction[2]).Normalized(),
                          disc = ZoCPlanningFrame::PlanningToDisc(
                              planningTrafo().Inverted(), CbVector3f(c.target[0], c.target[1], c.target[2]));
-        // The target's distance from the focus point, or infinity when the view is off by more
-        // than a chord of 1e-4 (0.006 degrees).
+        // The target's distance from the focus point; infinity for a view off by over 0.006 degrees.
         auto offset = [&](const float joints[5]) {
             const NSView view = viewOf(Config(joints), disc);
             return (toPlanningDirection(view.viewInDisc).Normalized() - wanted).Length() < 1e-4f
-                       ? std::hypot(view.offAxis, view.depth - 150)
+                       ? view.fromFocus
                        : INFINITY;
         };
         const double known = offset(c.witness);
-        ASSERT_LT(known, solver.GetRegionRadius());
         const JointSolver::Result found = solver.Solve(c.direction, c.target, 0);
         EXPECT_EQ(found.status, JointSolver::eSolved);
         EXPECT_LT(offset(found.joints), std::min(known + 0.2, solver.GetRegionRadius()));

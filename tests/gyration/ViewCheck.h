@@ -5,8 +5,8 @@
 #include "ZoOrbal2.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cwchar>
 #include <string>
@@ -19,8 +19,8 @@ inline const ZoCOrbal2DeviceConfig c_device;
 
 struct NSView {
     double u = 0, v = 0, depth = 0;  // pixel and depth along the view, mm
-    double offAxis = 0;              // distance of the point from the optical axis, mm
-    CbVector3f viewInDisc;           // the camera's view direction in the disc frame
+    double fromFocus = 0;            // distance of the point from the focus point, mm
+    CbVector3f focusInDisc, viewInDisc;
 };
 
 inline NSView viewOf(const Config& config, const CbVector3f& discPoint) {
@@ -32,17 +32,15 @@ inline NSView viewOf(const Config& config, const CbVector3f& discPoint) {
     CCoordinate3<double> eye, dir;
     c_device.m_camProjCalib.GetCamera().GetEyePt(eye);
     c_device.m_camProjCalib.GetCamera().GetViewDirection(dir);
-    const double d[3] = {p.x - eye.x, p.y - eye.y, p.z - eye.z};
-    const double along = d[0] * dir.x + d[1] * dir.y + d[2] * dir.z;
-    const double offAxis = std::sqrt(std::max(0.0, d[0] * d[0] + d[1] * d[1] + d[2] * d[2] - along * along));
-    return {pixel[0], pixel[1], pixel[2], offAxis,
-            camToDisc.TransformDirection(CbVector3f(dir.x, dir.y, dir.z)).Normalized()};
+    const CbVector3f view = CbVector3f(dir.x, dir.y, dir.z).Normalized(),
+                     focus = CbVector3f(eye.x, eye.y, eye.z) + view * ReferenceDevice::c_dWorkingDistance;
+    const CbVector3f viewInDisc = camToDisc.TransformDirection(view).Normalized();
+    return {pixel[0], pixel[1], pixel[2], (p - focus).Length(), camToDisc.TransformPoint(focus), viewInDisc};
 }
 
 // The planning frame: the disc frame with z out of the disc, at home.
 inline CbMatrix4Rf planningTrafo() {
-    Config home;
-    c_device.m_axisChain.GetNeutralConfiguration(home);
+    const Config home(ReferenceDevice::c_afHome);
     return ZoCPlanningFrame::PlanningTransformation(
         c_device.m_axisChain.GetCamToDiscTransformation(home, false));
 }
@@ -64,13 +62,11 @@ inline bool inCentralHalf(const NSView& view) {
     return std::fabs(view.u - 640) < 320 && std::fabs(view.v - 512) < 256;
 }
 
-// A plan's sequence, holding a stale request the planning must replace, and the stump index and
-// request number before planning.
-struct NSPlan {
-    ZoCOrbal2AxisChain::CJointPositionSequence seq;
+// A plan's sequence with a stale request to replace, and the stump index and request number before it.
+struct NSPlan : ZoCOrbal2AxisChain::CJointPositionSequence {
     int stump = ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex,
         number = ZoCAcquisitionSteeringOrbal2::m_iRequestCounter;
-    NSPlan() { seq.Add(ZoCOrbal2AxisChain::NSConfigurationRequest()); }
+    NSPlan() { Add(ZoCOrbal2AxisChain::NSConfigurationRequest()); }
     int Advance() const { return ZoCAcquisitionSteeringOrbal2::m_iCurrStumpIndex - stump; }
 };
 
@@ -78,22 +74,19 @@ inline std::vector<float> jointsOf(const Config& c) {
     return {c.Data(), c.Data() + 5};
 }
 
-// Matches a vector of floats entry by entry within `tolerance`.
 inline auto allNear(const std::vector<float>& want, float tolerance) {
     return testing::Pointwise(testing::FloatNear(tolerance), want);
 }
 
 inline double angleDegrees(const CbVector3f& a, const CbVector3f& b) {
-    const double c = a.Normalized().Dot(b.Normalized());
-    return std::acos(std::max(-1.0, std::min(1.0, c))) * 57.29577951308232;
+    return std::acos(std::clamp<double>(a.Normalized().Dot(b.Normalized()), -1, 1)) * 57.29577951308232;
 }
 
 inline void expectWithinLimits(const float joints[5]) {
     for (int j = 0; j < 5; ++j) {
         float lo, hi;
         c_device.m_axisChain.GetMinMaxPosition(j, lo, hi);
-        EXPECT_GE(joints[j], lo) << "joint " << j;
-        EXPECT_LE(joints[j], hi) << "joint " << j;
+        EXPECT_TRUE(joints[j] >= lo && joints[j] <= hi) << "joint " << j << ": " << joints[j];
     }
 }
 

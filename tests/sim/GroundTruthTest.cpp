@@ -12,12 +12,9 @@ namespace {
 
 using simtest::BoxMesh;
 
-// A 10 x 10 x 5 mm box on the plate (z down: it spans z in [-5, 0]).
-Sim::TriangleMesh box() {
-    return BoxMesh({-5, -5, -5}, {5, 5, 0});
-}
-
-Sim::TriangleMesh with(Sim::TriangleMesh m, const Sim::TriangleMesh& part) {
+// A 10 x 10 x 5 mm box on the plate (z down: it spans z in [-5, 0]), with a part added.
+Sim::TriangleMesh box(const Sim::TriangleMesh& part = {}) {
+    Sim::TriangleMesh m = BoxMesh({-5, -5, -5}, {5, 5, 0});
     m.Append(part);
     return m;
 }
@@ -33,48 +30,36 @@ Sim::TriangleMesh tilted(float degrees) {
 
 }  // namespace
 
-// Closed and consistently wound (each directed edge has one reverse partner), outwards, on the disc.
+// Closed and consistently wound (each directed edge once, and its reverse), outwards, on the plate.
 TEST(SyntheticModels, EveryModelIsClosedFacesOutwardsAndStandsOnThePlate) {
-    const std::pair<const char*, Sim::TriangleMesh> models[] = {
-        {"jaw", Sim::BuildJawModel().mesh},
-        {"sectioned jaw", Sim::BuildSectionedJawModel().jaw.mesh},
-        {"stump holder", Sim::BuildStumpHolderModel().mesh},
-        {"scan body", Sim::BuildScanBodyModel().jaw.mesh},
-        {"double-arch tray", Sim::BuildDoubleArchTrayModel().mesh}};
-    for (const auto& [name, mesh] : models) {
+    const Sim::TriangleMesh models[] = {Sim::BuildJawModel().mesh, Sim::BuildSectionedJawModel().jaw.mesh,
+                                        Sim::BuildStumpHolderModel().mesh, Sim::BuildScanBodyModel().jaw.mesh,
+                                        Sim::BuildDoubleArchTrayModel().mesh};
+    for (const Sim::TriangleMesh& mesh : models) {
+        SCOPED_TRACE(&mesh - models);
         std::map<std::pair<uint32_t, uint32_t>, int> edges;
         for (const auto& t : mesh.triangles)
             for (size_t k = 0; k < 3; ++k)
                 ++edges[{t[k], t[(k + 1) % 3]}];
-        for (const auto& [edge, count] : edges) {
-            const auto reverse = edges.find({edge.second, edge.first});
-            ASSERT_TRUE(count == 1 && reverse != edges.end() && reverse->second == 1) << name;
-        }
-        EXPECT_GT(simtest::SignedVolume(mesh), 1000.0) << name;
-        const CyBoundingBox3D bounds = mesh.Bounds();
-        EXPECT_NEAR(bounds.GetMax().z, 0.0f, 1e-4f) << name;
-        EXPECT_LT(std::hypot(bounds.GetMax().x, bounds.GetMax().y), 50.0f) << name << " fits on the disc";
+        for (const auto& [edge, count] : edges)
+            ASSERT_TRUE(count == 1 && edges.count({edge.second, edge.first}) == 1);
+        EXPECT_GT(simtest::SignedVolume(mesh), 1000.0);
+        EXPECT_NEAR(mesh.Bounds().GetMax().z, 0.0f, 1e-4f);
     }
 }
 
 TEST(GroundTruth, CountsOnlySurfaceAViewFromAboveThePlateCanReach) {
-    Sim::TriangleMesh shell = box();  // open underneath like a gum shell cut from an intraoral scan
+    // A block under a shell open underneath (as a gum shell cut from an intraoral scan): nothing reaches it.
+    Sim::TriangleMesh shell = box(BoxMesh({-2, -2, -3}, {2, 2, 0}));
     shell.triangles.erase(shell.triangles.begin() + 2, shell.triangles.begin() + 4);
     const std::tuple<const char*, Sim::TriangleMesh, double> cases[] = {
-        // area in mm^2, closed form
-        // The base points straight down and the walls' lowest millimetre lies within the plate's
-        // clearance: the top (100) and the walls' upper 4 mm (4 x 40).
+        // Area in mm^2: the base faces down, the walls' lowest mm is in the plate's clearance: 100 + 4 x 40.
         {"box", box(), 260},
         // Box: top 100 - 16 under the block, walls 160; block: top 16, walls above the box 16 x 3.
-        {"block set 2 mm into the box", with(box(), BoxMesh({-2, -2, -8}, {2, 2, -3})), 84 + 160 + 16 + 48},
-        // A block under a shell open underneath: nothing above the plate reaches it.
-        {"block under an open shell", with(shell, BoxMesh({-2, -2, -3}, {2, 2, 0})), 260},
-        {"face 90 degrees up", tilted(-90), 16},
-        {"vertical face", tilted(0), 16},
-        {"face 45 degrees down", tilted(45), 16},
+        {"block set 2 mm into the box", box(BoxMesh({-2, -2, -8}, {2, 2, -3})), 84 + 160 + 16 + 48},
+        {"block under an open shell", shell, 260},
         {"face 55 degrees down", tilted(55), 16},
         {"face 65 degrees down", tilted(65), 0},
-        {"face straight down", tilted(90), 0},
     };
     for (const auto& [name, model, area] : cases) {
         const Sim::GroundTruth truth(model);
@@ -84,9 +69,6 @@ TEST(GroundTruth, CountsOnlySurfaceAViewFromAboveThePlateCanReach) {
         for (const Sim::GroundTruth::Sample& s : truth.GetSamples())
             ASSERT_LE(s.point.z, -1.0f) << name;
     }
-    // About one sample per 0.04 mm^2 on the counted surface (the walls' dropped part included).
-    EXPECT_NEAR(static_cast<double>(Sim::GroundTruth(box()).GetSamples().size()), 100 / 0.04 + 160 / 0.04,
-                100.0);
 }
 
 TEST(GroundTruth, MeasuredPointsCoverSamplesWithinATenthOfAMillimetre) {

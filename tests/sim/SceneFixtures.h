@@ -7,18 +7,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <optional>
 
 namespace simtest {
 
 using Config = ZoCOrbal2AxisChain::NCJointConfiguration;
-
-inline Config MakeConfig(float l1, float l2, float l3, float l4, float l5) {
-    Config c;
-    c.Set(l1, l2, l3, l4, l5);
-    return c;
-}
 
 // A quarter of the device's pixels each way (same field of view: a pixel covers about 0.3 mm).
 inline Sim::VirtualScannerOptions SmallImage() {
@@ -51,33 +44,22 @@ struct BoxHit {
     CbVector3f normal;  // outward normal of the face hit
 };
 
-// First hit of a ray on a box (slab method); none when it misses, lies behind or starts inside.
+// First hit of a ray from outside on a box: the nearest face plane crossed ahead within the face.
 inline std::optional<BoxHit> IntersectBox(const CbVector3f& o, const CbVector3f& d, const CbVector3f& lo,
                                           const CbVector3f& hi) {
-    double t0 = 0, t1 = std::numeric_limits<double>::infinity();
-    int axis = -1;
-    float sign = 0;
-    for (int a = 0; a < 3; ++a) {
-        if (d[a] == 0) {
-            if (o[a] < lo[a] || o[a] > hi[a])
-                return std::nullopt;
-            continue;
+    std::optional<BoxHit> first;
+    for (int a = 0; a < 3; ++a)
+        for (const float side : {-1.0f, 1.0f}) {
+            const double t = ((side < 0 ? lo : hi)[a] - o[a]) / static_cast<double>(d[a]);
+            const CbVector3f p = o + d * static_cast<float>(t);
+            const int b = (a + 1) % 3, c = (a + 2) % 3;
+            if (!(t > 0) || (first && first->t <= t) ||
+                !(p[b] >= lo[b] && p[b] <= hi[b] && p[c] >= lo[c] && p[c] <= hi[c]))
+                continue;
+            first = BoxHit{t, CbVector3f()};
+            first->normal[a] = side;
         }
-        double n = (lo[a] - o[a]) / static_cast<double>(d[a]), f = (hi[a] - o[a]) / static_cast<double>(d[a]);
-        float enterSign = -1;
-        if (n > f)
-            std::swap(n, f), enterSign = 1;
-        if (n > t0)
-            t0 = n, axis = a, sign = enterSign;
-        t1 = std::min(t1, f);
-        if (t0 > t1)
-            return std::nullopt;
-    }
-    if (axis < 0)
-        return std::nullopt;
-    CbVector3f normal;
-    normal[axis] = sign;
-    return BoxHit{t0, normal};
+    return first;
 }
 
 }  // namespace simtest

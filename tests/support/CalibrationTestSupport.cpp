@@ -3,10 +3,6 @@
 #include "ReferenceDevice.h"
 #include "TestSupport.h"
 
-#include <array>
-#include <cmath>
-#include <iterator>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -18,13 +14,12 @@ ZoCOrbal2AxisChain SimulationTableChain() {
     using Joint = ZoCOrbal2DenavitHartenbergJoint;
     const auto& table = ZoCOrbal2AxisCalibrationObjFunction::m_simulationJointParams;
     std::array<Joint, 5> joints;
-    for (int i = 0; i < 5; ++i) {
-        const int kind = table[i].type == 'R' ? Joint::c_iRevolute : Joint::c_iTranslational;
+    for (int i = 0; i < 5; ++i)
         joints[static_cast<size_t>(i)] =
             Joint(static_cast<float>(table[i].theta), static_cast<float>(table[i].d),
-                  static_cast<float>(table[i].a), static_cast<float>(table[i].alpha), kind,
+                  static_cast<float>(table[i].a), static_cast<float>(table[i].alpha),
+                  table[i].type == 'R' ? Joint::c_iRevolute : Joint::c_iTranslational,
                   ReferenceDevice::c_afMin[i], ReferenceDevice::c_afMax[i]);
-    }
     return ZoCOrbal2AxisChain(joints, ReferenceDevice::Home());
 }
 
@@ -32,8 +27,6 @@ CbMatrix4Rf Registration(const ZoCOrbal2AxisChain& chain, const float joints[5],
                          const NSRegistrationNoise& noise, std::mt19937_64& rng) {
     const CbMatrix4Rf exact =
         chain.GetCamToDiscTransformation(ZoCOrbal2AxisChain::NCJointConfiguration(joints), true);
-    if (noise.rotationDegrees == 0.0 && noise.translationUnits == 0.0)
-        return exact;
     std::normal_distribution<double> normal(0.0, 1.0);
     const double radians = noise.rotationDegrees * 3.14159265358979 / 180.0;
     float v[6];  // turns about x, y and z, then the translation
@@ -45,17 +38,9 @@ CbMatrix4Rf Registration(const ZoCOrbal2AxisChain& chain, const float joints[5],
 
 ZoTMatrix<double> ToMatrix(const CbMatrix4Rf& m) {
     ZoTMatrix<double> out(4);
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c)
-            out(r, c) = m(r, c);
+    for (int i = 0; i < 16; ++i)
+        out(i / 4, i % 4) = m(i / 4, i % 4);
     return out;
-}
-
-ZoTVector<double> VectorOf(const std::vector<double>& values) {
-    ZoTVector<double> v(static_cast<int>(values.size()));
-    for (int i = 0; i < v.size; ++i)
-        v[i] = values[static_cast<size_t>(i)];
-    return v;
 }
 
 std::vector<uint8_t> DecodeBase64(const std::string& text) {
@@ -64,21 +49,12 @@ std::vector<uint8_t> DecodeBase64(const std::string& text) {
     uint32_t buffer = 0, bits = 0;
     for (char ch : text) {
         const size_t value = alphabet.find(ch);  // line feeds and padding carry no bits
-        if (value == std::string::npos)
-            return {};
         if (value < 64)
             buffer = buffer << 6 | static_cast<uint32_t>(value), bits += 6;
         if (bits >= 8)
             bytes.push_back(static_cast<uint8_t>(buffer >> (bits -= 8)));
     }
     return bytes;
-}
-
-std::tm FixedTime() {
-    std::tm time{};
-    time.tm_year = 2024 - 1900, time.tm_mon = 2, time.tm_mday = 5, time.tm_hour = 7, time.tm_min = 8,
-    time.tm_sec = 9;
-    return time;
 }
 
 std::string ReadFile(const std::string& path) {
@@ -94,7 +70,6 @@ std::vector<std::string> Narrow(const std::vector<std::wstring>& lines) {
 }
 
 std::string FreshDirectory(const std::string& name) {
-    // One folder per process: suites run side by side outside ctest share the scratch directory.
     const std::filesystem::path directory =
         std::filesystem::path(testsupport::ScratchDirectory()) / (name + "." + std::to_string(::getpid()));
     std::filesystem::remove_all(directory);
@@ -116,24 +91,12 @@ void AddDefaultSequence(ZoCOrbal2AxisCalibration& calibration, const ZoCOrbal2Ax
     }
 }
 
-ZoTVector<double> SequenceInput(int i) {
-    const float* values = ZoCOrbal2AxisCalibration::c_defaultCalibrationSequence[i].values;
-    return VectorOf(std::vector<double>(values, values + 5));
-}
-
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> out;
     std::istringstream stream(text);
     for (std::string line; std::getline(stream, line);)
         out.push_back(line);
     return out;
-}
-
-size_t CountOf(const std::string& text, const std::string& what) {
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
 }
 
 }  // namespace calibtest

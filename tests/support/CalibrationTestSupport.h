@@ -1,5 +1,4 @@
-// Fixtures of the axis calibration suites: chains that produce registrations, noise, the
-// internals the tests reach, files and directories.
+// Fixtures of the axis calibration suites: chains that register, noise, internals, files.
 #pragma once
 
 #include "AxisChain.h"
@@ -11,29 +10,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-// The standard headers the calibration suites share.
-#include <algorithm>
-#include <array>
-#include <cmath>
-#include <cstdint>
+// Standard headers beyond those the headers above bring along.
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
-#include <limits>
 #include <numeric>
 #include <random>
-#include <string>
-#include <tuple>
-#include <utility>
-#include <vector>
 
-// Reaches the objective's internals for the tests.
 class ZoCOrbal2AxisCalibrationObjFunctionTestAccess {
   public:
     using Objective = ZoCOrbal2AxisCalibrationObjFunction;
-    static ZoTMatrix<double> dhTransformation(double theta, double d, double a, double alpha) {
-        return Objective::dhTransformation(theta, d, a, alpha);
-    }
     static ZoTMatrix<double> getRelativeTransformation(const Objective& o,
                                                        const Objective::ZoSJointParams& joint, double value) {
         return o.getRelativeTransformation(joint, value);
@@ -43,10 +28,8 @@ class ZoCOrbal2AxisCalibrationObjFunctionTestAccess {
         return o.trafoDist(p, m);
     }
     static void setErrorsPerSample(Objective& o, int errors) { o.m_errorsPerSample = errors; }
-    static const ZoTMatrix<double>& referenceInverse(const Objective& o) { return o.m_referenceInverse; }
 };
 
-// Reaches the driver's internals for the tests.
 class ZoCOrbal2AxisCalibrationTestAccess {
   public:
     static void log(const ZoCOrbal2AxisCalibration& c, const char* text) { c.log("%s", text); }
@@ -58,12 +41,10 @@ class ZoCOrbal2AxisCalibrationTestAccess {
 
 namespace calibtest {
 
-// The chain whose calibrated parameters (as the driver reports them, joint variables counted from
-// the home configuration (0, 90, 90, 0, 0)) are the design search's simulation table.
+// The chain whose calibrated parameters, as the driver reports them, are the simulation table.
 ZoCOrbal2AxisChain SimulationTableChain();
 
-// Registration noise: each registration is followed by a translation and small turns about x, y
-// and z, all normally distributed (image-area units, degrees).
+// Normally distributed translation and turns about x, y, z after each registration (units, degrees).
 struct NSRegistrationNoise {
     double rotationDegrees = 0.0;
     double translationUnits = 0.0;
@@ -73,10 +54,13 @@ struct NSRegistrationNoise {
 CbMatrix4Rf Registration(const ZoCOrbal2AxisChain& chain, const float joints[5],
                          const NSRegistrationNoise& noise, std::mt19937_64& rng);
 
-// The 4 x 4 double matrix of a registration (element (r, c) = m(r, c)).
-ZoTMatrix<double> ToMatrix(const CbMatrix4Rf& m);
-ZoTVector<double> VectorOf(const std::vector<double>& values);
-// The entries of a vector, or of a matrix in its storage order, for comparing them at once.
+ZoTMatrix<double> ToMatrix(const CbMatrix4Rf& m);  // element (r, c) = m(r, c)
+inline ZoTVector<double> VectorOf(const std::vector<double>& values) {
+    ZoTVector<double> v(static_cast<int>(values.size()));
+    std::copy(values.begin(), values.end(), v.data);
+    return v;
+}
+// The entries of a vector, or of a matrix in its storage order.
 template <class T>
 std::vector<T> Entries(const ZoTVector<T>& v) {
     return std::vector<T>(v.data, v.data + v.size);
@@ -84,7 +68,7 @@ std::vector<T> Entries(const ZoTVector<T>& v) {
 inline std::vector<double> Entries(const ZoTMatrix<double>& m) {
     return std::vector<double>(m.data, m.data + m.rows * m.cols);
 }
-// A matrix as Eigen sees it (both store columns one after the other), for the tests' own arithmetic.
+// A matrix as Eigen sees it (both store columns one after the other).
 inline Eigen::Map<const Eigen::MatrixXd> AsEigen(const ZoTMatrix<double>& m) {
     return {m.data, m.rows, m.cols};
 }
@@ -93,10 +77,13 @@ inline Eigen::Map<const Eigen::MatrixXd> AsEigen(const ZoTMatrix<double>& m) {
 std::vector<uint8_t> DecodeBase64(const std::string& text);
 
 // The fixed local time of the report tests: 2024-03-05 07:08:09.
-std::tm FixedTime();
+inline std::tm FixedTime() {
+    std::tm time{};
+    time.tm_year = 124, time.tm_mon = 2, time.tm_mday = 5, time.tm_hour = 7, time.tm_min = 8, time.tm_sec = 9;
+    return time;
+}
 
 std::string ReadFile(const std::string& path);
-// Captured log lines, narrowed.
 std::vector<std::string> Narrow(const std::vector<std::wstring>& lines);
 
 // Changes into a directory for the lifetime of the object.
@@ -111,19 +98,20 @@ struct ScopedCurrentDirectory {
     const std::filesystem::path previous = std::filesystem::current_path();
 };
 
-// A fresh, empty scratch folder for one test below the suite's scratch directory.
+// A fresh, empty scratch folder for one test, one per process (suites may run side by side);
+// a log file `calibration.log` in one, set as the calibration's log.
 std::string FreshDirectory(const std::string& name);
-
-// The log file `calibration.log` in a fresh scratch folder `name`, set as `calibration`'s log.
 std::string LogToFreshDirectory(ZoCOrbal2AxisCalibration& calibration, const std::string& name);
 
 // The first `count` entries of the default sequence, registered by `chain` without noise.
 void AddDefaultSequence(ZoCOrbal2AxisCalibration& calibration, const ZoCOrbal2AxisChain& chain,
                         int count = 26);
 // The joints of entry `i` of the default sequence.
-ZoTVector<double> SequenceInput(int i);
+inline ZoTVector<double> SequenceInput(int i) {
+    const float* values = ZoCOrbal2AxisCalibration::c_defaultCalibrationSequence[i].values;
+    return VectorOf(std::vector<double>(values, values + 5));
+}
 
 std::vector<std::string> Lines(const std::string& text);
-size_t CountOf(const std::string& text, const std::string& what);
 
 }  // namespace calibtest
