@@ -49,6 +49,8 @@ std::vector<uint8_t> DecodeBase64(const std::string& text) {
     uint32_t buffer = 0, bits = 0;
     for (char ch : text) {
         const size_t value = alphabet.find(ch);  // line feeds and padding carry no bits
+        if (value == std::string::npos)
+            return {};  // no character outside the alphabet may pass unnoticed
         if (value < 64)
             buffer = buffer << 6 | static_cast<uint32_t>(value), bits += 6;
         if (bits >= 8)
