@@ -17,22 +17,16 @@ using Row = std::vector<long long>;
 
 namespace {
 
-// Fraction-free elimination (Bareiss): every intermediate is a minor, so the division is exact.
-long long determinant(Ints m) {
-    const size_t n = m.size();
-    long long sign = 1, previous = 1;
-    for (size_t p = 0; p + 1 < n; ++p) {
-        for (size_t r = p + 1; m[p][p] == 0 && r < n; ++r)
-            if (m[r][p] != 0)
-                std::swap(m[p], m[r]), sign = -sign;
-        if (m[p][p] == 0)
-            return 0;
-        for (size_t i = p + 1; i < n; ++i)
-            for (size_t j = p + 1; j < n; ++j)
-                m[i][j] = (m[i][j] * m[p][p] - m[i][p] * m[p][j]) / previous;
-        previous = m[p][p];
+// Laplace expansion along the first row: exact in integers for the orders up to 4 used here.
+long long determinant(const Ints& m) {
+    long long sum = m.size() == 1 ? m[0][0] : 0;
+    for (size_t j = 0; m.size() > 1 && j < m.size(); ++j) {
+        Ints minor(m.begin() + 1, m.end());
+        for (auto& row : minor)
+            row.erase(row.begin() + static_cast<long>(j));
+        sum += (j % 2 ? -1 : 1) * m[0][j] * determinant(minor);
     }
-    return sign * m[n - 1][n - 1];
+    return sum;
 }
 
 // The largest c.x over the vertices of {x : rows x <= rhs} (rows that include x >= 0), each the point
@@ -69,7 +63,8 @@ double bestVertex(const Ints& rows, const Row& rhs, const Row& c) {
 
 }  // namespace
 
-// Closed-form programmes, and refusals: a short b or c throws, non-finite data leave it unsolved.
+// A single variable, a redundant row pair and a cycling-prone degenerate programme; a short b or c throws,
+// non-finite data leave the programme unsolved.
 TEST(ZoCLinearProgram, ClosedFormProgrammesAndRefusals) {
     using LP = ZoCLinearProgram;
     struct {
@@ -79,13 +74,7 @@ TEST(ZoCLinearProgram, ClosedFormProgrammesAndRefusals) {
         Reals x;
     } cases[] = {
         {{{1}}, {3}, {1}, LP::eOptimal, {3}},
-        {{{-1}}, {-1}, {1}, LP::eUnbounded, {}},
-        {{{1}}, {-1}, {1}, LP::eInfeasible, {}},
         {{{1, NAN}}, {1}, {1, 1}, LP::eNotSolved, {}},
-        // maximise 3x + 5y, x <= 4, 2y <= 12, 3x + 2y <= 18: (2, 6).
-        {{{1, 0}, {0, 2}, {3, 2}}, {4, 12, 18}, {3, 5}, LP::eOptimal, {2, 6}},
-        // the origin is infeasible (x + y >= 2): minimise x + 2y gives (2, 0).
-        {{{-1, -1}, {1, 0}, {0, 1}}, {-2, 3, 3}, {-1, -2}, LP::eOptimal, {2, 0}},
         // a redundant row pair (x = y written twice) keeps the initialisation's variable basic.
         {{{1, -1}, {-1, 1}, {1, -1}, {0, 1}}, {0, 0, 0, 2}, {1, 1}, LP::eOptimal, {2, 2}},
         // degenerate at the origin, unbounded along x3 (its column is <= 0, its gain 1): ties broken by
