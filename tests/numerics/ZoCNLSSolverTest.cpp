@@ -127,7 +127,7 @@ TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
         {"on the bound", offset(3, -1, {{0, -5, 1}}), {0, 0}, 500, c_converged, {1, -1}, 1e-8,
          std::sqrt(2.0)},
         {"fixed parameter", fixed, {7, 123}, 500, c_converged, {2, -0.5}, 1e-9},
-        // Minimum (1000, 2e5) on x0 <= 1000: from on the bound or 1e-12 inside (on it at |z| ~ 1e5) it slides.
+        // Minimum (1000, 2e5) on x0 <= 1000: from the bound or 1e-12 inside (on it at |z| ~ 1e5) it slides.
         {"start on bound", far, {1000, 1e5}, 500, c_converged, {1000, 2e5}, 1e-9},
         {"start 1e-12 inside", far, {1000 - 1e-12, 1e5}, 500, c_converged, {1000, 2e5}, 1e-9},
         // 0.3 + 0.6 lands on 0.9 + 1 ulp: the cut-back step is pulled back inside and taken.
