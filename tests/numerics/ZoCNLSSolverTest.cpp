@@ -166,12 +166,9 @@ TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
     EXPECT_STREQ(S::ResultText(S::eSmallStepSize), "small step size (++)");
     // Refused: params of the wrong size, a negative iteration count, fewer residuals than declared.
     F f = F(2, 3, [](const Vec& x) { return vectorOf({x[0], x[1]}); });
-    S solver(f, false, 0);
-    double residual = 0;
-    Vec shortParams = vectorOf({1}), p = vectorOf({1, 2});
-    EXPECT_THROW(solver.Run(shortParams, residual, 10, 1e-3, 0, S::eGibbs), std::invalid_argument);
-    EXPECT_THROW(solver.Run(p, residual, -1, 1e-3, 0, S::eGibbs), std::invalid_argument);
-    EXPECT_THROW(solver.Run(p, residual, 10, 1e-3, 0, S::eGibbs), std::length_error);
+    EXPECT_THROW(solve(f, {1}, 10), std::invalid_argument);
+    EXPECT_THROW(solve(f, {1, 2}, -1), std::invalid_argument);
+    EXPECT_THROW(solve(f, {1, 2}, 10), std::length_error);
 }
 
 // Residual x with Jacobian 1 keeps gradient and normal matrix fixed, so each trial reveals the
@@ -261,10 +258,8 @@ TEST(ZoCNLSSolver, StepsAreCutAtTheNearestBoundAndSamplesStayInside) {
     }
 }
 
-// No runs: one plain run whatever the sampler; no inequalities: the series is skipped with a warning;
-// a perfect first run ends the series before any sampling; otherwise the series escapes the local
-// minimum and stops at the perfect fit; a valley floor no run fits perfectly takes all five runs; a
-// repeated call repeats the series exactly.
+// No runs, no series; no inequalities, a warning; a perfect first run ends it before sampling; otherwise
+// it escapes a local minimum to the perfect fit, or takes all runs, and a repeated call repeats it exactly.
 TEST(ZoCNLSMultistart, SeriesEscapesLocalMinimaStopsAtPerfectFitAndRepeatsExactly) {
     // Two valleys in [-2, 2]: a perfect fit at x = 1 and a worse local minimum near x = -1.
     F f(1, 2, {{0, -2, 2}}, [](const Vec& x) { return vectorOf({x[0] * x[0] - 1, 0.3 * (x[0] - 1)}); });
@@ -298,10 +293,8 @@ TEST(ZoCNLSMultistart, SeriesEscapesLocalMinimaStopsAtPerfectFitAndRepeatsExactl
     EXPECT_EQ(second.p[0], first.p[0]);
 }
 
-// Where nothing is feasible the start is returned: with contradicting bounds neither the run nor
-// the sampler finds a point, and failed warm-ups count as done runs. With x1 fixed at 5 but bounded
-// by 4 every run finds its free-variable inequalities infeasible while the sampler, working on the
-// full parameters, succeeds: five failed runs in a row abort the series.
+// Nothing feasible returns the start; failed warm-ups (contradicting bounds) count as done runs; five
+// failed runs in a row (x1 fixed at 5 beyond its bound 4: only the sampler finds points) abort the series.
 TEST(ZoCNLSMultistart, FailedWarmUpsCountAsDoneAndFiveFailedRunsAbortTheSeries) {
     const std::string infeasible = "(NLS) infeasible constraints detected\n", final = c_final + "inf\n";
     F contradicting(1, 1, [](const Vec&x) { return x; }),
