@@ -2,6 +2,7 @@
 #include "NumericsTestSupport.h"
 #include "ZoCLinearProgram.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,6 +13,8 @@
 #include <vector>
 
 using namespace testsupport;
+using testing::Each, testing::Ge;
+using LP = ZoCLinearProgram;
 using Ints = std::vector<std::vector<long long>>;
 using Row = std::vector<long long>;
 
@@ -66,7 +69,6 @@ double bestVertex(const Ints& rows, const Row& rhs, const Row& c) {
 // A single variable, a redundant row pair and a cycling-prone degenerate programme; a short b or c throws,
 // non-finite data leave the programme unsolved.
 TEST(ZoCLinearProgram, ClosedFormProgrammesAndRefusals) {
-    using LP = ZoCLinearProgram;
     struct {
         Rows a;
         Reals b, c;
@@ -122,22 +124,20 @@ TEST(ZoCLinearProgram, AgreesWithVertexEnumerationOnRandomIntegerProgrammes) {
         const Row b(primalRhs.begin(), primalRhs.begin() + q);
         const Vec bv = vectorOf(Reals(b.begin(), b.end())), cv = vectorOf(Reals(c.begin(), c.end()));
         const double best = bestVertex(primal, primalRhs, c);
-        const int expected = std::isinf(best)                           ? ZoCLinearProgram::eInfeasible
-                             : std::isinf(bestVertex(dual, dualRhs, b)) ? ZoCLinearProgram::eUnbounded
-                                                                        : ZoCLinearProgram::eOptimal;
+        const int expected = std::isinf(best)                           ? LP::eInfeasible
+                             : std::isinf(bestVertex(dual, dualRhs, b)) ? LP::eUnbounded
+                                                                        : LP::eOptimal;
         ++counts[expected + 1];
-        ZoCLinearProgram lp(a, bv, cv);
-        ASSERT_EQ(lp.Solve(), expected != ZoCLinearProgram::eInfeasible) << "trial " << trial;
-        ASSERT_EQ(lp.GetStatus(), expected) << "trial " << trial;
-        if (expected != ZoCLinearProgram::eOptimal)
+        SCOPED_TRACE(trial);
+        LP lp(a, bv, cv);
+        ASSERT_EQ(lp.Solve(), expected != LP::eInfeasible);
+        ASSERT_EQ(lp.GetStatus(), expected);
+        if (expected != LP::eOptimal)
             continue;
-        const Vec x = lp.GetSolution(), slack = bv - a * x;
-        EXPECT_GE(
-            std::min(*std::min_element(x.data, x.data + k), *std::min_element(slack.data, slack.data + q)),
-            -1e-9)
-            << "trial " << trial;
-        EXPECT_NEAR(cv.Dot(x), best, 1e-9) << "trial " << trial;
+        const Vec x = lp.GetSolution();
+        EXPECT_THAT(values(x), Each(Ge(-1e-9)));
+        EXPECT_THAT(values(bv - a * x), Each(Ge(-1e-9)));
+        EXPECT_NEAR(cv.Dot(x), best, 1e-9);
     }
-    EXPECT_GT(std::min({counts[0], counts[2], counts[3]}), 200)  // every outcome exercised
-        << counts[0] << " " << counts[2] << " " << counts[3];
+    EXPECT_GT(std::min({counts[0], counts[2], counts[3]}), 200);  // every outcome exercised
 }

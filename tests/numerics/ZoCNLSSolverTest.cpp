@@ -24,7 +24,8 @@ class ZoCNLSSolverTestAccess {
 };
 
 using namespace testsupport;
-using testing::Contains, testing::Pointwise, testing::DoubleNear, testing::StartsWith;
+using testing::Contains, testing::DoubleNear, testing::Each, testing::Ge, testing::Pointwise,
+    testing::StartsWith;
 using A = ZoCNLSSolverTestAccess;
 using S = ZoCNLSSolver;
 using Lines = std::vector<std::string>;
@@ -142,24 +143,21 @@ TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
     // clang-format on
     const testing::Matcher<std::string> progress = testing::MatchesRegex("\\(NLS\\) iter\\. [0-9]*[05]: .*");
     for (auto& t : cases) {
+        SCOPED_TRACE(t.name);
         const auto o = solve(t.f, t.start, t.maxIter, t.robust ? 3 : 0, S::eGibbs, 42, t.robust);
         EXPECT_TRUE(t.result == c_converged ? o.result <= S::eSmallStepSize : o.result == t.result)
-            << t.name << ": " << o.result;
+            << o.result;
         for (size_t i = 0; i < t.p.size(); ++i)
-            EXPECT_NEAR(o.p[i], t.p[i], t.tol * std::max(1.0, std::abs(t.p[i]))) << t.name;
-        EXPECT_TRUE(std::isnan(t.residual) || std::abs(o.residual - t.residual) < 1e-7) << t.name;
-        const Reals slack = values(t.f.GetInequalitiesRHS() - t.f.GetInequalitiesLHS() * o.p);
-        EXPECT_TRUE(std::all_of(slack.begin(), slack.end(), [](double s) { return s >= 0; })) << t.name;
-        if (t.f.HasEqualities()) {
-            EXPECT_EQ((t.f.GetEqualitiesLHS() * o.p - t.f.GetEqualitiesRHS()).MaxAbs(), 0.0) << t.name;
-        }
-        ASSERT_TRUE(t.lines.empty() ? o.lines.empty() : o.lines.size() >= t.lines.size()) << t.name;
+            EXPECT_NEAR(o.p[i], t.p[i], t.tol * std::max(1.0, std::abs(t.p[i])));
+        EXPECT_TRUE(std::isnan(t.residual) || std::abs(o.residual - t.residual) < 1e-7);
+        EXPECT_THAT(values(t.f.GetInequalitiesRHS() - t.f.GetInequalitiesLHS() * o.p), Each(Ge(0.0)));
+        EXPECT_EQ((t.f.GetEqualitiesLHS() * o.p - t.f.GetEqualitiesRHS()).MaxAbs(), 0.0);
+        ASSERT_TRUE(t.lines.empty() ? o.lines.empty() : o.lines.size() >= t.lines.size());
         for (size_t i = 0; i < o.lines.size(); ++i) {
             const bool last = i + 1 == o.lines.size();
             EXPECT_THAT(o.lines[i], last || i + 1 < t.lines.size()
                                         ? StartsWith(t.lines[last ? t.lines.size() - 1 : i])
-                                        : progress)
-                << t.name;
+                                        : progress);
         }
     }
     EXPECT_STREQ(S::ResultText(S::eConstraintsViolated), "constraints violated (-)");
