@@ -1,11 +1,11 @@
-// Dense matrix and vector containers, the column permutation and the debug print.
+// Dense matrix and vector containers, the column permutation and the line-buffered debug print.
 #include "NumericsTestSupport.h"
 #include "ZoCPMatrix.h"
 #include "ZoDebugPrint.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -51,16 +51,14 @@ TEST(ZoTVector, MaxAbsKeepsNaNAndMedianLeavesTheVectorUnsorted) {
     EXPECT_EQ(values(ZoCPMatrix(4).order), std::vector<int>(4, 1));  // every column leading
 }
 
-// Fragments are collected until a line feed, then logged whole, also under concurrent writers; vectors
-// and matrices print at most ten elements per line (integers as integers) and at most ten rows.
-TEST(ZoDebugPrint, CollectsFragmentsUntilLineFeedAndPrintsAtMostTenElementsPerLine) {
+// Fragments are collected until a line feed, then logged whole, also under concurrent writers.
+TEST(ZoDebugPrint, CollectsFragmentsUntilLineFeedAlsoUnderConcurrentWriters) {
     ScopedLogCapture capture;
     ZoDebugPrint("a=%d", 1);
     ZoDebugPrint(", b=%s", "x");
     EXPECT_TRUE(logLines(capture).empty());
     ZoDebugPrint(";\nrest");
     EXPECT_EQ(logLines(capture), Lines{"a=1, b=x;\nrest"});
-    EXPECT_EQ(ZoDebugPrintBuffer().Pending(), "");
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t)
         writers.emplace_back([t] {
@@ -69,18 +67,8 @@ TEST(ZoDebugPrint, CollectsFragmentsUntilLineFeedAndPrintsAtMostTenElementsPerLi
         });
     for (auto& w : writers)
         w.join();
-    Lines lines = logLines(capture);
+    const Lines lines = logLines(capture);
     ASSERT_EQ(lines.size(), 801u);
-    EXPECT_TRUE(std::all_of(lines.begin() + 1, lines.end(),
-                            [](const std::string& l) { return l.find('\n') == l.size() - 1; }));
-    ZoTVector<int> ints(12);
-    ZoTMatrix<float> m(11, 11);
-    ints[0] = -2, ints[11] = 7, m(0, 0) = 0.25f, m(0, 10) = m(10, 0) = 1;
-    ints.Print();
-    m.Print();
-    const std::string zeros = "\t0,\t0,\t0,\t0,\t0,\t0,\t0,\t0,\t0,\n";
-    Lines expected = {"12-vector:\n", "\t-2," + zeros, "11 x 11-matrix:\n", "\t0.25," + zeros};
-    expected.insert(expected.end(), 9, "\t0," + zeros);
-    lines = logLines(capture);
-    EXPECT_EQ(Lines(lines.begin() + 801, lines.end()), expected);
+    EXPECT_THAT(Lines(lines.begin() + 1, lines.end()),
+                testing::Each(testing::MatchesRegex("writer [0-3] line [0-9]+\n")));
 }
