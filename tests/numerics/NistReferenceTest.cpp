@@ -9,10 +9,9 @@
 
 using namespace testsupport;
 
-// Every problem's residuals at its certified values reproduce the certified sum (guarding reader and
-// models). With one absolute finite-difference step for every parameter the solver reaches four
-// digits in every parameter on the moderately scaled problems: lower difficulty from NIST's second
-// start, higher difficulty (but the badly scaled MGH10 and Bennett5) from both.
+// Certified values reproduce the certified sums (reader and models); the solver reaches four digits in every
+// parameter from NIST's second start (lower difficulty) or both (higher, but the badly scaled MGH10,
+// Bennett5).
 TEST(NistReference, CertifiedSumsReproducedAndModeratelyScaledProblemsSolvedToFourDigits) {
     for (const std::string& name : nist::AllProblemNames()) {
         nist::NSProblem problem;
