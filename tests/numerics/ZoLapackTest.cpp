@@ -135,7 +135,6 @@ TEST(Lapack, RefusesWrongShapesEmptySystemsAndNonFiniteRightHandSides) {
     EXPECT_FALSE(cholesky(indefinite) || cholesky(rectangular) || cholesky(empty));
     ASSERT_TRUE(lapack::qrp(b, q, r, p));
     EXPECT_EQ(values(p.order), (std::vector<int>{0, 1}));
-    EXPECT_NEAR(std::abs(r(0, 0)), 1.0, 1e-15);
     choleskyInverse(fromRows({{NAN, 0}, {0, 1}}), inverse);
     EXPECT_TRUE(std::isnan(inverse(1, 1)));
     ScopedLogCapture capture;
