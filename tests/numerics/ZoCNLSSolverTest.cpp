@@ -229,7 +229,7 @@ TEST(ZoCNLSSolver, StepsAreCutAtTheNearestBoundAndSamplesStayFinite) {
     Vec x = vectorOf({0.2, 0.2});
     for (int i = 0; i < 50; ++i)
         for (auto sample : {A::gibbs, A::hitAndRun})
-            (s.*sample)(fromRows({{1, 0}}), vectorOf({1}), rng, uniform, x);
+            (s.*sample)(a, vectorOf({1}), rng, uniform, x);  // the half-plane x0 <= 1
     EXPECT_TRUE(std::isfinite(x[0]) && std::isfinite(x[1]) && x[0] <= 1);
 }
 
