@@ -118,8 +118,8 @@ TEST(ZoCNLSSolver, RunsEndWithTheirResultPointResidualAndLog) {
          {}},
         {"NaN residual", F(1, 2, [](const Vec& x) { return vectorOf({x[0] - 1, NAN}); }), {4}, 20,
          S::eLSFailed, {4}, 0, NAN, bad},
-        // Finite at the start only: the difference quotients around it are NaN.
-        {"NaN derivative", F(1, 1, [](const Vec& x) { return vectorOf({x[0] == 4 ? 3 : NAN}); }), {4}, 20,
+        // Finite at the start only: the difference quotients around it are not finite.
+        {"Inf derivative", F(1, 1, [](const Vec& x) { return vectorOf({x[0] == 4 ? 3 : c_dInf}); }), {4}, 20,
          S::eLSFailed, {4}, 0, 3, bad},
         {"zero deviation", exact, {4}, 20, S::eLSFailed, {}, 0, NAN, {c_iter0, c_lsFailed}},
         {"on the bound", offset(3, -1, {{0, -5, 1}}), {0, 0}, 500, c_converged, {1, -1}, 1e-8,
