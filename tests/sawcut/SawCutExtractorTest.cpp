@@ -133,12 +133,13 @@ TEST(ZoCSawCutExtractor, SegmentsMergeIntoEdgesUntilNoneJoins) {
 }
 
 // A parallel piece 10 along and d aside joins while 0.4 d / (gap / 100) <= 7.5, gap = 1 + sqrt(100 + d^2):
-// up to d = 2.1. One end close to the other's line is enough: the tilted piece's 10.6 (weighted), 4.4.
+// up to d = 2.1. One end close is enough, a turned piece weighing 0.4 + 0.6 (1 - (cos 8 - 0.985) / 0.015)
+// = 0.79: 2 x 0.79 / (26.1 / 100) = 6.05 of the tilted piece's start, 16.5 of the level edge's end.
 TEST(ZoCSawCutExtractor, ExtensionRefusesTurnedReversedShortFarOrUsedPieces) {
     auto turned = [](double deg, double x, double y) {
         return line(x, y, x + 100 * std::cos(deg * c_dPi / 180), y + 100 * std::sin(deg * c_dPi / 180));
     };
-    const Line level = line(0, 50, 100, 50), tilted = turned(6, 122, 54);
+    const Line level = line(0, 50, 100, 50), tilted = turned(8, 125, 48);
     const struct { const char* name; Line edge, piece; bool used, joins; Line after; } cases[] = {
         {"turned 10 degrees (cos < 0.985)", level, turned(10, 105, 50), false, false, level},
         {"turned 9 degrees", level, turned(9, 105, 50), false, true, Line(V(0, 50), turned(9, 105, 50).GetEnd())},
