@@ -103,8 +103,7 @@ MATCHER_P(Near, tolerance, "") {
 }
 }  // namespace
 
-// Face points at x = tx -+ 50 (10 pixels of 5 units) about the arc's point (2e-3 off its lowest point)
-// on the ray of the gap's centre pixel (319.5, truncated).
+// Face points at x = tx -+ 50 (10 pixels of 5) about the arc (y = ty - 200 within 2e-3) on pixel 319's ray.
 TEST_F(DetectorScene, CutBetweenPlatesIsAnchoredWhereTheSkeletonCrossesIt) {
     ASSERT_TRUE(area().AddImageSource(plateSource()));
     const std::vector<CbVector3f> data = run(sampled(arcKnots()));
@@ -172,8 +171,7 @@ TEST_F(DetectorScene, SingularRegistrationThrowsNotInvertible) {
     EXPECT_THROW(run(sampled(arcKnots())), CyExceptionNotInvertible);
 }
 
-// Off the skeleton: pixel (320, 240)'s ray at the mean height, half width in units, the image's axes
-// (bitmap coordinates: the valid rectangle starts at pixel 100, 40).
+// Off the skeleton: pixel (320, 240)'s ray (bitmap 220, 200) at the mean height, width in units, image axes.
 TEST_F(DetectorScene, CutIsLiftedOntoItsPixelRayAtTheMeanHeightAlongTheImagesAxes) {
     ASSERT_TRUE(area().AddImageSource(plateSource()));
     DetectorProbe probe(c_eArea, CyHermiteSpline(), c_matIdentity);
@@ -213,19 +211,14 @@ TEST(ZoCSawCutDetector, CutInAOnePixelFieldTakesTheRaysOwnAxes) {
         EXPECT_FALSE(probe.liftSawCut({V(c[0] - 1, c[1] - 30), V(c[0] + 1, c[1] + 30)}, image, single, {}, lifted));
 }
 
-// A skeleton in the plane crosses it within one of 64 steps (31.25 long) of the point; a zero normal: none.
-TEST(ZoCSawCutDetector, CrossingsOfPlanesThatHoldTheSkeletonOrNone) {
-    const CyHermiteSpline skeleton = sampled({{1000, -1000, 0}, {1000, 1000, 0}});
-    CbVector3f crossing;
-    ASSERT_TRUE(DetectorProbe::nearestCrossing(skeleton, {1000, 37, 0}, {1, 0, 0}, crossing));
-    EXPECT_NEAR(crossing.y, 37, 31.25);
-    EXPECT_FALSE(DetectorProbe::nearestCrossing(skeleton, {1000, 37, 0}, {0, 0, 0}, crossing));
-}
-
-// Planes near points of an arc, up to 30 degrees off its tangent: each crossing lies on its plane, however
-// deep in float resolution the refinement goes.
+// Planes near an arc's points, turned up to 30 degrees: each crossing lies on its plane. A line lying in the
+// plane is crossed within one of 64 steps (31.25 long) of the point; a zero normal spans no plane.
 TEST(ZoCSawCutDetector, EveryPlaneThroughTheSkeletonFindsItsCrossing) {
-    const CyHermiteSpline arc = sampled(arcKnots());
+    const CyHermiteSpline arc = sampled(arcKnots()), line = sampled({{1000, -1000, 0}, {1000, 1000, 0}});
+    CbVector3f crossing;
+    ASSERT_TRUE(DetectorProbe::nearestCrossing(line, {1000, 37, 0}, {1, 0, 0}, crossing));
+    EXPECT_NEAR(crossing.y, 37, 31.25);
+    EXPECT_FALSE(DetectorProbe::nearestCrossing(line, {1000, 37, 0}, {0, 0, 0}, crossing));
     std::mt19937_64 rng(5);
     std::uniform_real_distribution<float> along(100, arc.GetLength() - 100), turn(-0.5f, 0.5f);
     for (int k = 0; k < 400; ++k) {
@@ -234,7 +227,6 @@ TEST(ZoCSawCutDetector, EveryPlaneThroughTheSkeletonFindsItsCrossing) {
         const CbVector3f t = (arc.ComputePositionAtLength(s + d) - arc.ComputePositionAtLength(s - d)).Normalized();
         const float c = std::cos(turn(rng)), w = std::sin(turn(rng));
         const CbVector3f n(c * t.x - w * t.y, w * t.x + c * t.y, 0);
-        CbVector3f crossing;
         ASSERT_TRUE(DetectorProbe::nearestCrossing(arc, p, n, crossing)) << "plane " << k << " at " << s;
         EXPECT_NEAR((crossing - p).Dot(n), 0, 0.01) << "plane " << k;
     }
