@@ -59,13 +59,6 @@ std::string sparseTable(const std::string& name, uint64_t size) {
     return path;
 }
 
-std::string fifo(const std::string& name) {
-    const std::string path = scratchPath(name);
-    fs::remove(path);
-    EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
-    return path;
-}
-
 // Record-by-record insertion: every valid record added in file order.
 Loader::TCollisionTree insertOneByOne(const std::vector<LineRep>& reps) {
     Loader::TCollisionTree tree;
@@ -155,8 +148,7 @@ TEST(IntervalFileParser, DeliversEveryLineOfRegularFilesWithinTheSizeLimitUntilC
                                       {4, false, "line too long"},
                                       {5, true, ""}}));
     EXPECT_TRUE(read.ok && read.reps.back().m_afValues[5] == 12.0f);
-    const std::string pipe = fifo("refused.fifo"),
-                      limit = sparseTable("limit.txt", IntervalFileParser::c_uMaxFileBytes),
+    const std::string limit = sparseTable("limit.txt", IntervalFileParser::c_uMaxFileBytes),
                       huge = sparseTable("huge.txt", IntervalFileParser::c_uMaxFileBytes + 1);
     // file -> LoadData, the parser's problem, lines delivered, the last line's problem
     using Row = std::tuple<bool, std::string, size_t, std::string>;
@@ -167,8 +159,6 @@ TEST(IntervalFileParser, DeliversEveryLineOfRegularFilesWithinTheSizeLimitUntilC
               {true, "", 4097, "fewer than six values"}},
              {limit, {true, "", 2, ""}},
              {scratchPath("no-such-table.txt"), {false, "cannot open the file", 0, ""}},
-             {pipe, {false, "not a regular file", 0, ""}},
-             {"/dev/zero", {false, "not a regular file", 0, ""}},
              {testsupport::ScratchDirectory(), {false, "not a regular file", 0, ""}},
              {huge, {false, "larger than the table limit", 0, ""}}}) {
         const NSRead r = readAll(path);
@@ -177,7 +167,7 @@ TEST(IntervalFileParser, DeliversEveryLineOfRegularFilesWithinTheSizeLimitUntilC
             << path;
     }
     EXPECT_FALSE(IntervalFileParser(nullptr).LoadData(nullptr));
-    for (const std::string& path : {pipe, limit, huge})
+    for (const std::string& path : {limit, huge})
         fs::remove(path);
     // A cancelled read stops before the next line.
     std::atomic<bool> cancel{false};
@@ -286,7 +276,9 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadsOnceOnItsThreadForEveryLoaderThatAsksMe
 // Tables without records say so and stay unloaded.
 TEST(ZoCTripleTrayCollisionsLoader, TablesWithoutRecordsSaySoAndStayUnloaded) {
     EXPECT_STREQ(Loader::m_pszFileName.load(), "DoubleArchJointCollisions.txt");  // the working directory's
-    const std::string pipe = fifo("table.fifo"), narrow = scratchFile("changing.txt", "# nothing yet\nbad\n");
+    const std::string pipe = scratchPath("table.fifo"), narrow = scratchFile("changing.txt", "# nothing yet\nbad\n");
+    fs::remove(pipe);
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     for (const auto& [file, said] : std::vector<std::pair<std::string, std::wstring>>{
              {narrow, L"' enthält keine gültigen Einträge (Zeilen übersprungen: 1)"},
              {pipe, L"' konnte nicht gelesen werden: not a regular file"}}) {
@@ -318,10 +310,8 @@ TEST(ZoCTripleTrayCollisionsLoader, DestroyingTheSteeringCancelsItsRunningLoad) 
 TEST(ZoCThreadPool, RunsTasksInOrderOnItsThreadsAndDeliversResultsAndExceptions) {
     std::vector<int> done, expected(20);
     std::iota(expected.begin(), expected.end(), 0);
-    std::atomic<int> started{0}, stopped{0};
     {
-        ZoCThreadPool pool(
-            1, [&] { ++started; }, [&] { ++stopped; });
+        ZoCThreadPool pool(1);
         for (int i : expected)
             pool.Submit([i, &done] { done.push_back(i); });
         auto failure = pool.Submit([]() -> int { throw std::runtime_error("no table"); });
@@ -329,8 +319,7 @@ TEST(ZoCThreadPool, RunsTasksInOrderOnItsThreadsAndDeliversResultsAndExceptions)
         EXPECT_THROW(failure.get(), std::runtime_error);
         EXPECT_NE(after.get(), std::this_thread::get_id());
     }
-    EXPECT_EQ(std::tuple(done, started.load(), stopped.load()), std::tuple(expected, 1, 1));
-    EXPECT_EQ(std::pair(ZoCThreadPool(0).GetNumThreads(), ZoCThreadPool(3).GetNumThreads()), std::pair(1, 3));
+    EXPECT_EQ(done, expected);
 }
 
 TEST(ZoCThreadPool, DestructionDropsWaitingTasksAndWaitsForTheRunningOne) {

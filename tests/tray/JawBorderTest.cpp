@@ -42,8 +42,6 @@ TEST(ZoCCreateJawBoundaries, HeightImageScalesTheHighestPointOverTheBoxDepth) {
     expected[4 * 10 + 5] = expected[0] = 127;
     expected[6 * 10 + 8] = 102;
     EXPECT_EQ(b.Pixels(), expected);
-    EXPECT_EQ(b.GetOrigin(), CbVector3f(-5, -4, -3));
-    EXPECT_FLOAT_EQ(b.GetPixelSize().z, 10.0f / 255);
     // The default grid wherever the jaw lies (float corners add no column); partial cells count.
     const jawcenterline::ZoCJawCenterLineFinderParameter p;
     EXPECT_EQ(std::pair(p.m_iGridWidth * p.m_fCellSize, p.m_fDepthBelow + p.m_fDepthAbove),
@@ -75,8 +73,6 @@ TEST(ZoCCreateJawBoundaries, EdgesAreTheNearestEmptySamplesBeyondTheBand) {
     const auto [lower, upper] = Boundaries::EdgesOfProfile(profile);
     EXPECT_EQ(std::pair(lower, upper), std::pair(-41, 41));
     EXPECT_EQ(extractor.GetImagePosByLinesPos(upper), (ZoNImagePos{141, 2}));
-    EXPECT_EQ(extractor.GetObjectW(1)[80 + 28].second, 0.0f);  // the raw profile still shows the hole
-    EXPECT_TRUE(extractor.GetObjectW(2).empty());
     ZoCGrayImage blank(41, 41);  // the cross line leaves the image at +-20
     auto across = std::make_shared<ZoCImageContourExtractor>(blank, CbVector2f(0, 1), ZoNImagePos{20, 20});
     const auto [below, above] = Boundaries::EdgesOfProfile(across->GetObjectW(0));
@@ -89,8 +85,6 @@ TEST(ZoCCreateJawBoundaries, EdgesAreTheNearestEmptySamplesBeyondTheBand) {
 // Points up to 3 pixels off the chord go; the first farthest wins a tie; coincident ends stay.
 TEST(ZoCCreateJawBoundaries, SimplificationKeepsPointsFurtherThanThreePixelsFromTheChord) {
     const std::vector<std::pair<Boundaries::TPolyline, Boundaries::TPolyline>> cases = {
-        {{{0, 0}, {5, 5}, {10, 10}}, {{0, 0}, {10, 10}}},
-        {{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {9, 0}}, {{0, 0}, {9, 0}}},
         {{{0, 0}, {10, 3}, {20, 0}}, {{0, 0}, {20, 0}}},
         {{{0, 0}, {10, 4}, {20, 0}}, {{0, 0}, {10, 4}, {20, 0}}},
         {{{100, 10}, {110, 24}, {120, 30}}, {{100, 10}, {120, 30}}},             // 2.83 pixels off
