@@ -1,4 +1,4 @@
-// The joint collision table: its file reader, its tree, the sample table, the loader and its pool.
+// The joint collision table: its file reader, its tree, the loader and its pool.
 #include "TrayTestSupport.h"
 
 #include <cstdlib>
@@ -137,23 +137,14 @@ TEST(IntervalFileParser, ReadsSixNumbersAndRefusesEverythingElseWithItsReason) {
 
 // Line ends CR LF or CR, overlong lines skipped whole; only regular files up to 64 MB; cancelling.
 TEST(IntervalFileParser, DeliversEveryLineOfRegularFilesWithinTheSizeLimitUntilCancelled) {
-    const NSRead read = readAll(scratchFile(
-        "order.txt", "# head\r\n1 2 3 4 5 6\r\n\n" + std::string(5000, '7') + "\n7 8 9 10 11 12"));
-    std::vector<std::tuple<int, bool, std::string>> lines;
-    for (const LineRep& rep : read.reps)
-        lines.emplace_back(rep.m_iLineNumber, rep.m_bValid, rep.m_pszProblem);
-    EXPECT_EQ(lines, (decltype(lines){{1, false, "comment line"},
-                                      {2, true, ""},
-                                      {3, false, "comment line"},
-                                      {4, false, "line too long"},
-                                      {5, true, ""}}));
-    EXPECT_TRUE(read.ok && read.reps.back().m_afValues[5] == 12.0f);
     const std::string limit = sparseTable("limit.txt", IntervalFileParser::c_uMaxFileBytes),
                       huge = sparseTable("huge.txt", IntervalFileParser::c_uMaxFileBytes + 1);
     // file -> LoadData, the parser's problem, lines delivered, the last line's problem
     using Row = std::tuple<bool, std::string, size_t, std::string>;
     for (const auto& [path, expected] : std::vector<std::pair<std::string, Row>>{
              {scratchFile("empty.txt", ""), {true, "", 0, ""}},
+             {scratchFile("order.txt", "# head\r\n1 2 3 4 5 6\r\n\n" + std::string(5000, '7')),
+              {true, "", 4, "line too long"}},
              {scratchFile("cr.txt", "\r\n"), {true, "", 1, "comment line"}},
              {scratchFile("tail.txt", std::string(4096, '\n') + "7"),
               {true, "", 4097, "fewer than six values"}},
@@ -231,7 +222,7 @@ TEST(ZoCTripleTrayCollisionsLoader, ACancelledReadLeavesNoPartOfTheTable) {
         cancel = false;
         t_iAllocationsLeft = n;
         results.push_back(Loader::ReadTable(path.c_str(), tree, &cancel));
-        EXPECT_TRUE(results.back() ? sameTree(tree, full) : !tree.HasChilds()) << "cancelled at allocation " << n;
+        EXPECT_TRUE(results.back() ? sameTree(tree, full) : !tree.HasChilds()) << n;
     }
     t_pCancel = nullptr;
     EXPECT_TRUE(allocations > 0 && !results.front() && std::is_sorted(results.begin(), results.end()));
@@ -276,7 +267,8 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadsOnceOnItsThreadForEveryLoaderThatAsksMe
 // Tables without records say so and stay unloaded.
 TEST(ZoCTripleTrayCollisionsLoader, TablesWithoutRecordsSaySoAndStayUnloaded) {
     EXPECT_STREQ(Loader::m_pszFileName.load(), "DoubleArchJointCollisions.txt");  // the working directory's
-    const std::string pipe = scratchPath("table.fifo"), narrow = scratchFile("changing.txt", "# nothing yet\nbad\n");
+    const std::string pipe = scratchPath("table.fifo"),
+                      narrow = scratchFile("changing.txt", "# nothing yet\nbad\n");
     fs::remove(pipe);
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     for (const auto& [file, said] : std::vector<std::pair<std::string, std::wstring>>{
