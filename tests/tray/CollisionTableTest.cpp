@@ -299,21 +299,6 @@ TEST(ZoCTripleTrayCollisionsLoader, DestroyingTheSteeringCancelsItsRunningLoad) 
     fs::remove(huge);
 }
 
-TEST(ZoCThreadPool, RunsTasksInOrderOnItsThreadsAndDeliversResultsAndExceptions) {
-    std::vector<int> done, expected(20);
-    std::iota(expected.begin(), expected.end(), 0);
-    {
-        ZoCThreadPool pool(1);
-        for (int i : expected)
-            pool.Submit([i, &done] { done.push_back(i); });
-        auto failure = pool.Submit([]() -> int { throw std::runtime_error("no table"); });
-        auto after = pool.Submit([] { return std::this_thread::get_id(); });  // the worker survives
-        EXPECT_THROW(failure.get(), std::runtime_error);
-        EXPECT_NE(after.get(), std::this_thread::get_id());
-    }
-    EXPECT_EQ(done, expected);
-}
-
 TEST(ZoCThreadPool, DestructionDropsWaitingTasksAndWaitsForTheRunningOne) {
     CbEvent started(true, false), release(true, false);
     auto pool = std::make_unique<ZoCThreadPool>(1);

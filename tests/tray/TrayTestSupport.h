@@ -14,7 +14,6 @@
 #include <cfloat>
 #include <filesystem>
 #include <fstream>
-#include <numeric>
 #include <random>
 #include <thread>
 
