@@ -130,8 +130,7 @@ TEST(IntervalFileParser, ReadsSixNumbersAndRefusesEverythingElseWithItsReason) {
                 << line;
             EXPECT_TRUE(!rep.m_bValid || values(rep) == std::vector<float>({1, 2, 3, 4, 5, 6})) << line;
         }
-    // A single angle is an interval too.
-    EXPECT_EQ(values(parse("-1.5 2e1 0.25 -0 7.5 7.5")),
+    EXPECT_EQ(values(parse("-1.5 2e1 0.25 -0 7.5 7.5")),  // a single angle is an interval too
               (std::vector<float>{-1.5f, 20, 0.25f, 0, 7.5f, 7.5f}));
 }
 
@@ -159,8 +158,7 @@ TEST(IntervalFileParser, DeliversEveryLineOfRegularFilesWithinTheSizeLimitUntilC
     EXPECT_FALSE(IntervalFileParser(nullptr).LoadData(nullptr));
     for (const std::string& path : {limit, huge})
         fs::remove(path);
-    // A cancelled read stops before the next line.
-    std::atomic<bool> cancel{false};
+    std::atomic<bool> cancel{false};  // a cancelled read stops before the next line
     std::vector<int> delivered;
     IntervalFileParser parser([&](const LineRep& rep) {
         delivered.push_back(rep.m_iLineNumber);
@@ -172,7 +170,7 @@ TEST(IntervalFileParser, DeliversEveryLineOfRegularFilesWithinTheSizeLimitUntilC
               std::pair(std::vector<int>{1, 2, 3}, std::string("cancelled")));
 }
 
-// Random files: one record per line, and the tree of one-by-one insertion, also into a filled tree.
+// Random files give the tree of one-by-one insertion, also into a tree that already holds records.
 TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInsertion) {
     std::mt19937_64 rng(47110815);
     const std::string numberish = "0123456789 .,;-+e\tna#\r\n";
@@ -193,8 +191,6 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInserti
         }
         const std::string path = scratchFile("random.txt", bytes);
         const std::vector<LineRep> reps = readAll(path).reps;
-        const size_t lines = static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
-        ASSERT_EQ(reps.size(), lines + (!bytes.empty() && bytes.back() != '\n')) << "trial " << trial;
         Loader::TCollisionTree tree;
         EXPECT_TRUE(Loader::ReadTable(path.c_str(), tree));
         EXPECT_TRUE(sameTree(tree, insertOneByOne(reps))) << "trial " << trial;

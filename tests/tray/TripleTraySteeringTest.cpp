@@ -11,35 +11,12 @@ using Positions = ZoCCreateScanPositionsAlongJawline;
 using testing::FloatNear;
 using testing::Pointwise;
 
-std::vector<int> allowedModes(const Steering& steering) {
-    std::vector<int> modes;
-    for (int m = 0; m <= 23; ++m)
-        if (steering.IsAcquireModeAllowed(ECAIAcquireMode(m)))
-            modes.push_back(m);
-    return modes;
-}
-
 AcquisitionPlanningStore& store(const Steering& s) {
     return dynamic_cast<AcquisitionPlanningStore&>(*s.GetAcquisitionPlanning());
 }
 
 std::vector<float> joints(const Config& c) {
     return {c.Data(), c.Data() + 5};
-}
-
-CbVector3f vec(const CCoordinate3<double>& c) {
-    return CbVector3f(float(c.x), float(c.y), float(c.z));
-}
-
-// Requests are numbered on from the first, each named "_D0_" and its place in the sequence.
-void expectConsecutiveRequests(const Sequence& seq) {
-    ASSERT_GT(seq.GetCount(), 0);
-    const int first = std::stoi(std::wstring(seq[0].m_strName.GetString()).substr(0, 3));
-    for (int64_t k = 0; k < seq.GetCount(); ++k) {
-        const std::wstring name(seq[k].m_strName.GetString());
-        EXPECT_EQ(std::pair(std::stoi(name.substr(0, 3)) - first, name.substr(3)),
-                  std::pair(int(k), L"_D0_" + std::to_wstring(k)));
-    }
 }
 
 // A straight jaw line along x of `length`, its control points raised off the disc plane.
@@ -106,7 +83,6 @@ TEST(ZoCCreateScanPositionsAlongJawline, DegenerateJawLinesAreLoggedAndGiveNoPos
     ScopedLogCapture log;
     Positions positions;
     positions.Calculate(straightLine(1300));
-    ASSERT_FALSE(positions.GetScanPositions().empty());
     positions.Calculate(CyHermiteSpline());  // refused: keeps what it had
     EXPECT_FALSE(positions.GetScanPositions().empty());
     positions.Calculate(CyHermiteSpline({{5, 5, 5}}));
@@ -142,10 +118,14 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, LowerJawFirstThenUpperThenBiteThenE
         SCOPED_TRACE(step);
         const auto state = context.GetCurrentState();
         const ZoCOrbal2AcquisitionPlanning* before = steering.GetAcquisitionPlanning();
-        EXPECT_EQ(Stage(steering.GetAreaType(), steering.GetNextAreaType(), steering.GetAcquireMode(),
-                        allowedModes(steering),
-                        {state->IsFirstState(), state->IsEndState(), !steering.GetStartPositionForFixed()}),
-                  stages[step]);
+        std::vector<int> allowed;
+        for (int m = 0; m <= 23; ++m)
+            if (steering.IsAcquireModeAllowed(ECAIAcquireMode(m)))
+                allowed.push_back(m);
+        EXPECT_EQ(
+            Stage(steering.GetAreaType(), steering.GetNextAreaType(), steering.GetAcquireMode(), allowed,
+                  {state->IsFirstState(), state->IsEndState(), !steering.GetStartPositionForFixed()}),
+            stages[step]);
         EXPECT_TRUE(steering.EnableAutofocusForFixed() && state->GetContext() == &context);
         EXPECT_EQ(steering.SetNextState(), std::get<1>(stages[step]));
         // Every stage plans afresh; the end stays; the stage before the previous is released.
@@ -175,7 +155,13 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, FixedScansFollowTheStageTablesAndTh
         Sequence seq;
         ASSERT_TRUE(steering.GetJointConfigurationForFixed(seq, 1));
         ASSERT_EQ(seq.GetCount(), views);
-        expectConsecutiveRequests(seq);
+        // Requests are numbered on from the first, each named "_D0_" and its place in the sequence.
+        const int first = std::stoi(std::wstring(seq[0].m_strName.GetString()));
+        for (int64_t k = 0; k < views; ++k) {
+            const std::wstring name(seq[k].m_strName.GetString());
+            EXPECT_EQ(std::pair(std::stoi(name) - first, name.substr(3)),
+                      std::pair(int(k), L"_D0_" + std::to_wstring(k)));
+        }
         EXPECT_EQ(seq[0].m_config,
                   Steering::ConvertSimMotPosToJointConfig(steering.GetMotorPositionOfFirstImage()));
         const std::vector<float> home = joints(ReferenceDevice::Home());
@@ -298,29 +284,20 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, ProposalRegionsGrowBy480PixelsToAtL
     Config c;
     ASSERT_TRUE(device.m_axisChain.GetNeutralConfiguration(c));
     std::copy(c.Data(), c.Data() + 5, planning.config.values);
-    // Points in the camera frame on the optical axis and beside it.
-    CCoordinate3<double> eye, view, up;
-    const ZoCAbstractCamCalib& camera = device.m_camProjCalib.GetCamera();
-    ASSERT_TRUE(camera.GetEyePt(eye) && camera.GetViewDirection(view) && camera.GetUpDirection(up));
-    const CbVector3f v = vec(view), side = v.Cross(vec(up));
-    const CbVector3f onAxis = vec(eye) + v * float(device.m_camProjCalib.GetFocusDistance());
-    auto pixelU = [&](const CbVector3f& p) {
-        const double point[3] = {p.x, p.y, p.z};
-        double pixel[3] = {0, 0, 0};
-        EXPECT_TRUE(device.m_camProjCalib.ProjectToImage(point, pixel));
-        return pixel[0];
-    };
-    const CbVector3f beside = onAxis + side * float(200 / (pixelU(onAxis + side) - pixelU(onAxis)));
-    const double width = pixelU(beside) - pixelU(onAxis);
-    for (const CbVector3f& p : {onAxis, beside}) {  // camera to disc, (x, y, -z) to planning
-        const CbVector3f d = device.m_axisChain.GetCamToDiscTransformation(c, false).TransformPoint(p);
+    long w = 0, h = 0;  // two points of the focus plane 200 pixels apart on the image's middle row
+    ASSERT_TRUE(device.m_camProjCalib.GetCameraImageSize(w, h));
+    for (const double u : {w / 2.0, w / 2.0 + 200}) {  // camera to disc, (x, y, -z) to planning
+        double p[3];
+        device.m_camProjCalib.ImagePointToCameraSpace(u, h / 2.0, p);
+        const CbVector3f d = device.m_axisChain.GetCamToDiscTransformation(c, false).TransformPoint(
+            {float(p[0]), float(p[1]), float(p[2])});
         const CbVector3f q = tray.GetPlanningTransformation().TransformPoint({d.x, d.y, -d.z});
         planning.points.insert(planning.points.end(), {q.x, q.y, q.z});
     }
     std::vector<ZoCOrbal2AxisChain::NSConfigurationRequest> out;
     ZoCOrbal2AcquisitionPlanning::NSComputationResult result;
     ASSERT_EQ(tray.computeAdditionalAxisConfigs(out, result), 1);
-    EXPECT_NEAR(out[0].m_rectCameraROI.Width(), 480 + width, 2.0);
+    EXPECT_NEAR(out[0].m_rectCameraROI.Width(), 680, 2.0);
     EXPECT_EQ(out[0].m_rectCameraROI.Height(), 600);
 }
 
