@@ -138,6 +138,8 @@ TEST(ZoCAcquisitionSteeringOrbal2TripleTray, LowerJawFirstThenUpperThenBiteThenE
     steering.setFirstState(eAreaTypeUpperJaw);
     EXPECT_EQ(std::pair(steering.GetAcquireMode(), steering.GetNextAreaType()),
               std::pair(ECAIAcquireMode(5), eAreaTypeLowerJaw));
+    steering.setFirstState(eAreaTypeBite);  // a first side that is no jaw has no second
+    EXPECT_EQ(steering.GetNextAreaType(), eAreaTypeNone);
 }
 
 // Stage tables in motor increments (2, 1, 2, 2, 1) from home; the turn-around turns half a round.
