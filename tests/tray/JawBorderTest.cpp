@@ -39,6 +39,8 @@ TEST(ZoCCreateJawBoundaries, HeightImageScalesTheHighestPointOverTheBoxDepth) {
     expected[4 * 10 + 5] = expected[0] = 127;
     expected[6 * 10 + 8] = 102;
     EXPECT_EQ(b.Pixels(), expected);
+    // The highest pixel back in 3D: its corner, at the point's height to within a gray level.
+    EXPECT_NEAR((b.ConvertFrom2DTo3D(ZoNImagePos{5, 4}) - CbVector3f(0, 0, 2)).Length(), 0, 10.0f / 255);
     const jawcenterline::ZoCJawCenterLineFinderParameter p;  // wherever the jaw lies: corners add no column
     std::mt19937 rng(20261206);
     std::uniform_real_distribution<float> centre(-8000, 8000);
