@@ -12,57 +12,41 @@ namespace {
 std::vector<float> entries(const CbMatrix4Rf& m) {
     return {m.Data(), m.Data() + 16};
 }
-auto near(const CbMatrix4Rf& m, float tolerance) {
-    return testing::Pointwise(testing::FloatNear(tolerance), entries(m));
-}
 }  // namespace
 
 // Column by column, translation in 12..14, points divided by w; negating a row and a column.
 TEST(CbMatrix4Rf, StoresColumnByColumnTransformsPointsWithHomogeneousDivideAndNegatesRows) {
-    const CbMatrix4Rf t = CbMatrix4Rf::Translation(1, 2, 3);
-    EXPECT_EQ(CbVector3f(t[12], t[13], t[14]), CbVector3f(1, 2, 3));
-    EXPECT_EQ(t(0, 3), 1);
+    EXPECT_EQ(entries(CbMatrix4Rf::Translation(1, 2, 3)),
+              (std::vector<float>{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1, 2, 3, 1}));
     CbMatrix4Rf m = CbMatrix4Rf::Translation(1, 0, 0);
     m(3, 3) = 2;
-    const struct {
-        CbMatrix4Rf m;
-        CbVector3f in, out;
-    } cases[] = {{m, {3, 4, 6}, {2, 2, 3}},
-                 {CbMatrix4Rf(), {1, 2, 3}, {1, 2, 3}},
-                 {CbMatrix4Rf::RotationZ(1.5707964f) * CbMatrix4Rf::Scaling(2), {1, 2, 3}, {-4, 2, 6}}};
-    for (const auto& c : cases)
-        EXPECT_NEAR((c.m.TransformPoint(c.in) - c.out).Length(), 0, 1e-5) << &c - cases;
+    EXPECT_NEAR((m.TransformPoint({3, 4, 6}) - CbVector3f(2, 2, 3)).Length(), 0, 1e-5);
+    const CbMatrix4Rf turn = CbMatrix4Rf::RotationZ(1.5707964f) * CbMatrix4Rf::Scaling(2);
+    EXPECT_NEAR((turn.TransformPoint({1, 2, 3}) - CbVector3f(-4, 2, 6)).Length(), 0, 1e-5);
     m = CbMatrix4Rf::FromRows({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0, 0, 0, 1});
     m.NegateRow(2);
     m.NegateColumn(1);
     EXPECT_EQ(entries(m), (std::vector<float>{1, 5, -9, 0, -2, -6, 10, 0, 3, 7, -11, 0, 4, 8, -12, 1}));
 }
 
-// Rigid and general (projective row included) inverses; a singular matrix throws and stays unchanged.
-TEST(CbMatrix4Rf, InverseOfRandomRigidAndGeneralMatricesGivesIdentitySingularThrows) {
+// General inverses (projective row included); a singular matrix throws and stays unchanged.
+TEST(CbMatrix4Rf, InverseOfRandomGeneralMatricesGivesIdentitySingularThrows) {
     std::mt19937_64 rng(5489);
-    std::uniform_real_distribution<float> angle(-3.1f, 3.1f), shift(-200.0f, 200.0f), entry(-1.0f, 1.0f);
+    std::uniform_real_distribution<float> entry(-1.0f, 1.0f);
     for (int i = 0; i < 200; ++i) {
         SCOPED_TRACE(i);
-        const CbMatrix4Rf m = CbMatrix4Rf::Translation(shift(rng), shift(rng), shift(rng)) *
-                              CbMatrix4Rf::RotationZ(angle(rng)) * CbMatrix4Rf::RotationX(angle(rng)) *
-                              CbMatrix4Rf::RotationY(angle(rng));
-        EXPECT_THAT(entries(m * m.Inverted()), near(c_matIdentity, 2e-4f));
-        EXPECT_THAT(entries(m.Inverted().Inverted()), near(m, 2e-3f));
         CbMatrix4Rf g;
         for (int k = 0; k < 16; ++k)
             g[k] = entry(rng) + (k % 5 == 0 ? 4.0f : 0.0f);
-        EXPECT_THAT(entries(g * g.Inverted()), near(c_matIdentity, 1e-5f));
+        EXPECT_THAT(entries(g * g.Inverted()),
+                    testing::Pointwise(testing::FloatNear(1e-5f), entries(c_matIdentity)));
     }
     CbMatrix4Rf singular;
     singular(2, 2) = 0;
     const CbMatrix4Rf before = singular;
-    try {
-        singular.Invert();
-        FAIL() << "no exception";
-    } catch (const CyExceptionNotInvertible& e) {
-        EXPECT_STREQ(e.what(), "CbMatrixInternal::CyBaseMatrix4x4<class CbMatrix4Rf>::Invert");
-    }
+    EXPECT_THAT([&] { singular.Invert(); },
+                testing::ThrowsMessage<CyExceptionNotInvertible>(
+                    testing::StrEq("CbMatrixInternal::CyBaseMatrix4x4<class CbMatrix4Rf>::Invert")));
     EXPECT_EQ(singular, before);
 }
 
@@ -101,13 +85,9 @@ TEST(CyHermiteSpline, PassesThroughItsKnotsAlongItsTangentWithTheArcLengthOfLine
     EXPECT_NEAR(line.ComputePositionAtLength(25.0f).x, 25.0f, 1e-2);
     EXPECT_EQ(std::make_pair(line.ComputePositionAtLength(-5).x, line.ComputePositionAtLength(100).x),
               std::make_pair(0.0f, 40.0f));
-    line.ComputeDirectionVectors(1.5f, tangent, normal);
-    EXPECT_NEAR((tangent - CbVector3f(1, 0, 0)).Length() + (normal - CbVector3f(0, 1, 0)).Length(), 0, 1e-6);
-    std::vector<CbVector3f> arc;
-    for (int i = 0; i <= 16; ++i) {
-        const float a = 1.5707964f * static_cast<float>(i) / 16;
+    std::vector<CbVector3f> arc;  // a quarter circle of radius 100 in 16 steps
+    for (float a = 0; a < 1.6f; a += 1.5707964f / 16)
         arc.push_back({100 * std::cos(a), 100 * std::sin(a), 0});
-    }
     EXPECT_NEAR(CyHermiteSpline(arc).SubdivideByLength(), 157.0796f, 0.05f);
 }
 
@@ -122,8 +102,6 @@ TEST(CyHermiteSpline, DegenerateAndNonFiniteKnotsAnswerWithTheirSamples) {
         for (const float s : {NAN, -1.0f, 0.0f})
             EXPECT_TRUE(same(spline.ComputePositionAtLength(s), samples[0])) << s;
         EXPECT_TRUE(same(spline.ComputePositionAtLength(INFINITY), samples[samples.GetCount() - 1]));
-        for (const float s : {5.0f, 1e30f})
-            spline.ComputePositionAtLength(s);  // inside: any sample, but inside the buffers
     }
     CyHermiteSpline empty, single({{1, 2, 3}}), line({{0, 0, 0}, {10, 0, 0}});
     EXPECT_EQ(std::make_pair(empty.SubdivideByLength(), single.SubdivideByLength()),
@@ -131,7 +109,4 @@ TEST(CyHermiteSpline, DegenerateAndNonFiniteKnotsAnswerWithTheirSamples) {
     EXPECT_EQ((std::vector<CbVector3f>{empty.ComputePositionAtLength(3), single.ComputePosition(0.5f),
                                        line.ComputePosition(NAN)}),
               (std::vector<CbVector3f>{{}, {1, 2, 3}, {0, 0, 0}}));
-    CbVector3f tangent, normal;
-    line.ComputeDirectionVectors(NAN, tangent, normal);
-    EXPECT_NEAR(tangent.x, 1, 1e-6);
 }

@@ -10,35 +10,27 @@
 using imagedbtest::c_iScan;
 using imagedbtest::PlaneSource;
 
-// Fresh ids, type 41; images under the host's numbers (0 intensity, 2 range with rays); copies keep theirs.
+// Fresh ids, type 41; images kept and replaced under the host's type numbers; a copy keeps its own.
 TEST(CImageSource, HoldsItsImagesUnderTheHostsTypeNumbers) {
     const CImageSource fresh, other;
     EXPECT_FALSE(fresh.GetID().IsNull() || fresh.GetID() == other.GetID() || fresh.IsCorrelationSuccess());
     EXPECT_EQ(fresh.GetContentType(), 41);
     CImageSource source = PlaneSource();
-    const CImage *range = source.GetImagePtr(CImageTypes::EImageType(2)),
-                 *intensity = source.GetImagePtr(CImageTypes::EImageType(0));
-    ASSERT_TRUE(range && intensity);
-    EXPECT_TRUE(range->GetFieldRayPtr() && !intensity->GetFieldRayPtr());
-    EXPECT_EQ(intensity->GetFieldIntensity().At(3, 2), 200);
-    for (int missing : {-1, 1, 17})
-        EXPECT_EQ(source.GetImagePtr(CImageTypes::EImageType(missing)), nullptr) << missing;
+    source.SetImage(CImage(CImageTypes::eImageTypeIntensity));
     const CImageSource copy = source;
-    CImage replacement(CImageTypes::eImageTypeIntensity);
-    replacement.SetFieldIntensity(ZoCFieldIntensity(2, 2, 7));
-    source.SetImage(replacement);
-    const auto width = [](const CImageSource& s) {
-        return s.GetImagePtr(CImageTypes::eImageTypeIntensity)->GetFieldIntensity().GetWidth();
+    source.SetImage(CImage(CImageTypes::eImageTypeRange));   // a range image without rays
+    const auto held = [](const CImageSource& s, int type) {  // r: with rays, i: without, -: none
+        const CImage* image = s.GetImagePtr(CImageTypes::EImageType(type));
+        return image ? (image->GetFieldRayPtr() ? 'r' : 'i') : '-';
     };
-    EXPECT_EQ(std::make_pair(width(source), width(copy)), std::make_pair(2, 8));
-    EXPECT_TRUE(copy.GetID() == source.GetID());
+    EXPECT_EQ((std::string{held(copy, 0), held(copy, 1), held(copy, 2), held(source, 2)}), "i-ri");
 }
 
 // Listed in storing order (replacing the array), refused twice or with a zero id, found by id.
 TEST(CImageArea, StoresListsRegistersAndRemovesSourcesById) {
     CImageArea area(eAreaTypeUpperJaw);
     std::vector<GUID> stored;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 3; ++i) {
         const CImageSource source = PlaneSource(c_iScan, false);
         EXPECT_TRUE(area.AddImageSource(source) && !area.AddImageSource(source));
         stored.push_back(source.GetID());
@@ -53,13 +45,11 @@ TEST(CImageArea, StoresListsRegistersAndRemovesSourcesById) {
         return std::vector<GUID>(ids.begin(), ids.end());
     };
     EXPECT_EQ(list(), stored);
-    EXPECT_TRUE(area.GetImageSourcePtr(CreateGuid()) == nullptr && area.GetImageSourcePtr(GUID{}) == nullptr);
     const CbMatrix4Rf shift = CbMatrix4Rf::Translation(1, 2, 3);
     EXPECT_TRUE(area.SetCorrelation(stored[1], true, shift) &&
                 !area.SetCorrelation(CreateGuid(), true, shift));
     const CImageSource* registered = area.GetImageSourcePtr(stored[1]);
-    ASSERT_NE(registered, nullptr);
-    EXPECT_TRUE(registered->GetID() == stored[1] && registered->IsCorrelationSuccess());
+    ASSERT_TRUE(registered && registered->IsCorrelationSuccess());
     EXPECT_EQ(registered->GetCorrelationMatrix(), shift);
     EXPECT_TRUE(area.RemoveImageSource(stored[0]) && !area.RemoveImageSource(stored[0]));
     EXPECT_EQ(list(), std::vector<GUID>(stored.begin() + 1, stored.end()));
@@ -73,7 +63,7 @@ TEST(CImageArea, ReadersUnderTheLockSeeOnlyCompleteSources) {
     std::atomic<bool> writerDone{false};
     std::thread writer([&] {
         for (int i = 0; i < 60; ++i)
-            area.AddImageSource(PlaneSource(c_iScan, i % 2 == 0, CbMatrix4Rf(), 4, 3));
+            area.AddImageSource(PlaneSource());
         writerDone.store(true);
     });
     int64_t lastCount = 0, incomplete = 0;
@@ -81,13 +71,11 @@ TEST(CImageArea, ReadersUnderTheLockSeeOnlyCompleteSources) {
         done = writerDone.load();
         ZoCThreadSyncAutoRead lock(area.GetThreadSync());
         CArray<GUID> ids;
-        const int64_t count = area.ListAllImageSourceIDs(ids);
-        EXPECT_GE(count, lastCount);
-        lastCount = count;
+        EXPECT_GE(area.ListAllImageSourceIDs(ids), lastCount);
+        lastCount = ids.GetCount();
         for (const GUID& id : ids) {
             const CImageSource* source = area.GetImageSourcePtr(id);
-            const CImage* range = source ? source->GetImagePtr(CImageTypes::eImageTypeRange) : nullptr;
-            incomplete += !range || range->GetFieldRange().GetWidth() != 4;
+            incomplete += !source || !source->GetImagePtr(CImageTypes::eImageTypeRange);
         }
     }
     writer.join();
@@ -99,14 +87,10 @@ TEST(ZoIImageDatabase, AreasExistOnceProvidedAndAreIndependentOnePerDevice) {
     ZoIImageDatabase database;
     EXPECT_EQ(database.GetImageArea(eAreaTypeUpperJaw), nullptr);
     CImageArea& area = database.ProvideImageArea(eAreaTypeUpperJaw);
-    EXPECT_EQ(area.GetAreaType(), eAreaTypeUpperJaw);
-    EXPECT_TRUE(database.GetImageArea(eAreaTypeUpperJaw) == &area &&
-                &database.ProvideImageArea(eAreaTypeUpperJaw) == &area);
-    EXPECT_EQ(database.GetImageArea(eAreaTypeLowerJaw), nullptr);
+    EXPECT_EQ(std::make_pair(&database.ProvideImageArea(eAreaTypeUpperJaw), area.GetAreaType()),
+              std::make_pair(&area, eAreaTypeUpperJaw));
     database.ProvideImageArea(eAreaTypeLowerJaw).AddImageSource(PlaneSource());
-    EXPECT_EQ(std::make_pair(database.GetImageArea(eAreaTypeLowerJaw)->GetImageSourceCount(),
-                             area.GetImageSourceCount()),
-              std::make_pair(int64_t{1}, int64_t{0}));
+    EXPECT_EQ(area.GetImageSourceCount(), 0);
     EXPECT_EQ(database.ListAreaTypes(), (std::vector<EAreaType>{eAreaTypeUpperJaw, eAreaTypeLowerJaw}));
     database.Clear();
     EXPECT_EQ(database.GetImageArea(eAreaTypeLowerJaw)->GetImageSourceCount(), 0);
@@ -114,5 +98,4 @@ TEST(ZoIImageDatabase, AreasExistOnceProvidedAndAreIndependentOnePerDevice) {
     ZoIImageDatabase& a = ZAZComponentFactory::GetImageDatabase(eAcquireDeviceOrbal2);
     EXPECT_EQ(&ZAZComponentFactory::GetImageDatabase(eAcquireDeviceOrbal2), &a);
     EXPECT_NE(&ZAZComponentFactory::GetImageDatabase(eAcquireDeviceNone), &a);
-    EXPECT_NE(&ZAZComponentFactory::GetImageDatabase(static_cast<ECAIAcquireDevice>(99)), &a);
 }

@@ -25,21 +25,15 @@ inline ZoCFieldRange PlaneRanges(const ZoCFieldRay& rays, float depth, int holes
     return range;
 }
 
-// A range image of the plane z = 50 (registered by `registration`), intensity 200 everywhere.
+// A range image of the plane z = 50 with its rays, registered by `registration`.
 inline CImageSource PlaneSource(int contentType = c_iScan, bool correlated = true,
-                                const CbMatrix4Rf& registration = CbMatrix4Rf(), int width = 8,
-                                int height = 6) {
+                                const CbMatrix4Rf& registration = CbMatrix4Rf()) {
     CImageSource source(contentType);
     CImage rangeImage(CImageTypes::eImageTypeRange);
-    const ZoCFieldRay rays = PinholeRays(width, height);
-    const ZoCFieldRange range = PlaneRanges(rays, 50.0f);
+    const ZoCFieldRay rays = PinholeRays(8, 6);
     rangeImage.SetFieldRay(rays);
-    rangeImage.SetFieldRange(range);
-    rangeImage.SetFieldCoord(ZoCFieldCoord(&rays, range, &registration));
+    rangeImage.SetFieldRange(PlaneRanges(rays, 50.0f));
     source.SetImage(rangeImage);
-    CImage intensity(CImageTypes::eImageTypeIntensity);
-    intensity.SetFieldIntensity(ZoCFieldIntensity(width, height, 200));
-    source.SetImage(intensity);
     source.SetCorrelation(correlated, registration);
     return source;
 }

@@ -1,13 +1,12 @@
-// Dense matrix and vector containers, the column permutation and the debug print.
+// Dense matrix and vector containers, the column permutation and the line-buffered debug print.
 #include "NumericsTestSupport.h"
 #include "ZoCPMatrix.h"
 #include "ZoDebugPrint.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -16,85 +15,45 @@
 using namespace testsupport;
 using Lines = std::vector<std::string>;
 
-// Column-major storage, zeroed and square by default, independent copies (self-assignment harmless),
-// Resize that keeps the content only when the shape stays, no element count beyond int.
-TEST(ZoTMatrix, ShapesStorageCopiesAndResize) {
-    Mat m(2, 3), a = fromRows({{1, 2}, {3, 4}}), b(a), c(5, 1);
-    m(1, 2) = 7.0;
-    b(0, 0) = 9, c = a, c(1, 1) = -1;
+// Self-assignment is harmless; no element count beyond int.
+TEST(ZoTMatrix, SelfAssignmentHarmlessAndSizeBounded) {
+    Mat a = fromRows({{1, 2}, {3, 4}});
     Mat& alias = a;
     a = alias;
-    a.Resize(2, 2);
     EXPECT_EQ(maxDifference(a, fromRows({{1, 2}, {3, 4}})), 0.0);
-    EXPECT_EQ(Reals({m.data[2 * 2 + 1], Mat(0, 4).data ? 1.0 : 0.0, fromRows({{1, -2}, {-3, 0.5}}).NormInf(),
-                     Mat().NormInf(), fromRows({{1, 2}}).Row(0)[1]}),
-              Reals({7, 0, 3.5, 0, 2}));
-    EXPECT_EQ(maxDifference(Mat(3), fromRows({{0, 0, 0}, {0, 0, 0}, {0, 0, 0}})), 0.0);
-    EXPECT_EQ(maxDifference(Mat::Identity(2, 3), fromRows({{1, 0, 0}, {0, 1, 0}})), 0.0);
-    EXPECT_EQ(Mat::Identity(3).cols, 3);
-    a.Resize(1, 4);
-    EXPECT_EQ(maxDifference(a, Mat(1, 4)), 0.0);
     EXPECT_THROW(Mat(50000, 50000), std::length_error);
 }
 
-// Inverses of seeded random matrices (diagonal shifted away from singular) multiply to the identity;
-// a zero leading entry needs a row swap; singular and rectangular matrices are refused unchanged.
+// A zero leading entry needs row swaps; singular and rectangular matrices are refused unchanged.
 TEST(ZoTMatrix, InvertPivotsRowsAndLeavesSingularMatricesUnchanged) {
-    std::mt19937_64 rng(5489);
-    std::uniform_real_distribution<double> uniform(-1.0, 1.0);
-    for (int trial = 0; trial < 20; ++trial) {
-        const int n = 1 + trial % 6;
-        Mat a(n);
-        for (int i = 0; i < n * n; ++i)
-            a.data[i] = uniform(rng) + (i % (n + 1) == 0 ? (trial % 2 ? -1.0 : 1.0) * n : 0.0);
-        Mat inverse(a);
-        ASSERT_TRUE(inverse.Invert()) << "trial " << trial;
-        EXPECT_LT(maxDifference(a * inverse, Mat::Identity(n)), 1e-12) << "trial " << trial;
-    }
     const Rows singular = {{1, 0, 2}, {3, 0, 4}, {5, 0, 6}};
-    Mat swap = fromRows({{0, 1}, {2, 0}}), zeroColumn = fromRows(singular), rectangular(2, 3);
+    Mat swap = fromRows({{0, 1, 1}, {1, 0, 1}, {1, 1, 0}}), zeroColumn = fromRows(singular),
+        rectangular(2, 3);
     ASSERT_TRUE(swap.Invert());
-    EXPECT_EQ(maxDifference(swap, fromRows({{0, 0.5}, {1, 0}})), 0.0);
+    EXPECT_LT(maxDifference(swap, fromRows({{-0.5, 0.5, 0.5}, {0.5, -0.5, 0.5}, {0.5, 0.5, -0.5}})), 1e-15);
     EXPECT_FALSE(zeroColumn.Invert() || rectangular.Invert());
     EXPECT_EQ(maxDifference(zeroColumn, fromRows(singular)), 0.0);
 }
 
-// MaxAbs is NaN when any entry is; the median of a seeded random vector is the middle of a sorted copy,
-// the vector itself not reordered; Resize keeps the content only when the size stays.
-TEST(ZoTVector, NormDotMaxAbsMedianAndResize) {
-    const Vec v = vectorOf({3, -4}), unsorted = vectorOf({5, -1, 7, 0});
+// MaxAbs is NaN when any entry is; the median leaves an unsorted vector unsorted.
+TEST(ZoTVector, MaxAbsKeepsNaNAndMedianLeavesTheVectorUnsorted) {
+    const Vec unsorted = vectorOf({5, -1, 7, 0});
     EXPECT_EQ(
-        Reals({v.Norm(), v.Dot(vectorOf({2, 1})), v.MaxAbs(), Vec().Norm(), unsorted.Median(), unsorted[0]}),
-        Reals({5, 2, 4, 0, 2.5, 5}));
+        Reals({vectorOf({3, -4}).MaxAbs(), unsorted.Median(), unsorted[0], vectorOf({4, -2, 9}).Median()}),
+        Reals({4, 2.5, 5, 4}));
     EXPECT_TRUE(std::isnan(vectorOf({NAN, 1}).MaxAbs()) && std::isnan(vectorOf({1, NAN}).MaxAbs()) &&
                 std::isnan(Vec().Median()));
-    std::mt19937_64 rng(47110518);
-    std::uniform_real_distribution<double> uniform(-10.0, 10.0);
-    for (int n = 1; n < 30; ++n) {
-        Reals sorted(n);
-        std::generate(sorted.begin(), sorted.end(), [&] { return uniform(rng); });
-        const Vec r = vectorOf(sorted);
-        std::sort(sorted.begin(), sorted.end());
-        EXPECT_EQ(r.Median(), n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) * 0.5) << n;
-    }
-    Vec w = vectorOf({1, 2});
-    w.Resize(2);
-    EXPECT_EQ(w[1], 2.0);
-    w.Resize(3);
-    EXPECT_EQ(values(w), Reals(3, 0.0));
     EXPECT_EQ(values(ZoCPMatrix(4).order), std::vector<int>(4, 1));  // every column leading
 }
 
-// Fragments are collected until a line feed, then logged whole, also under concurrent writers;
-// vectors and matrices print at most ten elements per line, a complete vector ends with ';'.
-TEST(ZoDebugPrint, CollectsFragmentsUntilLineFeedAndPrintsAtMostTenElementsPerLine) {
+// Fragments are collected until a line feed, then logged whole, also under concurrent writers.
+TEST(ZoDebugPrint, CollectsFragmentsUntilLineFeedAlsoUnderConcurrentWriters) {
     ScopedLogCapture capture;
     ZoDebugPrint("a=%d", 1);
     ZoDebugPrint(", b=%s", "x");
     EXPECT_TRUE(logLines(capture).empty());
     ZoDebugPrint(";\nrest");
     EXPECT_EQ(logLines(capture), Lines{"a=1, b=x;\nrest"});
-    EXPECT_EQ(ZoDebugPrintBuffer().Pending(), "");
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t)
         writers.emplace_back([t] {
@@ -103,26 +62,8 @@ TEST(ZoDebugPrint, CollectsFragmentsUntilLineFeedAndPrintsAtMostTenElementsPerLi
         });
     for (auto& w : writers)
         w.join();
-    Lines lines = logLines(capture);
+    const Lines lines = logLines(capture);
     ASSERT_EQ(lines.size(), 801u);
-    EXPECT_TRUE(std::all_of(lines.begin() + 1, lines.end(),
-                            [](const std::string& l) { return l.find('\n') == l.size() - 1; }));
-    Vec v(12);
-    ZoTMatrix<float> m(12, 2);
-    ZoTVector<int> ints(3);
-    for (int i = 0; i < 12; ++i)
-        v[i] = i + 0.5, m(i, 0) = static_cast<float>(i), m(i, 1) = 0.25f;
-    ints[0] = 1, ints[1] = -2, ints[2] = 30;
-    v.Print();
-    ints.Print();
-    m.Print();
-    Mat(1, 11).Print();
-    lines = logLines(capture);
-    ASSERT_EQ(lines.size(), 801u + 17);
-    Lines shown(lines.begin() + 801, lines.begin() + 807);  // the 12 x 2 matrix's middle rows left out
-    shown.insert(shown.end(), lines.begin() + 815, lines.end());
-    EXPECT_EQ(shown,
-              Lines({"12-vector:\n", "\t0.5,\t1.5,\t2.5,\t3.5,\t4.5,\t5.5,\t6.5,\t7.5,\t8.5,\t9.5,\n",
-                     "3-vector:\n", "\t1,\t-2,\t30;\n", "12 x 2-matrix:\n", "\t0,\t0.25;\n", "\t9,\t0.25;\n",
-                     "1 x 11-matrix:\n", "\t0,\t0,\t0,\t0,\t0,\t0,\t0,\t0,\t0,\t0,\n"}));
+    EXPECT_THAT(Lines(lines.begin() + 1, lines.end()),
+                testing::Each(testing::MatchesRegex("writer [0-3] line [0-9]+\n")));
 }

@@ -37,8 +37,7 @@ std::vector<double> halfWidths(const std::vector<Cut>& cuts) {
     return out;
 }
 
-// Plates 2 * halfLength long and 150 wide along u at the angle, either side of a gap 24 wide
-// through (400.5, 400.5): no pixel centre lies on a side.
+// Plates 2 halfLength long, 150 wide along u at the angle, beside a 24 wide gap through (400.5, 400.5).
 Bitmap plates(double deg, double halfLength = 210) {
     const double ux = std::cos(deg * c_dPi / 180), uy = std::sin(deg * c_dPi / 180), c = 400.5;
     Bitmap b(800, 800);
@@ -51,31 +50,27 @@ Bitmap plates(double deg, double halfLength = 210) {
 }
 }  // namespace
 
+// Ranges at (2, 1) and (5, 4) span the bitmap; -FLT_MAX is no range; mask bits 0x040 and 0x800 reject.
 TEST(ZoCSawCutExtractor, BitmapCoversTheValidRectangleAndDropsRejectedPixels) {
     ZoCFieldRange range(8, 6, 0.0f);
     ZoCFieldMask mask(8, 6, 1);
-    range.At(2, 1) = range.At(5, 4) = 100.0f;  // together they span columns 2..5, rows 1..4
-    range.At(3, 2) = 50.0f;
-    range.At(4, 2) = -FLT_MAX;  // the other mark of a missing range
-    range.At(3, 3) = range.At(4, 3) = 70.0f;
-    mask.At(3, 3) = 0x41;  // bit 0x040: not trusted
-    mask.At(4, 3) = 0x80;  // other bits do not matter
-    range.At(5, 1) = range.At(2, 4) = 70.0f;
-    mask.At(5, 1) = 0x801;  // bit 0x800: not trusted either
-    mask.At(2, 4) = 0x401;
+    range.At(2, 1) = range.At(5, 4) = range.At(3, 3) = range.At(4, 3) = range.At(5, 1) = 70.0f;
+    range.At(4, 2) = -FLT_MAX;
+    mask.At(3, 3) = 0x41;
+    mask.At(4, 3) = 0x480;  // other bits do not matter
+    mask.At(5, 1) = 0x801;
     CImage image;
     image.SetFieldRange(range);
     image.SetFieldMask(mask);
     const Bitmap b = ZoCSawCutExtractor::MakeBitmap(image);
-    EXPECT_EQ(std::make_pair(b.width, b.height), std::make_pair(4, 4));
     const uint8_t v = c_uValid;
-    EXPECT_EQ(b.pixels, (std::vector<uint8_t>{v, 0, 0, 0, 0, v, 0, 0, 0, 0, v, 0, v, 0, 0, v}));
+    EXPECT_EQ(std::make_tuple(b.width, b.height, b.pixels),
+              std::make_tuple(4, 4, std::vector<uint8_t>{v, 0, 0, 0, 0, 0, 0, 0, 0, 0, v, 0, 0, 0, 0, v}));
     image.SetFieldMask(ZoCFieldMask(3, 3, 0x40));  // a mask of another size is not consulted
     EXPECT_EQ(ZoCSawCutExtractor::MakeBitmap(image).At(1, 2), c_uValid);
 }
 
-// A 60 x 40 rectangle walked down its left side first: 196 points, tangents over 5 on either side,
-// in degrees from pi to ten digits (a half turn reads 180 + 5e-9): down +90, west +180, corner 45.
+// A 60 x 40 rectangle walked down its left side first: chords over 5 on either side, in degrees.
 TEST(ZoCSawCutExtractor, TangentsOfARectangleFollowItsSides) {
     Bitmap b(100, 80);
     FillRect(b, 10, 10, 69, 49);
@@ -84,8 +79,7 @@ TEST(ZoCSawCutExtractor, TangentsOfARectangleFollowItsSides) {
     std::vector<CbVector2f> points;
     std::vector<double> angles;
     ExtractorProbe(b).computeTangents(polygon, points, angles);
-    ASSERT_EQ(std::make_pair(points.size(), angles.size()), std::make_pair(size_t{196}, size_t{196}));
-    EXPECT_EQ(std::make_pair(points[0], points[39]), std::make_pair(V(10, 10), V(10, 49)));
+    ASSERT_EQ(angles.size(), 196u);
     const struct { size_t first, last; double degrees; } sides[] = {
         {5, 34, 90}, {39, 39, 45}, {44, 93, 0}, {103, 132, -90}, {142, 191, 180}};
     for (const auto& s : sides)
@@ -93,15 +87,13 @@ TEST(ZoCSawCutExtractor, TangentsOfARectangleFollowItsSides) {
             EXPECT_NEAR(angles[i], s.degrees, 1e-8) << i;
 }
 
-// Points along y = 100 with given tangent angles: a segment starts after any bend and runs while
-// the angle stays within 7.5 degrees of its first one, up to 15 deviations in a row.
+// Points on y = 100 at given angles: segments start after bends, run within 7.5 degrees, 15 deviations.
 TEST(ZoCSawCutExtractor, SegmentsAreStraightRunsOfMoreThanTwentyPoints) {
     using Runs = std::vector<std::pair<double, size_t>>;  // angle, count
     using Ends = std::vector<std::pair<float, float>>;     // indices of the segments' ends
     const struct { const char* name; Runs runs; size_t start, next; Ends ends; } cases[] = {
         {"straight run from the second point", {{0, 50}}, 0, 50, {{1, 49}}},
         {"bend skipped", {{0, 1}, {20, 1}, {40, 41}}, 0, 43, {{3, 42}}},
-        {"fifteen deviations tolerated", {{0, 31}, {10, 15}, {1, 30}}, 0, 76, {{1, 75}}},
         {"fifteen deviations right after the start", {{0, 2}, {10, 15}, {0, 25}}, 0, 42, {{1, 41}}},
         {"sixteen deviations right after the start", {{0, 2}, {10, 16}, {0, 25}}, 0, 17, {}},
         {"sixteenth deviation (7.5 deviates) ends it", {{0, 31}, {7.5, 16}, {0, 30}}, 0, 46, {{1, 30}}},
@@ -109,7 +101,6 @@ TEST(ZoCSawCutExtractor, SegmentsAreStraightRunsOfMoreThanTwentyPoints) {
         {"twenty-one apart is a segment", {{0, 23}, {90, 20}}, 0, 38, {{1, 22}}},
         {"angles wrap around the half turn", {{179, 1}, {-178, 20}, {179, 19}}, 0, 40, {{1, 39}}},
         {"start at the end", {{0, 10}}, 9, 10, {}},
-        {"start beyond the end", {{0, 10}}, 20, 21, {}},
         {"a bend that never ends", {{0, 1}, {50, 1}, {100, 1}}, 0, 3, {}},
     };
     for (const auto& c : cases) {
@@ -133,23 +124,22 @@ TEST(ZoCSawCutExtractor, SegmentsMergeIntoEdgesUntilNoneJoins) {
     std::vector<Line> lines = {line(0, 0, 100, 0), line(330, 0, 400, 0), line(110, 0, 290, 0), line(0, 50, 100, 50)};
     std::vector<Edge> edges;
     ExtractorProbe(Bitmap(10, 10)).combineSegments(lines, edges);
-    ASSERT_EQ(edges.size(), 2u);
-    EXPECT_EQ(std::make_pair(edges[0].GetStart(), edges[0].GetEnd()), std::make_pair(V(0, 0), V(400, 0)));
-    EXPECT_EQ(std::make_pair(edges[1].GetStart(), edges[1].GetEnd()), std::make_pair(V(0, 50), V(100, 50)));
-    EXPECT_TRUE(lines[0].m_bUsed && lines[1].m_bUsed && lines[2].m_bUsed && lines[3].m_bUsed);
+    std::vector<std::pair<CbVector2f, CbVector2f>> ends;
+    for (const Edge& e : edges)
+        ends.push_back({e.GetStart(), e.GetEnd()});
+    EXPECT_EQ(ends, (decltype(ends){{V(0, 0), V(400, 0)}, {V(0, 50), V(100, 50)}}));
 }
 
-// A parallel piece 10 along and d aside joins while 0.4 d / (gap / 100) <= 7.5, gap = 1 + sqrt(100 + d^2):
-// up to d = 2.1. One end close to the other's line is enough: the tilted piece's 10.6 (weighted), 4.4.
+// Parallel, 10 on and d aside: joins while 0.4 d / (gap / 100) <= 7.5, gap = 1 + sqrt(100 + d^2), to d = 2.1.
+// One end close is enough; at 8 degrees, weight 0.4 + 0.6 (1 - (cos 8 - 0.985) / 0.015) = 0.79: 6.05, 16.5.
 TEST(ZoCSawCutExtractor, ExtensionRefusesTurnedReversedShortFarOrUsedPieces) {
     auto turned = [](double deg, double x, double y) {
         return line(x, y, x + 100 * std::cos(deg * c_dPi / 180), y + 100 * std::sin(deg * c_dPi / 180));
     };
-    const Line level = line(0, 50, 100, 50), tilted = turned(6, 122, 54);
+    const Line level = line(0, 50, 100, 50), tilted = turned(8, 125, 48);
     const struct { const char* name; Line edge, piece; bool used, joins; Line after; } cases[] = {
         {"turned 10 degrees (cos < 0.985)", level, turned(10, 105, 50), false, false, level},
         {"turned 9 degrees", level, turned(9, 105, 50), false, true, Line(V(0, 50), turned(9, 105, 50).GetEnd())},
-        {"reversed", level, line(200, 50, 110, 50), false, false, level},
         {"10 long, 31 away (10 / 31 < 0.4)", level, line(130, 50, 140, 50), false, false, level},
         {"10 long, 21 away", level, line(120, 50, 130, 50), false, true, line(0, 50, 130, 50)},
         {"already used", level, line(110, 50, 200, 50), true, false, level},
@@ -171,8 +161,7 @@ TEST(ZoCSawCutExtractor, ExtensionRefusesTurnedReversedShortFarOrUsedPieces) {
     }
 }
 
-// Facing edges 2 to 150 apart whose centres lie no further apart than the shorter length score
-// sqrt(1 / gap) * length ratio * parallelism, either way round; e1 runs west (normal (0, -1)).
+// Facing edges 2..150 apart, centres within the shorter length: sqrt(1 / gap) x length ratio x parallelism.
 TEST(ZoCSawCutExtractor, PairScoreNeedsFacingNormalsAGapOfTwoToOneFiftyAndOverlap) {
     const double a = 5.0 * c_dPi / 180.0, c = std::cos(a), s = std::sin(a);
     const Edge e1 = edge(100, 0, 0, 0), long1 = edge(200, 0, 0, 0);
@@ -189,7 +178,6 @@ TEST(ZoCSawCutExtractor, PairScoreNeedsFacingNormalsAGapOfTwoToOneFiftyAndOverla
         {"parallel normals", e1, edge(100, -20, 0, -20), 0.0},
         {"facing away", e1, edge(0, 20, 100, 20), 0.0},
         {"centres too far apart", e1, edge(120, -20, 220, -20), 0.0},
-        {"a point has no normal", e1, edge(0, -20, 0, -20), 0.0},
     };
     for (const auto& p : cases) {
         EXPECT_NEAR(ExtractorProbe::pairScore(p.e1, p.e2), p.score, 1e-6) << p.name;
@@ -202,8 +190,6 @@ TEST(ZoCSawCutExtractor, BestPairsFirstAndEachEdgeOnce) {
     const struct { const char* name; std::vector<Edge> edges; std::string paired; std::vector<double> hw; } cases[] = {
         {"narrower gap wins", {edge(100, 0, 0, 0), edge(0, -20, 100, -20), edge(0, -10, 100, -10)}, "101", {5}},
         {"equal scores", {edge(100, 0, 0, 0), edge(0, -20, 100, -20), edge(0, -20, 100, -20)}, "110", {10}},
-        {"two gaps", {edge(100, 0, 0, 0), edge(0, -30, 100, -30), edge(100, 200, 0, 200), edge(0, 190, 100, 190)},
-         "1111", {5, 15}},
     };
     for (auto c : cases) {
         std::vector<Cut> cuts;
@@ -236,7 +222,6 @@ TEST(ZoCSawCutExtractor, IntersectionSolvesTheGuideLinesQuadratic) {
     const Guide early = guideThrough(116, 0, 136, 150, 356, 300);   // x = 400 (t - 0.2)^2 + 100
     const struct { const char* name; Guide guide; Cut cut; bool found; double t; } cases[] = {
         {"one root inside", bent, Cut(V(150, 0), V(150, 300)), true, -1 + std::sqrt(1.5)},
-        {"either way round", bent, Cut(V(150, 300), V(150, 0)), true, -1 + std::sqrt(1.5)},
         {"only before the start", bent, Cut(V(50, 0), V(50, 300)), false, 0},
         {"nearer root, late", bow, Cut(V(150, 150), V(150, 250)), true, 0.5 + std::sqrt(0.125)},
         {"nearer root, early", bow, Cut(V(150, 10), V(150, 110)), true, 0.5 - std::sqrt(0.125)},
@@ -255,9 +240,7 @@ TEST(ZoCSawCutExtractor, IntersectionSolvesTheGuideLinesQuadratic) {
 TEST(ZoCSawCutExtractor, GapBetweenPlatesIsACutValidWhenLongAndAcrossTheGuideLine) {
     const std::vector<double> across = {30, -200, 0, 0, 30, 300};
     const struct { const char* name; double deg, halfLength; std::vector<double> guide; bool valid; } cases[] = {
-        {"upright", 90, 210, across, true},          {"turned 15", 15, 210, across, true},
-        {"turned 30", 30, 210, across, true},        {"turned 60", 60, 210, across, true},
-        {"turned 120", 120, 210, across, true},      {"turned 160", 160, 210, across, true},
+        {"upright", 90, 210, across, true},          {"turned 160", 160, 210, across, true},
         {"340 long", 90, 170, across, true},         {"250 long", 90, 125, across, false},
         {"no guide line", 90, 210, {}, false},
         {"along the guide line", 90, 210, {-200, 5, 0, 0, 200, 10}, false},
@@ -303,8 +286,7 @@ TEST(ZoCSawCutExtractor, SidesWithinTenPixelsOfTheImageBorderArePairedWithNothin
         }
 }
 
-// A bar of 30 x 2 pixels over a plate: its boundary has 60 straight steps and is searched; with
-// one corner cut off (59.4: two straight steps become one diagonal) the same long side is not.
+// A 30 x 2 bar over a plate: 60 straight steps are searched; one corner cut off (59.4), its long side is not.
 TEST(ZoCSawCutExtractor, RegionsWithAContourShorterThanSixtyAreIgnored) {
     for (const bool cornerCut : {false, true}) {
         Bitmap b(300, 300);
@@ -317,15 +299,26 @@ TEST(ZoCSawCutExtractor, RegionsWithAContourShorterThanSixtyAreIgnored) {
 }
 
 TEST(ZoCSawCutExtractor, DegenerateBitmapsGiveNoCut) {
-    std::vector<std::pair<std::string, Bitmap>> cases = {
-        {"plates of value 128", plates(90)}, {"fewer pixels than the size says", plates(90)}, {"0 x 0", Bitmap()},
-        {"negative", Bitmap(-3, 5)}, {"1 x 1", Bitmap(1, 1)}, {"1 x 500", Bitmap(1, 500)}, {"500 x 1", Bitmap(500, 1)},
-        {"700 x 300", Bitmap(700, 300)}};
+    std::vector<std::pair<std::string, Bitmap>> cases = {{"plates of value 128", plates(90)},
+        {"fewer pixels than the size says", plates(90)}, {"0 x 0", Bitmap()}, {"negative", Bitmap(-3, 5)},
+        {"1 x 1", Bitmap(1, 1)}};
     for (uint8_t& p : cases[0].second.pixels)
         p = p ? 128 : 0;  // another value is not data
     cases[1].second.pixels.resize(50);
-    for (size_t i = 4; i < cases.size(); ++i)
-        FillRect(cases[i].second, 0, 0, 700, 500);  // all valid
+    cases[4].second.pixels[0] = c_uValid;
     for (const auto& [name, bitmap] : cases)
         EXPECT_TRUE(cutsOf(bitmap, guideThrough(0, 0, 50, 70, 300, 40)).empty()) << name;
+}
+
+// From its first pixel P = (250, 60), a 45-degree corner (tangents 153.4, 146.3, 141.3, 138.0), the run from
+// P's neighbour breaks off and resumes after 15 deviations: the edge, and the cut, start 19 steps down.
+TEST(ZoCSawCutExtractor, ContourIsSearchedFromItsFirstPixel) {
+    Bitmap b(400, 400);
+    for (int y = 60; y <= 300; ++y) {
+        FillRect(b, 310 - y, y, 380, y);
+        FillRect(b, 20, y, y < 100 ? 0 : 285 - y, y);  // the other plate, 40 rows shorter at the top
+    }
+    const std::vector<Cut> cuts = cutsOf(b);
+    ASSERT_EQ(cuts.size(), 1u);
+    EXPECT_NEAR(std::min(cuts[0].GetStart().y, cuts[0].GetEnd().y), 79 - 6.25, 1.0);  // half the gap across
 }

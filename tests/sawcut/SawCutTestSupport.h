@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <random>
 #include <vector>
 
 namespace sawcuttest {
@@ -23,15 +22,6 @@ inline void FillRect(Bitmap& b, int x0, int y0, int x1, int y1, uint8_t value = 
             b.At(x, y) = value;
 }
 
-// A random bitmap: each pixel valid with probability `density`.
-inline Bitmap RandomBitmap(std::mt19937_64& rng, int width, int height, double density) {
-    Bitmap b(width, height);
-    std::bernoulli_distribution valid(density);
-    for (uint8_t& p : b.pixels)
-        p = valid(rng) ? c_uValid : 0;
-    return b;
-}
-
 inline ZoCPaddedImage Padded(const Bitmap& b) {
     return ZoCPaddedImage(b.pixels.data(), b.width, b.height, b.width);
 }
@@ -41,11 +31,11 @@ inline CbVector2f V(double x, double y) {
 }
 
 class ExtractorProbe : public ZoCSawCutExtractor {
-public:
-    using ZoCSawCutExtractor::ZoCSawCutExtractor, ZoCSawCutExtractor::buildSawCut,
-        ZoCSawCutExtractor::combineSegments, ZoCSawCutExtractor::computeTangents, ZoCSawCutExtractor::contourLength,
-        ZoCSawCutExtractor::extend, ZoCSawCutExtractor::findSawCuts, ZoCSawCutExtractor::findSegment,
-        ZoCSawCutExtractor::guideLineCosine, ZoCSawCutExtractor::intersectGuideLine, ZoCSawCutExtractor::pairScore;
+  public:
+    using ZoCSawCutExtractor::ZoCSawCutExtractor, ZoCSawCutExtractor::combineSegments,
+        ZoCSawCutExtractor::computeTangents, ZoCSawCutExtractor::extend, ZoCSawCutExtractor::findSawCuts,
+        ZoCSawCutExtractor::findSegment, ZoCSawCutExtractor::guideLineCosine,
+        ZoCSawCutExtractor::intersectGuideLine, ZoCSawCutExtractor::pairScore;
 };
 
 }  // namespace sawcuttest

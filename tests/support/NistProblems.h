@@ -1,5 +1,4 @@
-// The NIST StRD nonlinear regression problems: reader and models, header-only for the benchmarks; the
-// models are templates so that an automatic-differentiation peer evaluates the very same residuals.
+// The NIST StRD nonlinear regression problems: reader and models (templates, for automatic differentiation).
 #pragma once
 
 #include <algorithm>
@@ -105,9 +104,8 @@ inline double MinimumLogRelativeError(const NSProblem& p, const std::vector<doub
     return lowest;
 }
 
-// Reads one .dat file: in the header (lines 1 to 60) the parameter lines "bi = start1 start2
-// certified stddev", the certified RSS and the difficulty; from line 61 the observations
-// "y x [x2]". False when the file is missing or malformed.
+// Reads one .dat file: header lines 1 to 60 ("bi = start1 start2 certified stddev", the certified RSS,
+// the difficulty), then observations "y x [x2]". False when the file is missing or malformed.
 inline bool Load(const std::string& directory, const std::string& name, NSProblem& p) {
     static const std::string c_rss = "Residual Sum of Squares:";
     std::ifstream in(directory + "/" + name + ".dat");
@@ -138,9 +136,7 @@ inline bool Load(const std::string& directory, const std::string& name, NSProble
             p.certified.push_back(c);
         }
     }
-    // The stored file carries an edited b1 (1.20196866396) meant for an atan2 form of the model;
-    // with the principal-branch arctan of the model line, NIST's published value reproduces the
-    // certified residual sum of squares.
+    // The stored file's b1 (1.20196866396) suits an atan2 form; NIST's published value suits the arctan.
     if (p.model == EModel::eRoszman1 && !p.certified.empty())
         p.certified[0] = 2.0196866396E-01;
     return p.model != EModel::eUnknown && !p.certified.empty() && !p.response.empty();

@@ -1,4 +1,4 @@
-// Shared helpers of the numerics tests: literal matrices, log lines, objectives given as lambdas, runs.
+// Shared helpers of the numerics tests: literal matrices and vectors, log lines, objectives as lambdas.
 #pragma once
 
 #include "CapturingLogSink.h"
@@ -14,22 +14,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-// The solver's internals, as member pointers: (solver.*Access::name)(arguments...).
-class ZoCNLSSolverTestAccess {
-  public:
-    using Uniform = std::function<double(double, double)>;
-    static constexpr auto run = &ZoCNLSSolver::run;
-    static constexpr auto computeWeight = &ZoCNLSSolver::computeWeight;
-    static constexpr auto psiTukey = &ZoCNLSSolver::psiTukey;
-    static constexpr auto psiHuber = &ZoCNLSSolver::psiHuber;
-    static constexpr auto cutBack = &ZoCNLSSolver::cutBack;
-    static constexpr auto checkConstraints = &ZoCNLSSolver::checkConstraints;
-    static constexpr auto shrink = &ZoCNLSSolver::shrinkConstraints;
-    static constexpr auto distances = &ZoCNLSSolver::distanceToConstraints;
-    static constexpr auto gibbs = &ZoCNLSSolver::sampleGibbs;
-    static constexpr auto hitAndRun = &ZoCNLSSolver::sampleHitAndRun;
-};
 
 namespace testsupport {
 
@@ -69,21 +53,12 @@ inline double maxDifference(const Mat& a, const Mat& b) {
     return largest;
 }
 
-inline double maxDifference(const Reals& a, const Reals& b) {
-    return maxDifference(fromRows({a}), fromRows({b}));
-}
-
 // The solver's and the debug print's log entries, as narrow strings.
 inline std::vector<std::string> logLines(ScopedLogCapture& capture) {
     std::vector<std::string> lines;
     for (const auto& m : capture.Sink().Messages("ZoCWinLog"))
         lines.emplace_back(m.begin(), m.end());
     return lines;
-}
-
-inline long countPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
-    return std::count_if(lines.begin(), lines.end(),
-                         [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
 }
 
 // A least-squares problem whose residuals a test gives as a function; counts the evaluations.
@@ -107,26 +82,5 @@ class LambdaObjective : public ZoCNLSObjectiveFunction {
   private:
     std::function<Vec(const Vec&)> m_f;
 };
-
-// One solver run from a start, with its result, end point, residual and log.
-struct SolveOutcome {
-    ZoCNLSSolver::EResult result;
-    Vec p;
-    double residual;
-    std::vector<std::string> lines;
-};
-
-// Robust runs here are the quiet ones: logging off.
-inline SolveOutcome solveLogged(ZoCNLSObjectiveFunction& f, const Reals& start, int maxIter, int runs = 0,
-                                ZoCNLSSolver::ESampler sampler = ZoCNLSSolver::eGibbs, double residual = 0,
-                                bool robust = false) {
-    ZoCNLSSolver solver(f, robust, 0);
-    solver.SetLogging(!robust);
-    ScopedLogCapture capture;
-    SolveOutcome o{ZoCNLSSolver::eLSFailed, vectorOf(start), residual, {}};
-    o.result = solver.Run(o.p, o.residual, maxIter, 1e-3, runs, sampler);
-    o.lines = logLines(capture);
-    return o;
-}
 
 }  // namespace testsupport

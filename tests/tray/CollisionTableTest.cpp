@@ -1,5 +1,21 @@
-// The joint collision table: its file reader, its tree, the sample table, the loader and its pool.
+// The joint collision table: its file reader, its tree, the loader and its pool.
 #include "TrayTestSupport.h"
+
+#include <dlfcn.h>
+
+#include <limits>
+
+// The test's thread counts its allocations down to a cancel, which so lands at every point of a read.
+thread_local std::atomic<bool>* t_pCancel = nullptr;
+thread_local long t_iAllocationsLeft = 0;
+
+// Counts, then allocates as the next definition would (the sanitizers' or the standard library's).
+void* operator new(std::size_t size) {
+    if (t_pCancel && --t_iAllocationsLeft == 0)
+        t_pCancel->store(true);
+    static const auto next = reinterpret_cast<void* (*)(std::size_t)>(dlsym(RTLD_NEXT, "_Znwm"));
+    return next(size);
+}
 
 namespace {
 
@@ -38,13 +54,6 @@ std::string sparseTable(const std::string& name, uint64_t size) {
     return path;
 }
 
-std::string fifo(const std::string& name) {
-    const std::string path = scratchPath(name);
-    fs::remove(path);
-    EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
-    return path;
-}
-
 // Record-by-record insertion: every valid record added in file order.
 Loader::TCollisionTree insertOneByOne(const std::vector<LineRep>& reps) {
     Loader::TCollisionTree tree;
@@ -62,30 +71,6 @@ bool sameTree(const AxisNode& a, const AxisNode& b) {
         if (!sameTree(*i, *j))
             return false;
     return true;
-}
-
-// data/make_double_arch_collisions.py: tray corners in a sensor's axis cylinder (r 45, -50..75 mm).
-bool trayHitsASensor(const ZoCOrbal2DeviceConfig& device, const Config& config) {
-    const CbMatrix4Rf discToCamera = device.m_axisChain.GetCamToDiscTransformation(config, false).Inverted();
-    std::vector<CbVector3f> corners;  // the tray's body, then its handle
-    for (const auto& [xs, ys, zs] : {std::array<std::vector<float>, 3>{{{-35, 0, 35}, {-30, 30}, {0, -25}}},
-                                     std::array<std::vector<float>, 3>{{{35, 80}, {-8, 8}, {-5, -15}}}})
-        for (float x : xs)
-            for (float y : ys)
-                for (float z : zs)
-                    corners.push_back(discToCamera.TransformPoint({x, y, z}));
-    for (const ZoCAbstractCamCalib* sensor :
-         {&device.m_camProjCalib.GetCamera(), &device.m_camProjCalib.GetProjector()}) {
-        const auto [eye, view] = eyeAndView(*sensor);
-        for (const CbVector3f& p : corners) {
-            const double d[3] = {p.x - eye.x, p.y - eye.y, p.z - eye.z};
-            const double depth = d[0] * view.x + d[1] * view.y + d[2] * view.z;
-            if (depth >= -50 && depth <= 75 &&
-                d[0] * d[0] + d[1] * d[1] + d[2] * d[2] - depth * depth < 45.0 * 45.0)
-                return true;
-        }
-    }
-    return false;
 }
 
 // Holds the loader's thread where a read begins until the test or a cancelling loader lets it go.
@@ -140,39 +125,25 @@ TEST(IntervalFileParser, ReadsSixNumbersAndRefusesEverythingElseWithItsReason) {
                 << line;
             EXPECT_TRUE(!rep.m_bValid || values(rep) == std::vector<float>({1, 2, 3, 4, 5, 6})) << line;
         }
-    // A single angle is an interval too.
-    EXPECT_EQ(values(parse("-1.5 2e1 0.25 -0 7.5 7.5")),
+    EXPECT_EQ(values(parse("-1.5 2e1 0.25 -0 7.5 7.5")),  // a single angle is an interval too
               (std::vector<float>{-1.5f, 20, 0.25f, 0, 7.5f, 7.5f}));
 }
 
 // Line ends CR LF or CR, overlong lines skipped whole; only regular files up to 64 MB; cancelling.
 TEST(IntervalFileParser, DeliversEveryLineOfRegularFilesWithinTheSizeLimitUntilCancelled) {
-    const NSRead read = readAll(scratchFile(
-        "order.txt", "# head\r\n1 2 3 4 5 6\r\n\n" + std::string(5000, '7') + "\n7 8 9 10 11 12"));
-    std::vector<std::tuple<int, bool, std::string>> lines;
-    for (const LineRep& rep : read.reps)
-        lines.emplace_back(rep.m_iLineNumber, rep.m_bValid, rep.m_pszProblem);
-    EXPECT_EQ(lines, (decltype(lines){{1, false, "comment line"},
-                                      {2, true, ""},
-                                      {3, false, "comment line"},
-                                      {4, false, "line too long"},
-                                      {5, true, ""}}));
-    EXPECT_TRUE(read.ok && read.reps.back().m_afValues[5] == 12.0f);
-    const std::string pipe = fifo("refused.fifo"),
-                      limit = sparseTable("limit.txt", IntervalFileParser::c_uMaxFileBytes),
+    const std::string limit = sparseTable("limit.txt", IntervalFileParser::c_uMaxFileBytes),
                       huge = sparseTable("huge.txt", IntervalFileParser::c_uMaxFileBytes + 1);
     // file -> LoadData, the parser's problem, lines delivered, the last line's problem
     using Row = std::tuple<bool, std::string, size_t, std::string>;
     for (const auto& [path, expected] : std::vector<std::pair<std::string, Row>>{
              {scratchFile("empty.txt", ""), {true, "", 0, ""}},
+             {scratchFile("order.txt", "# head\r\n1 2 3 4 5 6\r\n\n" + std::string(5000, '7')),
+              {true, "", 4, "line too long"}},
              {scratchFile("cr.txt", "\r\n"), {true, "", 1, "comment line"}},
              {scratchFile("tail.txt", std::string(4096, '\n') + "7"),
               {true, "", 4097, "fewer than six values"}},
              {limit, {true, "", 2, ""}},
              {scratchPath("no-such-table.txt"), {false, "cannot open the file", 0, ""}},
-             {pipe, {false, "not a regular file", 0, ""}},
-             {"/dev/zero", {false, "not a regular file", 0, ""}},
-             {testsupport::ScratchDirectory(), {false, "not a regular file", 0, ""}},
              {huge, {false, "larger than the table limit", 0, ""}}}) {
         const NSRead r = readAll(path);
         EXPECT_EQ(Row(r.ok, r.problem, r.reps.size(), r.reps.empty() ? "" : r.reps.back().m_pszProblem),
@@ -180,10 +151,9 @@ TEST(IntervalFileParser, DeliversEveryLineOfRegularFilesWithinTheSizeLimitUntilC
             << path;
     }
     EXPECT_FALSE(IntervalFileParser(nullptr).LoadData(nullptr));
-    for (const std::string& path : {pipe, limit, huge})
+    for (const std::string& path : {limit, huge})
         fs::remove(path);
-    // A cancelled read stops before the next line.
-    std::atomic<bool> cancel{false};
+    std::atomic<bool> cancel{false};  // a cancelled read stops before the next line
     std::vector<int> delivered;
     IntervalFileParser parser([&](const LineRep& rep) {
         delivered.push_back(rep.m_iLineNumber);
@@ -195,7 +165,7 @@ TEST(IntervalFileParser, DeliversEveryLineOfRegularFilesWithinTheSizeLimitUntilC
               std::pair(std::vector<int>{1, 2, 3}, std::string("cancelled")));
 }
 
-// Random files: one record per line, and the tree of one-by-one insertion, also into a filled tree.
+// Random files give the tree of one-by-one insertion, also into a tree that already holds records.
 TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInsertion) {
     std::mt19937_64 rng(47110815);
     const std::string numberish = "0123456789 .,;-+e\tna#\r\n";
@@ -216,14 +186,6 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInserti
         }
         const std::string path = scratchFile("random.txt", bytes);
         const std::vector<LineRep> reps = readAll(path).reps;
-        const size_t lines = static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
-        ASSERT_EQ(reps.size(), lines + (!bytes.empty() && bytes.back() != '\n')) << "trial " << trial;
-        for (const LineRep& rep : reps) {
-            const std::vector<float> v = values(rep);
-            EXPECT_TRUE(
-                !rep.m_bValid ||
-                (std::all_of(v.begin(), v.end(), [](float x) { return std::isfinite(x); }) && v[4] <= v[5]));
-        }
         Loader::TCollisionTree tree;
         EXPECT_TRUE(Loader::ReadTable(path.c_str(), tree));
         EXPECT_TRUE(sameTree(tree, insertOneByOne(reps))) << "trial " << trial;
@@ -235,42 +197,25 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInserti
     }
 }
 
-// Inserting many records without a shared prefix one by one takes minutes; the reader sorts first.
-TEST(ZoCTripleTrayCollisionsLoader, ATableOfManyDistinctRecordsIsReadWhole) {
-    std::string text;
-    for (int i = 0; i < 60000; ++i)
-        text += std::to_string(i) + " 1 2 3 4 5\n";
-    Loader::TCollisionTree tree;
-    ASSERT_TRUE(Loader::ReadTable(scratchFile("many.txt", text).c_str(), tree));
-    EXPECT_EQ(std::tuple(tree.GetNumChilds(), std::prev(tree.end())->GetValue(), tree.CountDescendants()),
-              std::tuple(60000u, 59999.0f, 5u * 60000u));  // in file order
-}
-
-TEST(ZoCTripleTrayCollisionsLoader, TheSampleTableHoldsCollisionsOfTheReferenceDevice) {
-    const ZoCOrbal2DeviceConfig device;
-    int records = 0, checked = 0;
-    const NSRead table =
-        readAll((fs::path(__FILE__).parent_path() / "../../data/DoubleArchJointCollisions.txt").string());
-    ASSERT_TRUE(table.ok) << table.problem;
-    for (const LineRep& rep : table.reps) {
-        EXPECT_TRUE(rep.m_bValid || std::string(rep.m_pszProblem) == "comment line")
-            << "line " << rep.m_iLineNumber;
-        if (!rep.m_bValid || ++records % 37 != 0)
-            continue;  // a spread of records, at the interval's lower end and its middle
-        const float* v = rep.m_afValues;
-        Config low, middle;
-        low.Set(v[0], v[1], v[2], v[3], v[4]);
-        middle.Set(v[0], v[1], v[2], v[3], 0.5f * (v[4] + v[5]));
-        EXPECT_TRUE(trayHitsASensor(device, low) && trayHitsASensor(device, middle))
-            << "line " << rep.m_iLineNumber;
-        ++checked;
+// Wherever a cancel lands, the read refuses and leaves the tree empty, or it completes the table.
+TEST(ZoCTripleTrayCollisionsLoader, ACancelledReadLeavesNoPartOfTheTable) {
+    const std::string path = scratchFile("cut.txt", "1 2 3 4 5 6\n1 2 3 7 5 6\n2 2 3 4 5 6\n9 1 1 1 1 2\n");
+    Loader::TCollisionTree full;
+    std::atomic<bool> cancel{false};
+    t_pCancel = &cancel;
+    t_iAllocationsLeft = std::numeric_limits<long>::max();
+    ASSERT_TRUE(Loader::ReadTable(path.c_str(), full, &cancel));
+    const long allocations = std::numeric_limits<long>::max() - t_iAllocationsLeft;
+    std::vector<bool> results;
+    for (long n = 1; n <= allocations; ++n) {
+        Loader::TCollisionTree tree;
+        cancel = false;
+        t_iAllocationsLeft = n;
+        results.push_back(Loader::ReadTable(path.c_str(), tree, &cancel));
+        EXPECT_TRUE(results.back() ? sameTree(tree, full) : !tree.HasChilds()) << n;
     }
-    EXPECT_GT(checked, 10);
-    for (float l5 = 0; l5 < 360; l5 += 15) {  // clear of the sensor at home, whatever the disc's turn
-        Config home;
-        home.Set(0, 90, 90, 0, l5);
-        EXPECT_FALSE(trayHitsASensor(device, home)) << l5;
-    }
+    t_pCancel = nullptr;
+    EXPECT_TRUE(allocations > 0 && !results.front() && std::is_sorted(results.begin(), results.end()));
 }
 
 TEST(ZoCTripleTrayCollisionsLoader, ReadsOnceOnItsThreadForEveryLoaderThatAsksMeanwhileAndAfter) {
@@ -312,7 +257,10 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadsOnceOnItsThreadForEveryLoaderThatAsksMe
 // Tables without records say so and stay unloaded.
 TEST(ZoCTripleTrayCollisionsLoader, TablesWithoutRecordsSaySoAndStayUnloaded) {
     EXPECT_STREQ(Loader::m_pszFileName.load(), "DoubleArchJointCollisions.txt");  // the working directory's
-    const std::string pipe = fifo("table.fifo"), narrow = scratchFile("changing.txt", "# nothing yet\nbad\n");
+    const std::string pipe = scratchPath("table.fifo"),
+                      narrow = scratchFile("changing.txt", "# nothing yet\nbad\n");
+    fs::remove(pipe);
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     for (const auto& [file, said] : std::vector<std::pair<std::string, std::wstring>>{
              {narrow, L"' enthält keine gültigen Einträge (Zeilen übersprungen: 1)"},
              {pipe, L"' konnte nicht gelesen werden: not a regular file"}}) {
@@ -339,24 +287,6 @@ TEST(ZoCTripleTrayCollisionsLoader, DestroyingTheSteeringCancelsItsRunningLoad) 
                         count(*gate.sink, L"Kollisionstabelle erfolgreich geladen")),
               std::pair(1L, 0L));
     fs::remove(huge);
-}
-
-TEST(ZoCThreadPool, RunsTasksInOrderOnItsThreadsAndDeliversResultsAndExceptions) {
-    std::vector<int> done, expected(20);
-    std::iota(expected.begin(), expected.end(), 0);
-    std::atomic<int> started{0}, stopped{0};
-    {
-        ZoCThreadPool pool(
-            1, [&] { ++started; }, [&] { ++stopped; });
-        for (int i : expected)
-            pool.Submit([i, &done] { done.push_back(i); });
-        auto failure = pool.Submit([]() -> int { throw std::runtime_error("no table"); });
-        auto after = pool.Submit([] { return std::this_thread::get_id(); });  // the worker survives
-        EXPECT_THROW(failure.get(), std::runtime_error);
-        EXPECT_NE(after.get(), std::this_thread::get_id());
-    }
-    EXPECT_EQ(std::tuple(done, started.load(), stopped.load()), std::tuple(expected, 1, 1));
-    EXPECT_EQ(std::pair(ZoCThreadPool(0).GetNumThreads(), ZoCThreadPool(3).GetNumThreads()), std::pair(1, 3));
 }
 
 TEST(ZoCThreadPool, DestructionDropsWaitingTasksAndWaitsForTheRunningOne) {

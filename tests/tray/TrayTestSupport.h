@@ -1,4 +1,4 @@
-// Helpers of the tray suite: scratch files, the process-wide collision table, the sensors' axes.
+// Helpers of the tray suite: scratch files and the process-wide collision table.
 #pragma once
 
 #include "AcquisitionPlanningStore.h"
@@ -14,7 +14,6 @@
 #include <cfloat>
 #include <filesystem>
 #include <fstream>
-#include <numeric>
 #include <random>
 #include <thread>
 
@@ -58,13 +57,6 @@ inline size_t loadTable() {
     loader.LoadAsync(
         [&](const Loader::TCollisionTree& tree) { nodes = tree.CountDescendants(), done.Set(); });
     return done.Wait(c_dwHandshakeTimeout) ? nodes : 0;
-}
-
-// A sensor's eye point and viewing direction.
-inline std::pair<CCoordinate3<double>, CCoordinate3<double>> eyeAndView(const ZoCAbstractCamCalib& sensor) {
-    CCoordinate3<double> eye, view;
-    EXPECT_TRUE(sensor.GetEyePt(eye) && sensor.GetViewDirection(view));
-    return {eye, view};
 }
 
 }  // namespace traytest
