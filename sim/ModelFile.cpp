@@ -1,5 +1,6 @@
 #include "ModelFile.h"
 
+#include "PlyReader.h"
 #include "StlReader.h"
 
 #include <assimp/Importer.hpp>
@@ -115,8 +116,13 @@ bool ReadModelFile(const std::string& path, TriangleMesh& mesh, std::string& err
         error = reader.GetError();
         return false;
     }
-    if (ParseMeshWithAssimp(bytes, ext, mesh, error))
+    // PLY has a reader of its own: the importer hangs on a header cut short and crashes on a
+    // binary body cut short.
+    PlyReader ply;
+    if (ext == "ply" ? ply.Parse(bytes, mesh) : ParseMeshWithAssimp(bytes, ext, mesh, error))
         return true;
+    if (ext == "ply")
+        error = ply.GetError();
     error = QuoteForMessage(path) + ": " + error;
     return false;
 }

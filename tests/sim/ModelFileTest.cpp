@@ -1,6 +1,7 @@
 // Model files: STL read strictly, OBJ and PLY as stated, regular files only; placing on the disc.
 #include "ModelFile.h"
 #include "ModelPlacement.h"
+#include "PlyReader.h"
 #include "SceneFixtures.h"
 #include "StlReader.h"
 #include "SyntheticModels.h"
@@ -32,6 +33,29 @@ const std::string c_ascii =
     "solid two by hand\nfacet normal 0 0 -1\n outer loop\n  vertex 0 0 0\n  vertex 0 1 0\n  vertex 1 0 0\n"
     " endloop\nendfacet\nfacet normal 1 1 1\n outer loop\n  vertex 1 0 0\n  vertex 0 1 0\n"
     "  vertex 0 0 1.5e0\n endloop\nendfacet\nendsolid two\n";
+
+// A pyramid on a 2 x 2 base, 3 high (volume 4), its base a quad, as a binary PLY in either byte
+// order with a colour byte after each vertex's z.
+std::string binaryPly(bool bigEndian) {
+    const float corners[5][3] = {{-1, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}, {0, 0, 3}};
+    const std::vector<std::vector<int32_t>> faces = {{0, 3, 2, 1}, {0, 1, 4}, {1, 2, 4}, {2, 3, 4}, {3, 0, 4}};
+    std::string s = std::string("ply\nformat binary_") + (bigEndian ? "big" : "little") +
+                    "_endian 1.0\ncomment by hand\nelement vertex 5\nproperty float x\nproperty float y\n"
+                    "property float z\nproperty uchar red\nelement face 5\n"
+                    "property list uchar int vertex_indices\nend_header\n";
+    const auto put = [&](const void* value) {
+        std::string bytes(static_cast<const char*>(value), 4);
+        s += bigEndian ? std::string(bytes.rbegin(), bytes.rend()) : bytes;
+    };
+    for (const auto& corner : corners)
+        put(&corner[0]), put(&corner[1]), put(&corner[2]), s += '\x7F';
+    for (const auto& face : faces) {
+        s += static_cast<char>(face.size());
+        for (const int32_t& index : face)
+            put(&index);
+    }
+    return s;
+}
 
 std::string binary(const Triangles& triangles, const char* header = "binary", uint32_t count = 0xFFFFFFFF) {
     std::string bytes(80, '\0');
@@ -78,25 +102,48 @@ TEST(StlReader, DamagedBytesAreReadOrRefusedCleanly) {
     EXPECT_TRUE(refused > 1000 && refused < 1800) << refused;  // both ways taken often
 }
 
+// Damaged PLY files, ASCII and binary: read (every corner a vertex it holds) or refused, never hung on.
+TEST(PlyReader, DamagedBytesAreReadOrRefusedCleanly) {
+    std::mt19937_64 random(5489);
+    int refused = 0;
+    for (int round = 0; round < 2000; ++round) {
+        std::string bytes = round % 2 ? binaryPly(round % 4 == 1) : c_ply;
+        for (int flips = static_cast<int>(random() % 3); flips > 0; --flips)
+            bytes[random() % bytes.size()] = static_cast<char>(random());
+        bytes.resize(round % 3 ? bytes.size() : random() % bytes.size());
+        Sim::PlyReader reader;
+        Sim::TriangleMesh mesh;
+        const bool read = reader.Parse(bytes, mesh);
+        refused += !read;
+        EXPECT_TRUE(mesh.IsEmpty() != read && reader.GetError().empty() == read) << "round " << round;
+        for (const auto& triangle : mesh.triangles)
+            ASSERT_LT(*std::max_element(triangle.begin(), triangle.end()), mesh.vertices.size());
+        for (const char c : reader.GetError())
+            ASSERT_TRUE(c >= 0x20 && c < 0x7F) << reader.GetError();
+    }
+    EXPECT_TRUE(refused > 1000 && refused < 1800) << refused;  // both ways taken often
+}
+
 // Read as stated: triangles (none of zero area), corners, volume (winding kept); a binary STL may say
 // "solid".
 TEST(ReadModelFile, ReadsStlObjAndPlyAsTheyStateTheGeometry) {
     Triangles degenerate = c_tetra;
     degenerate.push_back({1, 1, 1, 1, 1, 1, 2, 2, 2});
-    const std::tuple<const char*, std::string, size_t, CbVector3f, double> cases[] = {
-        // file, bytes, triangles, largest corner (the smallest: all -1, or 0 for two.stl), volume
-        {"tetra.OBJ", c_obj, 4, {1, 2, 3}, 4},
-        {"tetra.ply", c_ply, 4, {1, 2, 3}, 4},
-        {"tetra.stl", binary(degenerate, "solid but binary"), 4, {1, 2, 3}, 4},
-        {"two.stl", c_ascii, 2, {1, 1, 1.5f}, 1.5 / 6}};
-    for (const auto& [name, bytes, triangles, hi, volume] : cases) {
+    const std::tuple<const char*, std::string, size_t, CbVector3f, CbVector3f, double> cases[] = {
+        // file, bytes, triangles, smallest and largest corner, volume
+        {"tetra.OBJ", c_obj, 4, {-1, -1, -1}, {1, 2, 3}, 4},
+        {"tetra.ply", c_ply, 4, {-1, -1, -1}, {1, 2, 3}, 4},
+        {"pyramid.ply", binaryPly(false), 6, {-1, -1, 0}, {1, 1, 3}, 4},
+        {"pyramid.PLY", binaryPly(true), 6, {-1, -1, 0}, {1, 1, 3}, 4},
+        {"tetra.stl", binary(degenerate, "solid but binary"), 4, {-1, -1, -1}, {1, 2, 3}, 4},
+        {"two.stl", c_ascii, 2, {0, 0, 0}, {1, 1, 1.5f}, 1.5 / 6}};
+    for (const auto& [name, bytes, triangles, lo, hi, volume] : cases) {
         SCOPED_TRACE(name);
         Sim::TriangleMesh mesh;
         std::string error;
         ASSERT_TRUE(Sim::ReadModelFile(scratch(name, bytes), mesh, error)) << error;
         EXPECT_EQ(mesh.triangles.size(), triangles);
-        EXPECT_EQ(mesh.Bounds().GetMin(), CbVector3f(1, 1, 1) * (volume > 1 ? -1.0f : 0.0f));
-        EXPECT_EQ(mesh.Bounds().GetMax(), hi);
+        EXPECT_EQ(std::pair(mesh.Bounds().GetMin(), mesh.Bounds().GetMax()), std::pair(lo, hi));
         EXPECT_NEAR(simtest::SignedVolume(mesh), volume, 1e-4);
     }
 }
@@ -122,7 +169,19 @@ TEST(ReadModelFile, RefusesWhatIsNotAReadableModelWithTheFilesNameAndWhy) {
         {fifo, "'" + fifo + "' is not a regular file"},
         file("whatever", "unknown model format (STL, PLY or OBJ)", ".3ds"),
         file("", "the file is empty", ".obj"),
-        file(c_ply.substr(0, c_ply.find("\n-1 2 -1")), "not a readable ply file: ", ".ply"),
+        file(c_ply.substr(0, c_ply.find("\n-1 2 -1")),
+             "not a readable ply file: element 'vertex' 2 is cut short or not a number", ".ply"),
+        file(c_ply.substr(0, c_ply.find("prop", 70)), "not a readable ply file: its header has no 'end_header' line",
+             ".ply"),
+        file(binaryPly(true).substr(0, binaryPly(true).size() - 3),
+             "not a readable ply file: element 'face' 4 is cut short or not a number", ".ply"),
+        file(edited(c_ply, "vertex 4", "vertex 4000000000"),
+             "not a readable ply file: element 'vertex' claims 4000000000 entries, more than the file holds", ".ply"),
+        file(edited(c_ply, "float y", "half y"), "not a readable ply file: header line 5: unknown property type",
+             ".ply"),
+        file(edited(c_ply, "3 1 2 3", "3 1 2 4"), "not a readable ply file: a face names a vertex the file does not hold",
+             ".ply"),
+        file(c_ply + "7\n", "not a readable ply file: 2 bytes follow the last element", ".ply"),
         file("v 0 0 0\nv 1 0 0\nv 0 1 0\n", "not a readable obj file: ", ".obj"),
         file("v 0 0 0\nv 1 0 0\nv 2 0 0\nf 1 2 3\n", "the model has no usable triangles", ".obj"),
         file("", "the file is empty"),
