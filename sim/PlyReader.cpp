@@ -14,11 +14,14 @@ namespace Sim {
 namespace {
 // Bytes and kind of a PLY scalar type, or size 0 when the name is none.
 std::pair<int, char> scalarType(const std::string& name) {
-    static const struct { const char* name; int size; char kind; } c_types[] = {
-        {"char", 1, 'i'},  {"int8", 1, 'i'},   {"uchar", 1, 'u'},  {"uint8", 1, 'u'},
-        {"short", 2, 'i'}, {"int16", 2, 'i'},  {"ushort", 2, 'u'}, {"uint16", 2, 'u'},
-        {"int", 4, 'i'},   {"int32", 4, 'i'},  {"uint", 4, 'u'},   {"uint32", 4, 'u'},
-        {"float", 4, 'f'}, {"float32", 4, 'f'}, {"double", 8, 'f'}, {"float64", 8, 'f'}};
+    static const struct {
+        const char* name;
+        int size;
+        char kind;
+    } c_types[] = {{"char", 1, 'i'},  {"int8", 1, 'i'},    {"uchar", 1, 'u'},  {"uint8", 1, 'u'},
+                   {"short", 2, 'i'}, {"int16", 2, 'i'},   {"ushort", 2, 'u'}, {"uint16", 2, 'u'},
+                   {"int", 4, 'i'},   {"int32", 4, 'i'},   {"uint", 4, 'u'},   {"uint32", 4, 'u'},
+                   {"float", 4, 'f'}, {"float32", 4, 'f'}, {"double", 8, 'f'}, {"float64", 8, 'f'}};
     for (const auto& t : c_types)
         if (name == t.name)
             return {t.size, t.kind};
@@ -102,9 +105,10 @@ bool PlyReader::parseHeaderLine(const std::vector<std::string>& words, int lineN
     }
     if (words[0] == "element") {
         NSElement element;
-        const std::string& count = words.size() == 3 ? words[2] : std::string();
+        const std::string count = words.size() == 3 ? words[2] : std::string();
         if (std::from_chars(count.data(), count.data() + count.size(), element.count).ptr !=
-                count.data() + count.size() || count.empty())
+                count.data() + count.size() ||
+            count.empty())
             return fail(where + "an element needs a name and a count");
         element.name = words[1];
         m_elements.push_back(std::move(element));

@@ -15,15 +15,15 @@
 namespace Sim {
 
 class PlyReader {
-public:
+  public:
     // Parses the bytes of a PLY file into `mesh` (replaced; empty on failure).
     bool Parse(std::string_view bytes, TriangleMesh& mesh);
     const std::string& GetError() const { return m_error; }
 
-private:
+  private:
     struct NSProperty {
         std::string name;
-        int size = 0;      // bytes of a scalar, or of a list's items
+        int size = 0;       // bytes of a scalar, or of a list's items
         int countSize = 0;  // bytes of a list's count; 0 for a scalar
         char kind = 'f';    // 'i' signed, 'u' unsigned, 'f' floating; of the items for a list
     };
