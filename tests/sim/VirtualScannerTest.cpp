@@ -69,6 +69,7 @@ TEST(VirtualScanner, RecordingsOfBoxScenesMatchTheClosedFormPixelByPixel) {
     const Boxes box = {{{-10, -10, -6}, {10, 10, 0}}};
     const Boxes pillar = {{{-20, -20, -2}, {20, 20, 0}}, {{-3, -3, -25}, {3, 3, -2}}};  // on a slab
     const std::tuple<Boxes, std::array<float, 5>, Sim::RegistrationNoise, int> cases[] = {
+        {box, {0, 90, 90, 0, 0}, {}, 0},  // at home
         {box, {20, 60, 110, -10, 45}, {0.2f, 0.05f}, 0},
         {pillar, {0, 90, 90, 0, 0}, {}, 100},
         {pillar, {0, 90, 90, 0, 135}, {}, 100}};
