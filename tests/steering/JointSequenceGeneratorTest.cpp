@@ -9,7 +9,8 @@ namespace {
 float travel(const ZoCJointSequenceGenerator& g, const std::vector<int>& order, int component) {
     float sum = 0;
     for (size_t i = 1; i < order.size(); ++i)
-        sum += std::fabs(g.GetPositionValues(order[i])[component] - g.GetPositionValues(order[i - 1])[component]);
+        sum += std::fabs(g.GetPositionValues(order[i])[component] -
+                         g.GetPositionValues(order[i - 1])[component]);
     return sum;
 }
 }  // namespace
@@ -17,15 +18,20 @@ float travel(const ZoCJointSequenceGenerator& g, const std::vector<int>& order, 
 TEST(ZoCJointSequenceGenerator, TravelTimesFollowTheTablesAndTheirEndsAndRiseWithDistance) {
     // Joint (1-based), distance, time: the disc the short way modulo full turns, beyond a table in
     // proportion (L1: 84 takes twice 42's time); joints 0 and 6 do not exist.
-    struct Case { int joint; float distance, time; };
+    struct Case {
+        int joint;
+        float distance, time;
+    };
     for (const Case c : {Case{2, 15, 0.62f}, Case{5, 200, 1.23f}, Case{5, 160, 1.23f}, Case{5, 400, 0.44f},
                          Case{5, 920, 1.23f}, Case{1, 1, 0.13f}, Case{4, 84, 10.28f}, Case{1, 84, 2.86f},
                          Case{1, 6, 0.41f}, Case{3, 110, 1.40f}, Case{3, 220, 2.80f}, Case{2, 5, 0.245f},
                          Case{5, 10, 0.16f}, Case{0, 10, 0}, Case{6, 10, 0}})
-        EXPECT_FLOAT_EQ(ZoCJointSequenceGenerator::TravelTime(c.joint, c.distance), c.time) << c.joint << " " << c.distance;
+        EXPECT_FLOAT_EQ(ZoCJointSequenceGenerator::TravelTime(c.joint, c.distance), c.time)
+            << c.joint << " " << c.distance;
     for (int joint = 1; joint <= 5; ++joint)
         for (float d = 0.25f; d <= (joint == 5 ? 180.0f : 150.0f); d += 0.25f)
-            ASSERT_GE(ZoCJointSequenceGenerator::TravelTime(joint, d), ZoCJointSequenceGenerator::TravelTime(joint, d - 0.25f))
+            ASSERT_GE(ZoCJointSequenceGenerator::TravelTime(joint, d),
+                      ZoCJointSequenceGenerator::TravelTime(joint, d - 0.25f))
                 << joint << " " << d;
 }
 
@@ -59,11 +65,14 @@ TEST(ZoCRotScanJointSequenceGenerator, ConeAtSixtyDegreesReproducesTheTableAndSt
         }
         return out;
     };
-    const std::vector<float> table = {150, 90, 135, 135, 90, 150, 45, 135, 30, 90, 45, 45, 90, 30, 135, 45, 0, 0, 0, 0};
-    EXPECT_EQ(positions(generator, {0, 1, 2, 3, 4, 5, 6, 7, 8, -1}), table);  // the generator starts with the table
+    const std::vector<float> table = {150, 90, 135, 135, 90,  150, 45, 135, 30, 90,
+                                      45,  45, 90,  30,  135, 45,  0,  0,   0,  0};
+    EXPECT_EQ(positions(generator, {0, 1, 2, 3, 4, 5, 6, 7, 8, -1}),
+              table);  // the generator starts with the table
     generator.FillComponent(1);
     generator.FillComponent(2);
-    EXPECT_EQ(positions(generator, {0, 1, 2, 3, 4, 5, 6, 7, 8, -1}), table);  // the cone at 60 degrees gives it again
+    EXPECT_EQ(positions(generator, {0, 1, 2, 3, 4, 5, 6, 7, 8, -1}),
+              table);  // the cone at 60 degrees gives it again
     steep.FillComponent(1);
     EXPECT_NEAR(steep.GetTilt(), 1.0471976f, 1e-7);
     EXPECT_EQ(positions(steep, {0})[0], 150);
@@ -95,7 +104,9 @@ TEST(ZoCRotScanJointSequenceGenerator, OptimisedOrderIsNoLongerThanAnyOtherAndUs
         generator.GetBestOrder(best);
         std::vector<int> order(8);
         std::iota(order.begin(), order.end(), 0);
-        auto cost = [&](const std::vector<int>& o) { return weight * travel(reference, o, 1) + (1 - weight) * travel(reference, o, 2); };
+        auto cost = [&](const std::vector<int>& o) {
+            return weight * travel(reference, o, 1) + (1 - weight) * travel(reference, o, 2);
+        };
         const float bestCost = cost(std::vector<int>(best, best + 8));
         do {
             ASSERT_GE(cost(order) + 1e-3f, bestCost);
