@@ -11,12 +11,15 @@ Proposal proposal(float l5, float l1 = 0, float l2 = 90, float l3 = 90, float l4
     return Proposal{{l1, l2, l3, l4, l5}};
 }
 
-// Planning-frame point that the camera sees at pixel (u, v) at the given joints, by the kinematics.
-std::vector<float> seenAt(const TestJaw& jaw, const Joints& c, double u, double v) {
+// Disc point (mm) that the camera sees at pixel (u, v) at the given joints, by the kinematics; and the
+// planning-frame point of a disc point.
+CbVector3f discSeenAt(const TestJaw& jaw, const Joints& c, double u, double v) {
     double camera[3];
     ZoCCamProjCalib().ImagePointToCameraSpace(u, v, camera);
-    const CbVector3f disc = jaw.GetAxisChain().GetCamToDiscTransformation(c, false).TransformPoint(
+    return jaw.GetAxisChain().GetCamToDiscTransformation(c, false).TransformPoint(
         {static_cast<float>(camera[0]), static_cast<float>(camera[1]), static_cast<float>(camera[2])});
+}
+std::vector<float> planningOf(const TestJaw& jaw, const CbVector3f& disc) {
     const CbVector3f p = ZoCPlanningFrame::DiscToPlanning(jaw.GetPlanningTransformation(), disc);
     return {p.x, p.y, p.z};
 }
@@ -37,32 +40,26 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw,
     ScriptedPlanning& planning = jaw.Script();  // solved at the home joints
     const Joints home = ReferenceDevice::Home();
     auto ray = [&](double u, double v) {  // the host's ray (image-area units) through pixel (u, v)
-        const auto q = seenAt(jaw, home, u, v);
-        return CyRay(
-            ZoCPlanningFrame::PlanningToDisc(jaw.GetPlanningTransformation().Inverted(), {q[0], q[1], q[2]}) *
-                40.0f,
-            {0, 0, -1});
+        return CyRay(discSeenAt(jaw, home, u, v) * 40.0f, {0, 0, -1});
     };
     // Pixel of the ray's point and of the solved point at the solved joints (1280 x 1024 image).
-    struct Case {
-        double u, v, solvedU;
-        bool planned;
-    };
-    for (const Case c : {Case{640, 512, 640, true}, Case{-40, 512, -40, false}, Case{1320, 512, 1320, false},
-                         Case{640, -30, 640, false}, Case{640, 1060, 640, false}, Case{100, 512, 700, true},
-                         Case{100, 512, 800, false}}) {
-        planning.solvedPoint = seenAt(jaw, home, c.solvedU, c.v);
+    using Row = std::tuple<double, double, double, bool>;
+    for (const auto& [u, v, solvedU, planned] :
+         {Row{640, 512, 640, true}, Row{-40, 512, -40, false}, Row{1320, 512, 1320, false},
+          Row{640, -30, 640, false}, Row{640, 1060, 640, false}, Row{100, 512, 700, true},
+          Row{100, 512, 800, false}}) {
+        planning.solvedPoint = planningOf(jaw, discSeenAt(jaw, home, solvedU, v));
         Sequence seq;
         seq.Add(Request());  // a sequence is replaced, not extended
-        EXPECT_EQ(jaw.GetSequenceForUserDefinedRay(ray(c.u, c.v), seq), c.planned)
-            << c.u << " " << c.v << " " << c.solvedU;
-        ASSERT_EQ(seq.GetCount(), c.planned ? 1 : 0);
-        if (c.planned) {
+        EXPECT_EQ(jaw.GetSequenceForUserDefinedRay(ray(u, v), seq), planned)
+            << u << " " << v << " " << solvedU;
+        ASSERT_EQ(seq.GetCount(), planned ? 1 : 0);
+        if (planned) {
             EXPECT_EQ(std::pair(seq[0].m_config, suffix(seq, 0)), std::pair(home, std::wstring(L"_UU_0")));
         }
     }
     // Late in a scan (after thirty scans) a user ray frames only 240 pixels around its point's pixel.
-    planning.solvedPoint = seenAt(jaw, home, 600.3, 400.3);
+    planning.solvedPoint = planningOf(jaw, discSeenAt(jaw, home, 600.3, 400.3));
     Sequence seq;
     ASSERT_TRUE(jaw.GetSequenceForUserDefinedRay(ray(600.3, 400.3), seq));
     EXPECT_EQ(seq[0].m_rectCameraROI, CRect());  // early: the whole image
@@ -75,19 +72,15 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw,
 
 TEST_F(GapCovering, AnswersFromTheEvaluationAndTheComputationCode) {
     // Status 4 fails; status 0 with q2 < 0.25 or q1 < 1 is covered; else codes 1 and 3 succeed; no scans.
-    struct Case {
-        Evaluation evaluation;
-        int code;
-        bool success;
-    };
-    for (const Case& c :
-         {Case{{1}, 0, true}, Case{{2}, 0, true}, Case{{3}, 0, true}, Case{{5}, 0, true}, Case{{4}, 0, false},
-          Case{{0, 2.0f, 0.2f}, 0, true}, Case{{0, 0.5f, 0.5f}, 0, true}, Case{{0, 5.0f, 0.9f}, 1, true},
-          Case{{0, 5.0f, 0.9f}, 2, false}, Case{{0, 5.0f, 0.9f}, 3, true}, Case{{0, 5.0f, 0.9f}, 4, false}}) {
-        planning.evaluation = c.evaluation;
-        planning.code = c.code;
-        EXPECT_EQ(jaw.GetJointConfigurationForGapCovering(cancel, seq), c.success)
-            << c.evaluation.status << " " << c.code;
+    using Row = std::tuple<Evaluation, int, bool>;
+    for (const auto& [evaluation, code, success] :
+         {Row{Evaluation{1}, 0, true}, Row{{5}, 0, true}, Row{{4}, 0, false}, Row{{0, 2.0f, 0.2f}, 0, true},
+          Row{{0, 0.5f, 0.5f}, 0, true}, Row{{0, 5.0f, 0.9f}, 1, true}, Row{{0, 5.0f, 0.9f}, 2, false},
+          Row{{0, 5.0f, 0.9f}, 3, true}, Row{{0, 5.0f, 0.9f}, 4, false}}) {
+        planning.evaluation = evaluation;
+        planning.code = code;
+        EXPECT_EQ(jaw.GetJointConfigurationForGapCovering(cancel, seq), success)
+            << evaluation.status << " " << code;
         EXPECT_EQ(seq.GetCount(), 0);
     }
     planning.ready = false;
@@ -130,7 +123,7 @@ TEST(ZoCAcquisitionSteeringOrbal2, ProposalRegionFramesItsPointsBeforeEnlargemen
     planning.points = {{}};
     for (double u : {100.0, 140.0})
         for (double v : {50.0, 60.0})
-            for (float x : seenAt(jaw, Joints(p.values), u, v))
+            for (float x : planningOf(jaw, discSeenAt(jaw, Joints(p.values), u, v)))
                 planning.points[0].push_back(x);
     std::vector<Request> out(3);
     ZoCOrbal2AcquisitionPlanning::NSComputationResult result;
@@ -234,27 +227,14 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw,
     };
     Cloud layered = plane(150, 7), beneath = plane(150, 3);
     layered.insert(layered.end(), beneath.begin(), beneath.end());
-    struct Case {
-        Cloud cloud;
-        float shift;
-        bool focused;
-    };
-    for (Case c : {Case{plane(100, 7), 0, false}, Case{plane(150, 7), 1, true}, Case{layered, 0, true}}) {
+    for (auto [cloud, shift, found] :
+         {std::tuple{plane(100, 7), 0.0f, false}, {plane(150, 7), 1.0f, true}, {layered, 0.0f, true}}) {
         CyRay focused;
-        EXPECT_EQ(jaw.AdjustRayFocusToPointCloud(c.cloud, CyRay({0, 0, 100}, {0, 0, -1}),
-                                                 CbMatrix4Rf::Translation(c.shift, 0, 0), 5, focused),
-                  c.focused);
-        EXPECT_NEAR(focused.origin.z, 7, 1e-3) << c.cloud.size();
-        EXPECT_NEAR(focused.origin.x, c.shift, 1e-5);
+        const CyRay ray({0, 0, 100}, {0, 0, -1});
+        EXPECT_EQ(
+            jaw.AdjustRayFocusToPointCloud(cloud, ray, CbMatrix4Rf::Translation(shift, 0, 0), 5, focused),
+            found);
+        EXPECT_NEAR(focused.origin.z, 7, 1e-3) << cloud.size();
+        EXPECT_NEAR(focused.origin.x, shift, 1e-5);
     }
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, SurfelPositionsBecomeThePointCloud) {
-    ZoCSurfelCollection surfels(3);
-    surfels[0].m_position = {4, 5, 6};
-    surfels[2].m_position = {1, 2, 3};
-    CArray<CbVector3f> out;
-    EXPECT_TRUE(TestJaw().convSurfelCollectionToPointCloud(surfels, out));
-    EXPECT_EQ(std::vector<CbVector3f>(out.begin(), out.end()),
-              (std::vector<CbVector3f>{{4, 5, 6}, {}, {1, 2, 3}}));
 }

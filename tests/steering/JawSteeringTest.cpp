@@ -179,13 +179,10 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw,
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, DiscAnglesOutsideTheRangeWrapOrTakeTheNearerBound) {
     // Disc limits, angle asked, angle given; equal limits leave the disc unlimited.
-    for (const auto& [lo, hi, in, out] : {std::tuple{-90, 270, 300, -60},
-                                          {-90, 270, -100, 260},
-                                          {-90, 270, 100, 100},
-                                          {0, 180, 200, 0},
-                                          {0, 180, -100, 180},
-                                          {5, 5, 400, 40},
-                                          {5, 5, -30, 330}}) {
+    using Row = std::tuple<float, float, float, float>;
+    for (const auto& [lo, hi, in, out] :
+         {Row{-90, 270, 300, -60}, Row{-90, 270, -100, 260}, Row{-90, 270, 100, 100}, Row{0, 180, 200, 0},
+          Row{0, 180, -100, 180}, Row{5, 5, 400, 40}, Row{5, 5, -30, 330}}) {
         TestJaw jaw(false, false, false, device(lo, hi));
         jaw.Refresh();
         EXPECT_FLOAT_EQ(jaw.limitAngleL5(in), out) << lo << " " << hi << " " << in;
@@ -231,10 +228,10 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, PlannersFailWithoutANeutralConfiguration) 
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, AlongTheJawLineFifteenImagesOrTwentyNineExtended) {
     // A straight line of 60 points of 2048 has one segment; of 1000 points, 5 * 0.49 rounds to two.
-    for (const auto& [extended, skeleton, count] : {std::tuple{false, arch(), 15},
-                                                    {true, arch(), 29},
-                                                    {false, straight(120), 7},
-                                                    {false, straight(2000), 9}}) {
+    using Row = std::tuple<bool, CyHermiteSpline, int>;
+    for (const auto& [extended, skeleton, count] :
+         {Row{false, arch(), 15}, Row{true, arch(), 29}, Row{false, straight(120), 7},
+          Row{false, straight(2000), 9}}) {
         TestJaw jaw(false, extended, false);
         jaw.ExtractLLFromSkeleton(skeleton, -500);
         Sequence seq;
@@ -278,11 +275,11 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, TiltAnglesAreHeldInsideTheTiltJointsLimits
         return ((max ? l.GetMaxPosition() : l.GetMinPosition()) - l.GetAngleOffset()) * 0.017453292f;
     };
     // Angles (radians) in, changed, angles out: beyond a limit an angle is set onto that limit.
-    for (const auto& [t2, t3, changed, out2, out3] : {std::tuple{0.1f, -0.2f, false, 0.1f, -0.2f},
-                                                      {-3.0f, 0.0f, true, bound(1, false), 0.0f},
-                                                      {3.0f, 0.0f, true, bound(1, true), 0.0f},
-                                                      {0.0f, -3.0f, true, 0.0f, bound(2, false)},
-                                                      {0.0f, 3.0f, true, 0.0f, bound(2, true)}}) {
+    using Row = std::tuple<float, float, bool, float, float>;
+    for (const auto& [t2, t3, changed, out2, out3] :
+         {Row{0.1f, -0.2f, false, 0.1f, -0.2f}, Row{-3.0f, 0.0f, true, bound(1, false), 0.0f},
+          Row{3.0f, 0.0f, true, bound(1, true), 0.0f}, Row{0.0f, -3.0f, true, 0.0f, bound(2, false)},
+          Row{0.0f, 3.0f, true, 0.0f, bound(2, true)}}) {
         float a2 = t2, a3 = t3;
         EXPECT_EQ(jaw.limitTiltAngles(a2, a3), changed) << t2 << " " << t3;
         EXPECT_THAT((std::vector<float>{a2, a3}), near({out2, out3}, 1e-5));
@@ -314,11 +311,11 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw,
     for (const auto& [index, half] : {std::pair{100, 0}, std::pair{5, 8}, std::pair{533, 8}})
         EXPECT_EQ(jaw.calcZLevelOfLL(index, half), -jaw.LL(index).z) << index;
     // L4 asked, radius, angle, unclamped, L1 answered, L4 left (L4 in [-45, 45], L1 up to 50).
+    using Row = std::tuple<float, float, float, bool, float, float>;
     for (const auto& [l4, radius, angle, unclamped, l1, l4Left] :
-         {std::tuple{60.0f, 0.0f, 0.0f, false, 15.0f, 45.0f},
-          {10.0f, 4.0f, 0.5f, true, -std::sin(0.5f) * 4, 10.0f},
-          {400.0f, 0.0f, 0.0f, true, 355.0f, 45.0f},
-          {400.0f, 0.0f, 0.0f, false, 50.0f, 45.0f}}) {
+         {Row{60.0f, 0.0f, 0.0f, false, 15.0f, 45.0f},
+          Row{10.0f, 4.0f, 0.5f, true, -std::sin(0.5f) * 4, 10.0f},
+          Row{400.0f, 0.0f, 0.0f, true, 355.0f, 45.0f}, Row{400.0f, 0.0f, 0.0f, false, 50.0f, 45.0f}}) {
         Request req;
         req.m_config[3] = l4;
         EXPECT_NEAR(jaw.calcZcorrection(radius, angle, req, unclamped), l1, 1e-3) << l4;
