@@ -34,8 +34,7 @@ struct GapCovering : testing::Test {
 
 }  // namespace
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw,
-     UserRayIsPlannedOnlyWhenItsPointIsInTheImageNearTheSolvedPointAndLateFramesItsRegion) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, UserRayNeedsItsPointInTheImageNearTheSolvedOneAndLateFramesIt) {
     TestJaw jaw;
     ScriptedPlanning& planning = jaw.Script();  // solved at the home joints
     const Joints home = ReferenceDevice::Home();
@@ -216,8 +215,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, VisibilityRemovesBackFacesAndHiddenPointsA
     }
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw,
-     FocusedRayMovesToTheCloudButNeedsMoreThanAHundredPointsAndSkipsAHiddenLayer) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, FocusedRayNeedsOverAHundredPointsAndSkipsAHiddenLayer) {
     TestJaw jaw;
     auto plane = [](int count, float z) {
         Cloud cloud;

@@ -132,8 +132,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, SurplusRegionsAndPrepsAreDroppedAndDegener
     }
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw,
-     CentreLineBorderAndSawCutsReachThePlanningInItsFrameOnlyWhenThereAreAny) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, CentreLineBorderAndSawCutsReachThePlanningInItsFrame) {
     TestJaw jaw, tray(true, false, true);
     auto planning = [&](const std::vector<CbVector3f>& disc, float dz) {  // disc points (mm), raised by dz
         std::vector<float> out;
@@ -301,8 +300,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, HigherModelsTiltLessAndTheHighestIsReporte
     EXPECT_THAT(column(high, 3), testing::Each(testing::Le(45)));
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw,
-     HeightHelpersAverageTheWindowMoveWhatL4CannotReachToL1AndAverageTheRadialShift) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, HeightHelpersAverageTheWindowMoveL4OverflowToL1AndAverageTheShift) {
     TestJaw jaw;
     // An even ramp: a window averages points 92 .. 104 (step 4); none, or one off the line, its own height.
     jaw.ExtractLLFromSkeleton(CyHermiteSpline({{0, 0, 0}, {500, 0, -200}, {1000, 0, -400}}), -500);

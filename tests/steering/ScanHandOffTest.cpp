@@ -37,8 +37,7 @@ CbVector3f planningPoint(const TestSteering& steering, const CbVector3f& disc) {
 
 }  // namespace
 
-TEST(ScanHandOff,
-     PointsLandInThePlanningFrameTheKinematicsPredictAndOnlyAnAssociatedScanCarriesPixelsAndJoints) {
+TEST(ScanHandOff, PointsLandWhereTheKinematicsPredictAndAssociatedScansCarryPixelsAndJoints) {
     TestSteering steering;
     const float joints[5] = {1, 91, 89, 2, 45}, later[5] = {6, 7, 8, 9, 10};
     steering.AssociateRequestAndDHParameters(L"010_U0_3", joints);
