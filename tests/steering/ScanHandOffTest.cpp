@@ -1,5 +1,4 @@
-// The scan hand-off: queueing, the planning frame, cancellation, several host threads (ThreadSanitizer in
-// CI).
+// The scan hand-off: queueing, planning frame, cancellation, several host threads (under ThreadSanitizer).
 #include "SteeringTestSupport.h"
 
 #include <atomic>
@@ -21,9 +20,9 @@ ZoCFieldCoord gridField(int w, int h, float zDisc, float xOffset = 0) {
     return ZoCFieldCoord(w, h, points);
 }
 
-// A one-point field whose x coordinate carries an id (in image-area units).
+// A one-point field whose x coordinate carries an id (in image-area units), or with no point.
 ZoCFieldCoord taggedField(int tag) {
-    return ZoCFieldCoord(1, 1, {CbVector3f(40.0f * tag, 0, 0)});
+    return tag < 0 ? ZoCFieldCoord(1, 1, {}) : ZoCFieldCoord(1, 1, {CbVector3f(40.0f * tag, 0, 0)});
 }
 
 // Planning-frame point of a disc point (mm): the neutral camera frame (by the kinematics), y mirrored.
@@ -60,8 +59,7 @@ TEST(ScanHandOff, PointsLandWhereTheKinematicsPredictAndAssociatedScansCarryPixe
     EXPECT_EQ(std::vector<float>(scan.joints, scan.joints + 5), std::vector<float>(joints, joints + 5));
     // An unassociated scan has no pixels (the no-pixel mark); the image-area transform precedes the scale.
     steering.SetTrafoImageAreaToDisc(CbMatrix4Rf::Translation(400, 0, 0));  // 10 mm along x
-    ASSERT_TRUE(steering.putScanSync({ZoCFieldCoord(1, 1, {CbVector3f(0, 0, 0)}), gridField(2, 2, -5)},
-                                     CreateGuid()));
+    ASSERT_TRUE(steering.putScanSync({taggedField(0), gridField(2, 2, -5)}, CreateGuid()));
     const auto other = store(steering).Scans().at(1);
     EXPECT_EQ(std::tuple(other.pixels.size(), other.numPixelInts, other.points.size()),
               std::tuple(0u, 0xFFFFFFFFu, 5u * 3u));
@@ -82,15 +80,15 @@ TEST(ScanHandOff, RotationScanDropsPointsAboveItsZLimitAndScansWithoutPointsAreN
     const auto scan = store(steering).Scans().at(0);
     // -30 and -20 pass, -10 and the -14 points do not; 0 is the rotation scan's no-pixel mark.
     EXPECT_EQ(std::pair(scan.points.size(), scan.numPixelInts), (std::pair<size_t, uint32_t>(2 * 3, 0)));
-    EXPECT_FALSE(steering.putScanSync({}, CreateGuid()));
-    EXPECT_FALSE(steering.putScanSync({ZoCFieldCoord(2, 2, {})}, CreateGuid()));
+    EXPECT_FALSE(steering.putScanSync({}, CreateGuid()) ||
+                 steering.putScanSync({taggedField(-1)}, CreateGuid()));
     // Eight fields all at -5 mm (one with an empty pixel first): -5 <= -5 + 15 passes.
     fields = std::vector<ZoCFieldCoord>(8, ZoCFieldCoord(1, 1, {{0, 0, 40 * -5.0f}}));
     fields[0] = ZoCFieldCoord(2, 1, {{c_fInvalid, c_fInvalid, c_fInvalid}, {0, 0, 40 * -5.0f}});
     EXPECT_TRUE(steering.putScanSync(fields, CreateGuid()));
     EXPECT_EQ(store(steering).ScanCount(), 2u);
     // The worker skips a scan with no points and goes on.
-    steering.PutScan(ZoCFieldCoord(1, 1, {}), CreateGuid());
+    steering.PutScan(taggedField(-1), CreateGuid());
     steering.PutScan(taggedField(7), CreateGuid());
     Evaluation result;
     steering.Evaluate(result);
@@ -111,10 +109,8 @@ TEST(ScanHandOff, AFullQueueHoldsTheNextHostUntilTheWorkerFreesASlotAndCancellin
             steering.PutScan(taggedField(20), CreateGuid());
             returned.store(true);
         });
-        std::thread evaluator([&] {
-            Evaluation result;
-            steering.Evaluate(result);
-        });
+        Evaluation result;
+        std::thread evaluator([&] { steering.Evaluate(result); });
         if (cancel)
             steering.CancelPutScan();
         std::this_thread::sleep_for(std::chrono::milliseconds(cancel ? 0 : 100));
@@ -123,7 +119,6 @@ TEST(ScanHandOff, AFullQueueHoldsTheNextHostUntilTheWorkerFreesASlotAndCancellin
         host.join();
         evaluator.join();
         // Every later wait for an empty queue ends too.
-        Evaluation result;
         for (int i = 0; i < 2; ++i)
             steering.Evaluate(result);
         store(steering).SetScanGate(nullptr);
@@ -136,8 +131,9 @@ TEST(ScanHandOff, AFullQueueHoldsTheNextHostUntilTheWorkerFreesASlotAndCancellin
 TEST(ScanHandOff, ManyHostThreadsDeliverEveryScanOnceAndInOrder) {
     TestSteering steering;
     std::atomic<bool> producing{true};
+    Evaluation result;
     std::thread evaluator([&] {
-        for (Evaluation result; producing.load();)
+        while (producing.load())
             steering.Evaluate(result);
     });
     std::vector<std::thread> producers;
@@ -151,12 +147,11 @@ TEST(ScanHandOff, ManyHostThreadsDeliverEveryScanOnceAndInOrder) {
         t.join();
     producing.store(false);
     evaluator.join();
-    Evaluation result;
     steering.Evaluate(result);
     // Every scan arrived once and in its producer's order; its tag is its distance from the origin's image.
     std::map<int, int> next = {{0, 0}, {1, 1000}, {2, 2000}};
     const auto scans = store(steering).Scans();
-    ASSERT_EQ(scans.size(), 180u);
+    EXPECT_EQ(scans.size(), 180u);
     const CbVector3f origin = planningPoint(steering, CbVector3f(0, 0, 0));
     for (const auto& scan : scans) {
         const int tag = static_cast<int>(
