@@ -52,10 +52,10 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, TrayModeSkipsTheNarrowingAndNegatesTheClam
     }
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, JawLineHasHalfThePointsOfItsLengthWithinThreeAndTheCapacity) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, StraightJawLineHasAPointPerTwoUnitsOfArcLengthAndRegionsFollowIt) {
     TestJaw jaw;
     for (const auto& [length, used] : {std::pair{3, 3}, std::pair{10000, 2048}, std::pair{1000, 500}}) {
-        jaw.ExtractLLFromSkeleton(straight(static_cast<float>(length)), -500);
+        EXPECT_EQ(jaw.ExtractLLFromSkeleton(straight(static_cast<float>(length)), -500), 0.0f);  // no area
         EXPECT_EQ(jaw.GetNumberOfUsedPoints(), used) << length;
     }
     // Points one step apart in disc millimetres, the last one step before the end, zero beyond.
@@ -66,6 +66,14 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, JawLineHasHalfThePointsOfItsLengthWithinTh
     for (const auto& [index, window, found] :
          {std::tuple{100, 90, 100}, {100, 60, 91}, {0, 10, 0}, {0, 600, -1}})
         EXPECT_EQ(jaw.findIndexOnLL(jaw.LL(index), window), found) << index << " " << window;
+    // No region is the whole line; presumed preparations every 146 points (1/14 of the capacity), centred.
+    jaw.SetROI(Regions());
+    EXPECT_EQ(jaw.ROI(3), (std::vector<int>{0, 499, -1}));
+    EXPECT_EQ(std::vector<int>(jaw.GetPrepIndices(), jaw.GetPrepIndices() + 4),
+              (std::vector<int>{73, 219, 365, -1}));
+    // Arc length s is point s / 2; the scaled index 399 is refined to the nearest point, 400.
+    jaw.SetROI(regions({{100.0f, 300.0f}, {800.0f, 900.0f}}));
+    EXPECT_EQ(jaw.ROI(5), (std::vector<int>{50, 150, 400, 450, -1}));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, ClockwiseSkeletonIsReversedAndItsRegionsMirrored) {
@@ -86,19 +94,6 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, ClockwiseSkeletonIsReversedAndItsRegionsMi
     }
     cw.SetROI(regions({{-FLT_MAX, 5.0f}}));  // an infinite region covers the line, area positive
     EXPECT_EQ(std::pair(cw.GetLLArea(), cw.ROI(2)), std::pair(1.0f, std::vector<int>{0, n - 1}));
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, RegionsOnAStraightSkeletonFollowItsArcLengths) {
-    TestJaw jaw;
-    EXPECT_EQ(jaw.ExtractLLFromSkeleton(straight(1000), -500), 0.0f);  // no enclosed area
-    jaw.SetROI(Regions());
-    EXPECT_EQ(jaw.ROI(3), (std::vector<int>{0, 499, -1}));
-    // Presumed preparations every 146 points (a fourteenth of the capacity), centred.
-    EXPECT_EQ(std::vector<int>(jaw.GetPrepIndices(), jaw.GetPrepIndices() + 4),
-              (std::vector<int>{73, 219, 365, -1}));
-    // Arc length s is point s / 2; the scaled index 399 is refined to the nearest point, 400.
-    jaw.SetROI(regions({{100.0f, 300.0f}, {800.0f, 900.0f}}));
-    EXPECT_EQ(jaw.ROI(5), (std::vector<int>{50, 150, 400, 450, -1}));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, SkeletonWithANonFiniteKnotGivesNoJawLine) {
@@ -147,10 +142,8 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, CentreLineBorderAndSawCutsReachThePlanning
     jaw.PutCenterLine();
     const auto line = store(jaw).CenterLine().value();
     const int used = jaw.GetNumberOfUsedPoints();
-    std::vector<CbVector3f> ll;
-    for (int i = 0; i < used; ++i)
-        ll.push_back(jaw.LL(i));
-    EXPECT_THAT(line.points, near(planning(ll, 0), 1e-4));
+    ASSERT_EQ(line.points.size(), static_cast<size_t>(3 * used));
+    EXPECT_THAT(std::vector<float>(&line.points[21], &line.points[24]), near(planning({jaw.LL(7)}, 0), 1e-4));
     EXPECT_EQ(std::tuple(line.roiIndices, line.prepIndices.size(), line.lowerThreshold, line.modeFlag),
               std::tuple(std::vector<int>{0, used - 1}, static_cast<size_t>(jaw.GetNumOfPrepsInROI()),
                          -550 * 0.025f, false));
