@@ -36,32 +36,13 @@ Sequence phases(TestJaw& jaw, float heightMm, bool tripleTray = false) {
 
 }  // namespace
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, TrayModeSkipsTheNarrowingAndNegatesTheClampedLowerThreshold) {
-    TestJaw jaw, tray(true, false, true);
-    using Planning = ZoCOrbal2AcquisitionPlanning;
-    auto mode = [](TestJaw& j) {
-        return std::tuple(store(j).UpdateCalls(), store(j).ModeFlag(), store(j).AcquisitionType());
-    };
-    EXPECT_EQ(mode(jaw), std::tuple(1, std::optional(false), std::optional(Planning::eTypeJaw)));
-    EXPECT_EQ(mode(tray), std::tuple(0, std::optional(true), std::optional(Planning::eTypeTripleTray)));
-    for (const auto& [set, kept] : {std::pair{-300, -400}, std::pair{-700, -600}, std::pair{-450, -450}}) {
-        jaw.SetLowerThreshold(set);
-        tray.SetLowerThreshold(set);
-        EXPECT_EQ(std::pair(jaw.GetLowerThreshold(), tray.GetLowerThreshold()),
-                  std::pair(1.0f * kept, -1.0f * kept));
-    }
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, StraightJawLineHasAPointPerTwoUnitsOfArcLengthAndRegionsFollowIt) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, StraightJawLineFollowsTheArcLengthAndANonFiniteSkeletonGivesNone) {
     TestJaw jaw;
     for (const auto& [length, used] : {std::pair{3, 3}, std::pair{10000, 2048}, std::pair{1000, 500}}) {
         EXPECT_EQ(jaw.ExtractLLFromSkeleton(straight(static_cast<float>(length)), -500), 0.0f);  // no area
         EXPECT_EQ(jaw.GetNumberOfUsedPoints(), used) << length;
     }
-    // Points one step apart in disc millimetres, the last one step before the end, zero beyond.
-    EXPECT_NEAR(jaw.LL(1).x - jaw.LL(0).x, 2 * 0.025f, 1e-4);
-    EXPECT_NEAR(jaw.LL(499).x, 998 * 0.025f, 1e-3);
-    EXPECT_EQ(jaw.LL(500), CbVector3f());
+    EXPECT_NEAR(jaw.LL(1).x - jaw.LL(0).x, 2 * 0.025f, 1e-4);  // one step in disc millimetres
     // The nearest point is searched in a window of the given half-width: [28, 92) misses 100.
     for (const auto& [index, window, found] :
          {std::tuple{100, 90, 100}, {100, 60, 91}, {0, 10, 0}, {0, 600, -1}})
@@ -74,9 +55,20 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, StraightJawLineHasAPointPerTwoUnitsOfArcLe
     // Arc length s is point s / 2; the scaled index 399 is refined to the nearest point, 400.
     jaw.SetROI(regions({{100.0f, 300.0f}, {800.0f, 900.0f}}));
     EXPECT_EQ(jaw.ROI(5), (std::vector<int>{50, 150, 400, 450, -1}));
+    // A skeleton with a non-finite knot gives no jaw line; the last good line and threshold stay.
+    const CbVector3f kept = jaw.LL(10);
+    for (const float bad : {NAN, INFINITY, -3e38f}) {
+        ScopedLogCapture capture;
+        const CyHermiteSpline skeleton({{0, 0, 0}, {bad, 0, 0}, {1000, 0, 0}});
+        EXPECT_EQ(jaw.ExtractLLFromSkeleton(skeleton, -450), 0.0f);
+        EXPECT_THAT(capture.Sink().Messages("ZAZ.ZoOrbal2.Steering.ZoCAcquisitionSteeringOrbal2"),
+                    testing::ElementsAre(testing::HasSubstr(L"Condition failed")));
+        EXPECT_EQ(std::tuple(jaw.GetNumberOfUsedPoints(), jaw.LL(10), jaw.GetLowerThreshold()),
+                  std::tuple(500, kept, -500));
+    }
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, ClockwiseSkeletonIsReversedAndItsRegionsMirrored) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, ClockwiseSkeletonIsReversedRegionsMirroredAndSurplusOnesDropped) {
     TestJaw ccw, cw;
     const float areaCcw = ccw.ExtractLLFromSkeleton(arch(), -500);
     EXPECT_GT(areaCcw, 0);
@@ -94,41 +86,32 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, ClockwiseSkeletonIsReversedAndItsRegionsMi
     }
     cw.SetROI(regions({{-FLT_MAX, 5.0f}}));  // an infinite region covers the line, area positive
     EXPECT_EQ(std::pair(cw.GetLLArea(), cw.ROI(2)), std::pair(1.0f, std::vector<int>{0, n - 1}));
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, SkeletonWithANonFiniteKnotGivesNoJawLine) {
-    TestJaw jaw;
-    jaw.ExtractLLFromSkeleton(straight(1000), -500);
-    const CbVector3f kept = jaw.LL(10);
-    for (const float bad : {NAN, INFINITY, -3e38f}) {
-        ScopedLogCapture capture;
-        const CyHermiteSpline skeleton({{0, 0, 0}, {bad, 0, 0}, {1000, 0, 0}});
-        EXPECT_EQ(jaw.ExtractLLFromSkeleton(skeleton, -450), 0.0f);
-        EXPECT_THAT(capture.Sink().Messages("ZAZ.ZoOrbal2.Steering.ZoCAcquisitionSteeringOrbal2"),
-                    testing::ElementsAre(testing::HasSubstr(L"Condition failed")));
-        // The jaw line and threshold of the last good skeleton stay.
-        EXPECT_EQ(std::tuple(jaw.GetNumberOfUsedPoints(), jaw.LL(10), jaw.GetLowerThreshold()),
-                  std::tuple(500, kept, -500));
-    }
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, SurplusRegionsAndPrepsAreDroppedAndDegenerateOnesSkipped) {
-    TestJaw jaw;
-    jaw.ExtractLLFromSkeleton(arch(), -500);
-    const float length = jaw.GetLLLength();
-    Regions many;  // regions and presumed preparations counted
+    Regions many;  // surplus regions and presumed preparations are dropped, degenerate ones skipped
     for (int i = 0; i < 20; ++i)
         many.AddTail({length * i / 20.0f, length * (i + 0.9f) / 20.0f});
     for (const auto& [list, counts] : {std::pair{many, std::pair{16, 20}},
                                        {regions({{0, length}, {0, length}, {0, length}}), {3, 32}},
                                        {regions({{100.0f, 100.0f}}), {0, 0}}}) {
-        jaw.SetROI(list);
-        EXPECT_EQ(std::pair(jaw.getNumOfROIIntervals(), jaw.GetNumOfPrepsInROI()), counts);
+        ccw.SetROI(list);
+        EXPECT_EQ(std::pair(ccw.getNumOfROIIntervals(), ccw.GetNumOfPrepsInROI()), counts);
     }
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, CentreLineBorderAndSawCutsReachThePlanningInItsFrame) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, TrayModeAndTheHandOverOfCentreLineBorderAndSawCuts) {
     TestJaw jaw, tray(true, false, true);
+    using Planning = ZoCOrbal2AcquisitionPlanning;
+    auto mode = [](TestJaw& j) {
+        return std::tuple(store(j).UpdateCalls(), store(j).ModeFlag(), store(j).AcquisitionType());
+    };
+    EXPECT_EQ(mode(jaw), std::tuple(1, std::optional(false), std::optional(Planning::eTypeJaw)));
+    EXPECT_EQ(mode(tray), std::tuple(0, std::optional(true), std::optional(Planning::eTypeTripleTray)));
+    // The lower threshold is clamped, and negated in tray mode.
+    for (const auto& [set, kept] : {std::pair{-300, -400}, std::pair{-700, -600}, std::pair{-450, -450}}) {
+        jaw.SetLowerThreshold(set);
+        tray.SetLowerThreshold(set);
+        EXPECT_EQ(std::pair(jaw.GetLowerThreshold(), tray.GetLowerThreshold()),
+                  std::pair(1.0f * kept, -1.0f * kept));
+    }
     auto planning = [&](const std::vector<CbVector3f>& disc, float dz) {  // disc points (mm), raised by dz
         std::vector<float> out;
         for (const CbVector3f& d : disc) {
@@ -233,7 +216,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, AlongTheJawLineFifteenImagesOrTwentyNineEx
     }
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, PhasesTiltAsTheirFactorsSayAndTurnTheDiscToTheirJawLinePoints) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, PhasesTiltAsTheirFactorsSayHigherModelsLessAndTheHighestTooHigh) {
     // L3 = 90 + sign * factor * 60; jaw: 5 forward, the far end, 8 back, the near end; tray: 6 and 6.
     using Row = std::tuple<bool, std::vector<float>, std::vector<int>>;
     for (const auto& [tray, l3, index] :
@@ -258,6 +241,19 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, PhasesTiltAsTheirFactorsSayAndTurnTheDiscT
                       std::pair(18.0f, 13.0f));
         }
     }
+    // Higher models tilt less: asin(24 / zF) = 20 degrees: L2 limited to 90 +- 50, L3 tilted by 2/3 of 20.
+    TestJaw jaw;
+    const Sequence seq = phases(jaw, 24.0f / std::sin(20 * 0.017453292f));
+    const auto l2 = store(jaw).JointParameters()->at(1);
+    EXPECT_THAT((std::vector<float>{l2.minPosition, l2.maxPosition, seq[0].m_config[2]}),
+                near({40, 140, 90 + 0.6666667f * 20}, 1e-2));
+    jaw.ExtractLLFromSkeleton(arch(22, 26, 160), -500);  // still built, L1 and L4 on their limits
+    Sequence high;
+    bool tooHigh = false;
+    const bool built = jaw.GetJointConfigurationAlongLL(high, tooHigh);
+    EXPECT_EQ(std::tuple(built, tooHigh, high.GetCount()), std::tuple(false, true, int64_t{15}));
+    EXPECT_THAT(column(high, 0), testing::Each(testing::Le(50)));
+    EXPECT_THAT(column(high, 3), testing::Each(testing::Le(45)));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, TiltAnglesAreHeldInsideTheTiltJointsLimits) {
@@ -276,21 +272,6 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, TiltAnglesAreHeldInsideTheTiltJointsLimits
         EXPECT_EQ(jaw.limitTiltAngles(a2, a3), changed) << t2 << " " << t3;
         EXPECT_THAT((std::vector<float>{a2, a3}), near({out2, out3}, 1e-5));
     }
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, HigherModelsTiltLessAndTheHighestIsReportedTooHigh) {
-    TestJaw jaw;  // asin(24 / zF) = 20 degrees: L2 limited to 90 +- 50, L3 tilted by 2/3 of 20
-    const Sequence seq = phases(jaw, 24.0f / std::sin(20 * 0.017453292f));
-    const auto l2 = store(jaw).JointParameters()->at(1);
-    EXPECT_THAT((std::vector<float>{l2.minPosition, l2.maxPosition, seq[0].m_config[2]}),
-                near({40, 140, 90 + 0.6666667f * 20}, 1e-2));
-    jaw.ExtractLLFromSkeleton(arch(22, 26, 160), -500);  // still built, L1 and L4 on their limits
-    Sequence high;
-    bool tooHigh = false;
-    const bool built = jaw.GetJointConfigurationAlongLL(high, tooHigh);
-    EXPECT_EQ(std::tuple(built, tooHigh, high.GetCount()), std::tuple(false, true, int64_t{15}));
-    EXPECT_THAT(column(high, 0), testing::Each(testing::Le(50)));
-    EXPECT_THAT(column(high, 3), testing::Each(testing::Le(45)));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, HeightHelpersAverageTheWindowMoveL4OverflowToL1AndAverageTheShift) {
