@@ -6,7 +6,7 @@
 
 using Generator = ZoCJointSequenceGenerator;
 
-TEST(ZoCJointSequenceGenerator, TravelTimesFollowTheTablesAndTheirEndsAndRiseWithDistance) {
+TEST(ZoCJointSequenceGenerator, TravelTimesFollowTheTablesAStepTakesItsSlowestJointsTime) {
     // Joint (1-based), distance, time: the disc the short way modulo full turns, beyond a table in
     // proportion (L1: 84 takes twice 42's time); joints 0 and 6 do not exist.
     using Row = std::tuple<int, float, float>;
@@ -18,11 +18,9 @@ TEST(ZoCJointSequenceGenerator, TravelTimesFollowTheTablesAndTheirEndsAndRiseWit
     for (int joint = 1; joint <= 5; ++joint)
         for (float d = 0.25f; d <= (joint == 5 ? 180.0f : 150.0f); d += 0.25f)
             ASSERT_GE(Generator::TravelTime(joint, d), Generator::TravelTime(joint, d - 0.25f)) << joint << d;
-}
-
-TEST(ZoCJointSequenceGenerator, StepTimeIsTheSlowestJointsTimeWithTheDiscTheShortWay) {
+    // A step takes its slowest joint's time: L1 10 mm: 0.52 s; the disc 20 degrees: 0.32 s.
     Joints from = homeAt(0), to = homeAt(20);
-    to[0] = 10;  // L1 10 mm: 0.52 s; the disc 20 degrees: 0.32 s
+    to[0] = 10;
     EXPECT_FLOAT_EQ(ZoCJawScanJointSequenceGenerator::StepTime(from, to), 0.52f);
     to[0] = 0;
     EXPECT_FLOAT_EQ(ZoCJawScanJointSequenceGenerator::StepTime(from, to), 0.32f);
@@ -39,7 +37,7 @@ TEST(ZoCJointSequenceGenerator, StepTimeIsTheSlowestJointsTimeWithTheDiscTheShor
     EXPECT_DOUBLE_EQ(generator.StepTime(order, -1, 4, start), 0.0);
 }
 
-TEST(ZoCRotScanJointSequenceGenerator, ConeAtSixtyDegreesReproducesTheTableAndSteeperTiltsAreCapped) {
+TEST(ZoCRotScanJointSequenceGenerator, ConeAtSixtyDegreesGivesTheTableInDegreesSteeperTiltsAreCapped) {
     ZoCRotScanJointSequenceGenerator generator(60), steep(80);
     auto positions = [](const Generator& g) {  // L2, L3 of positions 0 .. 8 and -1
         std::vector<float> out;
@@ -60,19 +58,16 @@ TEST(ZoCRotScanJointSequenceGenerator, ConeAtSixtyDegreesReproducesTheTableAndSt
     steep.FillComponent(1);
     EXPECT_NEAR(steep.GetTilt(), 1.0471976f, 1e-7);
     EXPECT_NEAR(positions(steep)[0], 150, 1e-3);
-}
-
-TEST(ZoCJointSequenceGenerator, FillingAComponentTurnsItIntoDegreesForEveryPosition) {
-    Generator generator(10, 60);
+    // Filling a component turns every position into degrees; beyond the cone's eight the value stays.
+    Generator wide(10, 60);
     const float radians[5] = {0, 0.5f, 0.25f, 0, 0};
-    generator.SetPositionValues(9, radians);
-    generator.FillComponent(1);
-    // Beyond the cone's eight positions the value stays, now in degrees; L3 stays as it was.
-    const float* v = generator.GetPositionValues(9);
+    wide.SetPositionValues(9, radians);
+    wide.FillComponent(1);
+    const float* v = wide.GetPositionValues(9);
     EXPECT_THAT(std::vector<float>(v + 1, v + 3), near({0.5f * 180 / 3.14159265f, 0.25f}, 1e-4));
 }
 
-TEST(ZoCRotScanJointSequenceGenerator, OptimisedOrderIsNoLongerThanAnyOtherAndUsesOnlyTheWeightedTravel) {
+TEST(ZoCRotScanJointSequenceGenerator, OptimisedOrderIsNoLongerThanAnyOtherCoincidingPositionsHaveNone) {
     // At 60 degrees a component alone starts at its highest value (L2: 0, L3: 2), the first such order.
     for (const auto& [tilt, weight] : {std::pair{45.0f, 0.6666667f}, {60.0f, 0.0f}, {60.0f, 1.0f}}) {
         SCOPED_TRACE(testing::Message() << tilt << " " << weight);
@@ -101,14 +96,12 @@ TEST(ZoCRotScanJointSequenceGenerator, OptimisedOrderIsNoLongerThanAnyOtherAndUs
             EXPECT_EQ(best[0], weight == 1 ? 0 : 2);
         }
     }
-}
-
-TEST(ZoCJointSequenceGenerator, CoincidingPositionsFindNoOrder) {
-    Generator generator(4, 0.0f);  // a zero tilt puts every cone position at 90, 90
-    EXPECT_FALSE(generator.Optimize(0.5f));
+    // Coinciding positions, or a single one, find no order.
+    Generator flat(4, 0.0f);  // a zero tilt puts every cone position at 90, 90
+    EXPECT_FALSE(flat.Optimize(0.5f));
     EXPECT_FALSE(Generator(1, 60.0f).Optimize(0.5f));  // one position has no travel to shorten
     int best[4];
-    generator.GetBestOrder(best);
+    flat.GetBestOrder(best);
     EXPECT_EQ(std::vector<int>(best, best + 4), (std::vector<int>{0, 1, 2, 3}));
 }
 
