@@ -3,22 +3,20 @@
 #include "SteeringTestSupport.h"
 
 TEST(ZoCAcquisitionSteeringOrbal2, AcceptsTheAcquisitionModesOfItsType) {
-    auto accepted = [](int type) {
+    const std::vector<int> jaw = {4, 5, 6, 7, 12, 13, 14, 15, 16, 17, 19, 20, 21, 22, 23};
+    // Types jaw, triple tray, gyration and one that does not exist.
+    for (const auto& [type, modes] :
+         {std::pair{0, jaw}, {2, jaw}, {1, std::vector<int>{9, 10, 11}}, {3, {}}}) {
         TestSteering steering(static_cast<ZoCAcquisitionSteeringOrbal2::EAcquisitionType>(type));
-        std::vector<int> modes;
+        std::vector<int> accepted;
         for (int m = -1; m <= 24; ++m)
             if (steering.CheckAcquisitionType(static_cast<ECAIAcquireMode>(m)))
-                modes.push_back(m);
-        return modes;
-    };
-    const std::vector<int> jaw = {4, 5, 6, 7, 12, 13, 14, 15, 16, 17, 19, 20, 21, 22, 23};
-    EXPECT_EQ(accepted(ZoCOrbal2AcquisitionPlanning::eTypeJaw), jaw);
-    EXPECT_EQ(accepted(ZoCOrbal2AcquisitionPlanning::eTypeTripleTray), jaw);
-    EXPECT_EQ(accepted(ZoCOrbal2AcquisitionPlanning::eTypeGyration), (std::vector<int>{9, 10, 11}));
-    EXPECT_TRUE(accepted(3).empty());
+                accepted.push_back(m);
+        EXPECT_EQ(accepted, modes) << type;
+    }
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2, SetUpHandsFrameCameraAndProjectorOnlyFromACompleteCalibration) {
+TEST(ZoCAcquisitionSteeringOrbal2, SetUpHandsFrameCameraProjectorOnlyFromACompleteCalibrationAndLimits) {
     using Steering = ZoCAcquisitionSteeringOrbal2;
     ScopedLogCapture capture;
     TestSteering steering(ZoCOrbal2AcquisitionPlanning::eTypeGyration);
@@ -38,6 +36,12 @@ TEST(ZoCAcquisitionSteeringOrbal2, SetUpHandsFrameCameraAndProjectorOnlyFromACom
     const ZoCCamProjCalib noProjector(ZoCOrbal2DeviceConfig().m_camProjCalib.GetCamera(), {}, 100);
     EXPECT_FALSE(steering.setCameraAndProjectorParameters(noProjector));
     EXPECT_EQ(store(steering).Camera()->eye[2], camera->eye[2]);
+    // The tilt joints narrow around their home angle (L2 by the first value, L3 by the second), L1 stays.
+    steering.SetLimitsForJointParameters(-20, 5);
+    const auto j = store(steering).JointParameters().value();
+    EXPECT_EQ((std::vector<float>{j[0].minPosition, j[0].maxPosition, j[1].minPosition, j[1].maxPosition,  //
+                                  j[2].minPosition, j[2].maxPosition}),
+              (std::vector<float>{-169, 50, 70, 110, 85, 95}));
     for (bool renewed : {false, true}) {
         if (renewed)
             steering.initScanPlan();  // a new planning, set up the same way, knows no camera yet
@@ -46,20 +50,6 @@ TEST(ZoCAcquisitionSteeringOrbal2, SetUpHandsFrameCameraAndProjectorOnlyFromACom
                   std::tuple(std::optional(ZoCOrbal2AcquisitionPlanning::eTypeGyration),
                              &Steering::GetProgressCallback(), !renewed));
     }
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2, TiltJointsNarrowAroundTheirHomeAngle) {
-    TestSteering steering;
-    auto limits = [&] {  // L1, L2, L3
-        const auto j = store(steering).JointParameters().value();
-        return std::vector<float>{j[0].minPosition, j[0].maxPosition, j[1].minPosition, j[1].maxPosition,  //
-                                  j[2].minPosition, j[2].maxPosition};
-    };
-    // L2: 90 +- 89.99 within [30, 150]; L3: the home angle alone; L1 untouched.
-    steering.SetLimitsForJointParameters(100, 0);
-    EXPECT_EQ(limits(), (std::vector<float>{-169, 50, 30, 150, 90, 90}));
-    steering.SetLimitsForJointParameters(-20, 5);
-    EXPECT_EQ(limits(), (std::vector<float>{-169, 50, 70, 110, 85, 95}));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2, EnlargedRegionsReachTheMinimumSizeAndStayInTheImage) {
