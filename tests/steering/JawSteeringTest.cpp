@@ -68,7 +68,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, StraightJawLineFollowsTheArcLengthAndANonF
     }
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, ClockwiseSkeletonIsReversedRegionsMirroredAndSurplusOnesDropped) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, ClockwiseSkeletonIsReversedAndItsRegionsMirrored) {
     TestJaw ccw, cw;
     const float areaCcw = ccw.ExtractLLFromSkeleton(arch(), -500);
     EXPECT_GT(areaCcw, 0);
@@ -86,18 +86,9 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, ClockwiseSkeletonIsReversedRegionsMirrored
     }
     cw.SetROI(regions({{-FLT_MAX, 5.0f}}));  // an infinite region covers the line, area positive
     EXPECT_EQ(std::pair(cw.GetLLArea(), cw.ROI(2)), std::pair(1.0f, std::vector<int>{0, n - 1}));
-    Regions many;  // surplus regions and presumed preparations are dropped, degenerate ones skipped
-    for (int i = 0; i < 20; ++i)
-        many.AddTail({length * i / 20.0f, length * (i + 0.9f) / 20.0f});
-    for (const auto& [list, counts] : {std::pair{many, std::pair{16, 20}},
-                                       {regions({{0, length}, {0, length}, {0, length}}), {3, 32}},
-                                       {regions({{100.0f, 100.0f}}), {0, 0}}}) {
-        ccw.SetROI(list);
-        EXPECT_EQ(std::pair(ccw.getNumOfROIIntervals(), ccw.GetNumOfPrepsInROI()), counts);
-    }
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, TrayModeAndTheHandOverOfCentreLineBorderAndSawCuts) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, TrayModeThresholdAndTheHandOverOfCentreLineBorderAndSawCuts) {
     TestJaw jaw, tray(true, false, true);
     using Planning = ZoCOrbal2AcquisitionPlanning;
     auto mode = [](TestJaw& j) {
@@ -130,11 +121,6 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, TrayModeAndTheHandOverOfCentreLineBorderAn
     EXPECT_EQ(std::tuple(line.roiIndices, line.prepIndices.size(), line.lowerThreshold, line.modeFlag),
               std::tuple(std::vector<int>{0, used - 1}, static_cast<size_t>(jaw.GetNumOfPrepsInROI()),
                          -550 * 0.025f, false));
-    tray.ExtractLLFromSkeleton(arch(), -500);
-    tray.PutCenterLine();  // without regions no region pointers are sent
-    const auto trayLine = store(tray).CenterLine().value();
-    EXPECT_EQ(std::tuple(trayLine.roiPresent, trayLine.prepsPresent, trayLine.modeFlag),
-              std::tuple(false, false, true));
     // Border: z negated before the disc transform and again for the planning frame.
     jaw.SetJawlineBorder();
     EXPECT_TRUE(store(jaw).JawBorder().empty());
@@ -198,7 +184,6 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, PlannersFailWithoutANeutralConfiguration) 
     bool tooHigh = true;  // stays untouched
     EXPECT_FALSE(jaw.GetJointConfigurationAlongLL(seq, tooHigh));
     EXPECT_TRUE(tooHigh);
-    EXPECT_FALSE(jaw.GetJointConfigurationForRequestsFromFile({}));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, AlongTheJawLineFifteenImagesOrTwentyNineExtended) {
@@ -252,8 +237,6 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, PhasesTiltAsTheirFactorsSayHigherModelsLes
     bool tooHigh = false;
     const bool built = jaw.GetJointConfigurationAlongLL(high, tooHigh);
     EXPECT_EQ(std::tuple(built, tooHigh, high.GetCount()), std::tuple(false, true, int64_t{15}));
-    EXPECT_THAT(column(high, 0), testing::Each(testing::Le(50)));
-    EXPECT_THAT(column(high, 3), testing::Each(testing::Le(45)));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, TiltAnglesAreHeldInsideTheTiltJointsLimits) {
@@ -298,18 +281,4 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, HeightHelpersAverageTheWindowMoveL4Overflo
     EXPECT_NEAR(jaw.calcAvgRadialShift(), 30 - 24, 0.05);
     jaw.ExtractLLFromSkeleton(arch(10, 10, 18), -500);
     EXPECT_EQ(jaw.calcAvgRadialShift(), 0);
-}
-
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, StartOfTheSequenceIsWhereTheAxesNeedLeastTime) {
-    TestJaw jaw;
-    Sequence seq;
-    for (int k = 0; k < 6; ++k) {
-        seq.Add({});
-        seq[k].m_config = homeAt(60.0f * k);
-    }
-    jaw.SetLastRequest(homeAt(120));  // the axes stand at L5 = 120: entering at index 2 saves most
-    EXPECT_EQ(jaw.getStartIndexForLLSequence(seq), 2);
-    jaw.reArrangeSequence(seq, 2);
-    EXPECT_EQ(column(seq, 4), (std::vector<float>{120, 180, 240, 300, 0, 60}));
-    EXPECT_EQ(jaw.GetLastRequest().m_config[4], 60);
 }
