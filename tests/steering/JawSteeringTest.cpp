@@ -47,14 +47,15 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, StraightJawLineFollowsTheArcLengthAndANonF
     for (const auto& [index, window, found] :
          {std::tuple{100, 90, 100}, {100, 60, 91}, {0, 10, 0}, {0, 600, -1}})
         EXPECT_EQ(jaw.findIndexOnLL(jaw.LL(index), window), found) << index << " " << window;
-    // No region is the whole line; presumed preparations every 146 points (1/14 of the capacity), centred.
+    // Arc length s is point s / 2; the scaled index 399 is refined to the nearest point, 400.
+    jaw.SetROI(regions({{100.0f, 300.0f}, {800.0f, 900.0f}}));
+    EXPECT_EQ(jaw.ROI(5), (std::vector<int>{50, 150, 400, 450, -1}));
+    // No region resets them to the whole line; presumed preparations every 146 points (1/14 of 2048),
+    // centred.
     jaw.SetROI(Regions());
     EXPECT_EQ(jaw.ROI(3), (std::vector<int>{0, 499, -1}));
     EXPECT_EQ(std::vector<int>(jaw.GetPrepIndices(), jaw.GetPrepIndices() + 4),
               (std::vector<int>{73, 219, 365, -1}));
-    // Arc length s is point s / 2; the scaled index 399 is refined to the nearest point, 400.
-    jaw.SetROI(regions({{100.0f, 300.0f}, {800.0f, 900.0f}}));
-    EXPECT_EQ(jaw.ROI(5), (std::vector<int>{50, 150, 400, 450, -1}));
     // A skeleton with a non-finite knot gives no jaw line; the last good line and threshold stay.
     const CbVector3f kept = jaw.LL(10);
     for (const float bad : {NAN, INFINITY, -3e38f}) {
@@ -281,4 +282,18 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, HeightHelpersAverageTheWindowMoveL4Overflo
     EXPECT_NEAR(jaw.calcAvgRadialShift(), 30 - 24, 0.05);
     jaw.ExtractLLFromSkeleton(arch(10, 10, 18), -500);
     EXPECT_EQ(jaw.calcAvgRadialShift(), 0);
+}
+
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, StartOfTheSequenceIsWhereTheAxesNeedLeastTime) {
+    TestJaw jaw;
+    Sequence seq;
+    for (int k = 0; k < 6; ++k) {
+        seq.Add({});
+        seq[k].m_config = homeAt(60.0f * k);
+    }
+    jaw.SetLastRequest(homeAt(120));  // the axes stand at L5 = 120: entering at index 2 saves most
+    EXPECT_EQ(jaw.getStartIndexForLLSequence(seq), 2);
+    jaw.reArrangeSequence(seq, 2);
+    EXPECT_EQ(column(seq, 4), (std::vector<float>{120, 180, 240, 300, 0, 60}));
+    EXPECT_EQ(jaw.GetLastRequest().m_config[4], 60);
 }

@@ -68,7 +68,7 @@ class ScriptedPlanning : public AcquisitionPlanningStore {
     }
 };
 
-// A jaw steering with access to its planning and its jaw line.
+// A jaw steering with access to its planning, its jaw line and its last request.
 class TestJaw : public ZoCAcquisitionSteeringOrbal2Jaw {
   public:
     explicit TestJaw(bool tripleTray = false, bool extended = false, bool skipLimit = false,
@@ -78,6 +78,7 @@ class TestJaw : public ZoCAcquisitionSteeringOrbal2Jaw {
         m_pPlanning = std::make_unique<ScriptedPlanning>();
         return static_cast<ScriptedPlanning&>(*m_pPlanning);
     }
+    void SetLastRequest(const Joints& c) { m_lastRequest.m_config = c; }
     std::vector<int> ROI(int n) const { return {GetROIIndices(), GetROIIndices() + n}; }
     void Refresh() {  // neutral values and limits, as every planner refreshes them first
         NCJointConfiguration neutral;
