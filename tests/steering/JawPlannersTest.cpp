@@ -11,17 +11,12 @@ Proposal proposal(float l5, float l1 = 0, float l2 = 90, float l3 = 90, float l4
     return Proposal{{l1, l2, l3, l4, l5}};
 }
 
-// Disc point (mm) that the camera sees at pixel (u, v) at the given joints, by the kinematics; and the
-// planning-frame point of a disc point.
+// Disc point (mm) that the camera sees at pixel (u, v) at the given joints, by the kinematics.
 CbVector3f discSeenAt(const TestJaw& jaw, const Joints& c, double u, double v) {
     double camera[3];
     ZoCCamProjCalib().ImagePointToCameraSpace(u, v, camera);
     return jaw.GetAxisChain().GetCamToDiscTransformation(c, false).TransformPoint(
         {static_cast<float>(camera[0]), static_cast<float>(camera[1]), static_cast<float>(camera[2])});
-}
-std::vector<float> planningOf(const TestJaw& jaw, const CbVector3f& disc) {
-    const CbVector3f p = ZoCPlanningFrame::DiscToPlanning(jaw.GetPlanningTransformation(), disc);
-    return {p.x, p.y, p.z};
 }
 
 // Gap covering on a scripted planning, not cancelled.
@@ -47,7 +42,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, UserRayNeedsItsPointInTheImageNearTheSolve
          {Row{640, 512, 640, true}, Row{-40, 512, -40, false}, Row{1320, 512, 1320, false},
           Row{640, -30, 640, false}, Row{640, 1060, 640, false}, Row{100, 512, 700, true},
           Row{100, 512, 800, false}}) {
-        planning.solvedPoint = planningOf(jaw, discSeenAt(jaw, home, solvedU, v));
+        planning.solvedPoint = planningOf(jaw, {discSeenAt(jaw, home, solvedU, v)});
         Sequence seq;
         seq.Add(Request());  // a sequence is replaced, not extended
         EXPECT_EQ(jaw.GetSequenceForUserDefinedRay(ray(u, v), seq), planned)
@@ -58,7 +53,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, UserRayNeedsItsPointInTheImageNearTheSolve
         }
     }
     // Late in a scan (after thirty scans) a user ray frames only 240 pixels around its point's pixel.
-    planning.solvedPoint = planningOf(jaw, discSeenAt(jaw, home, 600.3, 400.3));
+    planning.solvedPoint = planningOf(jaw, {discSeenAt(jaw, home, 600.3, 400.3)});
     Sequence seq;
     ASSERT_TRUE(jaw.GetSequenceForUserDefinedRay(ray(600.3, 400.3), seq));
     EXPECT_EQ(seq[0].m_rectCameraROI, CRect());  // early: the whole image
@@ -120,7 +115,7 @@ TEST(ZoCAcquisitionSteeringOrbal2, ProposalsAreClampedFrameTheirPointsBeforeEnla
     planning.points = {{}};
     for (double u : {100.0, 140.0})
         for (double v : {50.0, 60.0})
-            for (float x : planningOf(jaw, discSeenAt(jaw, Joints(p.values), u, v)))
+            for (float x : planningOf(jaw, {discSeenAt(jaw, Joints(p.values), u, v)}))
                 planning.points[0].push_back(x);
     std::vector<Request> out(3);
     ZoCOrbal2AcquisitionPlanning::NSComputationResult result;

@@ -69,7 +69,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, StraightJawLineFollowsTheArcLengthAndANonF
     }
 }
 
-TEST(ZoCAcquisitionSteeringOrbal2Jaw, ClockwiseSkeletonIsReversedAndItsRegionsMirrored) {
+TEST(ZoCAcquisitionSteeringOrbal2Jaw, ClockwiseSkeletonIsReversedRegionsMirroredAndSurplusOnesDropped) {
     TestJaw ccw, cw;
     const float areaCcw = ccw.ExtractLLFromSkeleton(arch(), -500);
     EXPECT_GT(areaCcw, 0);
@@ -87,6 +87,15 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, ClockwiseSkeletonIsReversedAndItsRegionsMi
     }
     cw.SetROI(regions({{-FLT_MAX, 5.0f}}));  // an infinite region covers the line, area positive
     EXPECT_EQ(std::pair(cw.GetLLArea(), cw.ROI(2)), std::pair(1.0f, std::vector<int>{0, n - 1}));
+    Regions many;  // surplus regions and presumed preparations are dropped, degenerate ones skipped
+    for (int i = 0; i < 20; ++i)
+        many.AddTail({length * i / 20.0f, length * (i + 0.9f) / 20.0f});
+    for (const auto& [list, counts] : {std::pair{many, std::pair{16, 20}},
+                                       {regions({{0, length}, {0, length}, {0, length}}), {3, 32}},
+                                       {regions({{100.0f, 100.0f}}), {0, 0}}}) {
+        cw.SetROI(list);
+        EXPECT_EQ(std::pair(cw.getNumOfROIIntervals(), cw.GetNumOfPrepsInROI()), counts);
+    }
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, TrayModeThresholdAndTheHandOverOfCentreLineBorderAndSawCuts) {
@@ -104,21 +113,19 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, TrayModeThresholdAndTheHandOverOfCentreLin
         EXPECT_EQ(std::pair(jaw.GetLowerThreshold(), tray.GetLowerThreshold()),
                   std::pair(1.0f * kept, -1.0f * kept));
     }
-    auto planning = [&](const std::vector<CbVector3f>& disc, float dz) {  // disc points (mm), raised by dz
-        std::vector<float> out;
-        for (const CbVector3f& d : disc) {
-            const CbVector3f p = ZoCPlanningFrame::DiscToPlanning(jaw.GetPlanningTransformation(), d);
-            out.insert(out.end(), {p.x, p.y, p.z + dz});
-        }
-        return out;
-    };
     jaw.ExtractLLFromSkeleton(arch(), -550);
     jaw.SetROI(Regions());
     jaw.PutCenterLine();
+    tray.ExtractLLFromSkeleton(arch(), -500);
+    tray.PutCenterLine();  // without regions no region pointers are sent
+    const auto trayLine = store(tray).CenterLine().value();
+    EXPECT_EQ(std::tuple(trayLine.roiPresent, trayLine.prepsPresent, trayLine.modeFlag),
+              std::tuple(false, false, true));
     const auto line = store(jaw).CenterLine().value();
     const int used = jaw.GetNumberOfUsedPoints();
     ASSERT_EQ(line.points.size(), static_cast<size_t>(3 * used));
-    EXPECT_THAT(std::vector<float>(&line.points[21], &line.points[24]), near(planning({jaw.LL(7)}, 0), 1e-4));
+    EXPECT_THAT(std::vector<float>(&line.points[21], &line.points[24]),
+                near(planningOf(jaw, {jaw.LL(7)}), 1e-3));
     EXPECT_EQ(std::tuple(line.roiIndices, line.prepIndices.size(), line.lowerThreshold, line.modeFlag),
               std::tuple(std::vector<int>{0, used - 1}, static_cast<size_t>(jaw.GetNumOfPrepsInROI()),
                          -550 * 0.025f, false));
@@ -127,16 +134,16 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, TrayModeThresholdAndTheHandOverOfCentreLin
     EXPECT_TRUE(store(jaw).JawBorder().empty());
     jaw.SetJawBorderPoints({{400, 0, 200}, {0, 800, -200}});
     jaw.SetJawlineBorder();
-    EXPECT_THAT(store(jaw).JawBorder(), near(planning({{10, 0, -5}, {0, 20, 5}}, 0), 1e-4));
+    EXPECT_THAT(store(jaw).JawBorder(), near(planningOf(jaw, {{10, 0, -5}, {0, 20, 5}}), 1e-3));
     // Saw cuts are lowered by 5 and every other direction flipped.
     jaw.PutSawCuts({});
     EXPECT_TRUE(store(jaw).SawCuts().empty());
-    const CbVector3f d(0.6f, 0.8f, 0),
-        n = jaw.GetPlanningTransformation().TransformDirection({0.6f, 0.8f, 0});
+    const CbVector3f d(0.6f, 0.8f, 0);
     jaw.PutSawCuts({{400, 400, -400}, d, {800, 0, -400}, d});
-    const auto p = planning({{10, 10, -10}, {20, 0, -10}}, -5);
+    const auto p = planningOf(jaw, {{10, 10, -10}, {20, 0, -10}}, -5), o = planningOf(jaw, {{}, d});
+    const CbVector3f n(o[3] - o[0], o[4] - o[1], o[5] - o[2]);  // the direction in the planning frame
     EXPECT_THAT(store(jaw).SawCuts(),
-                near({p[0], p[1], p[2], n.x, n.y, n.z, p[3], p[4], p[5], -n.x, -n.y, -n.z}, 1e-5));
+                near({p[0], p[1], p[2], n.x, n.y, n.z, p[3], p[4], p[5], -n.x, -n.y, -n.z}, 1e-3));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, DiscAnglesOutsideTheRangeWrapOrTakeTheNearerBound) {
@@ -185,6 +192,7 @@ TEST(ZoCAcquisitionSteeringOrbal2Jaw, PlannersFailWithoutANeutralConfiguration) 
     bool tooHigh = true;  // stays untouched
     EXPECT_FALSE(jaw.GetJointConfigurationAlongLL(seq, tooHigh));
     EXPECT_TRUE(tooHigh);
+    EXPECT_FALSE(jaw.GetJointConfigurationForRequestsFromFile({}));
 }
 
 TEST(ZoCAcquisitionSteeringOrbal2Jaw, AlongTheJawLineFifteenImagesOrTwentyNineExtended) {

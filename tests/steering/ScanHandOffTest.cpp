@@ -25,15 +25,6 @@ ZoCFieldCoord taggedField(int tag) {
     return tag < 0 ? ZoCFieldCoord(1, 1, {}) : ZoCFieldCoord(1, 1, {CbVector3f(40.0f * tag, 0, 0)});
 }
 
-// Planning-frame point of a disc point (mm): the neutral camera frame (by the kinematics), y mirrored.
-CbVector3f planningPoint(const TestSteering& steering, const CbVector3f& disc) {
-    Joints neutral;
-    steering.GetAxisChain().GetNeutralConfiguration(neutral);
-    const CbVector3f c =
-        steering.GetAxisChain().GetCamToDiscTransformation(neutral, false).Inverted().TransformPoint(disc);
-    return {c.x, -c.y, c.z};
-}
-
 }  // namespace
 
 TEST(ScanHandOff, PointsLandWhereTheKinematicsPredictAndAssociatedScansCarryPixelsAndJoints) {
@@ -50,8 +41,8 @@ TEST(ScanHandOff, PointsLandWhereTheKinematicsPredictAndAssociatedScansCarryPixe
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 6; ++x)
             if (x % 3 != 2) {
-                const CbVector3f p = planningPoint(steering, CbVector3f(x + 3.0f, y, -12.0f));
-                points.insert(points.end(), {p.x, p.y, p.z});
+                const auto p = planningOf(steering, {CbVector3f(x + 3.0f, y, -12.0f)});
+                points.insert(points.end(), p.begin(), p.end());
                 pixels.insert(pixels.end(), {x, y});
             }
     EXPECT_THAT(scan.points, near(points, 2e-4));
@@ -63,8 +54,8 @@ TEST(ScanHandOff, PointsLandWhereTheKinematicsPredictAndAssociatedScansCarryPixe
     const auto other = store(steering).Scans().at(1);
     EXPECT_EQ(std::tuple(other.pixels.size(), other.numPixelInts, other.points.size()),
               std::tuple(0u, 0xFFFFFFFFu, 5u * 3u));
-    const CbVector3f p = planningPoint(steering, CbVector3f(10, 0, 0));
-    EXPECT_THAT(std::vector<float>(&other.points[0], &other.points[3]), near({p.x, p.y, p.z}, 2e-4));
+    EXPECT_THAT(std::vector<float>(&other.points[0], &other.points[3]),
+                near(planningOf(steering, {{10, 0, 0}}), 2e-4));
 }
 
 TEST(ScanHandOff, RotationScanDropsPointsAboveItsZLimitAndScansWithoutPointsAreNotHandedOn) {
@@ -152,7 +143,8 @@ TEST(ScanHandOff, ManyHostThreadsDeliverEveryScanOnceAndInOrder) {
     std::map<int, int> next = {{0, 0}, {1, 1000}, {2, 2000}};
     const auto scans = store(steering).Scans();
     EXPECT_EQ(scans.size(), 180u);
-    const CbVector3f origin = planningPoint(steering, CbVector3f(0, 0, 0));
+    const std::vector<float> o = planningOf(steering, {CbVector3f()});
+    const CbVector3f origin(o[0], o[1], o[2]);
     for (const auto& scan : scans) {
         const int tag = static_cast<int>(
             std::lround((CbVector3f(scan.points[0], scan.points[1], scan.points[2]) - origin).Length()));

@@ -39,9 +39,10 @@ TEST(ZoCAcquisitionSteeringOrbal2, SetUpHandsFrameCameraProjectorOnlyFromAComple
     // The tilt joints narrow around their home angle (L2 by the first value, L3 by the second), L1 stays.
     steering.SetLimitsForJointParameters(-20, 5);
     const auto j = store(steering).JointParameters().value();
+    const auto& l5 = steering.GetAxisChain().GetDHJoint(4);  // its kind and DH values are handed on too
     EXPECT_EQ((std::vector<float>{j[0].minPosition, j[0].maxPosition, j[1].minPosition, j[1].maxPosition,  //
-                                  j[2].minPosition, j[2].maxPosition}),
-              (std::vector<float>{-169, 50, 70, 110, 85, 95}));
+                                  j[2].minPosition, j[2].maxPosition, 1.0f * j[4].kind, j[4].dh[3]}),
+              (std::vector<float>{-169, 50, 70, 110, 85, 95, 1.0f * l5.GetKind(), l5.GetParam(3)}));
     for (bool renewed : {false, true}) {
         if (renewed)
             steering.initScanPlan();  // a new planning, set up the same way, knows no camera yet

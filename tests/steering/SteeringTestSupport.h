@@ -35,6 +35,22 @@ inline AcquisitionPlanningStore& store(const ZoCAcquisitionSteeringOrbal2& steer
     return dynamic_cast<AcquisitionPlanningStore&>(*steering.GetAcquisitionPlanning());
 }
 
+// Planning-frame coordinates of disc points (mm), raised by `dz`: the neutral camera frame by the chain's
+// kinematics, y mirrored.
+inline std::vector<float> planningOf(const ZoCAcquisitionSteeringOrbal2& steering,
+                                     std::initializer_list<CbVector3f> disc, float dz = 0) {
+    Joints neutral;
+    steering.GetAxisChain().GetNeutralConfiguration(neutral);
+    const CbMatrix4Rf toCamera =
+        steering.GetAxisChain().GetCamToDiscTransformation(neutral, false).Inverted();
+    std::vector<float> out;
+    for (const CbVector3f& d : disc) {
+        const CbVector3f c = toCamera.TransformPoint(d);
+        out.insert(out.end(), {c.x, -c.y, c.z + dz});
+    }
+    return out;
+}
+
 // A planning that evaluates, proposes and solves as a test tells it to.
 class ScriptedPlanning : public AcquisitionPlanningStore {
   public:
