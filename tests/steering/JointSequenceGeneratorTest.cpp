@@ -4,101 +4,91 @@
 #include <numeric>
 #include <random>
 
-namespace {
-// Travel of one component along an order, computed independently of the generator.
-float travel(const ZoCJointSequenceGenerator& g, const std::vector<int>& order, int component) {
-    float sum = 0;
-    for (size_t i = 1; i < order.size(); ++i)
-        sum += std::fabs(g.GetPositionValues(order[i])[component] - g.GetPositionValues(order[i - 1])[component]);
-    return sum;
-}
-}  // namespace
+using Generator = ZoCJointSequenceGenerator;
 
-TEST(ZoCJointSequenceGenerator, TravelTimesFollowTheTablesAndTheirEndsAndRiseWithDistance) {
+TEST(ZoCJointSequenceGenerator, TravelTimesFollowTheTablesAStepTakesItsSlowestJointsTime) {
     // Joint (1-based), distance, time: the disc the short way modulo full turns, beyond a table in
     // proportion (L1: 84 takes twice 42's time); joints 0 and 6 do not exist.
-    struct Case { int joint; float distance, time; };
-    for (const Case c : {Case{2, 15, 0.62f}, Case{5, 200, 1.23f}, Case{5, 160, 1.23f}, Case{5, 400, 0.44f},
-                         Case{5, 920, 1.23f}, Case{1, 1, 0.13f}, Case{4, 84, 10.28f}, Case{1, 84, 2.86f},
-                         Case{1, 6, 0.41f}, Case{3, 110, 1.40f}, Case{3, 220, 2.80f}, Case{2, 5, 0.245f},
-                         Case{5, 10, 0.16f}, Case{0, 10, 0}, Case{6, 10, 0}})
-        EXPECT_FLOAT_EQ(ZoCJointSequenceGenerator::TravelTime(c.joint, c.distance), c.time) << c.joint << " " << c.distance;
+    using Row = std::tuple<int, float, float>;
+    for (const auto& [joint, distance, time] :
+         {Row{2, 15, 0.62f}, Row{5, 200, 1.23f}, Row{5, 400, 0.44f}, Row{5, 920, 1.23f}, Row{1, 1, 0.13f},
+          Row{4, 84, 10.28f}, Row{1, 84, 2.86f}, Row{1, 6, 0.41f}, Row{3, 110, 1.40f}, Row{3, 220, 2.80f},
+          Row{2, 5, 0.245f}, Row{5, 10, 0.16f}, Row{0, 10, 0}, Row{6, 10, 0}})
+        EXPECT_FLOAT_EQ(Generator::TravelTime(joint, distance), time) << joint << " " << distance;
     for (int joint = 1; joint <= 5; ++joint)
         for (float d = 0.25f; d <= (joint == 5 ? 180.0f : 150.0f); d += 0.25f)
-            ASSERT_GE(ZoCJointSequenceGenerator::TravelTime(joint, d), ZoCJointSequenceGenerator::TravelTime(joint, d - 0.25f))
-                << joint << " " << d;
-}
-
-TEST(ZoCJointSequenceGenerator, StepTimeIsTheSlowestJointsTimeWithTheDiscTheShortWay) {
+            ASSERT_GE(Generator::TravelTime(joint, d), Generator::TravelTime(joint, d - 0.25f)) << joint << d;
+    // A step takes its slowest joint's time: L1 10 mm: 0.52 s; the disc 20 degrees: 0.32 s.
     Joints from = homeAt(0), to = homeAt(20);
-    to[0] = 10;  // L1 10 mm: 0.52 s; the disc 20 degrees: 0.32 s
+    to[0] = 10;
     EXPECT_FLOAT_EQ(ZoCJawScanJointSequenceGenerator::StepTime(from, to), 0.52f);
     to[0] = 0;
     EXPECT_FLOAT_EQ(ZoCJawScanJointSequenceGenerator::StepTime(from, to), 0.32f);
-    ZoCJointSequenceGenerator generator(2, 60.0f);
+    Generator generator(2, 60.0f);
     const float a[5] = {0, 90, 90, 0, 350}, b[5] = {0, 90, 90, 0, -340};
     generator.SetPositionValues(0, a);
     generator.SetPositionValues(1, b);
     const int order[2] = {0, 1};
     Request start;
     start.m_config[4] = 10;
-    // 350 -> -340 (= 20): 30 degrees; from the start at 10 to 350: 20 degrees.
-    EXPECT_DOUBLE_EQ(generator.StepTime(order, 1, 4, start), ZoCJointSequenceGenerator::TravelTime(5, 30));
-    EXPECT_DOUBLE_EQ(generator.StepTime(order, 0, 4, start), ZoCJointSequenceGenerator::TravelTime(5, 20));
+    // 350 -> -340 (= 20): 30 degrees; from the start at 10 to 350: 20 degrees; none before the first.
+    EXPECT_DOUBLE_EQ(generator.StepTime(order, 1, 4, start), Generator::TravelTime(5, 30));
+    EXPECT_DOUBLE_EQ(generator.StepTime(order, 0, 4, start), Generator::TravelTime(5, 20));
     EXPECT_DOUBLE_EQ(generator.StepTime(order, -1, 4, start), 0.0);
 }
 
-TEST(ZoCRotScanJointSequenceGenerator, ConeAtSixtyDegreesReproducesTheTableAndSteeperTiltsAreCapped) {
+TEST(ZoCRotScanJointSequenceGenerator, ConeAtSixtyDegreesGivesTheTableInDegreesSteeperTiltsAreCapped) {
     ZoCRotScanJointSequenceGenerator generator(60), steep(80);
-    auto positions = [](const ZoCJointSequenceGenerator& g, std::vector<int> indices) {
-        std::vector<float> out;  // L2, L3 of each position to a thousandth
-        for (int i : indices) {
+    auto positions = [](const Generator& g) {  // L2, L3 of positions 0 .. 8 and -1
+        std::vector<float> out;
+        for (int i : {0, 1, 2, 3, 4, 5, 6, 7, 8, -1}) {
             float l2 = 5, l3 = 5;
             g.GetPosition(i, l2, l3);
-            out.insert(out.end(), {std::round(l2 * 1000) / 1000, std::round(l3 * 1000) / 1000});
+            out.insert(out.end(), {l2, l3});
         }
         return out;
     };
-    const std::vector<float> table = {150, 90, 135, 135, 90, 150, 45, 135, 30, 90, 45, 45, 90, 30, 135, 45, 0, 0, 0, 0};
-    EXPECT_EQ(positions(generator, {0, 1, 2, 3, 4, 5, 6, 7, 8, -1}), table);  // the generator starts with the table
+    const std::vector<float> table = {150, 90, 135, 135, 90,  150, 45, 135, 30, 90,
+                                      45,  45, 90,  30,  135, 45,  0,  0,   0,  0};
+    // The generator starts with the table, and the cone at 60 degrees gives it again.
+    EXPECT_THAT(positions(generator), near(table, 1e-3));
     generator.FillComponent(1);
     generator.FillComponent(2);
-    EXPECT_EQ(positions(generator, {0, 1, 2, 3, 4, 5, 6, 7, 8, -1}), table);  // the cone at 60 degrees gives it again
+    EXPECT_THAT(positions(generator), near(table, 1e-3));
     steep.FillComponent(1);
     EXPECT_NEAR(steep.GetTilt(), 1.0471976f, 1e-7);
-    EXPECT_EQ(positions(steep, {0})[0], 150);
-}
-
-TEST(ZoCJointSequenceGenerator, FillingAComponentTurnsItIntoDegreesForEveryPosition) {
-    ZoCJointSequenceGenerator generator(10, 60);
+    EXPECT_NEAR(positions(steep)[0], 150, 1e-3);
+    // Filling a component turns every position into degrees; beyond the cone's eight the value stays.
+    Generator wide(10, 60);
     const float radians[5] = {0, 0.5f, 0.25f, 0, 0};
-    generator.SetPositionValues(8, radians);
-    generator.SetPositionValues(9, radians);
-    generator.FillComponent(1);
-    // Beyond the cone's eight positions the value stays, now in degrees; L3 stays as it was.
-    for (int i : {8, 9}) {
-        const float* v = generator.GetPositionValues(i);
-        EXPECT_THAT(std::vector<float>(v + 1, v + 3), near({0.5f * 180 / 3.14159265f, 0.25f}, 1e-4)) << i;
-    }
+    wide.SetPositionValues(9, radians);
+    wide.FillComponent(1);
+    const float* v = wide.GetPositionValues(9);
+    EXPECT_THAT(std::vector<float>(v + 1, v + 3), near({0.5f * 180 / 3.14159265f, 0.25f}, 1e-4));
 }
 
-TEST(ZoCRotScanJointSequenceGenerator, OptimisedOrderIsNoLongerThanAnyOtherAndUsesOnlyTheWeightedTravel) {
+TEST(ZoCRotScanJointSequenceGenerator, OptimisedOrderIsNoLongerThanAnyOtherCoincidingPositionsHaveNone) {
     // At 60 degrees a component alone starts at its highest value (L2: 0, L3: 2), the first such order.
-    for (const auto& [tilt, weight] :
-         {std::pair{45.0f, 0.0f}, {45.0f, 0.6666667f}, {45.0f, 1.0f}, {60.0f, 0.0f}, {60.0f, 1.0f}}) {
+    for (const auto& [tilt, weight] : {std::pair{45.0f, 0.6666667f}, {60.0f, 0.0f}, {60.0f, 1.0f}}) {
         SCOPED_TRACE(testing::Message() << tilt << " " << weight);
         ZoCRotScanJointSequenceGenerator generator(tilt), reference(tilt);
         reference.FillComponent(1);
         reference.FillComponent(2);
         ASSERT_TRUE(generator.Optimize(weight));
-        int best[8];
-        generator.GetBestOrder(best);
-        std::vector<int> order(8);
+        std::vector<int> best(8), order(8);
+        generator.GetBestOrder(best.data());
+        auto cost = [&, w = weight](const std::vector<int>& o) {  // weighted L2 and L3 travel along an order
+            float sum = 0;
+            for (size_t i = 1; i < o.size(); ++i) {
+                const float *p = reference.GetPositionValues(o[i]),
+                            *q = reference.GetPositionValues(o[i - 1]);
+                sum += w * std::fabs(p[1] - q[1]) + (1 - w) * std::fabs(p[2] - q[2]);
+            }
+            return sum;
+        };
         std::iota(order.begin(), order.end(), 0);
-        auto cost = [&](const std::vector<int>& o) { return weight * travel(reference, o, 1) + (1 - weight) * travel(reference, o, 2); };
-        const float bestCost = cost(std::vector<int>(best, best + 8));
         do {
-            ASSERT_GE(cost(order) + 1e-3f, bestCost);
+            ASSERT_GE(cost(order) + 1e-3f, cost(best));
         } while (std::next_permutation(order.begin(), order.end()));
         for (int i = 0; i < 8; ++i)  // the positions were rearranged into the best order
             EXPECT_EQ(generator.GetPositionValues(i)[1], reference.GetPositionValues(best[i])[1]);
@@ -106,15 +96,12 @@ TEST(ZoCRotScanJointSequenceGenerator, OptimisedOrderIsNoLongerThanAnyOtherAndUs
             EXPECT_EQ(best[0], weight == 1 ? 0 : 2);
         }
     }
-}
-
-TEST(ZoCJointSequenceGenerator, CoincidingPositionsFindNoOrder) {
-    ZoCJointSequenceGenerator generator(4, 0.0f);  // a zero tilt puts every cone position at 90, 90
-    EXPECT_FALSE(generator.Optimize(0.5f));
-    ZoCJointSequenceGenerator single(1, 60.0f);  // one position has no travel to shorten
-    EXPECT_FALSE(single.Optimize(0.5f));
+    // Coinciding positions, or a single one, find no order.
+    Generator flat(4, 0.0f);  // a zero tilt puts every cone position at 90, 90
+    EXPECT_FALSE(flat.Optimize(0.5f));
+    EXPECT_FALSE(Generator(1, 60.0f).Optimize(0.5f));  // one position has no travel to shorten
     int best[4];
-    generator.GetBestOrder(best);
+    flat.GetBestOrder(best);
     EXPECT_EQ(std::vector<int>(best, best + 4), (std::vector<int>{0, 1, 2, 3}));
 }
 
@@ -139,8 +126,7 @@ TEST(ZoCJawScanJointSequenceGenerator, PrunedSearchFindsTheExhaustiveSearchsOrde
         ASSERT_TRUE(generator.FindLeastTimeOrderExhaustive(start, exhaustive));
         EXPECT_EQ(pruned, exhaustive) << trial;
     }
-    ZoCJawScanJointSequenceGenerator empty(0, 60);
     std::vector<int> order;
-    EXPECT_FALSE(empty.FindLeastTimeOrder(Joints(), order));
-    EXPECT_FALSE(empty.FindLeastTimeOrderExhaustive(Joints(), order));
+    EXPECT_FALSE(ZoCJawScanJointSequenceGenerator(0, 60).FindLeastTimeOrder(Joints(), order));
+    EXPECT_FALSE(ZoCJawScanJointSequenceGenerator(0, 60).FindLeastTimeOrderExhaustive(Joints(), order));
 }
