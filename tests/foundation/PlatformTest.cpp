@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <stdexcept>
+#include <tuple>
 
 namespace {
 // A thread whose loop and hooks record what happened.
@@ -57,6 +59,14 @@ TEST(Logging, CapturesMessagesWithTheirOriginAboveTheSinksLevelAndTheRunTimeLogA
               std::tuple(int{Logging::Warn}, std::string("file.cpp"), 12, std::string("Fn")));
     EXPECT_EQ(all->Messages("ZoCWinLog"), (std::vector<std::wstring>{L"(NLS) line\n", L"wide"}));
     EXPECT_EQ(all->Entries().at(1).level, Logging::Info);
+}
+
+// Scans are registered under fresh ids: never the null id, never one handed out before.
+TEST(GUID, FreshIdsAreDistinctAndNeverNull) {
+    std::set<std::tuple<uint32_t, uint16_t, uint16_t>> seen;
+    for (GUID id = CreateGuid(); seen.size() < 1000 && !id.IsNull(); id = CreateGuid())
+        EXPECT_TRUE(seen.insert({id.Data1, id.Data2, id.Data3}).second);
+    EXPECT_EQ(seen.size(), 1000u);
 }
 
 // A manual-reset event wakes another thread's waiter and stays set; an automatic one releases one wait.
