@@ -118,18 +118,35 @@ TEST(JointSolver, WithinATolerancePicksTheNearestReachableDirection) {
               JointSolver::eOutOfReach);
 }
 
+// Joint records narrowed around a known view: the solver keeps within them, finding the view if they allow.
 TEST(JointSolver, StaysWithinTheLimitsOfTheJointRecordsItWasHanded) {
-    std::vector<Planning::NSJointParameter> limits = *handed().JointParameters();
-    // Tilts held near home leave only the disc's turn to choose the view's azimuth.
-    limits[1].minPosition = limits[2].minPosition = 89;
-    limits[1].maxPosition = limits[2].maxPosition = 91;
-    const JointSolver narrow(*handed().Camera(), limits.data(), planningTrafo());
-    const float tilted[5] = {0, 130, 100, 0, 20};
-    const NSLook look = lookAt(Config(tilted));
-    const JointSolver::Result limited = narrow.Solve(look.direction, look.point, 0);
-    EXPECT_EQ(limited.status, JointSolver::eOutOfReach);
-    for (int j : {1, 2})
-        EXPECT_TRUE(limited.joints[j] >= 89.0f && limited.joints[j] <= 91.0f) << limited.joints[j];
+    struct Limit {
+        size_t joint;
+        float lo, hi;
+    };
+    const struct {
+        std::vector<Limit> narrowed;
+        float witness[5];
+        int status;
+    } cases[] = {
+        // Tilts held near home leave only the disc's turn to choose the view's azimuth.
+        {{{1, 89, 91}, {2, 89, 91}}, {0, 130, 100, 0, 20}, JointSolver::eOutOfReach},
+        // A disc that cannot turn past 60 degrees makes a turn of 110 only as one of -250.
+        {{{1, 115, 125}, {2, 95, 105}, {4, -300, 60}}, {0, 120, 100, 0, -250}, JointSolver::eSolved}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        std::vector<Planning::NSJointParameter> records = *handed().JointParameters();
+        for (const Limit& l : c.narrowed)
+            records[l.joint].minPosition = l.lo, records[l.joint].maxPosition = l.hi;
+        const NSLook look = lookAt(Config(c.witness));
+        const JointSolver solver(*handed().Camera(), records.data(), planningTrafo());
+        const JointSolver::Result found = solver.Solve(look.direction, look.point, 0);
+        EXPECT_EQ(found.status, c.status);
+        for (const Limit& l : c.narrowed)
+            EXPECT_TRUE(found.joints[l.joint] >= l.lo && found.joints[l.joint] <= l.hi) << l.joint;
+        if (c.status == JointSolver::eSolved)
+            EXPECT_THAT(lookAt(Config(found.joints)).direction, Pointwise(FloatNear(2e-4f), look.direction));
+    }
 }
 
 // Points on a jaw model (image-area units) seen along rays, and one looked at from beneath the disc.

@@ -117,6 +117,18 @@ TEST(CollisionTree, CountsEveryNodeBelowItsRoot) {
     EXPECT_EQ(std::pair(root.CountDescendants(), l1.CountDescendants()), std::pair(size_t{4}, size_t{2}));
 }
 
+// Region indices sent though empty, then preparations alone: the planning keeps which lists came.
+TEST(CenterLineRecord, KeepsWhichIndexListsTheHostSent) {
+    const int indices[2] = {0, 3};
+    AcquisitionPlanningStore store;
+    auto kept = [&](const Planning::NSCenterLineRecord& record) {
+        store.PutCenterLine(record, false);
+        return std::pair(store.CenterLine()->roiPresent, store.CenterLine()->prepsPresent);
+    };
+    EXPECT_EQ(kept({nullptr, 0, indices, 0}), std::pair(true, false));
+    EXPECT_EQ(kept({nullptr, 0, nullptr, 0, indices, indices, 1}), std::pair(false, true));
+}
+
 // A jaw steering's planning holding one scan of `points` (plate frame) and a centre line along x, evaluated.
 struct Scanned {
     ZoCAcquisitionSteeringOrbal2Jaw steering{ZoCOrbal2DeviceConfig(), false, false, false};
@@ -173,6 +185,16 @@ TEST(GapCovering, AimsAtTheUnmeasuredSideAndNeverRepeatsAView) {
     ASSERT_FALSE(points.empty());
     for (size_t k = 0; k < points.size(); k += 3)
         EXPECT_NEAR(s.point(&points[k]).x, c_fHalf, 0.5f);
+    // They are the side's uncovered patches in the relief of the points as stored, each of them (fewer
+    // than the 400 a view carries at most).
+    std::vector<CbVector3f> stored;
+    for (size_t k = 0; k < s.xyz.size(); k += 3)
+        stored.push_back(s.point(&s.xyz[k]));
+    const MeasuredSurface relief = built(stored);
+    size_t side = 0;
+    for (const MeasuredSurface::Patch& p : relief.UncoveredPatches())
+        side += std::fabs(p.point.x - c_fHalf) < 0.5f;
+    EXPECT_EQ(points.size(), 3 * side);
 
     // Once recorded from there (measuring nothing new), no proposal comes within 2 degrees and 1 mm.
     const float* best = s.best.values;
