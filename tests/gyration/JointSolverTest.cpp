@@ -5,6 +5,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <map>
 #include <random>
 
 namespace {
@@ -118,32 +119,27 @@ TEST(JointSolver, WithinATolerancePicksTheNearestReachableDirection) {
               JointSolver::eOutOfReach);
 }
 
-// Joint records narrowed around a known view: the solver keeps within them, finding the view if they allow.
 TEST(JointSolver, StaysWithinTheLimitsOfTheJointRecordsItWasHanded) {
-    struct Limit {
-        size_t joint;
-        float lo, hi;
-    };
     const struct {
-        std::vector<Limit> narrowed;
+        std::map<size_t, std::pair<float, float>> narrowed;  // joint: lower and upper limit
         float witness[5];
         int status;
     } cases[] = {
         // Tilts held near home leave only the disc's turn to choose the view's azimuth.
-        {{{1, 89, 91}, {2, 89, 91}}, {0, 130, 100, 0, 20}, JointSolver::eOutOfReach},
+        {{{1, {89, 91}}, {2, {89, 91}}}, {0, 130, 100, 0, 20}, JointSolver::eOutOfReach},
         // A disc that cannot turn past 60 degrees makes a turn of 110 only as one of -250.
-        {{{1, 115, 125}, {2, 95, 105}, {4, -300, 60}}, {0, 120, 100, 0, -250}, JointSolver::eSolved}};
+        {{{1, {115, 125}}, {2, {95, 105}}, {4, {-300, 60}}}, {0, 120, 100, 0, -250}, JointSolver::eSolved}};
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         std::vector<Planning::NSJointParameter> records = *handed().JointParameters();
-        for (const Limit& l : c.narrowed)
-            records[l.joint].minPosition = l.lo, records[l.joint].maxPosition = l.hi;
+        for (const auto& [j, limit] : c.narrowed)
+            std::tie(records[j].minPosition, records[j].maxPosition) = limit;
         const NSLook look = lookAt(Config(c.witness));
         const JointSolver solver(*handed().Camera(), records.data(), planningTrafo());
         const JointSolver::Result found = solver.Solve(look.direction, look.point, 0);
         EXPECT_EQ(found.status, c.status);
-        for (const Limit& l : c.narrowed)
-            EXPECT_TRUE(found.joints[l.joint] >= l.lo && found.joints[l.joint] <= l.hi) << l.joint;
+        for (const auto& [j, limit] : c.narrowed)
+            EXPECT_TRUE(found.joints[j] >= limit.first && found.joints[j] <= limit.second) << j;
         if (c.status == JointSolver::eSolved)
             EXPECT_THAT(lookAt(Config(found.joints)).direction, Pointwise(FloatNear(2e-4f), look.direction));
     }
