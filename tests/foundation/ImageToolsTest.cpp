@@ -1,4 +1,4 @@
-// The image tools' regions, checked against brute-force flood fills.
+// Image tools: a raster-scanned region's area is the region and the holes a 4-connected outside flood misses.
 #include "ImageTools.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +14,6 @@ TEST(ZoCPaddedImage, ANullSourceANegativeSizeOrRowsShorterThanTheWidthGiveAnEmpt
         EXPECT_TRUE(image.IsEmpty());
 }
 
-// Regions found by a raster scan and erased in turn: a region's area is the region (8-connected) with the
-// holes a 4-connected flood from outside cannot reach, as spans by row and then x. Each bitmap holds a ring.
 TEST(ZoCPixelPolygon, AreaIsTheRegionWithItsHolesFilled) {
     const auto flood = [](int x, int y, bool diagonal, auto open) {
         std::set<std::pair<int, int>> seen = {{y, x}};

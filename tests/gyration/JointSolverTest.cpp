@@ -5,7 +5,6 @@
 
 #include <cfloat>
 #include <cmath>
-#include <map>
 #include <random>
 
 namespace {
@@ -121,14 +120,16 @@ TEST(JointSolver, WithinATolerancePicksTheNearestReachableDirection) {
 
 TEST(JointSolver, StaysWithinTheLimitsOfTheJointRecordsItWasHanded) {
     const struct {
-        std::map<size_t, std::pair<float, float>> narrowed;  // joint: lower and upper limit
+        std::vector<std::pair<size_t, std::pair<float, float>>> narrowed;  // joint: lower and upper limit
         float witness[5];
         int status;
     } cases[] = {
         // Tilts held near home leave only the disc's turn to choose the view's azimuth.
         {{{1, {89, 91}}, {2, {89, 91}}}, {0, 130, 100, 0, 20}, JointSolver::eOutOfReach},
         // A disc that cannot turn past 60 degrees makes a turn of 110 only as one of -250.
-        {{{1, {115, 125}}, {2, {95, 105}}, {4, {-300, 60}}}, {0, 120, 100, 0, -250}, JointSolver::eSolved}};
+        {{{1, {115, 125}}, {2, {95, 105}}, {4, {-300, 60}}}, {0, 120, 100, 0, -250}, JointSolver::eSolved},
+        // L1 and L4 a fraction of a millimetre above their lower limits: the last steps may leave a limit.
+        {{{0, {28.37f, 50}}, {3, {3.37f, 45}}}, {28.46, 94.41, 112.29, 3.7, 10.01}, JointSolver::eSolved}};
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         std::vector<Planning::NSJointParameter> records = *handed().JointParameters();
@@ -140,8 +141,9 @@ TEST(JointSolver, StaysWithinTheLimitsOfTheJointRecordsItWasHanded) {
         EXPECT_EQ(found.status, c.status);
         for (const auto& [j, limit] : c.narrowed)
             EXPECT_TRUE(found.joints[j] >= limit.first && found.joints[j] <= limit.second) << j;
-        if (c.status == JointSolver::eSolved)
-            EXPECT_THAT(lookAt(Config(found.joints)).direction, Pointwise(FloatNear(2e-4f), look.direction));
+        if (c.status == JointSolver::eSolved) {
+            EXPECT_THAT(lookAt(Config(found.joints)).point, Pointwise(FloatNear(0.01f), look.point));
+        }
     }
 }
 
