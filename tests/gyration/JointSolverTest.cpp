@@ -119,17 +119,32 @@ TEST(JointSolver, WithinATolerancePicksTheNearestReachableDirection) {
 }
 
 TEST(JointSolver, StaysWithinTheLimitsOfTheJointRecordsItWasHanded) {
-    std::vector<Planning::NSJointParameter> limits = *handed().JointParameters();
-    // Tilts held near home leave only the disc's turn to choose the view's azimuth.
-    limits[1].minPosition = limits[2].minPosition = 89;
-    limits[1].maxPosition = limits[2].maxPosition = 91;
-    const JointSolver narrow(*handed().Camera(), limits.data(), planningTrafo());
-    const float tilted[5] = {0, 130, 100, 0, 20};
-    const NSLook look = lookAt(Config(tilted));
-    const JointSolver::Result limited = narrow.Solve(look.direction, look.point, 0);
-    EXPECT_EQ(limited.status, JointSolver::eOutOfReach);
-    for (int j : {1, 2})
-        EXPECT_TRUE(limited.joints[j] >= 89.0f && limited.joints[j] <= 91.0f) << limited.joints[j];
+    const struct {
+        std::vector<std::pair<size_t, std::pair<float, float>>> narrowed;  // joint: lower and upper limit
+        float witness[5];
+        int status;
+    } cases[] = {
+        // Tilts held near home leave only the disc's turn to choose the view's azimuth.
+        {{{1, {89, 91}}, {2, {89, 91}}}, {0, 130, 100, 0, 20}, JointSolver::eOutOfReach},
+        // A disc that cannot turn past 60 degrees makes a turn of 110 only as one of -250.
+        {{{1, {115, 125}}, {2, {95, 105}}, {4, {-300, 60}}}, {0, 120, 100, 0, -250}, JointSolver::eSolved},
+        // L1 and L4 a fraction of a millimetre above their lower limits: the last steps may leave a limit.
+        {{{0, {28.37f, 50}}, {3, {3.37f, 45}}}, {28.46, 94.41, 112.29, 3.7, 10.01}, JointSolver::eSolved}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        std::vector<Planning::NSJointParameter> records = *handed().JointParameters();
+        for (const auto& [j, limit] : c.narrowed)
+            std::tie(records[j].minPosition, records[j].maxPosition) = limit;
+        const NSLook look = lookAt(Config(c.witness));
+        const JointSolver solver(*handed().Camera(), records.data(), planningTrafo());
+        const JointSolver::Result found = solver.Solve(look.direction, look.point, 0);
+        EXPECT_EQ(found.status, c.status);
+        for (const auto& [j, limit] : c.narrowed)
+            EXPECT_TRUE(found.joints[j] >= limit.first && found.joints[j] <= limit.second) << j;
+        if (c.status == JointSolver::eSolved) {
+            EXPECT_THAT(lookAt(Config(found.joints)).point, Pointwise(FloatNear(0.01f), look.point));
+        }
+    }
 }
 
 // Points on a jaw model (image-area units) seen along rays, and one looked at from beneath the disc.

@@ -117,6 +117,16 @@ TEST(CollisionTree, CountsEveryNodeBelowItsRoot) {
     EXPECT_EQ(std::pair(root.CountDescendants(), l1.CountDescendants()), std::pair(size_t{4}, size_t{2}));
 }
 
+// Region indices sent though empty, then preparations alone: the planning keeps which lists came.
+TEST(CenterLineRecord, KeepsWhichIndexListsTheHostSent) {
+    const int indices[2] = {0, 3};
+    AcquisitionPlanningStore store;
+    store.PutCenterLine({nullptr, 0, indices, 0}, false);
+    const bool roiAlone = store.CenterLine()->roiPresent && !store.CenterLine()->prepsPresent;
+    store.PutCenterLine({nullptr, 0, nullptr, 0, indices, indices, 1}, false);
+    EXPECT_TRUE(roiAlone && !store.CenterLine()->roiPresent && store.CenterLine()->prepsPresent);
+}
+
 // A jaw steering's planning holding one scan of `points` (plate frame) and a centre line along x, evaluated.
 struct Scanned {
     ZoCAcquisitionSteeringOrbal2Jaw steering{ZoCOrbal2DeviceConfig(), false, false, false};
@@ -173,6 +183,11 @@ TEST(GapCovering, AimsAtTheUnmeasuredSideAndNeverRepeatsAView) {
     ASSERT_FALSE(points.empty());
     for (size_t k = 0; k < points.size(); k += 3)
         EXPECT_NEAR(s.point(&points[k]).x, c_fHalf, 0.5f);
+    // They are every uncovered patch (all on that side) of the relief of the points as stored (under 400).
+    std::vector<CbVector3f> stored;
+    for (size_t k = 0; k < s.xyz.size(); k += 3)
+        stored.push_back(s.point(&s.xyz[k]));
+    EXPECT_EQ(points.size(), 3 * built(stored).UncoveredPatches().size());
 
     // Once recorded from there (measuring nothing new), no proposal comes within 2 degrees and 1 mm.
     const float* best = s.best.values;
