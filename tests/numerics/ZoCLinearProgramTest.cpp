@@ -20,15 +20,14 @@ using Row = std::vector<long long>;
 
 namespace {
 
-// Laplace expansion along the first row: exact in integers for the orders up to 4 used here.
-long long determinant(const Ints& m) {
-    long long sum = m.size() == 1 ? m[0][0] : 0;
-    for (size_t j = 0; m.size() > 1 && j < m.size(); ++j) {
-        Ints minor(m.begin() + 1, m.end());
-        for (auto& row : minor)
-            row.erase(row.begin() + static_cast<long>(j));
-        sum += (j % 2 ? -1 : 1) * m[0][j] * determinant(minor);
-    }
+// Laplace expansion along row r over the columns not yet used: exact in integers, without copies.
+long long determinant(const Ints& m, size_t r = 0, unsigned used = 0) {
+    long long sum = r == m.size(), sign = 1;
+    for (size_t j = 0; r < m.size() && j < m.size(); ++j)
+        if (!(used >> j & 1)) {
+            sum += sign * m[r][j] * determinant(m, r + 1, used | 1u << j);
+            sign = -sign;
+        }
     return sum;
 }
 
