@@ -106,15 +106,14 @@ TEST(ZoCNLSObjectiveFunction, JacobianHasOneColumnPerFreeVariableExactForItsSten
 TEST(ZoCNLSObjectiveFunction, CovarianceInvertsTheWeightedNormalMatrixAndDCriterionIsItsDeterminant) {
     const double d = 66.5, rho = 1.5 / std::sqrt(6.25 * 11);  // J^T J = [[11, -1.5], [-1.5, 6.25]]
     struct {
-        Rows j;
+        Rows j, covariance;
         Reals stdDev;
-        Rows covariance;
     } cases[] = {
-        {{{1, 0.5}, {0, 2}, {1, 1}, {3, -1}}, {}, {{6.25 / d, 1.5 / d}, {1.5 / d, 11 / d}}},
-        {{{1}, {1}}, {0.5, 2.0}, {{1 / (1 / 0.25 + 1 / 4.0)}}},
-        {{{1, 0}, {2, 0}, {2, 0}}, {}, {{1.0 / 9, c_dInf}, {c_dInf, c_dInf}}},
-        {{{1, 2}}, {}, {{1, c_dInf}, {c_dInf, c_dInf}}},
-        {{}, {}, {{c_dInf, c_dInf}, {c_dInf, c_dInf}}},
+        {{{1, 0.5}, {0, 2}, {1, 1}, {3, -1}}, {{6.25 / d, 1.5 / d}, {1.5 / d, 11 / d}}, {}},
+        {{{1}, {1}}, {{1 / (1 / 0.25 + 1 / 4.0)}}, {0.5, 2.0}},
+        {{{1, 0}, {2, 0}, {2, 0}}, {{1.0 / 9, c_dInf}, {c_dInf, c_dInf}}, {}},
+        {{{1, 2}}, {{1, c_dInf}, {c_dInf, c_dInf}}, {}},
+        {{}, {{c_dInf, c_dInf}, {c_dInf, c_dInf}}, {}},
     };
     for (const auto& t : cases) {
         LambdaObjective f = linearModel(t.j);

@@ -13,7 +13,6 @@
 // The solver's internals, as member pointers: (solver.*Access::name)(arguments...).
 class ZoCNLSSolverTestAccess {
   public:
-    static constexpr auto run = &ZoCNLSSolver::run;
     static constexpr auto computeWeight = &ZoCNLSSolver::computeWeight;
     static constexpr auto cutBack = &ZoCNLSSolver::cutBack;
     static constexpr auto checkConstraints = &ZoCNLSSolver::checkConstraints;
@@ -182,7 +181,7 @@ TEST(ZoCNLSSolver, DampingKeptOnFirstRejectionThenDoubledAndAfterAcceptanceCutTo
     solver.SetLogging(false);
     Vec p = vectorOf({1.0});
     double residual = 0;
-    (solver.*A::run)(p, residual, 7, 1.0);  // mu starts at tau * H = 1
+    solver.Run(p, residual, 7, 1.0, 0, S::eGibbs);  // mu starts at tau * H = 1
     // mu: 1, 1 (nu was 1), 2, 8, 64 (accepted, gain ratio 1: mu / 3, nu 2), 64 / 3, 128 / 3 (accepted).
     const double a = 1 - 1.0 / 65, b = a * (1 - 1 / (1 + 128.0 / 3));
     const auto near = [](const Reals& expected) { return Pointwise(DoubleNear(1e-12), expected); };
@@ -266,10 +265,8 @@ TEST(ZoCNLSMultistart, SeriesEscapesLocalMinimaStopsAtPerfectFitAndRepeatsExactl
 // failed runs in a row (x1 fixed at 5 beyond its bound 4: only the sampler finds points) abort the series.
 TEST(ZoCNLSMultistart, FailedWarmUpsCountAsDoneAndFiveFailedRunsAbortTheSeries) {
     const std::string infeasible = "(NLS) infeasible constraints detected\n", final = c_final + "inf\n";
-    F contradicting(1, 1, [](const Vec&x) { return x; }),
+    F contradicting(1, 1, {{0, 2, 1}}, [](const Vec&x) { return x; }),
         fixed(2, 1, {{0, -1, 1}, {1, 0, 4}}, [](const Vec&x) { return vectorOf({x[0]}); });
-    contradicting.AddLowerBound(0, 2);
-    contradicting.AddUpperBound(0, 1);
     ASSERT_TRUE(fixed.AddEquality(1, 5.0));
     Lines aborted = {infeasible};
     for (int attempt = 1; attempt <= 5; ++attempt)
