@@ -85,8 +85,7 @@ TEST(ZoCNLSObjectiveFunction, JacobianHasOneColumnPerFreeVariableExactForItsSten
     ASSERT_TRUE(g.AddEquality(1, 5.0));
     EXPECT_LT(maxDifference(g.Jacobian(vectorOf({0, 0})), fromRows({{1, 3}})), 1e-10);
     EXPECT_EQ(g.evaluations, 8);
-    const Mat empty = linearModel({}).Jacobian(vectorOf({1, 2}));
-    EXPECT_EQ(empty.rows + empty.cols, 0);
+    EXPECT_EQ(maxDifference(linearModel({}).Jacobian(vectorOf({1, 2})), Mat()), 0);
     LambdaObjective shortResiduals(1, 3, [](const Vec& x) { return vectorOf({x[0]}); });
     EXPECT_THROW(shortResiduals.Jacobian(vectorOf({1})), std::length_error);
     LambdaObjective cube(1, 1, [](const Vec& x) { return vectorOf({x[0] * x[0] * x[0]}); });

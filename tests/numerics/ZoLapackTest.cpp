@@ -111,10 +111,9 @@ extern "C" void dpotrf_(const char*, const int*, double*, const int*, int*, std:
 // and what Cholesky cannot factor are refused; a fresh permutation keeps the column order; LAPACK's own
 // report of an illegal argument does not stop the host: it comes back as INFO, logged.
 TEST(Lapack, RefusesWrongShapesEmptySystemsAndNonFiniteRightHandSides) {
-    Mat a = fromRows({{1, 0}, {0, 1}}), empty, wrongX(3, 2), u(3), vt(2), inverse;
+    Mat a = fromRows({{1, 0}, {0, 1}}), empty, wrongX(3, 2), u(3), vt(2), inverse, q(3), r(3, 2), wrongQ(2),
+        wrongR(2, 2), rectangular(2, 3), indefinite = fromRows({{1, 2}, {2, 1}}), u2(2), wideVT(2, 3);
     Mat hang = fromRows({{NAN, 1, 0}, {0, 1, 0}, {0, 0, 2}}), b = fromRows({{1, 100}, {0, 0}, {0, 1}});
-    Mat q(3), r(3, 2), wrongQ(2), wrongR(2, 2), rectangular(2, 3);
-    Mat indefinite = fromRows({{1, 2}, {2, 1}}), u2(2), wideVT(2, 3);
     Vec x(2), shortX(1), none, s(2), x3(3);
     ZoCPMatrix p(2), wrongP(3);
     EXPECT_FALSE(

@@ -47,14 +47,13 @@ TEST(ZoDebugPrint, CollectsFragmentsUntilLineFeedAlsoUnderConcurrentWriters) {
     EXPECT_TRUE(logLines(capture).empty());
     ZoDebugPrint(";\nrest");
     EXPECT_EQ(logLines(capture), Lines{"a=1, b=x;\nrest"});
-    std::vector<std::thread> writers;
+    std::vector<std::jthread> writers;
     for (int t = 0; t < 4; ++t)
         writers.emplace_back([t] {
             for (int i = 0; i < 200; ++i)
                 ZoDebugPrint("writer %d line %d\n", t, i);
         });
-    for (auto& w : writers)
-        w.join();
+    writers.clear();  // joins them
     const Lines lines = logLines(capture);
     ASSERT_EQ(lines.size(), 801u);
     EXPECT_THAT(Lines(lines.begin() + 1, lines.end()),
