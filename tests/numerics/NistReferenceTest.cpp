@@ -9,9 +9,8 @@
 
 using namespace testsupport;
 
-// Certified values reproduce the certified sums (reader and models); the solver reaches four digits in every
-// parameter from NIST's second start (lower difficulty) or both (higher, but the badly scaled MGH10,
-// Bennett5).
+// Certified values reproduce the certified sums (reader, models); the solver reaches four digits in every
+// parameter from NIST's second start (lower difficulty) or both (higher, but badly scaled MGH10, Bennett5).
 TEST(NistReference, CertifiedSumsReproducedAndModeratelyScaledProblemsSolvedToFourDigits) {
     for (const std::string& name : nist::AllProblemNames()) {
         nist::NSProblem problem;

@@ -13,7 +13,6 @@
 // The solver's internals, as member pointers: (solver.*Access::name)(arguments...).
 class ZoCNLSSolverTestAccess {
   public:
-    static constexpr auto run = &ZoCNLSSolver::run;
     static constexpr auto computeWeight = &ZoCNLSSolver::computeWeight;
     static constexpr auto cutBack = &ZoCNLSSolver::cutBack;
     static constexpr auto checkConstraints = &ZoCNLSSolver::checkConstraints;
@@ -182,7 +181,7 @@ TEST(ZoCNLSSolver, DampingKeptOnFirstRejectionThenDoubledAndAfterAcceptanceCutTo
     solver.SetLogging(false);
     Vec p = vectorOf({1.0});
     double residual = 0;
-    (solver.*A::run)(p, residual, 7, 1.0);  // mu starts at tau * H = 1
+    solver.Run(p, residual, 7, 1.0, 0, S::eGibbs);  // mu starts at tau * H = 1
     // mu: 1, 1 (nu was 1), 2, 8, 64 (accepted, gain ratio 1: mu / 3, nu 2), 64 / 3, 128 / 3 (accepted).
     const double a = 1 - 1.0 / 65, b = a * (1 - 1 / (1 + 128.0 / 3));
     const auto near = [](const Reals& expected) { return Pointwise(DoubleNear(1e-12), expected); };
@@ -195,7 +194,7 @@ TEST(ZoCNLSSolver, DampingKeptOnFirstRejectionThenDoubledAndAfterAcceptanceCutTo
 TEST(ZoCNLSSolver, WeightsFollowBiweightOnRobustScaleOrInverseVariance) {
     F f = F(1, 7, [](const Vec&) { return Vec(7); }), g = F(1, 2, [](const Vec&x) { return x; });
     g.stdDev = {0.5, 4};
-    S robust(f, true, 0), plain(f, false, 0), weighted(g, false, 0);
+    S robust(f, true, 0), weighted(g, false, 0);
     // median 0.5, absolute deviations {1.5, 1, 0.5, 0, 0.5, 1.5, 39.5}: MAD 1, u = 0.6745 r.
     const Reals r = {-1, -0.5, 0, 0.5, 1, 2, 40};
     Reals biweight;
@@ -203,7 +202,6 @@ TEST(ZoCNLSSolver, WeightsFollowBiweightOnRobustScaleOrInverseVariance) {
         biweight.push_back(x == 40 ? 0 : std::pow(1 - std::pow(0.6745 * x / 4.6851, 2), 2));
     EXPECT_THAT(values((robust.*A::computeWeight)(vectorOf(r))), Pointwise(DoubleNear(1e-12), biweight));
     EXPECT_EQ(values((robust.*A::computeWeight)(vectorOf({0, 0, 0, 0, 5, 9, 40}))), Reals(7, 1.0));
-    EXPECT_EQ(values((plain.*A::computeWeight)(vectorOf(r))), Reals(7, 1.0));
     EXPECT_EQ(values((weighted.*A::computeWeight)(vectorOf({1, 2}))), (Reals{4, 1.0 / 16}));
 }
 
@@ -233,20 +231,18 @@ TEST(ZoCNLSSolver, StepsAreCutAtTheNearestBoundAndSamplesStayFinite) {
     EXPECT_TRUE(std::isfinite(x[0]) && std::isfinite(x[1]) && x[0] <= 1);
 }
 
-// No runs, no series; no inequalities, a warning; a perfect first run ends it before sampling; otherwise
+// No inequalities, a warning; a perfect first run ends it before sampling; otherwise
 // it escapes a local minimum to the perfect fit, or takes all runs, and a repeated call repeats it exactly.
 TEST(ZoCNLSMultistart, SeriesEscapesLocalMinimaStopsAtPerfectFitAndRepeatsExactly) {
     // Two valleys in [-2, 2]: a perfect fit at x = 1 and a worse local minimum near x = -1.
     F f(1, 2, {{0, -2, 2}}, [](const Vec& x) { return vectorOf({x[0] * x[0] - 1, 0.3 * (x[0] - 1)}); });
-    EXPECT_THAT(solve(f, {-1.5}, 100, 0, S::eHitAndRun).lines.back(), StartsWith(c_stop));
     F free = F(1, 1, [](const Vec& x) { return vectorOf({x[0] * x[0] - 2}); });
     EXPECT_EQ(solve(free, {1}, 100, 3, S::eHitAndRun).lines.back(),
               "(NLS) warning: skipping multistart (no inequality constraints!)\n");
-    const auto perfect = solve(f, {1}, 100, 4, S::eHitAndRun);
-    EXPECT_THAT(perfect.lines, testing::Not(Contains(StartsWith(c_sampling))));
-    ASSERT_GE(perfect.lines.size(), 2u);
-    EXPECT_EQ(Lines(perfect.lines.end() - 2, perfect.lines.end()),
-              Lines({"(NLS) obtained the best possible residual - omitting further multistart runs\n",
+    EXPECT_EQ(solve(f, {1}, 100, 4, S::eHitAndRun).lines,
+              Lines({"(NLS) iter. 0: residual RMSE=0\n",
+                     "(NLS) stopped after 1 iterations ('small gradient (++)', residual RMSE=0)\n",
+                     "(NLS) obtained the best possible residual - omitting further multistart runs\n",
                      c_final + "0\n"}));
     for (auto sampler : {S::eGibbs, S::eHitAndRun}) {
         const auto o = solve(f, {-1.5}, 200, 10, sampler);
@@ -254,7 +250,6 @@ TEST(ZoCNLSMultistart, SeriesEscapesLocalMinimaStopsAtPerfectFitAndRepeatsExactl
         EXPECT_LT(o.residual, 1e-7);
         EXPECT_THAT(o.lines, Contains(c_sampling + "1 OF 10 (try #1)\n").Times(1));
         EXPECT_THAT(o.lines, testing::Not(Contains("(NLS) warmup failed.\n")));  // samples stay inside
-        EXPECT_THAT(o.lines.back(), StartsWith(c_final));
     }
     F floor(2, 3, {{0, -2, 2}, {1, -2, 2}}, [](const Vec& x) {
         return vectorOf({std::sin(3 * x[0]) + x[1] * x[1], x[0] - x[1], 0.5});
@@ -270,10 +265,8 @@ TEST(ZoCNLSMultistart, SeriesEscapesLocalMinimaStopsAtPerfectFitAndRepeatsExactl
 // failed runs in a row (x1 fixed at 5 beyond its bound 4: only the sampler finds points) abort the series.
 TEST(ZoCNLSMultistart, FailedWarmUpsCountAsDoneAndFiveFailedRunsAbortTheSeries) {
     const std::string infeasible = "(NLS) infeasible constraints detected\n", final = c_final + "inf\n";
-    F contradicting(1, 1, [](const Vec&x) { return x; }),
+    F contradicting(1, 1, {{0, 2, 1}}, [](const Vec&x) { return x; }),
         fixed(2, 1, {{0, -1, 1}, {1, 0, 4}}, [](const Vec&x) { return vectorOf({x[0]}); });
-    contradicting.AddLowerBound(0, 2);
-    contradicting.AddUpperBound(0, 1);
     ASSERT_TRUE(fixed.AddEquality(1, 5.0));
     Lines aborted = {infeasible};
     for (int attempt = 1; attempt <= 5; ++attempt)

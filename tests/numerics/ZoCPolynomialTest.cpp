@@ -14,18 +14,17 @@ using Reals = std::vector<double>;
 TEST(ZoCPolynomial, FitRecoversExactLeastSquaresAndMinimumNormCoefficientsAndRefusesUnusableSamples) {
     const double inf = std::numeric_limits<double>::infinity();
     struct {
-        Reals x, y;
+        Reals x, y, c;  // c empty: invalid
         size_t degree;
-        Reals c;  // empty: invalid
     } cases[] = {
-        {{-1, 0.5, 2}, {2, 2.75, 17}, 2, {1, 2, 3}},  // three points on 1 + 2x + 3x^2
+        {{-1, 0.5, 2}, {2, 2.75, 17}, {1, 2, 3}, 2},  // three points on 1 + 2x + 3x^2
         // normal equations [[5, 0, 10], [0, 10, 0], [10, 0, 34]] c = (11, 1, 37)
-        {{-2, -1, 0, 1, 2}, {4, 1, 1, 0, 5}, 2, {2.0 / 35, 0.1, 15.0 / 14}},
-        {{0, 1}, {1, 3}, 2, {1, 1, 1}},  // c0 = 1, c1 + c2 = 2: shortest c1 = c2 = 1
-        {{}, {}, 2, {}},
-        {{0, inf, 2}, {1, 2, 3}, 2, {}},
-        {{0, 1, 2}, {1, -inf, 3}, 1, {}},
-        {{1e300, 1e300, 0, 2}, {1, 2, 3, 4}, 4, {}},
+        {{-2, -1, 0, 1, 2}, {4, 1, 1, 0, 5}, {2.0 / 35, 0.1, 15.0 / 14}, 2},
+        {{0, 1}, {1, 3}, {1, 1, 1}, 2},  // c0 = 1, c1 + c2 = 2: shortest c1 = c2 = 1
+        {{}, {}, {}, 2},
+        {{0, inf, 2}, {1, 2, 3}, {}, 2},
+        {{0, 1, 2}, {1, -inf, 3}, {}, 1},
+        {{1e300, 1e300, 0, 2}, {1, 2, 3, 4}, {}, 4},
     };
     for (auto& t : cases) {
         const ZoCPolynomial p = ZoCPolynomial::Fit(t.x.size(), t.x.data(), t.y.data(), t.degree);
