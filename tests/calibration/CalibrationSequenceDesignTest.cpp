@@ -9,9 +9,8 @@ using Rows = std::vector<std::vector<double>>;
 
 ZoTMatrix<double> matrixOfRows(const Rows& rows) {
     ZoTMatrix<double> m(static_cast<int>(rows.size()), 5);
-    for (int r = 0; r < m.rows; ++r)
-        for (int c = 0; c < 5; ++c)
-            m(r, c) = rows[static_cast<size_t>(r)][static_cast<size_t>(c)];
+    for (size_t i = 0; i < 5 * rows.size(); ++i)
+        m(static_cast<int>(i / 5), static_cast<int>(i % 5)) = rows[i / 5][i % 5];
     return m;
 }
 

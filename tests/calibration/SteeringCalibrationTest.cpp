@@ -66,9 +66,7 @@ TEST(ZoCAcquisitionSteeringOrbal2, RunAxisCalibrationWritesCheckerFileAndLog) {
 // Exact registrations give the chain to 1e-4; noisy ones within three deviations, off the nominal.
 TEST(ZoCAcquisitionSteeringOrbal2, CalibrationRecoversTheChainThatRecordedTheScans) {
     ScopedLogCapture quiet;
-    const std::string directory = calibtest::FreshDirectory("end_to_end");
-    const calibtest::ScopedCurrentDirectory inside(directory);
-    const std::wstring log = std::wstring(directory.begin(), directory.end()) + L"/calibration.log";
+    const calibtest::ScopedCurrentDirectory inside(calibtest::FreshDirectory("end_to_end"));
     const ZoTVector<double> truth = Objective().ExportJointParameters(Objective::m_simulationJointParams);
     const ZoTVector<double> nominal =
         Objective().ExportJointParameters(Objective::GetDefaultHomePositionJointParams());
@@ -80,7 +78,7 @@ TEST(ZoCAcquisitionSteeringOrbal2, CalibrationRecoversTheChainThatRecordedTheSca
     for (const auto& c : cases) {
         SCOPED_TRACE(c.seed);
         NSCalibrationScan scan(calibtest::SimulationTableChain(), c.noise, c.seed);
-        scan.steering.RunAxisCalibration(log.c_str(), nullptr);
+        scan.steering.RunAxisCalibration(L"calibration.log", nullptr);
         Calibration& driver = scan.Driver();
         EXPECT_TRUE(driver.GetRMSE() > c.minRmse && driver.GetRMSE() < c.maxRmse) << driver.GetRMSE();
         double largestOffset = 0.0, value[4], sd[4];
