@@ -147,28 +147,22 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, RandomSequenceStaysInTheWorkingVolumeA
         }
 }
 
-// Forty random configurations, drawn once for the suite.
+// Forty random configurations to choose from.
 class ZoCOrbal2AxisCalibrationObjFunctionDesign : public ::testing::Test {
   protected:
-    const ZoTMatrix<double>& candidates() {
-        static const ZoTMatrix<double> drawn = [] {
-            ScopedLogCapture quiet;
-            return Objective().GenerateRandomCalibrationSequence(40);
-        }();
-        return drawn;
-    }
     ScopedLogCapture capture;
     Objective objective;
+    const ZoTMatrix<double> candidates = Objective().GenerateRandomCalibrationSequence(40);
 };
 
 // Fedorov's exchange stops when no exchange raises the determinant by the factor 1 + 1e-5.
 TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, NoSingleExchangeImprovesTheDesign) {
     const std::vector<int> design =
-        calibtest::Entries(objective.OptimizeCalibrationSequence(candidates(), 4, 15));
+        calibtest::Entries(objective.OptimizeCalibrationSequence(candidates, 4, 15));
     ASSERT_EQ(design.size(), 15u);
     EXPECT_TRUE(std::adjacent_find(design.begin(), design.end(), std::greater_equal<int>()) == design.end() &&
                 design.front() >= 0 && design.back() < 40);
-    const Eigen::MatrixXd rows = designRows(candidates());
+    const Eigen::MatrixXd rows = designRows(candidates);
     const double det = informationDeterminant(rows, design);
     ASSERT_GT(det, 0.0);
     for (int out = 0; out < 40; ++out)
@@ -178,21 +172,21 @@ TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, NoSingleExchangeImprovesTheDes
             exchanged[in] = out;
             EXPECT_LT(informationDeterminant(rows, exchanged), det * (1 + 1e-5) * (1 + 1e-9));
         }
-    EXPECT_EQ(calibtest::Entries(objective.OptimizeCalibrationSequence(candidates(), 4, 15)), design);
+    EXPECT_EQ(calibtest::Entries(objective.OptimizeCalibrationSequence(candidates, 4, 15)), design);
 }
 
 // No exchange run: all candidates for a subset as large, none when no start can be informative.
 TEST_F(ZoCOrbal2AxisCalibrationObjFunctionDesign, BoundsTheSearchWhereNoRunCanBeCounted) {
     std::vector<int> all(40);
     std::iota(all.begin(), all.end(), 0);
-    const double allDet = informationDeterminant(designRows(candidates()), all);
+    const double allDet = informationDeterminant(designRows(candidates), all);
     const ZoTMatrix<double> identical = matrixOfRows(Rows(30, {3, 70, 80, -5, 40})), none(0, 5);
     const struct {
         const ZoTMatrix<double>& candidates;
         int starts, size;
         std::vector<int> expected;
-    } cases[] = {{candidates(), 10, 40, all}, {candidates(), 10, 55, all}, {candidates(), 10, 11, {}},
-                 {candidates(), 0, 15, {}},   {identical, 10, 15, {}},     {none, 10, 15, {}}};
+    } cases[] = {{candidates, 10, 40, all}, {candidates, 10, 55, all}, {candidates, 10, 11, {}},
+                 {candidates, 0, 15, {}},   {identical, 10, 15, {}},   {none, 10, 15, {}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.starts << " " << c.size);
         capture.Sink().Clear();
