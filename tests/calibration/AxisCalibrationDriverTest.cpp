@@ -60,8 +60,7 @@ TEST(ZoCOrbal2AxisCalibration, StoresRegistrationsElementByElement) {
         CbMatrix4Rf::FromRows({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0, 0, 0, 1});
     const double asDouble[5] = {1.5, 2.5, 3.5, 4.5, 5.5};
     const float asFloat[5] = {1.5f, 2.5f, 3.5f, 4.5f, 5.5f};
-    Config config;
-    config.Set(1.5f, 2.5f, 3.5f, 4.5f, 5.5f);
+    Config config(asFloat);
     config[5] = 99.0f;
     calibration.AddInputResponse(asDouble, registration);
     calibration.AddInputResponse(asFloat, registration);
@@ -254,13 +253,11 @@ TEST(ZoCOrbal2AxisCalibration, StatisticsFollowTheParametersAndTheSamples) {
 
 // Only whole lines reach the file; without a file that opens, the line is dropped for good.
 TEST(ZoCOrbal2AxisCalibration, LogWritesWholeLinesOnlyAndDropsThemWithoutAFile) {
-    const std::string directory = calibtest::FreshDirectory("log_lines");
-    const std::string logFile = directory + "/calibration.log";
     Calibration calibration;
     Access::log(calibration, "lost without a name\n");
-    calibration.SetLogfileName(std::wstring(directory.begin(), directory.end()).c_str());  // a folder
+    calibration.SetLogfileName(L".");  // a folder
     Access::log(calibration, "lost in a folder\n");
-    calibration.SetLogfileName(std::wstring(logFile.begin(), logFile.end()).c_str());
+    const std::string logFile = calibtest::LogToFreshDirectory(calibration, "log_lines");
     Access::log(calibration, "(CALIB) first ");
     EXPECT_FALSE(std::filesystem::exists(logFile));
     Access::log(calibration, "half\n(CALIB) second");

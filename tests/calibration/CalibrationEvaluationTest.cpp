@@ -16,19 +16,14 @@ class StraightforwardObjective : public Objective {
     }
     ZoTVector<double> Error(const ZoTVector<double>& params) override {
         const std::vector<ZoSInputResponsePair>& samples = GetSamples();
-        if (samples.size() < 2)
-            return ZoTVector<double>();
-        Objective::ZoSJointParams joints[5];
-        for (int j = 0; j < 5; ++j)
-            joints[j] = ImportJointParameters(params, j);
-        ZoTMatrix<double> first = trafo(joints, samples[0].input);
+        const std::unique_ptr<ZoSJointParams[]> joints = ImportJointParameters(params);
+        ZoTMatrix<double> first = trafo(joints.get(), samples[0].input);
         first.Invert();
         ZoTVector<double> r(GetNumMeasurements());
         for (size_t k = 1; k < samples.size(); ++k) {
             const ZoTVector<double> block =
-                Access::trafoDist(*this, first * trafo(joints, samples[k].input), samples[k].response);
-            for (int i = 0; i < block.size; ++i)
-                r[static_cast<int>(k - 1) * block.size + i] = block[i];
+                Access::trafoDist(*this, first * trafo(joints.get(), samples[k].input), samples[k].response);
+            std::copy_n(block.data, block.size, r.data + static_cast<int>(k - 1) * block.size);
         }
         return r;
     }
@@ -88,9 +83,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, FastResidualsEqualTheStraightforwardOn
             }
             EXPECT_EQ(Entries(fast.Error(x)), Entries(plain.Error(x)))
                 << "mode " << mode << " trial " << trial;
-            ZoTVector<double> z(fast.GetFreeVariablesIndices().size);
-            for (int j = 0; j < z.size; ++j)
-                z[j] = x[fast.GetFreeVariablesIndices()[j]];
+            const ZoTVector<double> z = calibtest::FreeOf(fast, x);
             EXPECT_EQ(Entries(fast.Jacobian(z)), Entries(plain.Jacobian(z)))
                 << "mode " << mode << " trial " << trial;
         }
@@ -151,10 +144,8 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, ExactDerivativesAgreeWithTheFiniteDiff
     for (int mode : {7, 12, 1}) {
         Access::setErrorsPerSample(objective, mode);
         objective.SetNumMeasurements(25 * mode);
-        const ZoTVector<double> x = objective.GetInitialParameters();
-        ZoTVector<double> z(objective.GetFreeVariablesIndices().size);
-        for (int j = 0; j < z.size; ++j)
-            z[j] = x[objective.GetFreeVariablesIndices()[j]] + 0.5;
+        const ZoTVector<double> z = calibtest::FreeOf(
+            objective, objective.GetInitialParameters() + calibtest::VectorOf(std::vector<double>(20, 0.5)));
         objective.SetExactDerivatives(true);
         const Eigen::MatrixXd analytic = calibtest::AsEigen(objective.Jacobian(z));
         objective.SetExactDerivatives(false);

@@ -20,9 +20,6 @@ Mat4 rotation(double radians, const Eigen::Vector3d& axis) {
 Mat4 translation(double x, double y, double z) {
     return Eigen::Affine3d(Eigen::Translation3d(x, y, z)).matrix();
 }
-Mat4 rigidInverse(const Mat4& m) {
-    return Eigen::Isometry3d(m).inverse().matrix();
-}
 // camera -> disc for records in the model's convention (joint value added to theta or d).
 Mat4 cameraToDisc(const Params joints[5], const std::vector<double>& q) {
     Mat4 p = Mat4::Identity();
@@ -33,7 +30,7 @@ Mat4 cameraToDisc(const Params joints[5], const std::vector<double>& q) {
             rotation(j.alpha * c_dDeg, Eigen::Vector3d::UnitX());
     }
     p.topRightCorner<3, 1>() *= 40.0;
-    return rigidInverse(p) * rotation(3.14159265358979, Eigen::Vector3d::UnitX());
+    return p.inverse() * rotation(3.14159265358979, Eigen::Vector3d::UnitX());
 }
 
 void expectMatrixNear(const ZoTMatrix<double>& actual, const Mat4& expected, double tolerance) {
@@ -68,11 +65,11 @@ const std::vector<std::vector<double>> c_configurations = {{0, 90, 90, 0, 0},
 TEST(ZoCOrbal2AxisCalibrationObjFunction, DefaultTablesDifferOnlyInTheTiltAngles) {
     const Params *nominal = Objective::m_defaultJointParams,
                  *home = Objective::GetDefaultHomePositionJointParams();
-    auto fields = [](const Params& p) { return std::tie(p.d, p.a, p.alpha, p.type, p.minValue, p.maxValue); };
-    for (int j = 0; j < 5; ++j) {
-        EXPECT_EQ(nominal[j].theta, home[j].theta - (j == 1 || j == 2 ? 90.0 : 0.0)) << j;
-        EXPECT_EQ(fields(nominal[j]), fields(home[j])) << j;
-    }
+    auto fields = [](const Params& p, double turn) {
+        return std::make_tuple(p.theta + turn, p.d, p.a, p.alpha, p.type, p.minValue, p.maxValue);
+    };
+    for (int j = 0; j < 5; ++j)
+        EXPECT_EQ(fields(nominal[j], j == 1 || j == 2 ? 90.0 : 0.0), fields(home[j], 0.0)) << j;
 }
 
 // Field k of joint j holds 10 j + k; import puts each entry back, the rest from the working records.
@@ -169,11 +166,11 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, FirstSampleIsTheReferenceOfTheStoredRe
     expectMatrixNear(objective.GetSamples()[0].response, Mat4::Identity(), 1e-12);
     objective.AddInputResponseSample(VectorOf(c_configurations[2]), toMatrix(second));
     EXPECT_EQ(objective.GetNumMeasurements(), 7);
-    expectMatrixNear(objective.GetSamples()[1].response, rigidInverse(first) * second, 1e-9);
+    expectMatrixNear(objective.GetSamples()[1].response, first.inverse() * second, 1e-9);
     objective.AddInputResponseSample(VectorOf(c_configurations[3]), toMatrix(second));
     const Objective::ZoSInputResponsePair old = objective.ReplaceInputResponseSample(
         1, VectorOf(c_configurations[4]), toMatrix(translation(7, 8, 9)));
-    expectMatrixNear(old.response, rigidInverse(first) * second, 1e-9);
+    expectMatrixNear(old.response, first.inverse() * second, 1e-9);
     expectMatrixNear(objective.GetSamples()[1].response, translation(7, 8, 9), 0.0);
     EXPECT_EQ(
         std::make_tuple(old.input[4], objective.GetSamples()[1].input[4], objective.GetNumMeasurements()),
@@ -239,12 +236,10 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, QuaternionOfARotationReproducesTheRota
     const std::vector<std::vector<double>> halfTurns = {
         {1, 1, 1, 1, 0, 0, 0}, {1, -1, -1, 0, 1, 0, 0}, {-1, 1, -1, 0, 0, 1, 0}, {-1, -1, 1, 0, 0, 0, 1}};
     for (const std::vector<double>& c : halfTurns) {
-        ZoTMatrix<double> m(3);
+        ZoTMatrix<double> m(4);  // a transform's rotation block
         m(0, 0) = c[0], m(1, 1) = c[1], m(2, 2) = c[2];
         EXPECT_EQ(Entries(Objective::QuaternionFromRotation(m)), std::vector<double>(c.begin() + 3, c.end()));
     }
-    EXPECT_EQ(Entries(Objective::QuaternionFromRotation(ZoTMatrix<double>::Identity(4))),
-              std::vector<double>({1, 0, 0, 0}));
     std::mt19937_64 rng(7);
     std::normal_distribution<double> normal(0.0, 1.0);
     for (int trial = 0; trial < 400; ++trial) {
@@ -266,8 +261,7 @@ TEST(ZoCOrbal2AxisCalibrationObjFunction, QuaternionAngleAndAxisOfATurn) {
         const double s = std::sin(angle / 2);
         const ZoTVector<double> q = VectorOf({std::cos(angle / 2), axis[0] * s, axis[1] * s, axis[2] * s});
         EXPECT_NEAR(Objective::QuaternionToAngle(q), angle, 1e-12);
-        const std::vector<double> u = Entries(Objective::QuaternionToAxis(q));
-        EXPECT_THAT(u, Pointwise(DoubleNear(1e-7), axis));
+        EXPECT_THAT(Entries(Objective::QuaternionToAxis(q)), Pointwise(DoubleNear(1e-7), axis));
     }
     EXPECT_EQ(Entries(Objective::QuaternionToAxis(VectorOf({1, 0, 0, 0}))), std::vector<double>(3, 0.0));
     EXPECT_NEAR(Objective::QuaternionToAxis(VectorOf({std::sqrt(1 - 1e-8), 1e-4, 0, 0}))[0], 1e-4, 1e-11);

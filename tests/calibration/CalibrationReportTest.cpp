@@ -75,12 +75,9 @@ TEST(ZoCOrbal2AxisCalibration, ReportCarriesTheRawDataColumnByColumn) {
     const std::vector<std::string> text = reported.Lines();
     ASSERT_GE(text.size(), 9u);
     EXPECT_EQ(text[7], "(CALIB) *** END RAW CALIBRATION DATA ***");  // six lines, then the end marker
-    std::string block;
-    for (size_t i = 1; i <= 6; ++i) {
-        EXPECT_EQ(text[i].size(), 64u) << i;
-        block += text[i];
-    }
-    const std::vector<uint8_t> bytes = calibtest::DecodeBase64(block);
+    EXPECT_TRUE(std::all_of(text.begin() + 1, text.begin() + 7, [](auto& l) { return l.size() == 64; }));
+    const std::vector<uint8_t> bytes =
+        calibtest::DecodeBase64(std::accumulate(text.begin() + 1, text.begin() + 7, std::string()));
     ASSERT_EQ(bytes.size(), 288u);
     Eigen::Matrix<double, 3, 12> data;  // little-endian doubles, column after column
     for (size_t i = 0; i < 36; ++i) {

@@ -10,7 +10,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-// Standard headers beyond those the headers above bring along.
 #include <cstdio>
 #include <filesystem>
 #include <numeric>
@@ -46,8 +45,7 @@ ZoCOrbal2AxisChain SimulationTableChain();
 
 // Normally distributed translation and turns about x, y, z after each registration (units, degrees).
 struct NSRegistrationNoise {
-    double rotationDegrees = 0.0;
-    double translationUnits = 0.0;
+    double rotationDegrees = 0.0, translationUnits = 0.0;
 };
 
 // camera -> disc of `chain` at `joints`, image-area units, with noise drawn from `rng`.
@@ -72,6 +70,13 @@ inline std::vector<double> Entries(const ZoTMatrix<double>& m) {
 inline Eigen::Map<const Eigen::MatrixXd> AsEigen(const ZoTMatrix<double>& m) {
     return {m.data, m.rows, m.cols};
 }
+// The entries of `x` at the objective's free indices: the point its Jacobian takes.
+inline ZoTVector<double> FreeOf(const ZoCNLSObjectiveFunction& o, const ZoTVector<double>& x) {
+    ZoTVector<double> z(o.GetFreeVariablesIndices().size);
+    for (int j = 0; j < z.size; ++j)
+        z[j] = x[o.GetFreeVariablesIndices()[j]];
+    return z;
+}
 
 // Decodes standard Base64 (line feeds skipped); independent of the library's encoder.
 std::vector<uint8_t> DecodeBase64(const std::string& text);
@@ -88,14 +93,10 @@ std::vector<std::string> Narrow(const std::vector<std::wstring>& lines);
 
 // Changes into a directory for the lifetime of the object.
 struct ScopedCurrentDirectory {
-    explicit ScopedCurrentDirectory(const std::string& directory) {
-        std::filesystem::current_path(directory);
-    }
-    ~ScopedCurrentDirectory() {
-        std::error_code ignored;
-        std::filesystem::current_path(previous, ignored);
-    }
+    explicit ScopedCurrentDirectory(const std::string& folder) { std::filesystem::current_path(folder); }
+    ~ScopedCurrentDirectory() { std::filesystem::current_path(previous, ignored); }
     const std::filesystem::path previous = std::filesystem::current_path();
+    std::error_code ignored;  // a previous folder gone by then is no failure of the test
 };
 
 // A fresh, empty scratch folder for one test, one per process (suites may run side by side);
@@ -106,7 +107,6 @@ std::string LogToFreshDirectory(ZoCOrbal2AxisCalibration& calibration, const std
 // The first `count` entries of the default sequence, registered by `chain` without noise.
 void AddDefaultSequence(ZoCOrbal2AxisCalibration& calibration, const ZoCOrbal2AxisChain& chain,
                         int count = 26);
-// The joints of entry `i` of the default sequence.
 inline ZoTVector<double> SequenceInput(int i) {
     const float* values = ZoCOrbal2AxisCalibration::c_defaultCalibrationSequence[i].values;
     return VectorOf(std::vector<double>(values, values + 5));
