@@ -15,16 +15,16 @@ using Overview = ZoCSawCutDetector::ZoNOverviewImage;
 namespace {
 struct DetectorProbe : ZoCSawCutDetector {
     using ZoCSawCutDetector::ZoCSawCutDetector, ZoCSawCutDetector::clusterSawCuts,
-        ZoCSawCutDetector::collectPoints, ZoCSawCutDetector::fitGuideLine, ZoCSawCutDetector::generateSawCutData,
-        ZoCSawCutDetector::liftSawCut, ZoCSawCutDetector::listImages, ZoCSawCutDetector::nearestCrossing,
+        ZoCSawCutDetector::collectPoints, ZoCSawCutDetector::fitGuideLine, ZoCSawCutDetector::liftSawCut,
+        ZoCSawCutDetector::listImages, ZoCSawCutDetector::nearestCrossing, ZoCSawCutDetector::generateSawCutData,
         ZoCSawCutDetector::transformSawCutData;
 };
 
 // Eye at the origin looking along +z; pixel (x, y) on the ray to (x - 319.5, y - 239.5, 800); the
 // plates at z = 4000 (5 units a pixel), registered half a turn about x onto the area's z = -200.
 constexpr int c_iWidth = 640, c_iHeight = 480;
-constexpr float c_fFocal = 800, c_fDepth = 4000, c_fCx = 319.5f, c_fCy = 239.5f, c_fPixel = c_fDepth / c_fFocal;
-constexpr float c_fTx = 1000, c_fTy = 500, c_fPlateZ = -200;
+constexpr float c_fFocal = 800, c_fDepth = 4000, c_fCx = 319.5f, c_fCy = 239.5f;
+constexpr float c_fPixel = c_fDepth / c_fFocal, c_fTx = 1000, c_fTy = 500, c_fPlateZ = -200;
 
 const CbMatrix4Rf c_matRegistration =
     CbMatrix4Rf::FromRows({1, 0, 0, c_fTx, 0, -1, 0, c_fTy, 0, 0, -1, c_fDepth + c_fPlateZ, 0, 0, 0, 1});
@@ -84,11 +84,11 @@ protected:
         return detector.GetSawCutData();
     }
     Overview overview(DetectorProbe& probe) {
-        std::list<Overview> images;
-        probe.listImages(images);
-        EXPECT_EQ(images.size(), 1u);
-        probe.collectPoints(images.front(), *images.front().m_rangeImage.GetFieldRayPtr(), m_points, m_pixels);
-        return images.front();  // its points collected, its mean height measured
+        std::list<Overview> found;
+        probe.listImages(found);
+        EXPECT_EQ(found.size(), 1u);
+        probe.collectPoints(found.front(), *found.front().m_rangeImage.GetFieldRayPtr(), m_points, m_pixels);
+        return found.front();  // its points collected, its mean height measured
     }
     std::vector<CbVector3f> m_points;
     std::vector<ZoNPixel> m_pixels;

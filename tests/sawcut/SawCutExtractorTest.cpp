@@ -133,10 +133,10 @@ TEST(ZoCSawCutExtractor, ExtensionRefusesTurnedReversedShortFarOrUsedPieces) {
     auto turned = [](double deg, double x, double y) {
         return line(x, y, x + 100 * std::cos(deg * c_dPi / 180), y + 100 * std::sin(deg * c_dPi / 180));
     };
-    const Line level = line(0, 50, 100, 50), tilted = turned(8, 125, 48);
+    const Line level = line(0, 50, 100, 50), tilted = turned(8, 125, 48), nine = turned(9, 105, 50);
     const struct { const char* name; Line edge, piece; bool used, joins; Line after; } cases[] = {
         {"turned 10 degrees (cos < 0.985)", level, turned(10, 105, 50), false, false, level},
-        {"turned 9 degrees", level, turned(9, 105, 50), false, true, Line(V(0, 50), turned(9, 105, 50).GetEnd())},
+        {"turned 9 degrees", level, nine, false, true, Line(V(0, 50), nine.GetEnd())},
         {"10 long, 31 away (10 / 31 < 0.4)", level, line(130, 50, 140, 50), false, false, level},
         {"10 long, 21 away", level, line(120, 50, 130, 50), false, true, line(0, 50, 130, 50)},
         {"already used", level, line(110, 50, 200, 50), true, false, level},
@@ -162,7 +162,7 @@ TEST(ZoCSawCutExtractor, ExtensionRefusesTurnedReversedShortFarOrUsedPieces) {
 TEST(ZoCSawCutExtractor, PairScoreNeedsFacingNormalsAGapOfTwoToOneFiftyAndOverlap) {
     const double a = 5.0 * c_dPi / 180.0, c = std::cos(a), s = std::sin(a);
     const Edge e1 = edge(100, 0, 0, 0), long1 = edge(200, 0, 0, 0);
-    const Edge turned = edge(50 - 50 * c, -30 - 50 * s, 50 + 50 * c, -30 + 50 * s);  // 5 degrees about (50, -30)
+    const Edge turned = edge(50 - 50 * c, -30 - 50 * s, 50 + 50 * c, -30 + 50 * s);  // about (50, -30)
     const double turnedScore = std::sqrt(1.0 / 30) * turned.GetLength() / 100 * ((c - 0.985) / 0.015 * 0.75 + 0.25);
     const struct { const char* name; Edge e1, e2; double score; } cases[] = {
         {"20 below", e1, edge(0, -20, 100, -20), std::sqrt(1.0 / 20.0)},
