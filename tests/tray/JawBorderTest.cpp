@@ -48,8 +48,7 @@ TEST(ZoCCreateJawBoundaries, HeightImageScalesTheHighestPointOverTheBoxDepth) {
         const CbVector3f c(centre(rng), centre(rng), centre(rng));
         Boundaries image;
         ASSERT_TRUE(image.CreateGriddedImage({c}));
-        ASSERT_EQ(std::pair(image.GetWidth(), image.GetHeight()), std::pair(p.m_iGridWidth, p.m_iGridHeight))
-            << c.x << " " << c.y;
+        ASSERT_EQ(std::pair(image.GetWidth(), image.GetHeight()), std::pair(p.m_iGridWidth, p.m_iGridHeight));
     }
 }
 
@@ -61,8 +60,7 @@ TEST(ZoCCreateJawBoundaries, EdgesAreTheNearestEmptySamplesBeyondTheBand) {
     image.SetValue(110, 2, 0);      // a one-pixel hole at +10
     image.SetValue(128, 2, 0);      // and one at +28
     ZoCImageContourExtractor extractor(image, {1, 0}, {100, 2});
-    const auto [lower, upper] = Boundaries::EdgesOfProfile(extractor.GetObjectW(0));
-    EXPECT_EQ(std::pair(lower, upper), std::pair(-41, 41));
+    EXPECT_EQ(Boundaries::EdgesOfProfile(extractor.GetObjectW(0)), std::pair(-41, 41));
     ZoCGrayImage blank(41, 41);  // the cross line leaves the image at +-20
     auto across = std::make_shared<ZoCImageContourExtractor>(blank, CbVector2f(0, 1), ZoNImagePos{20, 20});
     const auto [below, above] = Boundaries::EdgesOfProfile(across->GetObjectW(0));
@@ -83,8 +81,7 @@ TEST(ZoCCreateJawBoundaries, SimplificationKeepsPointsFurtherThanThreePixelsFrom
         {{{0, 0}, {50, 0}, {50, 50}, {0, 0}}, {{0, 0}, {0, 0}}},
         {{{1, 1}, {2, 2}}, {{1, 1}, {2, 2}}}};
     for (const auto& [line, simplified] : cases)
-        EXPECT_EQ(Boundaries::SimplifyDouglasPeucker(line), simplified)
-            << line.size() << " points from " << line[1].x;
+        EXPECT_EQ(Boundaries::SimplifyDouglasPeucker(line), simplified) << line.size() << " " << line[1].x;
 }
 
 // Without jaw line, points or edges the polygon stays and the reason is logged.
