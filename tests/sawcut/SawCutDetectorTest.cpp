@@ -16,8 +16,8 @@ namespace {
 struct DetectorProbe : ZoCSawCutDetector {
     using ZoCSawCutDetector::ZoCSawCutDetector, ZoCSawCutDetector::clusterSawCuts,
         ZoCSawCutDetector::collectPoints, ZoCSawCutDetector::fitGuideLine, ZoCSawCutDetector::liftSawCut,
-        ZoCSawCutDetector::listImages, ZoCSawCutDetector::nearestCrossing, ZoCSawCutDetector::generateSawCutData,
-        ZoCSawCutDetector::transformSawCutData;
+        ZoCSawCutDetector::listImages, ZoCSawCutDetector::nearestCrossing,
+        ZoCSawCutDetector::generateSawCutData, ZoCSawCutDetector::transformSawCutData;
 };
 
 // Eye at the origin looking along +z; pixel (x, y) on the ray to (x - 319.5, y - 239.5, 800); the
@@ -200,7 +200,8 @@ TEST(ZoCSawCutDetector, CutInAOnePixelFieldTakesTheRaysOwnAxes) {
     EXPECT_EQ(lifted.m_dHalfWidth, 3.0);  // no neighbouring rays to measure a footprint: kept in pixels
     const double off[][2] = {{1.5, 0}, {-1.5, 0}, {0, 1.5}, {0, -1.5}};  // centres off the field: refused
     for (const auto& c : off)
-        EXPECT_FALSE(probe.liftSawCut({V(c[0] - 1, c[1] - 30), V(c[0] + 1, c[1] + 30)}, image, single, {}, lifted));
+        EXPECT_FALSE(
+            probe.liftSawCut({V(c[0] - 1, c[1] - 30), V(c[0] + 1, c[1] + 30)}, image, single, {}, lifted));
 }
 
 // Planes near an arc's points, turned up to 30 degrees: each crossing lies on its plane. A line lying in the
@@ -215,8 +216,10 @@ TEST(ZoCSawCutDetector, EveryPlaneThroughTheSkeletonFindsItsCrossing) {
     std::uniform_real_distribution<float> along(100, arc.GetLength() - 100), turn(-0.5f, 0.5f);
     for (int k = 0; k < 400; ++k) {
         const float s = k == 0 ? 540 : along(rng), d = 0.05f;
-        const CbVector3f p = arc.ComputePositionAtLength(s) + CbVector3f(turn(rng), turn(rng), turn(rng)) * 40;
-        const CbVector3f t = (arc.ComputePositionAtLength(s + d) - arc.ComputePositionAtLength(s - d)).Normalized();
+        const CbVector3f p =
+            arc.ComputePositionAtLength(s) + CbVector3f(turn(rng), turn(rng), turn(rng)) * 40;
+        const CbVector3f t =
+            (arc.ComputePositionAtLength(s + d) - arc.ComputePositionAtLength(s - d)).Normalized();
         const float c = std::cos(turn(rng)), w = std::sin(turn(rng));
         const CbVector3f n(c * t.x - w * t.y, w * t.x + c * t.y, 0);
         ASSERT_TRUE(DetectorProbe::nearestCrossing(arc, p, n, crossing)) << "plane " << k << " at " << s;
@@ -231,17 +234,18 @@ TEST(ZoCSawCutDetector, ClustersFormAroundTheLongestFreeCutWithinSixty) {
     probe.SetClusteringRadius(25);
     const CbVector3f a(1, 0, 0), b = CbVector3f(-1, 0.2f, 0.1f).Normalized();
     const CbVector3f view = CbVector3f(0, 0.1f, -1).Normalized();
-    std::vector<Cut3D> cuts = {cut3D(59.9f, 200, b, 9), cut3D(1000, 300), cut3D(119.8f, 100), cut3D(0, 300, a, 4),
-                               cut3D(-500, 250)};  // B, D, C, A, E
+    std::vector<Cut3D> cuts = {cut3D(59.9f, 200, b, 9), cut3D(1000, 300), cut3D(119.8f, 100),
+                               cut3D(0, 300, a, 4), cut3D(-500, 250)};  // B, D, C, A, E
     cuts[0].m_viewDirection = view;
     probe.clusterSawCuts(cuts);
     std::vector<std::pair<float, double>> found;
     for (const Cut3D& c : cuts)
         found.push_back({c.m_centre.x, c.m_dLength});
     EXPECT_EQ(found, (decltype(found){{1000, 300}, {59.9f / 2, 300}, {-500, 250}, {119.8f, 100}}));
-    EXPECT_THAT((std::vector{cuts[1].m_across, cuts[1].m_viewDirection, cuts[1].m_along}),
-                Pointwise(Near(1e-5f), {(a * 300 - b * 200).Normalized(),
-                                        (CbVector3f(0, 0, -300) + view * 200).Normalized(), CbVector3f(0, 1, 0)}));
+    EXPECT_THAT(
+        (std::vector{cuts[1].m_across, cuts[1].m_viewDirection, cuts[1].m_along}),
+        Pointwise(Near(1e-5f), {(a * 300 - b * 200).Normalized(),
+                                (CbVector3f(0, 0, -300) + view * 200).Normalized(), CbVector3f(0, 1, 0)}));
     EXPECT_TRUE(cuts[1].m_dHalfWidth == 9.0 && !cuts[1].m_pClusterLink) << cuts[1].m_dHalfWidth;
     std::vector<Cut3D> two = {cut3D(0, 1), cut3D(50, 1)};
     probe.clusterSawCuts(two);

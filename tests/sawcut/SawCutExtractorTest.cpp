@@ -108,7 +108,8 @@ TEST(ZoCSawCutExtractor, SegmentsAreStraightRunsOfMoreThanTwentyPoints) {
         std::vector<CbVector2f> points(angles.size());
         std::generate(points.begin(), points.end(), [x = 50.0]() mutable { return V(x++, 100); });
         std::vector<Line> lines;
-        EXPECT_EQ(ExtractorProbe(Bitmap(200, 200)).findSegment(points, angles, c.start, lines), c.next) << c.name;
+        EXPECT_EQ(ExtractorProbe(Bitmap(200, 200)).findSegment(points, angles, c.start, lines), c.next)
+            << c.name;
         Ends found;
         for (const Line& l : lines)
             found.push_back({l.GetStart().x - 50, l.GetEnd().x - 50});
@@ -118,7 +119,8 @@ TEST(ZoCSawCutExtractor, SegmentsAreStraightRunsOfMoreThanTwentyPoints) {
 
 // Passes repeat until none joins: the far piece joins once the middle one has narrowed its gap.
 TEST(ZoCSawCutExtractor, SegmentsMergeIntoEdgesUntilNoneJoins) {
-    std::vector<Line> lines = {line(0, 0, 100, 0), line(330, 0, 400, 0), line(110, 0, 290, 0), line(0, 50, 100, 50)};
+    std::vector<Line> lines = {line(0, 0, 100, 0), line(330, 0, 400, 0), line(110, 0, 290, 0),
+                               line(0, 50, 100, 50)};
     std::vector<Edge> edges;
     ExtractorProbe(Bitmap(10, 10)).combineSegments(lines, edges);
     std::vector<std::pair<CbVector2f, CbVector2f>> ends;
@@ -153,7 +155,8 @@ TEST(ZoCSawCutExtractor, ExtensionRefusesTurnedReversedShortFarOrUsedPieces) {
         c.piece.m_bUsed = c.used;
         EXPECT_EQ(ExtractorProbe::extend(e, c.piece), c.joins) << c.name;
         EXPECT_EQ(c.piece.m_bUsed, c.used || c.joins) << c.name;
-        EXPECT_EQ(std::make_pair(e.GetStart(), e.GetEnd()), std::make_pair(c.after.GetStart(), c.after.GetEnd()))
+        EXPECT_EQ(std::make_pair(e.GetStart(), e.GetEnd()),
+                  std::make_pair(c.after.GetStart(), c.after.GetEnd()))
             << c.name;
     }
 }
@@ -163,7 +166,8 @@ TEST(ZoCSawCutExtractor, PairScoreNeedsFacingNormalsAGapOfTwoToOneFiftyAndOverla
     const double a = 5.0 * c_dPi / 180.0, c = std::cos(a), s = std::sin(a);
     const Edge e1 = edge(100, 0, 0, 0), long1 = edge(200, 0, 0, 0);
     const Edge turned = edge(50 - 50 * c, -30 - 50 * s, 50 + 50 * c, -30 + 50 * s);  // about (50, -30)
-    const double turnedScore = std::sqrt(1.0 / 30) * turned.GetLength() / 100 * ((c - 0.985) / 0.015 * 0.75 + 0.25);
+    const double turnedScore =
+        std::sqrt(1.0 / 30) * turned.GetLength() / 100 * ((c - 0.985) / 0.015 * 0.75 + 0.25);
     const struct { const char* name; Edge e1, e2; double score; } cases[] = {
         {"20 below", e1, edge(0, -20, 100, -20), std::sqrt(1.0 / 20.0)},
         {"half as long", e1, edge(25, -20, 75, -20), std::sqrt(1.0 / 20.0) * 0.5},
@@ -203,7 +207,8 @@ TEST(ZoCSawCutExtractor, BestPairsFirstAndEachEdgeOnce) {
 // (plain |cos|); beyond its end sample k weighs k / 25, the last, without a tangent, too: 12 / 13 |cos|.
 TEST(ZoCSawCutExtractor, GuideLineCosineWeighsTheNearPartMost) {
     ExtractorProbe probe(Bitmap(10, 10), guideThrough(0, 100, 100, 100, 200, 100));
-    for (const auto& [centre, factor] : {std::make_pair(V(-20, 50), 1.0), std::make_pair(V(220, 100), 12.0 / 13)})
+    for (const auto& [centre, factor] :
+         {std::make_pair(V(-20, 50), 1.0), std::make_pair(V(220, 100), 12.0 / 13)})
         for (double deg : {0.0, 30.0, 45.0, 80.0, 90.0, 135.0}) {
             const double dx = 10 * std::cos(deg * c_dPi / 180), dy = 10 * std::sin(deg * c_dPi / 180);
             const Cut cut(V(centre.x - dx, centre.y - dy), V(centre.x + dx, centre.y + dy));
@@ -223,7 +228,8 @@ TEST(ZoCSawCutExtractor, IntersectionSolvesTheGuideLinesQuadratic) {
         {"nearer root, early", bow, Cut(V(150, 10), V(150, 110)), true, 0.5 - std::sqrt(0.125)},
         {"no real root", bow, Cut(V(50, 0), V(50, 300)), false, 0},
         {"the root inside, not the nearer at -0.3", early, Cut(V(200, -110), V(200, -10)), true, 0.7},
-        {"no quadratic term", guideThrough(0, 100, 100, 100, 200, 100), Cut(V(150, 0), V(150, 300)), false, 0},
+        {"no quadratic term", guideThrough(0, 100, 100, 100, 200, 100), Cut(V(150, 0), V(150, 300)), false,
+         0},
     };
     for (const auto& c : cases) {
         double t = -1;
@@ -235,7 +241,7 @@ TEST(ZoCSawCutExtractor, IntersectionSolvesTheGuideLinesQuadratic) {
 // The plates' gap is one cut, valid when 300 long or more and crossing the (bent) guide line steeply.
 TEST(ZoCSawCutExtractor, GapBetweenPlatesIsACutValidWhenLongAndAcrossTheGuideLine) {
     const std::vector<double> across = {30, -200, 0, 0, 30, 300};
-    const struct { const char* name; double deg, halfLength; std::vector<double> guide; bool valid; } cases[] = {
+    const struct { const char* name; double deg, half; std::vector<double> guide; bool valid; } cases[] = {
         {"turned 160", 160, 210, across, true}, {"340 long", 90, 170, across, true},
         {"250 long", 90, 125, across, false},   {"no guide line", 90, 210, {}, false},
         {"along the guide line", 90, 210, {-200, 5, 0, 0, 200, 10}, false},
@@ -246,14 +252,14 @@ TEST(ZoCSawCutExtractor, GapBetweenPlatesIsACutValidWhenLongAndAcrossTheGuideLin
         auto x = [&](size_t i) { return 400.5 + c.guide[i] * ux - c.guide[i + 1] * uy; };
         auto y = [&](size_t i) { return 400.5 + c.guide[i] * uy + c.guide[i + 1] * ux; };
         const Guide guide = c.guide.empty() ? Guide() : guideThrough(x(0), y(0), x(2), y(2), x(4), y(4));
-        const std::vector<Cut> cuts = cutsOf(plates(c.deg, c.halfLength), guide);
+        const std::vector<Cut> cuts = cutsOf(plates(c.deg, c.half), guide);
         ASSERT_EQ(cuts.size(), 1u) << c.name;
         const CbVector2f m = cuts[0].GetCentre(), d = cuts[0].GetDirection();
         EXPECT_EQ(cuts[0].m_bValid, c.valid) << c.name;
         EXPECT_NEAR((m.y - 400.5) * ux - (m.x - 400.5) * uy, 0.0, 1.0) << c.name;
         EXPECT_NEAR((m.x - 400.5) * ux + (m.y - 400.5) * uy, 0.0, 10.0) << c.name;
         EXPECT_LT(std::fabs(d.x * uy - d.y * ux), 0.0175) << c.name;  // along the plates within 1 degree
-        EXPECT_NEAR(cuts[0].GetLength(), 2 * c.halfLength - 10, 10) << c.name;
+        EXPECT_NEAR(cuts[0].GetLength(), 2 * c.half - 10, 10) << c.name;
         EXPECT_NEAR(cuts[0].m_dHalfWidth, 12.5, c.deg == 90 ? 0.01 : 1.5) << c.name;  // sides 25 apart
     }
 }

@@ -38,7 +38,8 @@ const std::string c_ascii =
 // order with a colour byte after each vertex's z.
 std::string binaryPly(bool bigEndian) {
     const float corners[5][3] = {{-1, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}, {0, 0, 3}};
-    const std::vector<std::vector<int32_t>> faces = {{0, 3, 2, 1}, {0, 1, 4}, {1, 2, 4}, {2, 3, 4}, {3, 0, 4}};
+    const std::vector<std::vector<int32_t>> faces = {
+        {0, 3, 2, 1}, {0, 1, 4}, {1, 2, 4}, {2, 3, 4}, {3, 0, 4}};
     std::string s = std::string("ply\nformat binary_") + (bigEndian ? "big" : "little") +
                     "_endian 1.0\ncomment by hand\nelement vertex 5\nproperty float x\nproperty float y\n"
                     "property float z\nproperty uchar red\nelement face 5\n"
@@ -171,16 +172,17 @@ TEST(ReadModelFile, RefusesWhatIsNotAReadableModelWithTheFilesNameAndWhy) {
         file("", "the file is empty", ".obj"),
         file(c_ply.substr(0, c_ply.find("\n-1 2 -1")),
              "not a readable ply file: element 'vertex' 2 is cut short or not a number", ".ply"),
-        file(c_ply.substr(0, c_ply.find("prop", 70)), "not a readable ply file: its header has no 'end_header' line",
-             ".ply"),
+        file(c_ply.substr(0, c_ply.find("prop", 70)),
+             "not a readable ply file: its header has no 'end_header' line", ".ply"),
         file(binaryPly(true).substr(0, binaryPly(true).size() - 3),
              "not a readable ply file: element 'face' 4 is cut short or not a number", ".ply"),
         file(edited(c_ply, "vertex 4", "vertex 4000000000"),
-             "not a readable ply file: element 'vertex' claims 4000000000 entries, more than the file holds", ".ply"),
-        file(edited(c_ply, "float y", "half y"), "not a readable ply file: header line 5: unknown property type",
+             "not a readable ply file: element 'vertex' claims 4000000000 entries, more than the file holds",
              ".ply"),
-        file(edited(c_ply, "3 1 2 3", "3 1 2 4"), "not a readable ply file: a face names a vertex the file does not hold",
-             ".ply"),
+        file(edited(c_ply, "float y", "half y"),
+             "not a readable ply file: header line 5: unknown property type", ".ply"),
+        file(edited(c_ply, "3 1 2 3", "3 1 2 4"),
+             "not a readable ply file: a face names a vertex the file does not hold", ".ply"),
         file(c_ply + "7\n", "not a readable ply file: 2 bytes follow the last element", ".ply"),
         file("v 0 0 0\nv 1 0 0\nv 0 1 0\n", "not a readable obj file: ", ".obj"),
         file("v 0 0 0\nv 1 0 0\nv 2 0 0\nf 1 2 3\n", "the model has no usable triangles", ".obj"),
