@@ -16,6 +16,10 @@ root=$(pwd)
 tree=${1:-build/asan}
 out=build/consumer
 rm -rf "$out"
+if [ ! -f "$tree/CMakeCache.txt" ]; then
+    echo "check-consumer: $tree is not a built tree of this project (the test command makes build/asan)" >&2
+    exit 2
+fi
 sanitize=$(sed -n 's/^ZOORBAL2_SANITIZE:STRING=//p' "$tree/CMakeCache.txt")
 flags=(-G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-O0)
 [ -n "$sanitize" ] && flags+=("-DCMAKE_CXX_FLAGS=-fsanitize=$sanitize -fno-omit-frame-pointer")
