@@ -57,7 +57,7 @@ bool PlyReader::fail(std::string message) {
 bool PlyReader::Parse(std::string_view bytes, TriangleMesh& mesh) {
     mesh = {};
     m_error.clear();
-    m_format.clear();
+    m_format = NEFormat::eNone;
     m_elements.clear();
     size_t bodyStart = 0;
     if (!parseHeader(bytes, bodyStart) || !readBody(bytes.substr(bodyStart), mesh)) {
@@ -86,7 +86,7 @@ bool PlyReader::parseHeader(std::string_view bytes, size_t& bodyStart) {
         if (!parseHeaderLine(words, lineNumber))
             return false;
     }
-    if (m_format.empty())
+    if (m_format == NEFormat::eNone)
         return fail("its header has no 'format' line");
     bodyStart = at;
     return true;
@@ -97,10 +97,13 @@ bool PlyReader::parseHeaderLine(const std::vector<std::string>& words, int lineN
     if (words.empty() || words[0] == "comment" || words[0] == "obj_info")
         return true;
     if (words[0] == "format") {
-        if (words.size() != 3 ||
-            (words[1] != "ascii" && words[1] != "binary_little_endian" && words[1] != "binary_big_endian"))
+        const std::string name = words.size() == 3 ? words[1] : std::string();
+        m_format = name == "ascii"                  ? NEFormat::eAscii
+                   : name == "binary_little_endian" ? NEFormat::eLittleEndian
+                   : name == "binary_big_endian"    ? NEFormat::eBigEndian
+                                                    : NEFormat::eNone;
+        if (m_format == NEFormat::eNone)
             return fail(where + "unknown format");
-        m_format = words[1];
         return true;
     }
     if (words[0] == "element") {
@@ -136,7 +139,7 @@ bool PlyReader::parseHeaderLine(const std::vector<std::string>& words, int lineN
 }
 
 bool PlyReader::readValue(std::string_view body, size_t& at, int size, char kind, double& value) {
-    if (m_format == "ascii") {
+    if (m_format == NEFormat::eAscii) {
         while (at < body.size() && std::isspace(static_cast<unsigned char>(body[at])))
             ++at;
         const char* first = body.data() + at;
@@ -150,7 +153,7 @@ bool PlyReader::readValue(std::string_view body, size_t& at, int size, char kind
     unsigned char raw[8];
     std::memcpy(raw, body.data() + at, static_cast<size_t>(size));
     at += static_cast<size_t>(size);
-    if (m_format == "binary_big_endian")  // every host we build for is little-endian
+    if (m_format == NEFormat::eBigEndian)  // every host we build for is little-endian
         for (int i = 0; i < size / 2; ++i)
             std::swap(raw[i], raw[size - 1 - i]);
     uint64_t bits = 0;
@@ -229,7 +232,8 @@ bool PlyReader::readBody(std::string_view body, TriangleMesh& mesh) {
                 mesh.vertices.push_back(point);
         }
     }
-    while (m_format == "ascii" && at < body.size() && std::isspace(static_cast<unsigned char>(body[at])))
+    while (m_format == NEFormat::eAscii && at < body.size() &&
+           std::isspace(static_cast<unsigned char>(body[at])))
         ++at;
     if (at != body.size())
         return fail(std::to_string(body.size() - at) + " bytes follow the last element");

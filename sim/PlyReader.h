@@ -41,7 +41,8 @@ class PlyReader {
     bool fail(std::string message);
 
     std::string m_error;
-    std::string m_format;
+    enum class NEFormat { eNone, eAscii, eLittleEndian, eBigEndian };
+    NEFormat m_format = NEFormat::eNone;
     std::vector<NSElement> m_elements;
 };
 
